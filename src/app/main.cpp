@@ -1,0 +1,55 @@
+#include "accounts/AdminRecord.h"
+#include "shell/Session.h"
+#include "shell/ui/FrmLogin.h"
+#include "shell/ui/FrmMain.h"
+#include "shell/ui/WidgetFeedback.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VELDA"));
+    QApplication::setApplicationDisplayName(QStringLiteral("VELDA"));
+    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    // The program ends when the main window closes or the first login is cancelled, not when the
+    // login dialog gives way to the main window.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    velda::WidgetFeedback feedback;
+    velda::SystemClock clock;
+    velda::Session session(feedback, clock, velda::Configuration(), velda::ProgramPaths::detect(),
+                           velda::VolumeSerialHex(velda::ReadMachineSerial()));
+    int exitCode = 0;
+    session.onEndProgram = [&](int code) {
+        exitCode = code;
+        // Also when asked before the event loop runs (start-up ending the program).
+        QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
+        app.exit(code);
+    };
+
+    QPointer<velda::FrmMain> mainWindow;
+    std::function<void()> showLogin = [&] {
+        auto* login = new velda::FrmLogin(session);
+        login->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(login, &velda::FrmLogin::loggedIn, &app, [&] {
+            if (!mainWindow) {
+                mainWindow = new velda::FrmMain(session);
+                mainWindow->setAttribute(Qt::WA_DeleteOnClose);
+                QObject::connect(mainWindow, &velda::FrmMain::reLoginRequested, &app, [&] { showLogin(); });
+            }
+            mainWindow->show();
+            mainWindow->raise();
+            mainWindow->activateWindow();
+        });
+        login->show();
+        login->Form_Load();
+    };
+    showLogin();
+    if (session.endRequested())
+        return exitCode;
+    return app.exec();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace velda {
+
+class Session;
+
+// The complete set of operation words of the activity log.
+namespace LogWord {
+inline const QString Login = QStringLiteral("用户登录");
+inline const QString Logout = QStringLiteral("用户注销");
+inline const QString CheckIn = QStringLiteral("图纸入库");
+inline const QString CheckOut = QStringLiteral("图纸出库");
+inline const QString DeleteDrawing = QStringLiteral("图纸删除");
+inline const QString AddItemInfo = QStringLiteral("添加图纸信息");
+inline const QString DeleteItemInfo = QStringLiteral("删除图纸信息");
+inline const QString BrowseItemInfo = QStringLiteral("浏览图纸信息");
+inline const QString AddBorrowed = QStringLiteral("添加借用信息");
+inline const QString DeleteBorrowed = QStringLiteral("删除借用信息");
+inline const QString BrowseBorrowed = QStringLiteral("浏览借用信息");
+inline const QString AddArchive = QStringLiteral("添加产品文档");
+inline const QString EditArchive = QStringLiteral("编辑产品文档");
+inline const QString DeleteArchive = QStringLiteral("删除产品文档");
+inline const QString BrowseArchive = QStringLiteral("浏览产品文档");
+inline const QString BrowseStructure = QStringLiteral("浏览产品结构");
+// "输出" + report name + "表": 输出零件明细表, 输出标准件汇总表, 输出外购件汇总表.
+inline QString ReportOutput(const QString& reportName) {
+    return QStringLiteral("输出") + reportName + QStringLiteral("表");
+}
+// The code written for a borrowed-part record: part name + "被" + product + "-" + section + "借用".
+inline QString BorrowedLogCode(const QString& partName, const QString& product, const QString& section) {
+    return partName + QStringLiteral("被") + product + QLatin1Char('-') + section + QStringLiteral("借用");
+}
+} // namespace LogWord
+
+// Fixed-width local time, year to second, so that texts sort as times do.
+QString LogTimeText(const QDateTime& when);
+
+// Appends one row for the session's user; throws velda::Error when the row cannot be written.
+void AppendLogRow(Session& session, const QString& code, const QString& operationWord);
+
+} // namespace velda

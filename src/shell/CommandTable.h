@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace velda {
+
+class Session;
+
+// The checks a command makes before its dialog opens, in the order it makes them.
+enum class Gate {
+    FileServer,    // a file server is configured (the address is not "None")
+    Administrator, // the user's group list holds /admin/
+    AdminRecord,   // this machine's file-server account record deciphers
+    BorrowedCode,  // asks for a borrowed-part code and checks it
+};
+
+// What a command leaves in the user context for its dialog, after all gates passed.
+enum class Effect { None, FormMode, ArchiveMode, SeekMode, ProductMode, ClearPending, ReLogin };
+
+struct Command {
+    QString item;         // the menu item's name
+    std::vector<Gate> gates;
+    Effect effect = Effect::None;
+    QString mode;         // the mode word for the effect
+    QString dialog;       // the dialog it opens, or a special action
+    QStringList disable;  // controls of the dialog disabled for this function
+};
+
+// Every command of the main window.
+const std::vector<Command>& Commands();
+const Command* FindCommand(const QString& item);
+
+// One menu line: a name and caption at a nesting depth; a separator has an empty caption.
+struct MenuEntry {
+    QString name;
+    QString caption;
+    int depth = 0;
+    bool isSeparator() const { return caption.isEmpty(); }
+};
+const std::vector<MenuEntry>& MenuLayout();
+
+namespace GateText {
+inline const QString FileServer = QStringLiteral("此功能需要FTP支持，请正确设置");
+inline const QString Administrator = QStringLiteral("您权限不够，只有admin组的用户才能进行此项操作");
+inline const QString AdminRecord = QStringLiteral("缺乏管理员信息，请先进行<系统管理/记录管理员信息>操作！");
+inline const QString BorrowedPrompt = QStringLiteral("请输入借用件代号：");
+inline const QString BorrowedTitle = QStringLiteral("借用件代号");
+inline const QString BorrowedWrong = QStringLiteral("借用件代号输入有误！");
+} // namespace GateText
+
+// Applies the command's gates in order; the first that fails shows its message and stops.
+bool PassGates(Session& session, const Command& command);
+// Sets the command's mode word (or empties the pending rights lists, or marks a re-login).
+void ApplyEffect(Session& session, const Command& command);
+
+} // namespace velda

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+namespace velda {
+
+// The one value the program keeps outside the database: the database server address.
+// Stored in an INI file under the same logical key path and value name the office has always used.
+class Configuration final {
+public:
+    // The file of the current user, or the one named by VELDA_CONFIG.
+    static QString defaultFilePath();
+
+    explicit Configuration(QString filePath = defaultFilePath());
+
+    const QString& filePath() const { return m_filePath; }
+
+    // The stored address; the empty text when missing, unreadable, or 50 bytes or more long.
+    QString ReadServerAddress() const;
+    // Writes the key's default value and the address. Returns false when the file cannot be written.
+    bool StoreServerAddress(const QString& address) const;
+
+    static const QString kKeyPath;
+    static const QString kValueName;
+    static const QString kDefaultValue;
+    static const QString kLocalWord;
+
+private:
+    QString m_filePath;
+};
+
+} // namespace velda

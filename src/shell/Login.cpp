@@ -1,0 +1,57 @@
+#include "shell/Login.h"
+
+#include "shell/ActivityLog.h"
+#include "shell/Session.h"
+
+#include <QSqlQuery>
+
+namespace velda {
+
+QStringList LoadLoginGroups(Session& session) {
+    QSqlQuery q = session.db().exec(QStringLiteral("select 组名 from PDM组"));
+    QStringList groups;
+    while (q.next())
+        groups << q.value(0).toString();
+    if (groups.isEmpty())
+        throw Error(QStringLiteral("系统中没有任何组（PDM组为空），无法登录"));
+    return groups;
+}
+
+LoginOutcome Login(Session& session, const QString& account, const QString& password, const QString& group) {
+    // An empty group name would make the membership pattern "%//%", which a malformed list could
+    // match; no real group is empty.
+    if (group.isEmpty())
+        return LoginOutcome::Refused;
+    QSqlQuery q = session.db().exec(
+        QStringLiteral("select * from PDM用户 where ID=? and 密码=? and 所属组 like ? escape '\\'"),
+        {account, password, MembershipPattern(group)});
+    if (!q.next())
+        return LoginOutcome::Refused;
+    const QString groups = q.value(QStringLiteral("所属组")).toString();
+    q.finish();
+
+    UserContext& ctx = session.ctx;
+    ctx.UserId = account;
+    ctx.UserGroups = groups;
+    ctx.LoginGroup = group;
+
+    QSqlQuery v = session.db().exec(
+        QStringLiteral("select PDM组.目录名称,服务器IP from PDM组,PDM存储目录 where 组名=? and "
+                       "PDM组.目录名称=PDM存储目录.目录名称"),
+        {group});
+    // A group without a volume (as on a local database with no file server) still logs in; the
+    // file-storage commands then have no volume to write to and say so themselves.
+    if (v.next()) {
+        ctx.VolumeName = v.value(0).toString();
+        ctx.VolumeServerIp = v.value(1).toString();
+    } else {
+        ctx.VolumeName.clear();
+        ctx.VolumeServerIp.clear();
+    }
+    v.finish();
+
+    AppendLogRow(session, QString(), LogWord::Login);
+    return LoginOutcome::LoggedIn;
+}
+
+} // namespace velda

@@ -1,0 +1,28 @@
+#include "shell/ui/Forms.h"
+
+#include "shell/Twips.h"
+
+#include <QMdiSubWindow>
+
+namespace velda {
+
+void CloseForm(QWidget* form) {
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(form->parentWidget()))
+        sub->close();
+    else
+        form->close();
+}
+
+void DisableControls(QWidget* form, const QStringList& controlNames) {
+    for (const QString& name : controlNames) {
+        if (auto* w = form->findChild<QWidget*>(name))
+            w->setEnabled(false);
+    }
+}
+
+void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips) {
+    const double dpi = form->logicalDpiX();
+    form->resize(TwipsToPixels(widthTwips, dpi), TwipsToPixels(heightTwips, dpi));
+}
+
+} // namespace velda

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+
+namespace velda {
+
+// Forms live inside the main window's MDI area; closing one closes its frame.
+void CloseForm(QWidget* form);
+// Disables the named controls of a form (the main window's preparation of a dialog).
+void DisableControls(QWidget* form, const QStringList& controlNames);
+// Gives a form its size in twips as the office's forms have always had.
+void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips);
+
+} // namespace velda

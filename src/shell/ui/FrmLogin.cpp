@@ -1,0 +1,106 @@
+#include "shell/ui/FrmLogin.h"
+
+#include "shell/Login.h"
+#include "shell/Session.h"
+#include "shell/ui/FrmSQLServer.h"
+#include "ui_FrmLogin.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+
+namespace velda {
+
+FrmLogin::FrmLogin(Session& session, QWidget* parent)
+    : QDialog(parent), m_session(session), m_ui(std::make_unique<Ui::FrmLogin>()) {
+    m_ui->setupUi(this);
+    m_ui->TxtPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    m_ui->TxtUser->installEventFilter(this);
+    m_ui->TxtPwd->installEventFilter(this);
+    m_ui->CboGrp->installEventFilter(this);
+    if (m_ui->CboGrp->lineEdit())
+        m_ui->CboGrp->lineEdit()->installEventFilter(this);
+    connect(m_ui->CmdAct, &QPushButton::clicked, this, &FrmLogin::CmdAct_Click);
+    connect(m_ui->CmdCancel, &QPushButton::clicked, this, &FrmLogin::CmdCancel_Click);
+}
+
+FrmLogin::~FrmLogin() = default;
+
+void FrmLogin::Form_Load() {
+    UserContext& ctx = m_session.ctx;
+    ctx.ServerAddress = m_session.config().ReadServerAddress();
+    try {
+        if (!ctx.ServerAddress.isEmpty()) {
+            m_session.connect(ctx.ServerAddress);
+        } else {
+            hide();
+            FrmSQLServer server(m_session);
+            if (server.exec() != QDialog::Accepted) {
+                // Closed without an address (or the connection failed): there is nothing to log
+                // in to, so the program ends rather than leave a dialog with no way out.
+                if (!m_session.endRequested())
+                    m_session.endProgram(0);
+                return;
+            }
+            show();
+        }
+        const QStringList groups = LoadLoginGroups(m_session);
+        m_ui->CboGrp->clear();
+        m_ui->CboGrp->addItems(groups);
+        m_ui->CboGrp->setCurrentIndex(0);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+}
+
+bool FrmLogin::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (watched == m_ui->TxtUser) {
+                m_ui->TxtPwd->setFocus();
+                return true;
+            }
+            if (watched == m_ui->TxtPwd) {
+                m_ui->CboGrp->setFocus();
+                return true;
+            }
+            if (watched == m_ui->CboGrp || watched == m_ui->CboGrp->lineEdit()) {
+                m_ui->TxtPwd->setFocus();
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void FrmLogin::CmdAct_Click() {
+    try {
+        const LoginOutcome outcome =
+            Login(m_session, m_ui->TxtUser->text(), m_ui->TxtPwd->text(), m_ui->CboGrp->currentText());
+        if (outcome == LoginOutcome::Refused) {
+            m_session.feedback().stop(kLoginRefused);
+            m_ui->TxtPwd->clear();
+            m_ui->TxtPwd->setFocus();
+            return;
+        }
+    } catch (const Error& e) {
+        m_session.feedback().message(e.description(), Icon::None, kTitleProgram);
+        return;
+    }
+    emit loggedIn();
+    accept();
+}
+
+void FrmLogin::CmdCancel_Click() {
+    if (m_session.ctx.ReLogin) {
+        QDialog::reject();
+        return;
+    }
+    m_session.disconnect();
+    QDialog::reject();
+    m_session.endProgram(0);
+}
+
+void FrmLogin::reject() { CmdCancel_Click(); }
+
+} // namespace velda

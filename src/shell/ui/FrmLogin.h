@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class FrmLogin;
+}
+
+namespace velda {
+
+class Session;
+
+// The login dialog. Loading it is the program's start-up: configuration, connection, groups.
+class FrmLogin final : public QDialog {
+    Q_OBJECT
+public:
+    explicit FrmLogin(Session& session, QWidget* parent = nullptr);
+    ~FrmLogin() override;
+
+    // Start-up: reads the address (asking for it when none is stored), connects, lists the groups.
+    void Form_Load();
+
+signals:
+    void loggedIn();
+
+protected:
+    void reject() override; // Escape and the close box act as 取消
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CmdAct_Click();
+    void CmdCancel_Click();
+
+    Session& m_session;
+    std::unique_ptr<Ui::FrmLogin> m_ui;
+};
+
+} // namespace velda

@@ -1,0 +1,165 @@
+#include "shell/ui/FrmMain.h"
+
+#include "accounts/ui/FrmPwd.h"
+#include "shell/ActivityLog.h"
+#include "shell/CommandTable.h"
+#include "shell/Session.h"
+#include "shell/Twips.h"
+#include "shell/ui/FrmAbout.h"
+#include "shell/ui/Forms.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace velda {
+
+namespace {
+const QString kNotYetAvailable = QStringLiteral("此功能尚未开通，敬请期待！");
+}
+
+FrmMain::FrmMain(Session& session, QWidget* parent) : QMainWindow(parent), m_session(session) {
+    setObjectName(QStringLiteral("FrmMain"));
+    setWindowTitle(QStringLiteral("VELDA主界面"));
+    m_mdi = new QMdiArea(this);
+    m_mdi->setObjectName(QStringLiteral("MdiArea"));
+    m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_mdi);
+    buildMenu();
+    const double dpi = logicalDpiX();
+    resize(TwipsToPixels(12780, dpi), TwipsToPixels(9200, dpi));
+
+    registerForm(QStringLiteral("FrmPwd"), [](Session& s) { return new FrmPwd(s); });
+    registerForm(QStringLiteral("FrmAbout"), [](Session&) { return new FrmAbout; });
+}
+
+FrmMain::~FrmMain() = default;
+
+void FrmMain::registerForm(const QString& name, FormFactory factory) { m_factories.insert(name, std::move(factory)); }
+
+void FrmMain::buildMenu() {
+    QList<QMenu*> stack; // the open menu at each depth
+    for (const MenuEntry& entry : MenuLayout()) {
+        stack.resize(entry.depth);
+        if (entry.depth == 0) {
+            QMenu* menu = menuBar()->addMenu(entry.caption);
+            menu->setObjectName(entry.name);
+            menu->menuAction()->setObjectName(entry.name);
+            stack.append(menu);
+            continue;
+        }
+        QMenu* parentMenu = stack.value(entry.depth - 1);
+        if (entry.isSeparator()) {
+            parentMenu->addSeparator()->setObjectName(entry.name);
+            continue;
+        }
+        if (FindCommand(entry.name)) {
+            QAction* action = parentMenu->addAction(entry.caption);
+            action->setObjectName(entry.name);
+            const QString item = entry.name;
+            connect(action, &QAction::triggered, this, [this, item] { RunCommand(item); });
+        } else {
+            QMenu* sub = parentMenu->addMenu(entry.caption);
+            sub->setObjectName(entry.name);
+            sub->menuAction()->setObjectName(entry.name);
+            stack.append(sub);
+        }
+    }
+}
+
+void FrmMain::RunCommand(const QString& item) {
+    const Command* command = FindCommand(item);
+    if (!command)
+        return;
+    if (!PassGates(m_session, *command))
+        return;
+    ApplyEffect(m_session, *command);
+    if (command->dialog == QLatin1String("Exit")) {
+        close();
+    } else if (command->dialog == QLatin1String("Help")) {
+        if (!m_session.feedback().openDocument(m_session.paths().helpFile()))
+            m_session.feedback().stop(QStringLiteral("无法打开帮助文件%1").arg(m_session.paths().helpFile()));
+    } else if (command->dialog == QLatin1String("FrmLogin")) {
+        emit reLoginRequested();
+    } else {
+        showForm(command->dialog, command->disable);
+    }
+}
+
+QWidget* FrmMain::openForm(const QString& name) const {
+    const QPointer<QMdiSubWindow> sub = m_open.value(name);
+    return sub ? sub->widget() : nullptr;
+}
+
+void FrmMain::showForm(const QString& name, const QStringList& disable) {
+    if (QMdiSubWindow* sub = m_open.value(name)) {
+        // Already open: brought forward, not loaded again; the preparation adds to its state.
+        DisableControls(sub->widget(), disable);
+        sub->showNormal();
+        m_mdi->setActiveSubWindow(sub);
+        sub->raise();
+        return;
+    }
+    const auto factory = m_factories.constFind(name);
+    if (factory == m_factories.constEnd()) {
+        m_session.feedback().info(kNotYetAvailable);
+        return;
+    }
+    QWidget* form = (*factory)(m_session);
+    DisableControls(form, disable);
+    const QSize wanted = form->size();
+    QMdiSubWindow* sub = m_mdi->addSubWindow(form);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->setObjectName(name + QStringLiteral("Window"));
+    sub->setWindowTitle(form->windowTitle());
+    m_open.insert(name, sub);
+    sub->show();
+    const QSize frame = sub->size() - sub->contentsRect().size();
+    sub->resize(wanted + frame);
+    sub->move(0, 0);
+    m_mdi->setActiveSubWindow(sub);
+}
+
+void FrmMain::keepAtCorner() {
+    const double dpi = logicalDpiX();
+    for (const QString& name : {QStringLiteral("FrmArchives"), QStringLiteral("FrmSeekItemInfo")}) {
+        if (QMdiSubWindow* sub = m_open.value(name))
+            sub->move(0, 0);
+    }
+    if (QMdiSubWindow* sub = m_open.value(QStringLiteral("FrmSeekItemNonLocal"))) {
+        sub->move(0, 0);
+        const int widthTwips = PixelsToTwips(width(), dpi);
+        const int heightTwips = PixelsToTwips(height(), dpi);
+        if (widthTwips > 200)
+            sub->resize(TwipsToPixels(widthTwips - 200, dpi), sub->height());
+        if (heightTwips > 900)
+            sub->resize(sub->width(), TwipsToPixels(heightTwips - 900, dpi));
+    }
+}
+
+void FrmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    keepAtCorner();
+}
+
+void FrmMain::closeEvent(QCloseEvent* event) {
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    m_closing = true;
+    try {
+        AppendLogRow(m_session, QString(), LogWord::Logout);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+    m_mdi->closeAllSubWindows();
+    m_session.disconnect();
+    event->accept();
+    m_session.endProgram(0);
+}
+
+} // namespace velda

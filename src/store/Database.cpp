@@ -1,0 +1,208 @@
+#include "store/Database.h"
+
+#include <QAtomicInt>
+#include <QSqlError>
+#include <QSqlRecord>
+
+namespace velda {
+
+ConnectionSpec ConnectionSpec::localFile(const QString& path) {
+    ConnectionSpec s;
+    s.dialect = Dialect::SQLite;
+    s.filePath = path;
+    return s;
+}
+
+ConnectionSpec ConnectionSpec::server(const QString& address) {
+    ConnectionSpec s;
+    s.dialect = Dialect::PostgreSQL;
+    QString host = address;
+    int port = 5432;
+    if (host.startsWith(QLatin1Char('['))) {
+        const int close = host.indexOf(QLatin1Char(']'));
+        if (close > 0) {
+            const QString rest = host.mid(close + 1);
+            host = host.mid(1, close - 1);
+            if (rest.startsWith(QLatin1Char(':'))) {
+                bool ok = false;
+                const int p = rest.mid(1).toInt(&ok);
+                if (ok)
+                    port = p;
+            }
+        }
+    } else if (host.count(QLatin1Char(':')) == 1) {
+        const int colon = host.indexOf(QLatin1Char(':'));
+        bool ok = false;
+        const int p = host.mid(colon + 1).toInt(&ok);
+        if (ok) {
+            port = p;
+            host = host.left(colon);
+        }
+    }
+    s.host = host;
+    s.port = port;
+    return s;
+}
+
+QString LikeEscape(const QString& value) {
+    QString out;
+    out.reserve(value.size() + 4);
+    for (const QChar c : value) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('%') || c == QLatin1Char('_'))
+            out.append(QLatin1Char('\\'));
+        out.append(c);
+    }
+    return out;
+}
+
+QString MembershipPattern(const QString& group) {
+    return QStringLiteral("%/") + LikeEscape(group) + QStringLiteral("/%");
+}
+
+namespace {
+QAtomicInt g_connectionCounter;
+
+QString describe(const QSqlError& e) {
+    QString text = e.databaseText().trimmed();
+    if (text.isEmpty())
+        text = e.driverText().trimmed();
+    if (text.isEmpty())
+        text = e.text().trimmed();
+    return text;
+}
+} // namespace
+
+Database::~Database() { close(); }
+
+void Database::open(const ConnectionSpec& spec) {
+    close();
+    m_spec = spec;
+    m_name = QStringLiteral("velda-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1));
+    QSqlDatabase db;
+    if (spec.dialect == Dialect::SQLite) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(spec.filePath);
+        // Never create an empty file in place of a missing library database.
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READWRITE;QSQLITE_BUSY_TIMEOUT=10000"));
+    } else {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
+        db.setHostName(spec.host);
+        db.setPort(spec.port);
+        db.setDatabaseName(spec.databaseName);
+        db.setUserName(spec.user);
+        db.setPassword(spec.password);
+        db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+    }
+    if (!db.isValid()) {
+        const QString driver = spec.dialect == Dialect::SQLite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+        m_name.clear();
+        throw Error(QStringLiteral("缺少数据库驱动%1，无法打开数据库").arg(driver));
+    }
+    if (!db.open()) {
+        const QString why = describe(db.lastError());
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+        m_name.clear();
+        if (spec.dialect == Dialect::SQLite)
+            throw Error(QStringLiteral("无法打开本地数据库文件%1：%2").arg(spec.filePath, why));
+        throw Error(QStringLiteral("无法连接数据库服务器%1：%2").arg(spec.host, why));
+    }
+    if (spec.dialect == Dialect::SQLite) {
+        // Same text semantics as the server: like is case-sensitive there too.
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("PRAGMA case_sensitive_like = ON"));
+        q.exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+        // Confirm the file really is a database before anyone relies on it.
+        if (!q.exec(QStringLiteral("select count(*) from sqlite_master"))) {
+            const QString why = describe(q.lastError());
+            q = QSqlQuery();
+            db = QSqlDatabase();
+            close();
+            throw Error(QStringLiteral("无法打开本地数据库文件%1：%2").arg(spec.filePath, why));
+        }
+    }
+}
+
+void Database::close() {
+    if (m_name.isEmpty())
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+    m_name.clear();
+}
+
+bool Database::isOpen() const { return !m_name.isEmpty() && handle().isOpen(); }
+
+QSqlDatabase Database::handle() const { return QSqlDatabase::database(m_name, false); }
+
+QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
+    if (m_name.isEmpty())
+        throw Error(QStringLiteral("数据库连接尚未打开"));
+    QSqlQuery q(handle());
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw Error(QStringLiteral("数据库语句有误：%1").arg(describe(q.lastError())));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        const QSqlError e = q.lastError();
+        if (isUniqueViolation(e))
+            throw DuplicateKeyError(QStringLiteral("记录已存在：%1").arg(describe(e)));
+        throw Error(QStringLiteral("数据库操作失败：%1").arg(describe(e)));
+    }
+    return q;
+}
+
+QVariant Database::scalar(const QString& sql, const QVariantList& values) const {
+    QSqlQuery q = exec(sql, values);
+    if (q.next())
+        return q.value(0);
+    return {};
+}
+
+void Database::begin() {
+    if (!handle().transaction())
+        throw Error(QStringLiteral("无法开始数据库事务：%1").arg(describe(handle().lastError())));
+}
+
+void Database::commit() {
+    if (!handle().commit()) {
+        const QSqlError e = handle().lastError();
+        handle().rollback();
+        if (isUniqueViolation(e))
+            throw DuplicateKeyError(QStringLiteral("记录已存在：%1").arg(describe(e)));
+        throw Error(QStringLiteral("无法提交数据库事务：%1").arg(describe(e)));
+    }
+}
+
+void Database::rollback() { handle().rollback(); }
+
+bool Database::isUniqueViolation(const QSqlError& error) {
+    const QString code = error.nativeErrorCode();
+    // PostgreSQL: SQLSTATE 23505; SQLite: extended codes 1555 (primary key) and 2067 (unique), or 19.
+    if (code == QLatin1String("23505") || code == QLatin1String("1555") || code == QLatin1String("2067"))
+        return true;
+    const QString text = error.databaseText();
+    return text.contains(QLatin1String("UNIQUE constraint failed")) ||
+           text.contains(QLatin1String("duplicate key"));
+}
+
+Transaction::Transaction(Database& db) : m_db(db) { m_db.begin(); }
+
+Transaction::~Transaction() {
+    if (!m_done)
+        m_db.rollback();
+}
+
+void Transaction::commit() {
+    m_done = true;
+    m_db.commit();
+}
+
+} // namespace velda

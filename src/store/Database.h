@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+#include <stdexcept>
+
+namespace velda {
+
+// A failure the user is shown as the "error's own description": already worded in Chinese.
+class Error : public std::runtime_error {
+public:
+    explicit Error(const QString& description)
+        : std::runtime_error(description.toStdString()), m_description(description) {}
+    const QString& description() const { return m_description; }
+
+private:
+    QString m_description;
+};
+
+enum class Dialect { SQLite, PostgreSQL };
+
+// Where the records live: the local file ("None" in the configuration) or a server catalogue.
+struct ConnectionSpec {
+    Dialect dialect = Dialect::SQLite;
+    QString filePath;                    // SQLite
+    QString host;                        // PostgreSQL
+    int port = 5432;
+    QString databaseName = QStringLiteral("HD信息库");
+    QString user = QStringLiteral("Hodrin");
+    QString password = QStringLiteral("tovkan");
+
+    static ConnectionSpec localFile(const QString& path);
+    // A configured address is "host" or "host:port"; a bracketed IPv6 host may carry a port too.
+    static ConnectionSpec server(const QString& address);
+};
+
+// Escapes a value for use inside a like pattern with "escape '\'", so it never acts as a wildcard.
+QString LikeEscape(const QString& value);
+// "%/" + group + "/%" built safely: the membership test of a group list.
+QString MembershipPattern(const QString& group);
+
+// One open database connection. Every statement goes through exec() with bound values.
+class Database final {
+public:
+    Database() = default;
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // Opens the connection; throws Error with a Chinese description when it cannot.
+    void open(const ConnectionSpec& spec);
+    void close();
+    bool isOpen() const;
+
+    Dialect dialect() const { return m_spec.dialect; }
+    const ConnectionSpec& spec() const { return m_spec; }
+    QSqlDatabase handle() const;
+
+    // Prepares, binds (positionally, in order) and runs one statement; throws Error on failure.
+    QSqlQuery exec(const QString& sql, const QVariantList& values = {}) const;
+    // Convenience: the first column of the first row, or an invalid QVariant when there is no row.
+    QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
+
+    void begin();
+    void commit();
+    void rollback();
+
+    // True when the failure of the last statement was a unique-key violation.
+    static bool isUniqueViolation(const QSqlError& error);
+
+private:
+    QString m_name;
+    ConnectionSpec m_spec;
+};
+
+// Rolls back unless commit() was called: statements that stand or fall together.
+class Transaction final {
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    void commit();
+
+private:
+    Database& m_db;
+    bool m_done = false;
+};
+
+// Error raised for a statement that broke a key, so callers can word a clear refusal.
+class DuplicateKeyError : public Error {
+public:
+    using Error::Error;
+};
+
+} // namespace velda

@@ -1,0 +1,92 @@
+#include "store/DatabaseInit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+static void initStoreResources() { Q_INIT_RESOURCE(store); }
+
+namespace velda {
+
+namespace {
+QStringList splitStatements(const QString& path) {
+    initStoreResources();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("缺少数据库定义文件%1").arg(path));
+    const QString text = QString::fromUtf8(f.readAll());
+    QStringList out;
+    QString current;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(QLatin1String("--")))
+            continue;
+        current += line + QLatin1Char('\n');
+        if (trimmed.endsWith(QLatin1Char(';'))) {
+            current = current.trimmed();
+            current.chop(1);
+            out << current;
+            current.clear();
+        }
+    }
+    if (!current.trimmed().isEmpty())
+        out << current.trimmed();
+    return out;
+}
+} // namespace
+
+QStringList SchemaStatements(Dialect dialect) {
+    return splitStatements(dialect == Dialect::SQLite ? QStringLiteral(":/store/sql/sqlite.sql")
+                                                      : QStringLiteral(":/store/sql/postgresql.sql"));
+}
+
+QStringList ReferenceStatements() { return splitStatements(QStringLiteral(":/store/sql/reference.sql")); }
+
+bool HasSchema(const Database& db) {
+    return db.handle().tables().contains(QStringLiteral("PDM用户"), Qt::CaseInsensitive) ||
+           db.handle().tables().contains(QStringLiteral("pdm用户"), Qt::CaseInsensitive);
+}
+
+void InitializeDatabase(Database& db, const QDate& today) {
+    if (HasSchema(db))
+        throw Error(QStringLiteral("数据库中已有VELDA的数据表，未做任何改动"));
+    const QString created = QStringLiteral("%1/%2/%3").arg(today.year()).arg(today.month()).arg(today.day());
+    Transaction tx(db);
+    for (const QString& sql : SchemaStatements(db.dialect()))
+        db.exec(sql);
+    for (QString sql : ReferenceStatements()) {
+        QVariantList values;
+        if (sql.contains(QLatin1String(":today"))) {
+            sql.replace(QLatin1String(":today"), QLatin1String("?"));
+            values << created;
+        }
+        db.exec(sql, values);
+    }
+    tx.commit();
+}
+
+void CreateLocalDatabase(const QString& path, const QDate& today) {
+    const QFileInfo info(path);
+    if (info.exists())
+        throw Error(QStringLiteral("本地数据库文件%1已存在，未做任何改动").arg(path));
+    if (!QDir().mkpath(info.absolutePath()))
+        throw Error(QStringLiteral("无法创建文件夹%1").arg(info.absolutePath()));
+    {
+        QFile f(path);
+        // The driver cannot key the file, so the file system is what keeps it private.
+        if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            throw Error(QStringLiteral("无法创建本地数据库文件%1：%2").arg(path, f.errorString()));
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    try {
+        Database db;
+        db.open(ConnectionSpec::localFile(path));
+        InitializeDatabase(db, today);
+    } catch (...) {
+        QFile::remove(path);
+        throw;
+    }
+}
+
+} // namespace velda

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "store/Database.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+namespace velda {
+
+// The DDL of one dialect followed by the reference data, as separate statements.
+QStringList SchemaStatements(Dialect dialect);
+QStringList ReferenceStatements();
+
+// Creates every table and the reference data in one transaction; an already initialised
+// database is refused rather than half-filled a second time.
+void InitializeDatabase(Database& db, const QDate& today);
+bool HasSchema(const Database& db);
+
+// Creates a new local database file readable and writable by its owner only, with the schema
+// and reference data. Refuses to touch an existing file.
+void CreateLocalDatabase(const QString& path, const QDate& today);
+
+} // namespace velda

@@ -1,0 +1,144 @@
+-- VELDA schema (sqlite). Table and column names are the ones every statement of the program uses.
+-- Every value is text unless noted; the keys are what refuses duplicates and races.
+
+CREATE TABLE PDM日志 (
+    序号 INTEGER PRIMARY KEY AUTOINCREMENT,
+    ID text,
+    代号 text,
+    时间 text,
+    方式 text
+);
+
+CREATE TABLE PDM用户 (
+    ID text NOT NULL,
+    密码 text,
+    所属组 text,
+    备注 text,
+    创建日期 text,
+    PRIMARY KEY (ID)
+);
+
+CREATE TABLE PDM组 (
+    组名 text NOT NULL,
+    目录名称 text,
+    备注 text,
+    PRIMARY KEY (组名)
+);
+
+CREATE TABLE PDM存储目录 (
+    目录名称 text NOT NULL,
+    服务器IP text,
+    备注 text,
+    PRIMARY KEY (目录名称)
+);
+
+CREATE TABLE PDM系统管理员信息 (
+    ID text NOT NULL,
+    密码 text,
+    序列号 text NOT NULL,
+    PRIMARY KEY (ID, 序列号)
+);
+
+CREATE TABLE PDM入库图纸信息 (
+    代号 text NOT NULL,
+    读 text,
+    写 text,
+    删 text,
+    改 text,
+    入库帐号 text,
+    入库时间 text,
+    入库文件名称 text,
+    状态 text,
+    目录名称 text,
+    PRIMARY KEY (代号)
+);
+
+CREATE TABLE PDM出库图纸信息 (
+    代号 text NOT NULL,
+    出库帐号 text,
+    出库时间 text,
+    PRIMARY KEY (代号)
+);
+
+CREATE TABLE 零件信息 (
+    代号 text NOT NULL,
+    名称 text,
+    类型 text,
+    材料 text,
+    重量 text,
+    PRIMARY KEY (代号)
+);
+
+CREATE TABLE 图纸信息 (
+    代号 text NOT NULL,
+    设计 text,
+    校对 text,
+    主管设计 text,
+    审定 text,
+    标准审查 text,
+    工艺审查 text,
+    日期 text,
+    比例 text,
+    编码 text,
+    幅面 text,
+    页数 text,
+    图样 text,
+    页码 text,
+    PRIMARY KEY (代号)
+);
+
+CREATE TABLE 材料名称 (
+    材料名称 text,
+    顺序号 integer
+);
+
+CREATE TABLE 借用件 (
+    名称 text,
+    借用产品 text,
+    借用结合部 text,
+    入库时间 text,
+    入库帐号 text
+);
+
+CREATE TABLE 产品档案库 (
+    代号 text NOT NULL,
+    名称 text,
+    立项时间 text,
+    预计完成时间 text,
+    实际完成时间 text,
+    主任设计 text,
+    主任工艺 text,
+    主任电气 text,
+    主要性能指标 text,
+    主要技术特点 text,
+    备注 text,
+    入库帐号 text,
+    读 text,
+    写 text,
+    删 text,
+    改 text,
+    PRIMARY KEY (代号)
+);
+
+CREATE TABLE 产品结构 (
+    结合部代号 text,
+    结点代号 text,
+    结点类型 text,
+    结点序号 integer NOT NULL DEFAULT 0,
+    结点数量 text,
+    结点编号 integer,
+    备注 text
+);
+
+CREATE TABLE 产品结构入库人员信息表 (
+    结合部代号 text NOT NULL,
+    结合部名称 text,
+    入库者 text,
+    入库密码 text,
+    入库时间 text,
+    备注 text,
+    PRIMARY KEY (结合部代号)
+);
+
+CREATE INDEX 产品结构_结合部代号 ON 产品结构 (结合部代号, 结点编号);
+CREATE INDEX PDM日志_时间 ON PDM日志 (时间);

@@ -1,0 +1,85 @@
+#!/usr/bin/python3
+"""Loopback FTP server for the transfer tests and the local demo.
+
+Serves ROOT to one account on 127.0.0.1, prints the bound port on stdout as
+one line once it accepts connections, then serves until killed.  Run it with
+/usr/bin/python3: the interpreter first on PATH may not see Debian's
+python3-pyftpdlib.
+"""
+
+import argparse
+import os
+import sys
+
+try:
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+    from pyftpdlib.servers import FTPServer
+except ImportError as err:  # the C++ fixture turns this line into its failure message
+    sys.stderr.write("VELDA-FTP-SERVER: cannot import pyftpdlib (%s); "
+                     "install python3-pyftpdlib\n" % err)
+    sys.exit(3)
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--root", required=True, help="folder served as the account's root")
+    parser.add_argument("--user", default="velda")
+    parser.add_argument("--password", required=True)
+    parser.add_argument("--port", type=int, default=0, help="0 lets the system choose")
+    parser.add_argument("--rate", type=int, default=0,
+                        help="bytes per second each data connection may move (0: unlimited)")
+    parser.add_argument("--read-only", action="append", default=[], metavar="DIR",
+                        help="folder below ROOT where the account may list and read only")
+    parser.add_argument("--no-mlst", action="store_true",
+                        help="answer MLST/MLSD with 500, like servers that lack them")
+    parser.add_argument("--events", help="file that receives one line per connect and login")
+    return parser.parse_args()
+
+
+def main():
+    args = parse_args()
+    root = os.path.abspath(args.root)
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, root, perm="elradfmwMT")
+    for folder in args.read_only:
+        path = os.path.join(root, folder)
+        os.makedirs(path, exist_ok=True)
+        authorizer.override_perm(args.user, path, "elr", recursive=True)
+
+    events = open(args.events, "a", buffering=1, encoding="utf-8") if args.events else None
+
+    class Handler(FTPHandler):
+        def on_connect(self):
+            if events:
+                events.write("CONNECT %s:%d\n" % (self.remote_ip, self.remote_port))
+
+        def on_login(self, username):
+            if events:
+                events.write("LOGIN %s\n" % username)
+
+        def on_login_failed(self, username, password):
+            if events:
+                events.write("LOGIN-FAILED %s\n" % username)
+
+    Handler.authorizer = authorizer
+    Handler.banner = "VELDA test server ready."
+    if args.no_mlst:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                              if k not in ("MLST", "MLSD")}
+    if args.rate > 0:
+        class Throttled(ThrottledDTPHandler):
+            read_limit = args.rate
+            write_limit = args.rate
+        Handler.dtp_handler = Throttled
+
+    server = FTPServer(("127.0.0.1", args.port), Handler)
+    server.max_cons = 64
+    sys.stdout.write("%d\n" % server.socket.getsockname()[1])
+    sys.stdout.flush()
+    server.serve_forever(handle_exit=True)
+
+
+if __name__ == "__main__":
+    main()
