@@ -14,8 +14,10 @@ QString LogTimeText(const QDateTime& when) {
 }
 
 void AppendLogRow(Session& session, const QString& code, const QString& operationWord) {
+    // Login and logout have no code: written as the empty text, never as a null.
+    const QString codeText = code.isNull() ? QStringLiteral("") : code;
     session.db().exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values (?, ?, ?, ?)"),
-                      {session.ctx.UserId, code, LogTimeText(session.clock().now()), operationWord});
+                      {session.ctx.UserId, codeText, LogTimeText(session.clock().now()), operationWord});
 }
 
 } // namespace velda

@@ -1,6 +1,7 @@
 #include "store/Database.h"
 
 #include <QAtomicInt>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlRecord>
 
@@ -76,14 +77,16 @@ Database::~Database() { close(); }
 
 void Database::open(const ConnectionSpec& spec) {
     close();
+    // The driver would create an empty file in place of a missing library database.
+    if (spec.dialect == Dialect::SQLite && !QFileInfo(spec.filePath).isFile())
+        throw Error(QStringLiteral("本地数据库文件%1不存在").arg(spec.filePath));
     m_spec = spec;
     m_name = QStringLiteral("velda-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1));
     QSqlDatabase db;
     if (spec.dialect == Dialect::SQLite) {
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
         db.setDatabaseName(spec.filePath);
-        // Never create an empty file in place of a missing library database.
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READWRITE;QSQLITE_BUSY_TIMEOUT=10000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
         db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
         db.setHostName(spec.host);
@@ -146,11 +149,18 @@ QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
         throw Error(QStringLiteral("数据库连接尚未打开"));
     QSqlQuery q(handle());
     q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw Error(QStringLiteral("数据库语句有误：%1").arg(describe(q.lastError())));
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec()) {
+    bool ok = false;
+    if (values.isEmpty()) {
+        // The server cannot prepare DDL; a statement without values needs no preparing anyway.
+        ok = q.exec(sql);
+    } else {
+        if (!q.prepare(sql))
+            throw Error(QStringLiteral("数据库语句有误：%1").arg(describe(q.lastError())));
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        ok = q.exec();
+    }
+    if (!ok) {
         const QSqlError e = q.lastError();
         if (isUniqueViolation(e))
             throw DuplicateKeyError(QStringLiteral("记录已存在：%1").arg(describe(e)));

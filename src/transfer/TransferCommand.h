@@ -36,7 +36,8 @@ struct ParsedCommand {
 };
 
 // Splits a command text back into its parts. Returns nothing, with a reason in *error, when the text is
-// not one of the five forms.
+// not one of the five forms. A local path cannot hold a double quote (none can on the system's platform),
+// else the texts would be ambiguous; remote paths may hold anything but control characters.
 std::optional<ParsedCommand> ParseCommand(const QString& text, QString* error = nullptr);
 
 struct VolumeAddress {

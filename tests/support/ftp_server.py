@@ -33,6 +33,8 @@ def parse_args():
                         help="folder below ROOT where the account may list and read only")
     parser.add_argument("--no-mlst", action="store_true",
                         help="answer MLST/MLSD with 500, like servers that lack them")
+    parser.add_argument("--auth-failed-delay", type=float, default=0.2,
+                        help="seconds before a wrong password is answered (pyftpdlib's own default is 3)")
     parser.add_argument("--events", help="file that receives one line per connect and login")
     return parser.parse_args()
 
@@ -65,6 +67,8 @@ def main():
 
     Handler.authorizer = authorizer
     Handler.banner = "VELDA test server ready."
+    # pyftpdlib answers a wrong password only after 3 s, which a client counts into its connect timeout.
+    Handler.auth_failed_timeout = args.auth_failed_delay
     if args.no_mlst:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                               if k not in ("MLST", "MLSD")}

@@ -89,13 +89,19 @@ void FrmMain::RunCommand(const QString& item) {
     }
 }
 
+QMdiSubWindow* FrmMain::liveWindow(const QString& name) const {
+    QMdiSubWindow* sub = m_open.value(name);
+    // A closed form's frame lingers until its deferred deletion; it no longer counts as open.
+    return sub && !sub->isHidden() ? sub : nullptr;
+}
+
 QWidget* FrmMain::openForm(const QString& name) const {
-    const QPointer<QMdiSubWindow> sub = m_open.value(name);
+    QMdiSubWindow* sub = liveWindow(name);
     return sub ? sub->widget() : nullptr;
 }
 
 void FrmMain::showForm(const QString& name, const QStringList& disable) {
-    if (QMdiSubWindow* sub = m_open.value(name)) {
+    if (QMdiSubWindow* sub = liveWindow(name)) {
         // Already open: brought forward, not loaded again; the preparation adds to its state.
         DisableControls(sub->widget(), disable);
         sub->showNormal();
@@ -126,10 +132,10 @@ void FrmMain::showForm(const QString& name, const QStringList& disable) {
 void FrmMain::keepAtCorner() {
     const double dpi = logicalDpiX();
     for (const QString& name : {QStringLiteral("FrmArchives"), QStringLiteral("FrmSeekItemInfo")}) {
-        if (QMdiSubWindow* sub = m_open.value(name))
+        if (QMdiSubWindow* sub = liveWindow(name))
             sub->move(0, 0);
     }
-    if (QMdiSubWindow* sub = m_open.value(QStringLiteral("FrmSeekItemNonLocal"))) {
+    if (QMdiSubWindow* sub = liveWindow(QStringLiteral("FrmSeekItemNonLocal"))) {
         sub->move(0, 0);
         const int widthTwips = PixelsToTwips(width(), dpi);
         const int heightTwips = PixelsToTwips(height(), dpi);

@@ -42,6 +42,7 @@ private:
     void buildMenu();
     void showForm(const QString& name, const QStringList& disable);
     void keepAtCorner();
+    QMdiSubWindow* liveWindow(const QString& name) const;
 
     Session& m_session;
     QMdiArea* m_mdi = nullptr;

@@ -1,0 +1,344 @@
+#include "TestSupport.h"
+
+#include "accounts/AdminRecord.h"
+#include "shell/ui/FrmLogin.h"
+#include "shell/ui/FrmMain.h"
+#include "shell/ui/FrmSQLServer.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace velda;
+using namespace velda::test;
+
+namespace {
+template <typename T> T* child(QWidget& w, const char* name) {
+    T* c = w.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_TRUE(c) << name;
+    return c;
+}
+} // namespace
+
+class LoginDialog : public BothDatabases {
+protected:
+    void SetUp() override {
+        BothDatabases::SetUp();
+        if (!env)
+            return;
+        env->session->onEndProgram = [this](int code) { ended.push_back(code); };
+        env->addUser(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("/user/"));
+    }
+    std::unique_ptr<FrmLogin> open() {
+        auto f = std::make_unique<FrmLogin>(*env->session);
+        f->show();
+        QApplication::setActiveWindow(f.get());
+        f->Form_Load();
+        return f;
+    }
+    void fill(FrmLogin& f, const QString& user, const QString& pwd, const QString& group) {
+        child<QLineEdit>(f, "TxtUser")->setText(user);
+        child<QLineEdit>(f, "TxtPwd")->setText(pwd);
+        child<QComboBox>(f, "CboGrp")->setCurrentText(group);
+    }
+    int rows(const QString& word) {
+        return env->count(QStringLiteral("select count(*) from PDM日志 where 方式=?"), {word});
+    }
+    std::vector<int> ended;
+};
+
+TEST_P(LoginDialog, StartUpListsTheGroupsAndEnterMovesTheFocus) {
+    auto f = open();
+    auto* groups = child<QComboBox>(*f, "CboGrp");
+    ASSERT_GE(groups->count(), 2);
+    EXPECT_EQ(groups->currentIndex(), 0);
+    EXPECT_EQ(f->windowTitle(), QStringLiteral("用户登录"));
+    auto* user = child<QLineEdit>(*f, "TxtUser");
+    auto* pwd = child<QLineEdit>(*f, "TxtPwd");
+    EXPECT_EQ(pwd->echoMode(), QLineEdit::Password);
+    user->setFocus();
+    QTest::keyClick(user, Qt::Key_Return);
+    EXPECT_TRUE(pwd->hasFocus());
+    QTest::keyClick(pwd, Qt::Key_Return);
+    EXPECT_TRUE(groups->hasFocus() || groups->lineEdit()->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(pwd->hasFocus());
+    EXPECT_TRUE(f->isVisible()) << "Enter must not press 登录";
+    EXPECT_TRUE(env->feedback.boxes.isEmpty());
+}
+
+TEST_P(LoginDialog, WrongPasswordOrForeignGroupIsRefusedAndThePasswordEmptied) {
+    auto f = open();
+    for (const auto& [pwd, group] : {std::pair{QStringLiteral("bad"), QStringLiteral("user")},
+                                     std::pair{QStringLiteral("pw"), QStringLiteral("admin")}}) {
+        env->feedback.clear();
+        fill(*f, QStringLiteral("alice"), pwd, group);
+        QTest::mouseClick(child<QPushButton>(*f, "CmdAct"), Qt::LeftButton);
+        ASSERT_EQ(env->feedback.boxes.size(), 1);
+        EXPECT_EQ(env->feedback.last().text, QStringLiteral("密码有误，请重新输入！"));
+        EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
+        EXPECT_EQ(env->feedback.last().title, QStringLiteral("反馈信息"));
+        EXPECT_TRUE(child<QLineEdit>(*f, "TxtPwd")->text().isEmpty());
+        EXPECT_TRUE(child<QLineEdit>(*f, "TxtPwd")->hasFocus());
+        EXPECT_TRUE(f->isVisible());
+    }
+    EXPECT_EQ(rows(QStringLiteral("用户登录")), 0);
+}
+
+TEST_P(LoginDialog, SuccessfulLoginClosesAndLogs) {
+    auto f = open();
+    QSignalSpy spy(f.get(), &FrmLogin::loggedIn);
+    fill(*f, QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTest::mouseClick(child<QPushButton>(*f, "CmdAct"), Qt::LeftButton);
+    EXPECT_EQ(spy.count(), 1);
+    EXPECT_FALSE(f->isVisible());
+    EXPECT_EQ(env->session->ctx.UserId, QStringLiteral("admin"));
+    EXPECT_EQ(rows(QStringLiteral("用户登录")), 1);
+    EXPECT_TRUE(env->feedback.boxes.isEmpty());
+}
+
+TEST_P(LoginDialog, CancelEndsTheFirstLoginButNotAReLogin) {
+    {
+        auto f = open();
+        QTest::mouseClick(child<QPushButton>(*f, "CmdCancel"), Qt::LeftButton);
+        EXPECT_EQ(ended, std::vector<int>{0});
+        EXPECT_FALSE(env->session->hasConnection());
+    }
+    ended.clear();
+    env->session->connect(env->address);
+    env->actAs(QStringLiteral("alice"), QStringLiteral("/user/"), QStringLiteral("user"));
+    env->session->ctx.ReLogin = true;
+    auto f = open();
+    fill(*f, QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTest::keyClick(f.get(), Qt::Key_Escape);
+    EXPECT_TRUE(ended.empty());
+    EXPECT_FALSE(f->isVisible());
+    EXPECT_EQ(env->session->ctx.UserId, QStringLiteral("alice"));
+    EXPECT_TRUE(env->session->hasConnection());
+}
+
+TEST_P(LoginDialog, ReLoginWritesASecondLoginRowAndNoLogout) {
+    auto first = open();
+    fill(*first, QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("user"));
+    QTest::mouseClick(child<QPushButton>(*first, "CmdAct"), Qt::LeftButton);
+    env->session->ctx.ReLogin = true;
+    auto second = open();
+    fill(*second, QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("user"));
+    QTest::mouseClick(child<QPushButton>(*second, "CmdAct"), Qt::LeftButton);
+    EXPECT_EQ(rows(QStringLiteral("用户登录")), 2);
+    EXPECT_EQ(rows(QStringLiteral("用户注销")), 0);
+    EXPECT_EQ(env->session->ctx.UserId, QStringLiteral("admin"));
+}
+
+TEST_P(LoginDialog, StartUpWithoutGroupsShowsTheErrorAndLoginFailsCleanly) {
+    env->db().exec(QStringLiteral("delete from PDM组"));
+    auto f = open();
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
+    EXPECT_EQ(env->feedback.last().title, QStringLiteral("反馈信息"));
+    EXPECT_EQ(child<QComboBox>(*f, "CboGrp")->count(), 0);
+}
+
+TEST_P(LoginDialog, NoStoredAddressAsksForItFirst) {
+    const QString address = env->address;
+    QFile::remove(env->session->config().filePath());
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+        auto* server = qobject_cast<FrmSQLServer*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(server);
+        asked = true;
+        EXPECT_EQ(server->windowTitle(), QStringLiteral("设置系统SQL Server服务器IP地址"));
+        child<QLineEdit>(*server, "TxtIP")->setText(QStringLiteral("  ") + address + QStringLiteral(" "));
+        QTest::mouseClick(child<QPushButton>(*server, "CmdOK"), Qt::LeftButton);
+    });
+    auto f = open();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(f->isVisible());
+    EXPECT_EQ(env->session->config().ReadServerAddress(), address);
+    EXPECT_GE(child<QComboBox>(*f, "CboGrp")->count(), 2);
+    EXPECT_TRUE(ended.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, LoginDialog, kBothBackends, BackendName);
+
+class ServerDialog : public BothDatabases {
+protected:
+    void SetUp() override {
+        BothDatabases::SetUp();
+        if (env)
+            env->session->onEndProgram = [this](int code) { ended.push_back(code); };
+    }
+    std::vector<int> ended;
+};
+
+TEST_P(ServerDialog, EmptyIsRefusedBlanksAreStoredEmptyAndEndTheProgram) {
+    FrmSQLServer f(*env->session);
+    f.show();
+    QApplication::setActiveWindow(&f);
+    QTest::mouseClick(child<QPushButton>(f, "CmdOK"), Qt::LeftButton);
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("SQL Server服务器IP地址（形如：192.168.1.1）不能为空！"));
+    EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
+    EXPECT_TRUE(child<QLineEdit>(f, "TxtIP")->hasFocus());
+    EXPECT_TRUE(ended.empty());
+
+    QTest::keyClicks(child<QLineEdit>(f, "TxtIP"), QStringLiteral("   "));
+    QTest::keyClick(child<QLineEdit>(f, "TxtIP"), Qt::Key_Return);
+    EXPECT_TRUE(child<QPushButton>(f, "CmdOK")->hasFocus());
+    QTest::mouseClick(child<QPushButton>(f, "CmdOK"), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.boxes.size(), 2);
+    EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
+    EXPECT_EQ(ended, std::vector<int>{1});
+    EXPECT_TRUE(env->session->config().ReadServerAddress().isEmpty());
+}
+
+TEST_P(ServerDialog, UnreachableServerIsReportedAndStoredForNextTime) {
+    FrmSQLServer f(*env->session);
+    f.show();
+    child<QLineEdit>(f, "TxtIP")->setText(QStringLiteral("127.0.0.1:1"));
+    QTest::mouseClick(child<QPushButton>(f, "CmdOK"), Qt::LeftButton);
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_TRUE(env->feedback.last().text.contains(QStringLiteral("无法连接数据库服务器")))
+        << env->feedback.last().text.toStdString();
+    EXPECT_EQ(ended, std::vector<int>{1});
+    EXPECT_EQ(env->session->config().ReadServerAddress(), QStringLiteral("127.0.0.1:1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, ServerDialog, kBothBackends, BackendName);
+
+class MainWindow : public BothDatabases {
+protected:
+    void SetUp() override {
+        BothDatabases::SetUp();
+        if (!env)
+            return;
+        env->session->onEndProgram = [this](int code) { ended.push_back(code); };
+        env->actAs(QStringLiteral("admin"), QStringLiteral("/admin/user/"), QStringLiteral("admin"));
+        main = std::make_unique<FrmMain>(*env->session);
+        main->show();
+    }
+    void TearDown() override {
+        main.reset();
+        BothDatabases::TearDown();
+    }
+    int rows(const QString& word) {
+        return env->count(QStringLiteral("select count(*) from PDM日志 where 方式=?"), {word});
+    }
+    std::unique_ptr<FrmMain> main;
+    std::vector<int> ended;
+};
+
+namespace {
+void flatten(QMenu* menu, int depth, QStringList& out) {
+    for (QAction* a : menu->actions()) {
+        const QString pad(depth * 2, QLatin1Char(' '));
+        if (a->isSeparator()) {
+            out << pad + QStringLiteral("-");
+        } else {
+            out << pad + a->objectName() + QLatin1Char(' ') + a->text();
+            if (a->menu())
+                flatten(a->menu(), depth + 1, out);
+        }
+    }
+}
+} // namespace
+
+TEST_P(MainWindow, MenuHasEveryItemInOrder) {
+    EXPECT_EQ(main->windowTitle(), QStringLiteral("VELDA主界面"));
+    QStringList got;
+    for (QAction* top : main->menuBar()->actions()) {
+        got << top->objectName() + QLatin1Char(' ') + top->text();
+        flatten(top->menu(), 1, got);
+    }
+    const QStringList want = QStringLiteral(
+        "Item 零件管理|  Drawing 图库管理|    MultiInlib 批量入库|    InLibDrawing 图纸入库|    MultiOutLib 批量出库|"
+        "      OutLibByDrawing 依据图纸信息|      OutLibByPart 依据零件信息|    OutLibDrawing 图纸出库|"
+        "    DelLibDrawing 图纸删除|  ItemInfo 零件信息管理|    AddItemInfo 添加信息|    SeekItemInfo 查找信息|"
+        "      SeekItemInfoByDrawing 依据图纸信息|      SeekItemInfoByPart 依据零件信息|    DelItemInfo 删除信息|"
+        "  ItemNonLocal 借用信息管理|    AddNonLocalItem 添加借用信息|    SeekItemNonLocal 查找借用信息|"
+        "    DelNonLocalItem 删除借用信息|  -|  ExitSys 退出系统|Product 产品管理|  Archives 产品档案|"
+        "    AddArchives 添加档案|    SeekArchives 查询档案|    DelArchives 删除档案|  PSE 产品结构|"
+        "    AddPSE 添加产品结构|    ReadPSEFromLib 显示产品结构|    RptPSE 输出产品结构|System 系统管理|"
+        "  AdminAcount 记录管理员信息|  ChangerUserID 变更登录帐号|  User 用户管理|    AddUser 添加用户|"
+        "    DelUser 删除用户|    EditUser 编辑用户|  Group 组管理|    AddGroup 添加组|    DelGroup 删除组|"
+        "    GrpMember 组成员|  Volume 存储目录管理|    AddVolume 添加存储目录|    DelVolume 删除存储目录|"
+        "  Log 日志管理|Help 帮助|  OnlineHelp 在线帮助|  -|  AboutVELDA 关于VELDA")
+                                .split(QLatin1Char('|'));
+    EXPECT_EQ(got, want);
+    // Twips give the starting size: 12780 x 9200 at 15 twips a pixel.
+    EXPECT_EQ(main->size(), QSize(852, 613));
+}
+
+TEST_P(MainWindow, ClosingWritesTheLogoutRowAndEndsTheProgram) {
+    main->findChild<QAction*>(QStringLiteral("ExitSys"))->trigger();
+    EXPECT_FALSE(env->session->hasConnection());
+    env->session->connect(env->address);
+    EXPECT_EQ(rows(QStringLiteral("用户注销")), 1);
+    EXPECT_EQ(ended, std::vector<int>{0});
+}
+
+TEST_P(MainWindow, CloseBoxWritesTheSameRow) {
+    main->close();
+    env->session->connect(env->address);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='用户注销' and ID='admin' and 代号=''")), 1);
+    EXPECT_EQ(ended.size(), 1u);
+}
+
+TEST_P(MainWindow, DialogsOpenOnceAtTheCornerAndComeForward) {
+    env->session->config().StoreServerAddress(QStringLiteral("10.0.0.9"));
+    main->RunCommand(QStringLiteral("AdminAcount"));
+    QWidget* pwd = main->openForm(QStringLiteral("FrmPwd"));
+    ASSERT_TRUE(pwd);
+    main->RunCommand(QStringLiteral("AboutVELDA"));
+    main->RunCommand(QStringLiteral("AdminAcount"));
+    EXPECT_EQ(main->openForm(QStringLiteral("FrmPwd")), pwd);
+    EXPECT_EQ(main->mdiArea()->subWindowList().size(), 2);
+    EXPECT_EQ(main->mdiArea()->activeSubWindow()->widget(), pwd);
+    EXPECT_EQ(pwd->parentWidget()->pos(), QPoint(0, 0));
+    EXPECT_TRUE(env->feedback.boxes.isEmpty());
+    // The administrator gate is applied before the dialog opens.
+    env->session->ctx.UserGroups = QStringLiteral("/user/");
+    qobject_cast<QMdiSubWindow*>(pwd->parentWidget())->close();
+    QApplication::processEvents();
+    main->RunCommand(QStringLiteral("AdminAcount"));
+    EXPECT_FALSE(main->openForm(QStringLiteral("FrmPwd")));
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("您权限不够，只有admin组的用户才能进行此项操作"));
+}
+
+TEST_P(MainWindow, HelpAboutBorrowedCodeAndChangeOfAccount) {
+    main->RunCommand(QStringLiteral("OnlineHelp"));
+    ASSERT_EQ(env->feedback.openedDocuments.size(), 1);
+    EXPECT_TRUE(env->feedback.openedDocuments.first().endsWith(QStringLiteral("/帮助/velda.html")));
+    env->feedback.documentOpens = false;
+    main->RunCommand(QStringLiteral("OnlineHelp"));
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
+    env->feedback.clear();
+
+    main->RunCommand(QStringLiteral("AboutVELDA"));
+    QWidget* about = main->openForm(QStringLiteral("FrmAbout"));
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->findChild<QLabel*>(QStringLiteral("LblVersion"))->text(), QStringLiteral("VELDA V2.0"));
+
+    env->feedback.inputAnswers = {QStringLiteral("ab1")};
+    main->RunCommand(QStringLiteral("SeekItemNonLocal"));
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("借用件代号输入有误！"));
+
+    QSignalSpy relogin(main.get(), &FrmMain::reLoginRequested);
+    main->RunCommand(QStringLiteral("ChangerUserID"));
+    EXPECT_EQ(relogin.count(), 1);
+    EXPECT_TRUE(env->session->ctx.ReLogin);
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, MainWindow, kBothBackends, BackendName);

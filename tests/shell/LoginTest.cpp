@@ -1,0 +1,78 @@
+#include "TestSupport.h"
+
+#include "shell/Login.h"
+
+using namespace velda;
+using namespace velda::test;
+
+class LoginLogic : public BothDatabases {
+protected:
+    void SetUp() override {
+        BothDatabases::SetUp();
+        if (!env)
+            return;
+        env->addVolume(QStringLiteral("V1"), QStringLiteral("10.0.0.5"));
+        env->addGroup(QStringLiteral("design"), QStringLiteral("V1"));
+        env->addGroup(QStringLiteral("axb"), QStringLiteral("V1"));
+        env->addGroup(QStringLiteral("a_b"));
+        env->addUser(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("/user/design/"));
+        env->addUser(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("/axb/"));
+    }
+    LoginOutcome login(const QString& u, const QString& p, const QString& g) { return Login(*env->session, u, p, g); }
+    int logins() { return env->count(QStringLiteral("select count(*) from PDM日志 where 方式='用户登录'")); }
+};
+
+TEST_P(LoginLogic, FillsTheContextWithTheGroupsVolumeAndLogs) {
+    ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), LoginOutcome::LoggedIn);
+    const UserContext& ctx = env->session->ctx;
+    EXPECT_EQ(ctx.UserId, QStringLiteral("alice"));
+    EXPECT_EQ(ctx.UserGroups, QStringLiteral("/user/design/"));
+    EXPECT_EQ(ctx.LoginGroup, QStringLiteral("design"));
+    EXPECT_EQ(ctx.VolumeName, QStringLiteral("V1"));
+    EXPECT_EQ(ctx.VolumeServerIp, QStringLiteral("10.0.0.5"));
+    EXPECT_FALSE(ctx.isAdministrator());
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='用户登录' and ID='alice' and 时间=?"),
+                         {QStringLiteral("2024年03月05日09时07分03秒")}),
+              1);
+    // A group with no volume (the local set-up) logs in with empty volume fields.
+    ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("user")), LoginOutcome::LoggedIn);
+    EXPECT_TRUE(env->session->ctx.VolumeName.isEmpty());
+    EXPECT_TRUE(env->session->ctx.VolumeServerIp.isEmpty());
+    EXPECT_EQ(logins(), 2);
+}
+
+TEST_P(LoginLogic, AdministratorWithUserGroupIsStillAdministrator) {
+    ASSERT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("user")), LoginOutcome::LoggedIn);
+    EXPECT_EQ(env->session->ctx.LoginGroup, QStringLiteral("user"));
+    EXPECT_TRUE(env->session->ctx.isAdministrator());
+}
+
+TEST_P(LoginLogic, RefusesWrongPasswordForeignGroupAndInjectedText) {
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("PW"), QStringLiteral("design")), LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("admin")), LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("nobody"), QStringLiteral("pw"), QStringLiteral("user")), LoginOutcome::Refused);
+    // A quote is data, not SQL.
+    EXPECT_EQ(login(QStringLiteral("' or '1'='1"), QStringLiteral("' or '1'='1"), QStringLiteral("user")),
+              LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("alice' --"), QStringLiteral("x"), QStringLiteral("user")), LoginOutcome::Refused);
+    // Wildcards in the group never match another group.
+    EXPECT_EQ(login(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("a_b")), LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("%")), LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("des%")), LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("DESIGN")), LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QString()), LoginOutcome::Refused);
+    EXPECT_TRUE(env->session->ctx.UserId.isEmpty());
+    EXPECT_EQ(logins(), 0);
+    // Membership is by whole names: /admin/ is not a member of "adm".
+    EXPECT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("adm")), LoginOutcome::Refused);
+}
+
+TEST_P(LoginLogic, GroupsAreListedForTheLoginBox) {
+    const QStringList groups = LoadLoginGroups(*env->session);
+    EXPECT_TRUE(groups.contains(QStringLiteral("admin")));
+    EXPECT_TRUE(groups.contains(QStringLiteral("design")));
+    env->db().exec(QStringLiteral("delete from PDM组"));
+    EXPECT_THROW(LoadLoginGroups(*env->session), Error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, LoginLogic, kBothBackends, BackendName);

@@ -1,0 +1,125 @@
+#include "TestSupport.h"
+
+#include "store/DatabaseInit.h"
+
+#include <QFile>
+#include <QSqlQuery>
+
+using namespace velda;
+using namespace velda::test;
+
+TEST(Store, LikeEscapingKeepsWildcardsLiteral) {
+    EXPECT_EQ(LikeEscape(QStringLiteral("a_b%c\\d")), QStringLiteral("a\\_b\\%c\\\\d"));
+    EXPECT_EQ(MembershipPattern(QStringLiteral("admin")), QStringLiteral("%/admin/%"));
+}
+
+TEST(Store, ServerAddressesNameHostAndPort) {
+    ConnectionSpec a = ConnectionSpec::server(QStringLiteral("db.office"));
+    EXPECT_EQ(a.host, QStringLiteral("db.office"));
+    EXPECT_EQ(a.port, 5432);
+    EXPECT_EQ(a.databaseName, QStringLiteral("HD信息库"));
+    EXPECT_EQ(a.user, QStringLiteral("Hodrin"));
+    EXPECT_EQ(a.password, QStringLiteral("tovkan"));
+    ConnectionSpec b = ConnectionSpec::server(QStringLiteral("127.0.0.1:6543"));
+    EXPECT_EQ(b.host, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(b.port, 6543);
+    ConnectionSpec c = ConnectionSpec::server(QStringLiteral("[::1]:7000"));
+    EXPECT_EQ(c.host, QStringLiteral("::1"));
+    EXPECT_EQ(c.port, 7000);
+}
+
+TEST(Store, LocalFileIsPrivateAndNeverOverwritten) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/sub/VELDA.db");
+    CreateLocalDatabase(path, QDate(2024, 3, 5));
+    EXPECT_EQ(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup |
+                                          QFileDevice::WriteOther),
+              QFileDevice::Permissions());
+    EXPECT_THROW(CreateLocalDatabase(path, QDate(2024, 3, 5)), Error);
+    // A missing file is an error, not a new empty database.
+    Database db;
+    EXPECT_THROW(db.open(ConnectionSpec::localFile(dir.path() + QStringLiteral("/missing.db"))), Error);
+    EXPECT_FALSE(QFile::exists(dir.path() + QStringLiteral("/missing.db")));
+}
+
+class Schema : public BothDatabases {};
+
+TEST_P(Schema, HoldsTheReferenceData) {
+    Database& db = env->db();
+    QSqlQuery g = db.exec(QStringLiteral("select 组名 from PDM组 order by 组名"));
+    QStringList groups;
+    while (g.next())
+        groups << g.value(0).toString();
+    EXPECT_EQ(groups, (QStringList{QStringLiteral("admin"), QStringLiteral("user")}));
+    QSqlQuery u = db.exec(QStringLiteral("select * from PDM用户"));
+    ASSERT_TRUE(u.next());
+    EXPECT_EQ(u.value(QStringLiteral("ID")).toString(), QStringLiteral("admin"));
+    EXPECT_EQ(u.value(QStringLiteral("密码")).toString(), QStringLiteral("admin"));
+    EXPECT_EQ(u.value(QStringLiteral("所属组")).toString(), QStringLiteral("/admin/user/"));
+    EXPECT_EQ(u.value(QStringLiteral("创建日期")).toString(), QStringLiteral("2024/3/5"));
+    QSqlQuery m = db.exec(QStringLiteral("select 材料名称 from 材料名称 order by 顺序号"));
+    ASSERT_TRUE(m.next());
+    EXPECT_EQ(m.value(0).toString(), QStringLiteral("Q235-A"));
+    EXPECT_GE(env->count(QStringLiteral("select count(*) from 材料名称")), 10);
+    EXPECT_THROW(InitializeDatabase(db, QDate(2024, 3, 5)), Error);
+}
+
+TEST_P(Schema, KeysRefuseDuplicatesAndTheLogNumbersItsRows) {
+    Database& db = env->db();
+    EXPECT_THROW(env->addUser(QStringLiteral("admin"), QStringLiteral("x"), QStringLiteral("/user/")),
+                 DuplicateKeyError);
+    EXPECT_THROW(env->addGroup(QStringLiteral("user")), DuplicateKeyError);
+    env->addVolume(QStringLiteral("V1"), QStringLiteral("10.0.0.5"));
+    EXPECT_THROW(env->addVolume(QStringLiteral("V1"), QStringLiteral("10.0.0.6")), DuplicateKeyError);
+    for (const QString& table : {QStringLiteral("PDM入库图纸信息"), QStringLiteral("PDM出库图纸信息"),
+                                 QStringLiteral("零件信息"), QStringLiteral("图纸信息"), QStringLiteral("产品档案库")}) {
+        db.exec(QStringLiteral("insert into %1 (代号) values ('A-1')").arg(table));
+        EXPECT_THROW(db.exec(QStringLiteral("insert into %1 (代号) values ('A-1')").arg(table)), DuplicateKeyError)
+            << table.toStdString();
+    }
+    db.exec(QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号) values ('P-1')"));
+    EXPECT_THROW(db.exec(QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号) values ('P-1')")),
+                 DuplicateKeyError);
+    db.exec(QStringLiteral("insert into PDM系统管理员信息 (ID, 序列号, 密码) values ('velda', 'AB', '1')"));
+    db.exec(QStringLiteral("insert into PDM系统管理员信息 (ID, 序列号, 密码) values ('velda', 'CD', '1')"));
+    EXPECT_THROW(db.exec(QStringLiteral("insert into PDM系统管理员信息 (ID, 序列号, 密码) values ('velda', 'AB', '2')")),
+                 DuplicateKeyError);
+    // The database numbers log rows; the structure's item number defaults to 0.
+    db.exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values ('a', '', 't', 'w')"));
+    db.exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values ('a', '', 't', 'w')"));
+    EXPECT_EQ(env->count(QStringLiteral("select count(distinct 序号) from PDM日志")), 2);
+    db.exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点编号) values ('P-1', 'A', 10)"));
+    db.exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点编号) values ('P-1', 'B', 9)"));
+    EXPECT_EQ(env->count(QStringLiteral("select 结点序号 from 产品结构 where 结点代号='A'")), 0);
+    EXPECT_EQ(db.scalar(QStringLiteral("select 结点代号 from 产品结构 order by 结点编号")).toString(),
+              QStringLiteral("B"));
+}
+
+TEST_P(Schema, TransactionsStandOrFallTogether) {
+    Database& db = env->db();
+    {
+        Transaction tx(db);
+        env->addGroup(QStringLiteral("design"));
+        // no commit: rolled back
+    }
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM组 where 组名='design'")), 0);
+    try {
+        Transaction tx(db);
+        env->addGroup(QStringLiteral("design"));
+        env->addGroup(QStringLiteral("admin"));
+        tx.commit();
+    } catch (const DuplicateKeyError&) {
+    }
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM组 where 组名='design'")), 0);
+}
+
+TEST_P(Schema, LikeIsCaseSensitiveOnBothAndEscapesWork) {
+    env->addUser(QStringLiteral("u1"), QStringLiteral("p"), QStringLiteral("/axb/"));
+    const QString sql = QStringLiteral("select count(*) from PDM用户 where 所属组 like ? escape '\\'");
+    EXPECT_EQ(env->count(sql, {MembershipPattern(QStringLiteral("a_b"))}), 0);
+    EXPECT_EQ(env->count(sql, {MembershipPattern(QStringLiteral("axb"))}), 1);
+    EXPECT_EQ(env->count(sql, {MembershipPattern(QStringLiteral("AXB"))}), 0);
+    EXPECT_EQ(env->count(sql, {MembershipPattern(QStringLiteral("%"))}), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, Schema, kBothBackends, BackendName);

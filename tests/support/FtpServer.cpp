@@ -1,0 +1,176 @@
+#include "FtpServer.h"
+
+#include "transfer/TransferCommand.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+#ifndef VELDA_FTP_SERVER_SCRIPT
+#error "VELDA_FTP_SERVER_SCRIPT must name tests/support/ftp_server.py"
+#endif
+#ifndef VELDA_PYTHON
+#define VELDA_PYTHON "/usr/bin/python3"
+#endif
+
+namespace velda::test {
+
+namespace {
+
+constexpr int kStartSeconds = 10; // python start-up on a loaded two-core machine
+
+[[noreturn]] void Fail(const QString& why) { throw std::runtime_error(("FTP test server: " + why).toStdString()); }
+
+QByteArray Tail(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = file.readAll();
+    return all.right(2000);
+}
+
+} // namespace
+
+FtpServer::FtpServer(FtpServerOptions options) : m_options(std::move(options)) {
+    if (!m_root.isValid() || !m_state.isValid())
+        Fail(QStringLiteral("cannot create temporary folders"));
+    start();
+}
+
+FtpServer::~FtpServer() { stop(); }
+
+QString FtpServer::rootPath() const { return m_root.path(); }
+
+QString FtpServer::address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+QString FtpServer::volumeUrl() const { return VolumeUrl(m_options.password, address()); }
+
+QString FtpServer::localPath(const QString& relative) const { return QDir(m_root.path()).filePath(relative); }
+
+bool FtpServer::isRunning() const { return m_process.state() != QProcess::NotRunning; }
+
+void FtpServer::start() {
+    if (isRunning())
+        return;
+    const QString script = QStringLiteral(VELDA_FTP_SERVER_SCRIPT);
+    const QString python = QStringLiteral(VELDA_PYTHON);
+    if (!QFile::exists(script))
+        Fail(QStringLiteral("script %1 is missing").arg(script));
+    if (!QFile::exists(python))
+        Fail(QStringLiteral("%1 is missing; the server needs Debian's python3 with python3-pyftpdlib").arg(python));
+
+    const QString log = QDir(m_state.path()).filePath(QStringLiteral("server.log"));
+    QStringList arguments{script,
+                          QStringLiteral("--root"),
+                          m_root.path(),
+                          QStringLiteral("--user"),
+                          user(),
+                          QStringLiteral("--password"),
+                          m_options.password,
+                          QStringLiteral("--port"),
+                          QString::number(m_port),
+                          QStringLiteral("--events"),
+                          QDir(m_state.path()).filePath(QStringLiteral("events.txt"))};
+    if (m_options.bytesPerSecond > 0)
+        arguments << QStringLiteral("--rate") << QString::number(m_options.bytesPerSecond);
+    for (const QString& folder : m_options.readOnlyFolders)
+        arguments << QStringLiteral("--read-only") << folder;
+    if (m_options.withoutMlst)
+        arguments << QStringLiteral("--no-mlst");
+
+    // The server logs every command; a file never fills up the way an unread pipe does.
+    m_process.setStandardErrorFile(log, QIODevice::Append);
+    m_process.start(python, arguments);
+    if (!m_process.waitForStarted(kStartSeconds * 1000))
+        Fail(QStringLiteral("cannot run %1: %2").arg(python, m_process.errorString()));
+
+    const QDeadlineTimer deadline(kStartSeconds * 1000);
+    while (!m_process.canReadLine()) {
+        if (m_process.state() == QProcess::NotRunning || deadline.hasExpired()) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+            const QByteArray said = Tail(log);
+            if (said.contains("cannot import pyftpdlib"))
+                Fail(QStringLiteral("python3-pyftpdlib is not installed (%1 cannot import pyftpdlib); "
+                                    "install it with apt-get install python3-pyftpdlib")
+                         .arg(python));
+            Fail(QStringLiteral("did not report its port within %1 s; its log ends with:\n%2")
+                     .arg(kStartSeconds)
+                     .arg(QString::fromUtf8(said)));
+        }
+        m_process.waitForReadyRead(int(deadline.remainingTime()));
+    }
+    bool ok = false;
+    const int port = m_process.readLine().trimmed().toInt(&ok);
+    if (!ok || port <= 0) {
+        stop();
+        Fail(QStringLiteral("reported no usable port"));
+    }
+    m_port = port;
+}
+
+void FtpServer::stop() {
+    if (!isRunning())
+        return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+int FtpServer::countEvents(const QByteArray& prefix) const {
+    QFile file(QDir(m_state.path()).filePath(QStringLiteral("events.txt")));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    int count = 0;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            ++count;
+    }
+    return count;
+}
+
+int FtpServer::loginCount() const { return countEvents("LOGIN "); }
+
+int FtpServer::connectionCount() const { return countEvents("CONNECT "); }
+
+SilentPort::SilentPort() {
+    m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (m_socket < 0)
+        Fail(QStringLiteral("cannot open a socket"));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(m_socket, 16) != 0 ||
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        Fail(QStringLiteral("cannot listen on a loopback port"));
+    m_port = ntohs(address.sin_port);
+}
+
+SilentPort::~SilentPort() {
+    if (m_socket >= 0)
+        ::close(m_socket);
+}
+
+QString SilentPort::address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+int UnusedLoopbackPort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (probe < 0 || ::bind(probe, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        Fail(QStringLiteral("cannot find a free loopback port"));
+    ::close(probe); // bound but never listening, and closed: connections to it are refused
+    return ntohs(address.sin_port);
+}
+
+} // namespace velda::test

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace velda::test {
+
+struct FtpServerOptions {
+    // Contains the characters a volume URL must cope with in a password.
+    QString password = QStringLiteral("s3:cr@t #%x");
+    int bytesPerSecond = 0;      // per data connection; 0 means unlimited
+    QStringList readOnlyFolders; // below the root, created if missing: the account may only list and read
+    bool withoutMlst = false;    // answer MLST with 500, as servers that lack it do
+};
+
+// A pyftpdlib server on 127.0.0.1 serving a fresh temporary folder to the account "velda". Construction
+// starts it and throws std::runtime_error saying why when it cannot (pyftpdlib missing, no port within
+// a few seconds); the destructor kills it.
+class FtpServer final {
+public:
+    explicit FtpServer(FtpServerOptions options = {});
+    ~FtpServer();
+    FtpServer(const FtpServer&) = delete;
+    FtpServer& operator=(const FtpServer&) = delete;
+
+    // Starts again after stop(), on the same port and root folder.
+    void start();
+    // Kills the server; open connections break off.
+    void stop();
+    bool isRunning() const;
+    // For tests that freeze the server (SIGSTOP) instead of ending it.
+    qint64 processId() const { return m_process.processId(); }
+
+    QString address() const; // "127.0.0.1:PORT"
+    int port() const { return m_port; }
+    QString rootPath() const;
+    QString user() const { return QStringLiteral("velda"); }
+    QString password() const { return m_options.password; }
+    QString volumeUrl() const;
+
+    // Absolute local path of a path below the root.
+    QString localPath(const QString& relative) const;
+
+    // Successful logins and accepted connections since the first start.
+    int loginCount() const;
+    int connectionCount() const;
+
+private:
+    int countEvents(const QByteArray& prefix) const;
+
+    FtpServerOptions m_options;
+    QTemporaryDir m_root;
+    QTemporaryDir m_state; // the event record and the server's own log, kept out of the served folder
+    QProcess m_process;
+    int m_port = 0;
+};
+
+// A loopback port that accepts connections into its backlog but never says a word, like a server that
+// hangs before its greeting.
+class SilentPort final {
+public:
+    SilentPort();
+    ~SilentPort();
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+    int port() const { return m_port; }
+    QString address() const;
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+};
+
+// A loopback port nobody listens on at the moment of the call.
+int UnusedLoopbackPort();
+
+} // namespace velda::test

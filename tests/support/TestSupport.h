@@ -1,0 +1,124 @@
+#pragma once
+
+#include "shell/Feedback.h"
+#include "shell/Session.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+namespace velda::test {
+
+// Keeps every box the program shows and answers the choosers from queued answers.
+class RecordingFeedback final : public Feedback {
+public:
+    struct Box {
+        QString text;
+        Icon icon;
+        QString title;
+    };
+
+    void message(const QString& text, Icon icon, const QString& title) override {
+        boxes.push_back({text, icon, title});
+    }
+    std::optional<QString> inputBox(const QString& prompt, const QString& title, const QString&) override {
+        prompts << prompt + QLatin1Char('|') + title;
+        if (inputAnswers.empty())
+            return std::nullopt;
+        auto a = inputAnswers.front();
+        inputAnswers.pop_front();
+        return a;
+    }
+    QString openFileName(const QString&, const QString&, const QString&) override { return nextFile(); }
+    QString saveFileName(const QString&, const QString&, const QString&) override { return nextFile(); }
+    bool openDocument(const QString& path) override {
+        openedDocuments << path;
+        return documentOpens;
+    }
+
+    QString nextFile() {
+        if (fileAnswers.empty())
+            return {};
+        QString a = fileAnswers.front();
+        fileAnswers.pop_front();
+        return a;
+    }
+    QStringList texts() const {
+        QStringList out;
+        for (const Box& b : boxes)
+            out << b.text;
+        return out;
+    }
+    const Box& last() const { return boxes.back(); }
+    void clear() { boxes.clear(); }
+
+    QList<Box> boxes;
+    std::deque<std::optional<QString>> inputAnswers;
+    std::deque<QString> fileAnswers;
+    QStringList prompts;
+    QStringList openedDocuments;
+    bool documentOpens = true;
+};
+
+class FixedClock final : public Clock {
+public:
+    QDateTime now() const override { return m_now; }
+    void set(const QDateTime& t) { m_now = t; }
+
+private:
+    QDateTime m_now{QDate(2024, 3, 5), QTime(9, 7, 3)};
+};
+
+enum class Backend { SQLite, PostgreSQL };
+inline std::ostream& operator<<(std::ostream& os, Backend b) {
+    return os << (b == Backend::SQLite ? "SQLite" : "PostgreSQL");
+}
+inline const auto kBothBackends = ::testing::Values(Backend::SQLite, Backend::PostgreSQL);
+inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+    return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+// A fresh database of the chosen kind with its reference data, the configuration that points at
+// it, and a session over it. The machine serial is fixed so administrator records are stable.
+class TestEnvironment final {
+public:
+    explicit TestEnvironment(Backend backend, const QString& machineSerialHex = QStringLiteral("A1B2C3D"));
+    ~TestEnvironment();
+
+    Backend backend;
+    QTemporaryDir dir;
+    RecordingFeedback feedback;
+    FixedClock clock;
+    std::unique_ptr<Session> session;
+    QString address;      // what the configuration holds: "None" or "127.0.0.1:PORT"
+    QString pgDatabase;   // PostgreSQL only
+
+    // A session of another client (another machine, say) over the same database.
+    std::unique_ptr<Session> otherSession(RecordingFeedback& fb, const QString& machineSerialHex) const;
+
+    Database& db() { return session->db(); }
+    void addUser(const QString& id, const QString& password, const QString& groups);
+    void addGroup(const QString& name, const QString& volume = {});
+    void addVolume(const QString& name, const QString& server);
+    // Sets the identity fields as a login would, without writing a log row.
+    void actAs(const QString& id, const QString& groups, const QString& loginGroup);
+    int count(const QString& sql, const QVariantList& values = {});
+};
+
+// Fixture base for tests run once per database kind.
+class BothDatabases : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override;
+    void TearDown() override { env.reset(); }
+    std::unique_ptr<TestEnvironment> env;
+};
+
+} // namespace velda::test
