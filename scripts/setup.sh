@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what VELDA needs from Debian's archive (skipping what is present), then configures and
+# builds incrementally into build/. Sourced by run.sh and test.sh.
+set -euo pipefail
+
+VELDA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VELDA_BUILD="${VELDA_BUILD:-$VELDA_ROOT/build}"
+
+velda_packages=(
+    g++ cmake make pkg-config
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+    libcurl4-openssl-dev libxlsxwriter-dev
+    libgtest-dev
+    postgresql python3-pyftpdlib lftp
+    fonts-noto-cjk xvfb xauth
+)
+
+velda_install() {
+    local missing=()
+    for p in "${velda_packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "== installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+velda_build() {
+    local jobs
+    jobs="$(nproc 2>/dev/null || echo 2)"
+    if [ ! -f "$VELDA_BUILD/CMakeCache.txt" ]; then
+        cmake -S "$VELDA_ROOT" -B "$VELDA_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    fi
+    cmake --build "$VELDA_BUILD" -j "$jobs"
+}
