@@ -128,8 +128,8 @@ private:
 };
 
 struct Request {
-    QStringList path;       // URL path segments below the account's root; empty: the root itself
-    bool folderUrl = false; // the URL names a folder (listing, or commands only)
+    QStringList path;                  // URL path segments below the account's root; empty: the root itself
+    bool folderUrl = false;            // the URL names a folder (listing, or commands only)
     std::vector<QByteArray> quote;     // after login, before the transfer
     std::vector<QByteArray> postQuote; // after a successful transfer
     bool noBody = false;
@@ -223,14 +223,19 @@ private:
     curl_slist* m_list = nullptr;
 };
 
-QByteArray Command(const char* verb, const QString& argument) { return QByteArray(verb) + ' ' + argument.toUtf8(); }
+QByteArray Command(const char* verb, const QString& argument) {
+    return QByteArray(verb) + ' ' + argument.toUtf8();
+}
 
 // A quoted command that libcurl runs on even when the server refuses it; the reply is judged here.
-QByteArray Tolerant(const QByteArray& command) { return '*' + command; }
+QByteArray Tolerant(const QByteArray& command) {
+    return '*' + command;
+}
 
-TransferResult Success() {
+TransferResult Success(int ftpReply = 0) {
     TransferResult result;
     result.ok = true;
+    result.ftpReply = ftpReply;
     return result;
 }
 
@@ -293,7 +298,6 @@ struct FtpClient::Impl {
             return Failure(TransferFailure::BadCommand, error);
         return operation(*server, *path);
     }
-
 
     void disconnect() {
         for (auto& [key, handle] : handles)
@@ -417,11 +421,10 @@ struct FtpClient::Impl {
                 return Failure(TransferFailure::Timeout,
                                QStringLiteral("连接FTP服务器%1失败：%2秒内没有应答").arg(where).arg(seconds), code);
             }
-            return Failure(TransferFailure::Timeout,
-                           QStringLiteral("FTP服务器%1在%2秒内没有响应，传输中断")
-                               .arg(where)
-                               .arg(options.stallTime.count()),
-                           code);
+            return Failure(
+                TransferFailure::Timeout,
+                QStringLiteral("FTP服务器%1在%2秒内没有响应，传输中断").arg(where).arg(options.stallTime.count()),
+                code);
         case CURLE_PARTIAL_FILE:
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
@@ -580,8 +583,7 @@ struct FtpClient::Impl {
         // The file goes up under a name of its own and takes its real name only once complete, so a
         // broken upload never leaves a truncated drawing, nor destroys an older one of the same name.
         const QString partName = u'.' + path.last() + u'.' +
-                                 QString::number(QRandomGenerator::global()->generate(), 16) +
-                                 QStringLiteral(".part");
+                                 QString::number(QRandomGenerator::global()->generate(), 16) + QStringLiteral(".part");
         QStringList partPath = path;
         partPath.last() = partName;
         const QString part = partPath.join(u'/');
@@ -604,7 +606,8 @@ struct FtpClient::Impl {
             return discardPart(server, part, refusal(uploadFailed, sent));
         }
         QString sizeText;
-        if (sent.reply(partSize, &sizeText) == kFileStatus && sizeText.mid(4).trimmed().toLongLong() != upload.sourceSize)
+        if (sent.reply(partSize, &sizeText) == kFileStatus &&
+            sizeText.mid(4).trimmed().toLongLong() != upload.sourceSize)
             return discardPart(server, part,
                                Failure(TransferFailure::Incomplete,
                                        QStringLiteral("%1：传输中断，服务器上只有%2字节，应为%3字节")
@@ -675,11 +678,11 @@ struct FtpClient::Impl {
                 const TransferResult found = exists(server, path);
                 if (found.ok && found.kind == RemoteKind::Absent)
                     return Failure(TransferFailure::RemoteMissing,
-                                   QStringLiteral("FTP服务器%1上不存在文件%2").arg(where, source),
-                                   int(received.code), 550);
+                                   QStringLiteral("FTP服务器%1上不存在文件%2").arg(where, source), int(received.code),
+                                   550);
                 if (found.ok && found.kind == RemoteKind::Folder)
-                    return Failure(TransferFailure::RemoteRefused,
-                                   QStringLiteral("%1：这是一个文件夹").arg(what), int(received.code), 550);
+                    return Failure(TransferFailure::RemoteRefused, QStringLiteral("%1：这是一个文件夹").arg(what),
+                                   int(received.code), 550);
             }
             return refusal(what, received);
         }
@@ -710,10 +713,9 @@ struct FtpClient::Impl {
         if (code == 0)
             return noAnswer(server, command, outcome);
         if (code == kActionDone)
-            return Success();
-        return absentOrRefused(
-            server, path, outcome,
-            QStringLiteral("删除FTP服务器%1上的文件%2失败").arg(server.display(), joined));
+            return Success(code);
+        return absentOrRefused(server, path, outcome,
+                               QStringLiteral("删除FTP服务器%1上的文件%2失败").arg(server.display(), joined));
     }
 
     // A refused removal counts as done when the thing is not there at all.
@@ -738,7 +740,7 @@ struct FtpClient::Impl {
         if (auto failed = linkFailure(server, outcome))
             return *failed;
         if (outcome.reply(command) == kPathCreated)
-            return Success();
+            return Success(kPathCreated);
 
         const TransferResult found = exists(server, path);
         if (!found.ok)
@@ -761,7 +763,7 @@ struct FtpClient::Impl {
         if (auto failed = linkFailure(server, outcome))
             return *failed;
         if (outcome.reply(command) == kPathCreated)
-            return Success();
+            return Success(kPathCreated);
         return refusal(what, outcome);
     }
 
@@ -775,7 +777,7 @@ struct FtpClient::Impl {
         if (code == 0)
             return noAnswer(server, command, outcome);
         if (code == kActionDone)
-            return Success();
+            return Success(code);
         return absentOrRefused(server, path, outcome,
                                QStringLiteral("删除FTP服务器%1上的文件夹%2失败").arg(server.display(), joined));
     }
@@ -800,7 +802,7 @@ struct FtpClient::Impl {
         }
         const int toCode = outcome.reply(rnto);
         if (toCode == kActionDone)
-            return Success();
+            return Success(toCode);
         return toCode == 0 ? noAnswer(server, rnto, outcome) : refusal(what, outcome, toCode);
     }
 };
@@ -812,7 +814,9 @@ FtpClient::FtpClient(FtpOptions options) : m_impl(std::make_unique<Impl>()) {
 
 FtpClient::~FtpClient() = default;
 
-const FtpOptions& FtpClient::options() const { return m_impl->options; }
+const FtpOptions& FtpClient::options() const {
+    return m_impl->options;
+}
 
 void FtpClient::Disconnect() {
     const BusyGuard guard(m_impl->busy);
@@ -885,16 +889,15 @@ TransferResult FtpClient::Size(const QString& volumeUrl, const QString& remotePa
     });
 }
 
-TransferResult FtpClient::Rename(const QString& volumeUrl, const QString& fromRemotePath,
-                                 const QString& toRemotePath) {
+TransferResult FtpClient::Rename(const QString& volumeUrl, const QString& fromRemotePath, const QString& toRemotePath) {
     return m_impl->run(volumeUrl, fromRemotePath, [&](const VolumeAddress& server, const QStringList& from) {
         QString error;
         const auto to = CanonicalRemoteSegments(toRemotePath, &error);
         if (!to)
             return Failure(TransferFailure::BadCommand, error);
-        return m_impl->rename(server, from, *to,
-                              QStringLiteral("在FTP服务器%1上将%2改名为%3失败")
-                                  .arg(server.display(), from.join(u'/'), to->join(u'/')));
+        return m_impl->rename(
+            server, from, *to,
+            QStringLiteral("在FTP服务器%1上将%2改名为%3失败").arg(server.display(), from.join(u'/'), to->join(u'/')));
     });
 }
 

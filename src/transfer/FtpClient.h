@@ -33,9 +33,9 @@ enum class RemoteKind { Unknown, Absent, File, Folder };
 struct TransferResult {
     bool ok = false;
     TransferFailure failure = TransferFailure::None;
-    QString message; // for the message box; never holds the password
-    int curlCode = 0; // libcurl's code of the request that failed, 0 when libcurl reported no error
-    int ftpReply = 0; // the FTP reply code that decided the outcome, when there was one
+    QString message;             // for the message box; never holds the password
+    int curlCode = 0;            // libcurl's code of the request that failed, 0 when libcurl reported no error
+    int ftpReply = 0;            // the FTP reply code that decided the outcome, when there was one
     bool wasAbsent = false;      // delete, rmdir: nothing was there, which counts as done
     bool alreadyExisted = false; // mkdir: the folder was already there, which counts as done
     RemoteKind kind = RemoteKind::Unknown; // Exists
@@ -84,8 +84,7 @@ public:
     const FtpOptions& options() const;
 
     // One of the five command texts against the server the volume URL names.
-    TransferResult Execute(const QString& volumeUrl, const QString& commandText,
-                           const TransferProgress& progress = {});
+    TransferResult Execute(const QString& volumeUrl, const QString& commandText, const TransferProgress& progress = {});
 
     // The remote file appears under its name only once it is complete; an older file of that name stays
     // until then.

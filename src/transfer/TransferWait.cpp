@@ -75,8 +75,7 @@ TransferResult WaitForTransfer(FtpClient& client, const TransferOperation& opera
         }
 
         QEventLoop loop;
-        std::unique_ptr<QThread> worker(
-            QThread::create([&] { result = RunGuarded(client, operation, progress); }));
+        std::unique_ptr<QThread> worker(QThread::create([&] { result = RunGuarded(client, operation, progress); }));
         QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         worker->start();
         loop.exec();

@@ -26,7 +26,9 @@ namespace {
 
 constexpr int kStartSeconds = 10; // python start-up on a loaded two-core machine
 
-[[noreturn]] void Fail(const QString& why) { throw std::runtime_error(("FTP test server: " + why).toStdString()); }
+[[noreturn]] void Fail(const QString& why) {
+    throw std::runtime_error(("FTP test server: " + why).toStdString());
+}
 
 QByteArray Tail(const QString& path) {
     QFile file(path);
@@ -44,17 +46,29 @@ FtpServer::FtpServer(FtpServerOptions options) : m_options(std::move(options)) {
     start();
 }
 
-FtpServer::~FtpServer() { stop(); }
+FtpServer::~FtpServer() {
+    stop();
+}
 
-QString FtpServer::rootPath() const { return m_root.path(); }
+QString FtpServer::rootPath() const {
+    return m_root.path();
+}
 
-QString FtpServer::address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+QString FtpServer::address() const {
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
 
-QString FtpServer::volumeUrl() const { return VolumeUrl(m_options.password, address()); }
+QString FtpServer::volumeUrl() const {
+    return VolumeUrl(m_options.password, address());
+}
 
-QString FtpServer::localPath(const QString& relative) const { return QDir(m_root.path()).filePath(relative); }
+QString FtpServer::localPath(const QString& relative) const {
+    return QDir(m_root.path()).filePath(relative);
+}
 
-bool FtpServer::isRunning() const { return m_process.state() != QProcess::NotRunning; }
+bool FtpServer::isRunning() const {
+    return m_process.state() != QProcess::NotRunning;
+}
 
 void FtpServer::start() {
     if (isRunning())
@@ -135,9 +149,13 @@ int FtpServer::countEvents(const QByteArray& prefix) const {
     return count;
 }
 
-int FtpServer::loginCount() const { return countEvents("LOGIN "); }
+int FtpServer::loginCount() const {
+    return countEvents("LOGIN ");
+}
 
-int FtpServer::connectionCount() const { return countEvents("CONNECT "); }
+int FtpServer::connectionCount() const {
+    return countEvents("CONNECT ");
+}
 
 SilentPort::SilentPort() {
     m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -158,7 +176,9 @@ SilentPort::~SilentPort() {
         ::close(m_socket);
 }
 
-QString SilentPort::address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+QString SilentPort::address() const {
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
 
 int UnusedLoopbackPort() {
     const int probe = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -41,8 +41,7 @@ QByteArray ReadFile(const QString& path) {
 
 // Every entry of a folder, hidden ones included: leftovers of a broken transfer must show up.
 QStringList Entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 FtpOptions TestOptions() {
@@ -89,7 +88,7 @@ TEST_F(FtpClientTest, MkdirCreatesTheTopFolderAndPutLandsInTheSameFolder) {
     EXPECT_EQ(Entries(onServer(QStringLiteral("Volume/V1"))), QStringList{QStringLiteral("20240305A-1.dwg")});
 }
 
-TEST_F(FtpClientTest, MkdirOfAnExistingVolumeCountsAsDone) {
+TEST_F(FtpClientTest, MkdirOfAnExistingVolumeCountsAsDoneButAFileInTheWayDoesNot) {
     ASSERT_TRUE(client.Execute(url(), MkdirCommand(QStringLiteral("V1"))).ok);
     WriteFile(onServer(QStringLiteral("Volume/V1/kept.dwg")), "kept");
 
@@ -102,15 +101,14 @@ TEST_F(FtpClientTest, MkdirOfAnExistingVolumeCountsAsDone) {
     ASSERT_TRUE(second.ok) << second.message.toStdString();
     EXPECT_FALSE(second.alreadyExisted);
     EXPECT_EQ(Entries(onServer(QStringLiteral("Volume"))), (QStringList{QStringLiteral("V1"), QStringLiteral("V2 ")}));
-}
 
-TEST_F(FtpClientTest, MkdirRefusesWhereAFileHoldsTheName) {
-    WriteFile(onServer(QStringLiteral("Volume/V1")), "not a folder");
-    const TransferResult made = client.Execute(url(), MkdirCommand(QStringLiteral("V1")));
-    EXPECT_FALSE(made.ok);
-    EXPECT_EQ(made.failure, TransferFailure::RemoteRefused);
-    EXPECT_TRUE(made.message.startsWith(QStringLiteral("在FTP服务器%1上创建文件夹Volume/V1失败").arg(server.address())))
-        << made.message.toStdString();
+    WriteFile(onServer(QStringLiteral("Volume/V3")), "a file, not a folder");
+    const TransferResult clash = client.Execute(url(), MkdirCommand(QStringLiteral("V3")));
+    EXPECT_FALSE(clash.ok);
+    EXPECT_EQ(clash.failure, TransferFailure::RemoteRefused);
+    EXPECT_TRUE(
+        clash.message.startsWith(QStringLiteral("在FTP服务器%1上创建文件夹Volume/V3失败").arg(server.address())))
+        << clash.message.toStdString();
 }
 
 TEST_F(FtpClientTest, PutThenGetGivesBackTheSameBytesUnderAwkwardNames) {
@@ -159,7 +157,8 @@ TEST_F(FtpClientTest, EmptyFilesTravelBothWays) {
     EXPECT_EQ(QFileInfo(onServer(QStringLiteral("Volume/V1/e.dwg"))).size(), 0);
 
     WriteFile(inLocal(QStringLiteral("target.dwg")), "old content");
-    const TransferResult get = client.Get(url(), QStringLiteral("Volume/V1/e.dwg"), inLocal(QStringLiteral("target.dwg")));
+    const TransferResult get =
+        client.Get(url(), QStringLiteral("Volume/V1/e.dwg"), inLocal(QStringLiteral("target.dwg")));
     ASSERT_TRUE(get.ok) << get.message.toStdString();
     EXPECT_EQ(QFileInfo(inLocal(QStringLiteral("target.dwg"))).size(), 0);
 }
@@ -173,15 +172,6 @@ TEST_F(FtpClientTest, PutReplacesAnOlderFileOfTheSameName) {
     ASSERT_TRUE(put.ok) << put.message.toStdString();
     EXPECT_EQ(ReadFile(onServer(QStringLiteral("Volume/V1/20240305A-1.dwg"))), "second version");
     EXPECT_EQ(Entries(onServer(QStringLiteral("Volume/V1"))).size(), 1);
-}
-
-TEST_F(FtpClientTest, GetReplacesAnExistingLocalFileOnlyWithTheWholeFile) {
-    const QByteArray content = RandomBytes(64 * 1024);
-    WriteFile(onServer(QStringLiteral("Volume/V1/a.dwg")), content);
-    WriteFile(inLocal(QStringLiteral("a.dwg")), "previous");
-    ASSERT_TRUE(client.Execute(url(), GetCommand(QStringLiteral("Volume/V1/a.dwg"), inLocal(QStringLiteral("a.dwg")))).ok);
-    EXPECT_EQ(ReadFile(inLocal(QStringLiteral("a.dwg"))), content);
-    EXPECT_EQ(Entries(local.path()), QStringList{QStringLiteral("a.dwg")});
 }
 
 TEST_F(FtpClientTest, DeleteRemovesTheFileAndCountsAnAbsentOneAsDone) {
@@ -229,7 +219,8 @@ TEST_F(FtpClientTest, RmdirKeepsAVolumeThatStillHoldsDrawings) {
     EXPECT_FALSE(removed.ok);
     EXPECT_EQ(removed.failure, TransferFailure::RemoteRefused);
     EXPECT_EQ(removed.ftpReply, 550);
-    EXPECT_TRUE(removed.message.startsWith(QStringLiteral("删除FTP服务器%1上的文件夹Volume/V1失败：").arg(server.address())))
+    EXPECT_TRUE(
+        removed.message.startsWith(QStringLiteral("删除FTP服务器%1上的文件夹Volume/V1失败：").arg(server.address())))
         << removed.message.toStdString();
     EXPECT_EQ(ReadFile(onServer(QStringLiteral("Volume/V1/a.dwg"))), "x");
 }
@@ -249,8 +240,7 @@ TEST_F(FtpClientTest, RenameMovesAFileAndReportsAMissingSource) {
         client.Rename(url(), QStringLiteral("Volume/V1/old name.dwg"), QStringLiteral("Volume/V1/x.dwg"));
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.failure, TransferFailure::RemoteMissing);
-    EXPECT_EQ(missing.message,
-              QStringLiteral("FTP服务器%1上不存在文件Volume/V1/old name.dwg").arg(server.address()));
+    EXPECT_EQ(missing.message, QStringLiteral("FTP服务器%1上不存在文件Volume/V1/old name.dwg").arg(server.address()));
 }
 
 TEST_F(FtpClientTest, ExistsTellsFilesFoldersAndAbsence) {
@@ -343,7 +333,8 @@ TEST_F(FtpClientTest, AServerRestartedBetweenTwoStepsIsReconnected) {
 
 TEST_F(FtpClientTest, WrongPasswordIsALoginRefusal) {
     const QString wrong = QStringLiteral("Wr0ng:pass@");
-    const TransferResult result = client.Execute(VolumeUrl(wrong, server.address()), MkdirCommand(QStringLiteral("V1")));
+    const TransferResult result =
+        client.Execute(VolumeUrl(wrong, server.address()), MkdirCommand(QStringLiteral("V1")));
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.failure, TransferFailure::LoginDenied);
     EXPECT_EQ(result.curlCode, 67);
@@ -374,8 +365,8 @@ TEST_F(FtpClientTest, AServerThatNeverAnswersFailsWithinTheConnectTimeout) {
     FtpClient impatient(options);
     QElapsedTimer clock;
     clock.start();
-    const TransferResult result =
-        impatient.Execute(VolumeUrl(server.password(), silent.address()), DeleteCommand(QStringLiteral("Volume/V1/a.dwg")));
+    const TransferResult result = impatient.Execute(VolumeUrl(server.password(), silent.address()),
+                                                    DeleteCommand(QStringLiteral("Volume/V1/a.dwg")));
     const qint64 elapsed = clock.elapsed();
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.failure, TransferFailure::Timeout);
@@ -423,7 +414,8 @@ TEST_F(FtpClientTest, PutOfAMissingLocalFileSendsNothing) {
 TEST_F(FtpClientTest, PutIntoAMissingVolumeIsRefusedAndLeavesNothing) {
     QDir().mkpath(onServer(QStringLiteral("Volume")));
     WriteFile(inLocal(QStringLiteral("a.dwg")), "x");
-    const TransferResult result = client.Put(url(), inLocal(QStringLiteral("a.dwg")), QStringLiteral("Volume/V9/a.dwg"));
+    const TransferResult result =
+        client.Put(url(), inLocal(QStringLiteral("a.dwg")), QStringLiteral("Volume/V9/a.dwg"));
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.failure, TransferFailure::RemoteRefused);
     EXPECT_TRUE(result.message.startsWith(QStringLiteral("上传%1到FTP服务器%2上的Volume/V9/a.dwg失败：")
@@ -437,7 +429,8 @@ TEST_F(FtpClientTest, CommandsThatAreNotOneOfTheFiveFormsAreRefusedUnsent) {
     EXPECT_EQ(bad.failure, TransferFailure::BadCommand);
     const TransferResult escape = client.Execute(url(), DeleteCommand(QStringLiteral("Volume/../../etc/passwd")));
     EXPECT_EQ(escape.failure, TransferFailure::BadCommand);
-    const TransferResult badUrl = client.Execute(QStringLiteral("ftp://velda:Topsecret@"), DeleteCommand(QStringLiteral("Volume/a")));
+    const TransferResult badUrl =
+        client.Execute(QStringLiteral("ftp://velda:Topsecret@"), DeleteCommand(QStringLiteral("Volume/a")));
     EXPECT_EQ(badUrl.failure, TransferFailure::BadUrl);
     ExpectNoPassword(badUrl, QStringLiteral("Topsecret"));
     EXPECT_EQ(server.connectionCount(), 0);
@@ -502,13 +495,13 @@ TEST_F(ThrottledServerTest, AGetCutOffMidwayLeavesTheOldTargetAndNoPartialFile) 
     WriteFile(inLocal(QStringLiteral("big.dwg")), "previous copy");
 
     qint64 seen = 0;
-    const TransferResult result = client.Execute(
-        url(), GetCommand(QStringLiteral("Volume/V1/big.dwg"), inLocal(QStringLiteral("big.dwg"))),
-        [&](qint64 done, qint64) {
-            seen = done;
-            if (done >= kRate / 2 && server.isRunning())
-                server.stop();
-        });
+    const TransferResult result =
+        client.Execute(url(), GetCommand(QStringLiteral("Volume/V1/big.dwg"), inLocal(QStringLiteral("big.dwg"))),
+                       [&](qint64 done, qint64) {
+                           seen = done;
+                           if (done >= kRate / 2 && server.isRunning())
+                               server.stop();
+                       });
     EXPECT_FALSE(result.ok);
     EXPECT_GT(seen, 0);
     EXPECT_LT(seen, content.size());
@@ -538,20 +531,21 @@ TEST_F(ThrottledServerTest, APutCutOffMidwayKeepsTheOlderFileOnTheServer) {
 }
 
 TEST_F(ThrottledServerTest, AStalledTransferIsGivenUpAfterTheStallTime) {
-    // A server that stops sending without closing the connection: a stopped process.
+    // A server that stops sending without closing the connection: a stopped process. libcurl judges the
+    // speed over a window of a few seconds, so this takes some seconds longer than the stall time.
     const QByteArray content = RandomBytes(4 * kRate);
     WriteFile(onServer(QStringLiteral("Volume/V1/big.dwg")), content);
     FtpOptions options = TestOptions();
     options.stallTime = std::chrono::seconds(2);
     FtpClient impatient(options);
     bool frozen = false;
-    const TransferResult result = impatient.Get(
-        url(), QStringLiteral("Volume/V1/big.dwg"), inLocal(QStringLiteral("big.dwg")), [&](qint64 done, qint64) {
-            if (done > 0 && !frozen) {
-                frozen = true;
-                ::kill(pid_t(server.processId()), SIGSTOP);
-            }
-        });
+    const TransferResult result = impatient.Get(url(), QStringLiteral("Volume/V1/big.dwg"),
+                                                inLocal(QStringLiteral("big.dwg")), [&](qint64 done, qint64) {
+                                                    if (done > 0 && !frozen) {
+                                                        frozen = true;
+                                                        ::kill(pid_t(server.processId()), SIGSTOP);
+                                                    }
+                                                });
     ::kill(pid_t(server.processId()), SIGCONT);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.failure, TransferFailure::Timeout) << result.message.toStdString();

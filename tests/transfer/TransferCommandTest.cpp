@@ -86,8 +86,8 @@ TEST(ParseCommand, ReadsBackEveryFormWithBlanksInBothPaths) {
 TEST(ParseCommand, RemoteNamesMayHoldQuotesAndQuoteBlankPairs) {
     // Codes are free text, so a stored name may hold what looks like the end of a local path.
     const QString remote = QStringLiteral("Volume/V1/20240305A\" B \"C.dwg");
-    auto put = ParseCommand(PutCommand(QStringLiteral("/tmp/a.dwg"), QStringLiteral("V1"),
-                                       QStringLiteral("20240305A\" B \"C.dwg")));
+    auto put = ParseCommand(
+        PutCommand(QStringLiteral("/tmp/a.dwg"), QStringLiteral("V1"), QStringLiteral("20240305A\" B \"C.dwg")));
     ASSERT_TRUE(put);
     EXPECT_EQ(put->localPath, QStringLiteral("/tmp/a.dwg"));
     EXPECT_EQ(put->remotePath, remote);
