@@ -6,6 +6,7 @@
 #include "shell/ProgramPaths.h"
 #include "shell/UserContext.h"
 #include "store/Database.h"
+#include "transfer/FtpClient.h"
 
 #include <functional>
 #include <memory>
@@ -34,6 +35,9 @@ public:
     void connect(const QString& serverAddress);
     void disconnect();
     ConnectionSpec specFor(const QString& serverAddress) const;
+
+    // Timeouts of the FTP clients the dialogs make; tests shorten them.
+    FtpOptions ftpOptions;
 
     // The server catalogue's name; tests give each run its own.
     QString serverDatabaseName = QStringLiteral("HD信息库");

@@ -1,0 +1,71 @@
+#include "transfer/ui/FormTransfer.h"
+
+#include <QEvent>
+
+namespace velda {
+
+FormTransfer::FormTransfer(QWidget* form, QList<QWidget*> actions, FtpOptions options)
+    : QObject(form), m_form(form), m_client(options) {
+    for (QWidget* w : actions)
+        m_actions << QPointer<QWidget>(w);
+    if (form)
+        form->installEventFilter(this);
+}
+
+FormTransfer::~FormTransfer() = default;
+
+void FormTransfer::enter() {
+    if (m_depth++ > 0)
+        return;
+    m_wasEnabled.clear();
+    for (const QPointer<QWidget>& w : m_actions) {
+        m_wasEnabled << (w && w->isEnabled());
+        if (w)
+            w->setEnabled(false);
+    }
+    // The frame around an MDI form receives the close request, so guard it too.
+    if (m_form && m_form->parentWidget())
+        m_form->parentWidget()->installEventFilter(this);
+}
+
+void FormTransfer::leave() {
+    if (--m_depth > 0)
+        return;
+    // Restore what each control was: the main window may have disabled some for this function.
+    for (int i = 0; i < m_actions.size(); ++i) {
+        if (m_actions[i])
+            m_actions[i]->setEnabled(m_wasEnabled.value(i, true));
+    }
+    if (m_form && m_form->parentWidget())
+        m_form->parentWidget()->removeEventFilter(this);
+}
+
+void FormTransfer::beginBatch() { enter(); }
+void FormTransfer::endBatch() { leave(); }
+
+TransferResult FormTransfer::run(const TransferOperation& operation) {
+    enter();
+    TransferWatch watch;
+    if (onProgress)
+        connect(&watch, &TransferWatch::progressed, this, [this](qint64 done, qint64 total) { onProgress(done, total); });
+    TransferResult result = WaitForTransfer(m_client, operation, &watch);
+    leave();
+    return result;
+}
+
+TransferResult FormTransfer::run(const QString& volumeUrl, const QString& commandText) {
+    return run([volumeUrl, commandText](FtpClient& client, const TransferProgress& progress) {
+        return client.Execute(volumeUrl, commandText, progress);
+    });
+}
+
+bool FormTransfer::eventFilter(QObject* watched, QEvent* event) {
+    // Closing a dialog under a running transfer would pull the client away from its worker.
+    if (m_depth > 0 && event->type() == QEvent::Close) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace velda
