@@ -1,6 +1,7 @@
 #include "shell/ui/FrmMain.h"
 
 #include "accounts/ui/FrmPwd.h"
+#include "library/ui/FrmLibDrawing.h"
 #include "shell/ActivityLog.h"
 #include "shell/CommandTable.h"
 #include "shell/Session.h"
@@ -34,6 +35,7 @@ FrmMain::FrmMain(Session& session, QWidget* parent) : QMainWindow(parent), m_ses
 
     registerForm(QStringLiteral("FrmPwd"), [](Session& s) { return new FrmPwd(s); });
     registerForm(QStringLiteral("FrmAbout"), [](Session&) { return new FrmAbout; });
+    registerForm(QStringLiteral("FrmLibDrawing"), [](Session& s) { return new FrmLibDrawing(s); });
 }
 
 FrmMain::~FrmMain() = default;

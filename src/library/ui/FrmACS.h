@@ -1,0 +1,48 @@
+#pragma once
+
+#include "library/Acl.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QListWidget;
+
+namespace Ui {
+class FrmACS;
+}
+
+namespace velda {
+
+class Session;
+
+// The rights editor: composes the four pending lists from the users and groups of the office.
+class FrmACS final : public QWidget {
+    Q_OBJECT
+public:
+    FrmACS(Session& session, QWidget* parent = nullptr);
+    ~FrmACS() override;
+
+    // Loads the users and groups and shows what the pending lists grant.
+    void Form_Load();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void grant(RightsEditorModel::Right r);
+    void withdraw(RightsEditorModel::Right r);
+    void refresh();
+    QListWidget* target(RightsEditorModel::Right r) const;
+    void CmdAct_Click();
+
+    Session& m_session;
+    std::unique_ptr<Ui::FrmACS> m_ui;
+    std::unique_ptr<RightsEditorModel> m_model;
+};
+
+// Opens the one rights editor over the pending lists as they stand and returns at once; the lists
+// change only when the user confirms there.
+FrmACS* ShowRightsEditor(Session& session, QWidget* caller);
+
+} // namespace velda

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class FrmLibDrawing;
+}
+
+namespace velda {
+
+class Session;
+class FormTransfer;
+class DrawingLibrary;
+struct LibraryOutcome;
+
+// The single-drawing dialog: check-in, check-out or deletion, as the main window prepared it.
+class FrmLibDrawing final : public QWidget {
+    Q_OBJECT
+public:
+    explicit FrmLibDrawing(Session& session, QWidget* parent = nullptr);
+    ~FrmLibDrawing() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void TxtName_MouseDown();
+    void CmdInLib_Click();
+    void CmdOutLib_Click();
+    void CmdDel_Click();
+    void CmdACS_Click();
+    void show(const LibraryOutcome& outcome);
+    bool prepareRights(const QString& code);
+
+    Session& m_session;
+    std::unique_ptr<Ui::FrmLibDrawing> m_ui;
+    FormTransfer* m_transfer = nullptr;
+    std::unique_ptr<DrawingLibrary> m_library;
+    QString m_rightsCode; // the code the pending lists were prepared for
+};
+
+} // namespace velda
