@@ -258,6 +258,15 @@ LibraryOutcome DrawingLibrary::CheckOut(const QString& code, const QString& loca
                 return failure(got.message);
 
             Transaction tx(db);
+            // Only a user who may write the drawing back takes the hold; anybody else's hold
+            // would lock the drawing against every writer with no way to release it.
+            if (!Acl::Grants(d.write, ctx)) {
+                const Holder h = readHolder(db, code);
+                AppendLogRow(m_session, code, LogWord::CheckOut);
+                tx.commit();
+                return LibraryOutcome::success(h.exists ? LibraryText::AlreadyOut(code, h.account, h.when)
+                                                        : LibraryText::CheckedOutForViewing);
+            }
             QSqlQuery claim = db.exec(
                 QStringLiteral("update PDM入库图纸信息 set 状态='出库' where 代号=? and 状态<>'出库' and 入库文件名称=? "
                                "and 目录名称=?"),
@@ -271,7 +280,7 @@ LibraryOutcome DrawingLibrary::CheckOut(const QString& code, const QString& loca
                 const StoredDrawing now = readDrawing(db, code);
                 if (!now.exists)
                     return LibraryOutcome::refusal(LibraryText::NotInLibrary);
-                if (now.state != QLatin1String("出库")) {
+                if (now.state != QStringLiteral("出库")) {
                     continue; // replaced meanwhile: the copy is stale
                 }
                 const Holder h = readHolder(db, code);
@@ -302,7 +311,7 @@ LibraryOutcome DrawingLibrary::Delete(const QString& code) {
             return LibraryOutcome::refusal(LibraryText::NotInLibrary);
         if (!Acl::Grants(d.del, ctx))
             return LibraryOutcome::refusal(LibraryText::NoRight);
-        if (d.state == QLatin1String("出库"))
+        if (d.state == QStringLiteral("出库"))
             return LibraryOutcome::refusal(LibraryText::DeleteWhileOut);
         const QString url = VolumeUrl(ctx.AdminPassword, d.server);
         const QString remote = d.remotePath();

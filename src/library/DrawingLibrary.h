@@ -64,6 +64,8 @@ inline const QString CheckedIn = QStringLiteral("入库完毕！");
 inline const QString NotInLibrary = QStringLiteral("库中不存在符合条件的零件图！");
 inline const QString NoRight = QStringLiteral("您权限不够，操作被中断！");
 inline const QString CheckedOut = QStringLiteral("出库完毕！");
+inline const QString CheckedOutForViewing =
+    QStringLiteral("出库完毕！\r\n     您没有该图纸的“写”权限，此副本仅供查看！");
 inline const QString CodeEmpty = QStringLiteral("零件代号不能为空！");
 inline const QString DeleteWhileOut = QStringLiteral("图纸已被出库，操作被中断！");
 inline const QString Deleted = QStringLiteral("删除完毕！");

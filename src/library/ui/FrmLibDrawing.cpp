@@ -54,7 +54,7 @@ bool FrmLibDrawing::eventFilter(QObject* watched, QEvent* event) {
 bool FrmLibDrawing::prepareRights(const QString& code) {
     const DrawingLibrary::Choice choice = m_library->PrepareCheckIn(code);
     if (!choice.refusal.done) {
-        show(choice.refusal);
+        report(choice.refusal);
         m_ui->TxtCode->setFocus();
         return false;
     }
@@ -96,24 +96,24 @@ void FrmLibDrawing::CmdInLib_Click() {
     m_transfer->beginBatch();
     const LibraryOutcome outcome = m_library->CheckIn(code, m_ui->TxtName->text());
     m_transfer->endBatch();
-    show(outcome);
+    report(outcome);
 }
 
 void FrmLibDrawing::CmdOutLib_Click() {
     m_transfer->beginBatch();
     const LibraryOutcome outcome = m_library->CheckOut(m_ui->TxtCode->text(), m_ui->TxtName->text());
     m_transfer->endBatch();
-    show(outcome);
+    report(outcome);
 }
 
 void FrmLibDrawing::CmdDel_Click() {
     m_transfer->beginBatch();
     const LibraryOutcome outcome = m_library->Delete(m_ui->TxtCode->text());
     m_transfer->endBatch();
-    show(outcome);
+    report(outcome);
 }
 
-void FrmLibDrawing::show(const LibraryOutcome& outcome) {
+void FrmLibDrawing::report(const LibraryOutcome& outcome) {
     m_session.feedback().message(outcome.text, outcome.icon, outcome.title);
 }
 

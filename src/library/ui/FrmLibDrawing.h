@@ -31,7 +31,7 @@ private:
     void CmdOutLib_Click();
     void CmdDel_Click();
     void CmdACS_Click();
-    void show(const LibraryOutcome& outcome);
+    void report(const LibraryOutcome& outcome);
     bool prepareRights(const QString& code);
 
     Session& m_session;

@@ -1,0 +1,85 @@
+#include "LibraryFixture.h"
+
+#include "accounts/AdminRecord.h"
+#include "library/ui/FrmLibDrawing.h"
+#include "shell/ui/FrmMain.h"
+
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QTest>
+
+using namespace velda;
+using namespace velda::test;
+
+class LibraryDialog : public LibraryTest {
+protected:
+    QLineEdit* edit(QWidget* f, const char* n) { return f->findChild<QLineEdit*>(QString::fromLatin1(n)); }
+    QPushButton* button(QWidget* f, const char* n) { return f->findChild<QPushButton*>(QString::fromLatin1(n)); }
+    void press(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+};
+
+TEST_P(LibraryDialog, CheckInFromTheMenuAsAUserWould) {
+    env->session->config().StoreServerAddress(QStringLiteral("127.0.0.1:1")); // any server: gates pass
+    FrmMain main(*env->session);
+    main.show();
+    // The administrator record of this machine lets the gates pass.
+    env->db().exec(QStringLiteral("delete from PDM系统管理员信息"));
+    WriteAdminPassword(env->db(), env->session->machineSerialHex(), ftp->password());
+    main.RunCommand(QStringLiteral("InLibDrawing"));
+    QWidget* f = main.openForm(QStringLiteral("FrmLibDrawing"));
+    ASSERT_TRUE(f) << (env->feedback.boxes.isEmpty() ? "" : env->feedback.last().text.toStdString());
+    EXPECT_FALSE(button(f, "CmdOutLib")->isEnabled());
+    EXPECT_FALSE(button(f, "CmdDel")->isEnabled());
+    EXPECT_TRUE(button(f, "CmdInLib")->isEnabled());
+
+    // A path typed by hand without a file choice: no rights yet.
+    edit(f, "TxtCode")->setText(QStringLiteral("H-1"));
+    edit(f, "TxtName")->setText(drawing(QStringLiteral("h.dwg"), "h"));
+    press(button(f, "CmdInLib"));
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("请在零件图纸入库前先进行权限定义！"));
+    EXPECT_EQ(env->feedback.last().title, QStringLiteral("信息反馈"));
+
+    // Choosing the file fills the default rights; cancelling the chooser keeps the path.
+    const QString path = edit(f, "TxtName")->text();
+    env->feedback.fileAnswers = {QString()};
+    QTest::mouseClick(edit(f, "TxtName"), Qt::LeftButton);
+    EXPECT_EQ(edit(f, "TxtName")->text(), path);
+    EXPECT_EQ(env->session->ctx.PendingRead, QStringLiteral("/admin(U)//admin(G)/"));
+    press(button(f, "CmdInLib"));
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("入库完毕！"));
+    EXPECT_EQ(env->feedback.last().icon, Icon::None);
+    EXPECT_TRUE(button(f, "CmdInLib")->isEnabled()) << "actions come back after the transfer";
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305H-1.dwg")), QByteArray("h"));
+
+    // The same dialog asked for a check-out keeps every action button off.
+    main.RunCommand(QStringLiteral("OutLibDrawing"));
+    EXPECT_EQ(main.openForm(QStringLiteral("FrmLibDrawing")), f);
+    EXPECT_FALSE(button(f, "CmdInLib")->isEnabled());
+    EXPECT_FALSE(button(f, "CmdOutLib")->isEnabled());
+}
+
+TEST_P(LibraryDialog, FileChoiceRefusesWithoutCodeOrWriteRight) {
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("J-1"), "j").done);
+    loginAs(QStringLiteral("alice"), QStringLiteral("design"));
+    FrmLibDrawing f(*env->session);
+    f.show();
+    QApplication::setActiveWindow(&f);
+    env->feedback.clear();
+    QTest::mouseClick(edit(&f, "TxtName"), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("请先输入零件代号"));
+    edit(&f, "TxtCode")->setText(QStringLiteral("J-1"));
+    env->feedback.fileAnswers = {QStringLiteral("/should/not/be/asked.dwg")};
+    QTest::mouseClick(edit(&f, "TxtName"), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("该代号零件已入库，您无权修改，操作被中断！"));
+    EXPECT_EQ(env->feedback.fileAnswers.size(), 1u) << "no file dialog was shown";
+    EXPECT_TRUE(edit(&f, "TxtName")->text().isEmpty());
+    press(button(&f, "CmdACS"));
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("零件代号/文件路径不能为空"));
+    edit(&f, "TxtCode")->setFocus();
+    QTest::keyClick(edit(&f, "TxtCode"), Qt::Key_Return);
+    EXPECT_TRUE(edit(&f, "TxtName")->hasFocus());
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, LibraryDialog, kBothBackends, BackendName);
