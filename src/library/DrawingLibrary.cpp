@@ -6,6 +6,7 @@
 #include "transfer/TransferCommand.h"
 
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 
 namespace velda {
@@ -65,11 +66,17 @@ Holder readHolder(Database& db, const QString& code) {
     return h;
 }
 
-LibraryOutcome failure(const QString& description) { return LibraryOutcome::refusal(description); }
+LibraryOutcome failure(const QString& description) { return LibraryOutcome::failure(description); }
 
 // A place beside the stored name that no stored drawing ever has (stored names end in .dwg).
 QString sideName(const QString& remotePath, const char* tag) {
     return remotePath + QLatin1Char('.') + QString::fromLatin1(tag);
+}
+
+// Two clients checking in the same code at once must not upload onto each other's file.
+QString uniqueSideName(const QString& remotePath, const char* tag) {
+    return sideName(remotePath, tag) + QLatin1Char('-') +
+           QString::number(QRandomGenerator::system()->generate64(), 36);
 }
 
 } // namespace
@@ -92,6 +99,7 @@ DrawingLibrary::Choice DrawingLibrary::PrepareCheckIn(const QString& code) {
                 c.refusal = LibraryOutcome::refusal(LibraryText::NoWriteRight);
                 return c;
             }
+            c.existing = true;
             c.changeAllowed = Acl::Grants(d.change, ctx);
             Acl::SetPending(ctx, d.read, d.write, d.del, d.change);
         } else {
@@ -126,8 +134,8 @@ LibraryOutcome DrawingLibrary::CheckIn(const QString& code, const QString& local
         const QDate today = m_session.clock().today();
         const QString storedName = StoredFileName(today, code);
         const QString finalPath = RemotePath(ctx.VolumeName, storedName);
-        const QString incoming = sideName(finalPath, "incoming");
-        const QString backup = sideName(finalPath, "previous");
+        const QString incoming = uniqueSideName(finalPath, "incoming");
+        const QString backup = uniqueSideName(finalPath, "previous");
         const QString newUrl = VolumeUrl(ctx.AdminPassword, ctx.VolumeServerIp);
         const bool samePlace = old.exists && old.volumeKnown && old.server == ctx.VolumeServerIp &&
                                old.remotePath() == finalPath;
@@ -315,7 +323,7 @@ LibraryOutcome DrawingLibrary::Delete(const QString& code) {
             return LibraryOutcome::refusal(LibraryText::DeleteWhileOut);
         const QString url = VolumeUrl(ctx.AdminPassword, d.server);
         const QString remote = d.remotePath();
-        const QString trash = sideName(remote, "deleted");
+        const QString trash = uniqueSideName(remote, "deleted");
 
         db.begin();
         bool committed = false;

@@ -18,11 +18,14 @@ struct LibraryOutcome {
     QString text;
     Icon icon = Icon::Stop;
     QString title = kTitleFeedback;
+    // A refusal is the library saying no (rights, a hold); a failure is a step that went wrong.
+    bool failed = false;
 
     static LibraryOutcome refusal(const QString& text, const QString& title = kTitleFeedback) {
-        return {false, text, Icon::Stop, title};
+        return {false, text, Icon::Stop, title, false};
     }
-    static LibraryOutcome success(const QString& text) { return {true, text, Icon::None, kTitleFeedback}; }
+    static LibraryOutcome failure(const QString& text) { return {false, text, Icon::Stop, kTitleFeedback, true}; }
+    static LibraryOutcome success(const QString& text) { return {true, text, Icon::None, kTitleFeedback, false}; }
 };
 
 // How a command moves files: the dialog passes its FormTransfer, tests a client of their own.
@@ -40,6 +43,7 @@ public:
     struct Choice {
         LibraryOutcome refusal; // done == true when the choice may go on
         bool changeAllowed = true;
+        bool existing = false;  // the code is already in the library
     };
     Choice PrepareCheckIn(const QString& code);
 

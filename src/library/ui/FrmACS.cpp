@@ -101,6 +101,7 @@ void FrmACS::withdraw(RightsEditorModel::Right r) {
 
 void FrmACS::CmdAct_Click() {
     m_model->confirm(m_session.ctx);
+    emit confirmed(m_requester);
     close();
 }
 
@@ -123,6 +124,7 @@ FrmACS* ShowRightsEditor(Session& session, QWidget* caller) {
         if (host)
             open->move(host->mapToGlobal(QPoint(0, 0)));
     }
+    open->setRequester(caller);
     open->Form_Load();
     open->show();
     open->raise();

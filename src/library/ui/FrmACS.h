@@ -25,6 +25,12 @@ public:
 
     // Loads the users and groups and shows what the pending lists grant.
     void Form_Load();
+    // The dialog whose rights button opened the editor last.
+    void setRequester(QObject* requester) { m_requester = requester; }
+
+signals:
+    // The pending lists were just set by 确定, for the dialog that asked.
+    void confirmed(QObject* requester);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -39,6 +45,7 @@ private:
     Session& m_session;
     std::unique_ptr<Ui::FrmACS> m_ui;
     std::unique_ptr<RightsEditorModel> m_model;
+    QObject* m_requester = nullptr;
 };
 
 // Opens the one rights editor over the pending lists as they stand and returns at once; the lists

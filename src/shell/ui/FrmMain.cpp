@@ -2,6 +2,7 @@
 
 #include "accounts/ui/FrmPwd.h"
 #include "library/ui/FrmLibDrawing.h"
+#include "library/ui/FrmMultiInLib.h"
 #include "shell/ActivityLog.h"
 #include "shell/CommandTable.h"
 #include "shell/Session.h"
@@ -36,6 +37,7 @@ FrmMain::FrmMain(Session& session, QWidget* parent) : QMainWindow(parent), m_ses
     registerForm(QStringLiteral("FrmPwd"), [](Session& s) { return new FrmPwd(s); });
     registerForm(QStringLiteral("FrmAbout"), [](Session&) { return new FrmAbout; });
     registerForm(QStringLiteral("FrmLibDrawing"), [](Session& s) { return new FrmLibDrawing(s); });
+    registerForm(QStringLiteral("FrmMultiInLib"), [](Session& s) { return new FrmMultiInLib(s); });
 }
 
 FrmMain::~FrmMain() = default;

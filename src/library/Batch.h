@@ -1,0 +1,72 @@
+#pragma once
+
+#include "library/DrawingLibrary.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace velda {
+
+// The drawing code a file stands for: its name up to the first ".dwg" (any letter case), the
+// code keeping the name's own letter case. A.DWG.dwg is A.
+QString DrawingCodeFromPath(const QString& path);
+
+// Appends every *.dwg file under folder: a folder's files (hidden ones too) before its
+// sub-folders, sub-folders depth first, each in the order the file system lists them. keepAlive
+// is called now and then so the window stays live; returning false stops the search.
+void FindAllFile(const QString& folder, bool withSubFolders, QStringList& list,
+                 const std::function<bool()>& keepAlive = {});
+
+// A folder a batch may use: an existing absolute folder.
+bool IsUsableFolder(const QString& path);
+
+// The local file a batch check-out writes a code to.
+QString BatchTargetFile(const QString& folder, const QString& code);
+
+// Where a batch is, for the progress bar and the summary.
+struct BatchProgress {
+    int total = 0;
+    int processed = 0;
+    int rejected = 0;
+    QString rejectedCodes; // each refused code followed by "&"
+};
+
+struct BatchResult {
+    BatchProgress progress;
+    bool stopped = false;   // the user asked to stop after the current file
+    bool failed = false;    // a step went wrong: message says what and where
+    QString message;        // the summary or the failure
+    Icon icon = Icon::None;
+};
+
+// A batch check-in or check-out over the single-drawing commands, file by file, with their
+// guarantees: a failure ends the batch and leaves the failing drawing as it was.
+class BatchLibrary final {
+public:
+    BatchLibrary(Session& session, TransferRunner runner);
+
+    // Rights for new codes: the lists confirmed in the dialog's rights editor, if any.
+    void setComposedRights(const QStringList& fourLists) { m_composed = fourLists; }
+
+    // Called after each file (index, progress); returning false stops after that file.
+    using Step = std::function<bool(int index, const BatchProgress&)>;
+
+    BatchResult CheckIn(const QStringList& files, const Step& step = {});
+    BatchResult CheckOut(const QStringList& codes, const QString& folder, const Step& step = {});
+
+private:
+    Session& m_session;
+    DrawingLibrary m_single;
+    QStringList m_composed;
+};
+
+namespace BatchText {
+inline const QString NoFolderIn = QStringLiteral("文件夹名称不能为空！");
+inline const QString NoFolderOut = QStringLiteral("文件夹名称选择有误！");
+QString CheckInSummary(const BatchProgress& p);
+QString CheckOutSummary(const BatchProgress& p);
+} // namespace BatchText
+
+} // namespace velda

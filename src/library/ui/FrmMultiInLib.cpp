@@ -1,0 +1,85 @@
+#include "library/ui/FrmMultiInLib.h"
+
+#include "library/Acl.h"
+#include "library/Batch.h"
+#include "library/ui/BatchProgressBar.h"
+#include "library/ui/FolderTree.h"
+#include "library/ui/FrmACS.h"
+#include "shell/Session.h"
+#include "shell/ui/Forms.h"
+#include "transfer/ui/FormTransfer.h"
+#include "ui_FrmMultiInLib.h"
+
+#include <QCoreApplication>
+
+namespace velda {
+
+FrmMultiInLib::FrmMultiInLib(Session& session, QWidget* parent)
+    : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmMultiInLib>()) {
+    m_ui->setupUi(this);
+    SizeFormInTwips(this, 4305, 6615);
+    m_folders = MakeFolderTree(m_ui->FolderView);
+    m_transfer = new FormTransfer(this,
+                                  {m_ui->CmdACS, m_ui->CmdInLib, m_ui->CmdCancel, m_ui->ChkSubDir, m_ui->FolderView},
+                                  session.ftpOptions);
+    m_ui->CmdStop->setEnabled(false);
+    connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmMultiInLib::CmdInLib_Click);
+    connect(m_ui->CmdACS, &QPushButton::clicked, this, &FrmMultiInLib::CmdACS_Click);
+    connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });
+    connect(m_ui->CmdStop, &QPushButton::clicked, this, [this] { m_stop = true; });
+}
+
+FrmMultiInLib::~FrmMultiInLib() = default;
+
+QString FrmMultiInLib::selectedFolder() const { return SelectedFolder(m_ui->FolderView, m_folders); }
+void FrmMultiInLib::selectFolder(const QString& path) { SelectFolder(m_ui->FolderView, m_folders, path); }
+
+void FrmMultiInLib::CmdACS_Click() {
+    UserContext& ctx = m_session.ctx;
+    const QString list = Acl::DefaultList(ctx.UserId, ctx.LoginGroup);
+    Acl::SetPending(ctx, list, list, list, list);
+    FrmACS* editor = ShowRightsEditor(m_session, this);
+    disconnect(m_acsConnection);
+    m_acsConnection = connect(editor, &FrmACS::confirmed, this,
+            [this](QObject* requester) {
+                if (requester != this)
+                    return;
+                const UserContext& c = m_session.ctx;
+                m_composed = {c.PendingRead, c.PendingWrite, c.PendingDelete, c.PendingChange};
+            });
+}
+
+void FrmMultiInLib::CmdInLib_Click() {
+    const QString folder = selectedFolder();
+    if (!IsUsableFolder(folder)) {
+        m_session.feedback().stop(BatchText::NoFolderIn);
+        return;
+    }
+    m_stop = false;
+    m_transfer->beginBatch();
+    m_ui->CmdStop->setEnabled(true);
+    QStringList files;
+    FindAllFile(folder, m_ui->ChkSubDir->isChecked(), files, [this] {
+        QCoreApplication::processEvents();
+        return !m_stop;
+    });
+    BatchResult result;
+    if (m_stop) {
+        result.message = QStringLiteral("已停止查找入库文件，未入库任何图纸。");
+    } else {
+        const int total = static_cast<int>(files.size());
+        StartBatchProgress(m_ui->PrgBar, total);
+        BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });
+        batch.setComposedRights(m_composed);
+        result = batch.CheckIn(files, [this, total](int i, const BatchProgress&) {
+            StepBatchProgress(m_ui->PrgBar, i, total);
+            QCoreApplication::processEvents();
+            return !m_stop;
+        });
+    }
+    m_ui->CmdStop->setEnabled(false);
+    m_transfer->endBatch();
+    m_session.feedback().message(result.message, result.icon, kTitleFeedback);
+}
+
+} // namespace velda

@@ -1,0 +1,209 @@
+#include "LibraryFixture.h"
+
+#include "library/Batch.h"
+#include "library/ui/FrmMultiInLib.h"
+
+#include <QCheckBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+using namespace velda;
+using namespace velda::test;
+
+TEST(Batch, CodesFromFileNames) {
+    EXPECT_EQ(DrawingCodeFromPath(QStringLiteral("/d/dwg/sub/GB-12.Dwg")), QStringLiteral("GB-12"));
+    EXPECT_EQ(DrawingCodeFromPath(QStringLiteral("/d/A.DWG.dwg")), QStringLiteral("A"));
+    EXPECT_EQ(DrawingCodeFromPath(QStringLiteral("/d/ab-1.dwg")), QStringLiteral("ab-1"));
+    EXPECT_EQ(BatchTargetFile(QStringLiteral("/out/"), QStringLiteral("A-1")), QStringLiteral("/out/A-1.dwg"));
+    EXPECT_EQ(BatchTargetFile(QStringLiteral("/out"), QStringLiteral("A-1")), QStringLiteral("/out/A-1.dwg"));
+    EXPECT_FALSE(IsUsableFolder(QStringLiteral("relative")));
+    EXPECT_FALSE(IsUsableFolder(QStringLiteral("/no/such/folder")));
+    EXPECT_TRUE(IsUsableFolder(QStringLiteral("/")));
+}
+
+TEST(Batch, FindsAFoldersFilesBeforeItsSubFoldersDepthFirst) {
+    QTemporaryDir dir;
+    auto touch = [&](const QString& rel) {
+        const QString p = dir.path() + QLatin1Char('/') + rel;
+        QDir().mkpath(QFileInfo(p).absolutePath());
+        QFile f(p);
+        f.open(QIODevice::WriteOnly);
+    };
+    for (const char* f : {"a.dwg", "B.DWG", ".hidden.dwg", "note.txt", "s1/c.dwg", "s1/deep/d.dwg", "s1/z.dwg",
+                          "s2/e.dwg", "s2/deep/f.Dwg", "s2/deep/deeper/g.dwg"})
+        touch(QString::fromLatin1(f));
+    QStringList flat;
+    FindAllFile(dir.path(), false, flat);
+    EXPECT_EQ(flat.size(), 3);
+    QStringList all;
+    FindAllFile(dir.path(), true, all);
+    ASSERT_EQ(all.size(), 10 - 1);
+    auto depthOf = [&](const QString& p) { return p.mid(dir.path().size()).count(QLatin1Char('/')); };
+    // The root's files come first; then each sub-tree's files stand together, a folder's own
+    // files before those of its sub-folders.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(depthOf(all[i]), 1) << all[i].toStdString();
+    auto range = [&](const QString& prefix) {
+        QList<int> idx;
+        for (int i = 0; i < all.size(); ++i)
+            if (all[i].startsWith(dir.path() + prefix))
+                idx << i;
+        return idx;
+    };
+    for (const QString& sub : {QStringLiteral("/s1/"), QStringLiteral("/s2/"), QStringLiteral("/s2/deep/")}) {
+        const QList<int> idx = range(sub);
+        ASSERT_FALSE(idx.isEmpty());
+        EXPECT_EQ(idx.last() - idx.first() + 1, idx.size()) << sub.toStdString() << " is contiguous";
+        EXPECT_EQ(depthOf(all[idx.first()]), sub.count(QLatin1Char('/'))) << "own files first in " << sub.toStdString();
+    }
+    // A stop from the keep-alive ends the search early.
+    QStringList stopped;
+    int calls = 0;
+    QTemporaryDir many;
+    for (int i = 0; i < 300; ++i) {
+        QFile f(many.path() + QStringLiteral("/%1.dwg").arg(i));
+        f.open(QIODevice::WriteOnly);
+    }
+    FindAllFile(many.path(), true, stopped, [&] { return ++calls < 2; });
+    EXPECT_LT(stopped.size(), 300);
+}
+
+class BatchLibraryTest : public LibraryTest {
+protected:
+    QString folderWith(const QStringList& names) {
+        static int n = 0;
+        const QString folder = env->dir.path() + QStringLiteral("/batch%1").arg(++n);
+        for (const QString& name : names) {
+            const QString p = folder + QLatin1Char('/') + name;
+            QDir().mkpath(QFileInfo(p).absolutePath());
+            QFile f(p);
+            f.open(QIODevice::WriteOnly);
+            f.write(name.toUtf8());
+        }
+        QDir().mkpath(folder);
+        return folder;
+    }
+    BatchLibrary batch() { return BatchLibrary(*env->session, runner()); }
+};
+
+TEST_P(BatchLibraryTest, ChecksInWhatItMayAndNamesTheRest) {
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("HELD"), "h").done);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("LOCKED"), "l").done);
+    env->db().exec(QStringLiteral("update PDM入库图纸信息 set 写='/admin(U)/' where 代号='LOCKED'"));
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("HELD"), drawing(QStringLiteral("held.dwg"), "")).done);
+
+    loginAs(QStringLiteral("alice"), QStringLiteral("design"));
+    env->db().exec(QStringLiteral("update PDM入库图纸信息 set 写='/alice(U)/' where 代号='HELD'"));
+    const QString folder = folderWith({QStringLiteral("NEW-1.dwg"), QStringLiteral("sub/HELD.dwg"),
+                                       QStringLiteral("sub/LOCKED.DWG"), QStringLiteral("sub/NEW-2.dwg.dwg")});
+    QStringList files;
+    FindAllFile(folder, true, files);
+    std::vector<int> steps;
+    BatchLibrary b = batch();
+    const BatchResult r = b.CheckIn(files, [&](int i, const BatchProgress&) {
+        steps.push_back(i);
+        return true;
+    });
+    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    EXPECT_EQ(steps, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库完成，共需入库图纸4张，有效入库图纸为：2张！\r\n图纸")))
+        << r.message.toStdString();
+    EXPECT_TRUE(r.message.endsWith(QStringLiteral("因权限问题无法入库")));
+    EXPECT_TRUE(r.message.contains(QStringLiteral("HELD")) && r.message.contains(QStringLiteral("LOCKED")));
+    EXPECT_EQ(column(QStringLiteral("NEW-1"), QStringLiteral("读")), QStringLiteral("/admin(U)/alice(U)//admin(G)/design(G)/"));
+    EXPECT_EQ(column(QStringLiteral("NEW-2"), QStringLiteral("入库文件名称")), QStringLiteral("20240305NEW-2.dwg"));
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305HELD.dwg")), QByteArray("h"));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='图纸入库' and ID='alice'")), 2);
+}
+
+TEST_P(BatchLibraryTest, ComposedRightsReachNewCodesOnlyAndStopEndsAfterTheCurrentFile) {
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("OLD"), "o").done);
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+    const QString folder = folderWith({QStringLiteral("OLD.dwg"), QStringLiteral("N1.dwg"), QStringLiteral("N2.dwg")});
+    QStringList files{folder + QStringLiteral("/OLD.dwg"), folder + QStringLiteral("/N1.dwg"),
+                      folder + QStringLiteral("/N2.dwg")};
+    BatchLibrary b = batch();
+    b.setComposedRights({QStringLiteral("/bob(U)/"), QStringLiteral("/bob(U)/"), QStringLiteral("/"), QStringLiteral("/")});
+    const BatchResult r = b.CheckIn(files, [](int i, const BatchProgress&) { return i < 1; });
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.progress.processed, 2);
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库已停止"))) << r.message.toStdString();
+    EXPECT_EQ(column(QStringLiteral("OLD"), QStringLiteral("读")), QStringLiteral("/admin(U)/alice(U)/bob(U)/"));
+    EXPECT_EQ(column(QStringLiteral("N1"), QStringLiteral("删")), QStringLiteral("/"));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息 where 代号='N2'")), 0);
+}
+
+TEST_P(BatchLibraryTest, AFailedTransferEndsTheBatchNamingTheFile) {
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+    const QString folder = folderWith({QStringLiteral("P1.dwg"), QStringLiteral("P2.dwg"), QStringLiteral("P3.dwg")});
+    QStringList files{folder + QStringLiteral("/P1.dwg"), folder + QStringLiteral("/P2.dwg"),
+                      folder + QStringLiteral("/P3.dwg")};
+    BatchLibrary b = batch();
+    const BatchResult r = b.CheckIn(files, [&](int i, const BatchProgress&) {
+        if (i == 0)
+            ftp->stop();
+        return true;
+    });
+    ftp->start();
+    EXPECT_TRUE(r.failed);
+    EXPECT_TRUE(r.message.contains(files[1])) << r.message.toStdString();
+    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已入库图纸1张")));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 1);
+}
+
+TEST_P(BatchLibraryTest, ChecksOutWhatTheConditionFound) {
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("Q-1"), "q1").done);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("Q-3"), "q3").done);
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("Q-3"), drawing(QStringLiteral("q3.dwg"), "")).done);
+    loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
+    const QString out = folderWith({}) + QLatin1Char('/');
+    BatchLibrary b = batch();
+    const BatchResult r = b.CheckOut({QStringLiteral("Q-1"), QStringLiteral("Q-2"), QStringLiteral("Q-3")}, out);
+    EXPECT_EQ(r.message, QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：2张！\r\n图纸Q-2因权限问题无法出库"));
+    EXPECT_EQ(read(out + QStringLiteral("Q-1.dwg")), QByteArray("q1"));
+    EXPECT_EQ(read(out + QStringLiteral("Q-3.dwg")), QByteArray("q3"));
+    EXPECT_EQ(env->db().scalar(QStringLiteral("select 出库帐号 from PDM出库图纸信息 where 代号='Q-3'")).toString(),
+              QStringLiteral("bob"));
+    EXPECT_EQ(env->db().scalar(QStringLiteral("select 出库帐号 from PDM出库图纸信息 where 代号='Q-1'")).toString(),
+              QStringLiteral("admin"));
+    // Again with the same codes: fetched again, states unchanged.
+    const BatchResult again = b.CheckOut({QStringLiteral("Q-1"), QStringLiteral("Q-3")}, out);
+    EXPECT_EQ(again.progress.rejected, 0);
+    EXPECT_EQ(checkouts(QStringLiteral("Q-1")), 1);
+}
+
+TEST_P(BatchLibraryTest, DialogShowsProgressAndTheSummary) {
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+    FrmMultiInLib f(*env->session);
+    f.show();
+    auto* bar = f.findChild<QProgressBar*>(QStringLiteral("PrgBar"));
+    auto* go = f.findChild<QPushButton*>(QStringLiteral("CmdInLib"));
+    f.findChild<QCheckBox*>(QStringLiteral("ChkSubDir"))->setChecked(true);
+    bar->setRange(0, 100);
+    bar->setValue(42);
+
+    f.selectFolder(folderWith({}));
+    QTest::mouseClick(go, Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("入库完成，共需入库图纸0张，有效入库图纸为：0张！"));
+    EXPECT_EQ(env->feedback.last().icon, Icon::None);
+    EXPECT_EQ(bar->maximum(), 100);
+
+    f.selectFolder(folderWith({QStringLiteral("one.dwg")}));
+    QTest::mouseClick(go, Qt::LeftButton);
+    EXPECT_EQ(bar->maximum(), 100) << "one file leaves the bar alone";
+    EXPECT_EQ(bar->value(), 42);
+
+    f.selectFolder(folderWith({QStringLiteral("r1.dwg"), QStringLiteral("x/r2.dwg"), QStringLiteral("x/y/r3.dwg")}));
+    QTest::mouseClick(go, Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("入库完成，共需入库图纸3张，有效入库图纸为：3张！"));
+    EXPECT_EQ(bar->maximum(), 2);
+    EXPECT_EQ(bar->value(), 2);
+    EXPECT_EQ(bar->format(), QStringLiteral("3 / 3"));
+    EXPECT_TRUE(go->isEnabled());
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, BatchLibraryTest, kBothBackends, BackendName);
