@@ -1,0 +1,95 @@
+#include "accounts/Users.h"
+
+#include "shell/Session.h"
+
+#include <QSqlQuery>
+
+namespace velda {
+
+namespace {
+const QString kAdminAccount = QStringLiteral("admin");
+const QString kSlash = QStringLiteral("/");
+
+bool PasswordsUsable(const QString& password, const QString& passwordAgain) {
+    return !password.isEmpty() && !passwordAgain.isEmpty() && password == passwordAgain;
+}
+} // namespace
+
+QString GroupListText(const QStringList& selectedInListOrder) {
+    QString list;
+    for (const QString& group : selectedInListOrder)
+        list += kSlash + group;
+    return list;
+}
+
+bool GroupListNames(const QString& groupList, const QString& group) {
+    return groupList.contains(kSlash + group + kSlash);
+}
+
+QString CreationDateText(const QDate& date) {
+    return QStringLiteral("%1/%2/%3").arg(date.year()).arg(date.month()).arg(date.day());
+}
+
+QStringList ListAccountIds(Session& session) {
+    // The whole row: a select of ID alone can be answered from the key's index, sorted.
+    QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM用户"));
+    QStringList ids;
+    while (q.next())
+        ids << q.value(QStringLiteral("ID")).toString();
+    return ids;
+}
+
+std::optional<UserAccount> LoadAccount(Session& session, const QString& id) {
+    QSqlQuery q = session.db().exec(QStringLiteral("select ID, 密码, 备注, 所属组 from PDM用户 where ID=?"), {id});
+    if (!q.next())
+        return std::nullopt;
+    // A null reads as the empty text.
+    return UserAccount{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()};
+}
+
+AccountOutcome AddAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
+                          const QStringList& selectedGroups, const QString& remark) {
+    if (!session.ctx.isAdministrator())
+        return AccountOutcome::NotAdministrator;
+    if (id.isEmpty() || !PasswordsUsable(password, passwordAgain))
+        return AccountOutcome::MissingIdOrPassword;
+    if (selectedGroups.isEmpty())
+        return AccountOutcome::NoGroupSelected;
+    try {
+        session.db().exec(
+            QStringLiteral("insert into PDM用户 (ID, 密码, 备注, 所属组, 创建日期) values (?, ?, ?, ?, ?)"),
+            {id, password, remark, GroupListText(selectedGroups) + kSlash, CreationDateText(session.clock().today())});
+    } catch (const DuplicateKeyError&) {
+        return AccountOutcome::Exists;
+    }
+    return AccountOutcome::Done;
+}
+
+AccountOutcome DeleteAccount(Session& session, const QString& id) {
+    if (!session.ctx.isAdministrator())
+        return AccountOutcome::NotAdministrator;
+    if (id == kAdminAccount)
+        return AccountOutcome::ProtectedAccount;
+    QSqlQuery q = session.db().exec(QStringLiteral("delete from PDM用户 where ID=?"), {id});
+    return q.numRowsAffected() > 0 ? AccountOutcome::Done : AccountOutcome::NotFound;
+}
+
+AccountOutcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
+                           const QStringList& selectedGroups, const QString& remark) {
+    if (!PasswordsUsable(password, passwordAgain))
+        return AccountOutcome::WrongPassword;
+    const UserContext& ctx = session.ctx;
+    QSqlQuery q;
+    if (!ctx.isAdministrator()) {
+        // Only his own row, whatever the dialog's account box says.
+        q = session.db().exec(QStringLiteral("update PDM用户 set 密码=? where ID=?"), {password, ctx.UserId});
+    } else {
+        if (selectedGroups.isEmpty())
+            return AccountOutcome::NoGroupSelected;
+        q = session.db().exec(QStringLiteral("update PDM用户 set 密码=?,所属组=?,备注=? where ID=?"),
+                              {password, GroupListText(selectedGroups) + kSlash, remark, id});
+    }
+    return q.numRowsAffected() > 0 ? AccountOutcome::Done : AccountOutcome::NotFound;
+}
+
+} // namespace velda

@@ -1,0 +1,122 @@
+#include "accounts/ui/FrmGroup.h"
+
+#include "accounts/Groups.h"
+#include "shell/CommandTable.h"
+#include "shell/Session.h"
+#include "shell/ui/Forms.h"
+#include "ui_FrmGroup.h"
+
+namespace velda {
+
+namespace {
+const QString kNameMissing = QStringLiteral("请先输入新的组名");
+const QString kAdded = QStringLiteral("添加完毕！");
+const QString kNoneSelected = QStringLiteral("请先选择欲删除的组名");
+const QString kPermanent = QStringLiteral("组帐号<admin>及<user>不可删除！");
+const QString kDeleted = QStringLiteral("删除完毕！");
+const QString kExists = QStringLiteral("组<%1>已存在，请换一个组名！");
+const QString kNotFound = QStringLiteral("组<%1>不存在，可能已被删除！");
+} // namespace
+
+FrmGroup::FrmGroup(Session& session, QWidget* parent)
+    : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmGroup>()) {
+    m_ui->setupUi(this);
+    SizeFormInTwips(this, 6120, 3200);
+    connect(m_ui->CmdAdd, &QPushButton::clicked, this, &FrmGroup::CmdAdd_Click);
+    connect(m_ui->CmdDel, &QPushButton::clicked, this, &FrmGroup::CmdDel_Click);
+    connect(m_ui->CmdCancel, &QPushButton::clicked, this, &FrmGroup::CmdCancel_Click);
+    Form_Load();
+}
+
+FrmGroup::~FrmGroup() = default;
+
+void FrmGroup::Form_Load() {
+    try {
+        m_ui->LstGrp->addItems(ListGroupNames(m_session));
+        // With no volume recorded yet the box stays empty and a new group gets none.
+        m_ui->CboVolume->addItems(ListVolumeNames(m_session));
+        if (m_ui->CboVolume->count() > 0)
+            m_ui->CboVolume->setCurrentIndex(0);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+}
+
+void FrmGroup::CmdAdd_Click() {
+    const QString name = m_ui->TxtName->text();
+    Feedback& feedback = m_session.feedback();
+    try {
+        switch (AddGroup(m_session, name, m_ui->CboVolume->currentText(), m_ui->TxtMemo->text())) {
+        case GroupOutcome::Done:
+            m_ui->LstGrp->addItem(name);
+            feedback.info(kAdded);
+            break;
+        case GroupOutcome::NameMissing:
+            feedback.stop(kNameMissing);
+            break;
+        case GroupOutcome::Exists:
+            feedback.stop(kExists.arg(name));
+            break;
+        case GroupOutcome::NotAdministrator:
+            feedback.stop(GateText::Administrator);
+            break;
+        case GroupOutcome::Permanent:
+        case GroupOutcome::NotFound:
+            break; // not outcomes of adding
+        }
+    } catch (const Error& e) {
+        feedback.stop(e.description());
+    }
+}
+
+void FrmGroup::CmdDel_Click() {
+    Feedback& feedback = m_session.feedback();
+    QString name;
+    bool selected = false;
+    for (int row = 0; row < m_ui->LstGrp->count() && !selected; ++row) {
+        if (m_ui->LstGrp->item(row)->isSelected()) {
+            name = m_ui->LstGrp->item(row)->text();
+            selected = true;
+        }
+    }
+    if (!selected) {
+        feedback.stop(kNoneSelected);
+        return;
+    }
+    try {
+        switch (DeleteGroup(m_session, name)) {
+        case GroupOutcome::Done:
+            removeGroupEntry(name);
+            feedback.info(kDeleted);
+            break;
+        case GroupOutcome::Permanent:
+            feedback.info(kPermanent);
+            break;
+        case GroupOutcome::NotFound:
+            // Another client deleted it meanwhile: it is no longer one of the groups.
+            removeGroupEntry(name);
+            feedback.stop(kNotFound.arg(name));
+            break;
+        case GroupOutcome::NotAdministrator:
+            feedback.stop(GateText::Administrator);
+            break;
+        case GroupOutcome::NameMissing:
+        case GroupOutcome::Exists:
+            break; // not outcomes of deleting
+        }
+    } catch (const Error& e) {
+        feedback.stop(e.description());
+    }
+}
+
+void FrmGroup::removeGroupEntry(const QString& name) {
+    const QList<QListWidgetItem*> items = m_ui->LstGrp->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (!items.isEmpty())
+        delete m_ui->LstGrp->takeItem(m_ui->LstGrp->row(items.first()));
+}
+
+void FrmGroup::CmdCancel_Click() {
+    CloseForm(this);
+}
+
+} // namespace velda

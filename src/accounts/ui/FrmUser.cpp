@@ -1,0 +1,206 @@
+#include "accounts/ui/FrmUser.h"
+
+#include "accounts/Groups.h"
+#include "accounts/Users.h"
+#include "shell/CommandTable.h"
+#include "shell/Session.h"
+#include "shell/ui/Forms.h"
+#include "ui_FrmUser.h"
+
+namespace velda {
+
+namespace {
+const QString kMissingIdOrPassword = QStringLiteral("用户帐号/密码不能为空！");
+const QString kChooseGroups = QStringLiteral("请选择用户所属组！");
+const QString kChooseGroupsEdit = QStringLiteral("请选择用户所属组（可多选）！");
+const QString kAdded = QStringLiteral("添加完毕！");
+const QString kProtected = QStringLiteral("此帐号不能被删除！");
+const QString kDeleted = QStringLiteral("删除完毕！");
+const QString kWrongPassword = QStringLiteral("密码有误！");
+const QString kEdited = QStringLiteral("修改完毕！");
+const QString kExists = QStringLiteral("帐号<%1>已存在，请换一个帐号！");
+const QString kNotFound = QStringLiteral("帐号<%1>不存在，可能已被删除！");
+const QString kNoAccounts = QStringLiteral("系统中没有任何用户帐号！");
+
+const QString kModeAdd = QStringLiteral("Add");
+const QString kModeDel = QStringLiteral("Del");
+const QString kModeEdit = QStringLiteral("Edit");
+} // namespace
+
+FrmUser::FrmUser(Session& session, QWidget* parent)
+    : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmUser>()) {
+    m_ui->setupUi(this);
+    SizeFormInTwips(this, 6135, 3150);
+    const QString stars = QStringLiteral("lineedit-password-character: 42");
+    m_ui->TxtPwd->setStyleSheet(stars);
+    m_ui->TxtPwdII->setStyleSheet(stars);
+    // Choosing an entry of the list loads that account; typing an ID does not.
+    connect(m_ui->CboUser, &QComboBox::activated, this, &FrmUser::CboUser_Click);
+    connect(m_ui->CmdAdd, &QPushButton::clicked, this, &FrmUser::CmdAdd_Click);
+    connect(m_ui->CmdDel, &QPushButton::clicked, this, &FrmUser::CmdDel_Click);
+    connect(m_ui->CmdEdit, &QPushButton::clicked, this, &FrmUser::CmdEdit_Click);
+    connect(m_ui->CmdCancel, &QPushButton::clicked, this, &FrmUser::CmdCancel_Click);
+    Form_Load();
+}
+
+FrmUser::~FrmUser() = default;
+
+void FrmUser::Form_Load() {
+    const UserContext& ctx = m_session.ctx;
+    try {
+        m_ui->LstGrp->addItems(ListGroupNames(m_session));
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+
+    if (ctx.FormMode == kModeAdd) {
+        m_ui->CmdEdit->setEnabled(false);
+        m_ui->CmdDel->setEnabled(false);
+    } else if (ctx.FormMode == kModeDel) {
+        m_ui->CmdAdd->setEnabled(false);
+        m_ui->CmdEdit->setEnabled(false);
+    } else if (ctx.FormMode == kModeEdit) {
+        m_ui->CmdAdd->setEnabled(false);
+        m_ui->CmdDel->setEnabled(false);
+    }
+    if (ctx.FormMode != kModeDel && ctx.FormMode != kModeEdit)
+        return;
+
+    if (!ctx.isAdministrator()) {
+        m_ui->CboUser->setEnabled(false);
+        m_ui->LstGrp->setEnabled(false);
+        m_ui->TxtMemo->setEnabled(false);
+        m_ui->CboUser->setEditText(ctx.UserId);
+        return;
+    }
+    try {
+        const QStringList ids = ListAccountIds(m_session);
+        m_ui->CboUser->addItems(ids);
+        if (ids.isEmpty()) {
+            m_session.feedback().stop(kNoAccounts);
+            return;
+        }
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+        return;
+    }
+    m_ui->CboUser->setCurrentIndex(0);
+    CboUser_Click();
+}
+
+void FrmUser::CboUser_Click() {
+    const QString id = m_ui->CboUser->currentText();
+    try {
+        const std::optional<UserAccount> account = LoadAccount(m_session, id);
+        if (!account) {
+            clearAccountFields();
+            m_session.feedback().stop(kNotFound.arg(id));
+            return;
+        }
+        m_ui->TxtPwd->setText(account->password);
+        m_ui->TxtPwdII->setText(account->password);
+        m_ui->TxtMemo->setText(account->remark);
+        for (int row = 0; row < m_ui->LstGrp->count(); ++row) {
+            QListWidgetItem* item = m_ui->LstGrp->item(row);
+            item->setSelected(GroupListNames(account->groups, item->text()));
+        }
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+}
+
+QStringList FrmUser::selectedGroups() const {
+    QStringList groups;
+    for (int row = 0; row < m_ui->LstGrp->count(); ++row) {
+        const QListWidgetItem* item = m_ui->LstGrp->item(row);
+        if (item->isSelected())
+            groups << item->text();
+    }
+    return groups;
+}
+
+void FrmUser::clearAccountFields() {
+    m_ui->TxtPwd->clear();
+    m_ui->TxtPwdII->clear();
+    m_ui->TxtMemo->clear();
+    m_ui->LstGrp->clearSelection();
+}
+
+void FrmUser::tell(AccountOutcome outcome, const QString& id, const QString& doneText, const QString& noGroupText) {
+    Feedback& feedback = m_session.feedback();
+    switch (outcome) {
+    case AccountOutcome::Done:
+        feedback.info(doneText);
+        break;
+    case AccountOutcome::MissingIdOrPassword:
+        feedback.stop(kMissingIdOrPassword);
+        break;
+    case AccountOutcome::WrongPassword:
+        feedback.stop(kWrongPassword);
+        break;
+    case AccountOutcome::NoGroupSelected:
+        feedback.stop(noGroupText);
+        break;
+    case AccountOutcome::Exists:
+        feedback.stop(kExists.arg(id));
+        break;
+    case AccountOutcome::ProtectedAccount:
+        feedback.stop(kProtected);
+        break;
+    case AccountOutcome::NotFound:
+        feedback.stop(kNotFound.arg(id));
+        break;
+    case AccountOutcome::NotAdministrator:
+        feedback.stop(GateText::Administrator);
+        break;
+    }
+}
+
+void FrmUser::CmdAdd_Click() {
+    const QString id = m_ui->CboUser->currentText();
+    try {
+        const AccountOutcome outcome = AddAccount(m_session, id, m_ui->TxtPwd->text(), m_ui->TxtPwdII->text(),
+                                                  selectedGroups(), m_ui->TxtMemo->text());
+        tell(outcome, id, kAdded, kChooseGroups);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+}
+
+void FrmUser::CmdDel_Click() {
+    const QString id = m_ui->CboUser->currentText();
+    try {
+        const AccountOutcome outcome = DeleteAccount(m_session, id);
+        if (outcome == AccountOutcome::Done || outcome == AccountOutcome::NotFound) {
+            // The account is no longer there: its own entry leaves the list, whatever was chosen.
+            const int row = m_ui->CboUser->findText(id, Qt::MatchExactly | Qt::MatchCaseSensitive);
+            if (row >= 0) {
+                m_ui->CboUser->removeItem(row);
+                m_ui->CboUser->setCurrentIndex(-1);
+                m_ui->CboUser->clearEditText();
+            }
+        }
+        tell(outcome, id, kDeleted, kChooseGroups);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+}
+
+void FrmUser::CmdEdit_Click() {
+    const UserContext& ctx = m_session.ctx;
+    // Somebody outside the group admin edits his own account, whatever the box shows.
+    const QString id = ctx.isAdministrator() ? m_ui->CboUser->currentText() : ctx.UserId;
+    try {
+        const AccountOutcome outcome = EditAccount(m_session, id, m_ui->TxtPwd->text(), m_ui->TxtPwdII->text(),
+                                                   selectedGroups(), m_ui->TxtMemo->text());
+        tell(outcome, id, kEdited, kChooseGroupsEdit);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+}
+
+void FrmUser::CmdCancel_Click() {
+    CloseForm(this);
+}
+
+} // namespace velda
