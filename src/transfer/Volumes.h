@@ -1,0 +1,51 @@
+#pragma once
+
+#include "transfer/FtpClient.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace velda {
+
+class Database;
+class Session;
+
+// One row of PDM存储目录.
+struct Volume {
+    QString name;     // 目录名称, also the folder below "Volume" on the server
+    QString serverIp; // 服务器IP as typed when the volume was made
+    QString remark;   // 备注
+};
+
+// What still relies on a volume: groups that check into it and drawings stored on it.
+struct VolumeUse {
+    int groups = 0;
+    int drawings = 0;
+    bool inUse() const { return groups > 0 || drawings > 0; }
+};
+
+// Runs one folder command against one server and returns its outcome. The dialogs hand in their
+// FormTransfer, so the form stays live with its actions disabled; tests hand in a plain wait.
+using TransferRunner = std::function<TransferResult(const QString& volumeUrl, const QString& commandText)>;
+
+// Names of all volumes, in the order the database returns them.
+QStringList VolumeNames(Database& db);
+std::optional<Volume> FindVolume(Database& db, const QString& name);
+VolumeUse CountVolumeUse(Database& db, const QString& name);
+
+// The reason a name cannot become a folder below "Volume", or an empty text when it can.
+QString VolumeNameProblem(const QString& name);
+
+// Makes the folder on the typed server, then records the volume. The values are kept exactly as typed.
+// Throws velda::Error with the text for the user when the input is refused, the name is taken, the
+// server did not create the folder, or the row cannot be written; only a created folder gets a row.
+void CreateVolume(Session& session, const TransferRunner& run, const Volume& volume);
+
+// Removes the folder from the volume's server, then the row. Throws velda::Error, changing no row,
+// when the volume is unknown, still used by groups or drawings, or its folder stays on the server.
+void RemoveVolume(Session& session, const TransferRunner& run, const QString& name);
+
+} // namespace velda

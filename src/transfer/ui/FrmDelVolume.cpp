@@ -1,0 +1,63 @@
+#include "transfer/ui/FrmDelVolume.h"
+
+#include "shell/Session.h"
+#include "shell/ui/Forms.h"
+#include "transfer/Volumes.h"
+#include "transfer/ui/FormTransfer.h"
+#include "ui_FrmDelVolume.h"
+
+namespace velda {
+
+namespace {
+const QString kNothingSelected = QStringLiteral("请先选中欲删除的存储目录名称！");
+const QString kDone = QStringLiteral("删除完毕");
+} // namespace
+
+FrmDelVolume::FrmDelVolume(Session& session, QWidget* parent)
+    : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmDelVolume>()) {
+    m_ui->setupUi(this);
+    SizeFormInTwips(this, 3390, 3630);
+    // The list too: the entry being removed must stay the selected one until the server is done.
+    m_inet1 = new FormTransfer(this, {m_ui->CmdAct, m_ui->CmdCancel, m_ui->LstVolume}, session.ftpOptions);
+    m_inet1->setObjectName(QStringLiteral("Inet1"));
+    connect(m_ui->CmdAct, &QPushButton::clicked, this, &FrmDelVolume::CmdAct_Click);
+    connect(m_ui->CmdCancel, &QPushButton::clicked, this, &FrmDelVolume::CmdCancel_Click);
+    Form_Load();
+}
+
+FrmDelVolume::~FrmDelVolume() = default;
+
+void FrmDelVolume::Form_Load() {
+    m_ui->LstVolume->clear();
+    try {
+        m_ui->LstVolume->addItems(VolumeNames(m_session.db()));
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+}
+
+void FrmDelVolume::CmdAct_Click() {
+    const QList<QListWidgetItem*> selected = m_ui->LstVolume->selectedItems();
+    if (selected.isEmpty()) {
+        m_session.feedback().stop(kNothingSelected);
+        return;
+    }
+    const QString name = selected.first()->text();
+    try {
+        RemoveVolume(
+            m_session, [this](const QString& url, const QString& command) { return m_inet1->run(url, command); }, name);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+        return;
+    }
+    const QList<QListWidgetItem*> entries = m_ui->LstVolume->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (!entries.isEmpty())
+        delete m_ui->LstVolume->takeItem(m_ui->LstVolume->row(entries.first()));
+    m_session.feedback().info(kDone);
+}
+
+void FrmDelVolume::CmdCancel_Click() {
+    CloseForm(this);
+}
+
+} // namespace velda
