@@ -278,10 +278,48 @@ TransferResult BusyFailure() {
 
 struct FtpClient::Impl {
     FtpOptions options;
-    std::map<QString, CURL*> handles; // one per server and account, each keeping its connection
+    std::map<QString, CURL*> handles; // one per server and account
+    CURLM* multi = nullptr;           // keeps the connections between commands
     std::atomic<bool> busy{false};
 
     ~Impl() { disconnect(); }
+
+    // libcurl's own blocking call waits up to a second whenever the FTP state machine sets no
+    // timer, which it fails to do now and then after opening a data connection: a batch of 500
+    // drawings took minutes instead of seconds. Driving the transfer here bounds every wait.
+    CURLcode performBounded(CURL* handle) {
+        if (!multi)
+            multi = curl_multi_init();
+        if (!multi)
+            return CURLE_OUT_OF_MEMORY;
+        if (curl_multi_add_handle(multi, handle) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        CURLcode result = CURLE_OK;
+        for (;;) {
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                result = CURLE_OUT_OF_MEMORY;
+                break;
+            }
+            bool done = false;
+            int queued = 0;
+            while (CURLMsg* m = curl_multi_info_read(multi, &queued)) {
+                if (m->msg == CURLMSG_DONE && m->easy_handle == handle) {
+                    result = m->data.result;
+                    done = true;
+                }
+            }
+            if (done || running == 0)
+                break;
+            long wait = -1;
+            curl_multi_timeout(multi, &wait);
+            if (wait < 0 || wait > 10)
+                wait = 10;
+            curl_multi_poll(multi, nullptr, 0, int(wait), nullptr);
+        }
+        curl_multi_remove_handle(multi, handle);
+        return result;
+    }
 
     // Parses the URL and the remote path and holds the client for one call.
     template <typename Operation>
@@ -300,6 +338,10 @@ struct FtpClient::Impl {
     }
 
     void disconnect() {
+        // The kept connections live in the multi handle; cleaning it up closes them.
+        if (multi)
+            curl_multi_cleanup(multi);
+        multi = nullptr;
         for (auto& [key, handle] : handles)
             curl_easy_cleanup(handle);
         handles.clear();
@@ -359,6 +401,8 @@ struct FtpClient::Impl {
         // Every command names its path from the login folder, so a reused connection never depends on
         // where an earlier command left it.
         curl_easy_setopt(handle, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
+        // Plain PASV: the reply names the data address, which also suits servers behind NAT.
+        curl_easy_setopt(handle, CURLOPT_FTP_USE_EPSV, 0L);
         curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, CollectDialogue);
         curl_easy_setopt(handle, CURLOPT_DEBUGDATA, &outcome);
@@ -386,7 +430,7 @@ struct FtpClient::Impl {
             curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &outcome);
         }
 
-        outcome.code = curl_easy_perform(handle);
+        outcome.code = performBounded(handle);
         if (outcome.code != CURLE_OK) {
             outcome.curlText = QString::fromUtf8(errorText).trimmed();
             if (outcome.curlText.isEmpty())
