@@ -11,7 +11,7 @@ velda_packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     libcurl4-openssl-dev libxlsxwriter-dev
     libgtest-dev
-    postgresql python3-pyftpdlib lftp
+    postgresql python3-pyftpdlib lftp bc
     fonts-noto-cjk xvfb xauth
 )
 

@@ -8,10 +8,12 @@
 namespace velda {
 
 QStringList LoadLoginGroups(Session& session) {
-    QSqlQuery q = session.db().exec(QStringLiteral("select 组名 from PDM组"));
+    // The whole row, as the office always read it: selecting the key alone lets SQLite answer from
+    // the key's index, in sorted order instead of the table's own.
+    QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM组"));
     QStringList groups;
     while (q.next())
-        groups << q.value(0).toString();
+        groups << q.value(QStringLiteral("组名")).toString();
     if (groups.isEmpty())
         throw Error(QStringLiteral("系统中没有任何组（PDM组为空），无法登录"));
     return groups;

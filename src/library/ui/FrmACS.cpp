@@ -36,12 +36,12 @@ void FrmACS::Form_Load() {
     QStringList users;
     QStringList groups;
     try {
-        QSqlQuery u = m_session.db().exec(QStringLiteral("select ID from PDM用户"));
+        QSqlQuery u = m_session.db().exec(QStringLiteral("select * from PDM用户"));
         while (u.next())
-            users << u.value(0).toString();
-        QSqlQuery g = m_session.db().exec(QStringLiteral("select 组名 from PDM组"));
+            users << u.value(QStringLiteral("ID")).toString();
+        QSqlQuery g = m_session.db().exec(QStringLiteral("select * from PDM组"));
         while (g.next())
-            groups << g.value(0).toString();
+            groups << g.value(QStringLiteral("组名")).toString();
     } catch (const Error& e) {
         m_session.feedback().stop(e.description());
     }

@@ -1,6 +1,9 @@
 #include "shell/ui/FrmMain.h"
 
+#include "accounts/ui/FrmGroup.h"
+#include "accounts/ui/FrmGrpMember.h"
 #include "accounts/ui/FrmPwd.h"
+#include "accounts/ui/FrmUser.h"
 #include "library/ui/FrmLibDrawing.h"
 #include "library/ui/FrmMultiInLib.h"
 #include "shell/ActivityLog.h"
@@ -9,6 +12,8 @@
 #include "shell/Twips.h"
 #include "shell/ui/FrmAbout.h"
 #include "shell/ui/Forms.h"
+#include "transfer/ui/FrmAddVolume.h"
+#include "transfer/ui/FrmDelVolume.h"
 
 #include <QCloseEvent>
 #include <QMdiArea>
@@ -38,6 +43,11 @@ FrmMain::FrmMain(Session& session, QWidget* parent) : QMainWindow(parent), m_ses
     registerForm(QStringLiteral("FrmAbout"), [](Session&) { return new FrmAbout; });
     registerForm(QStringLiteral("FrmLibDrawing"), [](Session& s) { return new FrmLibDrawing(s); });
     registerForm(QStringLiteral("FrmMultiInLib"), [](Session& s) { return new FrmMultiInLib(s); });
+    registerForm(QStringLiteral("FrmUser"), [](Session& s) { return new FrmUser(s); });
+    registerForm(QStringLiteral("FrmGroup"), [](Session& s) { return new FrmGroup(s); });
+    registerForm(QStringLiteral("FrmGrpMember"), [](Session& s) { return new FrmGrpMember(s); });
+    registerForm(QStringLiteral("FrmAddVolume"), [](Session& s) { return new FrmAddVolume(s); });
+    registerForm(QStringLiteral("FrmDelVolume"), [](Session& s) { return new FrmDelVolume(s); });
 }
 
 FrmMain::~FrmMain() = default;
