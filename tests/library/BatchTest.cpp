@@ -2,6 +2,10 @@
 
 #include "library/Batch.h"
 #include "library/ui/FrmMultiInLib.h"
+#include "library/ui/FrmMultiOutLib.h"
+
+#include <QComboBox>
+#include <QLineEdit>
 
 #include <QCheckBox>
 #include <QProgressBar>
@@ -204,6 +208,45 @@ TEST_P(BatchLibraryTest, DialogShowsProgressAndTheSummary) {
     EXPECT_EQ(bar->format(), QStringLiteral("3 / 3"));
     EXPECT_TRUE(go->isEnabled());
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 4);
+}
+
+TEST_P(BatchLibraryTest, CheckOutDialogRunsTheConditionIntoTheFolder) {
+    for (const char* code : {"S-1", "S-2", "S-3"})
+        env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称) values (?, '轴')"), {QString::fromLatin1(code)});
+    env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称) values ('S-9', '套')"));
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("S-1"), "s1").done);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("S-3"), "s3").done);
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("S-3"), drawing(QStringLiteral("s3.dwg"), "")).done);
+    loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
+    env->session->ctx.SeekMode = QStringLiteral("ByPart");
+    FrmMultiOutLib f(*env->session);
+    f.show();
+    auto* go = f.findChild<QPushButton*>(QStringLiteral("CmdOutLib"));
+    QTest::mouseClick(go, Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("请先输入查询条件！"));
+    EXPECT_EQ(env->feedback.last().icon, Icon::None);
+    EXPECT_EQ(env->feedback.last().title, QString());
+
+    f.findChild<QComboBox*>(QStringLiteral("CboAttr"))->setCurrentText(QStringLiteral("名称"));
+    f.findChild<QComboBox*>(QStringLiteral("CboSym"))->setCurrentText(QStringLiteral("="));
+    f.findChild<QLineEdit*>(QStringLiteral("TxtAttr"))->setText(QStringLiteral("轴"));
+    QTest::mouseClick(f.findChild<QPushButton*>(QStringLiteral("CmdAdd")), Qt::LeftButton);
+    f.selectFolder(QStringLiteral("/no/such/folder"));
+    QTest::mouseClick(go, Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("文件夹名称选择有误！"));
+
+    const QString out = folderWith({});
+    f.selectFolder(out);
+    QTest::mouseClick(go, Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text,
+              QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：2张！\r\n图纸S-2因权限问题无法出库"));
+    EXPECT_EQ(read(out + QStringLiteral("/S-1.dwg")), QByteArray("s1"));
+    EXPECT_EQ(read(out + QStringLiteral("/S-3.dwg")), QByteArray("s3"));
+    EXPECT_EQ(env->db().scalar(QStringLiteral("select 出库帐号 from PDM出库图纸信息 where 代号='S-3'")).toString(),
+              QStringLiteral("bob"));
+    EXPECT_EQ(f.findChild<QProgressBar*>(QStringLiteral("PrgBar"))->maximum(), 2);
+    EXPECT_TRUE(go->isEnabled());
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, BatchLibraryTest, kBothBackends, BackendName);

@@ -6,6 +6,7 @@
 #include "accounts/ui/FrmUser.h"
 #include "library/ui/FrmLibDrawing.h"
 #include "library/ui/FrmMultiInLib.h"
+#include "library/ui/FrmMultiOutLib.h"
 #include "shell/ActivityLog.h"
 #include "shell/CommandTable.h"
 #include "shell/Session.h"
@@ -43,6 +44,7 @@ FrmMain::FrmMain(Session& session, QWidget* parent) : QMainWindow(parent), m_ses
     registerForm(QStringLiteral("FrmAbout"), [](Session&) { return new FrmAbout; });
     registerForm(QStringLiteral("FrmLibDrawing"), [](Session& s) { return new FrmLibDrawing(s); });
     registerForm(QStringLiteral("FrmMultiInLib"), [](Session& s) { return new FrmMultiInLib(s); });
+    registerForm(QStringLiteral("FrmMultiOutLib"), [](Session& s) { return new FrmMultiOutLib(s); });
     registerForm(QStringLiteral("FrmUser"), [](Session& s) { return new FrmUser(s); });
     registerForm(QStringLiteral("FrmGroup"), [](Session& s) { return new FrmGroup(s); });
     registerForm(QStringLiteral("FrmGrpMember"), [](Session& s) { return new FrmGrpMember(s); });

@@ -1,0 +1,73 @@
+#include "library/ui/FrmMultiOutLib.h"
+
+#include "items/ui/ConditionPanel.h"
+#include "library/Batch.h"
+#include "library/ui/BatchProgressBar.h"
+#include "library/ui/FolderTree.h"
+#include "shell/Session.h"
+#include "shell/ui/Forms.h"
+#include "transfer/ui/FormTransfer.h"
+#include "ui_FrmMultiOutLib.h"
+
+#include <QCoreApplication>
+#include <QVBoxLayout>
+
+namespace velda {
+
+FrmMultiOutLib::FrmMultiOutLib(Session& session, QWidget* parent)
+    : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmMultiOutLib>()) {
+    m_ui->setupUi(this);
+    SizeFormInTwips(this, 10455, 5310);
+    m_panel = new ConditionPanel(m_ui->PanelArea);
+    m_panel->setObjectName(QStringLiteral("Frame1"));
+    auto* area = new QVBoxLayout(m_ui->PanelArea);
+    area->setContentsMargins(0, 0, 0, 0);
+    area->addWidget(m_panel);
+    // The mode word is read once, when the dialog loads.
+    m_panel->configure(session, ConditionConfig::batchCheckOut(session.ctx.SeekMode));
+    m_folders = MakeFolderTree(m_ui->FolderView);
+    m_transfer = new FormTransfer(this, {m_ui->CmdOutLib, m_ui->CmdCancel, m_ui->FolderView, m_panel},
+                                  session.ftpOptions);
+    m_ui->CmdStop->setEnabled(false);
+    connect(m_ui->CmdOutLib, &QPushButton::clicked, this, &FrmMultiOutLib::CmdOutLib_Click);
+    connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });
+    connect(m_ui->CmdStop, &QPushButton::clicked, this, [this] { m_stop = true; });
+}
+
+FrmMultiOutLib::~FrmMultiOutLib() = default;
+
+QString FrmMultiOutLib::selectedFolder() const { return SelectedFolder(m_ui->FolderView, m_folders); }
+void FrmMultiOutLib::selectFolder(const QString& path) { SelectFolder(m_ui->FolderView, m_folders, path); }
+
+void FrmMultiOutLib::CmdOutLib_Click() {
+    if (m_panel->conditionText().isEmpty()) {
+        m_session.feedback().message(ConditionText::EmptyCondition, Icon::None, kTitleProgram);
+        return;
+    }
+    if (!IsUsableFolder(selectedFolder())) {
+        m_session.feedback().stop(BatchText::NoFolderOut);
+        return;
+    }
+    const std::optional<FoundRows> found = m_panel->run();
+    if (!found)
+        return;
+    QStringList codes;
+    for (int i = 0; i < found->count(); ++i)
+        codes << found->text(i, QStringLiteral("代号"));
+    m_stop = false;
+    m_transfer->beginBatch();
+    m_ui->CmdStop->setEnabled(true);
+    const int total = static_cast<int>(codes.size());
+    StartBatchProgress(m_ui->PrgBar, total);
+    BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });
+    const BatchResult result = batch.CheckOut(codes, selectedFolder(), [this, total](int i, const BatchProgress&) {
+        StepBatchProgress(m_ui->PrgBar, i, total);
+        QCoreApplication::processEvents();
+        return !m_stop;
+    });
+    m_ui->CmdStop->setEnabled(false);
+    m_transfer->endBatch();
+    m_session.feedback().message(result.message, result.icon, kTitleFeedback);
+}
+
+} // namespace velda
