@@ -117,6 +117,9 @@ void Database::open(const ConnectionSpec& spec) {
         QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA case_sensitive_like = ON"));
         q.exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+        // One log write per commit instead of several; readers and the writer no longer block
+        // each other, which the second client of a shared file relies on.
+        q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
         // Confirm the file really is a database before anyone relies on it.
         if (!q.exec(QStringLiteral("select count(*) from sqlite_master"))) {
             const QString why = describe(q.lastError());
