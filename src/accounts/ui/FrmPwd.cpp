@@ -19,6 +19,9 @@ FrmPwd::FrmPwd(Session& session, QWidget* parent)
     m_ui->setupUi(this);
     SizeFormInTwips(this, 3285, 2550);
     m_ui->TxtUser->setText(QStringLiteral("velda"));
+    // The account is fixed: shown, never typed into, so the first key goes to the password.
+    m_ui->TxtUser->setReadOnly(true);
+    m_ui->TxtUser->setFocusPolicy(Qt::NoFocus);
     const QString stars = QStringLiteral("lineedit-password-character: 42");
     m_ui->TxtPwd->setStyleSheet(stars);
     m_ui->TxtPwdII->setStyleSheet(stars);

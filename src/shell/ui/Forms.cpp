@@ -22,7 +22,9 @@ void DisableControls(QWidget* form, const QStringList& controlNames) {
 
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips) {
     const double dpi = form->logicalDpiX();
-    form->resize(TwipsToPixels(widthTwips, dpi), TwipsToPixels(heightTwips, dpi));
+    // The office's sizes fitted its own font; a wider one must not clip a caption.
+    const QSize wanted(TwipsToPixels(widthTwips, dpi), TwipsToPixels(heightTwips, dpi));
+    form->resize(wanted.expandedTo(form->sizeHint()));
 }
 
 } // namespace velda
