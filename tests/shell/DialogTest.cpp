@@ -21,14 +21,6 @@
 using namespace velda;
 using namespace velda::test;
 
-namespace {
-template <typename T> T* child(QWidget& w, const char* name) {
-    T* c = w.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_TRUE(c) << name;
-    return c;
-}
-} // namespace
-
 class LoginDialog : public BothDatabases {
 protected:
     void SetUp() override {

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,13 @@
 #include <ostream>
 
 namespace velda::test {
+
+// A control of a form by its name; a missing one fails the test and says which.
+template <typename T> T* child(QWidget& w, const char* name) {
+    T* c = w.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_TRUE(c) << name;
+    return c;
+}
 
 // Keeps every box the program shows and answers the choosers from queued answers.
 class RecordingFeedback final : public Feedback {
