@@ -748,8 +748,14 @@ struct FtpClient::Impl {
     }
 
     TransferResult remove(const VolumeAddress& server, const QStringList& path) {
+        return removeWith("DELE", server, path, QStringLiteral("删除FTP服务器%1上的文件%2失败"));
+    }
+
+    // DELE and RMD alike: done, or refused because the thing is already gone (which counts as done).
+    TransferResult removeWith(const char* verb, const VolumeAddress& server, const QStringList& path,
+                              const QString& failureText) {
         const QString joined = path.join(u'/');
-        const QByteArray command = Command("DELE", joined);
+        const QByteArray command = Command(verb, joined);
         const Outcome outcome = commands(server, {command});
         if (auto failed = linkFailure(server, outcome))
             return *failed;
@@ -758,8 +764,7 @@ struct FtpClient::Impl {
             return noAnswer(server, command, outcome);
         if (code == kActionDone)
             return Success(code);
-        return absentOrRefused(server, path, outcome,
-                               QStringLiteral("删除FTP服务器%1上的文件%2失败").arg(server.display(), joined));
+        return absentOrRefused(server, path, outcome, failureText.arg(server.display(), joined));
     }
 
     // A refused removal counts as done when the thing is not there at all.
@@ -812,18 +817,7 @@ struct FtpClient::Impl {
     }
 
     TransferResult removeFolder(const VolumeAddress& server, const QStringList& path) {
-        const QString joined = path.join(u'/');
-        const QByteArray command = Command("RMD", joined);
-        const Outcome outcome = commands(server, {command});
-        if (auto failed = linkFailure(server, outcome))
-            return *failed;
-        const int code = outcome.reply(command);
-        if (code == 0)
-            return noAnswer(server, command, outcome);
-        if (code == kActionDone)
-            return Success(code);
-        return absentOrRefused(server, path, outcome,
-                               QStringLiteral("删除FTP服务器%1上的文件夹%2失败").arg(server.display(), joined));
+        return removeWith("RMD", server, path, QStringLiteral("删除FTP服务器%1上的文件夹%2失败"));
     }
 
     TransferResult rename(const VolumeAddress& server, const QStringList& from, const QStringList& to,

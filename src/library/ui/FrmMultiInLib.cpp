@@ -2,7 +2,7 @@
 
 #include "library/Acl.h"
 #include "library/Batch.h"
-#include "library/ui/BatchProgressBar.h"
+#include "library/ui/BatchControls.h"
 #include "library/ui/FolderTree.h"
 #include "library/ui/FrmACS.h"
 #include "shell/Session.h"
@@ -10,7 +10,6 @@
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmMultiInLib.h"
 
-#include <QCoreApplication>
 
 namespace velda {
 
@@ -22,11 +21,10 @@ FrmMultiInLib::FrmMultiInLib(Session& session, QWidget* parent)
     m_transfer = new FormTransfer(this,
                                   {m_ui->CmdACS, m_ui->CmdInLib, m_ui->CmdCancel, m_ui->ChkSubDir, m_ui->FolderView},
                                   session.ftpOptions);
-    m_ui->CmdStop->setEnabled(false);
+    m_batch = std::make_unique<BatchControls>(m_transfer, m_ui->PrgBar, m_ui->CmdStop);
     connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmMultiInLib::CmdInLib_Click);
     connect(m_ui->CmdACS, &QPushButton::clicked, this, &FrmMultiInLib::CmdACS_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });
-    connect(m_ui->CmdStop, &QPushButton::clicked, this, [this] { m_stop = true; });
 }
 
 FrmMultiInLib::~FrmMultiInLib() = default;
@@ -55,30 +53,19 @@ void FrmMultiInLib::CmdInLib_Click() {
         m_session.feedback().stop(BatchText::NoFolderIn);
         return;
     }
-    m_stop = false;
-    m_transfer->beginBatch();
-    m_ui->CmdStop->setEnabled(true);
+    m_batch->begin();
     QStringList files;
-    FindAllFile(folder, m_ui->ChkSubDir->isChecked(), files, [this] {
-        QCoreApplication::processEvents();
-        return !m_stop;
-    });
+    FindAllFile(folder, m_ui->ChkSubDir->isChecked(), files, [this] { return m_batch->keepAlive(); });
     BatchResult result;
-    if (m_stop) {
+    if (m_batch->stopRequested()) {
         result.message = QStringLiteral("已停止查找入库文件，未入库任何图纸。");
     } else {
-        const int total = static_cast<int>(files.size());
-        StartBatchProgress(m_ui->PrgBar, total);
+        m_batch->startItems(static_cast<int>(files.size()));
         BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });
         batch.setComposedRights(m_composed);
-        result = batch.CheckIn(files, [this, total](int i, const BatchProgress&) {
-            StepBatchProgress(m_ui->PrgBar, i, total);
-            QCoreApplication::processEvents();
-            return !m_stop;
-        });
+        result = batch.CheckIn(files, [this](int i, const BatchProgress&) { return m_batch->step(i); });
     }
-    m_ui->CmdStop->setEnabled(false);
-    m_transfer->endBatch();
+    m_batch->end();
     m_session.feedback().message(result.message, result.icon, kTitleFeedback);
 }
 

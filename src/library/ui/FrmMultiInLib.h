@@ -15,6 +15,7 @@ namespace velda {
 
 class Session;
 class FormTransfer;
+class BatchControls;
 
 // Checks in every drawing of a folder (and its sub-folders, on request).
 class FrmMultiInLib final : public QWidget {
@@ -37,7 +38,7 @@ private:
     FormTransfer* m_transfer = nullptr;
     QStringList m_composed; // the lists confirmed in the editor this dialog opened
     QMetaObject::Connection m_acsConnection;
-    bool m_stop = false;
+    std::unique_ptr<BatchControls> m_batch;
 };
 
 } // namespace velda

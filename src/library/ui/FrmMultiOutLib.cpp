@@ -2,14 +2,13 @@
 
 #include "items/ui/ConditionPanel.h"
 #include "library/Batch.h"
-#include "library/ui/BatchProgressBar.h"
+#include "library/ui/BatchControls.h"
 #include "library/ui/FolderTree.h"
 #include "shell/Session.h"
 #include "shell/ui/Forms.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmMultiOutLib.h"
 
-#include <QCoreApplication>
 #include <QVBoxLayout>
 
 namespace velda {
@@ -28,10 +27,9 @@ FrmMultiOutLib::FrmMultiOutLib(Session& session, QWidget* parent)
     m_folders = MakeFolderTree(m_ui->FolderView);
     m_transfer = new FormTransfer(this, {m_ui->CmdOutLib, m_ui->CmdCancel, m_ui->FolderView, m_panel},
                                   session.ftpOptions);
-    m_ui->CmdStop->setEnabled(false);
+    m_batch = std::make_unique<BatchControls>(m_transfer, m_ui->PrgBar, m_ui->CmdStop);
     connect(m_ui->CmdOutLib, &QPushButton::clicked, this, &FrmMultiOutLib::CmdOutLib_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });
-    connect(m_ui->CmdStop, &QPushButton::clicked, this, [this] { m_stop = true; });
 }
 
 FrmMultiOutLib::~FrmMultiOutLib() = default;
@@ -54,19 +52,12 @@ void FrmMultiOutLib::CmdOutLib_Click() {
     QStringList codes;
     for (int i = 0; i < found->count(); ++i)
         codes << found->text(i, QStringLiteral("代号"));
-    m_stop = false;
-    m_transfer->beginBatch();
-    m_ui->CmdStop->setEnabled(true);
-    const int total = static_cast<int>(codes.size());
-    StartBatchProgress(m_ui->PrgBar, total);
+    m_batch->begin();
+    m_batch->startItems(static_cast<int>(codes.size()));
     BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });
-    const BatchResult result = batch.CheckOut(codes, selectedFolder(), [this, total](int i, const BatchProgress&) {
-        StepBatchProgress(m_ui->PrgBar, i, total);
-        QCoreApplication::processEvents();
-        return !m_stop;
-    });
-    m_ui->CmdStop->setEnabled(false);
-    m_transfer->endBatch();
+    const BatchResult result =
+        batch.CheckOut(codes, selectedFolder(), [this](int i, const BatchProgress&) { return m_batch->step(i); });
+    m_batch->end();
     m_session.feedback().message(result.message, result.icon, kTitleFeedback);
 }
 

@@ -15,6 +15,7 @@ namespace velda {
 class Session;
 class FormTransfer;
 class ConditionPanel;
+class BatchControls;
 
 // Checks out into one folder every drawing whose part or drawing record a condition finds.
 class FrmMultiOutLib final : public QWidget {
@@ -34,7 +35,7 @@ private:
     ConditionPanel* m_panel = nullptr;
     QFileSystemModel* m_folders = nullptr;
     FormTransfer* m_transfer = nullptr;
-    bool m_stop = false;
+    std::unique_ptr<BatchControls> m_batch;
 };
 
 } // namespace velda
