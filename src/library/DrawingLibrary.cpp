@@ -142,7 +142,7 @@ LibraryOutcome DrawingLibrary::CheckIn(const QString& code, const QString& local
 
         // 1. The new file goes beside the library under a name nothing reads.
         const TransferResult put = m_run([&](FtpClient& c, const TransferProgress& p) {
-            return c.Put(newUrl, localPath, incoming, p);
+            return c.PutPrivate(newUrl, localPath, incoming, p);
         });
         if (!put)
             return failure(put.message);

@@ -612,8 +612,9 @@ struct FtpClient::Impl {
                        code);
     }
 
+    // direct: the path is already a name nobody reads, so the upload goes there without a part file.
     TransferResult put(const VolumeAddress& server, const QString& localPath, const QStringList& path,
-                       const TransferProgress& progress) {
+                       const TransferProgress& progress, bool direct = false) {
         const QString where = server.display();
         const QString target = path.join(u'/');
         const QFileInfo local(localPath);
@@ -629,7 +630,8 @@ struct FtpClient::Impl {
         const QString partName = u'.' + path.last() + u'.' +
                                  QString::number(QRandomGenerator::global()->generate(), 16) + QStringLiteral(".part");
         QStringList partPath = path;
-        partPath.last() = partName;
+        if (!direct)
+            partPath.last() = partName;
         const QString part = partPath.join(u'/');
         const QByteArray partSize = Command("SIZE", part);
 
@@ -659,6 +661,12 @@ struct FtpClient::Impl {
                                            .arg(upload.sourceSize),
                                        0, kFileStatus));
 
+        if (direct) {
+            TransferResult done = Success();
+            done.bytes = sent.sent;
+            done.size = upload.sourceSize;
+            return done;
+        }
         TransferResult renamed = rename(server, partPath, path, uploadFailed);
         if (!renamed.ok && renamed.failure == TransferFailure::RemoteRefused) {
             // Servers that will not rename onto an existing name get the old file removed first; the
@@ -887,6 +895,13 @@ TransferResult FtpClient::Put(const QString& volumeUrl, const QString& localPath
                               const TransferProgress& progress) {
     return m_impl->run(volumeUrl, remotePath, [&](const VolumeAddress& server, const QStringList& path) {
         return m_impl->put(server, localPath, path, progress);
+    });
+}
+
+TransferResult FtpClient::PutPrivate(const QString& volumeUrl, const QString& localPath, const QString& remotePath,
+                                     const TransferProgress& progress) {
+    return m_impl->run(volumeUrl, remotePath, [&](const VolumeAddress& server, const QStringList& path) {
+        return m_impl->put(server, localPath, path, progress, true);
     });
 }
 

@@ -90,6 +90,10 @@ public:
     // until then.
     TransferResult Put(const QString& volumeUrl, const QString& localPath, const QString& remotePath,
                        const TransferProgress& progress = {});
+    // Uploads straight under remotePath, for callers whose name is already private to them and who move
+    // the file into place themselves; an incomplete upload is removed.
+    TransferResult PutPrivate(const QString& volumeUrl, const QString& localPath, const QString& remotePath,
+                              const TransferProgress& progress = {});
     // The local file is replaced only once the whole remote file arrived; a failure leaves it as it was.
     TransferResult Get(const QString& volumeUrl, const QString& remotePath, const QString& localPath,
                        const TransferProgress& progress = {});
