@@ -1,5 +1,7 @@
 #include "accounts/Users.h"
 
+#include "store/DatabaseInit.h"
+
 #include "shell/Session.h"
 
 #include <QSqlQuery>
@@ -26,9 +28,7 @@ bool GroupListNames(const QString& groupList, const QString& group) {
     return groupList.contains(kSlash + group + kSlash);
 }
 
-QString CreationDateText(const QDate& date) {
-    return QStringLiteral("%1/%2/%3").arg(date.year()).arg(date.month()).arg(date.day());
-}
+QString CreationDateText(const QDate& date) { return ShortDateText(date); }
 
 QStringList ListAccountIds(Session& session) {
     // The whole row: a select of ID alone can be answered from the key's index, sorted.

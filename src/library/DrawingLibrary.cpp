@@ -3,6 +3,7 @@
 #include "library/Acl.h"
 #include "shell/ActivityLog.h"
 #include "shell/Session.h"
+#include "store/DatabaseInit.h"
 #include "transfer/TransferCommand.h"
 
 #include <QFileInfo>
@@ -11,7 +12,7 @@
 
 namespace velda {
 
-QString LibraryDate(const QDate& d) { return QStringLiteral("%1/%2/%3").arg(d.year()).arg(d.month()).arg(d.day()); }
+QString LibraryDate(const QDate& d) { return ShortDateText(d); }
 
 namespace {
 

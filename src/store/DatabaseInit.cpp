@@ -36,6 +36,10 @@ QStringList splitStatements(const QString& path) {
 }
 } // namespace
 
+QString ShortDateText(const QDate& date) {
+    return QStringLiteral("%1/%2/%3").arg(date.year()).arg(date.month()).arg(date.day());
+}
+
 QStringList SchemaStatements(Dialect dialect) {
     return splitStatements(dialect == Dialect::SQLite ? QStringLiteral(":/store/sql/sqlite.sql")
                                                       : QStringLiteral(":/store/sql/postgresql.sql"));
@@ -51,7 +55,7 @@ bool HasSchema(const Database& db) {
 void InitializeDatabase(Database& db, const QDate& today) {
     if (HasSchema(db))
         throw Error(QStringLiteral("数据库中已有VELDA的数据表，未做任何改动"));
-    const QString created = QStringLiteral("%1/%2/%3").arg(today.year()).arg(today.month()).arg(today.day());
+    const QString created = ShortDateText(today);
     Transaction tx(db);
     for (const QString& sql : SchemaStatements(db.dialect()))
         db.exec(sql);

@@ -8,6 +8,9 @@
 
 namespace velda {
 
+// year/month/day without leading zeros: the date text of accounts, check-ins and check-outs.
+QString ShortDateText(const QDate& date);
+
 // The DDL of one dialect followed by the reference data, as separate statements.
 QStringList SchemaStatements(Dialect dialect);
 QStringList ReferenceStatements();
