@@ -5,7 +5,7 @@
 #include "accounts/AdminRecord.h"
 #include "library/Acl.h"
 #include "library/Batch.h"
-#include "shell/Session.h"
+#include "core/Session.h"
 #include "store/DatabaseInit.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "accounts/Groups.h"
 
-#include "shell/Session.h"
+#include "core/Session.h"
 
 #include <QSqlQuery>
 

@@ -1,52 +1,16 @@
 #include "accounts/Password.h"
 
+#include "core/CodePage.h"
 #include "store/Database.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>
 
-#include <cerrno>
 #include <cmath>
-#include <iconv.h>
 
 namespace velda {
 
 namespace {
-
-QByteArray toGbk(const QString& text) {
-    // iconv handles are not thread-safe; one per call keeps this simple and correct.
-    iconv_t cd = iconv_open("GBK", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return text.toLatin1();
-    QByteArray in = text.toUtf8();
-    QByteArray out(in.size() * 2 + 4, '\0');
-    char* inPtr = in.data();
-    size_t inLeft = static_cast<size_t>(in.size());
-    char* outPtr = out.data();
-    size_t outLeft = static_cast<size_t>(out.size());
-    while (inLeft > 0) {
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
-            if (errno == EILSEQ || errno == EINVAL) {
-                // Like the system's own conversion: what the code page lacks becomes "?".
-                if (outLeft == 0)
-                    break;
-                *outPtr++ = '?';
-                --outLeft;
-                // Skip one UTF-8 sequence.
-                unsigned char lead = static_cast<unsigned char>(*inPtr);
-                size_t len = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : 4;
-                len = std::min(len, inLeft);
-                inPtr += len;
-                inLeft -= len;
-            } else {
-                break;
-            }
-        }
-    }
-    iconv_close(cd);
-    out.truncate(static_cast<int>(outPtr - out.data()));
-    return out;
-}
 
 QString hexUpper(long value) { return QString::number(value, 16).toUpper(); }
 
@@ -63,7 +27,7 @@ int AnsiCode(QChar c) {
     const char16_t u = c.unicode();
     if (u < 0x80)
         return u;
-    const QByteArray bytes = toGbk(QString(c));
+    const QByteArray bytes = ToAnsi(QString(c));
     if (bytes.size() == 1)
         return static_cast<unsigned char>(bytes[0]);
     if (bytes.size() >= 2) {
@@ -79,8 +43,6 @@ QChar AnsiChar(int code) {
         return QChar(0x20AC); // the euro sign is the code page's only single byte above 127
     return QChar(static_cast<char16_t>(code));
 }
-
-int AnsiByteLength(const QString& text) { return static_cast<int>(toGbk(text).size()); }
 
 long HexPrefixValue(const QString& text) {
     long value = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/CodePage.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -12,8 +14,6 @@ namespace velda {
 int AnsiCode(QChar c);
 // The character made from a code 0..255.
 QChar AnsiChar(int code);
-// Length of a text in code-page bytes.
-int AnsiByteLength(const QString& text);
 
 // Three stateless text routines. The cipher must stay bit-compatible: records enciphered by any
 // client of the same database are deciphered by every other.

@@ -2,7 +2,7 @@
 
 #include "store/DatabaseInit.h"
 
-#include "shell/Session.h"
+#include "core/Session.h"
 
 #include <QSqlQuery>
 

@@ -1,8 +1,9 @@
 #include "accounts/AdminRecord.h"
-#include "shell/Session.h"
+#include "app/Forms.h"
+#include "core/Session.h"
 #include "shell/ui/FrmLogin.h"
 #include "shell/ui/FrmMain.h"
-#include "shell/ui/WidgetFeedback.h"
+#include "core/ui/WidgetFeedback.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -37,7 +38,7 @@ int main(int argc, char* argv[]) {
         login->setAttribute(Qt::WA_DeleteOnClose);
         QObject::connect(login, &velda::FrmLogin::loggedIn, &app, [&] {
             if (!mainWindow) {
-                mainWindow = new velda::FrmMain(session);
+                mainWindow = new velda::FrmMain(session, velda::ProgramForms());
                 mainWindow->setAttribute(Qt::WA_DeleteOnClose);
                 QObject::connect(mainWindow, &velda::FrmMain::reLoginRequested, &app, [&] { showLogin(); });
             }

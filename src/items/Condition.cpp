@@ -1,6 +1,6 @@
 #include "items/Condition.h"
 
-#include "shell/Session.h"
+#include "core/Session.h"
 #include "store/Database.h"
 #include "store/DatabaseInit.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/Feedback.h"
+#include "core/Feedback.h"
 
 #include <QList>
 #include <QString>

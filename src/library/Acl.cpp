@@ -1,6 +1,6 @@
 #include "library/Acl.h"
 
-#include "shell/UserContext.h"
+#include "core/UserContext.h"
 #include "store/Database.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "library/Batch.h"
 
 #include "library/Acl.h"
-#include "shell/Session.h"
+#include "core/Session.h"
 
 #include <QDir>
 #include <QDirIterator>

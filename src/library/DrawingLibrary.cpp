@@ -1,8 +1,8 @@
 #include "library/DrawingLibrary.h"
 
 #include "library/Acl.h"
-#include "shell/ActivityLog.h"
-#include "shell/Session.h"
+#include "core/ActivityLog.h"
+#include "core/Session.h"
 #include "store/DatabaseInit.h"
 #include "transfer/TransferCommand.h"
 

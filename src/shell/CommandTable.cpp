@@ -1,7 +1,7 @@
 #include "shell/CommandTable.h"
 
 #include "accounts/AdminRecord.h"
-#include "shell/Session.h"
+#include "core/Session.h"
 
 namespace velda {
 

@@ -1,7 +1,7 @@
 #include "shell/Login.h"
 
-#include "shell/ActivityLog.h"
-#include "shell/Session.h"
+#include "core/ActivityLog.h"
+#include "core/Session.h"
 
 #include <QSqlQuery>
 

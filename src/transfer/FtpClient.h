@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/TransferOptions.h"
+
 #include <QString>
 
 #include <chrono>
@@ -61,15 +63,6 @@ const TransferResult& ThrowIfFailed(const TransferResult& result);
 
 // Bytes done and the total (-1 when the server did not say), called on the thread running the command.
 using TransferProgress = std::function<void(qint64 done, qint64 total)>;
-
-struct FtpOptions {
-    std::chrono::milliseconds connectTimeout{10'000};
-    // A transfer slower than stallBytesPerSecond for stallTime, or a server that leaves a command
-    // unanswered that long, is given up.
-    std::chrono::seconds stallTime{30};
-    long stallBytesPerSecond = 1;
-    bool trace = false; // write the FTP dialogue to stderr, password masked
-};
 
 // Runs transfer commands against FTP servers, blocking the calling thread until each is done. One
 // connection per server and account is kept open between commands, so a batch logs in once. An object may

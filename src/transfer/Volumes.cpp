@@ -1,6 +1,6 @@
 #include "transfer/Volumes.h"
 
-#include "shell/Session.h"
+#include "core/Session.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 

@@ -3,7 +3,8 @@
 #include "accounts/ui/FrmGroup.h"
 #include "accounts/ui/FrmGrpMember.h"
 #include "accounts/ui/FrmUser.h"
-#include "shell/Twips.h"
+#include "core/Twips.h"
+#include "app/Forms.h"
 #include "shell/ui/FrmMain.h"
 
 #include <QComboBox>
@@ -207,10 +208,7 @@ TEST_P(GroupDialogs, DeletedGroupNoLongerListedWhileItsUsersKeepTheirLists) {
 class AccountCommands : public GroupDialogs {
 protected:
     std::unique_ptr<FrmMain> mainWindow() {
-        auto w = std::make_unique<FrmMain>(*env->session);
-        w->registerForm(QStringLiteral("FrmUser"), [](Session& s) { return new FrmUser(s); });
-        w->registerForm(QStringLiteral("FrmGroup"), [](Session& s) { return new FrmGroup(s); });
-        w->registerForm(QStringLiteral("FrmGrpMember"), [](Session& s) { return new FrmGrpMember(s); });
+        auto w = std::make_unique<FrmMain>(*env->session, ProgramForms());
         w->show();
         return w;
     }

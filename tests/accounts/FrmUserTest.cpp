@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "accounts/ui/FrmUser.h"
-#include "shell/Twips.h"
+#include "core/Twips.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -2,6 +2,7 @@
 
 #include "accounts/AdminRecord.h"
 #include "library/ui/FrmLibDrawing.h"
+#include "app/Forms.h"
 #include "shell/ui/FrmMain.h"
 
 #include <QLineEdit>
@@ -21,7 +22,7 @@ protected:
 
 TEST_P(LibraryDialog, CheckInFromTheMenuAsAUserWould) {
     env->session->config().StoreServerAddress(QStringLiteral("127.0.0.1:1")); // any server: gates pass
-    FrmMain main(*env->session);
+    FrmMain main(*env->session, ProgramForms());
     main.show();
     // The administrator record of this machine lets the gates pass.
     env->db().exec(QStringLiteral("delete from PDM系统管理员信息"));

@@ -2,6 +2,7 @@
 
 #include "accounts/AdminRecord.h"
 #include "shell/ui/FrmLogin.h"
+#include "app/Forms.h"
 #include "shell/ui/FrmMain.h"
 #include "shell/ui/FrmSQLServer.h"
 
@@ -215,7 +216,7 @@ protected:
             return;
         env->session->onEndProgram = [this](int code) { ended.push_back(code); };
         env->actAs(QStringLiteral("admin"), QStringLiteral("/admin/user/"), QStringLiteral("admin"));
-        main = std::make_unique<FrmMain>(*env->session);
+        main = std::make_unique<FrmMain>(*env->session, ProgramForms());
         main->show();
     }
     void TearDown() override {

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "shell/ActivityLog.h"
-#include "shell/Configuration.h"
+#include "core/ActivityLog.h"
+#include "core/Configuration.h"
 
 #include <QSettings>
 #include <QSqlQuery>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "shell/Feedback.h"
-#include "shell/Session.h"
+#include "core/Feedback.h"
+#include "core/Session.h"
 
 #include <QDateTime>
 #include <QList>

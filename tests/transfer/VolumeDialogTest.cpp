@@ -1,6 +1,6 @@
 #include "VolumeFixture.h"
 
-#include "shell/Twips.h"
+#include "core/Twips.h"
 #include "transfer/ui/FrmAddVolume.h"
 #include "transfer/ui/FrmDelVolume.h"
 

@@ -1,9 +1,9 @@
 #include "accounts/ui/FrmGroup.h"
 
 #include "accounts/Groups.h"
-#include "shell/CommandTable.h"
-#include "shell/Session.h"
-#include "shell/ui/Forms.h"
+#include "core/GateText.h"
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "ui_FrmGroup.h"
 
 namespace velda {

@@ -1,8 +1,8 @@
 #include "accounts/ui/FrmGrpMember.h"
 
 #include "accounts/Groups.h"
-#include "shell/Session.h"
-#include "shell/ui/Forms.h"
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "ui_FrmGrpMember.h"
 
 namespace velda {

@@ -1,8 +1,8 @@
 #include "accounts/ui/FrmPwd.h"
 
 #include "accounts/AdminRecord.h"
-#include "shell/Session.h"
-#include "shell/ui/Forms.h"
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "ui_FrmPwd.h"
 
 #include <QKeyEvent>

@@ -2,9 +2,9 @@
 
 #include "accounts/Groups.h"
 #include "accounts/Users.h"
-#include "shell/CommandTable.h"
-#include "shell/Session.h"
-#include "shell/ui/Forms.h"
+#include "core/GateText.h"
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "ui_FrmUser.h"
 
 namespace velda {

@@ -1,6 +1,6 @@
 #include "items/ui/ConditionPanel.h"
 
-#include "shell/Session.h"
+#include "core/Session.h"
 #include "ui_ConditionPanel.h"
 
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #include "library/ui/FrmACS.h"
 
-#include "shell/Session.h"
-#include "shell/ui/Forms.h"
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "ui_FrmACS.h"
 
 #include <QEvent>

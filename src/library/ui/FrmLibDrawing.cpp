@@ -2,8 +2,8 @@
 
 #include "library/DrawingLibrary.h"
 #include "library/ui/FrmACS.h"
-#include "shell/Session.h"
-#include "shell/ui/Forms.h"
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmLibDrawing.h"
 

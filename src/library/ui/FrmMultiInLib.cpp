@@ -5,8 +5,8 @@
 #include "library/ui/BatchControls.h"
 #include "library/ui/FolderTree.h"
 #include "library/ui/FrmACS.h"
-#include "shell/Session.h"
-#include "shell/ui/Forms.h"
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmMultiInLib.h"
 

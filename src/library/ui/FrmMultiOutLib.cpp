@@ -4,8 +4,8 @@
 #include "library/Batch.h"
 #include "library/ui/BatchControls.h"
 #include "library/ui/FolderTree.h"
-#include "shell/Session.h"
-#include "shell/ui/Forms.h"
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmMultiOutLib.h"
 

@@ -1,7 +1,7 @@
 #include "shell/ui/FrmLogin.h"
 
 #include "shell/Login.h"
-#include "shell/Session.h"
+#include "core/Session.h"
 #include "shell/ui/FrmSQLServer.h"
 #include "ui_FrmLogin.h"
 

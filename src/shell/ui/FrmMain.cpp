@@ -1,20 +1,11 @@
 #include "shell/ui/FrmMain.h"
 
-#include "accounts/ui/FrmGroup.h"
-#include "accounts/ui/FrmGrpMember.h"
-#include "accounts/ui/FrmPwd.h"
-#include "accounts/ui/FrmUser.h"
-#include "library/ui/FrmLibDrawing.h"
-#include "library/ui/FrmMultiInLib.h"
-#include "library/ui/FrmMultiOutLib.h"
-#include "shell/ActivityLog.h"
+#include "core/ActivityLog.h"
 #include "shell/CommandTable.h"
-#include "shell/Session.h"
-#include "shell/Twips.h"
-#include "shell/ui/FrmAbout.h"
-#include "shell/ui/Forms.h"
-#include "transfer/ui/FrmAddVolume.h"
-#include "transfer/ui/FrmDelVolume.h"
+#include "core/Session.h"
+#include "core/Twips.h"
+#include "core/ui/FormRegistry.h"
+#include "core/ui/Forms.h"
 
 #include <QCloseEvent>
 #include <QMdiArea>
@@ -28,7 +19,8 @@ namespace {
 const QString kNotYetAvailable = QStringLiteral("此功能尚未开通，敬请期待！");
 }
 
-FrmMain::FrmMain(Session& session, QWidget* parent) : QMainWindow(parent), m_session(session) {
+FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
+    : QMainWindow(parent), m_session(session), m_forms(forms) {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("VELDA主界面"));
     m_mdi = new QMdiArea(this);
@@ -40,21 +32,9 @@ FrmMain::FrmMain(Session& session, QWidget* parent) : QMainWindow(parent), m_ses
     const double dpi = logicalDpiX();
     resize(TwipsToPixels(12780, dpi), TwipsToPixels(9200, dpi));
 
-    registerForm(QStringLiteral("FrmPwd"), [](Session& s) { return new FrmPwd(s); });
-    registerForm(QStringLiteral("FrmAbout"), [](Session&) { return new FrmAbout; });
-    registerForm(QStringLiteral("FrmLibDrawing"), [](Session& s) { return new FrmLibDrawing(s); });
-    registerForm(QStringLiteral("FrmMultiInLib"), [](Session& s) { return new FrmMultiInLib(s); });
-    registerForm(QStringLiteral("FrmMultiOutLib"), [](Session& s) { return new FrmMultiOutLib(s); });
-    registerForm(QStringLiteral("FrmUser"), [](Session& s) { return new FrmUser(s); });
-    registerForm(QStringLiteral("FrmGroup"), [](Session& s) { return new FrmGroup(s); });
-    registerForm(QStringLiteral("FrmGrpMember"), [](Session& s) { return new FrmGrpMember(s); });
-    registerForm(QStringLiteral("FrmAddVolume"), [](Session& s) { return new FrmAddVolume(s); });
-    registerForm(QStringLiteral("FrmDelVolume"), [](Session& s) { return new FrmDelVolume(s); });
 }
 
 FrmMain::~FrmMain() = default;
-
-void FrmMain::registerForm(const QString& name, FormFactory factory) { m_factories.insert(name, std::move(factory)); }
 
 void FrmMain::buildMenu() {
     QList<QMenu*> stack; // the open menu at each depth
@@ -125,8 +105,8 @@ void FrmMain::showForm(const QString& name, const QStringList& disable) {
         sub->raise();
         return;
     }
-    const auto factory = m_factories.constFind(name);
-    if (factory == m_factories.constEnd()) {
+    const FormRegistry::Factory* factory = m_forms.find(name);
+    if (!factory) {
         m_session.feedback().info(kNotYetAvailable);
         return;
     }

@@ -4,13 +4,12 @@
 #include <QMap>
 #include <QPointer>
 
-#include <functional>
-
 class QMdiArea;
 class QMdiSubWindow;
 
 namespace velda {
 
+class FormRegistry;
 class Session;
 struct Command;
 
@@ -18,9 +17,7 @@ struct Command;
 class FrmMain final : public QMainWindow {
     Q_OBJECT
 public:
-    using FormFactory = std::function<QWidget*(Session&)>;
-
-    explicit FrmMain(Session& session, QWidget* parent = nullptr);
+    FrmMain(Session& session, const FormRegistry& forms, QWidget* parent = nullptr);
     ~FrmMain() override;
 
     // Runs the menu command of that item name, exactly as choosing it from the menu does.
@@ -28,8 +25,6 @@ public:
     // The open instance of a dialog, or nullptr.
     QWidget* openForm(const QString& name) const;
     QMdiArea* mdiArea() const { return m_mdi; }
-
-    void registerForm(const QString& name, FormFactory factory);
 
 signals:
     void reLoginRequested();
@@ -46,7 +41,7 @@ private:
 
     Session& m_session;
     QMdiArea* m_mdi = nullptr;
-    QMap<QString, FormFactory> m_factories;
+    const FormRegistry& m_forms;
     QMap<QString, QPointer<QMdiSubWindow>> m_open;
     bool m_closing = false;
 };

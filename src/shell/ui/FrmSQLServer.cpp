@@ -1,6 +1,6 @@
 #include "shell/ui/FrmSQLServer.h"
 
-#include "shell/Session.h"
+#include "core/Session.h"
 #include "ui_FrmSQLServer.h"
 
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #include "transfer/ui/FrmAddVolume.h"
 
-#include "shell/Session.h"
-#include "shell/ui/Forms.h"
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "transfer/Volumes.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmAddVolume.h"

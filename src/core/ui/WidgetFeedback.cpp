@@ -1,4 +1,4 @@
-#include "shell/ui/WidgetFeedback.h"
+#include "core/ui/WidgetFeedback.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -1,6 +1,6 @@
-#include "shell/Configuration.h"
+#include "core/Configuration.h"
 
-#include "accounts/Password.h"
+#include "core/CodePage.h"
 
 #include <QDir>
 #include <QFileInfo>

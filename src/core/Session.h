@@ -1,12 +1,12 @@
 #pragma once
 
-#include "shell/Clock.h"
-#include "shell/Configuration.h"
-#include "shell/Feedback.h"
-#include "shell/ProgramPaths.h"
-#include "shell/UserContext.h"
+#include "core/Clock.h"
+#include "core/Configuration.h"
+#include "core/Feedback.h"
+#include "core/ProgramPaths.h"
+#include "core/UserContext.h"
 #include "store/Database.h"
-#include "transfer/FtpClient.h"
+#include "core/TransferOptions.h"
 
 #include <functional>
 #include <memory>

@@ -1,7 +1,7 @@
 // velda-initdb: creates the VELDA tables and reference data in a new SQLite file or in an empty
 // PostgreSQL database, and can prepare this user's local set-up.
-#include "shell/Configuration.h"
-#include "shell/ProgramPaths.h"
+#include "core/Configuration.h"
+#include "core/ProgramPaths.h"
 #include "store/DatabaseInit.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
-#include "shell/ui/Forms.h"
+#include "core/ui/Forms.h"
 
-#include "shell/Twips.h"
+#include "core/Twips.h"
 
 #include <QMdiSubWindow>
 

@@ -1,4 +1,4 @@
-#include "shell/ProgramPaths.h"
+#include "core/ProgramPaths.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "shell/ActivityLog.h"
+#include "core/ActivityLog.h"
 
-#include "shell/Session.h"
+#include "core/Session.h"
 
 namespace velda {
 
