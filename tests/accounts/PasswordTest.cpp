@@ -1,3 +1,4 @@
+#include "Printers.h"
 #include "accounts/AdminRecord.h"
 #include "accounts/Password.h"
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Printers.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>

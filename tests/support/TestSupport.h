@@ -2,6 +2,7 @@
 
 #include "core/Feedback.h"
 #include "core/Session.h"
+#include "Printers.h"
 
 #include <QDateTime>
 #include <QList>

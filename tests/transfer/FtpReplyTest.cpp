@@ -1,3 +1,4 @@
+#include "Printers.h"
 #include "transfer/FtpReply.h"
 
 #include <gtest/gtest.h>

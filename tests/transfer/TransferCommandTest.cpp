@@ -1,3 +1,4 @@
+#include "Printers.h"
 #include "transfer/TransferCommand.h"
 
 #include <gtest/gtest.h>
