@@ -68,8 +68,10 @@ void FrmMain::buildMenu() {
 
 void FrmMain::RunCommand(const QString& item) {
     const Command* command = FindCommand(item);
-    if (!command)
+    if (!command) {
+        m_session.feedback().info(kNotYetAvailable);
         return;
+    }
     if (!PassGates(m_session, *command))
         return;
     ApplyEffect(m_session, *command);
