@@ -1,5 +1,6 @@
 #include "accounts/Groups.h"
 
+#include "core/GateText.h"
 #include "core/Session.h"
 
 #include <QSqlQuery>
@@ -9,6 +10,13 @@ namespace velda {
 namespace {
 const QString kAdminGroup = QStringLiteral("admin");
 const QString kUserGroup = QStringLiteral("user");
+
+const QString kNameMissing = QStringLiteral("请先输入新的组名");
+const QString kAdded = QStringLiteral("添加完毕！");
+const QString kPermanent = QStringLiteral("组帐号<admin>及<user>不可删除！");
+const QString kDeleted = QStringLiteral("删除完毕！");
+const QString kExists = QStringLiteral("组<%1>已存在，请换一个组名！");
+const QString kNotFound = QStringLiteral("组<%1>不存在，可能已被删除！");
 
 // One column of every row, in the order returned. The statements select whole rows: a narrower
 // select can be answered from the key's index, which returns the rows sorted instead.
@@ -34,28 +42,32 @@ QStringList ListMembers(Session& session, const QString& group) {
                   QStringLiteral("select * from PDM用户 where 所属组 like ? escape '\\'"), {MembershipPattern(group)});
 }
 
-GroupOutcome AddGroup(Session& session, const QString& name, const QString& volume, const QString& remark) {
+Outcome AddGroup(Session& session, const QString& name, const QString& volume, const QString& remark) {
     if (!session.ctx.isAdministrator())
-        return GroupOutcome::NotAdministrator;
+        return Outcome::refusal(GateText::Administrator);
     if (name.isEmpty())
-        return GroupOutcome::NameMissing;
-    try {
-        // Without a volume (none is recorded yet) the group has none, as the permanent groups.
-        session.db().exec(QStringLiteral("insert into PDM组 (组名, 目录名称, 备注) values (?, ?, ?)"),
-                          {name, volume.isEmpty() ? QVariant() : QVariant(volume), remark});
-    } catch (const DuplicateKeyError&) {
-        return GroupOutcome::Exists;
-    }
-    return GroupOutcome::Done;
+        return Outcome::refusal(kNameMissing);
+    return Guarded([&] {
+        try {
+            // Without a volume (none is recorded yet) the group has none, as the permanent groups.
+            session.db().exec(QStringLiteral("insert into PDM组 (组名, 目录名称, 备注) values (?, ?, ?)"),
+                              {name, volume.isEmpty() ? QVariant() : QVariant(volume), remark});
+        } catch (const DuplicateKeyError&) {
+            return Outcome::refusal(kExists.arg(name));
+        }
+        return Outcome::success(kAdded);
+    });
 }
 
-GroupOutcome DeleteGroup(Session& session, const QString& name) {
+Outcome DeleteGroup(Session& session, const QString& name) {
     if (!session.ctx.isAdministrator())
-        return GroupOutcome::NotAdministrator;
+        return Outcome::refusal(GateText::Administrator);
     if (name == kAdminGroup || name == kUserGroup)
-        return GroupOutcome::Permanent;
-    QSqlQuery q = session.db().exec(QStringLiteral("delete from PDM组 where 组名=?"), {name});
-    return q.numRowsAffected() > 0 ? GroupOutcome::Done : GroupOutcome::NotFound;
+        return Outcome::refusal(kPermanent, kTitleFeedback, Icon::None);
+    return Guarded([&] {
+        QSqlQuery q = session.db().exec(QStringLiteral("delete from PDM组 where 组名=?"), {name});
+        return q.numRowsAffected() > 0 ? Outcome::success(kDeleted) : Outcome::refusal(kNotFound.arg(name));
+    });
 }
 
 } // namespace velda

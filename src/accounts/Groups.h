@@ -1,21 +1,13 @@
 #pragma once
 
+#include "core/Outcome.h"
+
 #include <QString>
 #include <QStringList>
 
 namespace velda {
 
 class Session;
-
-// What a group command came to; the dialog words each outcome.
-enum class GroupOutcome {
-    Done,
-    NameMissing,      // no name typed
-    Exists,           // the name is taken
-    Permanent,        // the groups admin and user cannot be deleted
-    NotFound,         // no such row (deleted meanwhile)
-    NotAdministrator, // adding and deleting are for the group admin only
-};
 
 // Every group name, in the order the database returns them. Throws Error.
 QStringList ListGroupNames(Session& session);
@@ -24,10 +16,14 @@ QStringList ListVolumeNames(Session& session);
 // The IDs of the accounts whose group list names exactly that group. Throws Error.
 QStringList ListMembers(Session& session, const QString& group);
 
-// Adds a group with its volume (none when empty) and remark. Throws Error on a database failure.
-GroupOutcome AddGroup(Session& session, const QString& name, const QString& volume, const QString& remark);
+// The group commands end in an outcome worded for the group dialog: done with its message, a refusal (no
+// name, a taken name, a permanent group, a group that is gone, a caller outside the group admin) or the
+// database's failure.
+
+// Adds a group with its volume (none when empty) and remark.
+Outcome AddGroup(Session& session, const QString& name, const QString& volume, const QString& remark);
 // Deletes the group of exactly that name; "admin" and "user" themselves are refused. Users'
-// group lists and rights lists that name it stay as they are. Throws Error.
-GroupOutcome DeleteGroup(Session& session, const QString& name);
+// group lists and rights lists that name it stay as they are.
+Outcome DeleteGroup(Session& session, const QString& name);
 
 } // namespace velda

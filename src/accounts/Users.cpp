@@ -1,8 +1,8 @@
 #include "accounts/Users.h"
 
-#include "store/DatabaseInit.h"
-
+#include "core/GateText.h"
 #include "core/Session.h"
+#include "store/DatabaseInit.h"
 
 #include <QSqlQuery>
 
@@ -11,6 +11,17 @@ namespace velda {
 namespace {
 const QString kAdminAccount = QStringLiteral("admin");
 const QString kSlash = QStringLiteral("/");
+
+const QString kMissingIdOrPassword = QStringLiteral("用户帐号/密码不能为空！");
+const QString kChooseGroups = QStringLiteral("请选择用户所属组！");
+const QString kChooseGroupsEdit = QStringLiteral("请选择用户所属组（可多选）！");
+const QString kAdded = QStringLiteral("添加完毕！");
+const QString kProtected = QStringLiteral("此帐号不能被删除！");
+const QString kDeleted = QStringLiteral("删除完毕！");
+const QString kWrongPassword = QStringLiteral("密码有误！");
+const QString kEdited = QStringLiteral("修改完毕！");
+const QString kExists = QStringLiteral("帐号<%1>已存在，请换一个帐号！");
+const QString kNotFound = QStringLiteral("帐号<%1>不存在，可能已被删除！");
 
 bool PasswordsUsable(const QString& password, const QString& passwordAgain) {
     return !password.isEmpty() && !passwordAgain.isEmpty() && password == passwordAgain;
@@ -47,49 +58,56 @@ std::optional<UserAccount> LoadAccount(Session& session, const QString& id) {
     return UserAccount{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()};
 }
 
-AccountOutcome AddAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
-                          const QStringList& selectedGroups, const QString& remark) {
+Outcome AddAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
+                   const QStringList& selectedGroups, const QString& remark) {
     if (!session.ctx.isAdministrator())
-        return AccountOutcome::NotAdministrator;
+        return Outcome::refusal(GateText::Administrator);
     if (id.isEmpty() || !PasswordsUsable(password, passwordAgain))
-        return AccountOutcome::MissingIdOrPassword;
+        return Outcome::refusal(kMissingIdOrPassword);
     if (selectedGroups.isEmpty())
-        return AccountOutcome::NoGroupSelected;
-    try {
-        session.db().exec(
-            QStringLiteral("insert into PDM用户 (ID, 密码, 备注, 所属组, 创建日期) values (?, ?, ?, ?, ?)"),
-            {id, password, remark, GroupListText(selectedGroups) + kSlash, CreationDateText(session.clock().today())});
-    } catch (const DuplicateKeyError&) {
-        return AccountOutcome::Exists;
-    }
-    return AccountOutcome::Done;
+        return Outcome::refusal(kChooseGroups);
+    return Guarded([&] {
+        try {
+            session.db().exec(
+                QStringLiteral("insert into PDM用户 (ID, 密码, 备注, 所属组, 创建日期) values (?, ?, ?, ?, ?)"),
+                {id, password, remark, GroupListText(selectedGroups) + kSlash,
+                 CreationDateText(session.clock().today())});
+        } catch (const DuplicateKeyError&) {
+            return Outcome::refusal(kExists.arg(id));
+        }
+        return Outcome::success(kAdded);
+    });
 }
 
-AccountOutcome DeleteAccount(Session& session, const QString& id) {
+Outcome DeleteAccount(Session& session, const QString& id) {
     if (!session.ctx.isAdministrator())
-        return AccountOutcome::NotAdministrator;
+        return Outcome::refusal(GateText::Administrator);
     if (id == kAdminAccount)
-        return AccountOutcome::ProtectedAccount;
-    QSqlQuery q = session.db().exec(QStringLiteral("delete from PDM用户 where ID=?"), {id});
-    return q.numRowsAffected() > 0 ? AccountOutcome::Done : AccountOutcome::NotFound;
+        return Outcome::refusal(kProtected);
+    return Guarded([&] {
+        QSqlQuery q = session.db().exec(QStringLiteral("delete from PDM用户 where ID=?"), {id});
+        return q.numRowsAffected() > 0 ? Outcome::success(kDeleted) : Outcome::refusal(kNotFound.arg(id));
+    });
 }
 
-AccountOutcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
-                           const QStringList& selectedGroups, const QString& remark) {
+Outcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
+                    const QStringList& selectedGroups, const QString& remark) {
     if (!PasswordsUsable(password, passwordAgain))
-        return AccountOutcome::WrongPassword;
+        return Outcome::refusal(kWrongPassword);
     const UserContext& ctx = session.ctx;
-    QSqlQuery q;
-    if (!ctx.isAdministrator()) {
-        // Only his own row, whatever the dialog's account box says.
-        q = session.db().exec(QStringLiteral("update PDM用户 set 密码=? where ID=?"), {password, ctx.UserId});
-    } else {
-        if (selectedGroups.isEmpty())
-            return AccountOutcome::NoGroupSelected;
-        q = session.db().exec(QStringLiteral("update PDM用户 set 密码=?,所属组=?,备注=? where ID=?"),
-                              {password, GroupListText(selectedGroups) + kSlash, remark, id});
-    }
-    return q.numRowsAffected() > 0 ? AccountOutcome::Done : AccountOutcome::NotFound;
+    if (ctx.isAdministrator() && selectedGroups.isEmpty())
+        return Outcome::refusal(kChooseGroupsEdit);
+    return Guarded([&] {
+        QSqlQuery q;
+        if (!ctx.isAdministrator()) {
+            // Only his own row, whatever the dialog's account box says.
+            q = session.db().exec(QStringLiteral("update PDM用户 set 密码=? where ID=?"), {password, ctx.UserId});
+        } else {
+            q = session.db().exec(QStringLiteral("update PDM用户 set 密码=?,所属组=?,备注=? where ID=?"),
+                                  {password, GroupListText(selectedGroups) + kSlash, remark, id});
+        }
+        return q.numRowsAffected() > 0 ? Outcome::success(kEdited) : Outcome::refusal(kNotFound.arg(id));
+    });
 }
 
 } // namespace velda

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Outcome.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -18,18 +20,6 @@ struct UserAccount {
     QString groups; // 所属组, for example /admin/user/
 };
 
-// What an account command came to; the dialog words each outcome.
-enum class AccountOutcome {
-    Done,
-    MissingIdOrPassword, // an empty ID or password, or the two passwords differ (adding)
-    WrongPassword,       // an empty password, or the two differ (editing)
-    NoGroupSelected,
-    Exists,           // the ID is taken
-    ProtectedAccount, // the account admin cannot be deleted
-    NotFound,         // no such row (deleted meanwhile, or a typed ID that never existed)
-    NotAdministrator, // adding and deleting are for the group admin only
-};
-
 // The group list of the entries selected, given in list order: "/" before each ("/a/b"). The
 // closing "/" is added when the list is stored.
 QString GroupListText(const QStringList& selectedInListOrder);
@@ -43,14 +33,18 @@ QStringList ListAccountIds(Session& session);
 // The account of that exact ID, or nothing when there is no such row. Throws Error.
 std::optional<UserAccount> LoadAccount(Session& session, const QString& id);
 
-// Adds an account created today (the session's clock). Throws Error on a database failure.
-AccountOutcome AddAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
+// The account commands end in an outcome worded for the user dialog: done with its message, a refusal
+// (missing or differing passwords, no group chosen, a taken ID, the protected account, an account that
+// is gone, a caller outside the group admin) or the database's failure.
+
+// Adds an account created today (the session's clock).
+Outcome AddAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
                           const QStringList& selectedGroups, const QString& remark);
-// Deletes the account of exactly that ID; "admin" itself is refused. Throws Error.
-AccountOutcome DeleteAccount(Session& session, const QString& id);
+// Deletes the account of exactly that ID; "admin" itself is refused.
+Outcome DeleteAccount(Session& session, const QString& id);
 // An administrator changes the password, groups and remark of the account id; anybody else
-// changes only the password of his own account, whatever id says. Throws Error.
-AccountOutcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
+// changes only the password of his own account, whatever id says.
+Outcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
                            const QStringList& selectedGroups, const QString& remark);
 
 } // namespace velda

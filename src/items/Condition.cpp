@@ -326,26 +326,21 @@ QString FoundRows::text(int row, const QString& column) const {
     return v.isNull() ? QString() : v.toString();
 }
 
-std::optional<FoundRows> RunConditionSearch(Session& session, const ConditionConfig& config,
-                                            const QString& conditionText, const std::function<void()>& onStart) {
-    Feedback& feedback = session.feedback();
-    if (conditionText.isEmpty()) {
-        feedback.message(ConditionText::EmptyCondition, Icon::None, kTitleProgram);
-        return std::nullopt;
-    }
-    try {
+Outcome RunConditionSearch(Session& session, const ConditionConfig& config, const QString& conditionText,
+                           FoundRows& found, const std::function<void()>& onStart) {
+    found = FoundRows{};
+    if (conditionText.isEmpty())
+        return Outcome::refusal(ConditionText::EmptyCondition, kTitleProgram, Icon::None);
+    return Guarded([&] {
         const Database& db = session.db();
         const QStringList columns = TableColumns(db, config.table);
         // The text is typed or edited freely and runs as SQL: it must not reach the database unless it
         // is a plain condition on this table.
-        if (const auto refused = CheckConditionText(conditionText, columns)) {
-            feedback.stop(*refused);
-            return std::nullopt;
-        }
+        if (const auto refused = CheckConditionText(conditionText, columns))
+            return Outcome::refusal(*refused);
         if (onStart)
             onStart();
         QSqlQuery q = db.exec(config.selectPrefix + conditionText + config.orderSuffix);
-        FoundRows found;
         const QSqlRecord record = q.record();
         for (int i = 0; i < record.count(); ++i)
             found.columns << canonical(record.fieldName(i), columns);
@@ -359,15 +354,10 @@ std::optional<FoundRows> RunConditionSearch(Session& session, const ConditionCon
         // A failure while stepping through the rows must not pass for the end of the rows.
         if (q.lastError().type() != QSqlError::NoError)
             throw Error(QStringLiteral("数据库操作失败：%1").arg(q.lastError().text()));
-        if (found.rows.isEmpty()) {
-            feedback.message(ConditionText::NoRows, config.noRowsIcon, config.noRowsTitle);
-            return std::nullopt;
-        }
-        return found;
-    } catch (const Error& e) {
-        feedback.stop(e.description());
-        return std::nullopt;
-    }
+        if (found.rows.isEmpty())
+            return Outcome::refusal(ConditionText::NoRows, config.noRowsTitle, config.noRowsIcon);
+        return Outcome::success();
+    });
 }
 
 QString CountText(int rows) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Feedback.h"
+#include "core/Outcome.h"
 
 #include <QList>
 #include <QString>
@@ -87,12 +88,12 @@ struct FoundRows {
     QString text(int row, const QString& column) const; // null as the empty text
 };
 
-// The search: checks the condition text, runs prefix + text + suffix and returns the rows. Every
-// failure (empty text, refused text, no rows, the database's error) is shown through the
-// session's message boxes and gives nullopt. onStart runs once the text has been accepted and
-// before the query, where the dialogs empty their result lists.
-std::optional<FoundRows> RunConditionSearch(Session& session, const ConditionConfig& config,
-                                            const QString& conditionText, const std::function<void()>& onStart = {});
+// The search: checks the condition text, runs prefix + text + suffix and fills found with the rows.
+// Every way it can end short (empty text, refused text, no rows, the database's error) is an outcome
+// worded for the dialog, with the icon and title the configuration gives "no rows". onStart runs once
+// the text has been accepted and before the query, where the dialogs empty their result lists.
+Outcome RunConditionSearch(Session& session, const ConditionConfig& config, const QString& conditionText,
+                           FoundRows& found, const std::function<void()>& onStart = {});
 
 // "共" + n + "条记录".
 QString CountText(int rows);

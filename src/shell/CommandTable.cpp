@@ -117,21 +117,19 @@ const std::vector<MenuEntry>& MenuLayout() {
     return menu;
 }
 
-bool PassGates(Session& session, const Command& command) {
+Outcome PassGates(Session& session, const Command& command) {
     UserContext& ctx = session.ctx;
     for (Gate gate : command.gates) {
         switch (gate) {
         case Gate::FileServer:
             ctx.ServerAddress = session.config().ReadServerAddress();
             if (ctx.ServerAddress == Configuration::kLocalWord) {
-                session.feedback().stop(GateText::FileServer, kTitleInfo);
-                return false;
+                return Outcome::refusal(GateText::FileServer, kTitleInfo);
             }
             break;
         case Gate::Administrator:
             if (!ctx.isAdministrator()) {
-                session.feedback().stop(GateText::Administrator);
-                return false;
+                return Outcome::refusal(GateText::Administrator);
             }
             break;
         case Gate::AdminRecord:
@@ -139,22 +137,20 @@ bool PassGates(Session& session, const Command& command) {
                                     ? ReadAdminPassword(session.db(), session.machineSerialHex())
                                     : QString();
             if (ctx.AdminPassword.isEmpty()) {
-                session.feedback().stop(GateText::AdminRecord);
-                return false;
+                return Outcome::refusal(GateText::AdminRecord);
             }
             break;
         case Gate::BorrowedCode: {
             const auto answer = session.feedback().inputBox(GateText::BorrowedPrompt, GateText::BorrowedTitle, {});
             ctx.BorrowedCode = answer.value_or(QString()).toUpper();
             if (!ctx.BorrowedCode.contains(QLatin1Char('-'))) {
-                session.feedback().stop(GateText::BorrowedWrong);
-                return false;
+                return Outcome::refusal(GateText::BorrowedWrong);
             }
             break;
         }
         }
     }
-    return true;
+    return Outcome::success();
 }
 
 void ApplyEffect(Session& session, const Command& command) {

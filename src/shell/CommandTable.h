@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/GateText.h"
+#include "core/Outcome.h"
 
 #include <QString>
 #include <QStringList>
@@ -44,8 +45,9 @@ struct MenuEntry {
 };
 const std::vector<MenuEntry>& MenuLayout();
 
-// Applies the command's gates in order; the first that fails shows its message and stops.
-bool PassGates(Session& session, const Command& command);
+// Applies the command's gates in order; the first that fails stops them with its refusal. The borrowed
+// code gate asks for the code through the session's input box.
+Outcome PassGates(Session& session, const Command& command);
 // Sets the command's mode word (or empties the pending rights lists, or marks a re-login).
 void ApplyEffect(Session& session, const Command& command);
 

@@ -19,16 +19,17 @@ QStringList LoadLoginGroups(Session& session) {
     return groups;
 }
 
-LoginOutcome Login(Session& session, const QString& account, const QString& password, const QString& group) {
+namespace {
+Outcome LogIn(Session& session, const QString& account, const QString& password, const QString& group) {
     // An empty group name would make the membership pattern "%//%", which a malformed list could
     // match; no real group is empty.
     if (group.isEmpty())
-        return LoginOutcome::Refused;
+        return Outcome::refusal(kLoginRefused);
     QSqlQuery q = session.db().exec(
         QStringLiteral("select * from PDM用户 where ID=? and 密码=? and 所属组 like ? escape '\\'"),
         {account, password, MembershipPattern(group)});
     if (!q.next())
-        return LoginOutcome::Refused;
+        return Outcome::refusal(kLoginRefused);
     const QString groups = q.value(QStringLiteral("所属组")).toString();
     q.finish();
 
@@ -53,7 +54,18 @@ LoginOutcome Login(Session& session, const QString& account, const QString& pass
     v.finish();
 
     AppendLogRow(session, QString(), LogWord::Login);
-    return LoginOutcome::LoggedIn;
+    return Outcome::success();
+}
+} // namespace
+
+Outcome Login(Session& session, const QString& account, const QString& password, const QString& group) {
+    Outcome outcome = Guarded([&] { return LogIn(session, account, password, group); });
+    if (outcome.failed()) {
+        // The login box has always reported the database's trouble without icon, in the program's title.
+        outcome.icon = Icon::None;
+        outcome.title = kTitleProgram;
+    }
+    return outcome;
 }
 
 } // namespace velda

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Outcome.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,13 +13,12 @@ class Session;
 // Throws Error when there is none to select.
 QStringList LoadLoginGroups(Session& session);
 
-enum class LoginOutcome { Refused, LoggedIn };
+inline const QString kLoginRefused = QStringLiteral("密码有误，请重新输入！");
 
 // Checks account, password and membership of the chosen group exactly; on success fills the
-// session's identity and volume fields and writes the login row. Throws Error on a failure of the
-// database.
-LoginOutcome Login(Session& session, const QString& account, const QString& password, const QString& group);
-
-inline const QString kLoginRefused = QStringLiteral("密码有误，请重新输入！");
+// session's identity and volume fields and writes the login row. A wrong account, password or group
+// is refused with kLoginRefused; a failure of the database is reported in the program's own title,
+// without icon.
+Outcome Login(Session& session, const QString& account, const QString& password, const QString& group);
 
 } // namespace velda

@@ -16,6 +16,8 @@ const QString kDuplicate = QStringLiteral("存储目录<%1>已经存在，不能
 const QString kMkdirFailed = QStringLiteral("在服务器%1上创建存储目录<%2>失败：%3");
 const QString kUnknown = QStringLiteral("存储目录<%1>不存在，可能已被删除！");
 const QString kRmdirFailed = QStringLiteral("从服务器%1上删除存储目录<%2>失败：%3");
+const QString kAdded = QStringLiteral("添加完毕");
+const QString kRemoved = QStringLiteral("删除完毕");
 
 bool IsBlank(const QString& text) {
     return text.trimmed().isEmpty();
@@ -69,43 +71,51 @@ QString VolumeNameProblem(const QString& name) {
     return {};
 }
 
-void CreateVolume(Session& session, const TransferRunner& run, const Volume& volume) {
+Outcome CreateVolume(Session& session, const TransferRunner& run, const Volume& volume) {
     if (IsBlank(volume.serverIp) || IsBlank(volume.name))
-        throw Error(kEmptyInput);
+        return Outcome::refusal(kEmptyInput);
     if (const QString problem = VolumeNameProblem(volume.name); !problem.isEmpty())
-        throw Error(problem);
-    Database& db = session.db();
-    // Checked before anything is sent, so a taken name never touches the folder of the volume that has it.
-    if (FindVolume(db, volume.name))
-        throw Error(kDuplicate.arg(volume.name));
+        return Outcome::refusal(problem);
+    return Guarded([&] {
+        Database& db = session.db();
+        // Checked before anything is sent, so a taken name never touches the folder of the volume that has it.
+        if (FindVolume(db, volume.name))
+            return Outcome::refusal(kDuplicate.arg(volume.name));
 
-    const TransferResult made = run(VolumeUrl(session.ctx.AdminPassword, volume.serverIp), MkdirCommand(volume.name));
-    if (!made.ok)
-        throw Error(kMkdirFailed.arg(volume.serverIp, volume.name, made.message));
+        const TransferResult made =
+            run(VolumeUrl(session.ctx.AdminPassword, volume.serverIp), MkdirCommand(volume.name));
+        if (!made.ok)
+            return Outcome::failure(kMkdirFailed.arg(volume.serverIp, volume.name, made.message));
 
-    try {
-        db.exec(QStringLiteral("insert into PDM存储目录 (目录名称, 服务器IP, 备注) values (?, ?, ?)"),
-                {volume.name, volume.serverIp, volume.remark});
-    } catch (const DuplicateKeyError&) {
-        // Another administrator recorded the name meanwhile; the folder is theirs now, so it stays.
-        throw Error(kDuplicate.arg(volume.name));
-    }
+        try {
+            db.exec(QStringLiteral("insert into PDM存储目录 (目录名称, 服务器IP, 备注) values (?, ?, ?)"),
+                    {volume.name, volume.serverIp, volume.remark});
+        } catch (const DuplicateKeyError&) {
+            // Another administrator recorded the name meanwhile; the folder is theirs now, so it stays.
+            return Outcome::refusal(kDuplicate.arg(volume.name));
+        }
+        return Outcome::success(kAdded);
+    });
 }
 
-void RemoveVolume(Session& session, const TransferRunner& run, const QString& name) {
-    Database& db = session.db();
-    const std::optional<Volume> volume = FindVolume(db, name);
-    if (!volume)
-        throw Error(kUnknown.arg(name));
-    // Removing it would strand the drawings stored on it and send the groups' check-ins nowhere.
-    if (const VolumeUse use = CountVolumeUse(db, name); use.inUse())
-        throw Error(InUseText(name, use));
+Outcome RemoveVolume(Session& session, const TransferRunner& run, const QString& name) {
+    return Guarded([&] {
+        Database& db = session.db();
+        const std::optional<Volume> volume = FindVolume(db, name);
+        if (!volume)
+            return Outcome::refusal(kUnknown.arg(name));
+        // Removing it would strand the drawings stored on it and send the groups' check-ins nowhere.
+        if (const VolumeUse use = CountVolumeUse(db, name); use.inUse())
+            return Outcome::refusal(InUseText(name, use));
 
-    const TransferResult removed = run(VolumeUrl(session.ctx.AdminPassword, volume->serverIp), RmdirCommand(name));
-    if (!removed.ok)
-        throw Error(kRmdirFailed.arg(volume->serverIp, name, removed.message));
+        const TransferResult removed =
+            run(VolumeUrl(session.ctx.AdminPassword, volume->serverIp), RmdirCommand(name));
+        if (!removed.ok)
+            return Outcome::failure(kRmdirFailed.arg(volume->serverIp, name, removed.message));
 
-    db.exec(QStringLiteral("delete from PDM存储目录 where 目录名称=?"), {name});
+        db.exec(QStringLiteral("delete from PDM存储目录 where 目录名称=?"), {name});
+        return Outcome::success(kRemoved);
+    });
 }
 
 } // namespace velda

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Outcome.h"
 #include "transfer/FtpClient.h"
 
 #include <QString>
@@ -40,12 +41,12 @@ VolumeUse CountVolumeUse(Database& db, const QString& name);
 QString VolumeNameProblem(const QString& name);
 
 // Makes the folder on the typed server, then records the volume. The values are kept exactly as typed.
-// Throws velda::Error with the text for the user when the input is refused, the name is taken, the
-// server did not create the folder, or the row cannot be written; only a created folder gets a row.
-void CreateVolume(Session& session, const TransferRunner& run, const Volume& volume);
+// Refused when the input is not acceptable or the name is taken; a failure when the server did not
+// create the folder or the row cannot be written. Only a created folder gets a row.
+Outcome CreateVolume(Session& session, const TransferRunner& run, const Volume& volume);
 
-// Removes the folder from the volume's server, then the row. Throws velda::Error, changing no row,
-// when the volume is unknown, still used by groups or drawings, or its folder stays on the server.
-void RemoveVolume(Session& session, const TransferRunner& run, const QString& name);
+// Removes the folder from the volume's server, then the row. Refused, changing no row, when the volume
+// is unknown or still used by groups or drawings; a failure when its folder stays on the server.
+Outcome RemoveVolume(Session& session, const TransferRunner& run, const QString& name);
 
 } // namespace velda

@@ -30,15 +30,14 @@ TEST_P(Groups, ListsGroupsAndVolumesInTheOrderReturned) {
 
 TEST_P(Groups, AddStoresNameVolumeAndRemark) {
     env->addVolume(QStringLiteral("V1"), QStringLiteral("10.0.0.1"));
-    EXPECT_EQ(AddGroup(s(), QStringLiteral("design"), QStringLiteral("V1"), QStringLiteral("设计组")),
-              GroupOutcome::Done);
+    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("design"), QStringLiteral("V1"), QStringLiteral("设计组"))), QStringLiteral("done: 添加完毕！"));
     QSqlQuery q =
         env->db().exec(QStringLiteral("select 目录名称, 备注 from PDM组 where 组名=?"), {QStringLiteral("design")});
     ASSERT_TRUE(q.next());
     EXPECT_EQ(q.value(0).toString(), QStringLiteral("V1"));
     EXPECT_EQ(q.value(1).toString(), QStringLiteral("设计组"));
     // With no volume chosen the group has none, like the permanent groups.
-    EXPECT_EQ(AddGroup(s(), QStringLiteral("o'neil"), QString(), QString()), GroupOutcome::Done);
+    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("o'neil"), QString(), QString())), QStringLiteral("done: 添加完毕！"));
     EXPECT_TRUE(env->db()
                     .scalar(QStringLiteral("select 目录名称 from PDM组 where 组名=?"), {QStringLiteral("o'neil")})
                     .isNull());
@@ -46,8 +45,8 @@ TEST_P(Groups, AddStoresNameVolumeAndRemark) {
 }
 
 TEST_P(Groups, AddRefusesAnEmptyOrExistingName) {
-    EXPECT_EQ(AddGroup(s(), QString(), QString(), QString()), GroupOutcome::NameMissing);
-    EXPECT_EQ(AddGroup(s(), QStringLiteral("user"), QString(), QStringLiteral("x")), GroupOutcome::Exists);
+    EXPECT_EQ(Shown(AddGroup(s(), QString(), QString(), QString())), QStringLiteral("refused: 请先输入新的组名"));
+    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("user"), QString(), QStringLiteral("x"))), QStringLiteral("refused: 组<user>已存在，请换一个组名！"));
     EXPECT_EQ(groups(), 2);
     EXPECT_EQ(env->db().scalar(QStringLiteral("select 备注 from PDM组 where 组名='user'")).toString(),
               QStringLiteral("普通用户组"));
@@ -56,18 +55,18 @@ TEST_P(Groups, AddRefusesAnEmptyOrExistingName) {
 TEST_P(Groups, DeleteRefusesExactlyAdminAndUser) {
     env->addGroup(QStringLiteral("User"));
     env->addGroup(QStringLiteral("ADMIN"));
-    EXPECT_EQ(DeleteGroup(s(), QStringLiteral("user")), GroupOutcome::Permanent);
-    EXPECT_EQ(DeleteGroup(s(), QStringLiteral("admin")), GroupOutcome::Permanent);
-    EXPECT_EQ(DeleteGroup(s(), QStringLiteral("User")), GroupOutcome::Done);
-    EXPECT_EQ(DeleteGroup(s(), QStringLiteral("ADMIN")), GroupOutcome::Done);
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("user"))), QStringLiteral("refused: 组帐号<admin>及<user>不可删除！"));
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("admin"))), QStringLiteral("refused: 组帐号<admin>及<user>不可删除！"));
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("User"))), QStringLiteral("done: 删除完毕！"));
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("ADMIN"))), QStringLiteral("done: 删除完毕！"));
     EXPECT_EQ(ListGroupNames(s()), (QStringList{QStringLiteral("admin"), QStringLiteral("user")}));
-    EXPECT_EQ(DeleteGroup(s(), QStringLiteral("User")), GroupOutcome::NotFound);
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("User"))), QStringLiteral("refused: 组<User>不存在，可能已被删除！"));
 }
 
 TEST_P(Groups, DeletingAGroupLeavesTheUsersGroupLists) {
     env->addGroup(QStringLiteral("design"));
     env->addUser(QStringLiteral("alice"), QStringLiteral("a"), QStringLiteral("/user/design/"));
-    EXPECT_EQ(DeleteGroup(s(), QStringLiteral("design")), GroupOutcome::Done);
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("design"))), QStringLiteral("done: 删除完毕！"));
     EXPECT_FALSE(ListGroupNames(s()).contains(QStringLiteral("design")));
     EXPECT_EQ(env->db().scalar(QStringLiteral("select 所属组 from PDM用户 where ID='alice'")).toString(),
               QStringLiteral("/user/design/"));
@@ -76,8 +75,8 @@ TEST_P(Groups, DeletingAGroupLeavesTheUsersGroupLists) {
 TEST_P(Groups, OnlyAdministratorsAddOrDelete) {
     env->addGroup(QStringLiteral("design"));
     env->actAs(QStringLiteral("bob"), QStringLiteral("/user/"), QStringLiteral("user"));
-    EXPECT_EQ(AddGroup(s(), QStringLiteral("mine"), QString(), QString()), GroupOutcome::NotAdministrator);
-    EXPECT_EQ(DeleteGroup(s(), QStringLiteral("design")), GroupOutcome::NotAdministrator);
+    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("mine"), QString(), QString())), QStringLiteral("refused: 您权限不够，只有admin组的用户才能进行此项操作"));
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("design"))), QStringLiteral("refused: 您权限不够，只有admin组的用户才能进行此项操作"));
     EXPECT_EQ(groups(), 3);
 }
 

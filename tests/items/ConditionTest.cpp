@@ -76,7 +76,11 @@ protected:
     std::optional<FoundRows> search(const QString& text, const ConditionConfig& config) {
         started = false;
         env->feedback.clear();
-        return RunConditionSearch(*env->session, config, text, [this] { started = true; });
+        FoundRows found;
+        // Shown as the dialogs show it, so the box is the one the user sees.
+        if (!ShowOutcome(env->feedback, RunConditionSearch(*env->session, config, text, found, [this] { started = true; })))
+            return std::nullopt;
+        return found;
     }
     QStringList parts(const QString& text) {
         QStringList out;

@@ -92,7 +92,8 @@ TEST_P(Gates, EachCommandStopsAtItsFirstFailingGateInOrder) {
         ASSERT_TRUE(command);
         for (size_t failing = 0; failing <= gates.size(); ++failing) {
             arrange(gates, failing);
-            const bool passed = PassGates(*env->session, *command);
+            // Shown as the main window shows it, so the box is the one the user sees.
+            const bool passed = ShowOutcome(env->feedback, PassGates(*env->session, *command));
             if (failing < gates.size()) {
                 EXPECT_FALSE(passed) << item.toStdString() << " gate " << failing;
                 ASSERT_EQ(env->feedback.boxes.size(), 1) << item.toStdString();
@@ -111,31 +112,31 @@ TEST_P(Gates, EachCommandStopsAtItsFirstFailingGateInOrder) {
 TEST_P(Gates, GatesKeepWhatTheyReadAndTheCodeIsUpperCased) {
     const Command* inLib = FindCommand(QStringLiteral("InLibDrawing"));
     arrange({FS, AR}, 1); // file server passes, record missing
-    EXPECT_FALSE(PassGates(*env->session, *inLib));
+    EXPECT_FALSE(PassGates(*env->session, *inLib).done());
     EXPECT_EQ(env->session->ctx.ServerAddress, QStringLiteral("10.0.0.9"));
     EXPECT_TRUE(env->session->ctx.AdminPassword.isEmpty());
     arrange({FS, AR}, 2);
-    EXPECT_TRUE(PassGates(*env->session, *inLib));
+    EXPECT_TRUE(PassGates(*env->session, *inLib).done());
     EXPECT_EQ(env->session->ctx.AdminPassword, QStringLiteral("ftppw"));
 
     const Command* seek = FindCommand(QStringLiteral("SeekItemNonLocal"));
     env->feedback.inputAnswers = {QStringLiteral("ab-1")};
-    EXPECT_TRUE(PassGates(*env->session, *seek));
+    EXPECT_TRUE(PassGates(*env->session, *seek).done());
     EXPECT_EQ(env->session->ctx.BorrowedCode, QStringLiteral("AB-1"));
     EXPECT_EQ(env->feedback.prompts.last(), QStringLiteral("请输入借用件代号：|借用件代号"));
     env->feedback.inputAnswers = {std::nullopt};
-    EXPECT_FALSE(PassGates(*env->session, *seek));
+    EXPECT_FALSE(PassGates(*env->session, *seek).done());
     EXPECT_TRUE(env->session->ctx.BorrowedCode.isEmpty());
 }
 
 TEST_P(Gates, AdministratorTestIsAnExactSubstring) {
     const Command* log = FindCommand(QStringLiteral("Log"));
     env->session->ctx.UserGroups = QStringLiteral("/administrators/");
-    EXPECT_FALSE(PassGates(*env->session, *log));
+    EXPECT_FALSE(PassGates(*env->session, *log).done());
     env->session->ctx.UserGroups = QStringLiteral("/Admin/");
-    EXPECT_FALSE(PassGates(*env->session, *log));
+    EXPECT_FALSE(PassGates(*env->session, *log).done());
     env->session->ctx.UserGroups = QStringLiteral("/user/admin/");
-    EXPECT_TRUE(PassGates(*env->session, *log));
+    EXPECT_TRUE(PassGates(*env->session, *log).done());
 }
 
 TEST_P(Gates, RecordOfThisMachineIsNotAnotherMachines) {
@@ -144,8 +145,8 @@ TEST_P(Gates, RecordOfThisMachineIsNotAnotherMachines) {
     RecordingFeedback otherFeedback;
     auto other = env->otherSession(otherFeedback, QStringLiteral("FFFFFFFF"));
     const Command* multi = FindCommand(QStringLiteral("MultiInlib"));
-    EXPECT_TRUE(PassGates(*env->session, *multi));
-    EXPECT_FALSE(PassGates(*other, *multi));
+    EXPECT_TRUE(PassGates(*env->session, *multi).done());
+    EXPECT_FALSE(ShowOutcome(otherFeedback, PassGates(*other, *multi)));
     ASSERT_EQ(otherFeedback.boxes.size(), 1);
     EXPECT_EQ(otherFeedback.last().text, messageOf(AR).text);
 }

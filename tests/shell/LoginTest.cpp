@@ -18,12 +18,12 @@ protected:
         env->addUser(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("/user/design/"));
         env->addUser(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("/axb/"));
     }
-    LoginOutcome login(const QString& u, const QString& p, const QString& g) { return Login(*env->session, u, p, g); }
+    QString login(const QString& u, const QString& p, const QString& g) { return Shown(Login(*env->session, u, p, g)); }
     int logins() { return env->count(QStringLiteral("select count(*) from PDM日志 where 方式='用户登录'")); }
 };
 
 TEST_P(LoginLogic, FillsTheContextWithTheGroupsVolumeAndLogs) {
-    ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), LoginOutcome::LoggedIn);
+    ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), QStringLiteral("done"));
     const UserContext& ctx = env->session->ctx;
     EXPECT_EQ(ctx.UserId, QStringLiteral("alice"));
     EXPECT_EQ(ctx.UserGroups, QStringLiteral("/user/design/"));
@@ -35,36 +35,36 @@ TEST_P(LoginLogic, FillsTheContextWithTheGroupsVolumeAndLogs) {
                          {QStringLiteral("2024年03月05日09时07分03秒")}),
               1);
     // A group with no volume (the local set-up) logs in with empty volume fields.
-    ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("user")), LoginOutcome::LoggedIn);
+    ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("user")), QStringLiteral("done"));
     EXPECT_TRUE(env->session->ctx.VolumeName.isEmpty());
     EXPECT_TRUE(env->session->ctx.VolumeServerIp.isEmpty());
     EXPECT_EQ(logins(), 2);
 }
 
 TEST_P(LoginLogic, AdministratorWithUserGroupIsStillAdministrator) {
-    ASSERT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("user")), LoginOutcome::LoggedIn);
+    ASSERT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("user")), QStringLiteral("done"));
     EXPECT_EQ(env->session->ctx.LoginGroup, QStringLiteral("user"));
     EXPECT_TRUE(env->session->ctx.isAdministrator());
 }
 
 TEST_P(LoginLogic, RefusesWrongPasswordForeignGroupAndInjectedText) {
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("PW"), QStringLiteral("design")), LoginOutcome::Refused);
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("admin")), LoginOutcome::Refused);
-    EXPECT_EQ(login(QStringLiteral("nobody"), QStringLiteral("pw"), QStringLiteral("user")), LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("PW"), QStringLiteral("design")), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("admin")), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("nobody"), QStringLiteral("pw"), QStringLiteral("user")), QStringLiteral("refused: 密码有误，请重新输入！"));
     // A quote is data, not SQL.
     EXPECT_EQ(login(QStringLiteral("' or '1'='1"), QStringLiteral("' or '1'='1"), QStringLiteral("user")),
-              LoginOutcome::Refused);
-    EXPECT_EQ(login(QStringLiteral("alice' --"), QStringLiteral("x"), QStringLiteral("user")), LoginOutcome::Refused);
+              QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice' --"), QStringLiteral("x"), QStringLiteral("user")), QStringLiteral("refused: 密码有误，请重新输入！"));
     // Wildcards in the group never match another group.
-    EXPECT_EQ(login(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("a_b")), LoginOutcome::Refused);
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("%")), LoginOutcome::Refused);
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("des%")), LoginOutcome::Refused);
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("DESIGN")), LoginOutcome::Refused);
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QString()), LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("a_b")), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("%")), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("des%")), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("DESIGN")), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QString()), QStringLiteral("refused: 密码有误，请重新输入！"));
     EXPECT_TRUE(env->session->ctx.UserId.isEmpty());
     EXPECT_EQ(logins(), 0);
     // Membership is by whole names: /admin/ is not a member of "adm".
-    EXPECT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("adm")), LoginOutcome::Refused);
+    EXPECT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("adm")), QStringLiteral("refused: 密码有误，请重新输入！"));
 }
 
 TEST_P(LoginLogic, GroupsAreListedForTheLoginBox) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Feedback.h"
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "Printers.h"
 
@@ -76,6 +77,14 @@ public:
     QStringList openedDocuments;
     bool documentOpens = true;
 };
+
+// An outcome as a test compares it: its kind and the text the dialog would show ("refused: 密码有误！").
+inline QString Shown(const Outcome& outcome) {
+    const QString kind = outcome.done()      ? QStringLiteral("done")
+                         : outcome.refused() ? QStringLiteral("refused")
+                                             : QStringLiteral("failed");
+    return outcome.text.isEmpty() ? kind : kind + QStringLiteral(": ") + outcome.text;
+}
 
 class FixedClock final : public Clock {
 public:

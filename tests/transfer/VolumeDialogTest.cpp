@@ -142,8 +142,8 @@ TEST_P(VolumeDialogs, AddRefusalsAndFailuresLeaveInputListAndTableAsTheyWere) {
 }
 
 TEST_P(VolumeDialogs, DeleteFormRemovesTheSelectedVolume) {
-    CreateVolume(*env->session, runner(), Volume{QStringLiteral("V1"), ftp->address(), QString()});
-    CreateVolume(*env->session, runner(), Volume{QStringLiteral("V2"), ftp->address(), QString()});
+    ASSERT_TRUE(CreateVolume(*env->session, runner(), Volume{QStringLiteral("V1"), ftp->address(), QString()}).done());
+    ASSERT_TRUE(CreateVolume(*env->session, runner(), Volume{QStringLiteral("V2"), ftp->address(), QString()}).done());
     FrmDelVolume form(*env->session);
     form.show();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("删除现存存储目录"));
@@ -175,7 +175,7 @@ TEST_P(VolumeDialogs, DeleteFormRemovesTheSelectedVolume) {
 }
 
 TEST_P(VolumeDialogs, DeleteRefusesAVolumeStillInUse) {
-    CreateVolume(*env->session, runner(), Volume{QStringLiteral("V1"), ftp->address(), QString()});
+    ASSERT_TRUE(CreateVolume(*env->session, runner(), Volume{QStringLiteral("V1"), ftp->address(), QString()}).done());
     env->addGroup(QStringLiteral("设计一室"), QStringLiteral("V1"));
     env->addGroup(QStringLiteral("设计二室"), QStringLiteral("V1"));
     addDrawing(QStringLiteral("A-1"), QStringLiteral("V1"));

@@ -9,32 +9,24 @@ using namespace velda;
 using namespace velda::test;
 
 namespace {
-QString ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.description();
-    }
-    return {};
+// What the dialog would show for an operation that did not succeed; empty when it did.
+QString ErrorOf(const Outcome& outcome) {
+    return outcome.done() ? QString() : outcome.text;
 }
 } // namespace
 
 class VolumeLogic : public VolumeFixture {
 protected:
-    void create(const QString& ip, const QString& name, const QString& remark = {}) {
-        CreateVolume(*env->session, runner(), Volume{name, ip, remark});
+    Outcome create(const QString& ip, const QString& name, const QString& remark = {}) {
+        return CreateVolume(*env->session, runner(), Volume{name, ip, remark});
     }
-    QString createError(const QString& ip, const QString& name) {
-        return ErrorOf([&] { create(ip, name); });
-    }
-    QString removeError(const QString& name) {
-        return ErrorOf([&] { RemoveVolume(*env->session, runner(), name); });
-    }
+    QString createError(const QString& ip, const QString& name) { return ErrorOf(create(ip, name)); }
+    QString removeError(const QString& name) { return ErrorOf(RemoveVolume(*env->session, runner(), name)); }
 };
 
 TEST_P(VolumeLogic, CreatesTheFolderThenTheRowEvenWithoutTheTopFolder) {
     ASSERT_FALSE(QFileInfo::exists(ftp->localPath(QStringLiteral("Volume"))));
-    create(ftp->address(), QStringLiteral("V1"), QStringLiteral("一号库"));
+    EXPECT_TRUE(create(ftp->address(), QStringLiteral("V1"), QStringLiteral("一号库")).done());
 
     ASSERT_EQ(sent.size(), 1);
     EXPECT_EQ(sent[0].first, QStringLiteral("ftp://velda:") + ftp->password() + QStringLiteral("@") + ftp->address());
@@ -46,7 +38,7 @@ TEST_P(VolumeLogic, CreatesTheFolderThenTheRowEvenWithoutTheTopFolder) {
     EXPECT_EQ(row->remark, QStringLiteral("一号库"));
 
     // A second volume on the same server lands beside the first.
-    create(ftp->address(), QStringLiteral("V2"));
+    EXPECT_TRUE(create(ftp->address(), QStringLiteral("V2")).done());
     EXPECT_TRUE(folderOn(*ftp, QStringLiteral("V1")));
     EXPECT_TRUE(folderOn(*ftp, QStringLiteral("V2")));
     QStringList names = VolumeNames(env->db());
@@ -57,7 +49,7 @@ TEST_P(VolumeLogic, CreatesTheFolderThenTheRowEvenWithoutTheTopFolder) {
 TEST_P(VolumeLogic, KeepsTheValuesAsTypedAndTakesAnExistingFolderAsDone) {
     // Blanks and a quote are data: sent and stored as they are.
     const QString name = QStringLiteral("O'Neil 库 ");
-    create(ftp->address(), name, QStringLiteral(" 备注 ' "));
+    EXPECT_TRUE(create(ftp->address(), name, QStringLiteral(" 备注 ' ")).done());
     EXPECT_TRUE(folderOn(*ftp, name));
     const auto row = FindVolume(env->db(), name);
     ASSERT_TRUE(row);
@@ -66,7 +58,7 @@ TEST_P(VolumeLogic, KeepsTheValuesAsTypedAndTakesAnExistingFolderAsDone) {
 
     // Left behind by an earlier attempt whose row could not be written.
     ASSERT_TRUE(QDir().mkpath(ftp->localPath(QStringLiteral("Volume/V3"))));
-    create(ftp->address(), QStringLiteral("V3"));
+    EXPECT_TRUE(create(ftp->address(), QStringLiteral("V3")).done());
     EXPECT_EQ(volumeRows(QStringLiteral("V3")), 1);
 }
 
@@ -89,7 +81,7 @@ TEST_P(VolumeLogic, RefusesBadInputAndTakenNamesBeforeSendingAnything) {
     EXPECT_EQ(ftp->connectionCount(), 0);
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM存储目录")), 1);
     // ".." inside a name is harmless: it is one segment.
-    create(ftp->address(), QStringLiteral("a..b"));
+    EXPECT_TRUE(create(ftp->address(), QStringLiteral("a..b")).done());
     EXPECT_TRUE(folderOn(*ftp, QStringLiteral("a..b")));
 }
 
@@ -133,9 +125,8 @@ TEST_P(VolumeLogic, ANameRecordedWhileTheFolderWasMadeIsRefusedByTheKey) {
                        {QStringLiteral("V1"), QStringLiteral("elsewhere"), QStringLiteral("他人")});
         return result;
     };
-    const QString why = ErrorOf([&] {
-        CreateVolume(*env->session, racing, Volume{QStringLiteral("V1"), ftp->address(), QString()});
-    });
+    const QString why =
+        ErrorOf(CreateVolume(*env->session, racing, Volume{QStringLiteral("V1"), ftp->address(), QString()}));
     EXPECT_EQ(why, QStringLiteral("存储目录<V1>已经存在，不能重复添加！"));
     EXPECT_EQ(FindVolume(env->db(), QStringLiteral("V1"))->serverIp, QStringLiteral("elsewhere"));
     // The folder now serves the other record, so it stays.
@@ -144,11 +135,11 @@ TEST_P(VolumeLogic, ANameRecordedWhileTheFolderWasMadeIsRefusedByTheKey) {
 
 TEST_P(VolumeLogic, RemovalSendsRmdirToTheStoredServerThenDropsTheRow) {
     FtpServer other;
-    create(ftp->address(), QStringLiteral("V1"));
-    create(other.address(), QStringLiteral("V2"));
+    EXPECT_TRUE(create(ftp->address(), QStringLiteral("V1")).done());
+    EXPECT_TRUE(create(other.address(), QStringLiteral("V2")).done());
     sent.clear();
 
-    RemoveVolume(*env->session, runner(), QStringLiteral("V2"));
+    EXPECT_EQ(Shown(RemoveVolume(*env->session, runner(), QStringLiteral("V2"))), QStringLiteral("done: 删除完毕"));
     ASSERT_EQ(sent.size(), 1);
     EXPECT_EQ(sent[0].first, VolumeUrl(ftp->password(), other.address()));
     EXPECT_EQ(sent[0].second, QStringLiteral("rmdir volume/V2/"));
@@ -159,12 +150,12 @@ TEST_P(VolumeLogic, RemovalSendsRmdirToTheStoredServerThenDropsTheRow) {
 
     // A folder that is already gone counts as removed.
     env->addVolume(QStringLiteral("V9"), ftp->address());
-    RemoveVolume(*env->session, runner(), QStringLiteral("V9"));
+    EXPECT_TRUE(RemoveVolume(*env->session, runner(), QStringLiteral("V9")).done());
     EXPECT_EQ(volumeRows(QStringLiteral("V9")), 0);
 }
 
 TEST_P(VolumeLogic, AVolumeStillInUseOrUnknownIsNotTouched) {
-    create(ftp->address(), QStringLiteral("V1"));
+    EXPECT_TRUE(create(ftp->address(), QStringLiteral("V1")).done());
     env->addVolume(QStringLiteral("V1x"), ftp->address());
     env->addGroup(QStringLiteral("设计一室"), QStringLiteral("V1"));
     env->addGroup(QStringLiteral("设计二室"), QStringLiteral("V1x"));
@@ -188,7 +179,7 @@ TEST_P(VolumeLogic, AVolumeStillInUseOrUnknownIsNotTouched) {
 }
 
 TEST_P(VolumeLogic, AFolderTheServerKeptKeepsItsRow) {
-    create(ftp->address(), QStringLiteral("V1"));
+    EXPECT_TRUE(create(ftp->address(), QStringLiteral("V1")).done());
     // A file nobody recorded: the server refuses to remove a folder that is not empty.
     QFile stray(ftp->localPath(QStringLiteral("Volume/V1/stray.dwg")));
     ASSERT_TRUE(stray.open(QIODevice::WriteOnly));

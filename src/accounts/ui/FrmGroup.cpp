@@ -1,7 +1,7 @@
 #include "accounts/ui/FrmGroup.h"
 
 #include "accounts/Groups.h"
-#include "core/GateText.h"
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "ui_FrmGroup.h"
@@ -9,13 +9,16 @@
 namespace velda {
 
 namespace {
-const QString kNameMissing = QStringLiteral("请先输入新的组名");
-const QString kAdded = QStringLiteral("添加完毕！");
 const QString kNoneSelected = QStringLiteral("请先选择欲删除的组名");
-const QString kPermanent = QStringLiteral("组帐号<admin>及<user>不可删除！");
-const QString kDeleted = QStringLiteral("删除完毕！");
-const QString kExists = QStringLiteral("组<%1>已存在，请换一个组名！");
-const QString kNotFound = QStringLiteral("组<%1>不存在，可能已被删除！");
+
+// Whether the group is still recorded; a failure to read counts as recorded, so no entry goes.
+bool GroupStillThere(Session& session, const QString& name) {
+    try {
+        return ListGroupNames(session).contains(name);
+    } catch (const Error&) {
+        return true;
+    }
+}
 } // namespace
 
 FrmGroup::FrmGroup(Session& session, QWidget* parent)
@@ -38,35 +41,16 @@ void FrmGroup::Form_Load() {
         if (m_ui->CboVolume->count() > 0)
             m_ui->CboVolume->setCurrentIndex(0);
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
     }
 }
 
 void FrmGroup::CmdAdd_Click() {
     const QString name = m_ui->TxtName->text();
-    Feedback& feedback = m_session.feedback();
-    try {
-        switch (AddGroup(m_session, name, m_ui->CboVolume->currentText(), m_ui->TxtMemo->text())) {
-        case GroupOutcome::Done:
-            m_ui->LstGrp->addItem(name);
-            feedback.info(kAdded);
-            break;
-        case GroupOutcome::NameMissing:
-            feedback.stop(kNameMissing);
-            break;
-        case GroupOutcome::Exists:
-            feedback.stop(kExists.arg(name));
-            break;
-        case GroupOutcome::NotAdministrator:
-            feedback.stop(GateText::Administrator);
-            break;
-        case GroupOutcome::Permanent:
-        case GroupOutcome::NotFound:
-            break; // not outcomes of adding
-        }
-    } catch (const Error& e) {
-        feedback.stop(e.description());
-    }
+    const Outcome outcome = AddGroup(m_session, name, m_ui->CboVolume->currentText(), m_ui->TxtMemo->text());
+    if (outcome.done())
+        m_ui->LstGrp->addItem(name);
+    ShowOutcome(m_session.feedback(), outcome);
 }
 
 void FrmGroup::CmdDel_Click() {
@@ -80,33 +64,14 @@ void FrmGroup::CmdDel_Click() {
         }
     }
     if (!selected) {
-        feedback.stop(kNoneSelected);
+        ShowOutcome(feedback, Outcome::refusal(kNoneSelected));
         return;
     }
-    try {
-        switch (DeleteGroup(m_session, name)) {
-        case GroupOutcome::Done:
-            removeGroupEntry(name);
-            feedback.info(kDeleted);
-            break;
-        case GroupOutcome::Permanent:
-            feedback.info(kPermanent);
-            break;
-        case GroupOutcome::NotFound:
-            // Another client deleted it meanwhile: it is no longer one of the groups.
-            removeGroupEntry(name);
-            feedback.stop(kNotFound.arg(name));
-            break;
-        case GroupOutcome::NotAdministrator:
-            feedback.stop(GateText::Administrator);
-            break;
-        case GroupOutcome::NameMissing:
-        case GroupOutcome::Exists:
-            break; // not outcomes of deleting
-        }
-    } catch (const Error& e) {
-        feedback.stop(e.description());
-    }
+    const Outcome outcome = DeleteGroup(m_session, name);
+    // Deleted now, or by another client meanwhile: it is no longer one of the groups.
+    if (outcome.done() || (outcome.refused() && !GroupStillThere(m_session, name)))
+        removeGroupEntry(name);
+    ShowOutcome(feedback, outcome);
 }
 
 void FrmGroup::removeGroupEntry(const QString& name) {

@@ -1,6 +1,7 @@
 #include "accounts/ui/FrmGrpMember.h"
 
 #include "accounts/Groups.h"
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "ui_FrmGrpMember.h"
@@ -23,7 +24,7 @@ void FrmGrpMember::Form_Load() {
     try {
         m_ui->LstGrp->addItems(ListGroupNames(m_session));
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
         return;
     }
     // With no group there is nothing to choose and both lists stay empty.
@@ -39,7 +40,7 @@ void FrmGrpMember::LstGrp_Click() {
     try {
         m_ui->LstMember->addItems(ListMembers(m_session, item->text()));
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "accounts/ui/FrmPwd.h"
 
 #include "accounts/AdminRecord.h"
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "ui_FrmPwd.h"
@@ -53,7 +54,7 @@ bool FrmPwd::eventFilter(QObject* watched, QEvent* event) {
 void FrmPwd::CmdAct_Click() {
     const QString pwd = m_ui->TxtPwd->text();
     if (pwd.isEmpty() || m_ui->TxtPwdII->text().isEmpty() || pwd != m_ui->TxtPwdII->text()) {
-        m_session.feedback().stop(kWrongPassword);
+        ShowOutcome(m_session.feedback(), Outcome::refusal(kWrongPassword));
         m_ui->TxtPwd->clear();
         m_ui->TxtPwdII->clear();
         m_ui->TxtPwd->setFocus();
@@ -63,10 +64,10 @@ void FrmPwd::CmdAct_Click() {
         WriteAdminPassword(m_session.db(), m_session.machineSerialHex(), pwd);
         m_session.ctx.AdminPassword = pwd;
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
         return;
     }
-    m_session.feedback().info(kDone);
+    ShowOutcome(m_session.feedback(), Outcome::success(kDone));
     CloseForm(this);
 }
 

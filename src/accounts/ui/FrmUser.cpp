@@ -2,7 +2,7 @@
 
 #include "accounts/Groups.h"
 #include "accounts/Users.h"
-#include "core/GateText.h"
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "ui_FrmUser.h"
@@ -10,21 +10,21 @@
 namespace velda {
 
 namespace {
-const QString kMissingIdOrPassword = QStringLiteral("用户帐号/密码不能为空！");
-const QString kChooseGroups = QStringLiteral("请选择用户所属组！");
-const QString kChooseGroupsEdit = QStringLiteral("请选择用户所属组（可多选）！");
-const QString kAdded = QStringLiteral("添加完毕！");
-const QString kProtected = QStringLiteral("此帐号不能被删除！");
-const QString kDeleted = QStringLiteral("删除完毕！");
-const QString kWrongPassword = QStringLiteral("密码有误！");
-const QString kEdited = QStringLiteral("修改完毕！");
-const QString kExists = QStringLiteral("帐号<%1>已存在，请换一个帐号！");
 const QString kNotFound = QStringLiteral("帐号<%1>不存在，可能已被删除！");
 const QString kNoAccounts = QStringLiteral("系统中没有任何用户帐号！");
 
 const QString kModeAdd = QStringLiteral("Add");
 const QString kModeDel = QStringLiteral("Del");
 const QString kModeEdit = QStringLiteral("Edit");
+
+// Whether the account is still recorded; a failure to read counts as recorded, so no entry goes.
+bool AccountStillThere(Session& session, const QString& id) {
+    try {
+        return LoadAccount(session, id).has_value();
+    } catch (const Error&) {
+        return true;
+    }
+}
 } // namespace
 
 FrmUser::FrmUser(Session& session, QWidget* parent)
@@ -50,7 +50,7 @@ void FrmUser::Form_Load() {
     try {
         m_ui->LstGrp->addItems(ListGroupNames(m_session));
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
     }
 
     if (ctx.FormMode == kModeAdd) {
@@ -77,11 +77,11 @@ void FrmUser::Form_Load() {
         const QStringList ids = ListAccountIds(m_session);
         m_ui->CboUser->addItems(ids);
         if (ids.isEmpty()) {
-            m_session.feedback().stop(kNoAccounts);
+            ShowOutcome(m_session.feedback(), Outcome::refusal(kNoAccounts));
             return;
         }
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
         return;
     }
     m_ui->CboUser->setCurrentIndex(0);
@@ -94,7 +94,7 @@ void FrmUser::CboUser_Click() {
         const std::optional<UserAccount> account = LoadAccount(m_session, id);
         if (!account) {
             clearAccountFields();
-            m_session.feedback().stop(kNotFound.arg(id));
+            ShowOutcome(m_session.feedback(), Outcome::refusal(kNotFound.arg(id)));
             return;
         }
         m_ui->TxtPwd->setText(account->password);
@@ -105,7 +105,7 @@ void FrmUser::CboUser_Click() {
             item->setSelected(GroupListNames(account->groups, item->text()));
         }
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
     }
 }
 
@@ -126,77 +126,33 @@ void FrmUser::clearAccountFields() {
     m_ui->LstGrp->clearSelection();
 }
 
-void FrmUser::tell(AccountOutcome outcome, const QString& id, const QString& doneText, const QString& noGroupText) {
-    Feedback& feedback = m_session.feedback();
-    switch (outcome) {
-    case AccountOutcome::Done:
-        feedback.info(doneText);
-        break;
-    case AccountOutcome::MissingIdOrPassword:
-        feedback.stop(kMissingIdOrPassword);
-        break;
-    case AccountOutcome::WrongPassword:
-        feedback.stop(kWrongPassword);
-        break;
-    case AccountOutcome::NoGroupSelected:
-        feedback.stop(noGroupText);
-        break;
-    case AccountOutcome::Exists:
-        feedback.stop(kExists.arg(id));
-        break;
-    case AccountOutcome::ProtectedAccount:
-        feedback.stop(kProtected);
-        break;
-    case AccountOutcome::NotFound:
-        feedback.stop(kNotFound.arg(id));
-        break;
-    case AccountOutcome::NotAdministrator:
-        feedback.stop(GateText::Administrator);
-        break;
-    }
-}
-
 void FrmUser::CmdAdd_Click() {
     const QString id = m_ui->CboUser->currentText();
-    try {
-        const AccountOutcome outcome = AddAccount(m_session, id, m_ui->TxtPwd->text(), m_ui->TxtPwdII->text(),
-                                                  selectedGroups(), m_ui->TxtMemo->text());
-        tell(outcome, id, kAdded, kChooseGroups);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
-    }
+    ShowOutcome(m_session.feedback(), AddAccount(m_session, id, m_ui->TxtPwd->text(), m_ui->TxtPwdII->text(),
+                                                 selectedGroups(), m_ui->TxtMemo->text()));
 }
 
 void FrmUser::CmdDel_Click() {
     const QString id = m_ui->CboUser->currentText();
-    try {
-        const AccountOutcome outcome = DeleteAccount(m_session, id);
-        if (outcome == AccountOutcome::Done || outcome == AccountOutcome::NotFound) {
-            // The account is no longer there: its own entry leaves the list, whatever was chosen.
-            const int row = m_ui->CboUser->findText(id, Qt::MatchExactly | Qt::MatchCaseSensitive);
-            if (row >= 0) {
-                m_ui->CboUser->removeItem(row);
-                m_ui->CboUser->setCurrentIndex(-1);
-                m_ui->CboUser->clearEditText();
-            }
+    const Outcome outcome = DeleteAccount(m_session, id);
+    // Deleted now or by somebody else before: its own entry leaves the list, whatever was chosen.
+    if (outcome.done() || (outcome.refused() && !AccountStillThere(m_session, id))) {
+        const int row = m_ui->CboUser->findText(id, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (row >= 0) {
+            m_ui->CboUser->removeItem(row);
+            m_ui->CboUser->setCurrentIndex(-1);
+            m_ui->CboUser->clearEditText();
         }
-        tell(outcome, id, kDeleted, kChooseGroups);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
     }
+    ShowOutcome(m_session.feedback(), outcome);
 }
 
 void FrmUser::CmdEdit_Click() {
     const UserContext& ctx = m_session.ctx;
     // Somebody outside the group admin edits his own account, whatever the box shows.
     const QString id = ctx.isAdministrator() ? m_ui->CboUser->currentText() : ctx.UserId;
-    try {
-        const AccountOutcome outcome = EditAccount(m_session, id, m_ui->TxtPwd->text(), m_ui->TxtPwdII->text(),
-                                                   selectedGroups(), m_ui->TxtMemo->text());
-        tell(outcome, id, kEdited, kChooseGroupsEdit);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
-    }
+    ShowOutcome(m_session.feedback(), EditAccount(m_session, id, m_ui->TxtPwd->text(), m_ui->TxtPwdII->text(),
+                                                  selectedGroups(), m_ui->TxtMemo->text()));
 }
 
 void FrmUser::CmdCancel_Click() {

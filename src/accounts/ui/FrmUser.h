@@ -34,7 +34,6 @@ private:
     QStringList selectedGroups() const;
     void clearAccountFields();
     // Shows the box for a command's outcome; adding and editing word a missing group differently.
-    void tell(AccountOutcome outcome, const QString& id, const QString& doneText, const QString& noGroupText);
 
     Session& m_session;
     std::unique_ptr<Ui::FrmUser> m_ui;

@@ -1,5 +1,6 @@
 #include "items/ui/ConditionPanel.h"
 
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "ui_ConditionPanel.h"
 
@@ -33,12 +34,14 @@ void ConditionPanel::configure(Session& session, const ConditionConfig& config) 
     m_ui->CboSym->setCurrentIndex(0);
 
     m_ui->CboAttr->clear();
-    try {
-        m_ui->CboAttr->addItems(OfferedColumns(session.db(), config));
-    } catch (const Error& e) {
-        session.feedback().stop(e.description());
+    QStringList offered;
+    const Outcome read = Guarded([&] {
+        offered = OfferedColumns(session.db(), config);
+        return Outcome::success();
+    });
+    if (!ShowOutcome(session.feedback(), read))
         return;
-    }
+    m_ui->CboAttr->addItems(offered);
     if (m_ui->CboAttr->count() > 0)
         m_ui->CboAttr->setCurrentIndex(0);
 }
@@ -54,12 +57,16 @@ std::optional<FoundRows> ConditionPanel::run(const std::function<void()>& onStar
 std::optional<FoundRows> ConditionPanel::run(const ConditionConfig& current, const std::function<void()>& onStart) {
     if (!m_session)
         return std::nullopt;
-    return RunConditionSearch(*m_session, current, conditionText(), [&] {
+    FoundRows found;
+    const Outcome outcome = RunConditionSearch(*m_session, current, conditionText(), found, [&] {
         if (current.clearsCountOnRun)
             m_ui->LblNum->clear();
         if (onStart)
             onStart();
     });
+    if (!ShowOutcome(m_session->feedback(), outcome))
+        return std::nullopt;
+    return found;
 }
 
 void ConditionPanel::setCount(int rows) {

@@ -1,6 +1,7 @@
 #include "shell/ui/FrmLogin.h"
 
 #include "shell/Login.h"
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "shell/ui/FrmSQLServer.h"
 #include "ui_FrmLogin.h"
@@ -48,7 +49,7 @@ void FrmLogin::Form_Load() {
         m_ui->CboGrp->addItems(groups);
         m_ui->CboGrp->setCurrentIndex(0);
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
     }
 }
 
@@ -74,17 +75,13 @@ bool FrmLogin::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FrmLogin::CmdAct_Click() {
-    try {
-        const LoginOutcome outcome =
-            Login(m_session, m_ui->TxtUser->text(), m_ui->TxtPwd->text(), m_ui->CboGrp->currentText());
-        if (outcome == LoginOutcome::Refused) {
-            m_session.feedback().stop(kLoginRefused);
+    const Outcome outcome =
+        Login(m_session, m_ui->TxtUser->text(), m_ui->TxtPwd->text(), m_ui->CboGrp->currentText());
+    if (!ShowOutcome(m_session.feedback(), outcome)) {
+        if (outcome.refused()) {
             m_ui->TxtPwd->clear();
             m_ui->TxtPwd->setFocus();
-            return;
         }
-    } catch (const Error& e) {
-        m_session.feedback().message(e.description(), Icon::None, kTitleProgram);
         return;
     }
     emit loggedIn();

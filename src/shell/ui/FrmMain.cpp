@@ -1,5 +1,6 @@
 #include "shell/ui/FrmMain.h"
 
+#include "core/Outcome.h"
 #include "core/ActivityLog.h"
 #include "shell/CommandTable.h"
 #include "core/Session.h"
@@ -69,17 +70,17 @@ void FrmMain::buildMenu() {
 void FrmMain::RunCommand(const QString& item) {
     const Command* command = FindCommand(item);
     if (!command) {
-        m_session.feedback().info(kNotYetAvailable);
+        ShowOutcome(m_session.feedback(), Outcome::refusal(kNotYetAvailable, kTitleFeedback, Icon::None));
         return;
     }
-    if (!PassGates(m_session, *command))
+    if (!ShowOutcome(m_session.feedback(), Guarded([&] { return PassGates(m_session, *command); })))
         return;
     ApplyEffect(m_session, *command);
     if (command->dialog == QLatin1String("Exit")) {
         close();
     } else if (command->dialog == QLatin1String("Help")) {
         if (!m_session.feedback().openDocument(m_session.paths().helpFile()))
-            m_session.feedback().stop(QStringLiteral("无法打开帮助文件%1").arg(m_session.paths().helpFile()));
+            ShowOutcome(m_session.feedback(), Outcome::refusal(QStringLiteral("无法打开帮助文件%1").arg(m_session.paths().helpFile())));
     } else if (command->dialog == QLatin1String("FrmLogin")) {
         emit reLoginRequested();
     } else {
@@ -109,7 +110,7 @@ void FrmMain::showForm(const QString& name, const QStringList& disable) {
     }
     const FormRegistry::Factory* factory = m_forms.find(name);
     if (!factory) {
-        m_session.feedback().info(kNotYetAvailable);
+        ShowOutcome(m_session.feedback(), Outcome::refusal(kNotYetAvailable, kTitleFeedback, Icon::None));
         return;
     }
     QWidget* form = (*factory)(m_session);
@@ -158,7 +159,7 @@ void FrmMain::closeEvent(QCloseEvent* event) {
     try {
         AppendLogRow(m_session, QString(), LogWord::Logout);
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
     }
     m_mdi->closeAllSubWindows();
     m_session.disconnect();

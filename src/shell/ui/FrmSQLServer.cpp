@@ -1,5 +1,6 @@
 #include "shell/ui/FrmSQLServer.h"
 
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "ui_FrmSQLServer.h"
 
@@ -33,7 +34,7 @@ bool FrmSQLServer::eventFilter(QObject* watched, QEvent* event) {
 
 void FrmSQLServer::CmdOK_Click() {
     if (m_ui->TxtIP->text().isEmpty()) {
-        m_session.feedback().stop(kEmptyAddress);
+        ShowOutcome(m_session.feedback(), Outcome::refusal(kEmptyAddress));
         m_ui->TxtIP->setFocus();
         return;
     }
@@ -44,7 +45,7 @@ void FrmSQLServer::CmdOK_Click() {
             throw Error(QStringLiteral("无法保存配置文件%1").arg(m_session.config().filePath()));
         m_session.connect(address);
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
         reject();
         m_session.endProgram(1);
         return;

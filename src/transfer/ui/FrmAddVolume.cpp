@@ -1,5 +1,6 @@
 #include "transfer/ui/FrmAddVolume.h"
 
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "transfer/Volumes.h"
@@ -11,7 +12,6 @@
 namespace velda {
 
 namespace {
-const QString kDone = QStringLiteral("添加完毕");
 } // namespace
 
 FrmAddVolume::FrmAddVolume(Session& session, QWidget* parent)
@@ -35,7 +35,7 @@ void FrmAddVolume::Form_Load() {
     try {
         m_ui->LstVolume->addItems(VolumeNames(m_session.db()));
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
     }
 }
 
@@ -63,16 +63,12 @@ bool FrmAddVolume::eventFilter(QObject* watched, QEvent* event) {
 void FrmAddVolume::CmdAct_Click() {
     // Taken now: the boxes stay editable while the server works.
     const Volume volume{m_ui->TxtPath->text(), m_ui->TxtIP->text(), m_ui->TxtMemo->text()};
-    try {
-        CreateVolume(
+    const Outcome outcome = CreateVolume(
             m_session, [this](const QString& url, const QString& command) { return m_inet1->run(url, command); },
             volume);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
-        return;
-    }
-    m_ui->LstVolume->addItem(volume.name);
-    m_session.feedback().info(kDone);
+    if (outcome.done())
+        m_ui->LstVolume->addItem(volume.name);
+    ShowOutcome(m_session.feedback(), outcome);
 }
 
 void FrmAddVolume::CmdCancel_Click() {

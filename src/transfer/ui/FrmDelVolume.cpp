@@ -1,5 +1,6 @@
 #include "transfer/ui/FrmDelVolume.h"
 
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "transfer/Volumes.h"
@@ -10,7 +11,6 @@ namespace velda {
 
 namespace {
 const QString kNothingSelected = QStringLiteral("请先选中欲删除的存储目录名称！");
-const QString kDone = QStringLiteral("删除完毕");
 } // namespace
 
 FrmDelVolume::FrmDelVolume(Session& session, QWidget* parent)
@@ -32,28 +32,26 @@ void FrmDelVolume::Form_Load() {
     try {
         m_ui->LstVolume->addItems(VolumeNames(m_session.db()));
     } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
     }
 }
 
 void FrmDelVolume::CmdAct_Click() {
     const QList<QListWidgetItem*> selected = m_ui->LstVolume->selectedItems();
     if (selected.isEmpty()) {
-        m_session.feedback().stop(kNothingSelected);
+        ShowOutcome(m_session.feedback(), Outcome::refusal(kNothingSelected));
         return;
     }
     const QString name = selected.first()->text();
-    try {
-        RemoveVolume(
+    const Outcome outcome = RemoveVolume(
             m_session, [this](const QString& url, const QString& command) { return m_inet1->run(url, command); }, name);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
-        return;
+    if (outcome.done()) {
+        const QList<QListWidgetItem*> entries =
+            m_ui->LstVolume->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (!entries.isEmpty())
+            delete m_ui->LstVolume->takeItem(m_ui->LstVolume->row(entries.first()));
     }
-    const QList<QListWidgetItem*> entries = m_ui->LstVolume->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (!entries.isEmpty())
-        delete m_ui->LstVolume->takeItem(m_ui->LstVolume->row(entries.first()));
-    m_session.feedback().info(kDone);
+    ShowOutcome(m_session.feedback(), outcome);
 }
 
 void FrmDelVolume::CmdCancel_Click() {
