@@ -3,6 +3,7 @@
 #include "core/Session.h"
 #include "store/Database.h"
 #include "store/DatabaseInit.h"
+#include "store/Schema.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -39,45 +40,6 @@ bool blankOnly(const QString& value) {
             return false;
     }
     return true;
-}
-
-bool isPlainName(const QString& name) {
-    if (name.isEmpty())
-        return false;
-    for (const QChar c : name) {
-        if (!c.isLetterOrNumber() && c != QLatin1Char('_'))
-            return false;
-    }
-    return true;
-}
-
-// The column names the program's own DDL gives the table, in DDL order.
-QStringList schemaColumns(Dialect dialect, const QString& table) {
-    static const QStringList constraintWords = {QStringLiteral("PRIMARY"), QStringLiteral("UNIQUE"),
-                                                QStringLiteral("CONSTRAINT"), QStringLiteral("FOREIGN"),
-                                                QStringLiteral("CHECK")};
-    const QString head = QStringLiteral("CREATE TABLE ");
-    for (const QString& statement : SchemaStatements(dialect)) {
-        if (!statement.startsWith(head, Qt::CaseInsensitive))
-            continue;
-        const int open = statement.indexOf(QLatin1Char('('));
-        if (open < 0)
-            continue;
-        const QString name = statement.mid(head.size(), open - head.size()).trimmed();
-        if (name.compare(table, Qt::CaseInsensitive) != 0)
-            continue;
-        QStringList out;
-        const QStringList lines = statement.mid(open + 1).split(QLatin1Char('\n'));
-        for (const QString& line : lines) {
-            const QString trimmed = line.trimmed();
-            const QString word = trimmed.section(QLatin1Char(' '), 0, 0);
-            if (word.isEmpty() || word == QLatin1String(")") || constraintWords.contains(word, Qt::CaseInsensitive))
-                continue;
-            out << word;
-        }
-        return out;
-    }
-    return {};
 }
 
 QString canonical(const QString& fieldName, const QStringList& known) {
@@ -185,16 +147,7 @@ QString JoinWord(const QString& word) {
 }
 
 QStringList TableColumns(const Database& db, const QString& table) {
-    // The name goes into the statement text, so only a plain identifier is accepted.
-    if (!isPlainName(table))
-        throw Error(QStringLiteral("数据表名称有误：%1").arg(table));
-    QSqlQuery q = db.exec(QStringLiteral("select * from ") + table + QStringLiteral(" where 1 = 0"));
-    const QSqlRecord record = q.record();
-    const QStringList known = schemaColumns(db.dialect(), table);
-    QStringList out;
-    for (int i = 0; i < record.count(); ++i)
-        out << canonical(record.fieldName(i), known);
-    return out;
+    return DatabaseColumns(db, table);
 }
 
 QStringList OfferedColumns(const Database& db, const ConditionConfig& config) {
