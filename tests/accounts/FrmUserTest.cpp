@@ -49,9 +49,6 @@ protected:
         combo->setCurrentIndex(row);
         emit combo->activated(row);
     }
-    QString field(const QString& column, const QString& id) {
-        return env->db().scalar(QStringLiteral("select %1 from PDM用户 where ID=?").arg(column), {id}).toString();
-    }
 };
 
 TEST_P(FrmUserDialog, HasTheControlsAndSizeOfTheForm) {
@@ -128,9 +125,9 @@ TEST_P(FrmUserDialog, AddingAliceStoresListOrderGroupsAndTheDate) {
     EXPECT_EQ(env->feedback.last().text, QStringLiteral("添加完毕！"));
     EXPECT_EQ(env->feedback.last().icon, Icon::None);
     EXPECT_EQ(env->feedback.last().title, QStringLiteral("反馈信息"));
-    EXPECT_EQ(field(QStringLiteral("所属组"), QStringLiteral("alice")), QStringLiteral("/user/design/"));
-    EXPECT_EQ(field(QStringLiteral("创建日期"), QStringLiteral("alice")), QStringLiteral("2024/3/5"));
-    EXPECT_EQ(field(QStringLiteral("备注"), QStringLiteral("alice")), QStringLiteral("新人"));
+    EXPECT_EQ(accountField(QStringLiteral("所属组"), QStringLiteral("alice")), QStringLiteral("/user/design/"));
+    EXPECT_EQ(accountField(QStringLiteral("创建日期"), QStringLiteral("alice")), QStringLiteral("2024/3/5"));
+    EXPECT_EQ(accountField(QStringLiteral("备注"), QStringLiteral("alice")), QStringLiteral("新人"));
     EXPECT_TRUE(f->isVisible());
     EXPECT_EQ(child<QComboBox>(*f, "CboUser")->count(), 0) << "the new ID is not added to the list";
 
@@ -167,8 +164,8 @@ TEST_P(FrmUserDialog, AdministratorEditingSeesTheFirstAccountLoaded) {
     ASSERT_EQ(env->feedback.boxes.size(), 1);
     EXPECT_EQ(env->feedback.last().text, QStringLiteral("修改完毕！"));
     EXPECT_EQ(env->feedback.last().icon, Icon::None);
-    EXPECT_EQ(field(QStringLiteral("所属组"), QStringLiteral("bob")), QStringLiteral("/user/"));
-    EXPECT_EQ(field(QStringLiteral("备注"), QStringLiteral("bob")), QStringLiteral("只读"));
+    EXPECT_EQ(accountField(QStringLiteral("所属组"), QStringLiteral("bob")), QStringLiteral("/user/"));
+    EXPECT_EQ(accountField(QStringLiteral("备注"), QStringLiteral("bob")), QStringLiteral("只读"));
 
     select(*f, QStringLiteral("user")); // now none is selected
     click(*f, "CmdEdit");
@@ -178,7 +175,7 @@ TEST_P(FrmUserDialog, AdministratorEditingSeesTheFirstAccountLoaded) {
     click(*f, "CmdEdit");
     EXPECT_EQ(env->feedback.last().text, QStringLiteral("密码有误！"));
     EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
-    EXPECT_EQ(field(QStringLiteral("所属组"), QStringLiteral("bob")), QStringLiteral("/user/"));
+    EXPECT_EQ(accountField(QStringLiteral("所属组"), QStringLiteral("bob")), QStringLiteral("/user/"));
 }
 
 TEST_P(FrmUserDialog, NonAdministratorEditsOnlyHisOwnPassword) {
@@ -202,9 +199,9 @@ TEST_P(FrmUserDialog, NonAdministratorEditsOnlyHisOwnPassword) {
     click(*f, "CmdEdit");
     ASSERT_EQ(env->feedback.boxes.size(), 1);
     EXPECT_EQ(env->feedback.last().text, QStringLiteral("修改完毕！"));
-    EXPECT_EQ(field(QStringLiteral("密码"), QStringLiteral("bob")), QStringLiteral("new"));
-    EXPECT_EQ(field(QStringLiteral("所属组"), QStringLiteral("bob")), QStringLiteral("/user/"));
-    EXPECT_EQ(field(QStringLiteral("密码"), QStringLiteral("admin")), QStringLiteral("admin"));
+    EXPECT_EQ(accountField(QStringLiteral("密码"), QStringLiteral("bob")), QStringLiteral("new"));
+    EXPECT_EQ(accountField(QStringLiteral("所属组"), QStringLiteral("bob")), QStringLiteral("/user/"));
+    EXPECT_EQ(accountField(QStringLiteral("密码"), QStringLiteral("admin")), QStringLiteral("admin"));
 }
 
 TEST_P(FrmUserDialog, DeleteRefusesAdminButNotAdminInOtherCase) {

@@ -14,7 +14,6 @@ protected:
         env->actAs(QStringLiteral("admin"), QStringLiteral("/admin/user/"), QStringLiteral("admin"));
     }
     Session& s() { return *env->session; }
-    int groups() { return env->count(QStringLiteral("select count(*) from PDM组")); }
 };
 
 TEST_P(Groups, ListsGroupsAndVolumesInTheOrderReturned) {
@@ -47,7 +46,7 @@ TEST_P(Groups, AddStoresNameVolumeAndRemark) {
 TEST_P(Groups, AddRefusesAnEmptyOrExistingName) {
     EXPECT_EQ(Shown(AddGroup(s(), QString(), QString(), QString())), QStringLiteral("refused: 请先输入新的组名"));
     EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("user"), QString(), QStringLiteral("x"))), QStringLiteral("refused: 组<user>已存在，请换一个组名！"));
-    EXPECT_EQ(groups(), 2);
+    EXPECT_EQ(rows(QStringLiteral("PDM组")), 2);
     EXPECT_EQ(env->db().scalar(QStringLiteral("select 备注 from PDM组 where 组名='user'")).toString(),
               QStringLiteral("普通用户组"));
 }
@@ -77,7 +76,7 @@ TEST_P(Groups, OnlyAdministratorsAddOrDelete) {
     env->actAs(QStringLiteral("bob"), QStringLiteral("/user/"), QStringLiteral("user"));
     EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("mine"), QString(), QString())), QStringLiteral("refused: 您权限不够，只有admin组的用户才能进行此项操作"));
     EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("design"))), QStringLiteral("refused: 您权限不够，只有admin组的用户才能进行此项操作"));
-    EXPECT_EQ(groups(), 3);
+    EXPECT_EQ(rows(QStringLiteral("PDM组")), 3);
 }
 
 TEST_P(Groups, MembersAreTheAccountsThatNameTheGroupExactly) {

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "FtpServer.h"
-#include "TestSupport.h"
+#include "FtpFixture.h"
 
 #include "library/Acl.h"
 #include "library/DrawingLibrary.h"
@@ -13,19 +12,12 @@ namespace velda::test {
 
 // A library on a real FTP server: volume V1 for group design, V2 for group team, and the users
 // admin, alice (read only), bob (read and write) and carol (design and team).
-class LibraryTest : public BothDatabases {
+class LibraryTest : public BothDatabasesWithFtp {
 protected:
     void SetUp() override {
-        BothDatabases::SetUp();
-        if (!env)
+        BothDatabasesWithFtp::SetUp();
+        if (!env || !ftp)
             return;
-        try {
-            ftp = std::make_unique<FtpServer>();
-        } catch (const std::exception& e) {
-            FAIL() << e.what();
-        }
-        env->session->ftpOptions.connectTimeout = std::chrono::milliseconds(3000);
-        env->session->ftpOptions.stallTime = std::chrono::seconds(5);
         env->addVolume(QStringLiteral("V1"), ftp->address());
         env->addVolume(QStringLiteral("V2"), ftp->address());
         env->addGroup(QStringLiteral("design"), QStringLiteral("V1"));
@@ -36,15 +28,8 @@ protected:
         env->addUser(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("/design/team/"));
         QDir().mkpath(ftp->localPath(QStringLiteral("Volume/V1")));
         QDir().mkpath(ftp->localPath(QStringLiteral("Volume/V2")));
-        client = std::make_unique<FtpClient>(env->session->ftpOptions);
         loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
     }
-    void TearDown() override {
-        client.reset();
-        ftp.reset();
-        BothDatabases::TearDown();
-    }
-
     void loginAs(const QString& user, const QString& group, Session* s = nullptr) {
         Session& session = s ? *s : *env->session;
         session.ctx.UserId = user;
@@ -88,19 +73,11 @@ protected:
         return library().CheckIn(code, drawing(code + QStringLiteral(".dwg"), content));
     }
     QString column(const QString& code, const QString& col) {
-        return env->db()
-            .scalar(QStringLiteral("select %1 from PDM入库图纸信息 where 代号=?").arg(col), {code})
-            .toString();
+        return field(QStringLiteral("PDM入库图纸信息"), col, QStringLiteral("代号"), code);
     }
     int checkouts(const QString& code) {
-        return env->count(QStringLiteral("select count(*) from PDM出库图纸信息 where 代号=?"), {code});
+        return rows(QStringLiteral("PDM出库图纸信息"), QStringLiteral("代号=?"), {code});
     }
-    int logRows(const QString& word) {
-        return env->count(QStringLiteral("select count(*) from PDM日志 where 方式=?"), {word});
-    }
-
-    std::unique_ptr<FtpServer> ftp;
-    std::unique_ptr<FtpClient> client;
 };
 
 } // namespace velda::test

@@ -43,9 +43,6 @@ protected:
         child<QLineEdit>(f, "TxtPwd")->setText(pwd);
         child<QComboBox>(f, "CboGrp")->setCurrentText(group);
     }
-    int rows(const QString& word) {
-        return env->count(QStringLiteral("select count(*) from PDM日志 where 方式=?"), {word});
-    }
     std::vector<int> ended;
 };
 
@@ -84,7 +81,7 @@ TEST_P(LoginDialog, WrongPasswordOrForeignGroupIsRefusedAndThePasswordEmptied) {
         EXPECT_TRUE(child<QLineEdit>(*f, "TxtPwd")->hasFocus());
         EXPECT_TRUE(f->isVisible());
     }
-    EXPECT_EQ(rows(QStringLiteral("用户登录")), 0);
+    EXPECT_EQ(logRows(QStringLiteral("用户登录")), 0);
 }
 
 TEST_P(LoginDialog, SuccessfulLoginClosesAndLogs) {
@@ -95,7 +92,7 @@ TEST_P(LoginDialog, SuccessfulLoginClosesAndLogs) {
     EXPECT_EQ(spy.count(), 1);
     EXPECT_FALSE(f->isVisible());
     EXPECT_EQ(env->session->ctx.UserId, QStringLiteral("admin"));
-    EXPECT_EQ(rows(QStringLiteral("用户登录")), 1);
+    EXPECT_EQ(logRows(QStringLiteral("用户登录")), 1);
     EXPECT_TRUE(env->feedback.boxes.isEmpty());
 }
 
@@ -127,8 +124,8 @@ TEST_P(LoginDialog, ReLoginWritesASecondLoginRowAndNoLogout) {
     auto second = open();
     fill(*second, QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("user"));
     QTest::mouseClick(child<QPushButton>(*second, "CmdAct"), Qt::LeftButton);
-    EXPECT_EQ(rows(QStringLiteral("用户登录")), 2);
-    EXPECT_EQ(rows(QStringLiteral("用户注销")), 0);
+    EXPECT_EQ(logRows(QStringLiteral("用户登录")), 2);
+    EXPECT_EQ(logRows(QStringLiteral("用户注销")), 0);
     EXPECT_EQ(env->session->ctx.UserId, QStringLiteral("admin"));
 }
 
@@ -223,9 +220,6 @@ protected:
         main.reset();
         BothDatabases::TearDown();
     }
-    int rows(const QString& word) {
-        return env->count(QStringLiteral("select count(*) from PDM日志 where 方式=?"), {word});
-    }
     std::unique_ptr<FrmMain> main;
     std::vector<int> ended;
 };
@@ -275,7 +269,7 @@ TEST_P(MainWindow, ClosingWritesTheLogoutRowAndEndsTheProgram) {
     main->findChild<QAction*>(QStringLiteral("ExitSys"))->trigger();
     EXPECT_FALSE(env->session->hasConnection());
     env->session->connect(env->address);
-    EXPECT_EQ(rows(QStringLiteral("用户注销")), 1);
+    EXPECT_EQ(logRows(QStringLiteral("用户注销")), 1);
     EXPECT_EQ(ended, std::vector<int>{0});
 }
 

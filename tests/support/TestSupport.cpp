@@ -79,4 +79,26 @@ void BothDatabases::SetUp() {
     }
 }
 
+int BothDatabases::rows(const QString& table, const QString& condition, const QVariantList& values) {
+    QString sql = QStringLiteral("select count(*) from ") + table;
+    if (!condition.isEmpty())
+        sql += QStringLiteral(" where ") + condition;
+    return env->count(sql, values);
+}
+
+int BothDatabases::logRows(const QString& word) {
+    return rows(QStringLiteral("PDM日志"), QStringLiteral("方式=?"), {word});
+}
+
+QString BothDatabases::field(const QString& table, const QString& column, const QString& keyColumn,
+                             const QVariant& key) {
+    return env->db()
+        .scalar(QStringLiteral("select %1 from %2 where %3=?").arg(column, table, keyColumn), {key})
+        .toString();
+}
+
+QString BothDatabases::accountField(const QString& column, const QString& id) {
+    return field(QStringLiteral("PDM用户"), column, QStringLiteral("ID"), id);
+}
+
 } // namespace velda::test

@@ -131,11 +131,21 @@ public:
     int count(const QString& sql, const QVariantList& values = {});
 };
 
-// Fixture base for tests run once per database kind.
+// Fixture base for tests run once per database kind, with the helpers that read what a test left.
 class BothDatabases : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override;
     void TearDown() override { env.reset(); }
+
+    // Rows of a table: all of them, or those meeting a condition with bound values.
+    int rows(const QString& table, const QString& condition = {}, const QVariantList& values = {});
+    // Rows of the activity log written with that word (方式).
+    int logRows(const QString& word);
+    // One column of the row whose key column holds key, as text (a null as the empty text).
+    QString field(const QString& table, const QString& column, const QString& keyColumn, const QVariant& key);
+    // One column of an account's row in PDM用户.
+    QString accountField(const QString& column, const QString& id);
+
     std::unique_ptr<TestEnvironment> env;
 };
 

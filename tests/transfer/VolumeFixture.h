@@ -1,7 +1,6 @@
 #pragma once
 
-#include "FtpServer.h"
-#include "TestSupport.h"
+#include "FtpFixture.h"
 
 #include "transfer/TransferWait.h"
 #include "transfer/Volumes.h"
@@ -16,28 +15,13 @@ namespace velda::test {
 
 // A database of either kind, one FTP server on loopback whose password the session holds as the
 // administrator's, and a runner that keeps every folder command it was asked to send.
-class VolumeFixture : public BothDatabases {
+class VolumeFixture : public BothDatabasesWithFtp {
 protected:
     void SetUp() override {
-        BothDatabases::SetUp();
-        if (!env)
+        BothDatabasesWithFtp::SetUp();
+        if (!env || !ftp)
             return;
-        ftp = std::make_unique<FtpServer>();
         env->session->ctx.AdminPassword = ftp->password();
-        env->session->ftpOptions = ShortTimeouts();
-        client = std::make_unique<FtpClient>(ShortTimeouts());
-    }
-    void TearDown() override {
-        client.reset();
-        ftp.reset();
-        BothDatabases::TearDown();
-    }
-
-    static FtpOptions ShortTimeouts() {
-        FtpOptions options;
-        options.connectTimeout = std::chrono::seconds(3);
-        options.stallTime = std::chrono::seconds(5);
-        return options;
     }
 
     TransferRunner runner() {
@@ -50,17 +34,13 @@ protected:
     bool folderOn(const FtpServer& server, const QString& volume) const {
         return QFileInfo(server.localPath(QStringLiteral("Volume/") + volume)).isDir();
     }
-    int volumeRows(const QString& name) {
-        return env->count(QStringLiteral("select count(*) from PDM存储目录 where 目录名称=?"), {name});
-    }
+    int volumeRows(const QString& name) { return rows(QStringLiteral("PDM存储目录"), QStringLiteral("目录名称=?"), {name}); }
     void addDrawing(const QString& code, const QString& volume) {
         env->db().exec(
             QStringLiteral("insert into PDM入库图纸信息 (代号, 入库文件名称, 状态, 目录名称) values (?, ?, '正常', ?)"),
             {code, QStringLiteral("20240305") + code + QStringLiteral(".dwg"), volume});
     }
 
-    std::unique_ptr<FtpServer> ftp;
-    std::unique_ptr<FtpClient> client;
     QList<QPair<QString, QString>> sent; // volume URL, command text
 };
 
