@@ -118,10 +118,10 @@ TEST_P(ConditionSearch, ColumnsAndRowsComeInOrderSpelledAsTheSchemaSpellsThem) {
 }
 
 TEST_P(ConditionSearch, ValuesAreMatchedAsTypedTextNotAsSqlOrWildcards) {
-    EXPECT_EQ(parts(ComposeClause(kName, QStringLiteral("="), QStringLiteral("O'Ring"))), QStringList{"C3"});
-    EXPECT_EQ(parts(ComposeClause(kName, kContains, QStringLiteral("a_b"))), QStringList{"A1"});
-    EXPECT_EQ(parts(ComposeClause(kName, kContains, QStringLiteral("0%"))), QStringList{"D4"});
-    EXPECT_EQ(parts(ComposeClause(kName, kContains, QStringLiteral(":\\"))), QStringList{"F6"});
+    EXPECT_EQ(parts(ComposeClause(kName, QStringLiteral("="), QStringLiteral("O'Ring"))), QStringList{QStringLiteral("C3")});
+    EXPECT_EQ(parts(ComposeClause(kName, kContains, QStringLiteral("a_b"))), QStringList{QStringLiteral("A1")});
+    EXPECT_EQ(parts(ComposeClause(kName, kContains, QStringLiteral("0%"))), QStringList{QStringLiteral("D4")});
+    EXPECT_EQ(parts(ComposeClause(kName, kContains, QStringLiteral(":\\"))), QStringList{QStringLiteral("F6")});
     EXPECT_EQ(parts(ComposeClause(kName, kContains, QString())).size(), 6);
     // like is case-sensitive on both databases.
     EXPECT_TRUE(parts(ComposeClause(kName, kContains, QStringLiteral("A_B"))).isEmpty());
@@ -164,7 +164,7 @@ TEST_P(ConditionSearch, UnsafeTextIsRefusedAndNothingRuns) {
     // The columns are those of the table searched now: 名称 belongs to 零件信息, not to 图纸信息.
     EXPECT_FALSE(search(QStringLiteral("名称 = 'axb' "), ConditionConfig::itemSearch(QStringLiteral("ByDrawing"))));
     expectBox(QStringLiteral("查询条件中含有不允许的内容：名称"), Icon::Stop, QStringLiteral("反馈信息"));
-    EXPECT_EQ(parts(QStringLiteral("名称 = 'axb' ")), QStringList{"B2"});
+    EXPECT_EQ(parts(QStringLiteral("名称 = 'axb' ")), QStringList{QStringLiteral("B2")});
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ConditionSearch, kBothBackends, BackendName);

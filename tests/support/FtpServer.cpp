@@ -27,7 +27,7 @@ namespace {
 constexpr int kStartSeconds = 10; // python start-up on a loaded two-core machine
 
 [[noreturn]] void Fail(const QString& why) {
-    throw std::runtime_error(("FTP test server: " + why).toStdString());
+    throw std::runtime_error((QStringLiteral("FTP test server: ") + why).toStdString());
 }
 
 QByteArray Tail(const QString& path) {
