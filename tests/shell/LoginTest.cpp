@@ -67,6 +67,16 @@ TEST_P(LoginLogic, RefusesWrongPasswordForeignGroupAndInjectedText) {
     EXPECT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("adm")), QStringLiteral("refused: 密码有误，请重新输入！"));
 }
 
+TEST_P(LoginLogic, ADatabaseFailureIsReportedWithoutIconInTheProgramsTitle) {
+    env->db().exec(QStringLiteral("drop table PDM用户"));
+    const Outcome outcome = Login(*env->session, QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design"));
+    EXPECT_TRUE(outcome.failed());
+    EXPECT_FALSE(outcome.text.isEmpty());
+    EXPECT_EQ(outcome.icon, Icon::None);
+    EXPECT_EQ(outcome.title, kTitleProgram);
+    EXPECT_TRUE(env->session->ctx.UserId.isEmpty());
+}
+
 TEST_P(LoginLogic, GroupsAreListedForTheLoginBox) {
     const QStringList groups = LoadLoginGroups(*env->session);
     EXPECT_TRUE(groups.contains(QStringLiteral("admin")));
