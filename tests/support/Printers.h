@@ -12,6 +12,9 @@
 #include <QDateTime>
 #include <QList>
 #include <QMetaType>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -90,6 +93,18 @@ inline void PrintTo(const QUrl& value, std::ostream* os) {
     *os << "QUrl(";
     PrintTo(value.toString(), os);
     *os << ')';
+}
+
+inline void PrintTo(const QSize& value, std::ostream* os) {
+    *os << "QSize(" << value.width() << " x " << value.height() << ')';
+}
+
+inline void PrintTo(const QPoint& value, std::ostream* os) {
+    *os << "QPoint(" << value.x() << ", " << value.y() << ')';
+}
+
+inline void PrintTo(const QRect& value, std::ostream* os) {
+    *os << "QRect(" << value.x() << ", " << value.y() << ", " << value.width() << " x " << value.height() << ')';
 }
 
 inline void PrintTo(const QVariant& value, std::ostream* os) {

@@ -36,5 +36,11 @@ TEST(PrintersTest, DatesAndTimesReadInIsoForm) {
     EXPECT_EQ(PrintToString(QUrl(QStringLiteral("ftp://h/x"))), "QUrl(\"ftp://h/x\")");
 }
 
+TEST(PrintersTest, SizesAndPlacesReadAsNumbers) {
+    EXPECT_EQ(PrintToString(QSize(852, 613)), "QSize(852 x 613)");
+    EXPECT_EQ(PrintToString(QPoint(0, -3)), "QPoint(0, -3)");
+    EXPECT_EQ(PrintToString(QRect(1, 2, 30, 40)), "QRect(1, 2, 30 x 40)");
+}
+
 } // namespace
 } // namespace velda::test
