@@ -12,7 +12,7 @@ velda_packages=(
     libcurl4-openssl-dev libxlsxwriter-dev
     libgtest-dev
     postgresql python3-pyftpdlib lftp bc
-    fonts-noto-cjk xvfb xauth
+    fonts-noto-cjk xvfb xauth qt6-translations-l10n
 )
 
 velda_install() {

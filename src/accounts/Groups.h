@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Outcome.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -29,5 +31,23 @@ GroupOutcome AddGroup(Session& session, const QString& name, const QString& volu
 // Deletes the group of exactly that name; "admin" and "user" themselves are refused. Users'
 // group lists and rights lists that name it stay as they are. Throws Error.
 GroupOutcome DeleteGroup(Session& session, const QString& name);
+
+// The volume a group names now; the empty text when it names none or does not exist. Throws Error.
+QString GroupVolumeName(Session& session, const QString& group);
+
+// Texts of changing a group's volume.
+namespace GroupVolumeText {
+inline const QString NoGroup = QStringLiteral("请先选择欲更改存储目录的组");
+inline const QString NoVolume = QStringLiteral("请先选择存储目录");
+inline const QString UnknownGroup = QStringLiteral("组<%1>不存在，可能已被删除！");
+inline const QString UnknownVolume = QStringLiteral("存储目录<%1>不存在，请先添加该存储目录！");
+inline const QString Changed = QStringLiteral("组<%1>的存储目录已改为<%2>！");
+} // namespace GroupVolumeText
+
+// Gives an existing group an existing storage volume (the permanent groups too: the first one has
+// none after set-up), in one statement, then writes a log row with the group's name as its code.
+// Members check into the new volume from their next login; the session's own login group takes it
+// at once. Administrators only.
+Outcome ChangeGroupVolume(Session& session, const QString& group, const QString& volume);
 
 } // namespace velda

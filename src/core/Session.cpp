@@ -1,7 +1,5 @@
 #include "core/Session.h"
 
-#include "store/DatabaseInit.h"
-
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -11,6 +9,12 @@ Session::Session(Feedback& feedback, const Clock& clock, Configuration config, P
                  QString machineSerialHex)
     : m_feedback(feedback), m_clock(clock), m_config(std::move(config)), m_paths(std::move(paths)),
       m_machineSerialHex(std::move(machineSerialHex)) {}
+
+QString MissingLocalDatabaseText(const QString& filePath) {
+    return QStringLiteral("没有找到本地数据库文件%1。\n程序不会自行新建数据库：请先运行“velda-initdb --local”"
+                          "建立本地数据库，然后再启动程序。")
+        .arg(filePath);
+}
 
 Database& Session::db() {
     if (!m_db || !m_db->isOpen())
@@ -30,8 +34,10 @@ ConnectionSpec Session::specFor(const QString& serverAddress) const {
 
 void Session::connect(const QString& serverAddress) {
     const ConnectionSpec spec = specFor(serverAddress);
+    // Never a fresh library in place of a missing one: the user would carry on in an empty
+    // database without noticing. Creating one is velda-initdb's job.
     if (spec.dialect == Dialect::SQLite && !QFileInfo::exists(spec.filePath))
-        CreateLocalDatabase(spec.filePath, m_clock.today());
+        throw Error(MissingLocalDatabaseText(spec.filePath));
     auto db = std::make_unique<Database>();
     db->open(spec);
     m_db = std::move(db);

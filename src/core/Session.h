@@ -13,6 +13,9 @@
 
 namespace velda {
 
+// Where the program looked for the local database and how one is made.
+QString MissingLocalDatabaseText(const QString& filePath);
+
 // What the whole run shares; created in main, handed to every dialog.
 class Session final {
 public:
@@ -30,8 +33,8 @@ public:
     // The shared connection; throws Error when none is open.
     Database& db();
     bool hasConnection() const { return m_db && m_db->isOpen(); }
-    // Opens a new connection for the address ("None": the local file, created on first use) and
-    // puts it in place of the previous one. The previous one stays when the new one fails.
+    // Opens a new connection for the address ("None": the local file, which must exist) and puts
+    // it in place of the previous one. The previous one stays when the new one fails.
     void connect(const QString& serverAddress);
     void disconnect();
     ConnectionSpec specFor(const QString& serverAddress) const;

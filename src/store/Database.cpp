@@ -71,7 +71,25 @@ QString describe(const QSqlError& e) {
         text = e.text().trimmed();
     return text;
 }
+
+// The user reads what failed and where in the first sentence; the driver's own words follow for
+// the administrator.
+QString LocalOpenFailure(const QString& filePath, const QString& why) {
+    return QStringLiteral("无法打开本地数据库文件%1。\n驱动程序报告：%2").arg(filePath, why);
+}
+
+QString ServerOpenFailure(const ConnectionSpec& spec, const QString& why) {
+    return QStringLiteral("无法连接数据库服务器%1上的数据库%2。请检查服务器地址及端口是否正确、服务器是否已启动。"
+                          "\n驱动程序报告：%3")
+        .arg(ServerAddressText(spec), spec.databaseName, why);
+}
 } // namespace
+
+QString ServerAddressText(const ConnectionSpec& spec) {
+    const QString host =
+        spec.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + spec.host + QLatin1Char(']') : spec.host;
+    return host + QLatin1Char(':') + QString::number(spec.port);
+}
 
 Database::~Database() { close(); }
 
@@ -109,8 +127,8 @@ void Database::open(const ConnectionSpec& spec) {
         QSqlDatabase::removeDatabase(m_name);
         m_name.clear();
         if (spec.dialect == Dialect::SQLite)
-            throw Error(QStringLiteral("无法打开本地数据库文件%1：%2").arg(spec.filePath, why));
-        throw Error(QStringLiteral("无法连接数据库服务器%1：%2").arg(spec.host, why));
+            throw Error(LocalOpenFailure(spec.filePath, why));
+        throw Error(ServerOpenFailure(spec, why));
     }
     if (spec.dialect == Dialect::SQLite) {
         // Same text semantics as the server: like is case-sensitive there too.
@@ -126,7 +144,7 @@ void Database::open(const ConnectionSpec& spec) {
             q = QSqlQuery();
             db = QSqlDatabase();
             close();
-            throw Error(QStringLiteral("无法打开本地数据库文件%1：%2").arg(spec.filePath, why));
+            throw Error(LocalOpenFailure(spec.filePath, why));
         }
     }
 }

@@ -38,6 +38,9 @@ struct ConnectionSpec {
     static ConnectionSpec server(const QString& address);
 };
 
+// "host:port" of a server ("[host]:port" for an IPv6 host), the port given even when defaulted.
+QString ServerAddressText(const ConnectionSpec& spec);
+
 // Escapes a value for use inside a like pattern with "escape '\'", so it never acts as a wildcard.
 QString LikeEscape(const QString& value);
 // "%/" + group + "/%" built safely: the membership test of a group list.

@@ -16,13 +16,28 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
+#include <string>
 
 namespace velda::test {
 
-// A control of a form by its name; a missing one fails the test and says which.
+// Thrown by child() after it has recorded the failure: the test stops there instead of going on
+// with a null control.
+class MissingControl final : public std::runtime_error {
+public:
+    explicit MissingControl(const std::string& what) : std::runtime_error(what) {}
+};
+
+// A control of a form by its name and kind. A missing one fails the test, says which, and ends the
+// test at once (GoogleTest reports the exception), like an ASSERT in the test body would.
 template <typename T> T* child(QWidget& w, const char* name) {
     T* c = w.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_TRUE(c) << name;
+    if (!c) {
+        const std::string what = std::string("no control ") + name + " of the expected kind in " +
+                                 w.metaObject()->className() + " " + w.objectName().toStdString();
+        ADD_FAILURE() << what;
+        throw MissingControl(what);
+    }
     return c;
 }
 

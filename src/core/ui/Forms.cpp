@@ -13,11 +13,21 @@ void CloseForm(QWidget* form) {
         form->close();
 }
 
+namespace {
+const char* const kDisabledByCommand = "veldaDisabledByCommand";
+}
+
 void DisableControls(QWidget* form, const QStringList& controlNames) {
     for (const QString& name : controlNames) {
-        if (auto* w = form->findChild<QWidget*>(name))
+        if (auto* w = form->findChild<QWidget*>(name)) {
+            w->setProperty(kDisabledByCommand, true);
             w->setEnabled(false);
+        }
     }
+}
+
+bool DisabledByCommand(const QWidget* control) {
+    return control && control->property(kDisabledByCommand).toBool();
 }
 
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips) {

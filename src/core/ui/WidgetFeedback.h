@@ -2,7 +2,16 @@
 
 #include "core/Feedback.h"
 
+#include <memory>
+
+class QMessageBox;
+class QWidget;
+
 namespace velda {
+
+// The box message() shows: OK only, worded "确定", wide enough that the window manager can show its
+// whole title (a short text would give a box narrower than its title, which then loses it).
+std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* parent);
 
 // The real boxes: QMessageBox, QInputDialog, QFileDialog and the desktop's viewer.
 class WidgetFeedback final : public Feedback {
