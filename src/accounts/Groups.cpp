@@ -1,5 +1,6 @@
 #include "accounts/Groups.h"
 
+#include "accounts/Users.h"
 #include "core/ActivityLog.h"
 #include "core/GateText.h"
 #include "core/Session.h"
@@ -41,6 +42,8 @@ GroupOutcome AddGroup(Session& session, const QString& name, const QString& volu
         return GroupOutcome::NotAdministrator;
     if (name.isEmpty())
         return GroupOutcome::NameMissing;
+    if (const QString problem = AccountNameProblem(name, true); !problem.isEmpty())
+        throw Error(problem);
     try {
         // Without a volume (none is recorded yet) the group has none, as the permanent groups.
         session.db().exec(QStringLiteral("insert into PDM组 (组名, 目录名称, 备注) values (?, ?, ?)"),

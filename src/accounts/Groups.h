@@ -26,7 +26,8 @@ QStringList ListVolumeNames(Session& session);
 // The IDs of the accounts whose group list names exactly that group. Throws Error.
 QStringList ListMembers(Session& session, const QString& group);
 
-// Adds a group with its volume (none when empty) and remark. Throws Error on a database failure.
+// Adds a group with its volume (none when empty) and remark. Throws Error on a database failure, and
+// with the text of AccountNameProblem (accounts/Users.h) for a name that cannot be one.
 GroupOutcome AddGroup(Session& session, const QString& name, const QString& volume, const QString& remark);
 // Deletes the group of exactly that name; "admin" and "user" themselves are refused. Users'
 // group lists and rights lists that name it stay as they are. Throws Error.

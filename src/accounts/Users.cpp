@@ -17,6 +17,23 @@ bool PasswordsUsable(const QString& password, const QString& passwordAgain) {
 }
 } // namespace
 
+QString AccountNameProblem(const QString& name, bool group) {
+    bool bad = false;
+    for (qsizetype i = 0; i < name.size() && !bad; ++i) {
+        const QChar c = name[i];
+        if (c.isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        bad = c == u'/' || c == u'(' || c == u')' || c.unicode() < 0x20 || c.unicode() == 0x7f || c.isSurrogate() ||
+              c.category() == QChar::Other_Control;
+    }
+    if (!bad)
+        return {};
+    return group ? QStringLiteral("组名不能含有“/”、“(”、“)”、控制字符或无效字符！")
+                 : QStringLiteral("用户帐号不能含有“/”、“(”、“)”、控制字符或无效字符！");
+}
+
 QString GroupListText(const QStringList& selectedInListOrder) {
     QString list;
     for (const QString& group : selectedInListOrder)
@@ -55,6 +72,8 @@ AccountOutcome AddAccount(Session& session, const QString& id, const QString& pa
         return AccountOutcome::MissingIdOrPassword;
     if (selectedGroups.isEmpty())
         return AccountOutcome::NoGroupSelected;
+    if (const QString problem = AccountNameProblem(id, false); !problem.isEmpty())
+        throw Error(problem);
     try {
         session.db().exec(
             QStringLiteral("insert into PDM用户 (ID, 密码, 备注, 所属组, 创建日期) values (?, ?, ?, ?, ?)"),
@@ -70,8 +89,17 @@ AccountOutcome DeleteAccount(Session& session, const QString& id) {
         return AccountOutcome::NotAdministrator;
     if (id == kAdminAccount)
         return AccountOutcome::ProtectedAccount;
-    QSqlQuery q = session.db().exec(QStringLiteral("delete from PDM用户 where ID=?"), {id});
-    return q.numRowsAffected() > 0 ? AccountOutcome::Done : AccountOutcome::NotFound;
+    // One statement, so a check-out cannot slip in between the test and the deletion.
+    QSqlQuery q = session.db().exec(
+        QStringLiteral("delete from PDM用户 where ID=? and not exists (select 1 from PDM出库图纸信息 where 出库帐号=?)"),
+        {id, id});
+    if (q.numRowsAffected() > 0)
+        return AccountOutcome::Done;
+    const int holds =
+        session.db().scalar(QStringLiteral("select count(*) from PDM出库图纸信息 where 出库帐号=?"), {id}).toInt();
+    if (holds > 0)
+        throw Error(QStringLiteral("帐号<%1>尚有%2张图纸处于出库状态，请先将其入库后再删除该帐号！").arg(id).arg(holds));
+    return AccountOutcome::NotFound;
 }
 
 AccountOutcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,

@@ -38,15 +38,23 @@ bool GroupListNames(const QString& groupList, const QString& group);
 // The creation date as stored: year/month/day without leading zeros (2024/3/5).
 QString CreationDateText(const QDate& date);
 
+// Why a name cannot be an account ID (group = false) or a group name (group = true), or an empty
+// text when it can. Group lists and rights lists are texts joined with "/" and tagged "(U)" or
+// "(G)"; a name holding those characters would read as other names there (a group "admin/x" makes
+// its members administrators). Control characters, NUL and broken UTF-16 are refused too.
+QString AccountNameProblem(const QString& name, bool group);
+
 // Every account ID, in the order the database returns them. Throws Error.
 QStringList ListAccountIds(Session& session);
 // The account of that exact ID, or nothing when there is no such row. Throws Error.
 std::optional<UserAccount> LoadAccount(Session& session, const QString& id);
 
-// Adds an account created today (the session's clock). Throws Error on a database failure.
+// Adds an account created today (the session's clock). Throws Error on a database failure, and with
+// the text of AccountNameProblem for an ID that cannot be one.
 AccountOutcome AddAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
                           const QStringList& selectedGroups, const QString& remark);
-// Deletes the account of exactly that ID; "admin" itself is refused. Throws Error.
+// Deletes the account of exactly that ID; "admin" itself is refused. Throws Error, also for an account
+// that still holds checked-out drawings (nobody could end those holds).
 AccountOutcome DeleteAccount(Session& session, const QString& id);
 // An administrator changes the password, groups and remark of the account id; anybody else
 // changes only the password of his own account, whatever id says. Throws Error.

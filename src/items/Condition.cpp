@@ -344,7 +344,11 @@ std::optional<FoundRows> RunConditionSearch(Session& session, const ConditionCon
         }
         if (onStart)
             onStart();
-        QSqlQuery q = db.exec(config.selectPrefix + conditionText + config.orderSuffix);
+        // A hand-typed text may end in a digit or a word: the suffix must not glue onto it.
+        const bool needsBlank = !conditionText.isEmpty() && !conditionText.back().isSpace() &&
+                                !config.orderSuffix.isEmpty() && !config.orderSuffix.front().isSpace();
+        QSqlQuery q = db.exec(config.selectPrefix + conditionText + (needsBlank ? QStringLiteral(" ") : QString()) +
+                              config.orderSuffix);
         FoundRows found;
         const QSqlRecord record = q.record();
         for (int i = 0; i < record.count(); ++i)

@@ -23,10 +23,34 @@ bool IsUsableFolder(const QString& path) {
     return !path.isEmpty() && QDir::isAbsolutePath(path) && info.isDir();
 }
 
-QString BatchTargetFile(const QString& folder, const QString& code) {
-    const QString sep = QDir::separator();
-    return (folder.endsWith(sep) || folder.endsWith(QLatin1Char('/')) ? folder : folder + sep) + code +
-           QStringLiteral(".dwg");
+std::optional<QString> BatchTargetFile(const QString& folder, const QString& code) {
+    QString name;
+    name.reserve(code.size() + 4);
+    for (qsizetype i = 0; i < code.size(); ++i) {
+        const QChar c = code[i];
+        if (c.isHighSurrogate() && i + 1 < code.size() && code[i + 1].isLowSurrogate()) {
+            name += c;
+            name += code[++i];
+        } else if (c == u'/') {
+            name += u'-';
+        } else if (c == u'\\' || c.unicode() < 0x20 || c.unicode() == 0x7f || c.isSurrogate()) {
+            name += u'_'; // a separator on the system's platform, or nothing a file name can hold
+        } else {
+            name += c;
+        }
+    }
+    // A code of nothing but dots would name the folder itself or its parent.
+    if (name.isEmpty() || name.count(u'.') == name.size())
+        return std::nullopt;
+    name += QStringLiteral(".dwg");
+    if (name.toUtf8().size() > 255)
+        return std::nullopt;
+    const QString sep = QStringLiteral("/");
+    const QString path = (folder.endsWith(sep) ? folder : folder + sep) + name;
+    // Whatever the name, the file lies directly in the chosen folder.
+    if (QFileInfo(path).absoluteDir() != QDir(folder))
+        return std::nullopt;
+    return path;
 }
 
 void FindAllFile(const QString& folder, bool withSubFolders, QStringList& list, const std::function<bool()>& keepAlive) {
@@ -84,7 +108,7 @@ BatchLibrary::BatchLibrary(Session& session, TransferRunner runner)
     : m_session(session), m_single(session, std::move(runner)) {}
 
 namespace {
-BatchResult stoppedOrFailed(BatchResult r, const QString& what, const QString& path, const LibraryOutcome& out,
+BatchResult stoppedOrFailed(BatchResult r, const QString& what, const QString& path, const Outcome& out,
                             const QString& doneWord) {
     r.failed = true;
     r.icon = Icon::Stop;
@@ -103,8 +127,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         const QString& path = files[i];
         const QString code = DrawingCodeFromPath(path);
         const DrawingLibrary::Choice choice = m_single.PrepareCheckIn(code);
-        LibraryOutcome out;
-        if (!choice.refusal.done) {
+        Outcome out;
+        if (!choice.refusal.done()) {
             out = choice.refusal;
         } else {
             // Stored drawings keep their lists; new ones take what the user composed, if anything.
@@ -112,9 +136,9 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 Acl::SetPending(ctx, m_composed[0], m_composed[1], m_composed[2], m_composed[3]);
             out = m_single.CheckIn(code, path);
         }
-        if (out.failed)
+        if (out.failed())
             return stoppedOrFailed(r, QStringLiteral("图纸文件入库"), path, out, QStringLiteral("入库图纸"));
-        if (!out.done) {
+        if (!out.done()) {
             ++r.progress.rejected;
             r.progress.rejectedCodes += code + QLatin1Char('&');
         }
@@ -140,10 +164,12 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
     r.progress.total = static_cast<int>(codes.size());
     for (int i = 0; i < codes.size(); ++i) {
         const QString& code = codes[i];
-        const LibraryOutcome out = m_single.CheckOut(code, BatchTargetFile(folder, code));
-        if (out.failed)
+        // A code that cannot name a file in the folder is refused like one the user may not read.
+        const std::optional<QString> target = BatchTargetFile(folder, code);
+        const Outcome out = target ? m_single.CheckOut(code, *target) : Outcome::refusal(code);
+        if (out.failed())
             return stoppedOrFailed(r, QStringLiteral("图纸出库"), code, out, QStringLiteral("出库图纸"));
-        if (!out.done) {
+        if (!out.done()) {
             ++r.progress.rejected;
             r.progress.rejectedCodes += code + QLatin1Char('&');
         }

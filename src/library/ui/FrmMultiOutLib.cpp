@@ -53,6 +53,11 @@ void FrmMultiOutLib::CmdOutLib_Click() {
     QStringList codes;
     for (int i = 0; i < found->count(); ++i)
         codes << found->text(i, QStringLiteral("代号"));
+    const CommandGuard running(m_session, QStringLiteral("批量出库"));
+    if (!running) {
+        m_session.feedback().stop(running.refusal());
+        return;
+    }
     m_batch->begin();
     m_batch->startItems(static_cast<int>(codes.size()));
     BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });

@@ -67,9 +67,25 @@ void FrmMain::buildMenu() {
 }
 
 void FrmMain::RunCommand(const QString& item) {
+    // Nothing thrown may leave a menu command: the event loop would end the program.
+    try {
+        runCommand(item);
+    } catch (const std::exception& e) {
+        const auto* error = dynamic_cast<const Error*>(&e);
+        m_session.feedback().stop(error ? error->description() : QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void FrmMain::runCommand(const QString& item) {
     const Command* command = FindCommand(item);
     if (!command) {
         m_session.feedback().info(kNotYetAvailable);
+        return;
+    }
+    // A new login would replace the connection and the user under the command that waits.
+    if (command->dialog == QLatin1String("FrmLogin") && m_session.commandRunning()) {
+        m_session.feedback().stop(
+            SessionText::CommandRunning(m_session.runningCommand(), SessionText::WhatChangeAccount));
         return;
     }
     if (!PassGates(m_session, *command))
@@ -152,6 +168,13 @@ void FrmMain::resizeEvent(QResizeEvent* event) {
 void FrmMain::closeEvent(QCloseEvent* event) {
     if (m_closing) {
         event->accept();
+        return;
+    }
+    // The command that waits still uses the connection and its dialog: closing now would pull them
+    // away under it.
+    if (m_session.commandRunning()) {
+        event->ignore();
+        m_session.feedback().stop(SessionText::CommandRunning(m_session.runningCommand(), SessionText::WhatClose));
         return;
     }
     m_closing = true;

@@ -35,6 +35,7 @@ protected:
 
 private:
     void buildMenu();
+    void runCommand(const QString& item);
     void showForm(const QString& name, const QStringList& disable);
     void keepAtCorner();
     QMdiSubWindow* liveWindow(const QString& name) const;

@@ -43,9 +43,14 @@ void FrmDelVolume::CmdAct_Click() {
         return;
     }
     const QString name = selected.first()->text();
+    const CommandGuard running(m_session, QStringLiteral("删除存储目录"));
+    if (!running) {
+        m_session.feedback().stop(running.refusal());
+        return;
+    }
     try {
-        RemoveVolume(
-            m_session, [this](const QString& url, const QString& command) { return m_inet1->run(url, command); }, name);
+        RemoveVolume(m_session, TransferRunner([this](const TransferOperation& op) { return m_inet1->run(op); }),
+                     name);
     } catch (const Error& e) {
         m_session.feedback().stop(e.description());
         return;
