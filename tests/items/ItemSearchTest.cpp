@@ -2,10 +2,13 @@
 #include "FtpServer.h"
 #include "TestSupport.h"
 
+#include "accounts/AdminRecord.h"
+#include "app/Forms.h"
 #include "items/ItemRecords.h"
 #include "items/ItemSearch.h"
 #include "items/ui/DwgView.h"
 #include "items/ui/FrmSeekItemInfo.h"
+#include "shell/ui/FrmMain.h"
 #include "transfer/TransferCommand.h"
 
 #include <QAbstractItemModel>
@@ -360,3 +363,53 @@ TEST_P(ItemSearchSlowServer, TheLaterClickWinsOverARunningFetch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, ItemSearchSlowServer, kBothBackends, BackendName);
+
+// The menu commands open the two windows as the main window prepares them.
+class ItemMenu : public BothDatabases {
+protected:
+    void SetUp() override {
+        BothDatabases::SetUp();
+        if (!env)
+            return;
+        env->session->onEndProgram = [](int) {};
+        env->actAs(QStringLiteral("admin"), QStringLiteral("/admin/user/"), QStringLiteral("admin"));
+        main = std::make_unique<FrmMain>(*env->session, ProgramForms());
+        main->show();
+    }
+    void TearDown() override {
+        main.reset();
+        BothDatabases::TearDown();
+    }
+    std::unique_ptr<FrmMain> main;
+};
+
+TEST_P(ItemMenu, RecordCommandsLeaveTheirButtonAndSearchCommandsPassTheirGate) {
+    main->RunCommand(QStringLiteral("AddItemInfo"));
+    QWidget* records = main->openForm(QStringLiteral("FrmAddDelItemInfo"));
+    ASSERT_TRUE(records);
+    EXPECT_TRUE(child<QPushButton>(*records, "CmdAct")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(*records, "CmdDel")->isEnabled());
+    main->RunCommand(QStringLiteral("DelItemInfo"));
+    EXPECT_EQ(main->openForm(QStringLiteral("FrmAddDelItemInfo")), records);
+    EXPECT_FALSE(child<QPushButton>(*records, "CmdAct")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(*records, "CmdDel")->isEnabled());
+
+    // No administrator record on this machine: the search stays shut.
+    main->RunCommand(QStringLiteral("SeekItemInfoByPart"));
+    EXPECT_FALSE(main->openForm(QStringLiteral("FrmSeekItemInfo")));
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
+
+    WriteAdminPassword(env->db(), env->session->machineSerialHex(), QStringLiteral("ftppw"));
+    main->RunCommand(QStringLiteral("SeekItemInfoByPart"));
+    QWidget* seek = main->openForm(QStringLiteral("FrmSeekItemInfo"));
+    ASSERT_TRUE(seek);
+    EXPECT_EQ(env->session->ctx.SeekMode, QStringLiteral("ByPart"));
+    EXPECT_EQ(child<QComboBox>(*seek, "CboAttr")->itemText(1), QStringLiteral("名称"));
+    main->RunCommand(QStringLiteral("SeekItemInfoByDrawing"));
+    EXPECT_EQ(main->openForm(QStringLiteral("FrmSeekItemInfo")), seek);
+    EXPECT_EQ(env->session->ctx.SeekMode, QStringLiteral("ByDrawing"));
+    EXPECT_EQ(env->feedback.boxes.size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, ItemMenu, kBothBackends, BackendName);
