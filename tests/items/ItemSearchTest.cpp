@@ -306,13 +306,18 @@ TEST_P(ItemSearchForm, APictureFetchedOnceServesAgainWhileItsStoredNameStays) {
     EXPECT_TRUE(previewCopies().isEmpty());
 }
 
-TEST_P(ItemSearchForm, WithoutTheReadRightNothingIsFetched) {
+TEST_P(ItemSearchForm, WithoutTheReadRightNothingIsFetchedAndNoCopyIsLeft) {
     records(QStringLiteral("X-1"), QStringLiteral("轴"));
-    store(QStringLiteral("X-1"), QStringLiteral("x1.dwg"), drawingWithPicture(6), QStringLiteral("/bob(U)/"));
+    records(QStringLiteral("X-2"), QStringLiteral("套"));
+    store(QStringLiteral("X-1"), QStringLiteral("x1.dwg"), drawingWithPicture(6));
+    store(QStringLiteral("X-2"), QStringLiteral("x2.dwg"), drawingWithPicture(6), QStringLiteral("/bob(U)/"));
     auto f = open(QStringLiteral("ByPart"));
-    condition(*f, QStringLiteral("代号 = 'X-1' "));
+    condition(*f, QStringLiteral("代号 like  '%X-%' "));
     seek(*f);
     clickLine(*f, 0);
+    ASSERT_TRUE(picture(*f)->hasPicture());
+    EXPECT_EQ(previewCopies().size(), 1);
+    clickLine(*f, 1);
     EXPECT_EQ(caption(*f), QStringLiteral("图纸已入库！"));
     EXPECT_FALSE(picture(*f)->hasPicture());
     EXPECT_TRUE(previewCopies().isEmpty());

@@ -86,6 +86,8 @@ void FrmSeekItemInfo::LstResult_Click() {
         m_ui->TxtCode->setText(current.data().toString());
     const QString code = m_ui->TxtCode->text();
     m_ui->Dwg->showBlank();
+    // The copy of the drawing shown before goes with its picture.
+    QFile::remove(m_previewFile);
     const quint64 view = ++m_view;
 
     ItemDetail detail;
@@ -124,7 +126,7 @@ void FrmSeekItemInfo::LstResult_Click() {
 
 void FrmSeekItemInfo::showPreview(quint64 view, const QString& code, const PreviewSource& source) {
     if (const auto kept = m_pictures.constFind(source.key); kept != m_pictures.constEnd()) {
-        m_ui->Dwg->setPicture(kept->image, m_previewFile, kept->reason);
+        m_ui->Dwg->setPicture(kept->image, QString(), kept->reason);
         return;
     }
     // Each fetch lands under its own name; only the latest view's copy takes the window's name.
