@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QRandomGenerator>
 #include <QStringListModel>
 
@@ -35,6 +36,9 @@ FrmSeekItemInfo::FrmSeekItemInfo(Session& session, QWidget* parent)
     SizeFormInTwips(this, 12510, 7710);
     m_ui->FmCond->configure(session, ConditionConfig::itemSearch(session.ctx.SeekMode));
     m_ui->FmCond->placeCommand(m_ui->CmdSeek);
+    // The count belongs under the list it counts.
+    if (auto* count = m_ui->FmCond->findChild<QLabel*>(QStringLiteral("LblNum")))
+        m_ui->LayResult->addWidget(count);
 
     m_results = new QStringListModel(this);
     m_ui->LstResult->setModel(m_results);
