@@ -245,6 +245,10 @@ TEST_P(ItemSearchForm, SearchListsTheCodesAndAClickShowsRecordsStateAndPicture) 
     EXPECT_FALSE(picture(*f)->hasPicture());
     clickLine(*f, 1);
     EXPECT_EQ(browseRows(QStringLiteral("P-2")), 2);
+    // The arrow keys move through the lines as clicks do.
+    QTest::keyClick(child<QListView>(*f, "LstResult"), Qt::Key_Up);
+    EXPECT_EQ(text(*f, "TxtCode"), QStringLiteral("P-1"));
+    EXPECT_EQ(browseRows(QStringLiteral("P-1")), 2);
     EXPECT_TRUE(env->feedback.boxes.isEmpty());
 
     const QString copy = f->previewFile();

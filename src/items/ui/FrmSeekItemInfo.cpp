@@ -56,6 +56,26 @@ FrmSeekItemInfo::FrmSeekItemInfo(Session& session, QWidget* parent)
 
     connect(m_ui->CmdSeek, &QPushButton::clicked, this, &FrmSeekItemInfo::CmdSeek_Click);
     connect(m_ui->LstResult, &QListView::clicked, this, &FrmSeekItemInfo::LstResult_Click);
+    // Moving through the list with the keys shows each line as a click does.
+    m_ui->LstResult->installEventFilter(this);
+    connect(m_ui->LstResult->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (m_keyMoving && current.isValid()) {
+                    m_keyMoving = false; // clicks during this view's fetch are clicks again
+                    LstResult_Click();
+                }
+            });
+}
+
+bool FrmSeekItemInfo::eventFilter(QObject* watched, QEvent* event) {
+    // The key goes to the list once more, now marked as a move by key; the second pass is the list's own.
+    if (watched == m_ui->LstResult && event->type() == QEvent::KeyPress && !m_keyMoving) {
+        m_keyMoving = true;
+        QCoreApplication::sendEvent(m_ui->LstResult, event);
+        m_keyMoving = false;
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 FrmSeekItemInfo::~FrmSeekItemInfo() {

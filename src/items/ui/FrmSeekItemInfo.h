@@ -30,6 +30,9 @@ public:
     // The window's own copy of the drawing last fetched; it is gone once the window is.
     const QString& previewFile() const { return m_previewFile; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void CmdSeek_Click();
     void LstResult_Click();
@@ -45,6 +48,7 @@ private:
     QStringListModel* m_results = nullptr;
     FormTransfer* m_transfer = nullptr;
     QString m_previewFile;
+    bool m_keyMoving = false;
     quint64 m_view = 0; // counts detail views; only the latest may change the picture
     // Pictures fetched for this window by server, volume and stored name; a re-check-in stores a
     // new name, so a changed drawing is fetched again.
