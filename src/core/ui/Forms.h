@@ -9,6 +9,9 @@ namespace velda {
 void CloseForm(QWidget* form);
 // Disables the named controls of a form (the main window's preparation of a dialog).
 void DisableControls(QWidget* form, const QStringList& controlNames);
+// Asks the window that holds the form to show another of the program's forms by name (brought forward
+// when open); false when no such window holds it.
+bool ShowOtherForm(QWidget* from, const QString& name);
 // Gives a form its size in twips as the office's forms have always had.
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips);
 
