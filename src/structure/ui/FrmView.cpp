@@ -25,13 +25,14 @@ FrmView::FrmView(Session& session, QWidget* parent)
     m_ui->TabStr->addTab(NodeKind::Part);
     m_ui->TabStr->addTab(NodeKind::Standard);
     m_ui->TabStr->addTab(NodeKind::Purchased);
+    // The tabs came after the layout measured an empty bar.
+    m_ui->TabStr->setMinimumHeight(m_ui->TabStr->sizeHint().height());
     QStyle* style = QApplication::style();
     m_images.insert(QStringLiteral("AsmOpen"), style->standardIcon(QStyle::SP_DirOpenIcon));
     m_images.insert(QStringLiteral("AsmClose"), style->standardIcon(QStyle::SP_DirClosedIcon));
     m_images.insert(QStringLiteral("Item"), style->standardIcon(QStyle::SP_FileIcon));
     m_ui->Splitter->setStretchFactor(0, 3);
     m_ui->Splitter->setStretchFactor(1, 1);
-    SizeFormInTwips(this, 11160, 8430);
 
     connect(m_ui->TabStr, &QTabBar::tabBarClicked, this, &FrmView::TabStr_Click);
     connect(m_ui->TxtPartCode, &QLineEdit::editingFinished, this, &FrmView::TxtPartCode_LostFocus);
@@ -45,14 +46,14 @@ FrmView::FrmView(Session& session, QWidget* parent)
     connect(m_ui->TView, &QTreeWidget::itemExpanded, this, &FrmView::TView_Expand);
     connect(m_ui->TView, &QTreeWidget::itemCollapsed, this, &FrmView::TView_Collapse);
     Form_Load();
+    SizeFormInTwips(this, 11160, 8430);
 }
 
 FrmView::~FrmView() = default;
 
 void FrmView::Form_Load() {
     // The three entry panels share one place; only the selected tab's is shown.
-    m_ui->FmBJInfo->hide();
-    m_ui->FmWGInfo->hide();
+    m_ui->PanelStack->setCurrentWidget(m_ui->FmPartInfo);
     m_session.ctx.NodeCounter = 0;
     // Every kind can be chosen in every mode; the code's guess selects one when a code is typed.
     m_ui->CboPartKind->addItems(NodeKind::All());
@@ -74,8 +75,6 @@ void FrmView::Form_Load() {
     } else {
         m_ui->CmdRptNode->setEnabled(false);
     }
-    // Nothing is added before a tab is chosen.
-    m_ui->TabStr->setCurrentIndex(-1);
     try {
         m_loader.loadStored(m_session.ctx.ProductCode, m_session.ctx.AsmCode);
     } catch (const Error& e) {
@@ -98,9 +97,7 @@ void FrmView::TabStr_Click(int index) {
     if (index < 0 || index >= kinds.size())
         return;
     m_currentKind = kinds.at(index);
-    m_ui->FmPartInfo->setVisible(index == 0);
-    m_ui->FmBJInfo->setVisible(index == 1);
-    m_ui->FmWGInfo->setVisible(index == 2);
+    m_ui->PanelStack->setCurrentIndex(index);
 }
 
 void FrmView::TxtPartCode_LostFocus() {
