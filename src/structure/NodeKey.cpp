@@ -78,6 +78,8 @@ std::optional<QString> KeyMarkerIn(const QString& text) {
 }
 
 QString NeutraliseMarkers(const QString& text) {
+    if (!text.contains(QLatin1Char('/')))
+        return text;
     QString out = text;
     for (const QString& tag : {kTagA, kTagN, kTagC, kTagM, kTagK})
         out.replace(tag, QStringLiteral("／") + tag.at(1));

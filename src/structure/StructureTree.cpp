@@ -103,8 +103,10 @@ StructureNode* StructureTree::add(StructureNode* parent, const NewNode& in, Stru
     g->members.push_back(node.get());
     node->group = g;
     auto& siblings = parent->children;
-    auto at = before ? std::find(siblings.begin(), siblings.end(), before) : siblings.end();
-    siblings.insert(at, node.get());
+    if (before)
+        siblings.insert(std::find(siblings.begin(), siblings.end(), before), node.get());
+    else
+        siblings.push_back(node.get());
     StructureNode* raw = node.get();
     m_byId.insert(raw->id, raw);
     m_nodes.push_back(std::move(node));
