@@ -5,6 +5,7 @@
 #include "items/ui/Register.h"
 #include "library/ui/Register.h"
 #include "shell/ui/Register.h"
+#include "structure/ui/Register.h"
 #include "transfer/ui/Register.h"
 
 namespace velda {
@@ -16,6 +17,7 @@ void RegisterAllForms(FormRegistry& registry) {
     RegisterTransferForms(registry);
     RegisterLibraryForms(registry);
     RegisterItemsForms(registry);
+    RegisterStructureForms(registry);
 }
 
 const FormRegistry& ProgramForms() {

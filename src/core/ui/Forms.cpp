@@ -3,6 +3,7 @@
 #include "core/Twips.h"
 
 #include <QMdiSubWindow>
+#include <QMetaObject>
 
 namespace velda {
 
@@ -28,6 +29,14 @@ void DisableControls(QWidget* form, const QStringList& controlNames) {
 
 bool DisabledByCommand(const QWidget* control) {
     return control && control->property(kDisabledByCommand).toBool();
+}
+
+bool ShowOtherForm(QWidget* from, const QString& name) {
+    for (QWidget* w = from ? from->parentWidget() : nullptr; w; w = w->parentWidget()) {
+        if (w->metaObject()->indexOfMethod("ShowForm(QString)") >= 0)
+            return QMetaObject::invokeMethod(w, "ShowForm", Q_ARG(QString, name));
+    }
+    return false;
 }
 
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips) {

@@ -13,6 +13,9 @@ void CloseForm(QWidget* form);
 void DisableControls(QWidget* form, const QStringList& controlNames);
 // Whether a menu command's preparation disabled this control.
 bool DisabledByCommand(const QWidget* control);
+// Asks the window that holds the form to show another of the program's forms by name (brought forward
+// when open); false when no such window holds it.
+bool ShowOtherForm(QWidget* from, const QString& name);
 // Gives a form its size in twips as the office's forms have always had.
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips);
 
