@@ -4,6 +4,7 @@
 #include "core/ui/FormRegistry.h"
 #include "items/ui/Register.h"
 #include "library/ui/Register.h"
+#include "logview/ui/Register.h"
 #include "shell/ui/Register.h"
 #include "transfer/ui/Register.h"
 
@@ -16,6 +17,7 @@ void RegisterAllForms(FormRegistry& registry) {
     RegisterTransferForms(registry);
     RegisterLibraryForms(registry);
     RegisterItemsForms(registry);
+    RegisterLogviewForms(registry);
 }
 
 const FormRegistry& ProgramForms() {
