@@ -1,6 +1,7 @@
 #include "app/Forms.h"
 
 #include "accounts/ui/Register.h"
+#include "archives/ui/Register.h"
 #include "core/ui/FormRegistry.h"
 #include "items/ui/Register.h"
 #include "library/ui/Register.h"
@@ -18,6 +19,7 @@ void RegisterAllForms(FormRegistry& registry) {
     RegisterLibraryForms(registry);
     RegisterItemsForms(registry);
     RegisterLogviewForms(registry);
+    RegisterArchivesForms(registry);
 }
 
 const FormRegistry& ProgramForms() {
