@@ -1,0 +1,86 @@
+#pragma once
+
+#include "core/TransferOptions.h"
+#include "transfer/FtpClient.h"
+#include "transfer/FtpReply.h"
+#include "transfer/TransferCommand.h"
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QString>
+#include <QStringList>
+
+#include <curl/curl.h>
+
+#include <map>
+#include <vector>
+
+namespace velda {
+
+// One libcurl request against a server: where, which commands around it, and what flows which way.
+struct FtpRequest {
+    QStringList path;                  // URL path segments below the account's root; empty: the root itself
+    bool folderUrl = false;            // the URL names a folder (listing, or commands only)
+    std::vector<QByteArray> quote;     // after login, before the transfer
+    std::vector<QByteArray> postQuote; // after a successful transfer
+    bool noBody = false;
+    bool listNames = false;
+    QIODevice* source = nullptr;
+    qint64 sourceSize = -1;
+    QIODevice* sink = nullptr;
+    const TransferProgress* progress = nullptr;
+};
+
+// What one request did: libcurl's verdict, the dialogue on the control connection and the bytes moved.
+struct FtpPerformed {
+    CURLcode code = CURLE_OK;
+    QString curlText; // libcurl's description of the failure
+    FtpDialogue dialogue;
+    qint64 announcedSize = -1; // what the server said the download would hold
+    qint64 received = 0;
+    qint64 sent = 0;
+    bool sinkFailed = false;
+    bool sourceFailed = false;
+    curl_off_t lastDone = -1;
+    curl_off_t lastTotal = -1;
+    const FtpRequest* request = nullptr;
+
+    // The code of the final reply to exactly this command, 0 when it got none; text receives its last line.
+    int reply(const QByteArray& command, QString* text = nullptr) const;
+};
+
+// "VERB argument", the argument in UTF-8.
+QByteArray FtpCommand(const char* verb, const QString& argument);
+// A quoted command that libcurl runs on even when the server refuses it; the reply is judged by the caller.
+QByteArray Tolerant(const QByteArray& command);
+
+// Runs requests with libcurl, keeping one connection per server and account open between them. Not
+// thread-safe: its owner lets one thread at a time in.
+class FtpDriver final {
+public:
+    explicit FtpDriver(FtpOptions options = {});
+    ~FtpDriver();
+    FtpDriver(const FtpDriver&) = delete;
+    FtpDriver& operator=(const FtpDriver&) = delete;
+
+    const FtpOptions& options() const { return m_options; }
+
+    FtpPerformed perform(const VolumeAddress& server, const FtpRequest& request);
+    // Commands only, on the account's root folder; each is run even if the one before was refused.
+    FtpPerformed commands(const VolumeAddress& server, const std::vector<QByteArray>& list);
+    // Closes the kept connections; the next request connects again.
+    void disconnect();
+
+    // The URL a request addresses on a server, credentials left out.
+    static QByteArray urlOf(const VolumeAddress& server, const FtpRequest& request);
+
+private:
+    CURLcode performBounded(CURL* handle);
+    CURL* handleFor(const VolumeAddress& server);
+
+    FtpOptions m_options;
+    std::map<QString, CURL*> m_handles; // one per server and account
+    CURLM* m_multi = nullptr;           // keeps the connections between requests
+};
+
+} // namespace velda

@@ -1,0 +1,115 @@
+#include "transfer/FtpReply.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace velda {
+
+QString FtpExchange::lastLine() const {
+    return QString::fromUtf8(reply.split('\n').last());
+}
+
+bool IsFinalReplyLine(const QByteArray& line) {
+    return line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+           std::isdigit(static_cast<unsigned char>(line[1])) && std::isdigit(static_cast<unsigned char>(line[2])) &&
+           (line.size() == 3 || line[3] == ' ');
+}
+
+void FtpDialogue::outgoing(const char* data, size_t size) {
+    // Only the line end goes: a path may end in a blank, and replies are matched by the exact text.
+    QByteArray line(data, qsizetype(size));
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    if (line.startsWith("PASS "))
+        line = "PASS ***";
+    if (trace)
+        std::fprintf(stderr, "ftp> %s\n", line.constData());
+    m_exchanges.push_back(FtpExchange{line, 0, {}, false});
+}
+
+void FtpDialogue::incoming(const char* data, size_t size) {
+    m_partial.append(data, qsizetype(size));
+    qsizetype end;
+    while ((end = m_partial.indexOf('\n')) >= 0) {
+        const QByteArray line = m_partial.left(end).trimmed();
+        m_partial.remove(0, end + 1);
+        addLine(line);
+    }
+}
+
+const FtpExchange* FtpDialogue::replyTo(const QByteArray& command) const {
+    for (auto it = m_exchanges.rbegin(); it != m_exchanges.rend(); ++it) {
+        if (it->command == command)
+            return it->complete ? &*it : nullptr;
+    }
+    return nullptr;
+}
+
+QString FtpDialogue::lastRefusal() const {
+    for (auto it = m_exchanges.rbegin(); it != m_exchanges.rend(); ++it) {
+        if (it->complete && it->code >= 400)
+            return it->lastLine();
+    }
+    return {};
+}
+
+void FtpDialogue::addLine(const QByteArray& line) {
+    m_heard = true;
+    if (trace)
+        std::fprintf(stderr, "ftp< %s\n", line.constData());
+    if (m_exchanges.empty() || (m_exchanges.back().complete && m_exchanges.back().code >= 200))
+        m_exchanges.push_back(FtpExchange{});
+    FtpExchange& current = m_exchanges.back();
+    if (current.complete) {
+        // A preliminary 1xx reply is followed by the final one to the same command.
+        current.complete = false;
+        current.reply.clear();
+    }
+    if (!current.reply.isEmpty())
+        current.reply.append('\n');
+    current.reply.append(line);
+    if (IsFinalReplyLine(line)) {
+        current.code = line.left(3).toInt();
+        current.complete = true;
+    }
+}
+
+std::optional<qint64> ParseSizeReply(const QString& line) {
+    if (!line.startsWith(QStringLiteral("213")))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 bytes = line.mid(4).trimmed().toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return bytes;
+}
+
+RemoteKind ParseMlstReply(int code, const QByteArray& reply) {
+    if (code == kFtpActionDone) {
+        RemoteKind kind = RemoteKind::File;
+        const QByteArrayList lines = reply.split('\n');
+        for (qsizetype i = 1; i + 1 < lines.size(); ++i) {
+            const QByteArray facts = lines[i].left(lines[i].indexOf(' '));
+            for (const QByteArray& fact : facts.split(';')) {
+                const QByteArray lower = fact.toLower();
+                if (lower == "type=dir" || lower == "type=cdir" || lower == "type=pdir")
+                    kind = RemoteKind::Folder;
+            }
+        }
+        return kind;
+    }
+    if (code == 550 || code == 450)
+        return RemoteKind::Absent;
+    return RemoteKind::Unknown;
+}
+
+bool NameListHolds(const QByteArray& listing, const QString& name) {
+    for (const QByteArray& line : listing.split('\n')) {
+        const QByteArray entry = line.trimmed();
+        if (QString::fromUtf8(entry.mid(entry.lastIndexOf('/') + 1)) == name)
+            return true;
+    }
+    return false;
+}
+
+} // namespace velda
