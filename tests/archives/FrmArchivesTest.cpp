@@ -131,3 +131,64 @@ TEST_P(FrmArchivesForm, AUserWhoReadsNothingGetsAnEmptyListAndTheRightMessages) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, FrmArchivesForm, kBothBackends, BackendName);
+
+#include "app/Forms.h"
+#include "shell/ui/FrmMain.h"
+
+#include <QMdiSubWindow>
+
+class ArchivesFromTheMenu : public ArchiveTest {
+protected:
+    void TearDown() override {
+        main.reset();
+        ArchiveTest::TearDown();
+    }
+    QWidget* openThrough(const char* item) {
+        if (!main) {
+            main = std::make_unique<FrmMain>(*env->session, ProgramForms());
+            main->show();
+        }
+        main->RunCommand(QString::fromLatin1(item));
+        return main->openForm(QStringLiteral("FrmArchives"));
+    }
+    std::unique_ptr<FrmMain> main;
+};
+
+TEST_P(ArchivesFromTheMenu, CommandsPrepareTheOneDialogAndTheRightsEditorReturnsToIt) {
+    env->addGroup(QStringLiteral("design"));
+    env->addUser(QStringLiteral("bob"), QStringLiteral("pw"), QStringLiteral("/design/"));
+    as(QStringLiteral("carol"), QStringLiteral("design"));
+    QWidget* form = openThrough("SeekArchives");
+    ASSERT_TRUE(form);
+    EXPECT_EQ(env->session->ctx.ArchiveMode, QStringLiteral("Edit"));
+    EXPECT_FALSE(child<QWidget>(*form, "CmdAdd")->isEnabled());
+    EXPECT_FALSE(child<QWidget>(*form, "CmdDel")->isEnabled());
+    auto* codes = child<QComboBox>(*form, "CboCode");
+    ASSERT_EQ(codes->count(), 2);
+    codes->setCurrentIndex(1);
+    emit codes->activated(1);
+    ASSERT_TRUE(child<QWidget>(*form, "CmdACS")->isEnabled());
+
+    QTest::mouseClick(child<QAbstractButton>(*form, "CmdACS"), Qt::LeftButton);
+    QWidget* editor = main->findChild<QWidget*>(QStringLiteral("FrmACS"));
+    ASSERT_TRUE(editor);
+    QTest::mouseClick(child<QAbstractButton>(*editor, "CmdAct"), Qt::LeftButton);
+    // Another dialog empties the pending lists meanwhile; the archive keeps what its editor returned.
+    env->session->ctx.PendingRead.clear();
+    QTest::mouseClick(child<QAbstractButton>(*form, "CmdEdit"), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("产品档案已编辑入库"));
+    EXPECT_EQ(column(QStringLiteral("A2"), QStringLiteral("读")), QStringLiteral("/design(G)/"));
+    EXPECT_EQ(column(QStringLiteral("A2"), QStringLiteral("删")), QStringLiteral("/bob(U)/"));
+
+    // A second archive command brings the same dialog forward, disables more and loads nothing again.
+    const int browsed = env->count(QStringLiteral("select count(*) from PDM日志 where 方式='浏览产品文档'"));
+    EXPECT_EQ(openThrough("DelArchives"), form);
+    EXPECT_EQ(env->session->ctx.ArchiveMode, QStringLiteral("Del"));
+    EXPECT_FALSE(child<QWidget>(*form, "CmdEdit")->isEnabled());
+    EXPECT_FALSE(child<QWidget>(*form, "CmdACS")->isEnabled());
+    EXPECT_EQ(codes->count(), 2);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='浏览产品文档'")), browsed);
+    EXPECT_EQ(form->parentWidget()->pos(), QPoint(0, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, ArchivesFromTheMenu, kBothBackends, BackendName);

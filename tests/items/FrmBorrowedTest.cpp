@@ -6,6 +6,7 @@
 #include "items/ui/FrmSeekItemNonLocal.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTest>
@@ -154,3 +155,34 @@ TEST_P(BorrowForms, TreeAndListShareTheWindowTwoToThree) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, BorrowForms, kBothBackends, BackendName);
+
+#include "app/Forms.h"
+#include "shell/ui/FrmMain.h"
+
+#include <QMdiSubWindow>
+
+TEST_P(BorrowForms, MenuCommandsOpenTheRecordDialogAndTheTreeSizedToTheMainWindow) {
+    FrmMain main(*env->session, ProgramForms());
+    main.show();
+    main.RunCommand(QStringLiteral("AddNonLocalItem"));
+    QWidget* record = main.openForm(QStringLiteral("FrmAddDelItemNonLocal"));
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(child<QWidget>(*record, "CmdAct")->isEnabled());
+    EXPECT_FALSE(child<QWidget>(*record, "CmdDel")->isEnabled());
+    main.RunCommand(QStringLiteral("DelNonLocalItem"));
+    EXPECT_FALSE(child<QWidget>(*record, "CmdAct")->isEnabled());
+
+    store(QStringLiteral("GB-12"), QStringLiteral("P100"), QStringLiteral("A"), QStringLiteral("2024/03/01"));
+    env->feedback.inputAnswers = {QStringLiteral("gb-12")};
+    main.RunCommand(QStringLiteral("SeekItemNonLocal"));
+    QApplication::processEvents();
+    QWidget* tree = main.openForm(QStringLiteral("FrmSeekItemNonLocal"));
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(child<QTreeWidget>(*tree, "TView")->topLevelItem(0)->text(0), QStringLiteral("GB-12"));
+    EXPECT_EQ(child<QTreeWidget>(*tree, "TView")->topLevelItem(0)->childCount(), 1);
+    const double dpi = main.logicalDpiX();
+    QWidget* frame = tree->parentWidget();
+    EXPECT_EQ(frame->pos(), QPoint(0, 0));
+    EXPECT_EQ(frame->width(), TwipsToPixels(PixelsToTwips(main.width(), dpi) - 200, dpi));
+    EXPECT_EQ(frame->height(), TwipsToPixels(PixelsToTwips(main.height(), dpi) - 900, dpi));
+}

@@ -152,3 +152,27 @@ TEST_P(FrmLogForm, ExportsTheSelectedRowsInListOrderAndIgnoresACancelledDialog) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, FrmLogForm, kBothBackends, BackendName);
+
+#include "app/Forms.h"
+#include "shell/ui/FrmMain.h"
+
+class LogFromTheMenu : public BothDatabases {};
+
+TEST_P(LogFromTheMenu, OnlyAdministratorsOpenTheViewer) {
+    env->actAs(QStringLiteral("bob"), QStringLiteral("/user/"), QStringLiteral("user"));
+    FrmMain main(*env->session, ProgramForms());
+    main.show();
+    main.RunCommand(QStringLiteral("Log"));
+    EXPECT_FALSE(main.openForm(QStringLiteral("FrmLog")));
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("您权限不够，只有admin组的用户才能进行此项操作"));
+
+    env->actAs(QStringLiteral("admin"), QStringLiteral("/admin/"), QStringLiteral("admin"));
+    main.RunCommand(QStringLiteral("Log"));
+    QWidget* form = main.openForm(QStringLiteral("FrmLog"));
+    ASSERT_TRUE(form);
+    EXPECT_TRUE(qobject_cast<FrmLog*>(form));
+    EXPECT_EQ(env->feedback.boxes.size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, LogFromTheMenu, kBothBackends, BackendName);

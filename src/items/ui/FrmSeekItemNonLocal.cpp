@@ -9,6 +9,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QStyle>
+#include <QTimer>
 
 namespace velda {
 
@@ -157,7 +158,12 @@ void FrmSeekItemNonLocal::showEvent(QShowEvent* event) {
     if (m_sizedToMain)
         return;
     m_sizedToMain = true;
-    // The window fills the main window but for a margin, as the main window keeps it when resized.
+    // Once the main window has framed and placed the form: the window fills the main window but for
+    // a margin, as the main window keeps it when it is resized.
+    QTimer::singleShot(0, this, &FrmSeekItemNonLocal::sizeToMainWindow);
+}
+
+void FrmSeekItemNonLocal::sizeToMainWindow() {
     auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
     QWidget* main = frame && frame->mdiArea() ? frame->mdiArea()->window() : nullptr;
     if (!main)

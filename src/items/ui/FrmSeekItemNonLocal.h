@@ -44,6 +44,7 @@ private:
     void fillList(QTreeWidgetItem* node);
     void setImage(QTreeWidgetItem* node, const QString& image);
     void layoutControls();
+    void sizeToMainWindow();
 
     Session& m_session;
     std::unique_ptr<Ui::FrmSeekItemNonLocal> m_ui;
