@@ -1,9 +1,11 @@
 #include "app/Forms.h"
 
 #include "accounts/ui/Register.h"
+#include "archives/ui/Register.h"
 #include "core/ui/FormRegistry.h"
 #include "items/ui/Register.h"
 #include "library/ui/Register.h"
+#include "logview/ui/Register.h"
 #include "shell/ui/Register.h"
 #include "structure/ui/Register.h"
 #include "transfer/ui/Register.h"
@@ -18,6 +20,8 @@ void RegisterAllForms(FormRegistry& registry) {
     RegisterLibraryForms(registry);
     RegisterItemsForms(registry);
     RegisterStructureForms(registry);
+    RegisterLogviewForms(registry);
+    RegisterArchivesForms(registry);
 }
 
 const FormRegistry& ProgramForms() {

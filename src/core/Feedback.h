@@ -19,6 +19,8 @@ public:
     virtual ~Feedback() = default;
     // A message box with the OK button only.
     virtual void message(const QString& text, Icon icon, const QString& title) = 0;
+    // A yes/no question with the question icon; true for yes. The answer defaults to no.
+    virtual bool question(const QString& text, const QString& title) = 0;
     // An input box; nullopt when cancelled.
     virtual std::optional<QString> inputBox(const QString& prompt, const QString& title,
                                             const QString& defaultText) = 0;

@@ -53,6 +53,15 @@ public:
     void message(const QString& text, Icon icon, const QString& title) override {
         boxes.push_back({text, icon, title});
     }
+    // Answered from questionAnswers; with none queued the answer is no.
+    bool question(const QString& text, const QString& title) override {
+        questions.push_back({text, Icon::None, title});
+        if (questionAnswers.empty())
+            return false;
+        const bool a = questionAnswers.front();
+        questionAnswers.pop_front();
+        return a;
+    }
     std::optional<QString> inputBox(const QString& prompt, const QString& title, const QString&) override {
         prompts << prompt + QLatin1Char('|') + title;
         if (inputAnswers.empty())
@@ -85,6 +94,8 @@ public:
     void clear() { boxes.clear(); }
 
     QList<Box> boxes;
+    QList<Box> questions;
+    std::deque<bool> questionAnswers;
     std::deque<std::optional<QString>> inputAnswers;
     std::deque<QString> fileAnswers;
     QStringList prompts;

@@ -44,6 +44,15 @@ void WidgetFeedback::message(const QString& text, Icon icon, const QString& titl
     MakeMessageBox(text, icon, title, QApplication::activeWindow())->exec();
 }
 
+bool WidgetFeedback::question(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Question, shownTitle(title), text, QMessageBox::Yes | QMessageBox::No,
+                    QApplication::activeWindow());
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> WidgetFeedback::inputBox(const QString& prompt, const QString& title,
                                                 const QString& defaultText) {
     QInputDialog dlg(QApplication::activeWindow());
