@@ -28,18 +28,6 @@ using namespace velda;
 
 namespace {
 
-class NoBoxes final : public Feedback {
-public:
-    void message(const QString& text, Icon, const QString&) override {
-        fprintf(stderr, "box: %s\n", qPrintable(text));
-        ++boxes;
-    }
-    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override { return {}; }
-    QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
-    QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
-    bool openDocument(const QString&) override { return false; }
-    int boxes = 0;
-};
 
 constexpr int kRuns = 5;
 
@@ -117,7 +105,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     const int count = args.size() > 1 ? args[1].toInt() : 100000;
     QTemporaryDir work;
-    NoBoxes feedback;
+    StderrFeedback feedback;
     SystemClock clock;
     ProgramPaths paths{work.path(), work.path()};
     CreateLocalDatabase(paths.localDatabase(), QDate::currentDate());
@@ -192,8 +180,8 @@ int main(int argc, char** argv) {
         }
         session.disconnect();
     }
-    if (feedback.boxes)
-        fprintf(stderr, "%d message boxes were shown\n", feedback.boxes);
+    if (feedback.messages)
+        fprintf(stderr, "%d message boxes were shown\n", feedback.messages);
     test::PgCluster::shutdownAll();
-    return feedback.boxes ? 1 : 0;
+    return feedback.messages ? 1 : 0;
 }

@@ -34,4 +34,17 @@ public:
     void info(const QString& text, const QString& title = kTitleFeedback) { message(text, Icon::None, title); }
 };
 
+// For programs without windows (tools, benchmarks, child processes of tests): every message goes to
+// standard error, every question and chooser is answered no.
+class StderrFeedback : public Feedback {
+public:
+    void message(const QString& text, Icon icon, const QString& title) override;
+    bool question(const QString& text, const QString& title) override;
+    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
+    bool openDocument(const QString&) override { return false; }
+    int messages = 0;
+};
+
 } // namespace velda

@@ -21,16 +21,6 @@
 
 namespace {
 
-class SilentFeedback final : public velda::Feedback {
-public:
-    void message(const QString& text, velda::Icon, const QString&) override {
-        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
-    }
-    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override { return std::nullopt; }
-    QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
-    QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
-    bool openDocument(const QString&) override { return false; }
-};
 
 class DayClock final : public velda::Clock {
 public:
@@ -50,7 +40,7 @@ int main(int argc, char* argv[]) {
         p.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
     p.process(app);
 
-    SilentFeedback feedback;
+    velda::StderrFeedback feedback;
     DayClock clock(QDate::fromString(p.value(QStringLiteral("date")), QStringLiteral("yyyy-MM-dd")));
     velda::ProgramPaths paths;
     paths.dataFolder = p.value(QStringLiteral("data"));

@@ -17,7 +17,7 @@ class MultiOutLibMode : public LibraryTest {};
 // must run over the part records.
 TEST_P(MultiOutLibMode, TheSearchUsesTheModeOfTheMomentItRuns) {
     env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称) values ('P-1', '轴')"));
-    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("P-1"), "p1").done);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("P-1"), "p1").done());
     env->session->ctx.SeekMode = QStringLiteral("ByDrawing");
     FrmMultiOutLib f(*env->session);
     f.show();
