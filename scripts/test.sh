@@ -15,7 +15,8 @@ export VELDA_TEST_RUN_DIR
 
 # Stops the servers of this run and nothing else: each PostgreSQL server by the pid in its data
 # folder's postmaster.pid, after checking that the pid still runs from this run's folder; then
-# whatever else still runs from that folder (an initdb cut short by a crashed test program).
+# whatever else still runs from that folder (the FTP test servers and an initdb of a crashed test
+# program).
 in_run_dir() {
     { tr '\0' ' ' <"/proc/$1/cmdline"; } 2>/dev/null | grep -qF -- "$VELDA_TEST_RUN_DIR/"
 }
