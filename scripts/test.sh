@@ -13,16 +13,21 @@ VELDA_TEST_RUN_DIR="$(mktemp -d "${TMPDIR:-/tmp}/velda-test-run.XXXXXX")"
 chmod 755 "$VELDA_TEST_RUN_DIR"
 export VELDA_TEST_RUN_DIR
 
-# Stops the servers whose data folder is under this run's folder, by the pid each one recorded
-# there, after checking that the pid still belongs to that server.
+# Stops the servers of this run and nothing else: each PostgreSQL server by the pid in its data
+# folder's postmaster.pid, after checking that the pid still runs from this run's folder; then
+# whatever else still runs from that folder (the FTP test servers and an initdb of a crashed test
+# program).
+in_run_dir() {
+    { tr '\0' ' ' <"/proc/$1/cmdline"; } 2>/dev/null | grep -qF -- "$VELDA_TEST_RUN_DIR/"
+}
 stop_own_servers() {
-    local pidfile pid datadir waited
+    local pidfile pid proc waited
     for pidfile in "$VELDA_TEST_RUN_DIR"/velda-pg-*/data/postmaster.pid; do
         [ -f "$pidfile" ] || continue
         pid="$(head -n 1 "$pidfile" 2>/dev/null || true)"
-        datadir="$(dirname "$pidfile")"
+        pid="${pid#-}" # negative while initdb runs its bootstrap backend
         [[ "$pid" =~ ^[0-9]+$ ]] || continue
-        if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$datadir"; then
+        if in_run_dir "$pid"; then
             kill -QUIT "$pid" 2>/dev/null || true # PostgreSQL's immediate shutdown
             waited=0
             while kill -0 "$pid" 2>/dev/null && [ "$waited" -lt 50 ]; do
@@ -31,7 +36,13 @@ stop_own_servers() {
             done
         fi
     done
-    rm -rf "$VELDA_TEST_RUN_DIR"
+    for proc in /proc/[0-9]*; do
+        pid="${proc#/proc/}"
+        if [ "$pid" != "$$" ] && in_run_dir "$pid"; then
+            kill -TERM "$pid" 2>/dev/null || true
+        fi
+    done
+    rm -rf "$VELDA_TEST_RUN_DIR" 2>/dev/null || { sleep 1; rm -rf "$VELDA_TEST_RUN_DIR"; }
 }
 trap stop_own_servers EXIT
 

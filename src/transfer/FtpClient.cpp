@@ -63,6 +63,10 @@ private:
     bool m_owned;
 };
 
+QString ConnectFailedText(const QString& where) {
+    return QStringLiteral("连接FTP服务器%1失败：请检查服务器地址、端口及服务器是否已启动。").arg(where);
+}
+
 TransferResult BusyFailure() {
     return Failure(TransferFailure::Busy, QStringLiteral("上一个文件传输还没有结束，请稍候再试"));
 }
@@ -92,16 +96,20 @@ struct FtpClient::Impl {
     }
 
     // Failures of the connection itself, whatever the command was.
+    // The user reads what failed and where first, in Chinese, with the port even when it was left to
+    // the default; libcurl's own words follow on a line of their own, for the administrator.
     std::optional<TransferResult> linkFailure(const VolumeAddress& server, const FtpPerformed& outcome) const {
-        const QString where = server.display();
+        VolumeAddress shown = server;
+        shown.explicitPort = true;
+        const QString where = shown.display();
+        const QString said = QStringLiteral("\nlibcurl报告：") + outcome.curlText;
         const int code = int(outcome.code);
         switch (outcome.code) {
         case CURLE_OK:
             return std::nullopt;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_CONNECT:
-            return Failure(TransferFailure::ConnectFailed,
-                           QStringLiteral("连接FTP服务器%1失败：%2").arg(where, outcome.curlText), code);
+            return Failure(TransferFailure::ConnectFailed, ConnectFailedText(where) + said, code);
         case CURLE_LOGIN_DENIED:
             return Failure(TransferFailure::LoginDenied,
                            QStringLiteral("FTP服务器%1拒绝登录，请检查管理员信息").arg(where), code, 530);
@@ -126,10 +134,9 @@ struct FtpClient::Impl {
         case CURLE_FTP_ACCEPT_FAILED:
         case CURLE_FTP_ACCEPT_TIMEOUT:
             if (!outcome.dialogue.heardServer())
-                return Failure(TransferFailure::ConnectFailed,
-                               QStringLiteral("连接FTP服务器%1失败：%2").arg(where, outcome.curlText), code);
+                return Failure(TransferFailure::ConnectFailed, ConnectFailedText(where) + said, code);
             return Failure(TransferFailure::Interrupted,
-                           QStringLiteral("与FTP服务器%1的传输中断：%2").arg(where, outcome.curlText), code);
+                           QStringLiteral("与FTP服务器%1的传输中断：连接意外断开。").arg(where) + said, code);
         default:
             return std::nullopt;
         }

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -118,6 +119,11 @@ TEST_P(GroupVolumeDialog, ChangeCommandPicksGroupAndVolumeAndReports) {
         EXPECT_TRUE(enabled(on)) << on;
     auto* button = child<QPushButton>(form(), "CmdVolume");
     EXPECT_EQ(button->text(), QStringLiteral("更改存储目录"));
+    // With VELDA_SCREENSHOTS set to a folder, the form is kept there as a picture to look at.
+    if (const QString folder = qEnvironmentVariable("VELDA_SCREENSHOTS"); !folder.isEmpty()) {
+        QDir().mkpath(folder);
+        form().grab().save(folder + QStringLiteral("/FrmGroup.png"));
+    }
 
     QTest::mouseClick(button, Qt::LeftButton);
     ASSERT_EQ(env->feedback.boxes.size(), 1);

@@ -187,3 +187,34 @@ TEST_P(StartUp, ClosingTheOfferLeavesTheLoginWithoutGroupsAndTheAddressAsItWas) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, StartUp, kBothBackends, BackendName);
+
+// The local library gone (moved, deleted): start-up says where it looked and how to make one, and
+// leaves the folder as it was instead of starting an empty library.
+TEST(StartUpLocal, AMissingLocalDatabaseIsReportedNotReplaced) {
+    TestEnvironment env(Backend::SQLite);
+    std::vector<int> ended;
+    env.session->onEndProgram = [&](int code) { ended.push_back(code); };
+    env.session->disconnect();
+    const QString file = env.session->paths().localDatabase();
+    ASSERT_TRUE(QFile::rename(file, file + QStringLiteral(".moved")));
+    QFile::remove(file + QStringLiteral("-wal"));
+    QFile::remove(file + QStringLiteral("-shm"));
+    QString offered;
+    QTimer::singleShot(0, [&] {
+        auto* server = qobject_cast<FrmSQLServer*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(server);
+        offered = child<QLineEdit>(*server, "TxtIP")->text();
+        server->reject();
+    });
+    FrmLogin f(*env.session);
+    f.show();
+    QApplication::setActiveWindow(&f);
+    f.Form_Load();
+    ASSERT_EQ(env.feedback.boxes.size(), 1);
+    EXPECT_EQ(env.feedback.last().text, MissingLocalDatabaseText(file));
+    EXPECT_EQ(env.feedback.last().icon, Icon::Stop);
+    EXPECT_EQ(offered, QStringLiteral("None"));
+    EXPECT_FALSE(QFileInfo::exists(file));
+    EXPECT_EQ(child<QComboBox>(f, "CboGrp")->count(), 0);
+    EXPECT_TRUE(ended.empty());
+}

@@ -48,7 +48,7 @@ void FrmSQLServer::CmdOK_Click() {
     try {
         m_session.connect(address);
     } catch (const Error& e) {
-        // The description, then the box again with what was typed, for the user to correct.
+        // Why it failed, then the box again with what was typed, for the user to correct.
         m_session.feedback().stop(e.description());
         m_ui->TxtIP->selectAll();
         m_ui->TxtIP->setFocus();
