@@ -257,7 +257,19 @@ TEST_P(ItemSearchForm, SearchListsTheCodesAndAClickShowsRecordsStateAndPicture) 
     records(QStringLiteral("Q-1"), QStringLiteral("盖"));
     store(QStringLiteral("P-1"), QStringLiteral("20240305P-1.dwg"), drawingWithPicture(8));
 
+    // A copy of a program that is gone is cleared away; one of a running program stays.
+    const QString data = env->session->paths().dataFolder;
+    QDir().mkpath(data);
+    const QString orphan = data + QStringLiteral("/预览-999999999-x.dwg");
+    const QString running = data + QStringLiteral("/预览-%1-y.dwg").arg(QCoreApplication::applicationPid());
+    for (const QString& path : {orphan, running}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
     auto f = open(QStringLiteral("ByPart"));
+    EXPECT_FALSE(QFile::exists(orphan));
+    EXPECT_TRUE(QFile::exists(running));
+    QFile::remove(running);
     EXPECT_EQ(f->windowTitle(), QStringLiteral("零件信息查询"));
     EXPECT_EQ(child<QComboBox>(*f, "CboAttr")->itemText(1), QStringLiteral("名称"));
     EXPECT_FALSE(picture(*f)->hasPicture());

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QRandomGenerator>
 #include <QStringListModel>
@@ -21,11 +22,28 @@ namespace {
 
 constexpr int kKeptPictures = 64;
 
+const QString kCopyPrefix = QStringLiteral("预览-");
+
+// Copies left behind by a program that ended without closing its windows (a crash, a power cut): their
+// process is gone. Another running program's copies stay.
+void removeOrphanCopies(const QString& dataFolder) {
+    if (!QFileInfo::exists(QStringLiteral("/proc/self")))
+        return;
+    QDir dir(dataFolder);
+    for (const QString& name : dir.entryList({kCopyPrefix + QStringLiteral("*")}, QDir::Files)) {
+        bool ok = false;
+        const qint64 pid = name.mid(kCopyPrefix.size()).section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        if (ok && pid > 0 && !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
+            dir.remove(name);
+    }
+}
+
 QString windowPreviewName(const QString& dataFolder) {
     QDir().mkpath(dataFolder);
+    removeOrphanCopies(dataFolder);
     const QString tag = QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-') +
                         QString::number(QRandomGenerator::system()->generate64(), 36);
-    return dataFolder + QStringLiteral("/预览-") + tag + QStringLiteral(".dwg");
+    return dataFolder + QLatin1Char('/') + kCopyPrefix + tag + QStringLiteral(".dwg");
 }
 
 } // namespace
