@@ -1,10 +1,13 @@
 #pragma once
 
+#include "core/Outcome.h"
+#include "items/Condition.h"
 #include "items/ItemRecords.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace velda {
@@ -31,6 +34,16 @@ inline QString PreviewFailed(const QString& code, const QString& reason) {
     return QStringLiteral("图纸<%1>的预览文件获取失败：%2").arg(code, reason);
 }
 } // namespace SeekText
+
+// The statement of the item search: the found rows' codes are all the window shows, so only they are read.
+QString ItemSearchStatement(const ConditionConfig& config, const QString& conditionText);
+
+// The item search: the condition text checked against the searched table's columns, the statement
+// run, and the codes of the found rows in their order put into *codes. onStart runs once the text is
+// accepted, before the query, for the window to empty its list. The outcome is silent when rows were
+// found; otherwise it carries the message (empty text, refused text, no rows, the database's error).
+Outcome SearchItemCodes(Session& session, const ConditionConfig& config, const QString& conditionText,
+                        QStringList* codes, const std::function<void()>& onStart = {});
 
 // The codes the library tables are searched with, in order: the code as typed (the single check-in
 // stores it so), then with every "/" turned into "-" (as stored names and the batch check-in have it).

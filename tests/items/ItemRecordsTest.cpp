@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -221,6 +222,14 @@ TEST_P(ItemRecordsForm, LeavingTheCodeLoadsItsRecordsAndDeletingClearsTheLists) 
     box(*add, "TxtCode")->setText(QStringLiteral("NONE"));
     leaveCode(*add);
     EXPECT_EQ(box(*add, "TxtDesign")->text(), QString()); // emptied, no record to show
+    // Another window taking the focus is no leaving of the box.
+    box(*add, "TxtDesign")->setText(QStringLiteral("typed"));
+    QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(box(*add, "TxtCode"), &away);
+    EXPECT_EQ(box(*add, "TxtDesign")->text(), QStringLiteral("typed"));
+    QFocusEvent tab(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(box(*add, "TxtCode"), &tab);
+    EXPECT_EQ(box(*add, "TxtDesign")->text(), QString());
     EXPECT_EQ(combo(*add, "CboBL")->currentText(), QStringLiteral("1:1")); // adding keeps the lists
     box(*add, "TxtCode")->setText(QStringLiteral("K-1"));
     leaveCode(*add);

@@ -174,6 +174,50 @@ TEST_P(ItemDetailData, OnlyReadersGetTheFileAndEveryViewWritesOneLogRow) {
     EXPECT_EQ(browseRows(QStringLiteral("NONE")), 1);
 }
 
+TEST_P(ItemDetailData, TheSearchListsTheCodesInOrderOrSaysWhyNot) {
+    records(QStringLiteral("B-2"), QStringLiteral("轴"));
+    records(QStringLiteral("A-1"), QStringLiteral("轴套"), true, false);
+    records(QStringLiteral("C'3"), QStringLiteral("盖"), false, true);
+    const ConditionConfig parts = ConditionConfig::itemSearch(QStringLiteral("ByPart"));
+    const ConditionConfig drawings = ConditionConfig::itemSearch(QStringLiteral("ByDrawing"));
+    EXPECT_EQ(ItemSearchStatement(parts, QStringLiteral("名称 = '轴' ")),
+              QStringLiteral("select 代号 from 零件信息 where 名称 = '轴' order by 代号"));
+
+    QStringList codes;
+    int starts = 0;
+    Outcome o = SearchItemCodes(*env->session, parts, ComposeClause(QStringLiteral("名称"), QStringLiteral("包含"),
+                                                                     QStringLiteral("轴")),
+                                &codes, [&] { ++starts; });
+    EXPECT_TRUE(o.done()) << o.text.toStdString();
+    EXPECT_EQ(codes, (QStringList{QStringLiteral("A-1"), QStringLiteral("B-2")}));
+    EXPECT_EQ(starts, 1);
+    o = SearchItemCodes(*env->session, drawings, ComposeClause(QStringLiteral("代号"), QStringLiteral(">"), QString()),
+                        &codes);
+    EXPECT_EQ(codes, (QStringList{QStringLiteral("B-2"), QStringLiteral("C'3")}));
+
+    // Nothing found, nothing typed, a text that is not a plain condition, a text the database rejects:
+    // the list is left alone and the reason comes back.
+    codes = QStringList{QStringLiteral("kept")};
+    o = SearchItemCodes(*env->session, parts, QStringLiteral("代号 = 'NONE' "), &codes);
+    EXPECT_TRUE(o.refused());
+    EXPECT_EQ(o.text, QStringLiteral("库中不存在符合查询条件的记录"));
+    EXPECT_EQ(o.icon, Icon::Stop);
+    o = SearchItemCodes(*env->session, parts, QString(), &codes, [&] { ++starts; });
+    EXPECT_EQ(o.text, QStringLiteral("请先输入查询条件！"));
+    EXPECT_EQ(o.icon, Icon::None);
+    EXPECT_EQ(o.title, QString());
+    o = SearchItemCodes(*env->session, parts, QStringLiteral("1=1; delete from 零件信息 "), &codes, [&] { ++starts; });
+    EXPECT_TRUE(o.refused());
+    EXPECT_TRUE(o.text.startsWith(QStringLiteral("查询条件中含有不允许的内容："))) << o.text.toStdString();
+    EXPECT_EQ(starts, 1);
+    o = SearchItemCodes(*env->session, parts, QStringLiteral("代号 = "), &codes);
+    EXPECT_TRUE(o.failed());
+    EXPECT_EQ(o.title, QStringLiteral("反馈信息"));
+    EXPECT_FALSE(o.text.isEmpty());
+    EXPECT_EQ(codes, QStringList{QStringLiteral("kept")});
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息")), 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Both, ItemDetailData, kBothBackends, BackendName);
 
 class ItemSearchForm : public ItemSearchBase {
@@ -213,7 +257,19 @@ TEST_P(ItemSearchForm, SearchListsTheCodesAndAClickShowsRecordsStateAndPicture) 
     records(QStringLiteral("Q-1"), QStringLiteral("盖"));
     store(QStringLiteral("P-1"), QStringLiteral("20240305P-1.dwg"), drawingWithPicture(8));
 
+    // A copy of a program that is gone is cleared away; one of a running program stays.
+    const QString data = env->session->paths().dataFolder;
+    QDir().mkpath(data);
+    const QString orphan = data + QStringLiteral("/预览-999999999-x.dwg");
+    const QString running = data + QStringLiteral("/预览-%1-y.dwg").arg(QCoreApplication::applicationPid());
+    for (const QString& path : {orphan, running}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
     auto f = open(QStringLiteral("ByPart"));
+    EXPECT_FALSE(QFile::exists(orphan));
+    EXPECT_TRUE(QFile::exists(running));
+    QFile::remove(running);
     EXPECT_EQ(f->windowTitle(), QStringLiteral("零件信息查询"));
     EXPECT_EQ(child<QComboBox>(*f, "CboAttr")->itemText(1), QStringLiteral("名称"));
     EXPECT_FALSE(picture(*f)->hasPicture());

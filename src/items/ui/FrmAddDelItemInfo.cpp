@@ -46,8 +46,13 @@ FrmAddDelItemInfo::FrmAddDelItemInfo(Session& session, QWidget* parent)
 FrmAddDelItemInfo::~FrmAddDelItemInfo() = default;
 
 bool FrmAddDelItemInfo::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_ui->TxtCode && event->type() == QEvent::FocusOut)
-        TxtCode_LostFocus();
+    // Leaving the box for another control of this dialog, not another window or a message box taking
+    // the focus for a moment.
+    if (watched == m_ui->TxtCode && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            TxtCode_LostFocus();
+    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QRandomGenerator>
 #include <QStringListModel>
@@ -21,11 +22,28 @@ namespace {
 
 constexpr int kKeptPictures = 64;
 
+const QString kCopyPrefix = QStringLiteral("预览-");
+
+// Copies left behind by a program that ended without closing its windows (a crash, a power cut): their
+// process is gone. Another running program's copies stay.
+void removeOrphanCopies(const QString& dataFolder) {
+    if (!QFileInfo::exists(QStringLiteral("/proc/self")))
+        return;
+    QDir dir(dataFolder);
+    for (const QString& name : dir.entryList({kCopyPrefix + QStringLiteral("*")}, QDir::Files)) {
+        bool ok = false;
+        const qint64 pid = name.mid(kCopyPrefix.size()).section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        if (ok && pid > 0 && !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
+            dir.remove(name);
+    }
+}
+
 QString windowPreviewName(const QString& dataFolder) {
     QDir().mkpath(dataFolder);
+    removeOrphanCopies(dataFolder);
     const QString tag = QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-') +
                         QString::number(QRandomGenerator::system()->generate64(), 36);
-    return dataFolder + QStringLiteral("/预览-") + tag + QStringLiteral(".dwg");
+    return dataFolder + QLatin1Char('/') + kCopyPrefix + tag + QStringLiteral(".dwg");
 }
 
 } // namespace
@@ -37,8 +55,9 @@ FrmSeekItemInfo::FrmSeekItemInfo(Session& session, QWidget* parent)
     m_ui->FmCond->configure(session, ConditionConfig::itemSearch(session.ctx.SeekMode));
     m_ui->FmCond->placeCommand(m_ui->CmdSeek);
     // The count belongs under the list it counts.
-    if (auto* count = m_ui->FmCond->findChild<QLabel*>(QStringLiteral("LblNum")))
-        m_ui->LayResult->addWidget(count);
+    m_count = m_ui->FmCond->findChild<QLabel*>(QStringLiteral("LblNum"));
+    if (m_count)
+        m_ui->LayResult->addWidget(m_count);
 
     m_results = new QStringListModel(this);
     m_ui->LstResult->setModel(m_results);
@@ -85,18 +104,17 @@ FrmSeekItemInfo::~FrmSeekItemInfo() {
 void FrmSeekItemInfo::CmdSeek_Click() {
     // The mode of this moment: the other search command may have been chosen since the window opened.
     const ConditionConfig config = ConditionConfig::itemSearch(m_session.ctx.SeekMode);
-    const std::optional<FoundRows> found = m_ui->FmCond->run(config, [this] { m_results->setStringList({}); });
-    if (!found)
-        return;
-    const int column = found->columnIndex(QStringLiteral("代号"));
     QStringList codes;
-    codes.reserve(found->count());
-    for (const QVariantList& row : found->rows) {
-        const QVariant v = row.value(column);
-        codes << (v.isNull() ? QString() : v.toString());
-    }
+    const Outcome outcome = SearchItemCodes(m_session, config, m_ui->FmCond->conditionText(), &codes, [this] {
+        m_results->setStringList({});
+        if (m_count)
+            m_count->clear();
+    });
+    if (!ShowOutcome(m_session.feedback(), outcome))
+        return;
+    const int found = static_cast<int>(codes.size());
     m_results->setStringList(codes);
-    m_ui->FmCond->setCount(found->count());
+    m_ui->FmCond->setCount(found);
 }
 
 void FrmSeekItemInfo::LstResult_Click() {

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class QLabel;
 class QStringListModel;
 
 namespace Ui {
@@ -46,6 +47,7 @@ private:
     Session& m_session;
     std::unique_ptr<Ui::FrmSeekItemInfo> m_ui;
     QStringListModel* m_results = nullptr;
+    QLabel* m_count = nullptr; // the panel's count, placed under the list
     FormTransfer* m_transfer = nullptr;
     QString m_previewFile;
     bool m_keyMoving = false;
