@@ -25,14 +25,16 @@ ReportLayout partsLayout() {
     ReportLayout l;
     l.sheet = QStringLiteral("零件明细表");
     l.pageRows = 31;
-    l.columnWidths = QVector<double>(40, 1.3);
+    // Sized to fit A4 upright in a spreadsheet program: the material columns are a narrow grid that the
+    // footer's page numbers and labels span.
+    l.columnWidths = QVector<double>(40, 0.6);
     for (int c = 1; c <= 3; ++c)
-        l.columnWidths[c - 1] = 4.0;
+        l.columnWidths[c - 1] = 3.5;
     for (int c = 4; c <= 8; ++c)
-        l.columnWidths[c - 1] = 3.4;
-    l.columnWidths[8] = l.columnWidths[9] = 2.6;
-    l.columnWidths[10] = 6.0;
-    l.columnWidths[39] = 18.0;
+        l.columnWidths[c - 1] = 2.8;
+    l.columnWidths[8] = l.columnWidths[9] = 2.0;
+    l.columnWidths[10] = 5.0;
+    l.columnWidths[39] = 14.0;
     l.rowHeights = QVector<double>(31, 15.0);
     l.rowHeights[0] = 24.0;
     l.rowHeights[29] = l.rowHeights[30] = 9.0; // room at the foot so rounding never moves a row over
@@ -67,12 +69,12 @@ ReportLayout summaryLayout(bool standard) {
     QStringList headings;
     std::vector<std::pair<int, int>> spans;
     if (standard) {
-        l.columnWidths = {3.5, 3.5, 3.5, 3.5, 3.0, 3.0, 3.0, 2.0, 2.0, 3.5, 3.5, 3.0, 3.0, 12.0, 6.0, 5.0, 7.0, 16.0};
+        l.columnWidths = {3.0, 3.0, 3.0, 3.0, 2.6, 2.6, 2.6, 1.6, 1.6, 3.0, 3.0, 2.6, 2.6, 10.0, 5.0, 4.0, 6.0, 13.0};
         headings = {QStringLiteral("代号"), QStringLiteral("规格"), QStringLiteral("名称"), QStringLiteral("所属部件"),
                     QStringLiteral("数量"), QStringLiteral("序号"), QStringLiteral("总数量"), QStringLiteral("备注")};
         spans = {{1, 4}, {5, 9}, {10, 13}, {14, 14}, {15, 15}, {16, 16}, {17, 17}, {18, 18}};
     } else {
-        l.columnWidths = {3.5, 3.5, 3.5, 3.0, 3.0, 3.0, 3.5, 2.5, 2.5, 2.5, 3.0, 3.0, 12.0, 6.0, 7.0, 8.0, 4.0, 4.0};
+        l.columnWidths = {3.0, 3.0, 3.0, 2.6, 2.6, 2.6, 3.0, 2.0, 2.0, 2.0, 2.6, 2.6, 10.0, 5.0, 6.0, 7.0, 3.0, 3.0};
         headings = {QStringLiteral("代号 规格"), QStringLiteral("名称"), QStringLiteral("所属部件"),
                     QStringLiteral("数量"), QStringLiteral("总数量"), QStringLiteral("备注")};
         spans = {{1, 6}, {7, 12}, {13, 13}, {14, 14}, {15, 15}, {16, 18}};

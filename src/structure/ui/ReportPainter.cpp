@@ -9,8 +9,12 @@
 namespace velda {
 
 namespace {
-// A spreadsheet column of w characters is about 7w + 5 pixels at 96 dots per inch.
-double columnPoints(double chars) { return std::floor(chars * 7.0 + 5.0) * 0.75; }
+// A spreadsheet column of w characters is 7w + 5 pixels at 96 dots per inch (12w below one character),
+// as the workbook records it.
+double columnPoints(double chars) {
+    const double pixels = chars < 1.0 ? std::floor(chars * 12.0 + 0.5) : std::floor(chars * 7.0 + 0.5) + 5.0;
+    return pixels * 0.75;
+}
 } // namespace
 
 void PaintReport(const ReportDocument& doc, QPagedPaintDevice& device) {
