@@ -57,6 +57,8 @@ private:
     StructureNode* selectedNode() const;
     void fetchChildren(StructureNode* node);
     QTreeWidgetItem* addItem(StructureNode* node);
+    QTreeWidgetItem* makeItem(StructureNode* node);
+    QTreeWidgetItem* attach(StructureNode* node, QTreeWidgetItem* item);
     void addSubtreeItems(StructureNode* node);
     void refreshImage(const StructureNode* node);
     void reportCycles();
