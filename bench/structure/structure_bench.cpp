@@ -107,7 +107,7 @@ int rawRows(Session& session) {
             ++rows;
             const QString code = q.value(0).toString();
             // Every value the tree needs, as the text or number it is used as.
-            sink += q.value(1).toString().size() + q.value(2).toInt() + q.value(3).toString().size() +
+            sink = sink + q.value(1).toString().size() + q.value(2).toInt() + q.value(3).toString().size() +
                     q.value(4).toString().size() + q.value(6).toString().size();
             if (IsAssemblyCode(code))
                 pending << code;

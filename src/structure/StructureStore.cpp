@@ -12,13 +12,16 @@ namespace {
 
 const QString kHeaderTable = QStringLiteral("产品结构入库人员信息表");
 
-// Rows of a section with the part record found by the code rule of the part lookups.
-const QString kChildrenSql = QStringLiteral(
-    "select 产品结构.结点代号, 产品结构.结点类型, 产品结构.结点序号, 产品结构.结点数量, 产品结构.备注, "
-    "零件信息.代号, 零件信息.名称, 零件信息.类型, 零件信息.材料, 零件信息.重量 "
-    "from 产品结构 left join 零件信息 on 零件信息.代号 = case when 产品结构.结点代号 like '%-%' "
-    "then 产品结构.结点代号 else cast(? as text) || '-' || 产品结构.结点代号 end "
-    "where 产品结构.结合部代号 = ? order by 产品结构.结点编号");
+// Rows of a section with the part record found by the code rule of the part lookups; the part's type,
+// material and weight only where the child list shows them.
+QString childrenSql(bool partData) {
+    return QStringLiteral("select 产品结构.结点代号, 产品结构.结点类型, 产品结构.结点序号, 产品结构.结点数量, 产品结构.备注, "
+                          "零件信息.代号, 零件信息.名称") +
+           (partData ? QStringLiteral(", 零件信息.类型, 零件信息.材料, 零件信息.重量 ") : QStringLiteral(" ")) +
+           QStringLiteral("from 产品结构 left join 零件信息 on 零件信息.代号 = case when 产品结构.结点代号 like '%-%' "
+                          "then 产品结构.结点代号 else cast(? as text) || '-' || 产品结构.结点代号 end "
+                          "where 产品结构.结合部代号 = ? order by 产品结构.结点编号");
+}
 
 // Plain code-unit order on both databases.
 QString codeOrder(Session& session, const QString& column) {
@@ -114,9 +117,12 @@ std::optional<QString> LookUpPartName(Session& session, const QString& typedCode
     return q.value(0).toString();
 }
 
-std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCode, const QString& productCode) {
+std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCode, const QString& productCode,
+                                    bool partData) {
+    static const QString withData = childrenSql(true);
+    static const QString namesOnly = childrenSql(false);
     std::vector<ChildRow> rows;
-    QSqlQuery q = session.db().exec(kChildrenSql, {productCode, sectionCode});
+    QSqlQuery q = session.db().exec(partData ? withData : namesOnly, {productCode, sectionCode});
     while (q.next()) {
         ChildRow r;
         r.storedCode = q.value(0).toString();
@@ -126,9 +132,11 @@ std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCod
         r.memo = q.value(4).toString();
         r.hasPartRecord = !q.value(5).isNull();
         r.name = q.value(6).toString();
-        r.partType = q.value(7).toString();
-        r.material = q.value(8).toString();
-        r.weight = q.value(9).toString();
+        if (partData) {
+            r.partType = q.value(7).toString();
+            r.material = q.value(8).toString();
+            r.weight = q.value(9).toString();
+        }
         rows.push_back(std::move(r));
     }
     return rows;
@@ -172,7 +180,7 @@ void StructureLoader::loadStored(const QString& productCode, const QString& asmC
     q = QSqlQuery();
     StructureNode* root = m_tree.addRoot(r, QString(), name, r);
     root->childrenFetched = true;
-    for (const ChildRow& row : StoredChildren(m_session, r, m_session.ctx.ProductCode)) {
+    for (const ChildRow& row : StoredChildren(m_session, r, m_session.ctx.ProductCode, false)) {
         StructureNode* child = addRow(root, row);
         if (m_mode == LoadMode::Print && child->image == NodeImage::AsmClose)
             fetchChildren(child);
@@ -211,7 +219,7 @@ std::vector<StructureNode*> StructureLoader::fetchOne(StructureNode* node) {
         return {};
     }
     std::vector<StructureNode*> added;
-    for (const ChildRow& row : StoredChildren(m_session, s, m_session.ctx.ProductCode))
+    for (const ChildRow& row : StoredChildren(m_session, s, m_session.ctx.ProductCode, false))
         added.push_back(addRow(node, row));
     node->image = NodeImage::AsmOpen;
     return added;

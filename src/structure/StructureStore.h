@@ -51,7 +51,8 @@ struct ChildRow {
     QString name, partType, material, weight; // from the part record; empty without one
     bool hasPartRecord = false;
 };
-std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCode, const QString& productCode);
+std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCode, const QString& productCode,
+                                    bool partData = true);
 
 // The child list of a node: item text, name, kind, material, weight, quantity, memo.
 struct ChildListRow {

@@ -2,6 +2,7 @@
 #include "Printers.h"
 
 #include "app/Forms.h"
+#include "core/ui/Forms.h"
 #include "shell/ui/FrmMain.h"
 #include "structure/NodeKey.h"
 #include "structure/StructureStore.h"
@@ -223,6 +224,34 @@ TEST_P(StructureDialogs, PrintModeLoadsTheWholeTreeWithEditingDisabled) {
     tree->collapseItem(root->child(1));
     EXPECT_EQ(f.nodeOf(root->child(1))->image, NodeImage::AsmClose);
     EXPECT_EQ(root->child(1)->childCount(), 2);
+}
+
+TEST_P(StructureDialogs, TheMenuCommandsOpenTheOneStructureWindowInTheirModes) {
+    storeSample();
+    FrmMain main(*env->session, ProgramForms());
+    main.show();
+    main.RunCommand(QStringLiteral("AddPSE"));
+    QWidget* added = main.openForm(QStringLiteral("FrmView"));
+    ASSERT_TRUE(added);
+    EXPECT_TRUE(child<QPushButton>(*added, "CmdAddRoot")->isEnabled());
+    EXPECT_EQ(child<QTreeWidget>(*added, "TView")->topLevelItemCount(), 0);
+    CloseForm(added);
+    QCoreApplication::processEvents();
+
+    main.RunCommand(QStringLiteral("RptPSE"));
+    QWidget* picker = main.openForm(QStringLiteral("FrmProduct"));
+    ASSERT_TRUE(picker);
+    child<QComboBox>(*picker, "CboAsmCode")->setCurrentText(QStringLiteral("P1-03"));
+    click(*picker, "CmdOK");
+    QCoreApplication::processEvents();
+    QWidget* printed = main.openForm(QStringLiteral("FrmView"));
+    ASSERT_TRUE(printed);
+    EXPECT_TRUE(child<QPushButton>(*printed, "CmdRptNode")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(*printed, "CmdAddSon")->isEnabled());
+    // The window is brought forward, not loaded again, by a second command.
+    main.RunCommand(QStringLiteral("AddPSE"));
+    EXPECT_EQ(main.openForm(QStringLiteral("FrmView")), printed);
+    EXPECT_EQ(child<QTreeWidget>(*printed, "TView")->topLevelItem(0)->childCount(), 2);
 }
 
 TEST_P(StructureDialogs, ConfirmingAnEmptyPickerIsRefused) {

@@ -2,10 +2,18 @@
 
 #include "core/Session.h"
 #include "core/ui/Forms.h"
+#include "core/ActivityLog.h"
 #include "structure/NodeKey.h"
+#include "structure/ReportModel.h"
+#include "structure/ReportWorkbook.h"
+#include "structure/ui/FrmRptPSE.h"
+#include "structure/ui/ReportPainter.h"
 #include "ui_FrmView.h"
 
 #include <QApplication>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
 #include <QStyle>
 #include <QTreeWidgetItem>
 
@@ -42,6 +50,7 @@ FrmView::FrmView(Session& session, QWidget* parent)
     connect(m_ui->CmdDelNode, &QPushButton::clicked, this, &FrmView::CmdDelNode_Click);
     connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmView::CmdInLib_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, &FrmView::CmdCancel_Click);
+    connect(m_ui->CmdRptNode, &QPushButton::clicked, this, &FrmView::CmdRptNode_Click);
     connect(m_ui->TView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { TView_NodeClick(item); });
     connect(m_ui->TView, &QTreeWidget::itemExpanded, this, &FrmView::TView_Expand);
     connect(m_ui->TView, &QTreeWidget::itemCollapsed, this, &FrmView::TView_Collapse);
@@ -52,6 +61,8 @@ FrmView::FrmView(Session& session, QWidget* parent)
 FrmView::~FrmView() = default;
 
 void FrmView::Form_Load() {
+    // The status bar shows only while a report is made.
+    m_ui->StatusBar->hide();
     // The three entry panels share one place; only the selected tab's is shown.
     m_ui->PanelStack->setCurrentWidget(m_ui->FmPartInfo);
     m_session.ctx.NodeCounter = 0;
@@ -163,8 +174,18 @@ void FrmView::refreshImage(const StructureNode* node) {
 }
 
 QTreeWidgetItem* FrmView::addItem(StructureNode* node) {
+    return attach(node, makeItem(node));
+}
+
+QTreeWidgetItem* FrmView::makeItem(StructureNode* node) {
     auto* item = new QTreeWidgetItem(QStringList{node->text});
     item->setData(0, kNodeId, node->id);
+    m_items.insert(node->id, item);
+    refreshImage(node);
+    return item;
+}
+
+QTreeWidgetItem* FrmView::attach(StructureNode* node, QTreeWidgetItem* item) {
     if (node->parent) {
         QTreeWidgetItem* parentItem = itemOf(node->parent);
         const auto& siblings = node->parent->children;
@@ -173,17 +194,31 @@ QTreeWidgetItem* FrmView::addItem(StructureNode* node) {
     } else {
         m_ui->TView->addTopLevelItem(item);
     }
-    m_items.insert(node->id, item);
-    refreshImage(node);
     return item;
 }
 
 void FrmView::addSubtreeItems(StructureNode* node) {
-    QTreeWidgetItem* item = addItem(node);
-    for (StructureNode* c : node->children)
-        addSubtreeItems(c);
-    if (node->image == NodeImage::AsmOpen && !node->children.empty())
-        item->setExpanded(true);
+    // Items are put together away from the view and handed to it in one piece: a whole product
+    // costs the view one insertion instead of one per node.
+    std::vector<std::pair<StructureNode*, QTreeWidgetItem*>> stack{{node, makeItem(node)}};
+    QTreeWidgetItem* top = stack.back().second;
+    std::vector<StructureNode*> open;
+    while (!stack.empty()) {
+        auto [n, item] = stack.back();
+        stack.pop_back();
+        if (n->image == NodeImage::AsmOpen && !n->children.empty())
+            open.push_back(n);
+        QList<QTreeWidgetItem*> kids;
+        kids.reserve(static_cast<qsizetype>(n->children.size()));
+        for (StructureNode* c : n->children) {
+            kids << makeItem(c);
+            stack.emplace_back(c, kids.back());
+        }
+        item->addChildren(kids);
+    }
+    attach(node, top);
+    for (StructureNode* n : open)
+        itemOf(n)->setExpanded(true);
 }
 
 void FrmView::CmdAddRoot_Click() {
@@ -243,6 +278,82 @@ void FrmView::CmdInLib_Click() {
 }
 
 void FrmView::CmdCancel_Click() { CloseForm(this); }
+
+void FrmView::CmdRptNode_Click() {
+    StructureNode* node = selectedNode();
+    if (!node) {
+        m_session.feedback().stop(QStringLiteral("请先选择要输出的节点"));
+        return;
+    }
+    auto* dialog = new FrmRptPSE(m_session, SectionCodeOf(m_tree, node, m_session.ctx.ProductCode), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    const int id = node->id;
+    connect(dialog, &QDialog::finished, this, [this, id] {
+        if (m_session.ctx.ReportAction != QLatin1String("Cancel"))
+            GenerateReport(id);
+    });
+    dialog->open();
+}
+
+void FrmView::GenerateReport(int nodeId) {
+    StructureNode* node = m_tree.byId(nodeId);
+    if (!node)
+        return;
+    Feedback& feedback = m_session.feedback();
+    const QString kind = m_session.ctx.ReportKind;
+    QStatusBar* status = m_ui->StatusBar;
+    status->show();
+    status->showMessage(ReportText::Making);
+    status->repaint();
+    try {
+        ReportBuilder builder(m_session, m_tree, m_loader, [status](const QString& text) {
+            status->showMessage(text);
+            status->repaint();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        });
+        m_loader.setMode(LoadMode::Print);
+        const ReportDocument doc = builder.build(kind, node, m_session.ctx.ReportWithSubs);
+        // Sub-structures loaded for the report join the tree on screen.
+        for (const auto& n : m_tree.nodes()) {
+            if (!itemOf(n.get()) && n->parent && itemOf(n->parent))
+                addSubtreeItems(n.get());
+        }
+        if (doc.pages.empty()) {
+            feedback.info(ReportText::Nothing);
+        } else {
+            m_lastReportFile = ReportFilePath(m_session.paths().dataFolder, doc.sectionCode, kind);
+            WriteReportWorkbook(doc, m_lastReportFile);
+            if (m_session.ctx.ReportAction == QLatin1String("Preview")) {
+                auto* preview = new QPrintPreviewDialog(this);
+                preview->setAttribute(Qt::WA_DeleteOnClose);
+                preview->setWindowTitle(LayoutFor(kind).sheet);
+                connect(preview, &QPrintPreviewDialog::paintRequested, preview,
+                        [doc](QPrinter* printer) { PaintReport(doc, *printer); });
+                preview->open();
+            } else {
+                QPrinter printer(QPrinter::HighResolution);
+                bool ready = !QPrinterInfo::availablePrinters().isEmpty();
+                // Without a printer the pages go to a PDF file of the user's choice.
+                if (!ready) {
+                    const QString pdf = feedback.saveFileName(QStringLiteral("输出到PDF文件"), m_session.paths().dataFolder,
+                                                              QStringLiteral("PDF 文件 (*.pdf)"));
+                    if (!pdf.isEmpty()) {
+                        printer.setOutputFormat(QPrinter::PdfFormat);
+                        printer.setOutputFileName(pdf);
+                        ready = true;
+                    }
+                }
+                if (ready)
+                    PaintReport(doc, printer);
+            }
+        }
+        AppendLogRow(m_session, doc.sectionCode, LogWord::ReportOutput(kind));
+    } catch (const Error& e) {
+        feedback.message(ReportText::ErrorPrefix + e.description(), Icon::None, kTitleFeedback);
+    }
+    status->clearMessage();
+    status->hide();
+}
 
 void FrmView::fetchChildren(StructureNode* node) {
     const std::size_t before = m_tree.size();

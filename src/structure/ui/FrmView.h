@@ -33,6 +33,8 @@ public:
     QTreeWidgetItem* itemOf(const StructureNode* node) const;
     StructureNode* nodeOf(const QTreeWidgetItem* item) const;
     QString CurrentKind() const { return m_currentKind; }
+    // The workbook the last report wrote.
+    QString lastReportFile() const { return m_lastReportFile; }
 
 private:
     void Form_Load();
@@ -44,6 +46,8 @@ private:
     void CmdDelNode_Click();
     void CmdInLib_Click();
     void CmdCancel_Click();
+    void CmdRptNode_Click();
+    void GenerateReport(int nodeId);
     void TView_NodeClick(QTreeWidgetItem* item);
     void TView_Expand(QTreeWidgetItem* item);
     void TView_Collapse(QTreeWidgetItem* item);
@@ -53,6 +57,8 @@ private:
     StructureNode* selectedNode() const;
     void fetchChildren(StructureNode* node);
     QTreeWidgetItem* addItem(StructureNode* node);
+    QTreeWidgetItem* makeItem(StructureNode* node);
+    QTreeWidgetItem* attach(StructureNode* node, QTreeWidgetItem* item);
     void addSubtreeItems(StructureNode* node);
     void refreshImage(const StructureNode* node);
     void reportCycles();
@@ -66,6 +72,7 @@ private:
     QHash<QString, QIcon> m_images; // the image list ImgLst: AsmOpen, AsmClose, Item
     QString m_currentKind;
     qsizetype m_cyclesShown = 0;
+    QString m_lastReportFile;
 };
 
 } // namespace velda
