@@ -22,6 +22,7 @@ namespace {
 class NoBoxes final : public velda::Feedback {
 public:
     void message(const QString& text, velda::Icon, const QString&) override { fprintf(stderr, "%s\n", qPrintable(text)); }
+    bool question(const QString&, const QString&) override { return false; }
     std::optional<QString> inputBox(const QString&, const QString&, const QString&) override { return {}; }
     QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
     QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
