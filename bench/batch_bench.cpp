@@ -18,9 +18,6 @@
 
 #include <cstdio>
 
-namespace {
-} // namespace
-
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();

@@ -13,6 +13,14 @@ void LogListModel::setRows(std::vector<LogRow> rows) {
     endResetModel();
 }
 
+std::vector<LogRow> LogListModel::takeRows() {
+    beginResetModel();
+    std::vector<LogRow> rows = std::move(m_rows);
+    m_rows.clear();
+    endResetModel();
+    return rows;
+}
+
 int LogListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }

@@ -19,6 +19,8 @@ public:
 
     void setRows(std::vector<LogRow> rows);
     void clear() { setRows({}); }
+    // Empties the list and hands its rows over, so that a worker can free them off the window's thread.
+    std::vector<LogRow> takeRows();
     const std::vector<LogRow>& rows() const { return m_rows; }
 
     int rowCount(const QModelIndex& parent = {}) const override;

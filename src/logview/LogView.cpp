@@ -11,6 +11,8 @@
 #include <QSqlRecord>
 #include <QStringEncoder>
 
+#include <langinfo.h>
+
 namespace velda {
 
 namespace LogViewText {
@@ -26,6 +28,18 @@ namespace {
 // Statements with more bound values than this are split; well below every driver's limit.
 constexpr qsizetype kDeleteBatch = 500;
 } // namespace
+
+QStringEncoder LocaleEncoder() {
+    // The codeset of the user's locale; the plain C locale names ASCII, which cannot hold the log's
+    // Chinese, so UTF-8 stands in for it there.
+    const QByteArray codeset = QByteArray(nl_langinfo(CODESET)).toUpper();
+    if (!codeset.isEmpty() && codeset != "ANSI_X3.4-1968" && codeset != "ASCII" && codeset != "US-ASCII") {
+        QStringEncoder encoder(codeset.constData());
+        if (encoder.isValid())
+            return encoder;
+    }
+    return QStringEncoder(QStringConverter::Utf8);
+}
 
 int CharacterCount(const QString& text) {
     int n = 0;
@@ -90,6 +104,8 @@ LogFetch FetchLogRows(const Database& db, const QString& sql) {
         };
         const int seq = field("序号"), id = field("ID"), code = field("代号"), time = field("时间"),
                   word = field("方式");
+        if (q.size() > 0)
+            out.rows.reserve(static_cast<size_t>(q.size()));
         while (q.next()) {
             LogRow r;
             r.seq = q.value(seq).toLongLong();
@@ -159,7 +175,7 @@ Outcome ExportLogRows(const QString& path, const std::vector<LogRow>& rows, cons
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return Outcome::failure(QStringLiteral("无法创建文件%1：%2").arg(path, file.errorString()));
-    QStringEncoder encode(QStringConverter::System);
+    QStringEncoder encode = LocaleEncoder();
     const QString crlf = QStringLiteral("\r\n");
     QByteArray chunk;
     chunk.reserve(1 << 20);

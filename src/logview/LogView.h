@@ -3,6 +3,7 @@
 #include "core/Outcome.h"
 
 #include <QString>
+#include <QStringEncoder>
 #include <QStringList>
 
 #include <functional>
@@ -37,6 +38,8 @@ struct LogRow {
     QString word;
 };
 
+// The encoding of the user's locale, in which the export file is written.
+QStringEncoder LocaleEncoder();
 // Number of characters as a reader counts them: a Chinese character, or any other, is one.
 int CharacterCount(const QString& text);
 // The value right-aligned in a field of the given width, padded with blanks on the left; a longer

@@ -2,6 +2,7 @@
 
 #include "archives/ui/FrmArchives.h"
 #include "core/ActivityLog.h"
+#include "core/Twips.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -42,6 +43,8 @@ TEST_P(FrmArchivesForm, AddModeOffersTodayAndTheDefaultListsAndAdds) {
     as(QStringLiteral("alice"), QStringLiteral("design"));
     open(QStringLiteral("Add"), {QStringLiteral("CmdEdit"), QStringLiteral("CmdDel")});
     EXPECT_EQ(form->windowTitle(), QStringLiteral("产品档案管理"));
+    // The three multi-line boxes share the given height instead of stretching the form.
+    EXPECT_EQ(form->height(), TwipsToPixels(6060, form->logicalDpiY()));
     EXPECT_TRUE(edit("TxtCode")->isVisible());
     EXPECT_FALSE(codes()->isVisible());
     EXPECT_EQ(edit("TxtLXDate")->text(), QStringLiteral("2024/03/05"));

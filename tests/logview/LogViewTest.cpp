@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <clocale>
+#include <string>
+
 using namespace velda;
 using namespace velda::test;
 
@@ -83,6 +86,14 @@ TEST(LogExportFile, HeadingThenOneLinePerChosenRowEndedByCrLf) {
     // An existing file is replaced, not appended to.
     EXPECT_TRUE(ExportLogRows(path, rows, {1}).done());
     EXPECT_EQ(readFile(path).count("\r\n"), 2);
+}
+
+TEST(LogExportFile, ThePlainCLocaleStillKeepsTheChineseText) {
+    const std::string saved = setlocale(LC_CTYPE, nullptr);
+    setlocale(LC_CTYPE, "C");
+    QStringEncoder encoder = LocaleEncoder();
+    EXPECT_EQ(QByteArray(encoder(QStringLiteral("日志输出"))), QStringLiteral("日志输出").toUtf8());
+    setlocale(LC_CTYPE, saved.c_str());
 }
 
 TEST(LogExportFile, AFileThatCannotBeWrittenIsAFailureWithItsName) {

@@ -106,9 +106,13 @@ bool FrmLog::search(const QString& condition, bool quiet) {
         ShowOutcome(m_session.feedback(), prepared.verdict);
         return false;
     }
-    m_model.clear();
+    std::vector<LogRow> listedBefore = m_model.takeRows();
     LogFetch fetch;
-    runInBackground([&fetch, &spec, &prepared] { fetch = FetchLogRows(spec, prepared.sql); });
+    runInBackground([&fetch, &spec, &prepared, &listedBefore] {
+        // Freeing hundreds of thousands of rows takes a moment: not on the window's thread.
+        std::vector<LogRow>().swap(listedBefore);
+        fetch = FetchLogRows(spec, prepared.sql);
+    });
     if (!fetch.error.isEmpty()) {
         m_session.feedback().stop(fetch.error);
         return false;
