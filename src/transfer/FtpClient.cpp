@@ -88,13 +88,28 @@ struct FtpClient::Impl {
         const auto path = CanonicalRemoteSegments(remotePath, &error);
         if (!path)
             return Failure(TransferFailure::BadCommand, error);
+        if (std::optional<TransferResult> tooLong = overlong(*path))
+            return *tooLong;
         return operation(*server, *path);
+    }
+
+    // Refused before anything is sent: see FtpDriver::kMaxPathBytes.
+    static std::optional<TransferResult> overlong(const QStringList& path) {
+        const qsizetype bytes = path.join(u'/').toUtf8().size();
+        if (bytes <= FtpDriver::kMaxPathBytes)
+            return std::nullopt;
+        return Failure(TransferFailure::BadCommand, QStringLiteral("远程路径过长（%1字节，最多%2字节），未发送给FTP服务器")
+                                                        .arg(bytes)
+                                                        .arg(FtpDriver::kMaxPathBytes));
     }
 
     // Failures of the connection itself, whatever the command was.
     std::optional<TransferResult> linkFailure(const VolumeAddress& server, const FtpPerformed& outcome) const {
         const QString where = server.display();
         const int code = int(outcome.code);
+        if (outcome.outOfStep)
+            return Failure(TransferFailure::Interrupted,
+                           QStringLiteral("FTP服务器%1的应答与所发命令不对应，连接已断开，请重试").arg(where), code);
         switch (outcome.code) {
         case CURLE_OK:
             return std::nullopt;
@@ -560,6 +575,8 @@ TransferResult FtpClient::Rename(const QString& volumeUrl, const QString& fromRe
         const auto to = CanonicalRemoteSegments(toRemotePath, &error);
         if (!to)
             return Failure(TransferFailure::BadCommand, error);
+        if (std::optional<TransferResult> tooLong = Impl::overlong(*to))
+            return *tooLong;
         return m_impl->rename(
             server, from, *to,
             QStringLiteral("在FTP服务器%1上将%2改名为%3失败").arg(server.display(), from.join(u'/'), to->join(u'/')));

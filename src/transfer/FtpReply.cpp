@@ -53,6 +53,34 @@ QString FtpDialogue::lastRefusal() const {
     return {};
 }
 
+bool FtpDialogue::outOfStep() const {
+    auto verbIn = [](const QByteArray& verb, std::initializer_list<const char*> verbs) {
+        for (const char* v : verbs) {
+            if (verb == v)
+                return true;
+        }
+        return false;
+    };
+    for (const FtpExchange& e : m_exchanges) {
+        if (!e.complete || e.command.isEmpty())
+            continue;
+        const QByteArray verb = e.command.split(' ').first().toUpper();
+        const int code = e.code;
+        const bool transfer = verbIn(verb, {"STOR", "RETR", "LIST", "NLST", "MLSD", "APPE", "STOU"});
+        if ((code == 350 && !verbIn(verb, {"RNFR", "REST"})) || (code == 227 && verb != "PASV") ||
+            (code == 229 && verb != "EPSV") || (code == 213 && !verbIn(verb, {"SIZE", "MDTM", "STAT"})) ||
+            (code == 257 && !verbIn(verb, {"PWD", "XPWD", "MKD", "XMKD"})) || (code == 331 && verb != "USER") ||
+            (code == 220 && verb != "REIN") || (code == 226 && !transfer && verb != "ABOR") ||
+            (code >= 100 && code < 200 && !transfer))
+            return true;
+        // Commands that every server understands; a server may lack MLST, SIZE, EPSV or OPTS.
+        if (code == 500 && verbIn(verb, {"USER", "PASS", "PWD", "CWD", "TYPE", "PASV", "STOR", "RETR", "NLST",
+                                         "LIST", "DELE", "RMD", "MKD", "RNFR", "RNTO", "QUIT", "NOOP"}))
+            return true;
+    }
+    return false;
+}
+
 void FtpDialogue::addLine(const QByteArray& line) {
     m_heard = true;
     if (trace)

@@ -36,6 +36,9 @@ def parse_args():
     parser.add_argument("--auth-failed-delay", type=float, default=0.2,
                         help="seconds before a wrong password is answered (pyftpdlib's own default is 3)")
     parser.add_argument("--events", help="file that receives one line per connect and login")
+    parser.add_argument("--extra-reply", metavar="VERB",
+                        help="answer the first VERB the server gets twice, as servers do with a command "
+                             "line they cut in two")
     return parser.parse_args()
 
 
@@ -64,6 +67,19 @@ def main():
         def on_login_failed(self, username, password):
             if events:
                 events.write("LOGIN-FAILED %s\n" % username)
+
+    if args.extra_reply:
+        extra_verb = args.extra_reply.upper()
+
+        extra_pending = [True]
+
+        def process_command(self, cmd, *cmd_args, **kwargs):
+            FTPHandler.process_command(self, cmd, *cmd_args, **kwargs)
+            if cmd == extra_verb and extra_pending[0]:
+                extra_pending[0] = False
+                self.respond("500 Command not understood.")
+
+        Handler.process_command = process_command
 
     Handler.authorizer = authorizer
     Handler.banner = "VELDA test server ready."
