@@ -277,8 +277,13 @@ struct FtpClient::Impl {
                 return discardPart(server, part,
                                    Failure(TransferFailure::LocalReadFailed,
                                            QStringLiteral("读取本地文件%1失败").arg(localPath), int(sent.code)));
-            if (auto failed = linkFailure(server, sent))
-                return *failed; // the connection is gone; the part name is left to a later clean-up
+            if (auto failed = linkFailure(server, sent)) {
+                // A server that cut the transfer off (a full disk answers 426, 452 or 552) is still
+                // there to remove what it kept; one that cannot be reached is not asked again.
+                if (failed->failure == TransferFailure::Interrupted || failed->failure == TransferFailure::Incomplete)
+                    return discardPart(server, part, *failed);
+                return *failed;
+            }
             return discardPart(server, part, refusal(uploadFailed, sent));
         }
         QString sizeText;

@@ -98,6 +98,8 @@ void FtpServer::start() {
         arguments << QStringLiteral("--read-only") << folder;
     if (m_options.withoutMlst)
         arguments << QStringLiteral("--no-mlst");
+    if (m_options.fullAfterBytes >= 0)
+        arguments << QStringLiteral("--full-after") << QString::number(m_options.fullAfterBytes);
     if (!m_options.extraReplyTo.isEmpty())
         arguments << QStringLiteral("--extra-reply") << m_options.extraReplyTo;
 

@@ -105,5 +105,24 @@ TEST(FtpStep, RepliesThatBelongToOtherCommandsAreNoticed) {
     EXPECT_TRUE(dialogue({{"SIZE a", "250 Renaming ok\r\n"}, {"PASV", "213 3\r\n"}}).outOfStep());
 }
 
+TEST(FtpStep, AnUploadToAFullServerLeavesNoPartialFile) {
+    FtpServerOptions options;
+    options.fullAfterBytes = 1000;
+    FtpServer server(options);
+    QDir().mkpath(server.localPath(QStringLiteral("Volume/V1")));
+    FtpClient client(Quick());
+    QTemporaryDir dir;
+    const QString big = Local(dir, QStringLiteral("big.dwg"), QByteArray(256 * 1024, 'x'));
+    for (const TransferResult& r :
+         {client.Put(server.volumeUrl(), big, QStringLiteral("Volume/V1/a.dwg")),
+          client.PutPrivate(server.volumeUrl(), big, QStringLiteral("Volume/V1/b.dwg.incoming-1"))}) {
+        EXPECT_FALSE(r.ok);
+        EXPECT_FALSE(r.message.isEmpty());
+    }
+    EXPECT_TRUE(QDir(server.localPath(QStringLiteral("Volume/V1")))
+                    .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
+}
+
 } // namespace
 } // namespace velda
