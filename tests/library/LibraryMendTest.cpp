@@ -79,6 +79,19 @@ TEST_P(LibraryMend, TwoCodesThatShareAStoredNameAreNotBothCheckedIn) {
     EXPECT_TRUE(checkIn(QStringLiteral("GB-T-1"), "dash").done());
 }
 
+TEST_P(LibraryMend, DeletingOneOfTwoCodesThatAlreadyShareAFileKeepsTheFileForTheOther) {
+    adminRights(*env->session);
+    ASSERT_TRUE(checkIn(QStringLiteral("GB/T-2"), "shared").done());
+    // Written before the clash was refused: a second row naming the same file.
+    env->db().exec(QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称) "
+                                  "select 'GB-T-2',读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称 "
+                                  "from PDM入库图纸信息 where 代号='GB/T-2'"));
+    EXPECT_EQ(library().Delete(QStringLiteral("GB-T-2")).text, QStringLiteral("删除完毕！"));
+    const QString copy = drawing(QStringLiteral("copy.dwg"), "");
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("GB/T-2"), copy).done());
+    EXPECT_EQ(read(copy), QByteArray("shared"));
+}
+
 TEST_P(LibraryMend, AnOverlongCodeIsRefusedUpFrontWithTheLimit) {
     adminRights(*env->session);
     const QString longest(kMaxCodeBytes, u'X');
