@@ -181,6 +181,22 @@ TEST_P(LibraryMend, BatchCheckOutNamesLocalFilesSafelyInsideTheFolder) {
     EXPECT_FALSE(BatchTargetFile(QStringLiteral("/f"), QString()).has_value());
 }
 
+TEST_P(LibraryMend, ABatchStopsWhenTheAccountChangesUnderIt) {
+    adminRights(*env->session);
+    const QStringList files{drawing(QStringLiteral("B-1.dwg"), "1"), drawing(QStringLiteral("B-2.dwg"), "2"),
+                            drawing(QStringLiteral("B-3.dwg"), "3")};
+    BatchLibrary batch(*env->session, runner());
+    const BatchResult r = batch.CheckIn(files, [&](int i, const BatchProgress&) {
+        if (i == 0) // a login finished while the first file was on its way
+            loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+        return true;
+    });
+    EXPECT_TRUE(r.failed);
+    EXPECT_EQ(r.message, QStringLiteral("登录帐号已变更，批处理已中止。此前已入库图纸1张。"));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 1);
+    EXPECT_EQ(column(QStringLiteral("B-1"), QStringLiteral("入库帐号")), QStringLiteral("admin"));
+}
+
 // Killing the client (SIGKILL) and the server at each step of a same-day re-check-in and of a
 // deletion: afterwards the first command on the code puts back the committed version.
 TEST_P(LibraryMend, AClientKilledAtAnyStepLeavesTheCommittedVersionForTheNextCheckOut) {
