@@ -48,8 +48,9 @@ TEST_P(Reconnect, TheNextCommandAfterALostConnectionConnectsAgainByItself) {
     breakConnection();
     // The command that meets the broken connection says so; it does not leave a dead handle behind.
     const QString first = ErrorOf([&] { users(); });
-    if (GetParam() == Backend::PostgreSQL)
+    if (GetParam() == Backend::PostgreSQL) {
         EXPECT_TRUE(first.startsWith(QStringLiteral("与数据库服务器的连接已中断"))) << first.toStdString();
+    }
     EXPECT_EQ(users(), before);
     EXPECT_TRUE(env->session->hasConnection());
 }
