@@ -33,7 +33,9 @@ public:
     // The shared connection; throws Error when none is open. A connection that was lost (the server
     // went away) is opened again here, once per call; when that fails the Error says so.
     Database& db();
-    bool hasConnection() const { return m_db && m_db->isOpen(); }
+    // Whether db() has a connection to give: an open one, or one that was lost and is opened again
+    // there.
+    bool hasConnection() const { return m_db && (m_db->isOpen() || m_db->wasOpened()); }
     // Opens a new connection for the address ("None": the local file, which must exist) and puts
     // it in place of the previous one. The previous one stays when the new one fails, and while a
     // command runs nothing is replaced: that throws Error.

@@ -108,6 +108,19 @@ BatchLibrary::BatchLibrary(Session& session, TransferRunner runner)
     : m_session(session), m_single(session, std::move(runner)) {}
 
 namespace {
+// Who runs the batch: a new login while it waits must not carry its remaining files over to
+// another user or volume.
+QString identity(const UserContext& ctx) {
+    return ctx.UserId + u'\n' + ctx.LoginGroup + u'\n' + ctx.VolumeName + u'\n' + ctx.VolumeServerIp;
+}
+
+BatchResult accountChanged(BatchResult r, const QString& doneWord) {
+    r.failed = true;
+    r.icon = Icon::Stop;
+    r.message = QStringLiteral("登录帐号已变更，批处理已中止。此前已%1%2张。").arg(doneWord).arg(r.progress.processed);
+    return r;
+}
+
 BatchResult stoppedOrFailed(BatchResult r, const QString& what, const QString& path, const Outcome& out,
                             const QString& doneWord) {
     r.failed = true;
@@ -123,7 +136,10 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
     BatchResult r;
     r.progress.total = static_cast<int>(files.size());
     UserContext& ctx = m_session.ctx;
+    const QString who = identity(ctx);
     for (int i = 0; i < files.size(); ++i) {
+        if (identity(ctx) != who)
+            return accountChanged(r, QStringLiteral("入库图纸"));
         const QString& path = files[i];
         const QString code = DrawingCodeFromPath(path);
         const DrawingLibrary::Choice choice = m_single.PrepareCheckIn(code);
@@ -162,7 +178,10 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
 BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& folder, const Step& step) {
     BatchResult r;
     r.progress.total = static_cast<int>(codes.size());
+    const QString who = identity(m_session.ctx);
     for (int i = 0; i < codes.size(); ++i) {
+        if (identity(m_session.ctx) != who)
+            return accountChanged(r, QStringLiteral("出库图纸"));
         const QString& code = codes[i];
         // A code that cannot name a file in the folder is refused like one the user may not read.
         const std::optional<QString> target = BatchTargetFile(folder, code);

@@ -92,7 +92,19 @@ struct FtpClient::Impl {
         const auto path = CanonicalRemoteSegments(remotePath, &error);
         if (!path)
             return Failure(TransferFailure::BadCommand, error);
+        if (std::optional<TransferResult> tooLong = overlong(*path))
+            return *tooLong;
         return operation(*server, *path);
+    }
+
+    // Refused before anything is sent: see FtpDriver::kMaxPathBytes.
+    static std::optional<TransferResult> overlong(const QStringList& path) {
+        const qsizetype bytes = path.join(u'/').toUtf8().size();
+        if (bytes <= FtpDriver::kMaxPathBytes)
+            return std::nullopt;
+        return Failure(TransferFailure::BadCommand, QStringLiteral("远程路径过长（%1字节，最多%2字节），未发送给FTP服务器")
+                                                        .arg(bytes)
+                                                        .arg(FtpDriver::kMaxPathBytes));
     }
 
     // Failures of the connection itself, whatever the command was.
@@ -104,6 +116,9 @@ struct FtpClient::Impl {
         const QString where = shown.display();
         const QString said = QStringLiteral("\nlibcurl报告：") + outcome.curlText;
         const int code = int(outcome.code);
+        if (outcome.outOfStep)
+            return Failure(TransferFailure::Interrupted,
+                           QStringLiteral("FTP服务器%1的应答与所发命令不对应，连接已断开，请重试").arg(where), code);
         switch (outcome.code) {
         case CURLE_OK:
             return std::nullopt;
@@ -269,8 +284,13 @@ struct FtpClient::Impl {
                 return discardPart(server, part,
                                    Failure(TransferFailure::LocalReadFailed,
                                            QStringLiteral("读取本地文件%1失败").arg(localPath), int(sent.code)));
-            if (auto failed = linkFailure(server, sent))
-                return *failed; // the connection is gone; the part name is left to a later clean-up
+            if (auto failed = linkFailure(server, sent)) {
+                // A server that cut the transfer off (a full disk answers 426, 452 or 552) is still
+                // there to remove what it kept; one that cannot be reached is not asked again.
+                if (failed->failure == TransferFailure::Interrupted || failed->failure == TransferFailure::Incomplete)
+                    return discardPart(server, part, *failed);
+                return *failed;
+            }
             return discardPart(server, part, refusal(uploadFailed, sent));
         }
         QString sizeText;
@@ -567,6 +587,8 @@ TransferResult FtpClient::Rename(const QString& volumeUrl, const QString& fromRe
         const auto to = CanonicalRemoteSegments(toRemotePath, &error);
         if (!to)
             return Failure(TransferFailure::BadCommand, error);
+        if (std::optional<TransferResult> tooLong = Impl::overlong(*to))
+            return *tooLong;
         return m_impl->rename(
             server, from, *to,
             QStringLiteral("在FTP服务器%1上将%2改名为%3失败").arg(server.display(), from.join(u'/'), to->join(u'/')));

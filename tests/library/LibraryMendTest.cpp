@@ -79,6 +79,19 @@ TEST_P(LibraryMend, TwoCodesThatShareAStoredNameAreNotBothCheckedIn) {
     EXPECT_TRUE(checkIn(QStringLiteral("GB-T-1"), "dash").done());
 }
 
+TEST_P(LibraryMend, DeletingOneOfTwoCodesThatAlreadyShareAFileKeepsTheFileForTheOther) {
+    adminRights(*env->session);
+    ASSERT_TRUE(checkIn(QStringLiteral("GB/T-2"), "shared").done());
+    // Written before the clash was refused: a second row naming the same file.
+    env->db().exec(QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称) "
+                                  "select 'GB-T-2',读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称 "
+                                  "from PDM入库图纸信息 where 代号='GB/T-2'"));
+    EXPECT_EQ(library().Delete(QStringLiteral("GB-T-2")).text, QStringLiteral("删除完毕！"));
+    const QString copy = drawing(QStringLiteral("copy.dwg"), "");
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("GB/T-2"), copy).done());
+    EXPECT_EQ(read(copy), QByteArray("shared"));
+}
+
 TEST_P(LibraryMend, AnOverlongCodeIsRefusedUpFrontWithTheLimit) {
     adminRights(*env->session);
     const QString longest(kMaxCodeBytes, u'X');
@@ -166,6 +179,22 @@ TEST_P(LibraryMend, BatchCheckOutNamesLocalFilesSafelyInsideTheFolder) {
     EXPECT_EQ(BatchTargetFile(QStringLiteral("/f"), QStringLiteral("a\\b\tc")), QStringLiteral("/f/a_b_c.dwg"));
     EXPECT_FALSE(BatchTargetFile(QStringLiteral("/f"), QStringLiteral("..")).has_value());
     EXPECT_FALSE(BatchTargetFile(QStringLiteral("/f"), QString()).has_value());
+}
+
+TEST_P(LibraryMend, ABatchStopsWhenTheAccountChangesUnderIt) {
+    adminRights(*env->session);
+    const QStringList files{drawing(QStringLiteral("B-1.dwg"), "1"), drawing(QStringLiteral("B-2.dwg"), "2"),
+                            drawing(QStringLiteral("B-3.dwg"), "3")};
+    BatchLibrary batch(*env->session, runner());
+    const BatchResult r = batch.CheckIn(files, [&](int i, const BatchProgress&) {
+        if (i == 0) // a login finished while the first file was on its way
+            loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+        return true;
+    });
+    EXPECT_TRUE(r.failed);
+    EXPECT_EQ(r.message, QStringLiteral("登录帐号已变更，批处理已中止。此前已入库图纸1张。"));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 1);
+    EXPECT_EQ(column(QStringLiteral("B-1"), QStringLiteral("入库帐号")), QStringLiteral("admin"));
 }
 
 // Killing the client (SIGKILL) and the server at each step of a same-day re-check-in and of a

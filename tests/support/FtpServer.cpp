@@ -110,6 +110,10 @@ void FtpServer::start() {
         arguments << QStringLiteral("--read-only") << folder;
     if (m_options.withoutMlst)
         arguments << QStringLiteral("--no-mlst");
+    if (m_options.fullAfterBytes >= 0)
+        arguments << QStringLiteral("--full-after") << QString::number(m_options.fullAfterBytes);
+    if (!m_options.extraReplyTo.isEmpty())
+        arguments << QStringLiteral("--extra-reply") << m_options.extraReplyTo;
 
     // The server logs every command; a file never fills up the way an unread pipe does.
     m_process.setStandardErrorFile(log, QIODevice::Append);
