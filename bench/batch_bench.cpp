@@ -18,17 +18,6 @@
 
 #include <cstdio>
 
-namespace {
-class NoBoxes final : public velda::Feedback {
-public:
-    void message(const QString& text, velda::Icon, const QString&) override { fprintf(stderr, "%s\n", qPrintable(text)); }
-    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override { return {}; }
-    QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
-    QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
-    bool openDocument(const QString&) override { return false; }
-};
-} // namespace
-
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -46,7 +35,7 @@ int main(int argc, char** argv) {
 
     velda::ProgramPaths paths{work.path(), work.path()};
     velda::CreateLocalDatabase(paths.localDatabase(), QDate::currentDate());
-    NoBoxes fb;
+    velda::StderrFeedback fb;
     velda::SystemClock clock;
     velda::Session session(fb, clock, velda::Configuration(work.path() + QStringLiteral("/c.ini")), paths,
                            QStringLiteral("BENCH"));

@@ -9,10 +9,11 @@ VELDA_BUILD="${VELDA_BUILD:-$VELDA_ROOT/build}"
 velda_packages=(
     g++ cmake make pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
-    libcurl4-openssl-dev libxlsxwriter-dev
+    libcurl4-openssl-dev libxlsxwriter-dev libsqlite3-dev sqlite3
     libgtest-dev
     postgresql python3-pyftpdlib lftp bc
-    fonts-noto-cjk xvfb xauth
+    fonts-noto-cjk xvfb xauth qt6-translations-l10n
+    libreoffice-calc-nogui fonts-crosextra-carlito poppler-utils
 )
 
 velda_install() {

@@ -1,5 +1,7 @@
 #include "accounts/Groups.h"
 
+#include "accounts/Users.h"
+#include "core/ActivityLog.h"
 #include "core/GateText.h"
 #include "core/Session.h"
 
@@ -47,6 +49,8 @@ Outcome AddGroup(Session& session, const QString& name, const QString& volume, c
         return Outcome::refusal(GateText::Administrator);
     if (name.isEmpty())
         return Outcome::refusal(kNameMissing);
+    if (const QString problem = AccountNameProblem(name, true); !problem.isEmpty())
+        return Outcome::refusal(problem);
     return Guarded([&] {
         try {
             // Without a volume (none is recorded yet) the group has none, as the permanent groups.
@@ -67,6 +71,40 @@ Outcome DeleteGroup(Session& session, const QString& name) {
     return Guarded([&] {
         QSqlQuery q = session.db().exec(QStringLiteral("delete from PDM组 where 组名=?"), {name});
         return q.numRowsAffected() > 0 ? Outcome::success(kDeleted) : Outcome::refusal(kNotFound.arg(name));
+    });
+}
+
+QString GroupVolumeName(Session& session, const QString& group) {
+    return session.db().scalar(QStringLiteral("select 目录名称 from PDM组 where 组名=?"), {group}).toString();
+}
+
+Outcome ChangeGroupVolume(Session& session, const QString& group, const QString& volume) {
+    if (!session.ctx.isAdministrator())
+        return Outcome::refusal(GateText::Administrator);
+    if (group.isEmpty())
+        return Outcome::refusal(GroupVolumeText::NoGroup);
+    if (volume.isEmpty())
+        return Outcome::refusal(GroupVolumeText::NoVolume);
+    return Guarded([&]() -> Outcome {
+        Database& db = session.db();
+        // The volume's existence is tested by the same statement, so a volume removed meanwhile is
+        // never written into the group.
+        QSqlQuery q = db.exec(QStringLiteral("update PDM组 set 目录名称=? where 组名=? and exists "
+                                             "(select * from PDM存储目录 where 目录名称=?)"),
+                              {volume, group, volume});
+        if (q.numRowsAffected() <= 0) {
+            if (!db.scalar(QStringLiteral("select count(*) from PDM组 where 组名=?"), {group}).toInt())
+                return Outcome::refusal(GroupVolumeText::UnknownGroup.arg(group));
+            return Outcome::refusal(GroupVolumeText::UnknownVolume.arg(volume));
+        }
+        q.finish();
+        if (session.ctx.LoginGroup == group) {
+            session.ctx.VolumeName = volume;
+            session.ctx.VolumeServerIp =
+                db.scalar(QStringLiteral("select 服务器IP from PDM存储目录 where 目录名称=?"), {volume}).toString();
+        }
+        AppendLogRow(session, group, LogWord::ChangeGroupVolume);
+        return Outcome::success(GroupVolumeText::Changed.arg(group, volume));
     });
 }
 

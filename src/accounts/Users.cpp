@@ -22,11 +22,29 @@ const QString kWrongPassword = QStringLiteral("密码有误！");
 const QString kEdited = QStringLiteral("修改完毕！");
 const QString kExists = QStringLiteral("帐号<%1>已存在，请换一个帐号！");
 const QString kNotFound = QStringLiteral("帐号<%1>不存在，可能已被删除！");
+const QString kHolds = QStringLiteral("帐号<%1>尚有%2张图纸处于出库状态，请先将其入库后再删除该帐号！");
 
 bool PasswordsUsable(const QString& password, const QString& passwordAgain) {
     return !password.isEmpty() && !passwordAgain.isEmpty() && password == passwordAgain;
 }
 } // namespace
+
+QString AccountNameProblem(const QString& name, bool group) {
+    bool bad = false;
+    for (qsizetype i = 0; i < name.size() && !bad; ++i) {
+        const QChar c = name[i];
+        if (c.isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        bad = c == u'/' || c == u'(' || c == u')' || c.unicode() < 0x20 || c.unicode() == 0x7f || c.isSurrogate() ||
+              c.category() == QChar::Other_Control;
+    }
+    if (!bad)
+        return {};
+    return group ? QStringLiteral("组名不能含有“/”、“(”、“)”、控制字符或无效字符！")
+                 : QStringLiteral("用户帐号不能含有“/”、“(”、“)”、控制字符或无效字符！");
+}
 
 QString GroupListText(const QStringList& selectedInListOrder) {
     QString list;
@@ -66,6 +84,8 @@ Outcome AddAccount(Session& session, const QString& id, const QString& password,
         return Outcome::refusal(kMissingIdOrPassword);
     if (selectedGroups.isEmpty())
         return Outcome::refusal(kChooseGroups);
+    if (const QString problem = AccountNameProblem(id, false); !problem.isEmpty())
+        return Outcome::refusal(problem);
     return Guarded([&] {
         try {
             session.db().exec(
@@ -85,8 +105,17 @@ Outcome DeleteAccount(Session& session, const QString& id) {
     if (id == kAdminAccount)
         return Outcome::refusal(kProtected);
     return Guarded([&] {
-        QSqlQuery q = session.db().exec(QStringLiteral("delete from PDM用户 where ID=?"), {id});
-        return q.numRowsAffected() > 0 ? Outcome::success(kDeleted) : Outcome::refusal(kNotFound.arg(id));
+        // One statement, so a check-out cannot slip in between the test and the deletion.
+        QSqlQuery q = session.db().exec(QStringLiteral("delete from PDM用户 where ID=? and not exists (select 1 from "
+                                                       "PDM出库图纸信息 where 出库帐号=?)"),
+                                        {id, id});
+        if (q.numRowsAffected() > 0)
+            return Outcome::success(kDeleted);
+        const int holds =
+            session.db().scalar(QStringLiteral("select count(*) from PDM出库图纸信息 where 出库帐号=?"), {id}).toInt();
+        if (holds > 0)
+            return Outcome::refusal(kHolds.arg(id).arg(holds));
+        return Outcome::refusal(kNotFound.arg(id));
     });
 }
 

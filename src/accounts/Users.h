@@ -28,6 +28,12 @@ bool GroupListNames(const QString& groupList, const QString& group);
 // The creation date as stored: year/month/day without leading zeros (2024/3/5).
 QString CreationDateText(const QDate& date);
 
+// Why a name cannot be an account ID (group = false) or a group name (group = true), or an empty
+// text when it can. Group lists and rights lists are texts joined with "/" and tagged "(U)" or
+// "(G)"; a name holding those characters would read as other names there (a group "admin/x" makes
+// its members administrators). Control characters, NUL and broken UTF-16 are refused too.
+QString AccountNameProblem(const QString& name, bool group);
+
 // Every account ID, in the order the database returns them. Throws Error.
 QStringList ListAccountIds(Session& session);
 // The account of that exact ID, or nothing when there is no such row. Throws Error.
@@ -37,10 +43,12 @@ std::optional<UserAccount> LoadAccount(Session& session, const QString& id);
 // (missing or differing passwords, no group chosen, a taken ID, the protected account, an account that
 // is gone, a caller outside the group admin) or the database's failure.
 
-// Adds an account created today (the session's clock).
+// Adds an account created today (the session's clock); an ID that cannot be one is refused with the
+// text of AccountNameProblem.
 Outcome AddAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
                           const QStringList& selectedGroups, const QString& remark);
-// Deletes the account of exactly that ID; "admin" itself is refused.
+// Deletes the account of exactly that ID; "admin" itself is refused, and so is an account that still
+// holds checked-out drawings (nobody could end those holds).
 Outcome DeleteAccount(Session& session, const QString& id);
 // An administrator changes the password, groups and remark of the account id; anybody else
 // changes only the password of his own account, whatever id says.

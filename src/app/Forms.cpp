@@ -1,10 +1,13 @@
 #include "app/Forms.h"
 
 #include "accounts/ui/Register.h"
+#include "archives/ui/Register.h"
 #include "core/ui/FormRegistry.h"
 #include "items/ui/Register.h"
 #include "library/ui/Register.h"
+#include "logview/ui/Register.h"
 #include "shell/ui/Register.h"
+#include "structure/ui/Register.h"
 #include "transfer/ui/Register.h"
 
 namespace velda {
@@ -16,6 +19,9 @@ void RegisterAllForms(FormRegistry& registry) {
     RegisterTransferForms(registry);
     RegisterLibraryForms(registry);
     RegisterItemsForms(registry);
+    RegisterStructureForms(registry);
+    RegisterLogviewForms(registry);
+    RegisterArchivesForms(registry);
 }
 
 const FormRegistry& ProgramForms() {

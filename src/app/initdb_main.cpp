@@ -45,8 +45,8 @@ int main(int argc, char* argv[]) {
             return 0;
         }
         if (args.size() == 1 && args[0] == QLatin1String("--local")) {
-            const velda::ProgramPaths paths = velda::ProgramPaths::detect();
             const velda::Configuration config;
+            const velda::ProgramPaths paths = velda::ProgramPaths::detect(config);
             if (!QFileInfo::exists(paths.localDatabase())) {
                 velda::CreateLocalDatabase(paths.localDatabase(), today);
                 out << "已建立本地数据库 " << paths.localDatabase() << "\n";

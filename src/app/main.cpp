@@ -3,6 +3,8 @@
 #include "core/Session.h"
 #include "shell/ui/FrmLogin.h"
 #include "shell/ui/FrmMain.h"
+#include "core/ui/KeyRules.h"
+#include "core/ui/Translations.h"
 #include "core/ui/WidgetFeedback.h"
 
 #include <QApplication>
@@ -19,10 +21,14 @@ int main(int argc, char* argv[]) {
     // The program ends when the main window closes or the first login is cancelled, not when the
     // login dialog gives way to the main window.
     QApplication::setQuitOnLastWindowClosed(false);
+    // File dialogs, context menus and standard buttons in Chinese like the rest of the program.
+    velda::LoadQtChineseTranslations(app);
+    velda::InstallKeyRules(app);
 
     velda::WidgetFeedback feedback;
     velda::SystemClock clock;
-    velda::Session session(feedback, clock, velda::Configuration(), velda::ProgramPaths::detect(),
+    const velda::Configuration config;
+    velda::Session session(feedback, clock, config, velda::ProgramPaths::detect(config),
                            velda::VolumeSerialHex(velda::ReadMachineSerial()));
     int exitCode = 0;
     session.onEndProgram = [&](int code) {

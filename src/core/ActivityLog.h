@@ -25,6 +25,10 @@ inline const QString EditArchive = QStringLiteral("编辑产品文档");
 inline const QString DeleteArchive = QStringLiteral("删除产品文档");
 inline const QString BrowseArchive = QStringLiteral("浏览产品文档");
 inline const QString BrowseStructure = QStringLiteral("浏览产品结构");
+// A group given another storage volume; the code is the group's name.
+inline const QString ChangeGroupVolume = QStringLiteral("更改组存储目录");
+// Deleting rows of the log itself; the code tells how many went ("共3条"), so no deletion is silent.
+inline const QString DeleteLog = QStringLiteral("删除日志记录");
 // "输出" + report name + "表": 输出零件明细表, 输出标准件汇总表, 输出外购件汇总表.
 inline QString ReportOutput(const QString& reportName) {
     return QStringLiteral("输出") + reportName + QStringLiteral("表");

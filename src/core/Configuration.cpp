@@ -13,6 +13,8 @@ const QString Configuration::kKeyPath = QStringLiteral("SoftWare/Quorel工作室
 const QString Configuration::kValueName = QStringLiteral("数据库服务器IP地址");
 const QString Configuration::kDefaultValue = QStringLiteral("系统设置");
 const QString Configuration::kLocalWord = QStringLiteral("None");
+// Beside the address, not under its key: the office's key holds that one value only.
+const QString Configuration::kDataFolderKey = QStringLiteral("VELDA/数据文件夹");
 
 QString Configuration::defaultFilePath() {
     const QString overridden = qEnvironmentVariable("VELDA_CONFIG");
@@ -51,6 +53,23 @@ bool Configuration::StoreServerAddress(const QString& address) const {
     QSettings s(m_filePath, QSettings::IniFormat);
     s.setValue(kKeyPath + QStringLiteral("/Default"), kDefaultValue);
     s.setValue(kKeyPath + QLatin1Char('/') + kValueName, address);
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+QString Configuration::ReadDataFolder() const {
+    if (!QFileInfo::exists(m_filePath))
+        return {};
+    QSettings s(m_filePath, QSettings::IniFormat);
+    if (s.status() != QSettings::NoError)
+        return {};
+    return s.value(kDataFolderKey).toString().trimmed();
+}
+
+bool Configuration::StoreDataFolder(const QString& folder) const {
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    QSettings s(m_filePath, QSettings::IniFormat);
+    s.setValue(kDataFolderKey, folder);
     s.sync();
     return s.status() == QSettings::NoError;
 }

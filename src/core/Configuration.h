@@ -20,10 +20,16 @@ public:
     // Writes the key's default value and the address. Returns false when the file cannot be written.
     bool StoreServerAddress(const QString& address) const;
 
+    // The folder that holds the local database and the files the program makes, once chosen; the
+    // empty text when none has been chosen yet.
+    QString ReadDataFolder() const;
+    bool StoreDataFolder(const QString& folder) const;
+
     static const QString kKeyPath;
     static const QString kValueName;
     static const QString kDefaultValue;
     static const QString kLocalWord;
+    static const QString kDataFolderKey;
 
 private:
     QString m_filePath;

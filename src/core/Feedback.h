@@ -19,6 +19,8 @@ public:
     virtual ~Feedback() = default;
     // A message box with the OK button only.
     virtual void message(const QString& text, Icon icon, const QString& title) = 0;
+    // A yes/no question with the question icon; true for yes. The answer defaults to no.
+    virtual bool question(const QString& text, const QString& title) = 0;
     // An input box; nullopt when cancelled.
     virtual std::optional<QString> inputBox(const QString& prompt, const QString& title,
                                             const QString& defaultText) = 0;
@@ -30,6 +32,19 @@ public:
 
     void stop(const QString& text, const QString& title = kTitleFeedback) { message(text, Icon::Stop, title); }
     void info(const QString& text, const QString& title = kTitleFeedback) { message(text, Icon::None, title); }
+};
+
+// For programs without windows (tools, benchmarks, child processes of tests): every message goes to
+// standard error, every question and chooser is answered no.
+class StderrFeedback : public Feedback {
+public:
+    void message(const QString& text, Icon icon, const QString& title) override;
+    bool question(const QString& text, const QString& title) override;
+    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
+    bool openDocument(const QString&) override { return false; }
+    int messages = 0;
 };
 
 } // namespace velda

@@ -293,7 +293,11 @@ Outcome RunConditionSearch(Session& session, const ConditionConfig& config, cons
             return Outcome::refusal(*refused);
         if (onStart)
             onStart();
-        QSqlQuery q = db.exec(config.selectPrefix + conditionText + config.orderSuffix);
+        // A hand-typed text may end in a digit or a word: the suffix must not glue onto it.
+        const bool needsBlank = !conditionText.isEmpty() && !conditionText.back().isSpace() &&
+                                !config.orderSuffix.isEmpty() && !config.orderSuffix.front().isSpace();
+        QSqlQuery q = db.exec(config.selectPrefix + conditionText + (needsBlank ? QStringLiteral(" ") : QString()) +
+                              config.orderSuffix);
         const QSqlRecord record = q.record();
         for (int i = 0; i < record.count(); ++i)
             found.columns << canonical(record.fieldName(i), columns);

@@ -23,10 +23,34 @@ bool IsUsableFolder(const QString& path) {
     return !path.isEmpty() && QDir::isAbsolutePath(path) && info.isDir();
 }
 
-QString BatchTargetFile(const QString& folder, const QString& code) {
-    const QString sep = QDir::separator();
-    return (folder.endsWith(sep) || folder.endsWith(QLatin1Char('/')) ? folder : folder + sep) + code +
-           QStringLiteral(".dwg");
+std::optional<QString> BatchTargetFile(const QString& folder, const QString& code) {
+    QString name;
+    name.reserve(code.size() + 4);
+    for (qsizetype i = 0; i < code.size(); ++i) {
+        const QChar c = code[i];
+        if (c.isHighSurrogate() && i + 1 < code.size() && code[i + 1].isLowSurrogate()) {
+            name += c;
+            name += code[++i];
+        } else if (c == u'/') {
+            name += u'-';
+        } else if (c == u'\\' || c.unicode() < 0x20 || c.unicode() == 0x7f || c.isSurrogate()) {
+            name += u'_'; // a separator on the system's platform, or nothing a file name can hold
+        } else {
+            name += c;
+        }
+    }
+    // A code of nothing but dots would name the folder itself or its parent.
+    if (name.isEmpty() || name.count(u'.') == name.size())
+        return std::nullopt;
+    name += QStringLiteral(".dwg");
+    if (name.toUtf8().size() > 255)
+        return std::nullopt;
+    const QString sep = QStringLiteral("/");
+    const QString path = (folder.endsWith(sep) ? folder : folder + sep) + name;
+    // Whatever the name, the file lies directly in the chosen folder.
+    if (QFileInfo(path).absoluteDir() != QDir(folder))
+        return std::nullopt;
+    return path;
 }
 
 void FindAllFile(const QString& folder, bool withSubFolders, QStringList& list, const std::function<bool()>& keepAlive) {
@@ -84,7 +108,20 @@ BatchLibrary::BatchLibrary(Session& session, TransferRunner runner)
     : m_session(session), m_single(session, std::move(runner)) {}
 
 namespace {
-BatchResult stoppedOrFailed(BatchResult r, const QString& what, const QString& path, const LibraryOutcome& out,
+// Who runs the batch: a new login while it waits must not carry its remaining files over to
+// another user or volume.
+QString identity(const UserContext& ctx) {
+    return ctx.UserId + u'\n' + ctx.LoginGroup + u'\n' + ctx.VolumeName + u'\n' + ctx.VolumeServerIp;
+}
+
+BatchResult accountChanged(BatchResult r, const QString& doneWord) {
+    r.failed = true;
+    r.icon = Icon::Stop;
+    r.message = QStringLiteral("登录帐号已变更，批处理已中止。此前已%1%2张。").arg(doneWord).arg(r.progress.processed);
+    return r;
+}
+
+BatchResult stoppedOrFailed(BatchResult r, const QString& what, const QString& path, const Outcome& out,
                             const QString& doneWord) {
     r.failed = true;
     r.icon = Icon::Stop;
@@ -99,12 +136,15 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
     BatchResult r;
     r.progress.total = static_cast<int>(files.size());
     UserContext& ctx = m_session.ctx;
+    const QString who = identity(ctx);
     for (int i = 0; i < files.size(); ++i) {
+        if (identity(ctx) != who)
+            return accountChanged(r, QStringLiteral("入库图纸"));
         const QString& path = files[i];
         const QString code = DrawingCodeFromPath(path);
         const DrawingLibrary::Choice choice = m_single.PrepareCheckIn(code);
-        LibraryOutcome out;
-        if (!choice.refusal.done) {
+        Outcome out;
+        if (!choice.refusal.done()) {
             out = choice.refusal;
         } else {
             // Stored drawings keep their lists; new ones take what the user composed, if anything.
@@ -112,9 +152,9 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 Acl::SetPending(ctx, m_composed[0], m_composed[1], m_composed[2], m_composed[3]);
             out = m_single.CheckIn(code, path);
         }
-        if (out.failed)
+        if (out.failed())
             return stoppedOrFailed(r, QStringLiteral("图纸文件入库"), path, out, QStringLiteral("入库图纸"));
-        if (!out.done) {
+        if (!out.done()) {
             ++r.progress.rejected;
             r.progress.rejectedCodes += code + QLatin1Char('&');
         }
@@ -138,12 +178,17 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
 BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& folder, const Step& step) {
     BatchResult r;
     r.progress.total = static_cast<int>(codes.size());
+    const QString who = identity(m_session.ctx);
     for (int i = 0; i < codes.size(); ++i) {
+        if (identity(m_session.ctx) != who)
+            return accountChanged(r, QStringLiteral("出库图纸"));
         const QString& code = codes[i];
-        const LibraryOutcome out = m_single.CheckOut(code, BatchTargetFile(folder, code));
-        if (out.failed)
+        // A code that cannot name a file in the folder is refused like one the user may not read.
+        const std::optional<QString> target = BatchTargetFile(folder, code);
+        const Outcome out = target ? m_single.CheckOut(code, *target) : Outcome::refusal(code);
+        if (out.failed())
             return stoppedOrFailed(r, QStringLiteral("图纸出库"), code, out, QStringLiteral("出库图纸"));
-        if (!out.done) {
+        if (!out.done()) {
             ++r.progress.rejected;
             r.progress.rejectedCodes += code + QLatin1Char('&');
         }

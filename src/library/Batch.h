@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace velda {
 
@@ -22,8 +23,10 @@ void FindAllFile(const QString& folder, bool withSubFolders, QStringList& list,
 // A folder a batch may use: an existing absolute folder.
 bool IsUsableFolder(const QString& path);
 
-// The local file a batch check-out writes a code to.
-QString BatchTargetFile(const QString& folder, const QString& code);
+// The local file a batch check-out writes a code to: the code named as its stored file is (each "/"
+// becomes "-"), any other character a file name cannot hold replaced by "_", always directly inside
+// the folder. Nothing when no such name can be made (empty, or too long for a file name).
+std::optional<QString> BatchTargetFile(const QString& folder, const QString& code);
 
 // Where a batch is, for the progress bar and the summary.
 struct BatchProgress {

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "core/Feedback.h"
-#include "transfer/TransferWait.h"
+#include "core/Outcome.h"
+#include "transfer/TransferRunner.h"
 
 #include <QString>
+#include <QStringView>
 
 #include <functional>
 
@@ -11,28 +12,16 @@ namespace velda {
 
 class Session;
 
-// What a library command ends with: the message box it shows (a refusal, an error or the closing
-// message) and whether the library was changed or the file moved.
-struct LibraryOutcome {
-    bool done = false;
-    QString text;
-    Icon icon = Icon::Stop;
-    QString title = kTitleFeedback;
-    // A refusal is the library saying no (rights, a hold); a failure is a step that went wrong.
-    bool failed = false;
-
-    static LibraryOutcome refusal(const QString& text, const QString& title = kTitleFeedback) {
-        return {false, text, Icon::Stop, title, false};
-    }
-    static LibraryOutcome failure(const QString& text) { return {false, text, Icon::Stop, kTitleFeedback, true}; }
-    static LibraryOutcome success(const QString& text) { return {true, text, Icon::None, kTitleFeedback, false}; }
-};
-
-// How a command moves files: the dialog passes its FormTransfer, tests a client of their own.
-using TransferRunner = std::function<TransferResult(const TransferOperation&)>;
-
 // The single-drawing commands of the library. Each either refuses (changing nothing) or completes;
 // a failed transfer or database step leaves the library as it was before the command.
+//
+// How a check-in stays loss-free: the new file is uploaded under a side name private to this client;
+// the row, the end of the user's own hold and the log row are written in one transaction; before it
+// commits the upload is renamed to "<stored name>.new-<log number>", the number of the check-in's own
+// log row. The stored file itself is touched only after the commit. So a check-in cut off anywhere
+// leaves either the old row with its old file in place, or the new row with its file staged under a
+// name that the committed log row gives away: Recover() moves it into place, and every command on
+// a code runs it first.
 class DrawingLibrary final {
 public:
     DrawingLibrary(Session& session, TransferRunner runner);
@@ -41,18 +30,31 @@ public:
     // pending lists (the stored lists, or the default list for a new code). changeAllowed tells
     // whether the rights button may stay enabled.
     struct Choice {
-        LibraryOutcome refusal; // done == true when the choice may go on
+        Outcome refusal;        // done() when the choice may go on
         bool changeAllowed = true;
         bool existing = false;  // the code is already in the library
     };
     Choice PrepareCheckIn(const QString& code);
 
-    LibraryOutcome CheckIn(const QString& code, const QString& localPath);
-    LibraryOutcome CheckOut(const QString& code, const QString& localPath);
-    LibraryOutcome Delete(const QString& code);
+    Outcome CheckIn(const QString& code, const QString& localPath);
+    Outcome CheckOut(const QString& code, const QString& localPath);
+    Outcome Delete(const QString& code);
+
+    // Puts the committed version of a drawing in place when a check-in was cut off after its commit
+    // (the program killed, the server gone). Done when nothing needed doing, too.
+    Outcome Recover(const QString& code);
+
+    // Called after each named step of a check-in ("uploaded", "locked", "recorded", "staged",
+    // "committed", "promoted") and of a deletion ("locked", "recorded", "committed"); tests stop the
+    // program or the server there.
+    std::function<void(QStringView step)> onStep;
 
 private:
-    bool isAbsent(const QString& url, const QString& remotePath);
+    friend class CheckInSteps;
+    void step(QStringView name) const {
+        if (onStep)
+            onStep(name);
+    }
 
     Session& m_session;
     TransferRunner m_run;
@@ -80,9 +82,23 @@ inline QString AlreadyOut(const QString& code, const QString& holder, const QStr
     return QStringLiteral("零件<") + code + QStringLiteral(">此前已被") + holder + QStringLiteral("在") + when +
            QStringLiteral("出库！") + QStringLiteral("\r\n") + QStringLiteral("     目前你可以查看但无权修改！");
 }
+// Two codes that differ only in "/" against "-" would share one stored file.
+inline QString StoredNameTaken(const QString& code, const QString& other, const QString& storedName) {
+    return QStringLiteral("零件<%1>的存储文件名%2已被零件<%3>使用，两者会互相覆盖，入库无法完成！")
+        .arg(code, storedName, other);
+}
 } // namespace LibraryText
+
+// The longest code a check-in takes, in bytes of UTF-8 (a Chinese character takes three): the stored
+// name and its side names must stay within what a file name on the volume may hold.
+inline constexpr int kMaxCodeBytes = 200;
+// The refusal for a code that is too long, or an empty text.
+QString CodeLengthProblem(const QString& code);
 
 // year/month/day without leading zeros, as the library's date columns hold it.
 QString LibraryDate(const QDate& d);
+
+// The side name of a check-in staged under its log row's number.
+QString StagedName(const QString& remotePath, qint64 logNumber);
 
 } // namespace velda

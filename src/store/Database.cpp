@@ -71,7 +71,25 @@ QString describe(const QSqlError& e) {
         text = e.text().trimmed();
     return text;
 }
+
+// The user reads what failed and where in the first sentence; the driver's own words follow for
+// the administrator.
+QString LocalOpenFailure(const QString& filePath, const QString& why) {
+    return QStringLiteral("无法打开本地数据库文件%1。\n驱动程序报告：%2").arg(filePath, why);
+}
+
+QString ServerOpenFailure(const ConnectionSpec& spec, const QString& why) {
+    return QStringLiteral("无法连接数据库服务器%1上的数据库%2。请检查服务器地址及端口是否正确、服务器是否已启动。"
+                          "\n驱动程序报告：%3")
+        .arg(ServerAddressText(spec), spec.databaseName, why);
+}
 } // namespace
+
+QString ServerAddressText(const ConnectionSpec& spec) {
+    const QString host =
+        spec.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + spec.host + QLatin1Char(']') : spec.host;
+    return host + QLatin1Char(':') + QString::number(spec.port);
+}
 
 Database::~Database() { close(); }
 
@@ -109,8 +127,8 @@ void Database::open(const ConnectionSpec& spec) {
         QSqlDatabase::removeDatabase(m_name);
         m_name.clear();
         if (spec.dialect == Dialect::SQLite)
-            throw Error(QStringLiteral("无法打开本地数据库文件%1：%2").arg(spec.filePath, why));
-        throw Error(QStringLiteral("无法连接数据库服务器%1：%2").arg(spec.host, why));
+            throw Error(LocalOpenFailure(spec.filePath, why));
+        throw Error(ServerOpenFailure(spec, why));
     }
     if (spec.dialect == Dialect::SQLite) {
         // Same text semantics as the server: like is case-sensitive there too.
@@ -126,9 +144,16 @@ void Database::open(const ConnectionSpec& spec) {
             q = QSqlQuery();
             db = QSqlDatabase();
             close();
-            throw Error(QStringLiteral("无法打开本地数据库文件%1：%2").arg(spec.filePath, why));
+            throw Error(LocalOpenFailure(spec.filePath, why));
         }
     }
+    m_wasOpened = true;
+    m_inTransaction = false;
+}
+
+void Database::reopen() {
+    const ConnectionSpec spec = m_spec;
+    open(spec);
 }
 
 void Database::close() {
@@ -167,9 +192,33 @@ QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
         const QSqlError e = q.lastError();
         if (isUniqueViolation(e))
             throw DuplicateKeyError(QStringLiteral("记录已存在：%1").arg(describe(e)));
+        q = QSqlQuery();
+        if (const QString lost = connectionLost(e); !lost.isEmpty())
+            throw Error(lost);
         throw Error(QStringLiteral("数据库操作失败：%1").arg(describe(e)));
     }
     return q;
+}
+
+QString Database::connectionLost(const QSqlError& error) const {
+    if (m_spec.dialect != Dialect::PostgreSQL || m_name.isEmpty())
+        return {};
+    const QString state = error.nativeErrorCode();
+    bool gone = state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"));
+    if (!gone) {
+        // The driver often has no state to give when the socket is dead: ask the server directly. A
+        // transaction that an ordinary error aborted answers with 25P02, and its connection is fine.
+        QSqlQuery probe(handle());
+        if (!probe.exec(QStringLiteral("select 1")))
+            gone = probe.lastError().nativeErrorCode() != QLatin1String("25P02");
+    }
+    if (!gone)
+        return {};
+    const QString why = describe(error);
+    // Closing drops whatever transaction the server had already lost with the connection.
+    const_cast<Database*>(this)->close();
+    m_inTransaction = false;
+    return QStringLiteral("与数据库服务器的连接已中断：%1。下一次操作时将自动重新连接。").arg(why);
 }
 
 QVariant Database::scalar(const QString& sql, const QVariantList& values) const {
@@ -180,21 +229,50 @@ QVariant Database::scalar(const QString& sql, const QVariantList& values) const 
 }
 
 void Database::begin() {
-    if (!handle().transaction())
-        throw Error(QStringLiteral("无法开始数据库事务：%1").arg(describe(handle().lastError())));
+    if (m_name.isEmpty())
+        throw Error(QStringLiteral("数据库连接尚未打开"));
+    if (!handle().transaction()) {
+        const QSqlError e = handle().lastError();
+        if (const QString lost = connectionLost(e); !lost.isEmpty())
+            throw Error(lost);
+        throw Error(QStringLiteral("无法开始数据库事务：%1").arg(describe(e)));
+    }
+    m_inTransaction = true;
+}
+
+void Database::beginWrite() {
+    if (m_spec.dialect != Dialect::SQLite) {
+        begin();
+        return;
+    }
+    if (m_name.isEmpty())
+        throw Error(QStringLiteral("数据库连接尚未打开"));
+    QSqlQuery q(handle());
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        throw Error(QStringLiteral("无法开始数据库事务：%1").arg(describe(q.lastError())));
+    m_inTransaction = true;
 }
 
 void Database::commit() {
+    if (m_name.isEmpty())
+        throw Error(QStringLiteral("数据库连接尚未打开"));
+    m_inTransaction = false;
     if (!handle().commit()) {
         const QSqlError e = handle().lastError();
         handle().rollback();
         if (isUniqueViolation(e))
             throw DuplicateKeyError(QStringLiteral("记录已存在：%1").arg(describe(e)));
+        if (const QString lost = connectionLost(e); !lost.isEmpty())
+            throw Error(lost);
         throw Error(QStringLiteral("无法提交数据库事务：%1").arg(describe(e)));
     }
 }
 
-void Database::rollback() { handle().rollback(); }
+void Database::rollback() {
+    m_inTransaction = false;
+    if (!m_name.isEmpty())
+        handle().rollback();
+}
 
 bool Database::isUniqueViolation(const QSqlError& error) {
     const QString code = error.nativeErrorCode();
@@ -206,7 +284,12 @@ bool Database::isUniqueViolation(const QSqlError& error) {
            text.contains(QLatin1String("duplicate key"));
 }
 
-Transaction::Transaction(Database& db) : m_db(db) { m_db.begin(); }
+Transaction::Transaction(Database& db, Kind kind) : m_db(db) {
+    if (kind == Kind::Write)
+        m_db.beginWrite();
+    else
+        m_db.begin();
+}
 
 Transaction::~Transaction() {
     if (!m_done)

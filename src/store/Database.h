@@ -38,6 +38,9 @@ struct ConnectionSpec {
     static ConnectionSpec server(const QString& address);
 };
 
+// "host:port" of a server ("[host]:port" for an IPv6 host), the port given even when defaulted.
+QString ServerAddressText(const ConnectionSpec& spec);
+
 // Escapes a value for use inside a like pattern with "escape '\'", so it never acts as a wildcard.
 QString LikeEscape(const QString& value);
 // "%/" + group + "/%" built safely: the membership test of a group list.
@@ -55,6 +58,10 @@ public:
     void open(const ConnectionSpec& spec);
     void close();
     bool isOpen() const;
+    // Whether open() ever succeeded: a connection that is no longer open was lost or closed.
+    bool wasOpened() const { return m_wasOpened; }
+    // Opens the connection again with the same settings (after it was lost); throws Error.
+    void reopen();
 
     Dialect dialect() const { return m_spec.dialect; }
     const ConnectionSpec& spec() const { return m_spec; }
@@ -66,21 +73,32 @@ public:
     QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
 
     void begin();
+    // A transaction that holds the write lock from its start: the local file admits one writer, and a
+    // transaction that first reads and then writes must not find another writer in between.
+    void beginWrite();
     void commit();
     void rollback();
+    bool inTransaction() const { return m_inTransaction; }
 
     // True when the failure of the last statement was a unique-key violation.
     static bool isUniqueViolation(const QSqlError& error);
 
 private:
+    // After a failed statement: when the connection itself is gone, closes it (the next command
+    // opens it again) and returns the text that says so; otherwise an empty text.
+    QString connectionLost(const QSqlError& error) const;
+
     QString m_name;
     ConnectionSpec m_spec;
+    bool m_wasOpened = false;
+    mutable bool m_inTransaction = false;
 };
 
 // Rolls back unless commit() was called: statements that stand or fall together.
 class Transaction final {
 public:
-    explicit Transaction(Database& db);
+    enum class Kind { Plain, Write };
+    explicit Transaction(Database& db, Kind kind = Kind::Plain);
     ~Transaction();
     void commit();
 

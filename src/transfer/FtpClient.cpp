@@ -63,6 +63,10 @@ private:
     bool m_owned;
 };
 
+QString ConnectFailedText(const QString& where) {
+    return QStringLiteral("连接FTP服务器%1失败：请检查服务器地址、端口及服务器是否已启动。").arg(where);
+}
+
 TransferResult BusyFailure() {
     return Failure(TransferFailure::Busy, QStringLiteral("上一个文件传输还没有结束，请稍候再试"));
 }
@@ -88,20 +92,39 @@ struct FtpClient::Impl {
         const auto path = CanonicalRemoteSegments(remotePath, &error);
         if (!path)
             return Failure(TransferFailure::BadCommand, error);
+        if (std::optional<TransferResult> tooLong = overlong(*path))
+            return *tooLong;
         return operation(*server, *path);
     }
 
+    // Refused before anything is sent: see FtpDriver::kMaxPathBytes.
+    static std::optional<TransferResult> overlong(const QStringList& path) {
+        const qsizetype bytes = path.join(u'/').toUtf8().size();
+        if (bytes <= FtpDriver::kMaxPathBytes)
+            return std::nullopt;
+        return Failure(TransferFailure::BadCommand, QStringLiteral("远程路径过长（%1字节，最多%2字节），未发送给FTP服务器")
+                                                        .arg(bytes)
+                                                        .arg(FtpDriver::kMaxPathBytes));
+    }
+
     // Failures of the connection itself, whatever the command was.
+    // The user reads what failed and where first, in Chinese, with the port even when it was left to
+    // the default; libcurl's own words follow on a line of their own, for the administrator.
     std::optional<TransferResult> linkFailure(const VolumeAddress& server, const FtpPerformed& outcome) const {
-        const QString where = server.display();
+        VolumeAddress shown = server;
+        shown.explicitPort = true;
+        const QString where = shown.display();
+        const QString said = QStringLiteral("\nlibcurl报告：") + outcome.curlText;
         const int code = int(outcome.code);
+        if (outcome.outOfStep)
+            return Failure(TransferFailure::Interrupted,
+                           QStringLiteral("FTP服务器%1的应答与所发命令不对应，连接已断开，请重试").arg(where), code);
         switch (outcome.code) {
         case CURLE_OK:
             return std::nullopt;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_CONNECT:
-            return Failure(TransferFailure::ConnectFailed,
-                           QStringLiteral("连接FTP服务器%1失败：%2").arg(where, outcome.curlText), code);
+            return Failure(TransferFailure::ConnectFailed, ConnectFailedText(where) + said, code);
         case CURLE_LOGIN_DENIED:
             return Failure(TransferFailure::LoginDenied,
                            QStringLiteral("FTP服务器%1拒绝登录，请检查管理员信息").arg(where), code, 530);
@@ -126,10 +149,9 @@ struct FtpClient::Impl {
         case CURLE_FTP_ACCEPT_FAILED:
         case CURLE_FTP_ACCEPT_TIMEOUT:
             if (!outcome.dialogue.heardServer())
-                return Failure(TransferFailure::ConnectFailed,
-                               QStringLiteral("连接FTP服务器%1失败：%2").arg(where, outcome.curlText), code);
+                return Failure(TransferFailure::ConnectFailed, ConnectFailedText(where) + said, code);
             return Failure(TransferFailure::Interrupted,
-                           QStringLiteral("与FTP服务器%1的传输中断：%2").arg(where, outcome.curlText), code);
+                           QStringLiteral("与FTP服务器%1的传输中断：连接意外断开。").arg(where) + said, code);
         default:
             return std::nullopt;
         }
@@ -262,8 +284,13 @@ struct FtpClient::Impl {
                 return discardPart(server, part,
                                    Failure(TransferFailure::LocalReadFailed,
                                            QStringLiteral("读取本地文件%1失败").arg(localPath), int(sent.code)));
-            if (auto failed = linkFailure(server, sent))
-                return *failed; // the connection is gone; the part name is left to a later clean-up
+            if (auto failed = linkFailure(server, sent)) {
+                // A server that cut the transfer off (a full disk answers 426, 452 or 552) is still
+                // there to remove what it kept; one that cannot be reached is not asked again.
+                if (failed->failure == TransferFailure::Interrupted || failed->failure == TransferFailure::Incomplete)
+                    return discardPart(server, part, *failed);
+                return *failed;
+            }
             return discardPart(server, part, refusal(uploadFailed, sent));
         }
         QString sizeText;
@@ -560,6 +587,8 @@ TransferResult FtpClient::Rename(const QString& volumeUrl, const QString& fromRe
         const auto to = CanonicalRemoteSegments(toRemotePath, &error);
         if (!to)
             return Failure(TransferFailure::BadCommand, error);
+        if (std::optional<TransferResult> tooLong = Impl::overlong(*to))
+            return *tooLong;
         return m_impl->rename(
             server, from, *to,
             QStringLiteral("在FTP服务器%1上将%2改名为%3失败").arg(server.display(), from.join(u'/'), to->join(u'/')));

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include <poll.h>
+
 namespace velda {
 
 namespace {
@@ -113,6 +115,7 @@ CURLcode FtpDriver::performBounded(CURL* handle) {
     if (curl_multi_add_handle(m_multi, handle) != CURLM_OK)
         return CURLE_FAILED_INIT;
     CURLcode result = CURLE_OK;
+    m_lastSocket = CURL_SOCKET_BAD;
     for (;;) {
         int running = 0;
         if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
@@ -135,6 +138,8 @@ CURLcode FtpDriver::performBounded(CURL* handle) {
             wait = 10;
         curl_multi_poll(m_multi, nullptr, 0, int(wait), nullptr);
     }
+    if (curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &m_lastSocket) != CURLE_OK)
+        m_lastSocket = CURL_SOCKET_BAD;
     curl_multi_remove_handle(m_multi, handle);
     return result;
 }
@@ -147,10 +152,24 @@ void FtpDriver::disconnect() {
     for (auto& [key, handle] : m_handles)
         curl_easy_cleanup(handle);
     m_handles.clear();
+    m_sockets.clear();
 }
 
-CURL* FtpDriver::handleFor(const VolumeAddress& server) {
-    const QString key = server.host + u'\n' + QString::number(server.port) + u'\n' + server.user;
+QString FtpDriver::keyOf(const VolumeAddress& server) {
+    return server.host + u'\n' + QString::number(server.port) + u'\n' + server.user;
+}
+
+bool FtpDriver::staleConnection(const QString& key) const {
+    const auto it = m_sockets.find(key);
+    if (it == m_sockets.end() || it->second == CURL_SOCKET_BAD)
+        return false;
+    pollfd watch{};
+    watch.fd = it->second;
+    watch.events = POLLIN;
+    return ::poll(&watch, 1, 0) > 0 && (watch.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+CURL* FtpDriver::handleFor(const QString& key) {
     auto it = m_handles.find(key);
     if (it == m_handles.end())
         it = m_handles.emplace(key, curl_easy_init()).first;
@@ -174,7 +193,12 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
     FtpPerformed outcome;
     outcome.request = &request;
     outcome.dialogue.trace = m_options.trace;
-    CURL* handle = handleFor(server);
+    const QString key = keyOf(server);
+    // A connection whose replies ran ahead of its commands would pair every later command with the
+    // reply to the one before: it is closed, and this request opens a new one.
+    if (staleConnection(key))
+        disconnect();
+    CURL* handle = handleFor(key);
     if (!handle) {
         outcome.code = CURLE_FAILED_INIT;
         outcome.curlText = QString::fromUtf8(curl_easy_strerror(outcome.code));
@@ -238,12 +262,20 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         if (outcome.curlText.isEmpty())
             outcome.curlText = QString::fromUtf8(curl_easy_strerror(outcome.code));
     }
+    if (m_lastSocket != CURL_SOCKET_BAD)
+        m_sockets[key] = m_lastSocket;
+    else
+        m_sockets.erase(key);
     curl_off_t announced = -1;
     if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK)
         outcome.announcedSize = qint64(announced);
     // The handle outlives this frame and its connection may be closed later; it must not keep
     // pointers to the buffers and lists above.
     curl_easy_reset(handle);
+    if (outcome.dialogue.outOfStep()) {
+        outcome.outOfStep = true;
+        disconnect();
+    }
     return outcome;
 }
 

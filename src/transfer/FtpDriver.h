@@ -39,6 +39,7 @@ struct FtpPerformed {
     qint64 announcedSize = -1; // what the server said the download would hold
     qint64 received = 0;
     qint64 sent = 0;
+    bool outOfStep = false; // the replies did not answer the commands sent; the connection was closed
     bool sinkFailed = false;
     bool sourceFailed = false;
     curl_off_t lastDone = -1;
@@ -74,12 +75,22 @@ public:
     // The URL a request addresses on a server, credentials left out.
     static QByteArray urlOf(const VolumeAddress& server, const FtpRequest& request);
 
+    // The longest path a command may carry. Servers cut longer command lines in two and answer each
+    // part, after which every reply on that connection belongs to the command before.
+    static constexpr int kMaxPathBytes = 1000;
+
 private:
     CURLcode performBounded(CURL* handle);
-    CURL* handleFor(const VolumeAddress& server);
+    static QString keyOf(const VolumeAddress& server);
+    CURL* handleFor(const QString& key);
+    // True when the kept connection to that server has something to read before anything was asked:
+    // a reply that belongs to no command (the replies are out of step) or the server's goodbye.
+    bool staleConnection(const QString& key) const;
 
     FtpOptions m_options;
     std::map<QString, CURL*> m_handles; // one per server and account
+    std::map<QString, curl_socket_t> m_sockets; // the control connection each handle last used
+    curl_socket_t m_lastSocket = CURL_SOCKET_BAD;
     CURLM* m_multi = nullptr;           // keeps the connections between requests
 };
 

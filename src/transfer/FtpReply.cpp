@@ -1,7 +1,9 @@
 #include "transfer/FtpReply.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <initializer_list>
 
 namespace velda {
 
@@ -51,6 +53,44 @@ QString FtpDialogue::lastRefusal() const {
             return it->lastLine();
     }
     return {};
+}
+
+bool FtpDialogue::outOfStep() const {
+    // The positive replies each command can get; any refusal (4xx, 5xx) may answer any command.
+    struct Expect {
+        const char* verb;
+        std::initializer_list<int> codes;
+    };
+    static const Expect expected[] = {
+        {"USER", {230, 331, 332}}, {"PASS", {202, 230}},  {"PWD", {257}},        {"CWD", {200, 250}},
+        {"TYPE", {200}},           {"PASV", {227}},       {"EPSV", {229}},       {"SIZE", {213}},
+        {"MDTM", {213}},           {"MLST", {250}},       {"RNFR", {350}},       {"RNTO", {200, 250}},
+        {"DELE", {200, 250}},      {"RMD", {200, 250}},   {"MKD", {250, 257}},   {"NOOP", {200}},
+        {"STOR", {125, 150, 226, 250}}, {"RETR", {125, 150, 226, 250}}, {"NLST", {125, 150, 226, 250}},
+        {"LIST", {125, 150, 226, 250}}, {"MLSD", {125, 150, 226, 250}}, {"APPE", {125, 150, 226, 250}},
+    };
+    // Commands every server understands: "not understood" means the line did not arrive as sent.
+    static const char* const universal[] = {"USER", "PASS", "PWD",  "CWD",  "TYPE", "PASV", "STOR", "RETR",
+                                            "NLST", "LIST", "DELE", "RMD",  "MKD",  "RNFR", "RNTO", "NOOP"};
+    for (const FtpExchange& e : m_exchanges) {
+        if (!e.complete || e.command.isEmpty())
+            continue;
+        const QByteArray verb = e.command.split(' ').first().toUpper();
+        if (e.code == 500) {
+            for (const char* v : universal) {
+                if (verb == v)
+                    return true;
+            }
+            continue;
+        }
+        if (e.code >= 400)
+            continue;
+        for (const Expect& x : expected) {
+            if (verb == x.verb && std::find(x.codes.begin(), x.codes.end(), e.code) == x.codes.end())
+                return true;
+        }
+    }
+    return false;
 }
 
 void FtpDialogue::addLine(const QByteArray& line) {

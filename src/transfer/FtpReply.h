@@ -48,6 +48,11 @@ public:
     // The last line of the last reply that refused something, for the detail of a message.
     QString lastRefusal() const;
     bool heardServer() const { return m_heard; }
+    // Whether a reply cannot belong to the command it answered: a code that only other commands get
+    // ("350" to anything but RNFR, "227" to anything but PASV, ...), or "not understood" (500) for a
+    // command every server knows. Then each reply answers the command before, and the connection
+    // must go.
+    bool outOfStep() const;
     const std::vector<FtpExchange>& exchanges() const { return m_exchanges; }
 
 private:

@@ -37,9 +37,11 @@ QString InUseText(const QString& name, const VolumeUse& use) {
 
 QStringList VolumeNames(Database& db) {
     QStringList names;
-    QSqlQuery q = db.exec(QStringLiteral("select 目录名称 from PDM存储目录"));
+    // The whole row, as the group dialog reads it: selecting the key alone lets SQLite answer from the
+    // key's index, sorted by name instead of in the table's order, and the two dialogs disagreed.
+    QSqlQuery q = db.exec(QStringLiteral("select * from PDM存储目录"));
     while (q.next())
-        names << q.value(0).toString();
+        names << q.value(QStringLiteral("目录名称")).toString();
     return names;
 }
 

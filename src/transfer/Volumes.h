@@ -2,6 +2,7 @@
 
 #include "core/Outcome.h"
 #include "transfer/FtpClient.h"
+#include "transfer/TransferRunner.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,10 +28,6 @@ struct VolumeUse {
     int drawings = 0;
     bool inUse() const { return groups > 0 || drawings > 0; }
 };
-
-// Runs one folder command against one server and returns its outcome. The dialogs hand in their
-// FormTransfer, so the form stays live with its actions disabled; tests hand in a plain wait.
-using TransferRunner = std::function<TransferResult(const QString& volumeUrl, const QString& commandText)>;
 
 // Names of all volumes, in the order the database returns them.
 QStringList VolumeNames(Database& db);

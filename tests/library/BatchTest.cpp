@@ -92,11 +92,11 @@ protected:
 };
 
 TEST_P(BatchLibraryTest, ChecksInWhatItMayAndNamesTheRest) {
-    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("HELD"), "h").done);
-    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("LOCKED"), "l").done);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("HELD"), "h").done());
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("LOCKED"), "l").done());
     env->db().exec(QStringLiteral("update PDM入库图纸信息 set 写='/admin(U)/' where 代号='LOCKED'"));
     loginAs(QStringLiteral("bob"), QStringLiteral("design"));
-    ASSERT_TRUE(library().CheckOut(QStringLiteral("HELD"), drawing(QStringLiteral("held.dwg"), "")).done);
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("HELD"), drawing(QStringLiteral("held.dwg"), "")).done());
 
     loginAs(QStringLiteral("alice"), QStringLiteral("design"));
     env->db().exec(QStringLiteral("update PDM入库图纸信息 set 写='/alice(U)/' where 代号='HELD'"));
@@ -123,7 +123,7 @@ TEST_P(BatchLibraryTest, ChecksInWhatItMayAndNamesTheRest) {
 }
 
 TEST_P(BatchLibraryTest, ComposedRightsReachNewCodesOnlyAndStopEndsAfterTheCurrentFile) {
-    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("OLD"), "o").done);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("OLD"), "o").done());
     loginAs(QStringLiteral("bob"), QStringLiteral("design"));
     const QString folder = folderWith({QStringLiteral("OLD.dwg"), QStringLiteral("N1.dwg"), QStringLiteral("N2.dwg")});
     QStringList files{folder + QStringLiteral("/OLD.dwg"), folder + QStringLiteral("/N1.dwg"),
@@ -158,10 +158,10 @@ TEST_P(BatchLibraryTest, AFailedTransferEndsTheBatchNamingTheFile) {
 }
 
 TEST_P(BatchLibraryTest, ChecksOutWhatTheConditionFound) {
-    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("Q-1"), "q1").done);
-    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("Q-3"), "q3").done);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("Q-1"), "q1").done());
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("Q-3"), "q3").done());
     loginAs(QStringLiteral("bob"), QStringLiteral("design"));
-    ASSERT_TRUE(library().CheckOut(QStringLiteral("Q-3"), drawing(QStringLiteral("q3.dwg"), "")).done);
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("Q-3"), drawing(QStringLiteral("q3.dwg"), "")).done());
     loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
     const QString out = folderWith({}) + QLatin1Char('/');
     BatchLibrary b = batch();
@@ -214,10 +214,10 @@ TEST_P(BatchLibraryTest, CheckOutDialogRunsTheConditionIntoTheFolder) {
     for (const char* code : {"S-1", "S-2", "S-3"})
         env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称) values (?, '轴')"), {QString::fromLatin1(code)});
     env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称) values ('S-9', '套')"));
-    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("S-1"), "s1").done);
-    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("S-3"), "s3").done);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("S-1"), "s1").done());
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("S-3"), "s3").done());
     loginAs(QStringLiteral("bob"), QStringLiteral("design"));
-    ASSERT_TRUE(library().CheckOut(QStringLiteral("S-3"), drawing(QStringLiteral("s3.dwg"), "")).done);
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("S-3"), drawing(QStringLiteral("s3.dwg"), "")).done());
     loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
     env->session->ctx.SeekMode = QStringLiteral("ByPart");
     FrmMultiOutLib f(*env->session);

@@ -62,7 +62,7 @@ TEST_P(LibraryDialog, CheckInFromTheMenuAsAUserWould) {
 }
 
 TEST_P(LibraryDialog, FileChoiceRefusesWithoutCodeOrWriteRight) {
-    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("J-1"), "j").done);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("J-1"), "j").done());
     loginAs(QStringLiteral("alice"), QStringLiteral("design"));
     FrmLibDrawing f(*env->session);
     f.show();

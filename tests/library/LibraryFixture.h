@@ -65,7 +65,7 @@ protected:
     }
 
     // Admin checks a drawing in with explicit rights: alice reads, bob reads and writes.
-    LibraryOutcome checkInAsAdmin(const QString& code, const QByteArray& content) {
+    Outcome checkInAsAdmin(const QString& code, const QByteArray& content) {
         loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
         Acl::SetPending(env->session->ctx, QStringLiteral("/admin(U)/alice(U)/bob(U)/"),
                         QStringLiteral("/admin(U)/bob(U)/"), QStringLiteral("/admin(U)/bob(U)/"),

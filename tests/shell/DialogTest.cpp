@@ -170,7 +170,8 @@ protected:
     std::vector<int> ended;
 };
 
-TEST_P(ServerDialog, EmptyIsRefusedBlanksAreStoredEmptyAndEndTheProgram) {
+TEST_P(ServerDialog, EmptyIsRefusedAndBlanksAreNeitherConnectedNorStored) {
+    const QString before = env->session->config().ReadServerAddress();
     FrmSQLServer f(*env->session);
     f.show();
     QApplication::setActiveWindow(&f);
@@ -187,20 +188,35 @@ TEST_P(ServerDialog, EmptyIsRefusedBlanksAreStoredEmptyAndEndTheProgram) {
     QTest::mouseClick(child<QPushButton>(f, "CmdOK"), Qt::LeftButton);
     EXPECT_EQ(env->feedback.boxes.size(), 2);
     EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
-    EXPECT_EQ(ended, std::vector<int>{1});
-    EXPECT_TRUE(env->session->config().ReadServerAddress().isEmpty());
+    // The user corrects it in place: the program goes on, and nothing unusable was stored.
+    EXPECT_TRUE(ended.empty());
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(env->session->config().ReadServerAddress(), before);
 }
 
-TEST_P(ServerDialog, UnreachableServerIsReportedAndStoredForNextTime) {
+TEST_P(ServerDialog, UnreachableServerIsReportedAndLeftForCorrection) {
+    QFile::remove(env->session->config().filePath());
     FrmSQLServer f(*env->session);
     f.show();
-    child<QLineEdit>(f, "TxtIP")->setText(QStringLiteral("127.0.0.1:1"));
+    QApplication::setActiveWindow(&f);
+    auto* ip = child<QLineEdit>(f, "TxtIP");
+    ip->setText(QStringLiteral("127.0.0.1:1"));
     QTest::mouseClick(child<QPushButton>(f, "CmdOK"), Qt::LeftButton);
     ASSERT_EQ(env->feedback.boxes.size(), 1);
-    EXPECT_TRUE(env->feedback.last().text.contains(QStringLiteral("无法连接数据库服务器")))
+    EXPECT_TRUE(env->feedback.last().text.startsWith(QStringLiteral("无法连接数据库服务器127.0.0.1:1上的数据库")))
         << env->feedback.last().text.toStdString();
-    EXPECT_EQ(ended, std::vector<int>{1});
-    EXPECT_EQ(env->session->config().ReadServerAddress(), QStringLiteral("127.0.0.1:1"));
+    EXPECT_TRUE(ended.empty());
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(ip->text(), QStringLiteral("127.0.0.1:1"));
+    EXPECT_TRUE(env->session->config().ReadServerAddress().isEmpty()) << "a failed address is not kept";
+
+    ip->setText(env->address);
+    QTest::mouseClick(child<QPushButton>(f, "CmdOK"), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(f.result(), QDialog::Accepted);
+    EXPECT_EQ(env->session->config().ReadServerAddress(), env->address);
+    EXPECT_EQ(env->session->ctx.ServerAddress, env->address);
+    EXPECT_TRUE(env->session->hasConnection());
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ServerDialog, kBothBackends, BackendName);
@@ -257,7 +273,7 @@ TEST_P(MainWindow, MenuHasEveryItemInOrder) {
         "    AddPSE 添加产品结构|    ReadPSEFromLib 显示产品结构|    RptPSE 输出产品结构|System 系统管理|"
         "  AdminAcount 记录管理员信息|  ChangerUserID 变更登录帐号|  User 用户管理|    AddUser 添加用户|"
         "    DelUser 删除用户|    EditUser 编辑用户|  Group 组管理|    AddGroup 添加组|    DelGroup 删除组|"
-        "    GrpMember 组成员|  Volume 存储目录管理|    AddVolume 添加存储目录|    DelVolume 删除存储目录|"
+        "    GrpVolume 更改组存储目录|    GrpMember 组成员|  Volume 存储目录管理|    AddVolume 添加存储目录|    DelVolume 删除存储目录|"
         "  Log 日志管理|Help 帮助|  OnlineHelp 在线帮助|  -|  AboutVELDA 关于VELDA")
                                 .split(QLatin1Char('|'));
     EXPECT_EQ(got, want);

@@ -29,6 +29,7 @@ const std::map<QString, std::vector<G>>& expectedGates() {
         {QStringLiteral("AddUser"), {AD}},               {QStringLiteral("DelUser"), {AD}},
         {QStringLiteral("EditUser"), {}},                {QStringLiteral("AddGroup"), {AD}},
         {QStringLiteral("DelGroup"), {AD}},              {QStringLiteral("GrpMember"), {AD}},
+        {QStringLiteral("GrpVolume"), {AD}},
         {QStringLiteral("AddVolume"), {FS, AD, AR}},     {QStringLiteral("DelVolume"), {FS, AD, AR}},
         {QStringLiteral("Log"), {AD}},                   {QStringLiteral("OnlineHelp"), {}},
         {QStringLiteral("AboutVELDA"), {}},

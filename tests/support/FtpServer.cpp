@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -38,9 +39,20 @@ QByteArray Tail(const QString& path) {
     return all.right(2000);
 }
 
+// Below the test run's own folder when the test script gives one, so that the script can stop the
+// servers of a test program that crashed (their command line names the folder).
+QString TemporaryFolderTemplate(const QString& name) {
+    QString base = qEnvironmentVariable("VELDA_TEST_RUN_DIR");
+    if (base.isEmpty() || !QFileInfo(base).isDir())
+        base = QDir::tempPath();
+    return base + QLatin1Char('/') + name + QStringLiteral("-XXXXXX");
+}
+
 } // namespace
 
-FtpServer::FtpServer(FtpServerOptions options) : m_options(std::move(options)) {
+FtpServer::FtpServer(FtpServerOptions options)
+    : m_options(std::move(options)), m_root(TemporaryFolderTemplate(QStringLiteral("velda-ftp-root"))),
+      m_state(TemporaryFolderTemplate(QStringLiteral("velda-ftp-state"))) {
     if (!m_root.isValid() || !m_state.isValid())
         Fail(QStringLiteral("cannot create temporary folders"));
     start();
@@ -98,6 +110,10 @@ void FtpServer::start() {
         arguments << QStringLiteral("--read-only") << folder;
     if (m_options.withoutMlst)
         arguments << QStringLiteral("--no-mlst");
+    if (m_options.fullAfterBytes >= 0)
+        arguments << QStringLiteral("--full-after") << QString::number(m_options.fullAfterBytes);
+    if (!m_options.extraReplyTo.isEmpty())
+        arguments << QStringLiteral("--extra-reply") << m_options.extraReplyTo;
 
     // The server logs every command; a file never fills up the way an unread pipe does.
     m_process.setStandardErrorFile(log, QIODevice::Append);

@@ -68,7 +68,12 @@ void PgCluster::start() {
         return;
     }
     m_asPostgresUser = ::geteuid() == 0;
-    m_dir = QDir::tempPath() + QStringLiteral("/velda-pg-%1").arg(QCoreApplication::applicationPid());
+    // Under the run's own folder when the test script gives one, so that it can stop exactly the
+    // servers of its run (their pid is in the data folder's postmaster.pid).
+    QString base = qEnvironmentVariable("VELDA_TEST_RUN_DIR");
+    if (base.isEmpty() || !QFileInfo(base).isDir())
+        base = QDir::tempPath();
+    m_dir = base + QStringLiteral("/velda-pg-%1").arg(QCoreApplication::applicationPid());
     QDir(m_dir).removeRecursively();
     QDir().mkpath(m_dir);
     if (m_asPostgresUser) {

@@ -4,8 +4,8 @@
 
 namespace velda::test {
 
-// A real PostgreSQL server of this test run: initdb into a temporary folder, started on a free
-// loopback port, stopped when the process ends. Started on first use; when it cannot start,
+// A real PostgreSQL server of this test run: initdb into a temporary folder (below
+// VELDA_TEST_RUN_DIR when set), started on a free loopback port, stopped when the process ends. Started on first use; when it cannot start,
 // error() says why and every test that needs it fails with that text.
 class PgCluster final {
 public:

@@ -17,13 +17,28 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
+#include <string>
 
 namespace velda::test {
 
-// A control of a form by its name; a missing one fails the test and says which.
+// Thrown by child() after it has recorded the failure: the test stops there instead of going on
+// with a null control.
+class MissingControl final : public std::runtime_error {
+public:
+    explicit MissingControl(const std::string& what) : std::runtime_error(what) {}
+};
+
+// A control of a form by its name and kind. A missing one fails the test, says which, and ends the
+// test at once (GoogleTest reports the exception), like an ASSERT in the test body would.
 template <typename T> T* child(QWidget& w, const char* name) {
     T* c = w.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_TRUE(c) << name;
+    if (!c) {
+        const std::string what = std::string("no control ") + name + " of the expected kind in " +
+                                 w.metaObject()->className() + " " + w.objectName().toStdString();
+        ADD_FAILURE() << what;
+        throw MissingControl(what);
+    }
     return c;
 }
 
@@ -38,6 +53,15 @@ public:
 
     void message(const QString& text, Icon icon, const QString& title) override {
         boxes.push_back({text, icon, title});
+    }
+    // Answered from questionAnswers; with none queued the answer is no.
+    bool question(const QString& text, const QString& title) override {
+        questions.push_back({text, Icon::None, title});
+        if (questionAnswers.empty())
+            return false;
+        const bool a = questionAnswers.front();
+        questionAnswers.pop_front();
+        return a;
     }
     std::optional<QString> inputBox(const QString& prompt, const QString& title, const QString&) override {
         prompts << prompt + QLatin1Char('|') + title;
@@ -71,6 +95,8 @@ public:
     void clear() { boxes.clear(); }
 
     QList<Box> boxes;
+    QList<Box> questions;
+    std::deque<bool> questionAnswers;
     std::deque<std::optional<QString>> inputAnswers;
     std::deque<QString> fileAnswers;
     QStringList prompts;

@@ -36,6 +36,11 @@ def parse_args():
     parser.add_argument("--auth-failed-delay", type=float, default=0.2,
                         help="seconds before a wrong password is answered (pyftpdlib's own default is 3)")
     parser.add_argument("--events", help="file that receives one line per connect and login")
+    parser.add_argument("--full-after", type=int, default=-1, metavar="BYTES",
+                        help="the disk is full once a file being written holds BYTES bytes")
+    parser.add_argument("--extra-reply", metavar="VERB",
+                        help="answer the first VERB the server gets twice, as servers do with a command "
+                             "line they cut in two")
     return parser.parse_args()
 
 
@@ -64,6 +69,48 @@ def main():
         def on_login_failed(self, username, password):
             if events:
                 events.write("LOGIN-FAILED %s\n" % username)
+
+    if args.extra_reply:
+        extra_verb = args.extra_reply.upper()
+
+        extra_pending = [True]
+
+        def process_command(self, cmd, *cmd_args, **kwargs):
+            FTPHandler.process_command(self, cmd, *cmd_args, **kwargs)
+            if cmd == extra_verb and extra_pending[0]:
+                extra_pending[0] = False
+                self.respond("500 Command not understood.")
+
+        Handler.process_command = process_command
+
+    if args.full_after >= 0:
+        import errno
+        from pyftpdlib.filesystems import AbstractedFS
+        limit = args.full_after
+
+        class FullFile:
+            def __init__(self, f):
+                self._f = f
+                self._n = 0
+
+            def write(self, data):
+                room = limit - self._n
+                if len(data) > room:
+                    self._f.write(data[:max(0, room)])
+                    self._n = limit
+                    raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
+                self._n += len(data)
+                return self._f.write(data)
+
+            def __getattr__(self, name):
+                return getattr(self._f, name)
+
+        class FullFS(AbstractedFS):
+            def open(self, filename, mode):
+                f = AbstractedFS.open(self, filename, mode)
+                return FullFile(f) if ("w" in mode or "a" in mode) else f
+
+        Handler.abstracted_fs = FullFS
 
     Handler.authorizer = authorizer
     Handler.banner = "VELDA test server ready."

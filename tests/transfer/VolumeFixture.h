@@ -25,10 +25,9 @@ protected:
     }
 
     TransferRunner runner() {
-        return [this](const QString& url, const QString& command) {
-            sent << qMakePair(url, command);
-            return WaitForTransfer(*client, url, command);
-        };
+        TransferRunner run([this](const TransferOperation& op) { return WaitForTransfer(*client, op); });
+        run.onCommand = [this](const QString& url, const QString& command) { sent << qMakePair(url, command); };
+        return run;
     }
 
     bool folderOn(const FtpServer& server, const QString& volume) const {

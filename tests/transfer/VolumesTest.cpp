@@ -119,8 +119,8 @@ TEST_P(VolumeLogic, AFolderTheServerDidNotMakeGetsNoRow) {
 
 TEST_P(VolumeLogic, ANameRecordedWhileTheFolderWasMadeIsRefusedByTheKey) {
     const TransferRunner base = runner();
-    const TransferRunner racing = [&](const QString& url, const QString& command) {
-        TransferResult result = base(url, command);
+    const TransferRunner racing = [&](const TransferOperation& op) {
+        TransferResult result = base(op);
         env->db().exec(QStringLiteral("insert into PDM存储目录 (目录名称, 服务器IP, 备注) values (?, ?, ?)"),
                        {QStringLiteral("V1"), QStringLiteral("elsewhere"), QStringLiteral("他人")});
         return result;

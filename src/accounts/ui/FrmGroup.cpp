@@ -27,6 +27,8 @@ FrmGroup::FrmGroup(Session& session, QWidget* parent)
     SizeFormInTwips(this, 6120, 3200);
     connect(m_ui->CmdAdd, &QPushButton::clicked, this, &FrmGroup::CmdAdd_Click);
     connect(m_ui->CmdDel, &QPushButton::clicked, this, &FrmGroup::CmdDel_Click);
+    connect(m_ui->CmdVolume, &QPushButton::clicked, this, &FrmGroup::CmdVolume_Click);
+    connect(m_ui->LstGrp, &QListWidget::itemClicked, this, &FrmGroup::LstGrp_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, &FrmGroup::CmdCancel_Click);
     Form_Load();
 }
@@ -72,6 +74,28 @@ void FrmGroup::CmdDel_Click() {
     if (outcome.done() || (outcome.refused() && !GroupStillThere(m_session, name)))
         removeGroupEntry(name);
     ShowOutcome(feedback, outcome);
+}
+
+void FrmGroup::LstGrp_Click() {
+    // Only where the volume can be changed: the delete function leaves its disabled box alone.
+    if (!m_ui->CmdVolume->isEnabled() || !m_ui->CboVolume->isEnabled())
+        return;
+    const QListWidgetItem* item = m_ui->LstGrp->currentItem();
+    if (!item)
+        return;
+    try {
+        const int index = m_ui->CboVolume->findText(GroupVolumeName(m_session, item->text()), Qt::MatchExactly);
+        if (index >= 0)
+            m_ui->CboVolume->setCurrentIndex(index);
+    } catch (const Error& e) {
+        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
+    }
+}
+
+void FrmGroup::CmdVolume_Click() {
+    const QList<QListWidgetItem*> selected = m_ui->LstGrp->selectedItems();
+    const QString group = selected.isEmpty() ? QString() : selected.first()->text();
+    ShowOutcome(m_session.feedback(), ChangeGroupVolume(m_session, group, m_ui->CboVolume->currentText()));
 }
 
 void FrmGroup::removeGroupEntry(const QString& name) {

@@ -12,7 +12,8 @@ namespace velda {
 
 class Session;
 
-// Adds and deletes groups; the main window disables the controls of the other function.
+// Adds and deletes groups, and changes a group's storage volume; the main window disables the
+// controls of the other functions.
 class FrmGroup final : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +24,8 @@ private:
     void Form_Load();
     void CmdAdd_Click();
     void CmdDel_Click();
+    void CmdVolume_Click();
+    void LstGrp_Click();
     void CmdCancel_Click();
 
     void removeGroupEntry(const QString& name);

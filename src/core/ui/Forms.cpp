@@ -3,6 +3,7 @@
 #include "core/Twips.h"
 
 #include <QMdiSubWindow>
+#include <QMetaObject>
 
 namespace velda {
 
@@ -13,11 +14,29 @@ void CloseForm(QWidget* form) {
         form->close();
 }
 
+namespace {
+const char* const kDisabledByCommand = "veldaDisabledByCommand";
+}
+
 void DisableControls(QWidget* form, const QStringList& controlNames) {
     for (const QString& name : controlNames) {
-        if (auto* w = form->findChild<QWidget*>(name))
+        if (auto* w = form->findChild<QWidget*>(name)) {
+            w->setProperty(kDisabledByCommand, true);
             w->setEnabled(false);
+        }
     }
+}
+
+bool DisabledByCommand(const QWidget* control) {
+    return control && control->property(kDisabledByCommand).toBool();
+}
+
+bool ShowOtherForm(QWidget* from, const QString& name) {
+    for (QWidget* w = from ? from->parentWidget() : nullptr; w; w = w->parentWidget()) {
+        if (w->metaObject()->indexOfMethod("ShowForm(QString)") >= 0)
+            return QMetaObject::invokeMethod(w, "ShowForm", Q_ARG(QString, name));
+    }
+    return false;
 }
 
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips) {

@@ -7,8 +7,15 @@ namespace velda {
 
 // Forms live inside the main window's MDI area; closing one closes its frame.
 void CloseForm(QWidget* form);
-// Disables the named controls of a form (the main window's preparation of a dialog).
+// Disables the named controls of a form (the main window's preparation of a dialog). They stay
+// disabled for the life of the form: whatever disables controls for a while (a running transfer)
+// leaves these disabled when it gives the others back.
 void DisableControls(QWidget* form, const QStringList& controlNames);
+// Whether a menu command's preparation disabled this control.
+bool DisabledByCommand(const QWidget* control);
+// Asks the window that holds the form to show another of the program's forms by name (brought forward
+// when open); false when no such window holds it.
+bool ShowOtherForm(QWidget* from, const QString& name);
 // Gives a form its size in twips as the office's forms have always had.
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips);
 

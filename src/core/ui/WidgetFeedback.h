@@ -2,12 +2,22 @@
 
 #include "core/Feedback.h"
 
+#include <memory>
+
+class QMessageBox;
+class QWidget;
+
 namespace velda {
+
+// The box message() shows: OK only, worded "确定", wide enough that the window manager can show its
+// whole title (a short text would give a box narrower than its title, which then loses it).
+std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* parent);
 
 // The real boxes: QMessageBox, QInputDialog, QFileDialog and the desktop's viewer.
 class WidgetFeedback final : public Feedback {
 public:
     void message(const QString& text, Icon icon, const QString& title) override;
+    bool question(const QString& text, const QString& title) override;
     std::optional<QString> inputBox(const QString& prompt, const QString& title, const QString& defaultText) override;
     QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;
     QString saveFileName(const QString& caption, const QString& directory, const QString& filter) override;

@@ -1,32 +1,76 @@
 #pragma once
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QTreeView>
 
 namespace velda {
 
-// A browsable tree of local folders (no files) for the batch dialogs.
-inline QFileSystemModel* MakeFolderTree(QTreeView* view) {
-    auto* model = new QFileSystemModel(view);
+// Local folders only; the tree's header names the chosen folder, so the user sees the whole path of
+// the target however deep it sits in the tree.
+class FolderModel final : public QFileSystemModel {
+public:
+    using QFileSystemModel::QFileSystemModel;
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override {
+        if (section == 0 && orientation == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::ToolTipRole))
+            return m_chosen.isEmpty() ? QStringLiteral("（尚未选择文件夹）") : QDir::toNativeSeparators(m_chosen);
+        return QFileSystemModel::headerData(section, orientation, role);
+    }
+
+    void setChosen(const QString& path) {
+        if (path == m_chosen)
+            return;
+        m_chosen = path;
+        emit headerDataChanged(Qt::Horizontal, 0, 0);
+    }
+
+private:
+    QString m_chosen;
+};
+
+inline void SelectFolder(QTreeView* view, QFileSystemModel* model, const QString& path) {
+    const QModelIndex i = model->index(path);
+    view->setCurrentIndex(i);
+    // Opens the folders above it; the tree fills in asynchronously, so it scrolls again once they
+    // are read (MakeFolderTree).
+    view->scrollTo(i, QAbstractItemView::PositionAtCenter);
+    if (auto* folders = dynamic_cast<FolderModel*>(model))
+        folders->setChosen(i.isValid() ? model->filePath(i) : QString());
+}
+
+// A browsable tree of local folders for the batch dialogs, opened at the start folder (the last one
+// used, when the dialog knows it) or else at the user's home folder, that folder selected.
+inline QFileSystemModel* MakeFolderTree(QTreeView* view, const QString& startFolder = QString()) {
+    auto* model = new FolderModel(view);
     model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
     model->setRootPath(QStringLiteral("/"));
     view->setModel(model);
     for (int c = 1; c < model->columnCount(); ++c)
         view->hideColumn(c);
-    view->setCurrentIndex(model->index(QDir::homePath()));
-    view->scrollTo(view->currentIndex());
+    view->setHeaderHidden(false);
+    view->header()->setStretchLastSection(true);
+    QObject::connect(view->selectionModel(), &QItemSelectionModel::currentChanged, model,
+                     [model](const QModelIndex& current) {
+                         model->setChosen(current.isValid() ? model->filePath(current) : QString());
+                     });
+    // Keep the chosen folder in sight while the folders above it are read in.
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
+        if (view->currentIndex().isValid())
+            view->scrollTo(view->currentIndex(), QAbstractItemView::PositionAtCenter);
+    });
+    const QString start =
+        !startFolder.isEmpty() && QFileInfo(startFolder).isDir() ? startFolder : QDir::homePath();
+    SelectFolder(view, model, QDir::cleanPath(QFileInfo(start).absoluteFilePath()));
     return model;
 }
 
 inline QString SelectedFolder(const QTreeView* view, const QFileSystemModel* model) {
     const QModelIndex i = view->currentIndex();
     return i.isValid() ? model->filePath(i) : QString();
-}
-
-inline void SelectFolder(QTreeView* view, QFileSystemModel* model, const QString& path) {
-    const QModelIndex i = model->index(path);
-    view->setCurrentIndex(i);
-    view->scrollTo(i);
 }
 
 } // namespace velda

@@ -53,8 +53,7 @@ bool FrmLibDrawing::eventFilter(QObject* watched, QEvent* event) {
 
 bool FrmLibDrawing::prepareRights(const QString& code) {
     const DrawingLibrary::Choice choice = m_library->PrepareCheckIn(code);
-    if (!choice.refusal.done) {
-        report(choice.refusal);
+    if (!ShowOutcome(m_session.feedback(), choice.refusal)) {
         m_ui->TxtCode->setFocus();
         return false;
     }
@@ -88,33 +87,36 @@ void FrmLibDrawing::CmdACS_Click() {
     ShowRightsEditor(m_session, this);
 }
 
+void FrmLibDrawing::runCommand(const QString& name, const std::function<Outcome()>& command) {
+    const CommandGuard running(m_session, name);
+    if (!running) {
+        m_session.feedback().stop(running.refusal());
+        return;
+    }
+    m_transfer->beginBatch();
+    const Outcome outcome = command();
+    m_transfer->endBatch();
+    ShowOutcome(m_session.feedback(), outcome);
+}
+
 void FrmLibDrawing::CmdInLib_Click() {
     const QString code = m_ui->TxtCode->text();
     // Rights prepared for another code must not travel to this one: check this code afresh.
     if (!m_rightsCode.isEmpty() && !code.isEmpty() && code != m_rightsCode && !prepareRights(code))
         return;
-    m_transfer->beginBatch();
-    const LibraryOutcome outcome = m_library->CheckIn(code, m_ui->TxtName->text());
-    m_transfer->endBatch();
-    report(outcome);
+    const QString path = m_ui->TxtName->text();
+    runCommand(QStringLiteral("图纸入库"), [&] { return m_library->CheckIn(code, path); });
 }
 
 void FrmLibDrawing::CmdOutLib_Click() {
-    m_transfer->beginBatch();
-    const LibraryOutcome outcome = m_library->CheckOut(m_ui->TxtCode->text(), m_ui->TxtName->text());
-    m_transfer->endBatch();
-    report(outcome);
+    const QString code = m_ui->TxtCode->text();
+    const QString path = m_ui->TxtName->text();
+    runCommand(QStringLiteral("图纸出库"), [&] { return m_library->CheckOut(code, path); });
 }
 
 void FrmLibDrawing::CmdDel_Click() {
-    m_transfer->beginBatch();
-    const LibraryOutcome outcome = m_library->Delete(m_ui->TxtCode->text());
-    m_transfer->endBatch();
-    report(outcome);
-}
-
-void FrmLibDrawing::report(const LibraryOutcome& outcome) {
-    m_session.feedback().message(outcome.text, outcome.icon, outcome.title);
+    const QString code = m_ui->TxtCode->text();
+    runCommand(QStringLiteral("图纸删除"), [&] { return m_library->Delete(code); });
 }
 
 } // namespace velda

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -13,7 +14,7 @@ namespace velda {
 class Session;
 class FormTransfer;
 class DrawingLibrary;
-struct LibraryOutcome;
+struct Outcome;
 
 // The single-drawing dialog: check-in, check-out or deletion, as the main window prepared it.
 class FrmLibDrawing final : public QWidget {
@@ -31,7 +32,8 @@ private:
     void CmdOutLib_Click();
     void CmdDel_Click();
     void CmdACS_Click();
-    void report(const LibraryOutcome& outcome);
+    // Runs one library command with the session's command guard and the dialog's actions off.
+    void runCommand(const QString& name, const std::function<Outcome()>& command);
     bool prepareRights(const QString& code);
 
     Session& m_session;

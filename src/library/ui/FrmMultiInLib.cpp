@@ -53,6 +53,11 @@ void FrmMultiInLib::CmdInLib_Click() {
         m_session.feedback().stop(BatchText::NoFolderIn);
         return;
     }
+    const CommandGuard running(m_session, QStringLiteral("批量入库"));
+    if (!running) {
+        m_session.feedback().stop(running.refusal());
+        return;
+    }
     m_batch->begin();
     QStringList files;
     FindAllFile(folder, m_ui->ChkSubDir->isChecked(), files, [this] { return m_batch->keepAlive(); });

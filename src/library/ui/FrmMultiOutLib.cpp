@@ -22,7 +22,7 @@ FrmMultiOutLib::FrmMultiOutLib(Session& session, QWidget* parent)
     auto* area = new QVBoxLayout(m_ui->PanelArea);
     area->setContentsMargins(0, 0, 0, 0);
     area->addWidget(m_panel);
-    // The mode word is read once, when the dialog loads.
+    // The attributes offered come from the mode word at load; the search reads it when it runs.
     m_panel->configure(session, ConditionConfig::batchCheckOut(session.ctx.SeekMode));
     m_folders = MakeFolderTree(m_ui->FolderView);
     m_transfer = new FormTransfer(this, {m_ui->CmdOutLib, m_ui->CmdCancel, m_ui->FolderView, m_panel},
@@ -46,12 +46,18 @@ void FrmMultiOutLib::CmdOutLib_Click() {
         m_session.feedback().stop(BatchText::NoFolderOut);
         return;
     }
-    const std::optional<FoundRows> found = m_panel->run();
+    // The other 批量出库 command may have been chosen since the dialog opened: search its table.
+    const std::optional<FoundRows> found = m_panel->run(ConditionConfig::batchCheckOut(m_session.ctx.SeekMode));
     if (!found)
         return;
     QStringList codes;
     for (int i = 0; i < found->count(); ++i)
         codes << found->text(i, QStringLiteral("代号"));
+    const CommandGuard running(m_session, QStringLiteral("批量出库"));
+    if (!running) {
+        m_session.feedback().stop(running.refusal());
+        return;
+    }
     m_batch->begin();
     m_batch->startItems(static_cast<int>(codes.size()));
     BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });

@@ -29,21 +29,28 @@ FrmLogin::~FrmLogin() = default;
 void FrmLogin::Form_Load() {
     UserContext& ctx = m_session.ctx;
     ctx.ServerAddress = m_session.config().ReadServerAddress();
-    try {
-        if (!ctx.ServerAddress.isEmpty()) {
-            m_session.connect(ctx.ServerAddress);
-        } else {
-            hide();
-            FrmSQLServer server(m_session);
-            if (server.exec() != QDialog::Accepted) {
-                // Closed without an address (or the connection failed): there is nothing to log
-                // in to, so the program ends rather than leave a dialog with no way out.
-                if (!m_session.endRequested())
-                    m_session.endProgram(0);
-                return;
-            }
-            show();
+    if (ctx.ServerAddress.isEmpty()) {
+        hide();
+        if (!askForAddress(QString())) {
+            // Closed without an address: there is nothing to log in to, so the program ends
+            // rather than leave a dialog with no way out.
+            if (!m_session.endRequested())
+                m_session.endProgram(0);
+            return;
         }
+        show();
+    } else {
+        try {
+            m_session.connect(ctx.ServerAddress);
+        } catch (const Error& e) {
+            m_session.feedback().stop(e.description());
+            // A wrong or moved address must not trap the user in a dialog without groups: it is
+            // offered for correction. Closed unchanged, the login stays without groups.
+            if (!askForAddress(ctx.ServerAddress))
+                return;
+        }
+    }
+    try {
         const QStringList groups = LoadLoginGroups(m_session);
         m_ui->CboGrp->clear();
         m_ui->CboGrp->addItems(groups);
@@ -51,6 +58,13 @@ void FrmLogin::Form_Load() {
     } catch (const Error& e) {
         ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
     }
+}
+
+bool FrmLogin::askForAddress(const QString& address) {
+    FrmSQLServer server(m_session, isVisible() ? this : nullptr);
+    if (!address.isEmpty())
+        server.setAddress(address);
+    return server.exec() == QDialog::Accepted;
 }
 
 bool FrmLogin::eventFilter(QObject* watched, QEvent* event) {

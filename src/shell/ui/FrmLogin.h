@@ -32,6 +32,8 @@ protected:
 private:
     void CmdAct_Click();
     void CmdCancel_Click();
+    // Shows the server dialog (pre-filled when an address is given); true once it connected.
+    bool askForAddress(const QString& address);
 
     Session& m_session;
     std::unique_ptr<Ui::FrmLogin> m_ui;

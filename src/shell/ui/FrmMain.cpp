@@ -68,12 +68,29 @@ void FrmMain::buildMenu() {
 }
 
 void FrmMain::RunCommand(const QString& item) {
+    // Nothing thrown may leave a menu command: the event loop would end the program.
+    try {
+        runCommand(item);
+    } catch (const std::exception& e) {
+        const auto* error = dynamic_cast<const Error*>(&e);
+        ShowOutcome(m_session.feedback(),
+                    Outcome::failure(error ? error->description() : QString::fromLocal8Bit(e.what())));
+    }
+}
+
+void FrmMain::runCommand(const QString& item) {
     const Command* command = FindCommand(item);
     if (!command) {
         ShowOutcome(m_session.feedback(), Outcome::refusal(kNotYetAvailable, kTitleFeedback, Icon::None));
         return;
     }
-    if (!ShowOutcome(m_session.feedback(), Guarded([&] { return PassGates(m_session, *command); })))
+    // A new login would replace the connection and the user under the command that waits.
+    if (command->dialog == QLatin1String("FrmLogin") && m_session.commandRunning()) {
+        ShowOutcome(m_session.feedback(), Outcome::refusal(SessionText::CommandRunning(
+                                              m_session.runningCommand(), SessionText::WhatChangeAccount)));
+        return;
+    }
+    if (!ShowOutcome(m_session.feedback(), PassGates(m_session, *command)))
         return;
     ApplyEffect(m_session, *command);
     if (command->dialog == QLatin1String("Exit")) {
@@ -153,6 +170,14 @@ void FrmMain::resizeEvent(QResizeEvent* event) {
 void FrmMain::closeEvent(QCloseEvent* event) {
     if (m_closing) {
         event->accept();
+        return;
+    }
+    // The command that waits still uses the connection and its dialog: closing now would pull them
+    // away under it.
+    if (m_session.commandRunning()) {
+        event->ignore();
+        ShowOutcome(m_session.feedback(),
+                    Outcome::refusal(SessionText::CommandRunning(m_session.runningCommand(), SessionText::WhatClose)));
         return;
     }
     m_closing = true;

@@ -25,6 +25,9 @@ public:
     // The open instance of a dialog, or nullptr.
     QWidget* openForm(const QString& name) const;
     QMdiArea* mdiArea() const { return m_mdi; }
+    // Shows a form by name as its menu command would, without the command's gates; a form opens
+    // another through this.
+    Q_INVOKABLE void ShowForm(const QString& name) { showForm(name, {}); }
 
 signals:
     void reLoginRequested();
@@ -35,6 +38,7 @@ protected:
 
 private:
     void buildMenu();
+    void runCommand(const QString& item);
     void showForm(const QString& name, const QStringList& disable);
     void keepAtCorner();
     QMdiSubWindow* liveWindow(const QString& name) const;

@@ -10,6 +10,7 @@ namespace velda {
 
 namespace {
 const QString kEmptyAddress = QStringLiteral("SQL Server服务器IP地址（形如：192.168.1.1）不能为空！");
+const QString kNotStored = QStringLiteral("数据库已连接，但无法把服务器地址保存到配置文件%1，下次启动时需重新设置。");
 }
 
 FrmSQLServer::FrmSQLServer(Session& session, QWidget* parent)
@@ -20,6 +21,12 @@ FrmSQLServer::FrmSQLServer(Session& session, QWidget* parent)
 }
 
 FrmSQLServer::~FrmSQLServer() = default;
+
+void FrmSQLServer::setAddress(const QString& address) {
+    m_ui->TxtIP->setText(address);
+    m_ui->TxtIP->selectAll();
+    m_ui->TxtIP->setFocus();
+}
 
 bool FrmSQLServer::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_ui->TxtIP && event->type() == QEvent::KeyPress) {
@@ -39,16 +46,19 @@ void FrmSQLServer::CmdOK_Click() {
         return;
     }
     const QString address = m_ui->TxtIP->text().trimmed();
-    m_session.ctx.ServerAddress = address;
     try {
-        if (!m_session.config().StoreServerAddress(address))
-            throw Error(QStringLiteral("无法保存配置文件%1").arg(m_session.config().filePath()));
         m_session.connect(address);
     } catch (const Error& e) {
+        // Why it failed, then the box again with what was typed, for the user to correct.
         ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
-        reject();
-        m_session.endProgram(1);
+        m_ui->TxtIP->selectAll();
+        m_ui->TxtIP->setFocus();
         return;
+    }
+    m_session.ctx.ServerAddress = address;
+    if (!m_session.config().StoreServerAddress(address)) {
+        // Connected all the same; only the next start will have to ask again.
+        ShowOutcome(m_session.feedback(), Outcome::refusal(kNotStored.arg(m_session.config().filePath())));
     }
     accept();
 }

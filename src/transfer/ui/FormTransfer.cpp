@@ -1,5 +1,7 @@
 #include "transfer/ui/FormTransfer.h"
 
+#include "core/ui/Forms.h"
+
 #include <QEvent>
 
 namespace velda {
@@ -31,10 +33,12 @@ void FormTransfer::enter() {
 void FormTransfer::leave() {
     if (--m_depth > 0)
         return;
-    // Restore what each control was: the main window may have disabled some for this function.
+    // Give back only what the transfer took: a control that was disabled before it began, or that a
+    // menu command disabled for its function while it ran, stays disabled.
     for (int i = 0; i < m_actions.size(); ++i) {
-        if (m_actions[i])
-            m_actions[i]->setEnabled(m_wasEnabled.value(i, true));
+        QWidget* w = m_actions[i];
+        if (w && m_wasEnabled.value(i, false) && !DisabledByCommand(w))
+            w->setEnabled(true);
     }
     if (m_form && m_form->parentWidget())
         m_form->parentWidget()->removeEventFilter(this);

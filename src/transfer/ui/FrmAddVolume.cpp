@@ -63,9 +63,13 @@ bool FrmAddVolume::eventFilter(QObject* watched, QEvent* event) {
 void FrmAddVolume::CmdAct_Click() {
     // Taken now: the boxes stay editable while the server works.
     const Volume volume{m_ui->TxtPath->text(), m_ui->TxtIP->text(), m_ui->TxtMemo->text()};
+    const CommandGuard running(m_session, QStringLiteral("添加存储目录"));
+    if (!running) {
+        ShowOutcome(m_session.feedback(), Outcome::refusal(running.refusal()));
+        return;
+    }
     const Outcome outcome = CreateVolume(
-            m_session, [this](const QString& url, const QString& command) { return m_inet1->run(url, command); },
-            volume);
+        m_session, TransferRunner([this](const TransferOperation& op) { return m_inet1->run(op); }), volume);
     if (outcome.done())
         m_ui->LstVolume->addItem(volume.name);
     ShowOutcome(m_session.feedback(), outcome);

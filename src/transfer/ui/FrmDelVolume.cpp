@@ -43,8 +43,13 @@ void FrmDelVolume::CmdAct_Click() {
         return;
     }
     const QString name = selected.first()->text();
+    const CommandGuard running(m_session, QStringLiteral("删除存储目录"));
+    if (!running) {
+        ShowOutcome(m_session.feedback(), Outcome::refusal(running.refusal()));
+        return;
+    }
     const Outcome outcome = RemoveVolume(
-            m_session, [this](const QString& url, const QString& command) { return m_inet1->run(url, command); }, name);
+        m_session, TransferRunner([this](const TransferOperation& op) { return m_inet1->run(op); }), name);
     if (outcome.done()) {
         const QList<QListWidgetItem*> entries =
             m_ui->LstVolume->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive);

@@ -1,0 +1,427 @@
+#include "structure/ui/FrmView.h"
+
+#include "core/Session.h"
+#include "core/ui/Forms.h"
+#include "core/ActivityLog.h"
+#include "structure/NodeKey.h"
+#include "structure/ReportModel.h"
+#include "structure/ReportWorkbook.h"
+#include "structure/ui/FrmRptPSE.h"
+#include "structure/ui/ReportPainter.h"
+#include "ui_FrmView.h"
+
+#include <QApplication>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QStyle>
+#include <QTreeWidgetItem>
+
+namespace velda {
+
+namespace {
+constexpr int kNodeId = Qt::UserRole;
+const QString kAdd = QStringLiteral("Add");
+const QString kPrint = QStringLiteral("Print");
+} // namespace
+
+FrmView::FrmView(Session& session, QWidget* parent)
+    : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmView>()), m_tree(session.ctx.NodeCounter),
+      m_editor(session.ctx, m_tree),
+      m_loader(session, m_tree, session.ctx.ProductMode == kPrint ? LoadMode::Print : LoadMode::View) {
+    m_ui->setupUi(this);
+    m_ui->TabStr->addTab(NodeKind::Part);
+    m_ui->TabStr->addTab(NodeKind::Standard);
+    m_ui->TabStr->addTab(NodeKind::Purchased);
+    // The tabs came after the layout measured an empty bar.
+    m_ui->TabStr->setMinimumHeight(m_ui->TabStr->sizeHint().height());
+    QStyle* style = QApplication::style();
+    m_images.insert(QStringLiteral("AsmOpen"), style->standardIcon(QStyle::SP_DirOpenIcon));
+    m_images.insert(QStringLiteral("AsmClose"), style->standardIcon(QStyle::SP_DirClosedIcon));
+    m_images.insert(QStringLiteral("Item"), style->standardIcon(QStyle::SP_FileIcon));
+    m_ui->Splitter->setStretchFactor(0, 3);
+    m_ui->Splitter->setStretchFactor(1, 1);
+
+    connect(m_ui->TabStr, &QTabBar::tabBarClicked, this, &FrmView::TabStr_Click);
+    connect(m_ui->TxtPartCode, &QLineEdit::editingFinished, this, &FrmView::TxtPartCode_LostFocus);
+    connect(m_ui->CmdAddRoot, &QPushButton::clicked, this, &FrmView::CmdAddRoot_Click);
+    connect(m_ui->CmdAddSon, &QPushButton::clicked, this, &FrmView::CmdAddSon_Click);
+    connect(m_ui->CmdAddPrevious, &QPushButton::clicked, this, &FrmView::CmdAddPrevious_Click);
+    connect(m_ui->CmdDelNode, &QPushButton::clicked, this, &FrmView::CmdDelNode_Click);
+    connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmView::CmdInLib_Click);
+    connect(m_ui->CmdCancel, &QPushButton::clicked, this, &FrmView::CmdCancel_Click);
+    connect(m_ui->CmdRptNode, &QPushButton::clicked, this, &FrmView::CmdRptNode_Click);
+    connect(m_ui->TView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { TView_NodeClick(item); });
+    connect(m_ui->TView, &QTreeWidget::itemExpanded, this, &FrmView::TView_Expand);
+    connect(m_ui->TView, &QTreeWidget::itemCollapsed, this, &FrmView::TView_Collapse);
+    Form_Load();
+    SizeFormInTwips(this, 11160, 8430);
+}
+
+FrmView::~FrmView() = default;
+
+void FrmView::Form_Load() {
+    // The status bar shows only while a report is made.
+    m_ui->StatusBar->hide();
+    // The three entry panels share one place; only the selected tab's is shown.
+    m_ui->PanelStack->setCurrentWidget(m_ui->FmPartInfo);
+    m_session.ctx.NodeCounter = 0;
+    // Every kind can be chosen in every mode; the code's guess selects one when a code is typed.
+    m_ui->CboPartKind->addItems(NodeKind::All());
+    m_ui->CboPartKind->setCurrentIndex(0);
+    const QString mode = m_session.ctx.ProductMode;
+    if (mode == kAdd) {
+        m_ui->TxtPartNum->setText(QStringLiteral("1"));
+        m_ui->TxtBJNum->setText(QStringLiteral("1"));
+        m_ui->TxtWGNum->setText(QStringLiteral("1"));
+        m_ui->CmdRptNode->setEnabled(false);
+        m_currentKind = NodeKind::Part;
+        return;
+    }
+    m_ui->CmdAddRoot->setEnabled(false);
+    if (mode == kPrint) {
+        for (QWidget* w : std::initializer_list<QWidget*>{m_ui->TabStr, m_ui->CmdInLib, m_ui->CmdAddSon,
+                                                          m_ui->CmdAddPrevious, m_ui->CmdDelNode})
+            w->setEnabled(false);
+    } else {
+        m_ui->CmdRptNode->setEnabled(false);
+    }
+    try {
+        m_loader.loadStored(m_session.ctx.ProductCode, m_session.ctx.AsmCode);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+    if (StructureNode* root = m_tree.root()) {
+        addSubtreeItems(root);
+        m_ui->TView->setCurrentItem(itemOf(root));
+        try {
+            ShowChildList(root);
+        } catch (const Error& e) {
+            m_session.feedback().stop(e.description());
+        }
+    }
+    reportCycles();
+}
+
+void FrmView::TabStr_Click(int index) {
+    static const QStringList kinds{NodeKind::Part, NodeKind::Standard, NodeKind::Purchased};
+    if (index < 0 || index >= kinds.size())
+        return;
+    m_currentKind = kinds.at(index);
+    m_ui->PanelStack->setCurrentIndex(index);
+}
+
+void FrmView::TxtPartCode_LostFocus() {
+    const QString code = m_ui->TxtPartCode->text();
+    if (code.isEmpty())
+        return;
+    m_ui->CboPartKind->setCurrentText(GuessPartKind(code));
+    try {
+        if (const auto name = LookUpPartName(m_session, code, m_session.ctx.ProductCode))
+            m_ui->TxtPartName->setText(*name);
+        else
+            m_session.feedback().stop(StructureText::PartMissing);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+}
+
+NodeEntry FrmView::entry() const {
+    NodeEntry e;
+    e.currentKind = m_currentKind;
+    e.partCode = m_ui->TxtPartCode->text();
+    e.partName = m_ui->TxtPartName->text();
+    e.partKind = m_ui->CboPartKind->currentText();
+    e.partNum = m_ui->TxtPartNum->text();
+    e.partMemo = m_ui->TxtPartMemo->text();
+    e.bjCode = m_ui->TxtBJCode->text();
+    e.bjSpec = m_ui->TxtBJKind->text();
+    e.bjName = m_ui->TxtBJName->text();
+    e.bjNum = m_ui->TxtBJNum->text();
+    e.bjNo = m_ui->TxtBJNo->text();
+    e.bjMemo = m_ui->TxtBJMemo->text();
+    e.wgCode = m_ui->TxtWGCode->text();
+    e.wgSpec = m_ui->TxtWGKind->text();
+    e.wgName = m_ui->TxtWGName->text();
+    e.wgNum = m_ui->TxtWGNum->text();
+    e.wgMemo = m_ui->TxtWGMemo->text();
+    return e;
+}
+
+StructureNode* FrmView::selectedNode() const {
+    const auto selected = m_ui->TView->selectedItems();
+    return selected.isEmpty() ? nullptr : nodeOf(selected.first());
+}
+
+QTreeWidgetItem* FrmView::itemOf(const StructureNode* node) const {
+    return node ? m_items.value(node->id, nullptr) : nullptr;
+}
+
+StructureNode* FrmView::nodeOf(const QTreeWidgetItem* item) const {
+    return item ? m_tree.byId(item->data(0, kNodeId).toInt()) : nullptr;
+}
+
+void FrmView::refreshImage(const StructureNode* node) {
+    QTreeWidgetItem* item = itemOf(node);
+    if (!item)
+        return;
+    item->setIcon(0, m_images.value(NodeImageKey(node->image)));
+    // A closed assembly offers its expander before its children are fetched.
+    item->setChildIndicatorPolicy(node->image == NodeImage::AsmClose && node->children.empty() &&
+                                          !node->childrenFetched
+                                      ? QTreeWidgetItem::ShowIndicator
+                                      : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+QTreeWidgetItem* FrmView::addItem(StructureNode* node) {
+    return attach(node, makeItem(node));
+}
+
+QTreeWidgetItem* FrmView::makeItem(StructureNode* node) {
+    auto* item = new QTreeWidgetItem(QStringList{node->text});
+    item->setData(0, kNodeId, node->id);
+    m_items.insert(node->id, item);
+    refreshImage(node);
+    return item;
+}
+
+QTreeWidgetItem* FrmView::attach(StructureNode* node, QTreeWidgetItem* item) {
+    if (node->parent) {
+        QTreeWidgetItem* parentItem = itemOf(node->parent);
+        const auto& siblings = node->parent->children;
+        const int index = static_cast<int>(std::find(siblings.begin(), siblings.end(), node) - siblings.begin());
+        parentItem->insertChild(index, item);
+    } else {
+        m_ui->TView->addTopLevelItem(item);
+    }
+    return item;
+}
+
+void FrmView::addSubtreeItems(StructureNode* node) {
+    // Items are put together away from the view and handed to it in one piece: a whole product
+    // costs the view one insertion instead of one per node.
+    std::vector<std::pair<StructureNode*, QTreeWidgetItem*>> stack{{node, makeItem(node)}};
+    QTreeWidgetItem* top = stack.back().second;
+    std::vector<StructureNode*> open;
+    while (!stack.empty()) {
+        auto [n, item] = stack.back();
+        stack.pop_back();
+        if (n->image == NodeImage::AsmOpen && !n->children.empty())
+            open.push_back(n);
+        QList<QTreeWidgetItem*> kids;
+        kids.reserve(static_cast<qsizetype>(n->children.size()));
+        for (StructureNode* c : n->children) {
+            kids << makeItem(c);
+            stack.emplace_back(c, kids.back());
+        }
+        item->addChildren(kids);
+    }
+    attach(node, top);
+    for (StructureNode* n : open)
+        itemOf(n)->setExpanded(true);
+}
+
+void FrmView::CmdAddRoot_Click() {
+    EditResult r = m_editor.addRoot(entry());
+    if (!ShowOutcome(m_session.feedback(), r.outcome))
+        return;
+    m_ui->TView->clear();
+    m_items.clear();
+    QTreeWidgetItem* item = addItem(r.node);
+    m_ui->CmdAddRoot->setEnabled(false);
+    m_ui->TView->setCurrentItem(item);
+}
+
+void FrmView::CmdAddSon_Click() {
+    StructureNode* parent = selectedNode();
+    EditResult r = m_editor.addChild(parent, entry());
+    if (!ShowOutcome(m_session.feedback(), r.outcome))
+        return;
+    addItem(r.node);
+    refreshImage(parent);
+    itemOf(parent)->setExpanded(true);
+}
+
+void FrmView::CmdAddPrevious_Click() {
+    EditResult r = m_editor.addBefore(selectedNode(), entry());
+    if (!ShowOutcome(m_session.feedback(), r.outcome))
+        return;
+    addItem(r.node);
+}
+
+void FrmView::CmdDelNode_Click() {
+    StructureNode* node = selectedNode();
+    QTreeWidgetItem* item = itemOf(node);
+    std::vector<int> ids;
+    if (node) {
+        std::vector<const StructureNode*> stack{node};
+        while (!stack.empty()) {
+            const StructureNode* n = stack.back();
+            stack.pop_back();
+            ids.push_back(n->id);
+            stack.insert(stack.end(), n->children.begin(), n->children.end());
+        }
+    }
+    if (!ShowOutcome(m_session.feedback(), m_editor.remove(node)))
+        return;
+    for (int id : ids)
+        m_items.remove(id);
+    delete item;
+    // With the root gone a new one may be made.
+    if (!m_editor.hasRoot() && m_session.ctx.ProductMode != kPrint)
+        m_ui->CmdAddRoot->setEnabled(true);
+}
+
+void FrmView::CmdInLib_Click() {
+    ShowOutcome(m_session.feedback(), CheckInStructure(m_session, m_tree, m_ui->TxtPwd->text()));
+    m_loader.forgetStoredSections();
+}
+
+void FrmView::CmdCancel_Click() { CloseForm(this); }
+
+void FrmView::CmdRptNode_Click() {
+    StructureNode* node = selectedNode();
+    if (!node) {
+        m_session.feedback().stop(QStringLiteral("请先选择要输出的节点"));
+        return;
+    }
+    auto* dialog = new FrmRptPSE(m_session, SectionCodeOf(m_tree, node, m_session.ctx.ProductCode), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    const int id = node->id;
+    connect(dialog, &QDialog::finished, this, [this, id] {
+        if (m_session.ctx.ReportAction != QLatin1String("Cancel"))
+            GenerateReport(id);
+    });
+    dialog->open();
+}
+
+void FrmView::GenerateReport(int nodeId) {
+    StructureNode* node = m_tree.byId(nodeId);
+    if (!node)
+        return;
+    Feedback& feedback = m_session.feedback();
+    const QString kind = m_session.ctx.ReportKind;
+    QStatusBar* status = m_ui->StatusBar;
+    status->show();
+    status->showMessage(ReportText::Making);
+    status->repaint();
+    try {
+        ReportBuilder builder(m_session, m_tree, m_loader, [status](const QString& text) {
+            status->showMessage(text);
+            status->repaint();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        });
+        m_loader.setMode(LoadMode::Print);
+        const ReportDocument doc = builder.build(kind, node, m_session.ctx.ReportWithSubs);
+        // Sub-structures loaded for the report join the tree on screen.
+        for (const auto& n : m_tree.nodes()) {
+            if (!itemOf(n.get()) && n->parent && itemOf(n->parent))
+                addSubtreeItems(n.get());
+        }
+        if (doc.pages.empty()) {
+            feedback.info(ReportText::Nothing);
+        } else {
+            m_lastReportFile = ReportFilePath(m_session.paths().dataFolder, doc.sectionCode, kind);
+            WriteReportWorkbook(doc, m_lastReportFile);
+            if (m_session.ctx.ReportAction == QLatin1String("Preview")) {
+                auto* preview = new QPrintPreviewDialog(this);
+                preview->setAttribute(Qt::WA_DeleteOnClose);
+                preview->setWindowTitle(LayoutFor(kind).sheet);
+                connect(preview, &QPrintPreviewDialog::paintRequested, preview,
+                        [doc](QPrinter* printer) { PaintReport(doc, *printer); });
+                preview->open();
+            } else {
+                QPrinter printer(QPrinter::HighResolution);
+                bool ready = !QPrinterInfo::availablePrinters().isEmpty();
+                // Without a printer the pages go to a PDF file of the user's choice.
+                if (!ready) {
+                    const QString pdf = feedback.saveFileName(QStringLiteral("输出到PDF文件"), m_session.paths().dataFolder,
+                                                              QStringLiteral("PDF 文件 (*.pdf)"));
+                    if (!pdf.isEmpty()) {
+                        printer.setOutputFormat(QPrinter::PdfFormat);
+                        printer.setOutputFileName(pdf);
+                        ready = true;
+                    }
+                }
+                if (ready)
+                    PaintReport(doc, printer);
+            }
+        }
+        AppendLogRow(m_session, doc.sectionCode, LogWord::ReportOutput(kind));
+    } catch (const Error& e) {
+        feedback.message(ReportText::ErrorPrefix + e.description(), Icon::None, kTitleFeedback);
+    }
+    status->clearMessage();
+    status->hide();
+}
+
+void FrmView::fetchChildren(StructureNode* node) {
+    const std::size_t before = m_tree.size();
+    m_loader.setMode(m_session.ctx.ProductMode == kPrint ? LoadMode::Print : LoadMode::View);
+    m_loader.fetchChildren(node);
+    if (m_tree.size() != before) {
+        for (StructureNode* c : node->children) {
+            if (!itemOf(c))
+                addSubtreeItems(c);
+        }
+        itemOf(node)->setExpanded(true);
+    }
+    refreshImage(node);
+    reportCycles();
+}
+
+void FrmView::TView_NodeClick(QTreeWidgetItem* item) {
+    StructureNode* node = nodeOf(item);
+    if (!node)
+        return;
+    try {
+        fetchChildren(node);
+        ShowChildList(node);
+    } catch (const Error& e) {
+        m_session.feedback().stop(e.description());
+    }
+}
+
+void FrmView::TView_Expand(QTreeWidgetItem* item) {
+    StructureNode* node = nodeOf(item);
+    if (!node)
+        return;
+    if (node->children.empty()) {
+        try {
+            fetchChildren(node);
+        } catch (const Error& e) {
+            m_session.feedback().stop(e.description());
+        }
+    }
+    if (!node->children.empty()) {
+        node->image = NodeImage::AsmOpen;
+        refreshImage(node);
+    }
+}
+
+void FrmView::TView_Collapse(QTreeWidgetItem* item) {
+    if (StructureNode* node = nodeOf(item)) {
+        node->image = NodeImage::AsmClose;
+        refreshImage(node);
+    }
+}
+
+void FrmView::ShowChildList(const StructureNode* node) {
+    m_ui->LstView->clear();
+    const QString product = m_session.ctx.ProductCode;
+    for (const ChildListRow& row : ChildList(m_session, SectionCodeOf(m_tree, node, product), product)) {
+        new QTreeWidgetItem(m_ui->LstView,
+                            QStringList{row.code, row.name, row.kind, row.material, row.weight, row.quantity, row.memo});
+    }
+}
+
+void FrmView::reportCycles() {
+    const QStringList& cycles = m_loader.cycles();
+    if (cycles.size() <= m_cyclesShown)
+        return;
+    const QStringList fresh = cycles.mid(m_cyclesShown);
+    m_cyclesShown = cycles.size();
+    m_session.feedback().stop(StructureText::Cycle.arg(fresh.join(QStringLiteral("、"))));
+}
+
+} // namespace velda

@@ -1,0 +1,14 @@
+#include "structure/ui/Register.h"
+
+#include "core/ui/FormRegistry.h"
+#include "structure/ui/FrmProduct.h"
+#include "structure/ui/FrmView.h"
+
+namespace velda {
+
+void RegisterStructureForms(FormRegistry& registry) {
+    registry.add(QStringLiteral("FrmView"), [](Session& s) { return new FrmView(s); });
+    registry.add(QStringLiteral("FrmProduct"), [](Session& s) { return new FrmProduct(s); });
+}
+
+} // namespace velda
