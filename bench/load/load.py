@@ -122,9 +122,9 @@ class Office:
 
 WORKER = r'''
 import json, os, subprocess, sys
-cli, work, port, user, codes = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5].split(",")
+cli, work, port, user, codes, run_no = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5].split(","), sys.argv[6]
 env = dict(os.environ, VELDA_PASSWORD="pw", VELDA_CONFIG=os.path.join(work, "velda.ini"), VELDA_DATA_DIR=work)
-base = os.path.join(work, user)
+base = os.path.join(work, "run" + run_no, user)  # each run its own files
 def run(args):
     r = subprocess.run([cli, "--server", "127.0.0.1:" + port, "--user", user, "--group", "load", "--json"] + args,
                        env=env, capture_output=True, text=True)
@@ -151,8 +151,11 @@ print(json.dumps(record))
 
 def one_run(office, procs, drawings, shared, run_no):
     # Fresh tables for the run: rows, holds and the volume's files from the previous run go.
-    office.sql_admin("delete from PDM入库图纸信息; delete from PDM出库图纸信息; delete from 图纸信息; "
-                     "delete from 零件信息", DB)
+    for table in ("PDM入库图纸信息", "PDM出库图纸信息", "图纸信息", "零件信息"):
+        office.sql_admin(f"delete from {table}", DB)
+    left = office.query("select count(*) from PDM入库图纸信息")[0][0]
+    if left != "0":
+        sys.exit(f"the library rows of the previous run are still there ({left})")
     vol = os.path.join(office.ftp_root, "Volume", "V1")
     for f in os.listdir(vol):
         os.remove(os.path.join(vol, f))
@@ -165,7 +168,7 @@ def one_run(office, procs, drawings, shared, run_no):
     office.sql_admin(f"insert into 图纸信息 (代号,比例,页码) values {values}", DB)
     start = time.time()
     workers = {u: subprocess.Popen(["/usr/bin/python3", "-c", WORKER, office.cli, office.work, str(office.pg_port), u,
-                                    ",".join(cs)], stdout=subprocess.PIPE, text=True)
+                                    ",".join(cs), str(run_no)], stdout=subprocess.PIPE, text=True)
                for u, cs in codes_of.items()}
     results = {u: json.loads(p.communicate()[0]) for u, p in workers.items()}
     elapsed = time.time() - start
