@@ -45,4 +45,10 @@ void CreateVolume(Session& session, const TransferRunner& run, const Volume& vol
 // when the volume is unknown, still used by groups or drawings, or its folder stays on the server.
 void RemoveVolume(Session& session, const TransferRunner& run, const QString& name);
 
+// What the volume commands answer when done.
+namespace VolumeText {
+inline const QString Added = QStringLiteral("添加完毕");
+inline const QString Removed = QStringLiteral("删除完毕");
+} // namespace VolumeText
+
 } // namespace velda

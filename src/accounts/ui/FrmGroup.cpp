@@ -9,12 +9,12 @@
 namespace velda {
 
 namespace {
-const QString kNameMissing = QStringLiteral("请先输入新的组名");
-const QString kAdded = QStringLiteral("添加完毕！");
+const QString& kNameMissing = GroupText::NameMissing;
+const QString& kAdded = GroupText::Added;
 const QString kNoneSelected = QStringLiteral("请先选择欲删除的组名");
 const QString kPermanent = QStringLiteral("组帐号<admin>及<user>不可删除！");
 const QString kDeleted = QStringLiteral("删除完毕！");
-const QString kExists = QStringLiteral("组<%1>已存在，请换一个组名！");
+const QString& kExists = GroupText::Exists;
 const QString kNotFound = QStringLiteral("组<%1>不存在，可能已被删除！");
 } // namespace
 

@@ -10,16 +10,16 @@
 namespace velda {
 
 namespace {
-const QString kMissingIdOrPassword = QStringLiteral("用户帐号/密码不能为空！");
-const QString kChooseGroups = QStringLiteral("请选择用户所属组！");
+const QString& kMissingIdOrPassword = UserText::MissingIdOrPassword;
+const QString& kChooseGroups = UserText::ChooseGroups;
 const QString kChooseGroupsEdit = QStringLiteral("请选择用户所属组（可多选）！");
-const QString kAdded = QStringLiteral("添加完毕！");
-const QString kProtected = QStringLiteral("此帐号不能被删除！");
-const QString kDeleted = QStringLiteral("删除完毕！");
-const QString kWrongPassword = QStringLiteral("密码有误！");
+const QString& kAdded = UserText::Added;
+const QString& kProtected = UserText::Protected;
+const QString& kDeleted = UserText::Deleted;
+const QString& kWrongPassword = UserText::WrongPassword;
 const QString kEdited = QStringLiteral("修改完毕！");
-const QString kExists = QStringLiteral("帐号<%1>已存在，请换一个帐号！");
-const QString kNotFound = QStringLiteral("帐号<%1>不存在，可能已被删除！");
+const QString& kExists = UserText::Exists;
+const QString& kNotFound = UserText::NotFound;
 const QString kNoAccounts = QStringLiteral("系统中没有任何用户帐号！");
 
 const QString kModeAdd = QStringLiteral("Add");

@@ -49,24 +49,6 @@ const QString kNoTargetName = QStringLiteral("无法为零件<%1>生成本地文
 const QString kUnknownGroup = QStringLiteral("组<%1>不存在！");
 const QString kPasswordFileUnreadable = QStringLiteral("无法读取密码文件%1");
 
-// The texts that answer the account and group commands, as their dialogs word them.
-const QString kUserMissingIdOrPassword = QStringLiteral("用户帐号/密码不能为空！");
-const QString kUserChooseGroups = QStringLiteral("请选择用户所属组！");
-const QString kUserAdded = QStringLiteral("添加完毕！");
-const QString kUserProtected = QStringLiteral("此帐号不能被删除！");
-const QString kUserDeleted = QStringLiteral("删除完毕！");
-const QString kUserWrongPassword = QStringLiteral("密码有误！");
-const QString kUserExists = QStringLiteral("帐号<%1>已存在，请换一个帐号！");
-const QString kUserNotFound = QStringLiteral("帐号<%1>不存在，可能已被删除！");
-const QString kGroupNameMissing = QStringLiteral("请先输入新的组名");
-const QString kGroupAdded = QStringLiteral("添加完毕！");
-const QString kGroupExists = QStringLiteral("组<%1>已存在，请换一个组名！");
-const QString kAdminWrongPassword =
-    QStringLiteral("密码输入有误（要求输入域用户velda的密码，且密码不能为空）！");
-const QString kAdminDone = QStringLiteral("操作已成功完成！");
-const QString kVolumeAdded = QStringLiteral("添加完毕");
-const QString kVolumeRemoved = QStringLiteral("删除完毕");
-
 int ExitFor(const Outcome& o) {
     if (o.done())
         return ExitDone;
@@ -461,11 +443,11 @@ int Runner::adminRecord() {
     if (!password)
         return finish(Outcome::failure(kPasswordFileUnreadable.arg(m_args.value(QStringLiteral("--password-file")))));
     if (password->isEmpty())
-        return finish(Outcome::refusal(kAdminWrongPassword));
+        return finish(Outcome::refusal(AdminRecordText::WrongPassword));
     return finish(Guarded([&] {
         WriteAdminPassword(m_session.db(), m_session.machineSerialHex(), *password);
         m_session.ctx.AdminPassword = *password;
-        return Outcome::success(kAdminDone);
+        return Outcome::success(AdminRecordText::Done);
     }));
 }
 
@@ -493,7 +475,7 @@ int Runner::volumeAdd() {
         return finish(refused ? Outcome::refusal(e.description()) : Outcome::failure(e.description()),
                       QJsonObject{{QStringLiteral("volume"), volume.name}});
     }
-    return finish(Outcome::success(kVolumeAdded), QJsonObject{{QStringLiteral("volume"), volume.name}});
+    return finish(Outcome::success(VolumeText::Added), QJsonObject{{QStringLiteral("volume"), volume.name}});
 }
 
 int Runner::volumeRemove() {
@@ -516,7 +498,7 @@ int Runner::volumeRemove() {
         return finish(refused ? Outcome::refusal(e.description()) : Outcome::failure(e.description()),
                       QJsonObject{{QStringLiteral("volume"), name}});
     }
-    return finish(Outcome::success(kVolumeRemoved), QJsonObject{{QStringLiteral("volume"), name}});
+    return finish(Outcome::success(VolumeText::Removed), QJsonObject{{QStringLiteral("volume"), name}});
 }
 
 int Runner::groupAdd() {
@@ -533,11 +515,11 @@ int Runner::groupAdd() {
                           return Outcome::refusal(GroupVolumeText::UnknownVolume.arg(volume));
                       switch (AddGroup(m_session, name, volume, m_args.value(QStringLiteral("--remark")))) {
                       case GroupOutcome::Done:
-                          return Outcome::success(kGroupAdded);
+                          return Outcome::success(GroupText::Added);
                       case GroupOutcome::NameMissing:
-                          return Outcome::refusal(kGroupNameMissing);
+                          return Outcome::refusal(GroupText::NameMissing);
                       case GroupOutcome::Exists:
-                          return Outcome::refusal(kGroupExists.arg(name));
+                          return Outcome::refusal(GroupText::Exists.arg(name));
                       case GroupOutcome::NotAdministrator:
                           return Outcome::refusal(GateText::Administrator);
                       case GroupOutcome::Permanent:
@@ -585,15 +567,15 @@ int Runner::userAdd() {
                       switch (AddAccount(m_session, id, *password, *password, selected,
                                          m_args.value(QStringLiteral("--remark")))) {
                       case AccountOutcome::Done:
-                          return Outcome::success(kUserAdded);
+                          return Outcome::success(UserText::Added);
                       case AccountOutcome::MissingIdOrPassword:
-                          return Outcome::refusal(kUserMissingIdOrPassword);
+                          return Outcome::refusal(UserText::MissingIdOrPassword);
                       case AccountOutcome::WrongPassword:
-                          return Outcome::refusal(kUserWrongPassword);
+                          return Outcome::refusal(UserText::WrongPassword);
                       case AccountOutcome::NoGroupSelected:
-                          return Outcome::refusal(kUserChooseGroups);
+                          return Outcome::refusal(UserText::ChooseGroups);
                       case AccountOutcome::Exists:
-                          return Outcome::refusal(kUserExists.arg(id));
+                          return Outcome::refusal(UserText::Exists.arg(id));
                       case AccountOutcome::NotAdministrator:
                           return Outcome::refusal(GateText::Administrator);
                       case AccountOutcome::ProtectedAccount:
@@ -614,11 +596,11 @@ int Runner::userRemove() {
     return finish(Guarded([&] {
                       switch (DeleteAccount(m_session, id)) {
                       case AccountOutcome::Done:
-                          return Outcome::success(kUserDeleted);
+                          return Outcome::success(UserText::Deleted);
                       case AccountOutcome::ProtectedAccount:
-                          return Outcome::refusal(kUserProtected);
+                          return Outcome::refusal(UserText::Protected);
                       case AccountOutcome::NotFound:
-                          return Outcome::refusal(kUserNotFound.arg(id));
+                          return Outcome::refusal(UserText::NotFound.arg(id));
                       case AccountOutcome::NotAdministrator:
                           return Outcome::refusal(GateText::Administrator);
                       default:

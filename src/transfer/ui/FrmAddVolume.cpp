@@ -11,7 +11,7 @@
 namespace velda {
 
 namespace {
-const QString kDone = QStringLiteral("添加完毕");
+const QString& kDone = VolumeText::Added;
 } // namespace
 
 FrmAddVolume::FrmAddVolume(Session& session, QWidget* parent)

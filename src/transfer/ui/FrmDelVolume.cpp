@@ -10,7 +10,7 @@ namespace velda {
 
 namespace {
 const QString kNothingSelected = QStringLiteral("请先选中欲删除的存储目录名称！");
-const QString kDone = QStringLiteral("删除完毕");
+const QString& kDone = VolumeText::Removed;
 } // namespace
 
 FrmDelVolume::FrmDelVolume(Session& session, QWidget* parent)
