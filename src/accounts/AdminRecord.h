@@ -32,4 +32,10 @@ void WriteAdminPassword(Database& db, const QString& volumeSerialHex, const QStr
 // The stored form: enciphered again until only hexadecimal digits remain.
 QString EncipherForRecord(const QString& plain, const QString& key, const Password& cipher);
 
+// What recording the password answers.
+namespace AdminRecordText {
+inline const QString WrongPassword = QStringLiteral("密码输入有误（要求输入域用户velda的密码，且密码不能为空）！");
+inline const QString Done = QStringLiteral("操作已成功完成！");
+} // namespace AdminRecordText
+
 } // namespace velda

@@ -45,4 +45,11 @@ inline const QString Changed = QStringLiteral("组<%1>的存储目录已改为<%
 // at once. Administrators only.
 Outcome ChangeGroupVolume(Session& session, const QString& group, const QString& volume);
 
+// What adding a group answers, in the group dialog and on the command line alike.
+namespace GroupText {
+inline const QString NameMissing = QStringLiteral("请先输入新的组名");
+inline const QString Added = QStringLiteral("添加完毕！");
+inline const QString Exists = QStringLiteral("组<%1>已存在，请换一个组名！");
+} // namespace GroupText
+
 } // namespace velda

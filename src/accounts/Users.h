@@ -55,4 +55,16 @@ Outcome DeleteAccount(Session& session, const QString& id);
 Outcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
                            const QStringList& selectedGroups, const QString& remark);
 
+// What the account commands answer, in the user dialog and on the command line alike.
+namespace UserText {
+inline const QString MissingIdOrPassword = QStringLiteral("用户帐号/密码不能为空！");
+inline const QString ChooseGroups = QStringLiteral("请选择用户所属组！");
+inline const QString Added = QStringLiteral("添加完毕！");
+inline const QString Protected = QStringLiteral("此帐号不能被删除！");
+inline const QString Deleted = QStringLiteral("删除完毕！");
+inline const QString WrongPassword = QStringLiteral("密码有误！");
+inline const QString Exists = QStringLiteral("帐号<%1>已存在，请换一个帐号！");
+inline const QString NotFound = QStringLiteral("帐号<%1>不存在，可能已被删除！");
+} // namespace UserText
+
 } // namespace velda

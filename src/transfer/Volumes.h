@@ -46,4 +46,10 @@ Outcome CreateVolume(Session& session, const TransferRunner& run, const Volume& 
 // is unknown or still used by groups or drawings; a failure when its folder stays on the server.
 Outcome RemoveVolume(Session& session, const TransferRunner& run, const QString& name);
 
+// What the volume commands answer when done.
+namespace VolumeText {
+inline const QString Added = QStringLiteral("添加完毕");
+inline const QString Removed = QStringLiteral("删除完毕");
+} // namespace VolumeText
+
 } // namespace velda

@@ -11,8 +11,8 @@
 namespace velda {
 
 namespace {
-const QString kWrongPassword = QStringLiteral("密码输入有误（要求输入域用户velda的密码，且密码不能为空）！");
-const QString kDone = QStringLiteral("操作已成功完成！");
+const QString& kWrongPassword = AdminRecordText::WrongPassword;
+const QString& kDone = AdminRecordText::Done;
 } // namespace
 
 FrmPwd::FrmPwd(Session& session, QWidget* parent)

@@ -1,0 +1,725 @@
+#include "app/cli/CliRun.h"
+
+#include "accounts/AdminRecord.h"
+#include "accounts/Groups.h"
+#include "accounts/Users.h"
+#include "core/ActivityLog.h"
+#include "core/GateText.h"
+#include "core/Clock.h"
+#include "core/Feedback.h"
+#include "core/Outcome.h"
+#include "core/Session.h"
+#include "items/Condition.h"
+#include "items/ItemRecords.h"
+#include "items/ItemSearch.h"
+#include "library/Acl.h"
+#include "library/Batch.h"
+#include "library/DrawingLibrary.h"
+#include "logview/LogView.h"
+#include "shell/CommandTable.h"
+#include "shell/Login.h"
+#include "transfer/FtpClient.h"
+#include "transfer/TransferWait.h"
+#include "transfer/Volumes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+
+namespace velda::cli {
+
+namespace {
+
+const QString kNoAddress = QStringLiteral(
+    "本机尚未配置数据库服务器地址，请用 --server 主机[:端口] 指定服务器，或用 --local 使用本机数据库文件");
+const QString kNoPassword =
+    QStringLiteral("缺少登录密码：请用 --password-file 文件 给出，或设置环境变量 VELDA_PASSWORD");
+const QString kNoTargetName = QStringLiteral("无法为零件<%1>生成本地文件名，出库无法完成！");
+const QString kUnknownGroup = QStringLiteral("组<%1>不存在！");
+const QString kPasswordFileUnreadable = QStringLiteral("无法读取密码文件%1");
+
+int ExitFor(const Outcome& o) {
+    if (o.done())
+        return ExitDone;
+    return o.refused() ? ExitRefused : ExitFailed;
+}
+
+QString ResultWord(const Outcome& o) {
+    if (o.done())
+        return QStringLiteral("done");
+    return o.refused() ? QStringLiteral("refused") : QStringLiteral("failed");
+}
+
+void WriteOut(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+// The first line of a password file, without its line end. nullopt when the file cannot be read.
+std::optional<QString> ReadPasswordFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray line = f.readLine();
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+// A clock that reads the system's time.
+class WallClock final : public Clock {
+public:
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+};
+
+class Runner final {
+public:
+    Runner(const CliArgs& args, Session& session, StderrFeedback& feedback)
+        : m_args(args), m_session(session), m_feedback(feedback), m_client(session.ftpOptions) {}
+
+    int dispatch();
+
+private:
+    TransferRunner transfers() {
+        return [this](const TransferOperation& op) { return WaitForTransfer(m_client, op); };
+    }
+    bool gates(const QString& item) {
+        const Command* command = FindCommand(item);
+        if (!command)
+            return true;
+        if (!PassGates(m_session, *command))
+            return false;
+        ApplyEffect(m_session, *command);
+        return true;
+    }
+    // Shows the outcome's message and, for --json, one object with the result; returns the exit code.
+    int finish(const Outcome& o, QJsonObject json = {}) {
+        ShowOutcome(m_feedback, o);
+        if (m_args.json) {
+            json.insert(QStringLiteral("command"), m_args.command);
+            json.insert(QStringLiteral("result"), ResultWord(o));
+            json.insert(QStringLiteral("message"), o.text);
+            record(json);
+        }
+        return ExitFor(o);
+    }
+    void record(const QJsonObject& o) {
+        WriteOut(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+    }
+    int usage(const QString& text) {
+        std::fprintf(stderr, "%s\n（velda-cli --help 显示用法）\n", text.toUtf8().constData());
+        return ExitUsage;
+    }
+    // The one command a session runs at a time, as the dialogs hold it.
+    std::optional<Outcome> busy(const CommandGuard& guard) {
+        if (guard)
+            return std::nullopt;
+        return Outcome::refusal(guard.refusal());
+    }
+    BatchLibrary::Step progress(const QString& what) {
+        if (!isatty(fileno(stderr)) || m_args.json)
+            return {};
+        return [what](int, const BatchProgress& p) {
+            std::fprintf(stderr, "\r%s：%d/%d，拒绝%d", what.toUtf8().constData(), p.processed, p.total, p.rejected);
+            std::fflush(stderr);
+            return true;
+        };
+    }
+    int finishBatch(const BatchResult& r, const QString& what) {
+        if (isatty(fileno(stderr)) && !m_args.json && r.progress.total > 0)
+            std::fprintf(stderr, "\n");
+        (void)what;
+        m_feedback.message(r.message, r.icon, kTitleFeedback);
+        const int code = r.failed ? ExitFailed : (r.progress.rejected > 0 ? ExitRefused : ExitDone);
+        if (m_args.json) {
+            QJsonArray rejected;
+            for (const QString& c : r.progress.rejectedCodes.split(QLatin1Char('&'), Qt::SkipEmptyParts))
+                rejected.append(c);
+            record(QJsonObject{{QStringLiteral("command"), m_args.command},
+                             {QStringLiteral("result"), r.failed ? QStringLiteral("failed")
+                                                                 : (r.progress.rejected > 0 ? QStringLiteral("refused")
+                                                                                            : QStringLiteral("done"))},
+                             {QStringLiteral("total"), r.progress.total},
+                             {QStringLiteral("processed"), r.progress.processed},
+                             {QStringLiteral("rejected"), r.progress.rejected},
+                             {QStringLiteral("rejectedCodes"), rejected},
+                             {QStringLiteral("message"), r.message}});
+        }
+        return code;
+    }
+
+    int checkIn();
+    int checkOut();
+    int deleteDrawing();
+    int find();
+    int show();
+    int holds();
+    int log();
+    int adminRecord();
+    int volumeAdd();
+    int volumeRemove();
+    int groupAdd();
+    int groupSetVolume();
+    int userAdd();
+    int userRemove();
+
+    const CliArgs& m_args;
+    Session& m_session;
+    StderrFeedback& m_feedback;
+    FtpClient m_client;
+};
+
+int Runner::dispatch() {
+    const QString& c = m_args.command;
+    if (c == QLatin1String("checkin"))
+        return checkIn();
+    if (c == QLatin1String("checkout"))
+        return checkOut();
+    if (c == QLatin1String("delete"))
+        return deleteDrawing();
+    if (c == QLatin1String("find"))
+        return find();
+    if (c == QLatin1String("show"))
+        return show();
+    if (c == QLatin1String("holds"))
+        return holds();
+    if (c == QLatin1String("log"))
+        return log();
+    if (c == QLatin1String("admin-record"))
+        return adminRecord();
+    if (c == QLatin1String("volume add"))
+        return volumeAdd();
+    if (c == QLatin1String("volume remove"))
+        return volumeRemove();
+    if (c == QLatin1String("group add"))
+        return groupAdd();
+    if (c == QLatin1String("group set-volume"))
+        return groupSetVolume();
+    if (c == QLatin1String("user add"))
+        return userAdd();
+    if (c == QLatin1String("user remove"))
+        return userRemove();
+    return usage(QStringLiteral("未知的子命令：%1").arg(c));
+}
+
+int Runner::checkIn() {
+    if (m_args.hasValue(QStringLiteral("--folder"))) {
+        if (!gates(QStringLiteral("MultiInlib")))
+            return ExitRefused;
+        const QString folder = QFileInfo(m_args.value(QStringLiteral("--folder"))).absoluteFilePath();
+        if (!IsUsableFolder(folder))
+            return finish(Outcome::refusal(BatchText::NoFolderIn));
+        const CommandGuard running(m_session, QStringLiteral("批量入库"));
+        if (auto refused = busy(running))
+            return finish(*refused);
+        QStringList files;
+        FindAllFile(folder, m_args.has(QStringLiteral("--recursive")), files);
+        BatchLibrary batch(m_session, transfers());
+        return finishBatch(batch.CheckIn(files, progress(QStringLiteral("批量入库"))), QStringLiteral("批量入库"));
+    }
+    const QString code = m_args.words.value(0);
+    const QString file = m_args.words.value(1);
+    if (!gates(QStringLiteral("InLibDrawing")))
+        return ExitRefused;
+    QJsonObject json{{QStringLiteral("code"), code}};
+    if (code.isEmpty() || file.isEmpty())
+        return finish(Outcome::refusal(LibraryText::CodeOrFileEmpty), json);
+    const QString path = QFileInfo(file).absoluteFilePath();
+    json.insert(QStringLiteral("file"), path);
+    DrawingLibrary library(m_session, transfers());
+    // The file box of the dialog: a stored drawing needs the write right and lends its rights.
+    const DrawingLibrary::Choice choice = library.PrepareCheckIn(code);
+    if (!choice.refusal.done())
+        return finish(choice.refusal, json);
+    const CommandGuard running(m_session, QStringLiteral("图纸入库"));
+    if (auto refused = busy(running))
+        return finish(*refused, json);
+    return finish(library.CheckIn(code, path), json);
+}
+
+int Runner::checkOut() {
+    if (m_args.hasValue(QStringLiteral("--where"))) {
+        const bool byPart = m_args.has(QStringLiteral("--by-part"));
+        if (!gates(byPart ? QStringLiteral("OutLibByPart") : QStringLiteral("OutLibByDrawing")))
+            return ExitRefused;
+        const QString condition = m_args.value(QStringLiteral("--where"));
+        if (condition.isEmpty())
+            return finish(Outcome::refusal(ConditionText::EmptyCondition, kTitleProgram, Icon::None));
+        const QString folder = QFileInfo(m_args.value(QStringLiteral("--to"))).absoluteFilePath();
+        if (!m_args.hasValue(QStringLiteral("--to")) || !IsUsableFolder(folder))
+            return finish(Outcome::refusal(BatchText::NoFolderOut));
+        QStringList codes;
+        const Outcome searched =
+            SearchItemCodes(m_session, ConditionConfig::batchCheckOut(m_session.ctx.SeekMode), condition, &codes);
+        if (!searched.done())
+            return finish(searched);
+        const CommandGuard running(m_session, QStringLiteral("批量出库"));
+        if (auto refused = busy(running))
+            return finish(*refused);
+        BatchLibrary batch(m_session, transfers());
+        return finishBatch(batch.CheckOut(codes, folder, progress(QStringLiteral("批量出库"))),
+                           QStringLiteral("批量出库"));
+    }
+    const QString code = m_args.words.value(0);
+    if (!gates(QStringLiteral("OutLibDrawing")))
+        return ExitRefused;
+    QJsonObject json{{QStringLiteral("code"), code}};
+    const QString folder = QFileInfo(m_args.hasValue(QStringLiteral("--to")) ? m_args.value(QStringLiteral("--to"))
+                                                                             : QDir::currentPath())
+                               .absoluteFilePath();
+    if (code.isEmpty())
+        return finish(Outcome::refusal(LibraryText::CodeOrFileEmpty), json);
+    if (!IsUsableFolder(folder))
+        return finish(Outcome::refusal(BatchText::NoFolderOut), json);
+    const std::optional<QString> target = BatchTargetFile(folder, code);
+    if (!target)
+        return finish(Outcome::refusal(kNoTargetName.arg(code)), json);
+    json.insert(QStringLiteral("file"), *target);
+    DrawingLibrary library(m_session, transfers());
+    const CommandGuard running(m_session, QStringLiteral("图纸出库"));
+    if (auto refused = busy(running))
+        return finish(*refused, json);
+    return finish(library.CheckOut(code, *target), json);
+}
+
+int Runner::deleteDrawing() {
+    const QString code = m_args.words.value(0);
+    if (!gates(QStringLiteral("DelLibDrawing")))
+        return ExitRefused;
+    DrawingLibrary library(m_session, transfers());
+    const CommandGuard running(m_session, QStringLiteral("图纸删除"));
+    if (auto refused = busy(running))
+        return finish(*refused);
+    return finish(library.Delete(code), QJsonObject{{QStringLiteral("code"), code}});
+}
+
+int Runner::find() {
+    const bool byPart = m_args.has(QStringLiteral("--by-part"));
+    if (!gates(byPart ? QStringLiteral("SeekItemInfoByPart") : QStringLiteral("SeekItemInfoByDrawing")))
+        return ExitRefused;
+    QStringList codes;
+    const Outcome searched = SearchItemCodes(m_session, ConditionConfig::itemSearch(m_session.ctx.SeekMode),
+                                             m_args.value(QStringLiteral("--where")), &codes);
+    if (!searched.done())
+        return finish(searched);
+    for (const QString& code : codes) {
+        if (m_args.json)
+            record(QJsonObject{{QStringLiteral("code"), code}});
+        else
+            WriteOut(code + QLatin1Char('\n'));
+    }
+    m_feedback.message(CountText(int(codes.size())), Icon::None, kTitleFeedback);
+    return ExitDone;
+}
+
+int Runner::show() {
+    const QString code = m_args.words.value(0);
+    if (!gates(QStringLiteral("SeekItemInfoByDrawing")))
+        return ExitRefused;
+    ItemDetail detail;
+    QString holder;
+    QString since;
+    const Outcome loaded = Guarded([&] {
+        detail = LoadItemDetail(m_session, code, true);
+        for (const QString& candidate : LibraryCodes(code)) {
+            QSqlQuery q = m_session.db().exec(
+                QStringLiteral("select 出库帐号,出库时间 from PDM出库图纸信息 where 代号=?"), {candidate});
+            if (q.next()) {
+                holder = q.value(0).toString();
+                since = q.value(1).toString();
+                break;
+            }
+        }
+        return Outcome::success();
+    });
+    if (!loaded.done())
+        return finish(loaded);
+    QList<std::pair<QString, QString>> fields;
+    if (const auto& p = detail.records.part)
+        fields << std::pair{QStringLiteral("名称"), p->name} << std::pair{QStringLiteral("重量"), p->weight}
+               << std::pair{QStringLiteral("材料"), p->material};
+    if (const auto& d = detail.records.drawing)
+        fields << std::pair{QStringLiteral("设计"), d->design} << std::pair{QStringLiteral("校对"), d->verify}
+               << std::pair{QStringLiteral("主管设计"), d->main} << std::pair{QStringLiteral("审定"), d->head}
+               << std::pair{QStringLiteral("标准审查"), d->standard}
+               << std::pair{QStringLiteral("工艺审查"), d->process} << std::pair{QStringLiteral("日期"), d->date}
+               << std::pair{QStringLiteral("比例"), d->scale} << std::pair{QStringLiteral("编码"), d->coding}
+               << std::pair{QStringLiteral("幅面"), d->sheetSize} << std::pair{QStringLiteral("页数"), d->pages}
+               << std::pair{QStringLiteral("图样"), d->mark};
+    if (m_args.json) {
+        QJsonObject o{{QStringLiteral("code"), code},
+                      {QStringLiteral("partRecord"), detail.records.part.has_value()},
+                      {QStringLiteral("drawingRecord"), detail.records.drawing.has_value()},
+                      {QStringLiteral("library"), detail.caption},
+                      {QStringLiteral("holder"), holder},
+                      {QStringLiteral("heldSince"), since}};
+        for (const auto& [name, value] : fields)
+            o.insert(name, value);
+        record(o);
+    } else {
+        QString text = QStringLiteral("代号：%1\n").arg(code);
+        if (!detail.records.part && !detail.records.drawing)
+            text += QStringLiteral("（没有零件信息和图纸信息）\n");
+        for (const auto& [name, value] : fields)
+            text += name + QStringLiteral("：") + value + QLatin1Char('\n');
+        text += QStringLiteral("入库状态：") + detail.caption + QLatin1Char('\n');
+        if (!holder.isEmpty())
+            text += QStringLiteral("出库人：%1（%2）\n").arg(holder, since);
+        WriteOut(text);
+    }
+    return ExitDone;
+}
+
+int Runner::holds() {
+    QList<QStringList> rows;
+    const Outcome read = Guarded([&] {
+        QSqlQuery q = m_session.db().exec(
+            QStringLiteral("select 代号,出库帐号,出库时间 from PDM出库图纸信息 order by 出库时间,代号"));
+        while (q.next())
+            rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
+        return Outcome::success();
+    });
+    if (!read.done())
+        return finish(read);
+    for (const QStringList& r : rows) {
+        if (m_args.json)
+            record(QJsonObject{{QStringLiteral("code"), r[0]}, {QStringLiteral("holder"), r[1]},
+                             {QStringLiteral("since"), r[2]}});
+        else
+            WriteOut(r.join(QLatin1Char('\t')) + QLatin1Char('\n'));
+    }
+    return ExitDone;
+}
+
+int Runner::log() {
+    if (!gates(QStringLiteral("Log")))
+        return ExitRefused;
+    LogSearch prepared;
+    const Outcome checked = Guarded([&] {
+        prepared = PrepareLogSearch(m_session.db(), m_args.value(QStringLiteral("--where")));
+        return prepared.verdict;
+    });
+    if (!checked.done())
+        return finish(checked);
+    const LogFetch fetch = FetchLogRows(m_session.db(), prepared.sql);
+    if (!fetch.error.isEmpty())
+        return finish(Outcome::failure(fetch.error));
+    for (const LogRow& r : fetch.rows) {
+        if (m_args.json)
+            record(QJsonObject{{QStringLiteral("seq"), r.seq},
+                             {QStringLiteral("id"), r.id},
+                             {QStringLiteral("code"), r.code},
+                             {QStringLiteral("time"), r.time},
+                             {QStringLiteral("word"), r.word}});
+        else
+            WriteOut(QStringList{QString::number(r.seq), r.id, r.code, r.time, r.word}.join(QLatin1Char('\t')) +
+                     QLatin1Char('\n'));
+    }
+    if (fetch.rows.empty())
+        m_feedback.stop(ConditionText::NoRows);
+    else
+        m_feedback.message(CountText(int(fetch.rows.size())), Icon::None, kTitleFeedback);
+    return ExitDone;
+}
+
+int Runner::adminRecord() {
+    if (!m_args.hasValue(QStringLiteral("--password-file")))
+        return usage(QStringLiteral("admin-record 需要 --password-file 文件（文件服务器帐号velda的密码）"));
+    if (!gates(QStringLiteral("AdminAcount")))
+        return ExitRefused;
+    const auto password = ReadPasswordFile(m_args.value(QStringLiteral("--password-file")));
+    if (!password)
+        return finish(Outcome::failure(kPasswordFileUnreadable.arg(m_args.value(QStringLiteral("--password-file")))));
+    if (password->isEmpty())
+        return finish(Outcome::refusal(AdminRecordText::WrongPassword));
+    return finish(Guarded([&] {
+        WriteAdminPassword(m_session.db(), m_session.machineSerialHex(), *password);
+        m_session.ctx.AdminPassword = *password;
+        return Outcome::success(AdminRecordText::Done);
+    }));
+}
+
+int Runner::volumeAdd() {
+    if (m_args.words.size() != 2)
+        return usage(QStringLiteral("用法：volume add 名称 主机[:端口] [--remark 备注]"));
+    if (!gates(QStringLiteral("AddVolume")))
+        return ExitRefused;
+    const Volume volume{m_args.words[0], m_args.words[1], m_args.value(QStringLiteral("--remark"))};
+    const CommandGuard running(m_session, QStringLiteral("添加存储目录"));
+    if (auto refused = busy(running))
+        return finish(*refused);
+    try {
+        CreateVolume(m_session, transfers(), volume);
+    } catch (const Error& e) {
+        // The input refused (a name that cannot be a folder, or one already taken) against a step that
+        // went wrong (the server, the database).
+        bool refused = !VolumeNameProblem(volume.name).isEmpty();
+        if (!refused) {
+            try {
+                refused = FindVolume(m_session.db(), volume.name).has_value();
+            } catch (const Error&) {
+            }
+        }
+        return finish(refused ? Outcome::refusal(e.description()) : Outcome::failure(e.description()),
+                      QJsonObject{{QStringLiteral("volume"), volume.name}});
+    }
+    return finish(Outcome::success(VolumeText::Added), QJsonObject{{QStringLiteral("volume"), volume.name}});
+}
+
+int Runner::volumeRemove() {
+    if (m_args.words.size() != 1)
+        return usage(QStringLiteral("用法：volume remove 名称"));
+    if (!gates(QStringLiteral("DelVolume")))
+        return ExitRefused;
+    const QString name = m_args.words[0];
+    const CommandGuard running(m_session, QStringLiteral("删除存储目录"));
+    if (auto refused = busy(running))
+        return finish(*refused);
+    try {
+        RemoveVolume(m_session, transfers(), name);
+    } catch (const Error& e) {
+        bool refused = false;
+        try {
+            refused = !FindVolume(m_session.db(), name) || CountVolumeUse(m_session.db(), name).inUse();
+        } catch (const Error&) {
+        }
+        return finish(refused ? Outcome::refusal(e.description()) : Outcome::failure(e.description()),
+                      QJsonObject{{QStringLiteral("volume"), name}});
+    }
+    return finish(Outcome::success(VolumeText::Removed), QJsonObject{{QStringLiteral("volume"), name}});
+}
+
+int Runner::groupAdd() {
+    if (m_args.words.size() != 2)
+        return usage(QStringLiteral("用法：group add 组名 存储目录 [--remark 备注]"));
+    if (!gates(QStringLiteral("AddGroup")))
+        return ExitRefused;
+    const QString name = m_args.words[0];
+    const QString volume = m_args.words[1];
+    const QJsonObject json{{QStringLiteral("group"), name}};
+    return finish(Guarded([&] {
+                      // The dialog offers only the volumes there are.
+                      if (!ListVolumeNames(m_session).contains(volume))
+                          return Outcome::refusal(GroupVolumeText::UnknownVolume.arg(volume));
+                      switch (AddGroup(m_session, name, volume, m_args.value(QStringLiteral("--remark")))) {
+                      case GroupOutcome::Done:
+                          return Outcome::success(GroupText::Added);
+                      case GroupOutcome::NameMissing:
+                          return Outcome::refusal(GroupText::NameMissing);
+                      case GroupOutcome::Exists:
+                          return Outcome::refusal(GroupText::Exists.arg(name));
+                      case GroupOutcome::NotAdministrator:
+                          return Outcome::refusal(GateText::Administrator);
+                      case GroupOutcome::Permanent:
+                      case GroupOutcome::NotFound:
+                          break;
+                      }
+                      return Outcome::failure(QStringLiteral("添加组<%1>未能完成").arg(name));
+                  }),
+                  json);
+}
+
+int Runner::groupSetVolume() {
+    if (m_args.words.size() != 2)
+        return usage(QStringLiteral("用法：group set-volume 组名 存储目录"));
+    if (!gates(QStringLiteral("GrpVolume")))
+        return ExitRefused;
+    return finish(ChangeGroupVolume(m_session, m_args.words[0], m_args.words[1]),
+                  QJsonObject{{QStringLiteral("group"), m_args.words[0]}});
+}
+
+int Runner::userAdd() {
+    if (m_args.words.size() != 1 || !m_args.hasValue(QStringLiteral("--password-file")))
+        return usage(QStringLiteral("用法：user add 帐号 --password-file 文件 --groups 组1,组2 [--remark 备注]"));
+    if (!gates(QStringLiteral("AddUser")))
+        return ExitRefused;
+    const QString id = m_args.words[0];
+    const QJsonObject json{{QStringLiteral("user"), id}};
+    const auto password = ReadPasswordFile(m_args.value(QStringLiteral("--password-file")));
+    if (!password)
+        return finish(Outcome::failure(kPasswordFileUnreadable.arg(m_args.value(QStringLiteral("--password-file")))),
+                      json);
+    const QStringList wanted =
+        m_args.value(QStringLiteral("--groups")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    return finish(Guarded([&] {
+                      // The dialog's list offers the groups there are, and hands over the chosen ones in
+                      // its own order.
+                      const QStringList all = ListGroupNames(m_session);
+                      for (const QString& g : wanted)
+                          if (!all.contains(g))
+                              return Outcome::refusal(kUnknownGroup.arg(g));
+                      QStringList selected;
+                      for (const QString& g : all)
+                          if (wanted.contains(g))
+                              selected << g;
+                      switch (AddAccount(m_session, id, *password, *password, selected,
+                                         m_args.value(QStringLiteral("--remark")))) {
+                      case AccountOutcome::Done:
+                          return Outcome::success(UserText::Added);
+                      case AccountOutcome::MissingIdOrPassword:
+                          return Outcome::refusal(UserText::MissingIdOrPassword);
+                      case AccountOutcome::WrongPassword:
+                          return Outcome::refusal(UserText::WrongPassword);
+                      case AccountOutcome::NoGroupSelected:
+                          return Outcome::refusal(UserText::ChooseGroups);
+                      case AccountOutcome::Exists:
+                          return Outcome::refusal(UserText::Exists.arg(id));
+                      case AccountOutcome::NotAdministrator:
+                          return Outcome::refusal(GateText::Administrator);
+                      case AccountOutcome::ProtectedAccount:
+                      case AccountOutcome::NotFound:
+                          break;
+                      }
+                      return Outcome::failure(QStringLiteral("添加帐号<%1>未能完成").arg(id));
+                  }),
+                  json);
+}
+
+int Runner::userRemove() {
+    if (m_args.words.size() != 1)
+        return usage(QStringLiteral("用法：user remove 帐号"));
+    if (!gates(QStringLiteral("DelUser")))
+        return ExitRefused;
+    const QString id = m_args.words[0];
+    return finish(Guarded([&] {
+                      switch (DeleteAccount(m_session, id)) {
+                      case AccountOutcome::Done:
+                          return Outcome::success(UserText::Deleted);
+                      case AccountOutcome::ProtectedAccount:
+                          return Outcome::refusal(UserText::Protected);
+                      case AccountOutcome::NotFound:
+                          return Outcome::refusal(UserText::NotFound.arg(id));
+                      case AccountOutcome::NotAdministrator:
+                          return Outcome::refusal(GateText::Administrator);
+                      default:
+                          break;
+                      }
+                      return Outcome::failure(QStringLiteral("删除帐号<%1>未能完成").arg(id));
+                  }),
+                  QJsonObject{{QStringLiteral("user"), id}});
+}
+
+// What each subcommand needs after its name, checked before anything is opened.
+QString ArgumentProblem(const CliArgs& a) {
+    const QString& c = a.command;
+    auto words = [&](qsizetype n) { return a.words.size() == n; };
+    if (c == QLatin1String("checkin")) {
+        if (a.hasValue(QStringLiteral("--folder")) ? words(0) : words(2))
+            return {};
+        return QStringLiteral("用法：checkin 代号 文件，或 checkin --folder 文件夹 [--recursive]");
+    }
+    if (c == QLatin1String("checkout")) {
+        if (a.hasValue(QStringLiteral("--where")) ? (words(0) && a.hasValue(QStringLiteral("--to"))) : words(1))
+            return {};
+        return QStringLiteral("用法：checkout 代号 [--to 文件夹]，或 checkout --where 条件 --to 文件夹 [--by-part]");
+    }
+    if (c == QLatin1String("delete") || c == QLatin1String("show"))
+        return words(1) ? QString() : QStringLiteral("用法：%1 代号").arg(c);
+    if (c == QLatin1String("find") || c == QLatin1String("log"))
+        return words(0) && a.hasValue(QStringLiteral("--where")) ? QString()
+                                                                 : QStringLiteral("用法：%1 --where 条件").arg(c);
+    if (c == QLatin1String("holds") || c == QLatin1String("admin-record"))
+        return words(0) ? QString() : QStringLiteral("%1 不带参数").arg(c);
+    return {};
+}
+
+const QStringList kCommands = {
+    QStringLiteral("checkin"),      QStringLiteral("checkout"),         QStringLiteral("delete"),
+    QStringLiteral("find"),         QStringLiteral("show"),             QStringLiteral("holds"),
+    QStringLiteral("log"),          QStringLiteral("admin-record"),     QStringLiteral("volume add"),
+    QStringLiteral("volume remove"), QStringLiteral("group add"),       QStringLiteral("group set-volume"),
+    QStringLiteral("user add"),     QStringLiteral("user remove")};
+
+} // namespace
+
+int Run(const CliArgs& args) {
+    auto usage = [](const QString& text) {
+        std::fprintf(stderr, "%s\n（velda-cli --help 显示用法）\n", text.toUtf8().constData());
+        return int(ExitUsage);
+    };
+    if (!args.error.isEmpty())
+        return usage(args.error);
+    if (args.help) {
+        WriteOut(HelpText());
+        return ExitDone;
+    }
+    if (args.command.isEmpty())
+        return usage(QStringLiteral("缺少子命令"));
+    if (!kCommands.contains(args.command))
+        return usage(QStringLiteral("未知的子命令：%1").arg(args.command));
+    if (const QString problem = ArgumentProblem(args); !problem.isEmpty())
+        return usage(problem);
+    if (args.user.isEmpty() || args.group.isEmpty())
+        return usage(QStringLiteral("请用 --user 帐号 和 --group 组名 给出登录帐号与组"));
+    if (args.local && !args.server.isEmpty())
+        return usage(QStringLiteral("--server 与 --local 只能选一个"));
+
+    QString password;
+    if (!args.passwordFile.isEmpty()) {
+        const auto read = ReadPasswordFile(args.passwordFile);
+        if (!read)
+            return usage(kPasswordFileUnreadable.arg(args.passwordFile));
+        password = *read;
+    } else if (qEnvironmentVariableIsSet("VELDA_PASSWORD")) {
+        password = qEnvironmentVariable("VELDA_PASSWORD");
+    } else {
+        return usage(kNoPassword);
+    }
+
+    // The address given on the command line stands in for the configured one for this run, also for
+    // the gates that read the configuration.
+    const Configuration userConfig;
+    const ProgramPaths paths = ProgramPaths::detect(userConfig);
+    Configuration config = userConfig;
+    QTemporaryDir overrideDir;
+    if (args.local || !args.server.isEmpty()) {
+        config = Configuration(overrideDir.path() + QStringLiteral("/velda.ini"));
+        if (!overrideDir.isValid() ||
+            !config.StoreServerAddress(args.local ? Configuration::kLocalWord : args.server)) {
+            std::fprintf(stderr, "无法建立临时配置文件\n");
+            return ExitFailed;
+        }
+    }
+    const QString address = config.ReadServerAddress();
+    if (address.isEmpty())
+        return usage(kNoAddress);
+
+    StderrFeedback feedback;
+    WallClock clock;
+    Session session(feedback, clock, config, paths, VolumeSerialHex(ReadMachineSerial()));
+    session.onEndProgram = [](int) {};
+    if (!args.database.isEmpty())
+        session.serverDatabaseName = args.database;
+    try {
+        session.connect(address);
+        session.ctx.ServerAddress = address;
+        if (Login(session, args.user, password, args.group) == LoginOutcome::Refused) {
+            feedback.message(kLoginRefused, Icon::None, kTitleProgram);
+            return ExitRefused;
+        }
+    } catch (const Error& e) {
+        feedback.message(e.description(), Icon::None, kTitleProgram);
+        return ExitFailed;
+    }
+    Runner runner(args, session, feedback);
+    try {
+        return runner.dispatch();
+    } catch (const Error& e) {
+        feedback.stop(e.description());
+        return ExitFailed;
+    }
+}
+
+} // namespace velda::cli

@@ -1,0 +1,458 @@
+// velda-cli run as a separate program against real databases and a real FTP server: exit codes,
+// messages, what it changes, and that it writes the log rows the dialogs write.
+#include "LibraryFixture.h"
+
+#include "accounts/AdminRecord.h"
+#include "accounts/Groups.h"
+#include "accounts/Users.h"
+#include "core/ActivityLog.h"
+#include "items/ItemSearch.h"
+#include "transfer/Volumes.h"
+#include "core/GateText.h"
+#include "items/Condition.h"
+#include "items/ItemRecords.h"
+#include "library/Batch.h"
+#include "shell/Login.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlQuery>
+
+namespace velda::test {
+namespace {
+
+struct CliResult {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+class CliTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        if (HasFatalFailure() || !env)
+            return;
+        // The record of the machine the program runs on, as the administrator would have made it.
+        WriteAdminPassword(env->db(), VolumeSerialHex(ReadMachineSerial()), ftp->password());
+    }
+
+    bool server() const { return env->backend == Backend::PostgreSQL; }
+
+    CliResult cli(const QStringList& args, const QString& user = QStringLiteral("admin"),
+                  const QString& group = QStringLiteral("admin"), const QString& password = QStringLiteral("admin"),
+                  bool withLogin = true) {
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("VELDA_CONFIG"), env->session->config().filePath());
+        e.insert(QStringLiteral("VELDA_DATA_DIR"), env->session->paths().dataFolder);
+        e.remove(QStringLiteral("VELDA_PASSWORD"));
+        if (!password.isNull())
+            e.insert(QStringLiteral("VELDA_PASSWORD"), password);
+        p.setProcessEnvironment(e);
+        p.setWorkingDirectory(env->dir.path());
+        QStringList all;
+        if (withLogin) {
+            all << QStringLiteral("--user") << user << QStringLiteral("--group") << group;
+            // The local file is reached through the configuration, the server through the option.
+            if (server())
+                all << QStringLiteral("--server") << env->address << QStringLiteral("--database") << env->pgDatabase;
+        }
+        all << args;
+        p.start(QStringLiteral(VELDA_CLI), all);
+        if (!p.waitForFinished(180000)) {
+            p.kill();
+            p.waitForFinished();
+            ADD_FAILURE() << "velda-cli did not end: " << all.join(QLatin1Char(' ')).toStdString();
+        }
+        CliResult r;
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    // ID and word of each log row of a code, in the order written.
+    QStringList logOf(const QString& code) {
+        QSqlQuery q = env->db().exec(QStringLiteral("select ID,方式 from PDM日志 where 代号=? order by 序号"), {code});
+        QStringList out;
+        while (q.next())
+            out << q.value(0).toString() + QLatin1Char('|') + q.value(1).toString();
+        return out;
+    }
+    int logins(const QString& user) {
+        return env->count(QStringLiteral("select count(*) from PDM日志 where ID=? and 方式=?"), {user, LogWord::Login});
+    }
+    QString localFolder(const QString& name) {
+        const QString path = env->dir.path() + QLatin1Char('/') + name;
+        QDir().mkpath(path);
+        return path;
+    }
+    QByteArray storedContent(const QString& code) {
+        return stored(QStringLiteral("Volume/") + column(code, QStringLiteral("目录名称")) + QLatin1Char('/') +
+                      column(code, QStringLiteral("入库文件名称")));
+    }
+    static QList<QJsonObject> jsonLines(const QString& out) {
+        QList<QJsonObject> objects;
+        for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            objects << QJsonDocument::fromJson(line.toUtf8()).object();
+        return objects;
+    }
+};
+
+TEST_P(CliTest, CheckInOutAndDeleteLikeTheDialog) {
+    const QString file = drawing(QStringLiteral("A-1.dwg"), "first");
+    CliResult r = cli({QStringLiteral("checkin"), QStringLiteral("A-1"), file});
+    if (!server()) {
+        // The local database has no file server: the menu's gate says so, and nothing is written.
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(r.err.contains(GateText::FileServer)) << r.err.toStdString();
+        EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 0);
+        EXPECT_EQ(cli({QStringLiteral("checkout"), QStringLiteral("A-1")}).code, 1);
+        EXPECT_EQ(cli({QStringLiteral("delete"), QStringLiteral("A-1")}).code, 1);
+        EXPECT_EQ(logOf(QStringLiteral("A-1")), QStringList());
+        return;
+    }
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(LibraryText::CheckedIn)) << r.err.toStdString();
+    EXPECT_EQ(storedContent(QStringLiteral("A-1")), QByteArray("first"));
+    EXPECT_EQ(column(QStringLiteral("A-1"), QStringLiteral("状态")), QStringLiteral("正常"));
+
+    const QString to = localFolder(QStringLiteral("out"));
+    r = cli({QStringLiteral("--json"), QStringLiteral("checkout"), QStringLiteral("A-1"), QStringLiteral("--to"), to});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(read(to + QStringLiteral("/A-1.dwg")), QByteArray("first"));
+    EXPECT_EQ(checkouts(QStringLiteral("A-1")), 1);
+    const QList<QJsonObject> json = jsonLines(r.out);
+    ASSERT_EQ(json.size(), 1) << r.out.toStdString();
+    EXPECT_EQ(json[0].value(QStringLiteral("result")).toString(), QStringLiteral("done"));
+    EXPECT_EQ(json[0].value(QStringLiteral("file")).toString(), to + QStringLiteral("/A-1.dwg"));
+
+    // Deleting a drawing that is out is refused, as in the dialog.
+    r = cli({QStringLiteral("delete"), QStringLiteral("A-1")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(LibraryText::DeleteWhileOut)) << r.err.toStdString();
+
+    // The holder checks it in again; that ends his hold.
+    r = cli({QStringLiteral("checkin"), QStringLiteral("A-1"), drawing(QStringLiteral("A-1.dwg"), "second")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(storedContent(QStringLiteral("A-1")), QByteArray("second"));
+    EXPECT_EQ(checkouts(QStringLiteral("A-1")), 0);
+
+    r = cli({QStringLiteral("delete"), QStringLiteral("A-1")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息 where 代号='A-1'")), 0);
+    EXPECT_EQ(volumeFiles(QStringLiteral("V1")), QStringList());
+
+    // The same rows, in the same order, as the dialogs' operations write for another code.
+    loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
+    const QString list = Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin"));
+    Acl::SetPending(env->session->ctx, list, list, list, list);
+    ASSERT_TRUE(library().CheckIn(QStringLiteral("B-1"), drawing(QStringLiteral("B-1.dwg"), "x")).done());
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("B-1"), env->dir.path() + QStringLiteral("/B-1.dwg")).done());
+    ASSERT_TRUE(library().CheckIn(QStringLiteral("B-1"), drawing(QStringLiteral("B-1.dwg"), "y")).done());
+    ASSERT_TRUE(library().Delete(QStringLiteral("B-1")).done());
+    EXPECT_EQ(logOf(QStringLiteral("A-1")), logOf(QStringLiteral("B-1")));
+    EXPECT_EQ(logOf(QStringLiteral("A-1")).size(), 4);
+    // Every run logs in once, as the login dialog does.
+    EXPECT_EQ(logins(QStringLiteral("admin")), 5);
+}
+
+TEST_P(CliTest, RefusalsMissingFilesAndFailuresHaveTheirExitCodes) {
+    if (!server()) {
+        EXPECT_EQ(cli({QStringLiteral("checkin"), QStringLiteral("C-1"), QStringLiteral("/no/such.dwg")}).code, 1);
+        return;
+    }
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("C-1"), "admin's").done());
+
+    // alice may read but not write.
+    CliResult r = cli({QStringLiteral("checkin"), QStringLiteral("C-1"), drawing(QStringLiteral("C-1.dwg"), "alice's")},
+                      QStringLiteral("alice"), QStringLiteral("design"), QStringLiteral("pw"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(LibraryText::NoWriteRight)) << r.err.toStdString();
+    EXPECT_EQ(storedContent(QStringLiteral("C-1")), QByteArray("admin's"));
+    EXPECT_EQ(logOf(QStringLiteral("C-1")), QStringList{QStringLiteral("admin|图纸入库")});
+
+    // A file that is not there: nothing stored, nothing logged.
+    r = cli({QStringLiteral("checkin"), QStringLiteral("C-2"), env->dir.path() + QStringLiteral("/missing.dwg")});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("不存在"))) << r.err.toStdString();
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息 where 代号='C-2'")), 0);
+    EXPECT_EQ(logOf(QStringLiteral("C-2")), QStringList());
+
+    // A code that is not in the library.
+    r = cli({QStringLiteral("checkout"), QStringLiteral("NOPE"), QStringLiteral("--to"), localFolder(QStringLiteral("o"))});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(LibraryText::NotInLibrary)) << r.err.toStdString();
+
+    // The file server gone: a failure, and the row still points at its file.
+    ftp->stop();
+    r = cli({QStringLiteral("checkin"), QStringLiteral("C-1"), drawing(QStringLiteral("C-1.dwg"), "new")});
+    EXPECT_EQ(r.code, 3) << r.err.toStdString();
+    ftp->start();
+    EXPECT_EQ(storedContent(QStringLiteral("C-1")), QByteArray("admin's"));
+}
+
+TEST_P(CliTest, LoginAndUsageFaults) {
+    CliResult r = cli({QStringLiteral("holds")}, QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("bad"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(kLoginRefused)) << r.err.toStdString();
+    // A group the account is not a member of.
+    EXPECT_EQ(cli({QStringLiteral("holds")}, QStringLiteral("alice"), QStringLiteral("team"), QStringLiteral("pw")).code, 1);
+
+    EXPECT_EQ(cli({}).code, 2);
+    EXPECT_EQ(cli({QStringLiteral("frobnicate")}).code, 2);
+    EXPECT_EQ(cli({QStringLiteral("checkin"), QStringLiteral("ONLY-CODE")}).code, 2);
+    EXPECT_EQ(cli({QStringLiteral("find")}).code, 2);
+    EXPECT_EQ(cli({QStringLiteral("holds"), QStringLiteral("--bogus")}).code, 2);
+    r = cli({QStringLiteral("--password"), QStringLiteral("admin"), QStringLiteral("holds")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("VELDA_PASSWORD"))) << r.err.toStdString();
+    // No password anywhere.
+    r = cli({QStringLiteral("holds")}, QStringLiteral("admin"), QStringLiteral("admin"), QString());
+    EXPECT_EQ(r.code, 2);
+    // The password from a file, its line end not part of it.
+    const QString pwFile = env->dir.path() + QStringLiteral("/pw.txt");
+    {
+        QFile f(pwFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("admin\n");
+    }
+    r = cli({QStringLiteral("--password-file"), pwFile, QStringLiteral("holds")}, QStringLiteral("admin"),
+            QStringLiteral("admin"), QString());
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(logins(QStringLiteral("admin")), 1);
+
+    // Help in Chinese, without logging in.
+    r = cli({QStringLiteral("--help")}, {}, {}, {}, false);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("示例"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("checkout --where")));
+
+    // No server where one is named: a failure, not a refusal.
+    r = cli({QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(UnusedLoopbackPort()),
+             QStringLiteral("--user"), QStringLiteral("admin"), QStringLiteral("--group"), QStringLiteral("admin"),
+             QStringLiteral("holds")},
+            {}, {}, QStringLiteral("admin"), false);
+    EXPECT_EQ(r.code, 3) << r.err.toStdString();
+}
+
+TEST_P(CliTest, FindShowAndBadConditions) {
+    ItemEntry entry;
+    entry.code = QStringLiteral("GB-01");
+    entry.part = {QStringLiteral("轴"), QStringLiteral("1.5"), QStringLiteral("45")};
+    entry.drawing.design = QStringLiteral("王");
+    entry.drawing.scale = QStringLiteral("1:1");
+    ASSERT_TRUE(AddItemRecords(*env->session, entry).done());
+    entry.code = QStringLiteral("GB-02");
+    entry.drawing.design = QStringLiteral("李");
+    ASSERT_TRUE(AddItemRecords(*env->session, entry).done());
+
+    CliResult r = cli({QStringLiteral("find"), QStringLiteral("--where"), QStringLiteral("设计 = '王' ")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("GB-01\n"));
+    r = cli({QStringLiteral("--json"), QStringLiteral("find"), QStringLiteral("--by-part"), QStringLiteral("--where"),
+             QStringLiteral("代号 like 'GB%' ")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QList<QJsonObject> found = jsonLines(r.out);
+    ASSERT_EQ(found.size(), 2) << r.out.toStdString();
+    EXPECT_EQ(found[0].value(QStringLiteral("code")).toString(), QStringLiteral("GB-01"));
+    EXPECT_EQ(found[1].value(QStringLiteral("code")).toString(), QStringLiteral("GB-02"));
+
+    // Something that is not a plain condition never reaches the database.
+    r = cli({QStringLiteral("find"), QStringLiteral("--where"), QStringLiteral("1=1; delete from 零件信息")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(ConditionText::Refused)) << r.err.toStdString();
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息")), 2);
+    r = cli({QStringLiteral("find"), QStringLiteral("--where"), QStringLiteral("密码 = 'admin'")});
+    EXPECT_EQ(r.code, 1);
+    r = cli({QStringLiteral("find"), QStringLiteral("--where"), QString()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(ConditionText::EmptyCondition)) << r.err.toStdString();
+    r = cli({QStringLiteral("find"), QStringLiteral("--where"), QStringLiteral("设计 = '赵' ")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(ConditionText::NoRows)) << r.err.toStdString();
+
+    r = cli({QStringLiteral("--json"), QStringLiteral("show"), QStringLiteral("GB-01")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QList<QJsonObject> shown = jsonLines(r.out);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].value(QStringLiteral("名称")).toString(), QStringLiteral("轴"));
+    EXPECT_EQ(shown[0].value(QStringLiteral("设计")).toString(), QStringLiteral("王"));
+    EXPECT_EQ(shown[0].value(QStringLiteral("library")).toString(), SeekText::NotInLibrary);
+    // The detail view's log row.
+    EXPECT_EQ(logOf(QStringLiteral("GB-01")),
+              (QStringList{QStringLiteral("admin|添加图纸信息"), QStringLiteral("admin|浏览图纸信息")}));
+
+    // The batch check-out's condition is checked the same way.
+    r = cli({QStringLiteral("checkout"), QStringLiteral("--where"), QStringLiteral("代号 = 'GB-01' or 1=1 --"),
+             QStringLiteral("--to"), localFolder(QStringLiteral("batch"))});
+    EXPECT_EQ(r.code, 1);
+    if (server()) {
+        EXPECT_TRUE(r.err.contains(ConditionText::Refused)) << r.err.toStdString();
+    }
+    EXPECT_TRUE(QDir(localFolder(QStringLiteral("batch"))).isEmpty());
+}
+
+TEST_P(CliTest, BatchCheckInAndOut) {
+    const QString folder = localFolder(QStringLiteral("project"));
+    for (const char* name : {"P-1.dwg", "P-2.DWG", "sub/P-3.dwg"}) {
+        const QString path = folder + QLatin1Char('/') + QString::fromLatin1(name);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(name));
+    }
+    CliResult r = cli({QStringLiteral("--json"), QStringLiteral("checkin"), QStringLiteral("--folder"), folder});
+    if (!server()) {
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(r.err.contains(GateText::FileServer));
+        return;
+    }
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QList<QJsonObject> json = jsonLines(r.out);
+    ASSERT_EQ(json.size(), 1);
+    EXPECT_EQ(json[0].value(QStringLiteral("processed")).toInt(), 2);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 2);
+
+    r = cli({QStringLiteral("checkin"), QStringLiteral("--folder"), folder, QStringLiteral("--recursive")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(storedContent(QStringLiteral("P-3")), QByteArray("sub/P-3.dwg"));
+    EXPECT_EQ(logOf(QStringLiteral("P-1")), (QStringList{QStringLiteral("admin|图纸入库"), QStringLiteral("admin|图纸入库")}));
+
+    // A batch check-out by condition over the drawing records.
+    ItemEntry entry;
+    entry.part.name = QStringLiteral("件");
+    entry.drawing.scale = QStringLiteral("1:1");
+    for (const char* code : {"P-1", "P-3"}) {
+        entry.code = QString::fromLatin1(code);
+        ASSERT_TRUE(AddItemRecords(*env->session, entry).done());
+    }
+    const QString to = localFolder(QStringLiteral("fetched"));
+    r = cli({QStringLiteral("checkout"), QStringLiteral("--where"), QStringLiteral("代号 like 'P%' "),
+             QStringLiteral("--to"), to},
+            QStringLiteral("bob"), QStringLiteral("design"), QStringLiteral("pw"));
+    // bob holds no rights on admin's drawings: both refused, nothing written, no hold taken.
+    EXPECT_EQ(r.code, 1) << r.err.toStdString();
+    EXPECT_EQ(checkouts(QStringLiteral("P-1")), 0);
+    r = cli({QStringLiteral("checkout"), QStringLiteral("--where"), QStringLiteral("代号 like 'P%' "),
+             QStringLiteral("--to"), to});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(read(to + QStringLiteral("/P-1.dwg")), QByteArray("P-1.dwg"));
+    EXPECT_EQ(read(to + QStringLiteral("/P-3.dwg")), QByteArray("sub/P-3.dwg"));
+    EXPECT_FALSE(QFileInfo::exists(to + QStringLiteral("/P-2.dwg")));
+
+    r = cli({QStringLiteral("--json"), QStringLiteral("holds")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    json = jsonLines(r.out);
+    ASSERT_EQ(json.size(), 2) << r.out.toStdString();
+    EXPECT_EQ(json[0].value(QStringLiteral("holder")).toString(), QStringLiteral("admin"));
+}
+
+TEST_P(CliTest, LogIsForAdministrators) {
+    CliResult r = cli({QStringLiteral("log"), QStringLiteral("--where"), QStringLiteral("方式 = '用户登录' ")},
+                      QStringLiteral("alice"), QStringLiteral("design"), QStringLiteral("pw"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(GateText::Administrator)) << r.err.toStdString();
+
+    r = cli({QStringLiteral("--json"), QStringLiteral("log"), QStringLiteral("--where"),
+             QStringLiteral("ID = 'alice' ")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QList<QJsonObject> rows = jsonLines(r.out);
+    ASSERT_EQ(rows.size(), 1) << r.out.toStdString();
+    EXPECT_EQ(rows[0].value(QStringLiteral("word")).toString(), LogWord::Login);
+
+    r = cli({QStringLiteral("log"), QStringLiteral("--where"), QStringLiteral("序号 > 0; drop table PDM日志")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_GT(env->count(QStringLiteral("select count(*) from PDM日志")), 0);
+}
+
+TEST_P(CliTest, AdministrationSetsUpAnOffice) {
+    // Not for ordinary users.
+    CliResult r = cli({QStringLiteral("group"), QStringLiteral("add"), QStringLiteral("shop"), QStringLiteral("V1")},
+                      QStringLiteral("bob"), QStringLiteral("design"), QStringLiteral("pw"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(GateText::Administrator)) << r.err.toStdString();
+
+    r = cli({QStringLiteral("group"), QStringLiteral("add"), QStringLiteral("shop"), QStringLiteral("V9")});
+    EXPECT_EQ(r.code, 1);
+    r = cli({QStringLiteral("group"), QStringLiteral("add"), QStringLiteral("shop"), QStringLiteral("V1")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(GroupVolumeName(*env->session, QStringLiteral("shop")), QStringLiteral("V1"));
+    r = cli({QStringLiteral("group"), QStringLiteral("add"), QStringLiteral("shop"), QStringLiteral("V1")});
+    EXPECT_EQ(r.code, 1);
+    r = cli({QStringLiteral("group"), QStringLiteral("set-volume"), QStringLiteral("shop"), QStringLiteral("V2")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(GroupVolumeName(*env->session, QStringLiteral("shop")), QStringLiteral("V2"));
+    EXPECT_EQ(logOf(QStringLiteral("shop")), QStringList{QStringLiteral("admin|更改组存储目录")});
+
+    const QString pw = env->dir.path() + QStringLiteral("/li.txt");
+    {
+        QFile f(pw);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("li-secret\r\n");
+    }
+    r = cli({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("li"), QStringLiteral("--password-file"), pw,
+             QStringLiteral("--groups"), QStringLiteral("shop,user")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const auto account = LoadAccount(*env->session, QStringLiteral("li"));
+    ASSERT_TRUE(account.has_value());
+    EXPECT_EQ(account->password, QStringLiteral("li-secret"));
+    // In the order the group list offers them, as the dialog hands them over.
+    EXPECT_EQ(account->groups, QStringLiteral("/user/shop/"));
+    r = cli({QStringLiteral("holds")}, QStringLiteral("li"), QStringLiteral("shop"), QStringLiteral("li-secret"));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    r = cli({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("li"), QStringLiteral("--password-file"), pw,
+             QStringLiteral("--groups"), QStringLiteral("shop")});
+    EXPECT_EQ(r.code, 1);
+    r = cli({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("wu"), QStringLiteral("--password-file"), pw,
+             QStringLiteral("--groups"), QStringLiteral("nosuch")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_FALSE(LoadAccount(*env->session, QStringLiteral("wu")).has_value());
+    r = cli({QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("admin")});
+    EXPECT_EQ(r.code, 1);
+    r = cli({QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("li")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_FALSE(LoadAccount(*env->session, QStringLiteral("li")).has_value());
+
+    const QString ftpPw = env->dir.path() + QStringLiteral("/ftp.txt");
+    {
+        QFile f(ftpPw);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(ftp->password().toUtf8() + "\n");
+    }
+    const QString serial = VolumeSerialHex(ReadMachineSerial());
+    env->db().exec(QStringLiteral("delete from PDM系统管理员信息"));
+    r = cli({QStringLiteral("volume"), QStringLiteral("add"), QStringLiteral("V3"), ftp->address()});
+    if (!server()) {
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(r.err.contains(GateText::FileServer)) << r.err.toStdString();
+        EXPECT_EQ(cli({QStringLiteral("admin-record"), QStringLiteral("--password-file"), ftpPw}).code, 1);
+        return;
+    }
+    // No record on this machine yet: the volume commands need it.
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(GateText::AdminRecord)) << r.err.toStdString();
+    r = cli({QStringLiteral("admin-record"), QStringLiteral("--password-file"), ftpPw});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(ReadAdminPassword(env->db(), serial), ftp->password());
+
+    r = cli({QStringLiteral("volume"), QStringLiteral("add"), QStringLiteral("V3"), ftp->address()});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo(ftp->localPath(QStringLiteral("Volume/V3"))).isDir());
+    r = cli({QStringLiteral("volume"), QStringLiteral("add"), QStringLiteral("V3"), ftp->address()});
+    EXPECT_EQ(r.code, 1);
+    // V2 still serves the group shop.
+    r = cli({QStringLiteral("volume"), QStringLiteral("remove"), QStringLiteral("V2")});
+    EXPECT_EQ(r.code, 1);
+    r = cli({QStringLiteral("volume"), QStringLiteral("remove"), QStringLiteral("V3")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(ftp->localPath(QStringLiteral("Volume/V3"))));
+    EXPECT_FALSE(FindVolume(env->db(), QStringLiteral("V3")).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, CliTest, kBothBackends, BackendName);
+
+} // namespace
+} // namespace velda::test
