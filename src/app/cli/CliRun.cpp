@@ -99,7 +99,7 @@ private:
         const Command* command = FindCommand(item);
         if (!command)
             return true;
-        if (!PassGates(m_session, *command))
+        if (!ShowOutcome(m_feedback, PassGates(m_session, *command)))
             return false;
         ApplyEffect(m_session, *command);
         return true;
@@ -513,20 +513,7 @@ int Runner::groupAdd() {
                       // The dialog offers only the volumes there are.
                       if (!ListVolumeNames(m_session).contains(volume))
                           return Outcome::refusal(GroupVolumeText::UnknownVolume.arg(volume));
-                      switch (AddGroup(m_session, name, volume, m_args.value(QStringLiteral("--remark")))) {
-                      case GroupOutcome::Done:
-                          return Outcome::success(GroupText::Added);
-                      case GroupOutcome::NameMissing:
-                          return Outcome::refusal(GroupText::NameMissing);
-                      case GroupOutcome::Exists:
-                          return Outcome::refusal(GroupText::Exists.arg(name));
-                      case GroupOutcome::NotAdministrator:
-                          return Outcome::refusal(GateText::Administrator);
-                      case GroupOutcome::Permanent:
-                      case GroupOutcome::NotFound:
-                          break;
-                      }
-                      return Outcome::failure(QStringLiteral("添加组<%1>未能完成").arg(name));
+                      return AddGroup(m_session, name, volume, m_args.value(QStringLiteral("--remark")));
                   }),
                   json);
 }
@@ -564,25 +551,8 @@ int Runner::userAdd() {
                       for (const QString& g : all)
                           if (wanted.contains(g))
                               selected << g;
-                      switch (AddAccount(m_session, id, *password, *password, selected,
-                                         m_args.value(QStringLiteral("--remark")))) {
-                      case AccountOutcome::Done:
-                          return Outcome::success(UserText::Added);
-                      case AccountOutcome::MissingIdOrPassword:
-                          return Outcome::refusal(UserText::MissingIdOrPassword);
-                      case AccountOutcome::WrongPassword:
-                          return Outcome::refusal(UserText::WrongPassword);
-                      case AccountOutcome::NoGroupSelected:
-                          return Outcome::refusal(UserText::ChooseGroups);
-                      case AccountOutcome::Exists:
-                          return Outcome::refusal(UserText::Exists.arg(id));
-                      case AccountOutcome::NotAdministrator:
-                          return Outcome::refusal(GateText::Administrator);
-                      case AccountOutcome::ProtectedAccount:
-                      case AccountOutcome::NotFound:
-                          break;
-                      }
-                      return Outcome::failure(QStringLiteral("添加帐号<%1>未能完成").arg(id));
+                      return AddAccount(m_session, id, *password, *password, selected,
+                                         m_args.value(QStringLiteral("--remark")));
                   }),
                   json);
 }
@@ -594,19 +564,7 @@ int Runner::userRemove() {
         return ExitRefused;
     const QString id = m_args.words[0];
     return finish(Guarded([&] {
-                      switch (DeleteAccount(m_session, id)) {
-                      case AccountOutcome::Done:
-                          return Outcome::success(UserText::Deleted);
-                      case AccountOutcome::ProtectedAccount:
-                          return Outcome::refusal(UserText::Protected);
-                      case AccountOutcome::NotFound:
-                          return Outcome::refusal(UserText::NotFound.arg(id));
-                      case AccountOutcome::NotAdministrator:
-                          return Outcome::refusal(GateText::Administrator);
-                      default:
-                          break;
-                      }
-                      return Outcome::failure(QStringLiteral("删除帐号<%1>未能完成").arg(id));
+                      return DeleteAccount(m_session, id);
                   }),
                   QJsonObject{{QStringLiteral("user"), id}});
 }
@@ -705,10 +663,9 @@ int Run(const CliArgs& args) {
     try {
         session.connect(address);
         session.ctx.ServerAddress = address;
-        if (Login(session, args.user, password, args.group) == LoginOutcome::Refused) {
-            feedback.message(kLoginRefused, Icon::None, kTitleProgram);
-            return ExitRefused;
-        }
+        const Outcome login = Login(session, args.user, password, args.group);
+        if (!ShowOutcome(feedback, login))
+            return login.failed() ? ExitFailed : ExitRefused;
     } catch (const Error& e) {
         feedback.message(e.description(), Icon::None, kTitleProgram);
         return ExitFailed;
