@@ -114,7 +114,7 @@ QString HoldText::NotHolder(const QString& code, const QString& holder) {
     return QStringLiteral("图纸<%1>由%2出库，只有出库人本人或admin组的用户才能撤销！").arg(code, holder);
 }
 QString HoldText::AskRelease(const QString& code, const QString& holder, const QString& since) {
-    return QStringLiteral("图纸<%1>由%2在%3出库，撤销后%2将不能再将其入库。确定撤销该出库吗？").arg(code, holder, since);
+    return QStringLiteral("图纸<%1>由%2在%3出库，撤销后其他有“写”权限的用户即可将其入库。确定撤销该出库吗？").arg(code, holder, since);
 }
 QString HoldText::LogCode(const QString& code, const QString& holder) {
     return code + QStringLiteral("（出库人：") + holder + QStringLiteral("）");
