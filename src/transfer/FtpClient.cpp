@@ -1,6 +1,7 @@
 #include "transfer/FtpClient.h"
 
 #include "transfer/FtpDriver.h"
+#include "transfer/FtpListing.h"
 #include "transfer/FtpReply.h"
 #include "transfer/TransferCommand.h"
 
@@ -466,6 +467,49 @@ struct FtpClient::Impl {
         return refusal(what, outcome);
     }
 
+    // One listing request; nullopt when the server refused the verb (the caller tries another).
+    std::optional<TransferResult> listWith(const VolumeAddress& server, const QStringList& path, const QByteArray& verb,
+                                           QByteArray& body) {
+        QBuffer sink(&body);
+        sink.open(QIODevice::WriteOnly);
+        FtpRequest listing;
+        listing.path = path;
+        listing.folderUrl = true;
+        listing.listCommand = verb;
+        listing.sink = &sink;
+        const FtpPerformed outcome = driver.perform(server, listing);
+        if (auto failed = linkFailure(server, outcome))
+            return *failed;
+        if (outcome.code == CURLE_OK)
+            return Success();
+        return std::nullopt;
+    }
+
+    TransferResult list(const VolumeAddress& server, const QStringList& path, std::vector<RemoteEntry>& entries) {
+        entries.clear();
+        QByteArray body;
+        if (auto done = listWith(server, path, "MLSD", body)) {
+            if (done->ok)
+                entries = ParseMlsdListing(body);
+            return *done;
+        }
+        body.clear();
+        if (auto done = listWith(server, path, "LIST", body)) {
+            if (done->ok)
+                entries = ParseUnixListing(body, QDateTime::currentDateTimeUtc());
+            return *done;
+        }
+        const QString joined = path.join(u'/');
+        const TransferResult found = exists(server, path);
+        if (!found.ok)
+            return found;
+        if (found.kind != RemoteKind::Folder)
+            return Failure(TransferFailure::RemoteMissing,
+                           QStringLiteral("FTP服务器%1上不存在文件夹%2").arg(server.display(), joined));
+        return Failure(TransferFailure::RemoteRefused,
+                       QStringLiteral("无法列出FTP服务器%1上文件夹%2的内容").arg(server.display(), joined));
+    }
+
     TransferResult removeFolder(const VolumeAddress& server, const QStringList& path) {
         return removeWith("RMD", server, path, QStringLiteral("删除FTP服务器%1上的文件夹%2失败"));
     }
@@ -578,6 +622,12 @@ TransferResult FtpClient::Exists(const QString& volumeUrl, const QString& remote
 TransferResult FtpClient::Size(const QString& volumeUrl, const QString& remotePath) {
     return m_impl->run(volumeUrl, remotePath, [&](const VolumeAddress& server, const QStringList& path) {
         return m_impl->size(server, path);
+    });
+}
+
+TransferResult FtpClient::List(const QString& volumeUrl, const QString& folderPath, std::vector<RemoteEntry>& entries) {
+    return m_impl->run(volumeUrl, folderPath, [&](const VolumeAddress& server, const QStringList& path) {
+        return m_impl->list(server, path, entries);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 namespace velda {
 
@@ -31,6 +32,8 @@ enum class TransferFailure {
 };
 
 enum class RemoteKind { Unknown, Absent, File, Folder };
+
+struct RemoteEntry;
 
 struct TransferResult {
     bool ok = false;
@@ -100,6 +103,10 @@ public:
     TransferResult Exists(const QString& volumeUrl, const QString& remotePath);
     // ok with size set, or RemoteMissing.
     TransferResult Size(const QString& volumeUrl, const QString& remotePath);
+
+    // The entries of one folder in one listing (MLSD, or LIST where the server has no MLSD); fails with
+    // RemoteMissing when the folder is not there.
+    TransferResult List(const QString& volumeUrl, const QString& folderPath, std::vector<RemoteEntry>& entries);
 
     // Closes the kept connections; the next command connects again.
     void Disconnect();

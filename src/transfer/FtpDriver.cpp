@@ -240,6 +240,8 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
     if (request.listNames)
         curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, 1L);
+    if (!request.listCommand.isEmpty())
+        curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.listCommand.constData());
     if (request.source) {
         curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(handle, CURLOPT_READFUNCTION, ReadFromSource);

@@ -25,6 +25,7 @@ struct FtpRequest {
     std::vector<QByteArray> postQuote; // after a successful transfer
     bool noBody = false;
     bool listNames = false;
+    QByteArray listCommand;            // a folder listing by another verb than LIST (MLSD)
     QIODevice* source = nullptr;
     qint64 sourceSize = -1;
     QIODevice* sink = nullptr;

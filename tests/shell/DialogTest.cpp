@@ -265,7 +265,7 @@ TEST_P(MainWindow, MenuHasEveryItemInOrder) {
     const QStringList want = QStringLiteral(
         "Item 零件管理|  Drawing 图库管理|    MultiInlib 批量入库|    InLibDrawing 图纸入库|    MultiOutLib 批量出库|"
         "      OutLibByDrawing 依据图纸信息|      OutLibByPart 依据零件信息|    OutLibDrawing 图纸出库|"
-        "    DelLibDrawing 图纸删除|  ItemInfo 零件信息管理|    AddItemInfo 添加信息|    SeekItemInfo 查找信息|"
+        "    DelLibDrawing 图纸删除|    HeldDrawings 出库图纸一览|  ItemInfo 零件信息管理|    AddItemInfo 添加信息|    SeekItemInfo 查找信息|"
         "      SeekItemInfoByDrawing 依据图纸信息|      SeekItemInfoByPart 依据零件信息|    DelItemInfo 删除信息|"
         "  ItemNonLocal 借用信息管理|    AddNonLocalItem 添加借用信息|    SeekItemNonLocal 查找借用信息|"
         "    DelNonLocalItem 删除借用信息|  -|  ExitSys 退出系统|Product 产品管理|  Archives 产品档案|"
@@ -274,6 +274,7 @@ TEST_P(MainWindow, MenuHasEveryItemInOrder) {
         "  AdminAcount 记录管理员信息|  ChangerUserID 变更登录帐号|  User 用户管理|    AddUser 添加用户|"
         "    DelUser 删除用户|    EditUser 编辑用户|  Group 组管理|    AddGroup 添加组|    DelGroup 删除组|"
         "    GrpVolume 更改组存储目录|    GrpMember 组成员|  Volume 存储目录管理|    AddVolume 添加存储目录|    DelVolume 删除存储目录|"
+        "    VolumeCheck 存储目录检查|"
         "  Log 日志管理|Help 帮助|  OnlineHelp 在线帮助|  -|  AboutVELDA 关于VELDA")
                                 .split(QLatin1Char('|'));
     EXPECT_EQ(got, want);

@@ -1,0 +1,433 @@
+#include "library/VolumeCheck.h"
+
+#include "core/ActivityLog.h"
+#include "core/Session.h"
+#include "store/Database.h"
+#include "transfer/TransferCommand.h"
+#include "transfer/Volumes.h"
+
+#include <QFile>
+#include <QHash>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSaveFile>
+#include <QSet>
+#include <optional>
+#include <QSqlQuery>
+
+#include <xlsxwriter.h>
+
+#include <algorithm>
+
+namespace velda {
+
+namespace {
+
+QString VolumeFolder(const QString& volume) { return QStringLiteral("Volume/") + volume; }
+
+// The check-in's side names (see DrawingLibrary) and the client's part files.
+const QRegularExpression& SideName() {
+    static const QRegularExpression re(QStringLiteral("^(.+)\\.(incoming-[0-9a-z]+|new-[0-9]+|previous-[0-9]+)$"));
+    return re;
+}
+const QRegularExpression& PartName() {
+    static const QRegularExpression re(QStringLiteral("^\\.(.+)\\.[0-9a-f]+\\.part$"));
+    return re;
+}
+
+bool IsDwg(const QString& name) { return name.endsWith(QStringLiteral(".dwg"), Qt::CaseInsensitive); }
+
+// The code and last check-in of the row that names a stored file, if one does.
+struct Owner {
+    QString code;
+    qint64 lastCheckIn = 0;
+};
+
+std::optional<Owner> OwnerOf(Database& db, const QString& volume, const QString& storedName) {
+    QSqlQuery q = db.exec(QStringLiteral("select 代号 from PDM入库图纸信息 where 目录名称=? and 入库文件名称=?"),
+                          {volume, storedName});
+    if (!q.next())
+        return std::nullopt;
+    Owner o;
+    o.code = q.value(0).toString();
+    q.finish();
+    o.lastCheckIn = db.scalar(QStringLiteral("select max(序号) from PDM日志 where 代号=? and 方式=?"),
+                              {o.code, LogWord::CheckIn})
+                        .toLongLong();
+    return o;
+}
+
+// Drops the findings a clean-up or a move dealt with.
+void Forget(VolumeCheckResult& result, const std::vector<bool>& handled) {
+    std::vector<Finding> kept;
+    for (size_t i = 0; i < result.findings.size(); ++i) {
+        if (!handled[i])
+            kept.push_back(std::move(result.findings[i]));
+    }
+    result.findings = std::move(kept);
+    result.recount();
+}
+
+QString SizeText(qint64 size) { return size < 0 ? QString() : QString::number(size); }
+QString DateText(const QDateTime& t) {
+    return t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) : QString();
+}
+
+} // namespace
+
+int VolumeCheckResult::count(FindingKind kind) const {
+    return int(std::count_if(findings.begin(), findings.end(), [kind](const Finding& f) { return f.kind == kind; }));
+}
+
+void VolumeCheckResult::recount() {
+    missing = count(FindingKind::MissingFile);
+    orphans = count(FindingKind::Orphan);
+    leftovers = count(FindingKind::Leftover);
+}
+
+QString VolumeCheckText::KindName(FindingKind kind) {
+    switch (kind) {
+    case FindingKind::MissingFile:
+        return QStringLiteral("缺失文件");
+    case FindingKind::Orphan:
+        return QStringLiteral("孤立文件");
+    case FindingKind::Leftover:
+        return QStringLiteral("遗留文件");
+    }
+    return {};
+}
+
+QString VolumeCheckText::Counts(const VolumeCheckResult& r) {
+    return QStringLiteral("缺失文件%1个，孤立文件%2个，遗留文件%3个").arg(r.missing).arg(r.orphans).arg(r.leftovers);
+}
+
+bool IsLeftoverName(const QString& fileName, QString* storedName) {
+    QRegularExpressionMatch m = SideName().match(fileName);
+    if (!m.hasMatch())
+        m = PartName().match(fileName);
+    if (m.hasMatch()) {
+        if (storedName)
+            *storedName = m.captured(1);
+        return true;
+    }
+    if (fileName.endsWith(QStringLiteral(".part"))) {
+        if (storedName)
+            storedName->clear();
+        return true;
+    }
+    return false;
+}
+
+VolumeCheck::VolumeCheck(Session& session, TransferRunner runner) : m_session(session), m_run(std::move(runner)) {}
+
+Outcome VolumeCheck::Run(const QString& volume, VolumeCheckResult& result) {
+    result = VolumeCheckResult{};
+    result.checkedAt = m_session.clock().now().toUTC();
+    const QString password = m_session.ctx.AdminPassword;
+    return Guarded([&] {
+        Database& db = m_session.db();
+        std::vector<Volume> volumes;
+        if (volume.isEmpty()) {
+            for (const QString& name : VolumeNames(db)) {
+                if (auto v = FindVolume(db, name))
+                    volumes.push_back(*v);
+            }
+        } else {
+            auto v = FindVolume(db, volume);
+            if (!v)
+                return Outcome::refusal(QStringLiteral("存储目录<%1>不存在，可能已被删除！").arg(volume));
+            volumes.push_back(*v);
+        }
+        const int total = int(volumes.size());
+        for (int i = 0; i < total; ++i) {
+            const Volume& v = volumes[size_t(i)];
+            if (onProgress)
+                onProgress(i, total, v.name);
+            result.volumes << v.name;
+
+            // The listing first: rows checked in while it runs then show up as rows whose file is
+            // there, never as files that no row names.
+            std::vector<RemoteEntry> entries;
+            const QString url = VolumeUrl(password, v.serverIp);
+            const QString folder = VolumeFolder(v.name);
+            const TransferResult listed =
+                m_run([&](FtpClient& c, const TransferProgress&) { return c.List(url, folder, entries); });
+            if (!listed) {
+                result.failed << v.name + QStringLiteral("：") + listed.message;
+                continue;
+            }
+
+            QHash<QString, QString> named; // stored name -> code
+            QSqlQuery q = db.exec(QStringLiteral("select 代号, 入库文件名称 from PDM入库图纸信息 where 目录名称=?"),
+                                  {v.name});
+            while (q.next())
+                named.insert(q.value(1).toString(), q.value(0).toString());
+            q.finish();
+            result.rows += int(named.size());
+
+            QSet<QString> present;
+            for (const RemoteEntry& e : entries) {
+                if (e.kind == RemoteKind::Folder)
+                    continue;
+                ++result.files;
+                present.insert(e.name);
+                if (named.contains(e.name))
+                    continue;
+                Finding f;
+                f.volume = v.name;
+                f.fileName = e.name;
+                f.size = e.size;
+                f.modified = e.modified;
+                QString stored;
+                if (IsLeftoverName(e.name, &stored)) {
+                    f.kind = FindingKind::Leftover;
+                    f.code = named.value(stored);
+                } else {
+                    f.kind = FindingKind::Orphan;
+                }
+                result.findings.push_back(std::move(f));
+            }
+            for (auto it = named.cbegin(); it != named.cend(); ++it) {
+                if (present.contains(it.key()))
+                    continue;
+                Finding f;
+                f.kind = FindingKind::MissingFile;
+                f.volume = v.name;
+                f.code = it.value();
+                f.fileName = it.key();
+                result.findings.push_back(std::move(f));
+            }
+        }
+        if (onProgress)
+            onProgress(total, total, QString());
+        std::stable_sort(result.findings.begin(), result.findings.end(), [](const Finding& a, const Finding& b) {
+            if (a.volume != b.volume)
+                return a.volume < b.volume;
+            if (a.kind != b.kind)
+                return int(a.kind) < int(b.kind);
+            return a.fileName < b.fileName;
+        });
+        result.recount();
+
+        const QString scope = volume.isEmpty() ? VolumeCheckText::AllVolumes : volume;
+        AppendLogRow(m_session, scope + QStringLiteral("：") + VolumeCheckText::Counts(result), VolumeCheckText::LogCheck);
+        if (!result.failed.isEmpty())
+            return Outcome::success(QStringLiteral("以下存储目录无法检查：\n") + result.failed.join(u'\n'), Icon::Stop);
+        return Outcome::success();
+    });
+}
+
+bool VolumeCheck::removable(const Finding& f) const {
+    if (f.kind != FindingKind::Leftover || IsDwg(f.fileName) || !f.modified.isValid())
+        return false;
+    const QDateTime now = m_session.clock().now().toUTC();
+    return f.modified.secsTo(now) > kLeftoverAgeSeconds;
+}
+
+// The library as it is now, not as it was when the list was made.
+bool VolumeCheck::keepNow(Database& db, const Finding& f) const {
+    if (OwnerOf(db, f.volume, f.fileName))
+        return true;
+    QString stored;
+    IsLeftoverName(f.fileName, &stored);
+    const QRegularExpressionMatch staged = SideName().match(f.fileName);
+    if (staged.hasMatch() && staged.captured(2).startsWith(QStringLiteral("new-"))) {
+        // The staged file of a drawing's last check-in is that drawing's committed version, waiting
+        // to be moved into place.
+        const std::optional<Owner> owner = OwnerOf(db, f.volume, stored);
+        if (owner && staged.captured(2).mid(4).toLongLong() >= owner->lastCheckIn)
+            return true;
+    }
+    return false;
+}
+
+int VolumeCheck::RemovableCount(const VolumeCheckResult& result) const {
+    int n = 0;
+    try {
+        Database& db = m_session.db();
+        for (const Finding& f : result.findings) {
+            if (removable(f) && !keepNow(db, f))
+                ++n;
+        }
+    } catch (const Error&) {
+        // The clean-up itself reports the database; the question then counts by age alone.
+        return int(std::count_if(result.findings.begin(), result.findings.end(),
+                                 [this](const Finding& f) { return removable(f); }));
+    }
+    return n;
+}
+
+Outcome VolumeCheck::CleanUp(VolumeCheckResult& result, CareCounts& counts) {
+    counts = CareCounts{};
+    std::vector<bool> handled(result.findings.size(), false);
+    const auto forget = qScopeGuard([&] { Forget(result, handled); });
+    const QString password = m_session.ctx.AdminPassword;
+    Outcome outcome = Guarded([&] {
+        Database& db = m_session.db();
+        for (size_t i = 0; i < result.findings.size(); ++i) {
+            const Finding& f = result.findings[i];
+            if (f.kind != FindingKind::Leftover)
+                continue;
+            if (!removable(f)) {
+                ++counts.kept;
+                continue;
+            }
+            if (keepNow(db, f)) {
+                ++counts.kept;
+                continue;
+            }
+            const auto v = FindVolume(db, f.volume);
+            if (!v) {
+                ++counts.kept;
+                continue;
+            }
+            const QString url = VolumeUrl(password, v->serverIp);
+            const QString path = RemotePath(f.volume, f.fileName);
+            const TransferResult gone = m_run([&](FtpClient& c, const TransferProgress&) { return c.Delete(url, path); });
+            if (gone) {
+                ++counts.removed;
+                handled[i] = true;
+            } else {
+                ++counts.failed;
+            }
+        }
+        return Outcome::success();
+    });
+    if (!outcome.done() && counts.removed == 0)
+        return outcome;
+    return Guarded([&] {
+        AppendLogRow(m_session,
+                     QStringLiteral("删除%1个，保留%2个，失败%3个").arg(counts.removed).arg(counts.kept).arg(counts.failed),
+                     VolumeCheckText::LogCleanUp);
+        if (!outcome.done())
+            return outcome;
+        QString text = QStringLiteral("清理完毕：删除遗留文件%1个。").arg(counts.removed);
+        if (counts.failed > 0)
+            return Outcome::success(text + QStringLiteral("另有%1个文件删除失败。").arg(counts.failed), Icon::Stop);
+        return Outcome::success(text);
+    });
+}
+
+Outcome VolumeCheck::MoveOrphans(VolumeCheckResult& result, CareCounts& counts) {
+    counts = CareCounts{};
+    std::vector<bool> handled(result.findings.size(), false);
+    const auto forget = qScopeGuard([&] { Forget(result, handled); });
+    const QString password = m_session.ctx.AdminPassword;
+    Outcome outcome = Guarded([&] {
+        Database& db = m_session.db();
+        QSet<QString> prepared;
+        for (size_t i = 0; i < result.findings.size(); ++i) {
+            const Finding& f = result.findings[i];
+            if (f.kind != FindingKind::Orphan)
+                continue;
+            const auto v = FindVolume(db, f.volume);
+            if (!v || OwnerOf(db, f.volume, f.fileName)) {
+                ++counts.kept;
+                continue;
+            }
+            const QString url = VolumeUrl(password, v->serverIp);
+            const QString folder = VolumeFolder(f.volume) + QLatin1Char('/') + VolumeCheckText::OrphanFolder;
+            if (!prepared.contains(f.volume)) {
+                const TransferResult made =
+                    m_run([&](FtpClient& c, const TransferProgress&) { return c.MakeFolder(url, folder); });
+                if (!made)
+                    return Outcome::failure(made.message);
+                prepared.insert(f.volume);
+            }
+            const QString from = RemotePath(f.volume, f.fileName);
+            const QString to = folder + QLatin1Char('/') + f.fileName;
+            // A file of that name moved there before stays; this one stays where it is.
+            const TransferResult there = m_run([&](FtpClient& c, const TransferProgress&) { return c.Exists(url, to); });
+            if (!there || there.kind != RemoteKind::Absent) {
+                ++counts.failed;
+                continue;
+            }
+            const TransferResult moved =
+                m_run([&](FtpClient& c, const TransferProgress&) { return c.Rename(url, from, to); });
+            if (moved) {
+                ++counts.removed;
+                handled[i] = true;
+            } else {
+                ++counts.failed;
+            }
+        }
+        return Outcome::success();
+    });
+    if (!outcome.done() && counts.removed == 0)
+        return outcome;
+    return Guarded([&] {
+        AppendLogRow(m_session,
+                     QStringLiteral("移动%1个，保留%2个，失败%3个").arg(counts.removed).arg(counts.kept).arg(counts.failed),
+                     VolumeCheckText::LogMoveOrphans);
+        if (!outcome.done())
+            return outcome;
+        QString text = QStringLiteral("已将%1个孤立文件移入“%2”文件夹。").arg(counts.removed).arg(VolumeCheckText::OrphanFolder);
+        if (counts.failed > 0)
+            return Outcome::success(text + QStringLiteral("另有%1个文件未能移动。").arg(counts.failed), Icon::Stop);
+        return Outcome::success(text);
+    });
+}
+
+Outcome VolumeCheck::ExportText(const VolumeCheckResult& result, const QString& path) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return Outcome::failure(QStringLiteral("无法写入文件%1：%2").arg(path, file.errorString()));
+    QString text = QStringLiteral("存储目录检查 %1\n%2\n").arg(DateText(result.checkedAt), VolumeCheckText::Counts(result));
+    for (const QString& failed : result.failed)
+        text += QStringLiteral("无法检查：") + failed + QLatin1Char('\n');
+    text += QStringLiteral("类别\t存储目录\t零件代号\t文件名称\t大小\t日期\n");
+    for (const Finding& f : result.findings) {
+        text += QStringList{VolumeCheckText::KindName(f.kind), f.volume, f.code, f.fileName, SizeText(f.size),
+                            DateText(f.modified)}
+                    .join(u'\t') +
+                QLatin1Char('\n');
+    }
+    file.write(text.toUtf8());
+    if (!file.commit())
+        return Outcome::failure(QStringLiteral("无法写入文件%1：%2").arg(path, file.errorString()));
+    return Outcome::success(QStringLiteral("导出完毕！"));
+}
+
+Outcome VolumeCheck::ExportWorkbook(const VolumeCheckResult& result, const QString& path) {
+    const QByteArray file = QFile::encodeName(path);
+    lxw_workbook* wb = workbook_new(file.constData());
+    if (!wb)
+        return Outcome::failure(QStringLiteral("无法写入文件%1").arg(path));
+    lxw_worksheet* ws = workbook_add_worksheet(wb, QStringLiteral("存储目录检查").toUtf8().constData());
+    lxw_format* bold = workbook_add_format(wb);
+    format_set_bold(bold);
+    auto put = [&](lxw_row_t row, lxw_col_t col, const QString& text, lxw_format* f = nullptr) {
+        if (!text.isEmpty())
+            worksheet_write_string(ws, row, col, text.toUtf8().constData(), f);
+    };
+    lxw_row_t row = 0;
+    put(row++, 0, QStringLiteral("存储目录检查 ") + DateText(result.checkedAt), bold);
+    put(row++, 0, VolumeCheckText::Counts(result));
+    for (const QString& failed : result.failed)
+        put(row++, 0, QStringLiteral("无法检查：") + failed);
+    const QStringList heads{QStringLiteral("类别"), QStringLiteral("存储目录"), QStringLiteral("零件代号"),
+                            QStringLiteral("文件名称"), QStringLiteral("大小"), QStringLiteral("日期")};
+    for (int c = 0; c < heads.size(); ++c)
+        put(row, lxw_col_t(c), heads[c], bold);
+    ++row;
+    for (const Finding& f : result.findings) {
+        put(row, 0, VolumeCheckText::KindName(f.kind));
+        put(row, 1, f.volume);
+        put(row, 2, f.code);
+        put(row, 3, f.fileName);
+        if (f.size >= 0)
+            worksheet_write_number(ws, row, 4, double(f.size), nullptr);
+        put(row, 5, DateText(f.modified));
+        ++row;
+    }
+    worksheet_set_column(ws, 0, 2, 14, nullptr);
+    worksheet_set_column(ws, 3, 3, 40, nullptr);
+    worksheet_set_column(ws, 4, 5, 20, nullptr);
+    const lxw_error closed = workbook_close(wb);
+    if (closed != LXW_NO_ERROR)
+        return Outcome::failure(
+            QStringLiteral("无法写入文件%1：%2").arg(path, QString::fromUtf8(lxw_strerror(closed))));
+    return Outcome::success(QStringLiteral("导出完毕！"));
+}
+
+} // namespace velda
