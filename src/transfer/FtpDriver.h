@@ -25,6 +25,7 @@ struct FtpRequest {
     std::vector<QByteArray> postQuote; // after a successful transfer
     bool noBody = false;
     bool listNames = false;
+    bool skipSize = false; // download: no SIZE before RETR; the closing reply alone tells it complete
     QIODevice* source = nullptr;
     qint64 sourceSize = -1;
     QIODevice* sink = nullptr;
