@@ -210,6 +210,14 @@ TEST_P(BatchLibraryTest, DialogShowsProgressAndTheSummary) {
     EXPECT_EQ(bar->format(), QStringLiteral("3 / 3"));
     EXPECT_TRUE(go->isEnabled());
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 4);
+
+    // The next batch dialog, of either kind, opens at the folder this one used last.
+    const QString last = f.selectedFolder();
+    ASSERT_FALSE(last.isEmpty());
+    FrmMultiInLib in(*env->session);
+    EXPECT_EQ(in.selectedFolder(), last);
+    FrmMultiOutLib out(*env->session);
+    EXPECT_EQ(out.selectedFolder(), last);
 }
 
 TEST_P(BatchLibraryTest, CheckOutDialogRunsTheConditionIntoTheFolder) {
