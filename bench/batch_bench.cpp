@@ -1,46 +1,82 @@
 // Times a batch check-in and a batch check-out of many drawings against a real FTP server on
-// loopback with the local SQLite database, all database and log rows included. Prints seconds.
+// loopback with the SQLite or the PostgreSQL database, all database and log rows included, and,
+// given a large file, a single check-in and check-out of it. Prints seconds, the slowest files and
+// the peak memory of the process, then keeps the server up for the script's lftp runs.
 #include "FtpServer.h"
+#include "TestSupport.h"
 
-#include "accounts/AdminRecord.h"
+#include "core/Session.h"
 #include "library/Acl.h"
 #include "library/Batch.h"
-#include "core/Session.h"
 #include "store/DatabaseInit.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
+#include <QFileInfo>
 #include <QTextStream>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
+
+namespace {
+
+// The process's peak resident memory so far, in KB.
+long peakKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+long currentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// The gaps between successive files, slowest first.
+void printSlowest(const char* what, const std::vector<qint64>& at, const QStringList& names) {
+    std::vector<std::pair<qint64, int>> gaps;
+    for (size_t i = 0; i < at.size(); ++i)
+        gaps.push_back({at[i] - (i ? at[i - 1] : 0), int(i)});
+    std::sort(gaps.begin(), gaps.end(), [](auto a, auto b) { return a.first > b.first; });
+    for (size_t k = 0; k < std::min<size_t>(5, gaps.size()); ++k)
+        printf("slowest_%s_file_ms %lld %s\n", what, gaps[k].first, qPrintable(QFileInfo(names[gaps[k].second]).fileName()));
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {
-        fprintf(stderr, "usage: batch_bench SOURCE_FOLDER FTP_ROOT_OUT COUNT\n");
+        fprintf(stderr, "usage: batch_bench SOURCE_FOLDER FTP_INFO sqlite|postgresql [LARGE_FILE] [CONNECTIONS]\n");
         return 2;
     }
     const QString source = args[1];
-    QTemporaryDir work;
+    const bool pg = args[3] == QStringLiteral("postgresql");
+    const QString large = args.size() > 4 ? args[4] : QString();
     velda::test::FtpServer ftp;
     QFile portFile(args[2]);
     portFile.open(QIODevice::WriteOnly);
     QTextStream(&portFile) << ftp.address() << "\n" << ftp.password() << "\n" << ftp.rootPath() << "\n";
     portFile.close();
 
-    velda::ProgramPaths paths{work.path(), work.path()};
-    velda::CreateLocalDatabase(paths.localDatabase(), QDate::currentDate());
-    velda::StderrFeedback fb;
-    velda::SystemClock clock;
-    velda::Session session(fb, clock, velda::Configuration(work.path() + QStringLiteral("/c.ini")), paths,
-                           QStringLiteral("BENCH"));
-    session.connect(QStringLiteral("None"));
-    session.db().exec(QStringLiteral("insert into PDM存储目录 values ('V1', ?, '')"), {ftp.address()});
+    velda::test::TestEnvironment env(pg ? velda::test::Backend::PostgreSQL : velda::test::Backend::SQLite);
+    velda::Session& session = *env.session;
+    if (args.size() > 5)
+        session.ftpOptions.connectionsPerServer = args[5].toInt();
+    env.addVolume(QStringLiteral("V1"), ftp.address());
     session.db().exec(QStringLiteral("update PDM组 set 目录名称='V1' where 组名='admin'"));
     QDir().mkpath(ftp.localPath(QStringLiteral("Volume/V1")));
     auto& ctx = session.ctx;
@@ -51,23 +87,17 @@ int main(int argc, char** argv) {
     ctx.VolumeServerIp = ftp.address();
     ctx.AdminPassword = ftp.password();
 
-    velda::FtpClient client;
+    velda::FtpClient client(session.ftpOptions);
     velda::TransferRunner run = [&](const velda::TransferOperation& op) { return velda::WaitForTransfer(client, op); };
     QStringList files;
     velda::FindAllFile(source, true, files);
+    const long startKb = currentKb();
 
     QElapsedTimer t;
     t.start();
-    velda::BatchLibrary in(session, run);
-    qint64 last = 0, worst = 0;
-    int worstAt = -1;
-    const velda::BatchResult r1 = in.CheckIn(files, [&](int i, const velda::BatchProgress&) {
-        const qint64 now = t.elapsed();
-        if (now - last > worst) {
-            worst = now - last;
-            worstAt = i;
-        }
-        last = now;
+    std::vector<qint64> inAt;
+    const velda::BatchResult r1 = velda::BatchLibrary(session, run).CheckIn(files, [&](int, const velda::BatchProgress&) {
+        inAt.push_back(t.elapsed());
         return true;
     });
     const double inSeconds = t.elapsed() / 1000.0;
@@ -78,20 +108,47 @@ int main(int argc, char** argv) {
     QStringList codes;
     for (const QString& f : files)
         codes << velda::DrawingCodeFromPath(f);
-    const QString out = work.path() + QStringLiteral("/out");
+    const QString out = env.dir.path() + QStringLiteral("/out");
     QDir().mkpath(out);
     t.restart();
-    velda::BatchLibrary outBatch(session, run);
-    const velda::BatchResult r2 = outBatch.CheckOut(codes, out);
+    std::vector<qint64> outAt;
+    const velda::BatchResult r2 =
+        velda::BatchLibrary(session, run).CheckOut(codes, out, [&](int, const velda::BatchProgress&) {
+            outAt.push_back(t.elapsed());
+            return true;
+        });
     const double outSeconds = t.elapsed() / 1000.0;
     if (r2.failed || r2.progress.rejected) {
         fprintf(stderr, "check-out failed: %s\n", qPrintable(r2.message));
         return 1;
     }
     const int logRows = session.db().scalar(QStringLiteral("select count(*) from PDM日志")).toInt();
-    printf("slowest_checkin_file_ms %lld at %d\n", worst, worstAt);
+    printSlowest("checkin", inAt, files);
+    printSlowest("checkout", outAt, files);
     printf("velda_checkin_seconds %.3f\nvelda_checkout_seconds %.3f\nlog_rows %d\n", inSeconds, outSeconds, logRows);
+    printf("batch_peak_mb %.1f\n", peakKb() / 1024.0);
     fflush(stdout);
+
+    if (!large.isEmpty()) {
+        velda::DrawingLibrary single(session, run);
+        const QString list = velda::Acl::DefaultList(ctx.UserId, ctx.LoginGroup);
+        velda::Acl::SetPending(ctx, list, list, list, list);
+        const long before = peakKb();
+        t.restart();
+        const velda::Outcome in = single.CheckIn(QStringLiteral("LARGE"), large);
+        const double bigIn = t.elapsed() / 1000.0;
+        t.restart();
+        const velda::Outcome got = single.CheckOut(QStringLiteral("LARGE"), out + QStringLiteral("/LARGE.dwg"));
+        const double bigOut = t.elapsed() / 1000.0;
+        if (!in.done() || !got.done()) {
+            fprintf(stderr, "large file failed: %s %s\n", qPrintable(in.text), qPrintable(got.text));
+            return 1;
+        }
+        printf("large_checkin_seconds %.3f\nlarge_checkout_seconds %.3f\n", bigIn, bigOut);
+        printf("large_peak_growth_mb %.1f\n", (peakKb() - std::max(before, startKb)) / 1024.0);
+        fflush(stdout);
+    }
+
     // Keep the server up for the lftp comparison the script runs next.
     QFile ready(args[2] + QStringLiteral(".done"));
     ready.open(QIODevice::WriteOnly);

@@ -1,41 +1,109 @@
 #!/usr/bin/env bash
-# Batch check-in and check-out of N drawings of SIZE bytes on a loopback FTP server with the
-# SQLite database, against lftp mirror up and down of the same folder on the same server.
-# Prints both times and the ratios. Usage: bench/batch_throughput.sh [N] [SIZE_KB]
+# Batch check-in and check-out against lftp on the same loopback FTP server, on SQLite and on
+# PostgreSQL: N drawings of SIZE KB, 5,000 drawings of 20 KB, and one large drawing against
+# lftp put / get. Every figure is run RUNS times (default 3); the median, the spread and the ratios
+# are printed, with the peak memory of the process.
+# Usage: bench/batch_throughput.sh [N] [SIZE_KB] [LARGE_MB]     (RUNS=3 SKIP_BUILD=1 CONNECTIONS=4)
 set -euo pipefail
 N="${1:-500}"
 KB="${2:-200}"
+LARGE_MB="${3:-200}"
+RUNS="${RUNS:-3}"
+CONNECTIONS="${CONNECTIONS:-4}"
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
-velda_install
-velda_build
+if [ -z "${SKIP_BUILD:-}" ]; then
+    velda_install
+    velda_build
+fi
 work="$(mktemp -d)"
-trap 'touch "$work/ftp.info.finish"; sleep 0.5; rm -rf "$work"' EXIT
-mkdir -p "$work/src"
-for i in $(seq 1 "$N"); do head -c "$((KB * 1024))" /dev/urandom > "$work/src/BENCH-$i.dwg"; done
+bench_pid=""
+trap 'touch "$work"/*.info.finish 2>/dev/null; [ -n "$bench_pid" ] && wait $bench_pid 2>/dev/null; rm -rf "$work"' EXIT
+results="$work/results.txt"
+: > "$results"
 
-"$VELDA_BUILD/bin/batch_bench" "$work/src" "$work/ftp.info" "$N" > "$work/velda.txt" &
-bench_pid=$!
-while [ ! -f "$work/ftp.info.done" ]; do
-    if ! kill -0 $bench_pid 2>/dev/null; then cat "$work/velda.txt"; echo "benchmark failed"; exit 1; fi
-    sleep 0.2
-done
-address=$(sed -n 1p "$work/ftp.info"); password=$(sed -n 2p "$work/ftp.info")
-host=${address%:*}; port=${address##*:}
-lftp_run() {
-    lftp -u "velda,$password" -p "$port" -e "set net:max-retries 1; set ftp:passive-mode on; $1; bye" "$host" >/dev/null
+make_set() { # folder count kb
+    mkdir -p "$1"
+    for i in $(seq 1 "$2"); do head -c "$(($3 * 1024))" /dev/urandom > "$1/BENCH-$i.dwg"; done
 }
-start=$(date +%s.%N); lftp_run "mkdir -p lftp; mirror -R $work/src lftp/src"; up=$(echo "$(date +%s.%N) - $start" | bc)
-mkdir -p "$work/down"
-start=$(date +%s.%N); lftp_run "mirror lftp/src $work/down"; down=$(echo "$(date +%s.%N) - $start" | bc)
-touch "$work/ftp.info.finish"; wait $bench_pid || true
-vin=$(awk '/velda_checkin_seconds/{print $2}' "$work/velda.txt")
-vout=$(awk '/velda_checkout_seconds/{print $2}' "$work/velda.txt")
-echo "drawings:              $N x ${KB} KB"
-echo "velda batch check-in:  ${vin} s"
-echo "lftp mirror up:        ${up} s"
-echo "ratio check-in/lftp:   $(echo "scale=2; $vin / $up" | bc)"
-echo "velda batch check-out: ${vout} s"
-echo "lftp mirror down:      ${down} s"
-echo "ratio check-out/lftp:  $(echo "scale=2; $vout / $down" | bc)"
-grep log_rows "$work/velda.txt"
+make_set "$work/set1" "$N" "$KB"
+make_set "$work/set2" 5000 20
+head -c "$((LARGE_MB * 1024 * 1024))" /dev/urandom > "$work/large.dwg"
+
+seconds() { local start=$1; echo "$(date +%s.%N) - $start" | bc; }
+
+# One run of the program and of lftp against the program's server.
+run_case() { # backend set label large(0/1)
+    local backend=$1 set=$2 label=$3 large=$4 info="$work/$1-$3-$RANDOM.info"
+    local args=("$work/$set" "$info" "$backend")
+    if [ "$large" = 1 ]; then args+=("$work/large.dwg"); else args+=(""); fi
+    args+=("$CONNECTIONS")
+    "$VELDA_BUILD/bin/batch_bench" "${args[@]}" > "$info.out" 2>&1 &
+    bench_pid=$!
+    while [ ! -f "$info.done" ]; do
+        if ! kill -0 $bench_pid 2>/dev/null; then cat "$info.out"; echo "benchmark failed"; exit 1; fi
+        sleep 0.2
+    done
+    local address password host port start
+    address=$(sed -n 1p "$info"); password=$(sed -n 2p "$info")
+    host=${address%:*}; port=${address##*:}
+    lftp_run() {
+        lftp -u "velda,$password" -p "$port" -e "set net:max-retries 1; set ftp:passive-mode on; $1; bye" "$host" >/dev/null
+    }
+    local key="$backend $label"
+    awk -v k="$key" '/^velda_|^batch_peak|^large_/{print k, $1, $2}' "$info.out" >> "$results"
+    grep '^slowest' "$info.out" | sed "s/^/$key /" >> "$work/slowest.txt" || true
+    start=$(date +%s.%N); lftp_run "mkdir -p l1; mirror -R $work/$set l1/s"; echo "$key lftp_mirror_up $(seconds "$start")" >> "$results"
+    mkdir -p "$info.d1" "$info.d4"
+    start=$(date +%s.%N); lftp_run "mirror l1/s $info.d1"; echo "$key lftp_mirror_down $(seconds "$start")" >> "$results"
+    start=$(date +%s.%N); lftp_run "mkdir -p l4; mirror -R --parallel=4 $work/$set l4/s"; echo "$key lftp_mirror4_up $(seconds "$start")" >> "$results"
+    start=$(date +%s.%N); lftp_run "mirror --parallel=4 l4/s $info.d4"; echo "$key lftp_mirror4_down $(seconds "$start")" >> "$results"
+    rm -rf "$info.d1" "$info.d4"
+    if [ "$large" = 1 ]; then
+        start=$(date +%s.%N); lftp_run "put $work/large.dwg -o big.dwg"; echo "$key lftp_put $(seconds "$start")" >> "$results"
+        start=$(date +%s.%N); lftp_run "get big.dwg -o $info.big"; echo "$key lftp_get $(seconds "$start")" >> "$results"
+        rm -f "$info.big"
+    fi
+    touch "$info.finish"; wait $bench_pid || true; bench_pid=""
+}
+
+for backend in sqlite postgresql; do
+    for run in $(seq 1 "$RUNS"); do
+        run_case "$backend" set1 "${N}x${KB}KB" 1
+        run_case "$backend" set2 "5000x20KB" 0
+    done
+done
+
+# Median and spread of one figure: "median (min-max)".
+figure() { # backend label metric
+    awk -v k="$1 $2" -v m="$3" '$1" "$2==k && $3==m {print $4}' "$results" | sort -g |
+        awk '{v[NR]=$1} END {if (NR==0) {print "-"; exit} med=(NR%2)?v[(NR+1)/2]:(v[NR/2]+v[NR/2+1])/2;
+             printf "%.3f (%.3f-%.3f)", med, v[1], v[NR]}'
+}
+median() { figure "$@" | awk '{print $1}'; }
+ratio() { echo "scale=2; $1 / $2" | bc; }
+
+echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg) (shared: figures vary with the load)"
+echo "runs per figure: $RUNS; connections per server: $CONNECTIONS; figures are median (min-max) seconds"
+for backend in sqlite postgresql; do
+    for label in "${N}x${KB}KB" "5000x20KB"; do
+        echo "== $backend, $label"
+        for m in velda_checkin_seconds lftp_mirror_up lftp_mirror4_up velda_checkout_seconds lftp_mirror_down lftp_mirror4_down batch_peak_mb; do
+            printf "  %-24s %s\n" "$m" "$(figure "$backend" "$label" "$m")"
+        done
+        vin=$(median "$backend" "$label" velda_checkin_seconds); vout=$(median "$backend" "$label" velda_checkout_seconds)
+        echo "  check-in / lftp mirror:               $(ratio "$vin" "$(median "$backend" "$label" lftp_mirror_up)")   (goal <= 0.8)"
+        echo "  check-in / lftp mirror --parallel=4:  $(ratio "$vin" "$(median "$backend" "$label" lftp_mirror4_up)")   (goal <= 1.2)"
+        echo "  check-out / lftp mirror:              $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror_down)")   (goal <= 0.8)"
+        echo "  check-out / lftp mirror --parallel=4: $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror4_down)")   (goal <= 1.2)"
+    done
+    label="${N}x${KB}KB"
+    echo "== $backend, one drawing of $LARGE_MB MB"
+    for m in large_checkin_seconds lftp_put large_checkout_seconds lftp_get large_peak_growth_mb; do
+        printf "  %-24s %s\n" "$m" "$(figure "$backend" "$label" "$m")"
+    done
+    echo "  check-in / lftp put:   $(ratio "$(median "$backend" "$label" large_checkin_seconds)" "$(median "$backend" "$label" lftp_put)")   (goal <= 1.2)"
+    echo "  check-out / lftp get:  $(ratio "$(median "$backend" "$label" large_checkout_seconds)" "$(median "$backend" "$label" lftp_get)")   (goal <= 1.2)"
+done
+echo "== slowest files (gap between successive files; a group's files arrive together)"
+sort -k4 -g -r "$work/slowest.txt" | head -8

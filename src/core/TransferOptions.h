@@ -11,6 +11,8 @@ struct FtpOptions {
     // unanswered that long, is given up.
     std::chrono::seconds stallTime{30};
     long stallBytesPerSecond = 1;
+    // A batch moves this many files to or from one server at once, each over a connection of its own.
+    int connectionsPerServer = 4;
     bool trace = false; // write the FTP dialogue to stderr, password masked
 };
 

@@ -39,6 +39,9 @@ struct UserContext {
     bool ReportWithSubs = false;
     QString ReportKind;
 
+    // The folder the last batch check-in or check-out used; the next batch dialog opens there.
+    QString LastBatchFolder;
+
     bool isAdministrator() const { return UserGroups.contains(QStringLiteral("/admin/")); }
 };
 

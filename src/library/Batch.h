@@ -6,7 +6,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace velda {
 
@@ -44,11 +46,14 @@ struct BatchResult {
     Icon icon = Icon::None;
 };
 
-// A batch check-in or check-out over the single-drawing commands, file by file, with their
-// guarantees: a failure ends the batch and leaves the failing drawing as it was.
+// A batch check-in or check-out with the single-drawing commands' guarantees: a failure ends the
+// batch and leaves the failing drawing as it was. The files move over several connections at once
+// (the session's connectionsPerServer), while the rows and log rows are written in file order, a
+// group of files per transaction, so the library ends as after the same files one at a time.
 class BatchLibrary final {
 public:
     BatchLibrary(Session& session, TransferRunner runner);
+    ~BatchLibrary();
 
     // Rights for new codes: the lists confirmed in the dialog's rights editor, if any.
     void setComposedRights(const QStringList& fourLists) { m_composed = fourLists; }
@@ -59,10 +64,23 @@ public:
     BatchResult CheckIn(const QStringList& files, const Step& step = {});
     BatchResult CheckOut(const QStringList& codes, const QString& folder, const Step& step = {});
 
+    // Most files, and most bytes, a group takes; tests make groups small to cut them in odd places.
+    int groupFiles = 32;
+    qint64 groupBytes = 64LL << 20;
+
 private:
+    struct Fanned {
+        std::vector<TransferResult> results;
+        std::vector<char> ran;
+    };
+    using Task = std::function<TransferResult(int k, FtpClient& client, const TransferProgress& progress)>;
+    Fanned fanOut(int count, const Task& task, bool stopOnFailure = true);
+
     Session& m_session;
+    TransferRunner m_run;
     DrawingLibrary m_single;
     QStringList m_composed;
+    std::vector<std::unique_ptr<FtpClient>> m_lanes; // the connections beyond the runner's own
 };
 
 namespace BatchText {

@@ -3,6 +3,8 @@
 #include "core/ActivityLog.h"
 #include "core/Session.h"
 #include "library/Acl.h"
+#include "library/CheckInSteps.h"
+#include "library/LibraryRows.h"
 #include "store/DatabaseInit.h"
 #include "transfer/TransferCommand.h"
 
@@ -30,50 +32,32 @@ QString StagedName(const QString& remotePath, qint64 logNumber) {
     return remotePath + QStringLiteral(".new-") + QString::number(logNumber);
 }
 
-namespace {
+namespace rows {
 
 const QString kOut = QStringLiteral("出库");
 
-QString text(const QSqlQuery& q, const char* column) { return q.value(QString::fromUtf8(column)).toString(); }
-
-// The drawing's library row with the server of the volume it lies on.
-struct StoredDrawing {
-    bool exists = false;
-    bool volumeKnown = false;
-    QString read, write, del, change, state, fileName, volume, server;
-    QString remotePath() const { return RemotePath(volume, fileName); }
-    bool sameFile(const StoredDrawing& o) const {
-        return exists == o.exists && fileName == o.fileName && volume == o.volume && server == o.server;
-    }
-};
-
 StoredDrawing readDrawing(Database& db, const QString& code) {
     StoredDrawing d;
-    QSqlQuery q = db.exec(QStringLiteral("select 读,写,删,改,状态,入库文件名称,目录名称 from PDM入库图纸信息 where 代号=?"),
+    // One round trip: the row and its volume's server together.
+    QSqlQuery q = db.exec(QStringLiteral("select d.读,d.写,d.删,d.改,d.状态,d.入库文件名称,d.目录名称,v.服务器IP,"
+                                         "v.目录名称 from PDM入库图纸信息 d left join PDM存储目录 v on v.目录名称=d.目录名称 "
+                                         "where d.代号=?"),
                           {code});
     if (!q.next())
         return d;
     d.exists = true;
-    d.read = text(q, "读");
-    d.write = text(q, "写");
-    d.del = text(q, "删");
-    d.change = text(q, "改");
-    d.state = text(q, "状态");
-    d.fileName = text(q, "入库文件名称");
-    d.volume = text(q, "目录名称");
-    q.finish();
-    QSqlQuery v = db.exec(QStringLiteral("select 服务器IP from PDM存储目录 where 目录名称=?"), {d.volume});
-    if (v.next()) {
-        d.volumeKnown = true;
-        d.server = v.value(0).toString();
-    }
+    d.read = q.value(0).toString();
+    d.write = q.value(1).toString();
+    d.del = q.value(2).toString();
+    d.change = q.value(3).toString();
+    d.state = q.value(4).toString();
+    d.fileName = q.value(5).toString();
+    d.volume = q.value(6).toString();
+    d.volumeKnown = !q.value(8).isNull();
+    if (d.volumeKnown)
+        d.server = q.value(7).toString();
     return d;
 }
-
-struct Holder {
-    bool exists = false;
-    QString account, when;
-};
 
 Holder readHolder(Database& db, const QString& code) {
     Holder h;
@@ -125,53 +109,36 @@ QString incomingName(const QString& remotePath) {
            QString::number(QRandomGenerator::system()->generate64(), 36);
 }
 
-// Removes a side file when the command that made it does not get to use it.
-class SideFileGuard final {
-public:
-    SideFileGuard(const TransferRunner& run, QString url) : m_run(run), m_url(std::move(url)) {}
-    ~SideFileGuard() {
-        if (m_path.isEmpty())
-            return;
-        const QString url = m_url;
-        const QString path = m_path;
-        m_run([&](FtpClient& c, const TransferProgress&) { return c.Delete(url, path); });
-    }
-    SideFileGuard(const SideFileGuard&) = delete;
-    SideFileGuard& operator=(const SideFileGuard&) = delete;
-
-    void watch(const QString& path) { m_path = path; }
-    void dismiss() { m_path.clear(); }
-
-private:
-    const TransferRunner& m_run;
-    QString m_url;
-    QString m_path;
-};
-
 // The staged file of the last committed check-in, moved over the stored name. Renaming onto an
 // existing name replaces it on most servers; where the server refuses, the old file steps aside first.
-TransferResult promote(const TransferRunner& run, const QString& url, const QString& finalPath, qint64 logNumber) {
+TransferResult promoteOn(FtpClient& c, const QString& url, const QString& finalPath, qint64 logNumber) {
     const QString staged = StagedName(finalPath, logNumber);
-    const TransferResult there = run([&](FtpClient& c, const TransferProgress&) { return c.Exists(url, staged); });
+    const TransferResult there = c.Exists(url, staged);
     if (!there || there.kind != RemoteKind::File)
         return there; // nothing staged: already in place (or the probe failed, which it reports)
-    TransferResult into = run([&](FtpClient& c, const TransferProgress&) { return c.Rename(url, staged, finalPath); });
+    TransferResult into = c.Rename(url, staged, finalPath);
     if (into)
         return into;
     const QString aside = finalPath + QStringLiteral(".previous-") + QString::number(logNumber);
-    const TransferResult moved = run([&](FtpClient& c, const TransferProgress&) { return c.Rename(url, finalPath, aside); });
-    if (!moved)
+    if (!c.Rename(url, finalPath, aside))
         return into;
-    into = run([&](FtpClient& c, const TransferProgress&) { return c.Rename(url, staged, finalPath); });
+    into = c.Rename(url, staged, finalPath);
     if (!into) {
-        run([&](FtpClient& c, const TransferProgress&) { return c.Rename(url, aside, finalPath); });
+        c.Rename(url, aside, finalPath);
         return into;
     }
-    run([&](FtpClient& c, const TransferProgress&) { return c.Delete(url, aside); });
+    c.Delete(url, aside);
     return into;
 }
 
-} // namespace
+// The same as one transfer on the runner's client.
+TransferResult promote(const TransferRunner& run, const QString& url, const QString& finalPath, qint64 logNumber) {
+    return run([&](FtpClient& c, const TransferProgress&) { return promoteOn(c, url, finalPath, logNumber); });
+}
+
+} // namespace rows
+
+using namespace rows;
 
 DrawingLibrary::DrawingLibrary(Session& session, TransferRunner runner) : m_session(session), m_run(std::move(runner)) {}
 
@@ -212,158 +179,11 @@ Outcome DrawingLibrary::Recover(const QString& code) {
     });
 }
 
-// The check-in, step by step, in the order that loses nothing (see the class comment).
-class CheckInSteps final {
-public:
-    CheckInSteps(DrawingLibrary& library, const UserContext& ctx, const QString& code, const QString& localPath)
-        : m_lib(library), m_session(library.m_session), m_db(library.m_session.db()), m_ctx(ctx), m_code(code),
-          m_localPath(localPath), m_today(m_session.clock().today()), m_storedName(StoredFileName(m_today, code)),
-          m_finalPath(RemotePath(ctx.VolumeName, m_storedName)), m_url(VolumeUrl(ctx.AdminPassword, ctx.VolumeServerIp)) {}
-
-    Outcome run() {
-        if (std::optional<Outcome> no = refuseEarly())
-            return *no;
-        // A check-in cut off after its commit is finished before this one builds on the row.
-        if (const Outcome recovered = m_lib.Recover(m_code); !recovered.done())
-            return recovered;
-
-        SideFileGuard side(m_lib.m_run, m_url);
-        const QString incoming = incomingName(m_finalPath);
-        side.watch(incoming);
-        const TransferResult put = m_lib.m_run(
-            [&](FtpClient& c, const TransferProgress& p) { return c.PutPrivate(m_url, m_localPath, incoming, p); });
-        if (!put)
-            return Outcome::failure(put.message);
-        m_lib.step(u"uploaded");
-
-        Transaction tx(m_db, Transaction::Kind::Write);
-        lockCode(m_db, m_code);
-        lockStoredName(m_db, m_ctx.VolumeName, m_storedName);
-        m_lib.step(u"locked");
-        if (std::optional<Outcome> no = refuseLocked())
-            return *no;
-        const qint64 number = record();
-        m_lib.step(u"recorded");
-
-        const QString staged = StagedName(m_finalPath, number);
-        const TransferResult stage =
-            m_lib.m_run([&](FtpClient& c, const TransferProgress&) { return c.Rename(m_url, incoming, staged); });
-        if (!stage)
-            return Outcome::failure(stage.message);
-        side.watch(staged);
-        m_lib.step(u"staged");
-
-        // From here the staged file belongs to the commit: should the commit's answer be lost, the
-        // row may yet be in, and recovery decides by the log row.
-        side.dismiss();
-        tx.commit();
-        m_lib.step(u"committed");
-
-        finish(number);
-        return Outcome::success(LibraryText::CheckedIn);
-    }
-
-private:
-    // Cheap refusals before anything is uploaded; the locked pass repeats them, since another
-    // client may act in between.
-    std::optional<Outcome> refuseEarly() {
-        const Holder h = readHolder(m_db, m_code);
-        if (h.exists && h.account != m_ctx.UserId)
-            return Outcome::refusal(LibraryText::HeldByOther(h.account, h.when));
-        m_old = readDrawing(m_db, m_code);
-        if (m_old.exists && !Acl::Grants(m_old.write, m_ctx))
-            return Outcome::refusal(LibraryText::NoWriteRight);
-        const QString other = otherCodeOfFile(m_db, m_code, m_ctx.VolumeName, m_storedName);
-        if (!other.isEmpty())
-            return Outcome::refusal(LibraryText::StoredNameTaken(m_code, other, m_storedName));
-        return std::nullopt;
-    }
-
-    // The rules, on the row as it is now that nobody else can change it.
-    std::optional<Outcome> refuseLocked() {
-        const Holder h = readHolder(m_db, m_code);
-        if (h.exists && h.account != m_ctx.UserId)
-            return Outcome::refusal(LibraryText::HeldByOther(h.account, h.when));
-        m_old = readDrawing(m_db, m_code);
-        // The write right is the check-in's own rule, whatever the dialog let through.
-        if (m_old.exists && !Acl::Grants(m_old.write, m_ctx))
-            return Outcome::refusal(LibraryText::NoWriteRight);
-        const QString other = otherCodeOfFile(m_db, m_code, m_ctx.VolumeName, m_storedName);
-        if (!other.isEmpty())
-            return Outcome::refusal(LibraryText::StoredNameTaken(m_code, other, m_storedName));
-        return std::nullopt;
-    }
-
-    // The row, the end of the user's own hold and the log row; returns the log row's number.
-    qint64 record() {
-        // Without the change right the stored lists stay, whatever the pending lists say.
-        QVariantList rights{m_ctx.PendingRead, m_ctx.PendingWrite, m_ctx.PendingDelete, m_ctx.PendingChange};
-        if (m_old.exists && !Acl::Grants(m_old.change, m_ctx))
-            rights = {m_old.read, m_old.write, m_old.del, m_old.change};
-        m_db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=?"), {m_code, m_ctx.UserId});
-        QVariantList values = rights;
-        values << m_ctx.UserId << LibraryDate(m_today) << m_storedName << m_ctx.VolumeName;
-        if (m_old.exists) {
-            values << m_code;
-            m_db.exec(QStringLiteral("update PDM入库图纸信息 set 读=?,写=?,删=?,改=?,入库帐号=?,入库时间=?,入库文件名称=?,"
-                                     "状态='正常',目录名称=? where 代号=?"),
-                      values);
-        } else {
-            values.prepend(m_code);
-            m_db.exec(QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,"
-                                     "目录名称) values (?,?,?,?,?,?,?,?,'正常',?)"),
-                      values);
-        }
-        appendLog(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
-        return lastCheckIn(m_db, m_code);
-    }
-
-    // After the commit: the staged file into place, then the previous version's file, when it lay
-    // elsewhere, removed. A failure here loses nothing: recovery finishes the move later.
-    void finish(qint64 number) {
-        const TransferResult placed = promote(m_lib.m_run, m_url, m_finalPath, number);
-        m_lib.step(u"promoted");
-        if (!placed)
-            return;
-        const bool samePlace = m_old.exists && m_old.volumeKnown && m_old.server == m_ctx.VolumeServerIp &&
-                               m_old.remotePath() == m_finalPath;
-        if (!m_old.exists || !m_old.volumeKnown || samePlace)
-            return;
-        // A file that another row still names (two codes that shared a name before this was
-        // refused) stays for that row.
-        if (!otherCodeOfFile(m_db, m_code, m_old.volume, m_old.fileName).isEmpty())
-            return;
-        const QString oldUrl = VolumeUrl(m_ctx.AdminPassword, m_old.server);
-        const QString oldPath = m_old.remotePath();
-        m_lib.m_run([&](FtpClient& c, const TransferProgress&) { return c.Delete(oldUrl, oldPath); });
-    }
-
-    DrawingLibrary& m_lib;
-    Session& m_session;
-    Database& m_db;
-    const UserContext& m_ctx;
-    const QString m_code;
-    const QString m_localPath;
-    const QDate m_today;
-    const QString m_storedName;
-    const QString m_finalPath;
-    const QString m_url;
-    StoredDrawing m_old;
-};
-
 Outcome DrawingLibrary::CheckIn(const QString& code, const QString& localPath) {
     // Taken once: a change of account while the transfers run must not change whose check-in this is.
     const UserContext ctx = m_session.ctx;
-    if (code.isEmpty() || localPath.isEmpty())
-        return Outcome::refusal(LibraryText::CodeOrFileEmpty);
-    if (!Acl::PendingComplete(ctx))
-        return Outcome::refusal(LibraryText::DefineRightsFirst, kTitleInfo);
-    if (const QString tooLong = CodeLengthProblem(code); !tooLong.isEmpty())
-        return Outcome::refusal(tooLong);
-    if (!QFileInfo(localPath).isFile())
-        return Outcome::failure(QStringLiteral("本地文件%1不存在，入库无法完成！").arg(localPath));
-    if (ctx.VolumeName.isEmpty() || ctx.VolumeServerIp.isEmpty())
-        return Outcome::failure(QStringLiteral("登录所用的组<%1>没有存储目录，入库无法完成！").arg(ctx.LoginGroup));
+    if (std::optional<Outcome> no = CheckInSteps::refuseFirst(ctx, code, localPath))
+        return *no;
     return Guarded([&] {
         try {
             return CheckInSteps(*this, ctx, code, localPath).run();

@@ -335,7 +335,7 @@ struct FtpClient::Impl {
     }
 
     TransferResult get(const VolumeAddress& server, const QStringList& path, const QString& localPath,
-                       const TransferProgress& progress) {
+                       const TransferProgress& progress, bool askSize) {
         const QString where = server.display();
         const QString source = path.join(u'/');
         const QFileInfo local(localPath);
@@ -358,6 +358,7 @@ struct FtpClient::Impl {
         download.path = path;
         download.sink = &target;
         download.progress = &progress;
+        download.skipSize = !askSize;
         const FtpPerformed received = driver.perform(server, download);
         if (received.code != CURLE_OK) {
             target.cancelWriting();
@@ -589,9 +590,9 @@ TransferResult FtpClient::PutPrivate(const QString& volumeUrl, const QString& lo
 }
 
 TransferResult FtpClient::Get(const QString& volumeUrl, const QString& remotePath, const QString& localPath,
-                              const TransferProgress& progress) {
+                              const TransferProgress& progress, bool askSize) {
     return m_impl->run(volumeUrl, remotePath, [&](const VolumeAddress& server, const QStringList& path) {
-        return m_impl->get(server, path, localPath, progress);
+        return m_impl->get(server, path, localPath, progress, askSize);
     });
 }
 

@@ -91,8 +91,11 @@ public:
     TransferResult PutPrivate(const QString& volumeUrl, const QString& localPath, const QString& remotePath,
                               const TransferProgress& progress = {});
     // The local file is replaced only once the whole remote file arrived; a failure leaves it as it was.
+    // askSize: learn the size before the download (a progress bar gets its total, and a short
+    // transfer is caught by the count as well as by the server's closing reply). Without it the
+    // download starts at once and its end is judged by that reply alone, one round trip less.
     TransferResult Get(const QString& volumeUrl, const QString& remotePath, const QString& localPath,
-                       const TransferProgress& progress = {});
+                       const TransferProgress& progress = {}, bool askSize = true);
     TransferResult Delete(const QString& volumeUrl, const QString& remotePath);
     // Creates missing parent folders; a folder already there counts as done.
     TransferResult MakeFolder(const QString& volumeUrl, const QString& remotePath);

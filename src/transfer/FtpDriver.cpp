@@ -249,6 +249,8 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, curl_off_t(request.sourceSize));
     }
     if (request.sink) {
+        if (request.skipSize)
+            curl_easy_setopt(handle, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToSink);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &outcome);
     }

@@ -26,6 +26,7 @@ struct FtpRequest {
     bool noBody = false;
     bool listNames = false;
     QByteArray listCommand;            // a folder listing by another verb than LIST (MLSD)
+    bool skipSize = false; // download: no SIZE before RETR; the closing reply alone tells it complete
     QIODevice* source = nullptr;
     qint64 sourceSize = -1;
     QIODevice* sink = nullptr;

@@ -129,6 +129,7 @@ TEST_P(BatchLibraryTest, ComposedRightsReachNewCodesOnlyAndStopEndsAfterTheCurre
     QStringList files{folder + QStringLiteral("/OLD.dwg"), folder + QStringLiteral("/N1.dwg"),
                       folder + QStringLiteral("/N2.dwg")};
     BatchLibrary b = batch();
+    b.groupFiles = 1; // one file per transaction: the stop comes after exactly the current file
     b.setComposedRights({QStringLiteral("/bob(U)/"), QStringLiteral("/bob(U)/"), QStringLiteral("/"), QStringLiteral("/")});
     const BatchResult r = b.CheckIn(files, [](int i, const BatchProgress&) { return i < 1; });
     EXPECT_TRUE(r.stopped);
@@ -145,6 +146,7 @@ TEST_P(BatchLibraryTest, AFailedTransferEndsTheBatchNamingTheFile) {
     QStringList files{folder + QStringLiteral("/P1.dwg"), folder + QStringLiteral("/P2.dwg"),
                       folder + QStringLiteral("/P3.dwg")};
     BatchLibrary b = batch();
+    b.groupFiles = 1; // the server goes once the first file is committed
     const BatchResult r = b.CheckIn(files, [&](int i, const BatchProgress&) {
         if (i == 0)
             ftp->stop();
@@ -208,6 +210,14 @@ TEST_P(BatchLibraryTest, DialogShowsProgressAndTheSummary) {
     EXPECT_EQ(bar->format(), QStringLiteral("3 / 3"));
     EXPECT_TRUE(go->isEnabled());
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 4);
+
+    // The next batch dialog, of either kind, opens at the folder this one used last.
+    const QString last = f.selectedFolder();
+    ASSERT_FALSE(last.isEmpty());
+    FrmMultiInLib in(*env->session);
+    EXPECT_EQ(in.selectedFolder(), last);
+    FrmMultiOutLib out(*env->session);
+    EXPECT_EQ(out.selectedFolder(), last);
 }
 
 TEST_P(BatchLibraryTest, CheckOutDialogRunsTheConditionIntoTheFolder) {

@@ -186,6 +186,7 @@ TEST_P(LibraryMend, ABatchStopsWhenTheAccountChangesUnderIt) {
     const QStringList files{drawing(QStringLiteral("B-1.dwg"), "1"), drawing(QStringLiteral("B-2.dwg"), "2"),
                             drawing(QStringLiteral("B-3.dwg"), "3")};
     BatchLibrary batch(*env->session, runner());
+    batch.groupFiles = 1; // the login comes between two groups
     const BatchResult r = batch.CheckIn(files, [&](int i, const BatchProgress&) {
         if (i == 0) // a login finished while the first file was on its way
             loginAs(QStringLiteral("bob"), QStringLiteral("design"));

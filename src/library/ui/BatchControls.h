@@ -22,6 +22,9 @@ inline void StepBatchProgress(QProgressBar* bar, int index, int total) {
     bar->setFormat(QStringLiteral("%1 / %2").arg(index + 1).arg(total));
 }
 
+// A single file at least this large shows its bytes on the bar.
+inline constexpr qint64 kBytesShownFrom = 4LL << 20;
+
 // What both batch dialogs do around a batch: actions off (through the dialog's transfer), 停止
 // on, the bar moving per item, and the window served between items.
 class BatchControls final {
@@ -34,6 +37,16 @@ public:
 
     void begin() {
         m_stopRequested = false;
+        // A batch of one large drawing would sit at "0 / 1" for minutes: show its bytes instead.
+        m_transfer->onProgress = [this](qint64 done, qint64 total) {
+            if (m_total != 1 || total < kBytesShownFrom)
+                return;
+            m_bar->setMaximum(100);
+            m_bar->setValue(int(done * 100 / total));
+            m_bar->setFormat(QStringLiteral("0 / 1  %1 / %2 MB")
+                                 .arg(double(done) / 1048576.0, 0, 'f', 1)
+                                 .arg(double(total) / 1048576.0, 0, 'f', 1));
+        };
         m_transfer->beginBatch();
         m_stop->setEnabled(true);
     }
@@ -52,6 +65,7 @@ public:
     }
     bool stopRequested() const { return m_stopRequested; }
     void end() {
+        m_transfer->onProgress = nullptr;
         m_stop->setEnabled(false);
         m_transfer->endBatch();
     }

@@ -144,3 +144,5 @@ CREATE INDEX 产品结构_结合部代号 ON 产品结构 (结合部代号, 结�
 CREATE INDEX PDM日志_时间 ON PDM日志 (时间);
 -- The library finds a drawing's last check-in by its code.
 CREATE INDEX PDM日志_代号 ON PDM日志 (代号);
+-- A check-in asks whether another code already names its stored file.
+CREATE INDEX PDM入库图纸信息_文件 ON PDM入库图纸信息 (目录名称, 入库文件名称);

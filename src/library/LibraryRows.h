@@ -1,0 +1,53 @@
+#pragma once
+
+#include "transfer/FtpClient.h"
+#include "transfer/TransferCommand.h"
+#include "transfer/TransferRunner.h"
+
+#include <QString>
+
+namespace velda {
+
+class Database;
+class Session;
+
+// The row-level steps the single-drawing commands and the batches share, so that both write the
+// library in exactly the same way.
+namespace rows {
+
+// The drawing's library row with the server of the volume it lies on.
+struct StoredDrawing {
+    bool exists = false;
+    bool volumeKnown = false;
+    QString read, write, del, change, state, fileName, volume, server;
+    QString remotePath() const { return RemotePath(volume, fileName); }
+    bool sameFile(const StoredDrawing& o) const {
+        return exists == o.exists && fileName == o.fileName && volume == o.volume && server == o.server;
+    }
+};
+
+struct Holder {
+    bool exists = false;
+    QString account, when;
+};
+
+extern const QString kOut;
+
+StoredDrawing readDrawing(Database& db, const QString& code);
+Holder readHolder(Database& db, const QString& code);
+// The number of the code's last committed check-in: its log row's 序号, 0 when there is none.
+qint64 lastCheckIn(Database& db, const QString& code);
+// Another code whose row names the same file on the same volume, or an empty text.
+QString otherCodeOfFile(Database& db, const QString& code, const QString& volume, const QString& storedName);
+void appendLog(Session& session, Database& db, const QString& user, const QString& code, const QString& word);
+void lockCode(Database& db, const QString& code);
+void lockStoredName(Database& db, const QString& volume, const QString& name);
+// A private upload name beside the stored name.
+QString incomingName(const QString& remotePath);
+// Moves the staged file of the check-in numbered logNumber over the stored name, when it is there.
+TransferResult promoteOn(FtpClient& client, const QString& url, const QString& finalPath, qint64 logNumber);
+// The same as one transfer on the runner's client.
+TransferResult promote(const TransferRunner& run, const QString& url, const QString& finalPath, qint64 logNumber);
+
+} // namespace rows
+} // namespace velda

@@ -1,0 +1,166 @@
+#include "LibraryFixture.h"
+
+#include "core/ActivityLog.h"
+#include "library/Batch.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <csignal>
+#include <thread>
+
+using namespace velda;
+using namespace velda::test;
+
+namespace {
+
+class ParallelBatch : public LibraryTest {
+protected:
+    // Files P0.dwg … in a fresh folder, each holding its own name, or `big` bytes for those listed.
+    QStringList files(int n, const QString& prefix, const QSet<int>& big = {}, int bigBytes = 0) {
+        static int folderNo = 0;
+        const QString folder = env->dir.path() + QStringLiteral("/par%1").arg(++folderNo);
+        QDir().mkpath(folder);
+        QStringList list;
+        for (int i = 0; i < n; ++i) {
+            const QString path = folder + QStringLiteral("/%1%2.dwg").arg(prefix).arg(i);
+            QFile f(path);
+            f.open(QIODevice::WriteOnly);
+            f.write(big.contains(i) ? QByteArray(bigBytes, 'x') : (prefix + QString::number(i)).toUtf8());
+            list << path;
+        }
+        return list;
+    }
+    // The codes of the check-in log rows, in the order of their numbers.
+    QStringList loggedCodes(const QString& word) {
+        QStringList codes;
+        QSqlQuery q = env->db().exec(QStringLiteral("select 代号 from PDM日志 where 方式=? order by 序号"), {word});
+        while (q.next())
+            codes << q.value(0).toString();
+        return codes;
+    }
+    QStringList sideFiles() {
+        QStringList side;
+        for (const QString& f : volumeFiles(QStringLiteral("V1")))
+            if (!f.endsWith(QStringLiteral(".dwg")))
+                side << f;
+        return side;
+    }
+    // A server whose disk fills once a file holds more than `bytes`, in place of the fixture's.
+    void serverFullAfter(qint64 bytes) {
+        FtpServerOptions o;
+        o.fullAfterBytes = bytes;
+        ftp = std::make_unique<FtpServer>(o);
+        client->Disconnect();
+        env->db().exec(QStringLiteral("update PDM存储目录 set 服务器IP=?"), {ftp->address()});
+        QDir().mkpath(ftp->localPath(QStringLiteral("Volume/V1")));
+        loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
+    }
+};
+
+TEST_P(ParallelBatch, AFileTheServerRefusesEndsTheBatchWithTheFilesBeforeItIn) {
+    serverFullAfter(1000);
+    const QStringList list = files(8, QStringLiteral("R"), {2}, 4000);
+    env->session->ftpOptions.connectionsPerServer = 4;
+    BatchLibrary b(*env->session, runner());
+    std::vector<int> steps;
+    const BatchResult r = b.CheckIn(list, [&](int i, const BatchProgress&) {
+        steps.push_back(i);
+        return true;
+    });
+    EXPECT_TRUE(r.failed);
+    EXPECT_TRUE(r.message.contains(list[2])) << r.message.toStdString();
+    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已入库图纸2张"))) << r.message.toStdString();
+    EXPECT_EQ(steps, (std::vector<int>{0, 1}));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 2);
+    EXPECT_EQ(loggedCodes(LogWord::CheckIn), (QStringList{QStringLiteral("R0"), QStringLiteral("R1")}));
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305R1.dwg")), QByteArray("R1"));
+    // The refused file and the ones uploaded beside it leave nothing behind.
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
+    EXPECT_EQ(volumeFiles(QStringLiteral("V1")).size(), 2);
+}
+
+TEST_P(ParallelBatch, RowsAndLogFollowTheFileOrderAndAStopEndsAfterTheFilesInFlight) {
+    const QStringList list = files(9, QStringLiteral("S"));
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 4;
+    const BatchResult r = b.CheckIn(list, [&](int i, const BatchProgress&) { return i != 1; });
+    EXPECT_TRUE(r.stopped);
+    // The stop came with the second file; the rest of its group was already on its way.
+    EXPECT_EQ(r.progress.processed, 4);
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库已停止：共需入库图纸9张，已处理4张"))) << r.message.toStdString();
+    EXPECT_EQ(loggedCodes(LogWord::CheckIn),
+              (QStringList{QStringLiteral("S0"), QStringLiteral("S1"), QStringLiteral("S2"), QStringLiteral("S3")}));
+    EXPECT_TRUE(sideFiles().isEmpty());
+
+    // The whole list, then out again over several connections: the copies are the stored drawings
+    // and the hold rows and log rows come in the order of the codes.
+    BatchLibrary all(*env->session, runner());
+    all.groupFiles = 4;
+    ASSERT_FALSE(all.CheckIn(list).failed);
+    QStringList codes;
+    for (const QString& f : list)
+        codes << DrawingCodeFromPath(f);
+    const QString out = env->dir.path() + QStringLiteral("/out");
+    QDir().mkpath(out);
+    BatchLibrary down(*env->session, runner());
+    down.groupFiles = 4;
+    const BatchResult got = down.CheckOut(codes, out);
+    EXPECT_FALSE(got.failed) << got.message.toStdString();
+    EXPECT_EQ(got.message, QStringLiteral("出库完成，共需出库图纸9张，有效出库数量为：9张！"));
+    EXPECT_EQ(loggedCodes(LogWord::CheckOut), codes);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(read(out + QStringLiteral("/S%1.dwg").arg(i)), QStringLiteral("S%1").arg(i).toUtf8());
+    // No side copies beside the targets.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 9);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM出库图纸信息")), 9);
+}
+
+TEST_P(ParallelBatch, AServerKilledMidBatchLeavesEveryDrawingOldOrNew) {
+    // Every drawing is in the library with its old content; the batch brings a new one for each.
+    const QStringList old = files(40, QStringLiteral("K"));
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(old).failed);
+    QStringList fresh;
+    const QString folder = env->dir.path() + QStringLiteral("/fresh");
+    QDir().mkpath(folder);
+    for (int i = 0; i < 40; ++i) {
+        const QString path = folder + QStringLiteral("/K%1.dwg").arg(i);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray(20000, char('a' + i % 26)));
+        fresh << path;
+    }
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 6;
+    const qint64 pid = ftp->processId();
+    std::thread killer([pid] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ::kill(pid_t(pid), SIGKILL);
+    });
+    const BatchResult r = b.CheckIn(fresh);
+    killer.join();
+    ftp->stop();
+    ftp->start();
+    client->Disconnect();
+    const int done = r.progress.processed;
+    EXPECT_TRUE(r.failed || done == 40) << r.message.toStdString();
+    // What a later command finds after its recovery: each drawing whole, old or new, as its log says.
+    DrawingLibrary lib = library();
+    for (int i = 0; i < 40; ++i) {
+        const QString code = QStringLiteral("K%1").arg(i);
+        ASSERT_TRUE(lib.Recover(code).done()) << code.toStdString();
+        const int checkIns =
+            env->count(QStringLiteral("select count(*) from PDM日志 where 方式='图纸入库' and 代号='%1'").arg(code));
+        const QByteArray content = stored(QStringLiteral("Volume/V1/20240305%1.dwg").arg(code));
+        if (checkIns == 2)
+            EXPECT_EQ(content, QByteArray(20000, char('a' + i % 26))) << code.toStdString();
+        else
+            EXPECT_EQ(content, code.toUtf8()) << code.toStdString();
+        // The count the batch reports is exactly the new drawings, in file order.
+        EXPECT_EQ(checkIns == 2, i < done) << code.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, ParallelBatch, kBothBackends, BackendName);
+
+} // namespace
