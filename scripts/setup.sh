@@ -13,6 +13,7 @@ velda_packages=(
     libgtest-dev
     postgresql python3-pyftpdlib lftp bc
     fonts-noto-cjk xvfb xauth qt6-translations-l10n
+    libreoffice-calc-nogui fonts-crosextra-carlito poppler-utils
 )
 
 velda_install() {
