@@ -48,6 +48,7 @@ int main(int argc, char* argv[]) {
                 mainWindow->setAttribute(Qt::WA_DeleteOnClose);
                 QObject::connect(mainWindow, &velda::FrmMain::reLoginRequested, &app, [&] { showLogin(); });
             }
+            mainWindow->RefreshStatus();
             mainWindow->show();
             mainWindow->raise();
             mainWindow->activateWindow();

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -107,6 +108,8 @@ TEST_F(Office, ComesUpLogsInChecksInAndOutAndGoesAwayWithTheLastProgram) {
 
         FrmMain main(session, ProgramForms());
         main.show();
+        EXPECT_EQ(child<QLabel>(main, "StatusServer")->text(),
+                  QStringLiteral("数据库服务器：") + cfg.ReadServerAddress());
         main.RunCommand(QStringLiteral("InLibDrawing"));
         QWidget* in = main.openForm(QStringLiteral("FrmLibDrawing"));
         ASSERT_TRUE(in) << (feedback.boxes.empty() ? "" : feedback.last().text.toStdString());

@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QPointer>
 
+class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 
@@ -28,6 +29,9 @@ public:
     // Shows a form by name as its menu command would, without the command's gates; a form opens
     // another through this.
     Q_INVOKABLE void ShowForm(const QString& name) { showForm(name, {}); }
+    // Shows in the status bar who is logged in, with which group, on which database; called after
+    // each login.
+    void RefreshStatus();
 
 signals:
     void reLoginRequested();
@@ -48,6 +52,9 @@ private:
     const FormRegistry& m_forms;
     QMap<QString, QPointer<QMdiSubWindow>> m_open;
     bool m_closing = false;
+    QLabel* m_statusUser = nullptr;
+    QLabel* m_statusGroup = nullptr;
+    QLabel* m_statusServer = nullptr;
 };
 
 } // namespace velda
