@@ -1,4 +1,5 @@
 #include "shell/ui/FrmMain.h"
+#include "shell/ui/FrmHelp.h"
 
 #include "core/ActivityLog.h"
 #include "shell/CommandTable.h"
@@ -117,8 +118,15 @@ void FrmMain::runCommand(const QString& item) {
     if (command->dialog == QLatin1String("Exit")) {
         close();
     } else if (command->dialog == QLatin1String("Help")) {
-        if (!m_session.feedback().openDocument(m_session.paths().helpFile()))
+        if (!m_help)
+            m_help = new FrmHelp(this);
+        if (!m_help->openManual(m_session.paths().helpFile())) {
             m_session.feedback().stop(QStringLiteral("无法打开帮助文件%1").arg(m_session.paths().helpFile()));
+            return;
+        }
+        m_help->show();
+        m_help->raise();
+        m_help->activateWindow();
     } else if (command->dialog == QLatin1String("FrmLogin")) {
         emit reLoginRequested();
     } else {

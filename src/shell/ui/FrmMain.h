@@ -11,6 +11,7 @@ class QMdiSubWindow;
 namespace velda {
 
 class FormRegistry;
+class FrmHelp;
 class Session;
 struct Command;
 
@@ -52,6 +53,7 @@ private:
     const FormRegistry& m_forms;
     QMap<QString, QPointer<QMdiSubWindow>> m_open;
     bool m_closing = false;
+    QPointer<FrmHelp> m_help;
     QLabel* m_statusUser = nullptr;
     QLabel* m_statusGroup = nullptr;
     QLabel* m_statusServer = nullptr;
