@@ -23,8 +23,7 @@ die() { echo "office: $*" >&2; exit 1; }
 DATA="$("$VELDA_BIN/velda-office" data-folder)"
 OFFICE="$DATA/office"
 CONF="$OFFICE/office.conf"
-mkdir -p "$OFFICE"
-chmod 700 "$OFFICE"
+[ -d "$OFFICE" ] || { mkdir -p "$OFFICE"; chmod 700 "$OFFICE"; }
 
 PG_BIN=""
 for v in 15 16 17; do
@@ -86,7 +85,15 @@ start_ftp() {
 create() {
     [ -n "$PG_BIN" ] || die "找不到PostgreSQL服务器程序（apt-get install postgresql）"
     "$PYTHON" -c 'import pyftpdlib' 2>/dev/null || die "找不到pyftpdlib（apt-get install python3-pyftpdlib）"
-    if [ "$AS_POSTGRES" -eq 1 ]; then
+    # The postgres account may pass through the office folder (not read it) when every folder above
+    # lets it; a root's home does not, and then the cluster lives below /var/lib.
+    [ "$AS_POSTGRES" -eq 1 ] && chmod 711 "$OFFICE"
+    if [ "$AS_POSTGRES" -eq 1 ] && runuser -u postgres -- test -x "$OFFICE"; then
+        PG_DIR="$OFFICE/pg"
+        mkdir -p "$PG_DIR"
+        chown postgres:postgres "$PG_DIR"
+        chmod 700 "$PG_DIR"
+    elif [ "$AS_POSTGRES" -eq 1 ]; then
         PG_DIR="/var/lib/velda-office/$(printf '%s' "$OFFICE" | sha1sum | cut -c1-16)"
         mkdir -p "$PG_DIR"
         chown postgres:postgres "$PG_DIR"

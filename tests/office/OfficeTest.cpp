@@ -31,9 +31,17 @@ template <typename T> T* child(QWidget& w, const char* name) {
     return c;
 }
 
+// Below the test run's folder when there is one, so that the run's cleanup finds the office's servers
+// even if this program dies; open to the postgres account, which runs the cluster under root.
+QString OfficeBase() {
+    const QString run = qEnvironmentVariable("VELDA_TEST_RUN_DIR");
+    return (run.isEmpty() ? QDir::tempPath() : run) + QStringLiteral("/office-XXXXXX");
+}
+
 class Office : public ::testing::Test {
 protected:
-    QTemporaryDir dir;
+    Office() { QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther | QFile::ExeGroup); }
+    QTemporaryDir dir{OfficeBase()};
     QString config() const { return dir.path() + QStringLiteral("/velda.ini"); }
     QString data() const { return dir.path() + QStringLiteral("/data"); }
 
