@@ -25,9 +25,10 @@ depends="$(dpkg-deb -f "$deb" Depends)"
 for d in libqt6widgets6 libqt6sql6-sqlite libqt6sql6-psql libcurl4 fonts-noto-cjk; do
     grep -q "\b$d\b" <<<"$depends" || { echo "missing dependency: $d ($depends)"; fail=1; }
 done
-# Every dependency is a package Debian's archive knows.
+# Every dependency is a Debian package: installed here (setup.sh installs them all) or known to apt.
 for d in $(tr ',' '\n' <<<"$depends" | sed 's/(.*)//; s/ //g'); do
-    apt-cache show "$d" >/dev/null 2>&1 || { echo "not a Debian package: $d"; fail=1; }
+    dpkg-query -W -f='${Status}' "$d" 2>/dev/null | grep -q "install ok installed" ||
+        apt-cache show "$d" >/dev/null 2>&1 || { echo "not a Debian package: $d"; fail=1; }
 done
 desktop="$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/applications/velda.desktop)"
 grep -qx 'Name\[zh_CN\]=VELDA产品数据管理' <<<"$desktop" || { echo "no Chinese name in the menu entry"; fail=1; }
