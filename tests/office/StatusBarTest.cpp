@@ -23,8 +23,9 @@ TEST_P(MainStatus, SaysWhoWithWhichGroupOnWhichDatabaseAndFollowsANewLogin) {
     const QString server = GetParam() == Backend::SQLite ? QStringLiteral("本地数据库")
                                                          : ServerAddressText(env->db().spec());
     EXPECT_EQ(text("StatusServer"), QStringLiteral("数据库服务器：") + server);
-    if (GetParam() == Backend::PostgreSQL)
+    if (GetParam() == Backend::PostgreSQL) {
         EXPECT_TRUE(server.startsWith(QStringLiteral("127.0.0.1:")));
+    }
 
     env->session->ctx.UserId = QStringLiteral("alice");
     env->session->ctx.LoginGroup = QStringLiteral("design");
