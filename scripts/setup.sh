@@ -13,6 +13,7 @@ velda_packages=(
     libgtest-dev
     postgresql python3-pyftpdlib lftp bc
     fonts-noto-cjk xvfb xauth qt6-translations-l10n
+    libqt6svg6 dpkg-dev
     libreoffice-calc-nogui fonts-crosextra-carlito poppler-utils
 )
 

@@ -8,6 +8,7 @@
 #include "core/ui/WidgetFeedback.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QPointer>
 #include <QTimer>
 
@@ -18,6 +19,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("VELDA"));
     QApplication::setApplicationDisplayName(QStringLiteral("VELDA"));
     QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/velda.svg")));
+    QApplication::setDesktopFileName(QStringLiteral("velda"));
     // The program ends when the main window closes or the first login is cancelled, not when the
     // login dialog gives way to the main window.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -48,6 +51,7 @@ int main(int argc, char* argv[]) {
                 mainWindow->setAttribute(Qt::WA_DeleteOnClose);
                 QObject::connect(mainWindow, &velda::FrmMain::reLoginRequested, &app, [&] { showLogin(); });
             }
+            mainWindow->RefreshStatus();
             mainWindow->show();
             mainWindow->raise();
             mainWindow->activateWindow();

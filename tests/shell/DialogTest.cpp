@@ -7,8 +7,12 @@
 #include "shell/ui/FrmSQLServer.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QFile>
+#include <QDir>
 #include <QComboBox>
 #include <QLabel>
+#include <QTextBrowser>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -320,13 +324,31 @@ TEST_P(MainWindow, DialogsOpenOnceAtTheCornerAndComeForward) {
 }
 
 TEST_P(MainWindow, HelpAboutBorrowedCodeAndChangeOfAccount) {
+    // The manual opens in the program's own help window, not in a desktop viewer.
+    const QString manual = env->session->paths().helpFile();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(manual).absolutePath()));
+    {
+        QFile f(manual);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<html><body><h1>VELDA使用说明</h1></body></html>");
+    }
     main->RunCommand(QStringLiteral("OnlineHelp"));
-    ASSERT_EQ(env->feedback.openedDocuments.size(), 1);
-    EXPECT_TRUE(env->feedback.openedDocuments.first().endsWith(QStringLiteral("/帮助/velda.html")));
-    env->feedback.documentOpens = false;
+    EXPECT_TRUE(env->feedback.openedDocuments.isEmpty());
+    EXPECT_TRUE(env->feedback.boxes.empty());
+    auto* help = main->findChild<QWidget*>(QStringLiteral("FrmHelp"));
+    ASSERT_TRUE(help);
+    EXPECT_TRUE(help->isVisible());
+    auto* text = help->findChild<QTextBrowser*>(QStringLiteral("TxtManual"));
+    ASSERT_TRUE(text);
+    EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("VELDA使用说明")));
+    help->close();
+    // Without the manual the user is told where it was looked for.
+    QFile::remove(manual);
     main->RunCommand(QStringLiteral("OnlineHelp"));
     ASSERT_EQ(env->feedback.boxes.size(), 1);
     EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("无法打开帮助文件") + manual);
+    EXPECT_FALSE(help->isVisible());
     env->feedback.clear();
 
     main->RunCommand(QStringLiteral("AboutVELDA"));

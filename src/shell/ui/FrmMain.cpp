@@ -1,4 +1,5 @@
 #include "shell/ui/FrmMain.h"
+#include "shell/ui/FrmHelp.h"
 
 #include "core/Outcome.h"
 #include "core/ActivityLog.h"
@@ -9,7 +10,9 @@
 #include "core/ui/Forms.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMdiArea>
+#include <QStatusBar>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -32,10 +35,31 @@ FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
     buildMenu();
     const double dpi = logicalDpiX();
     resize(TwipsToPixels(12780, dpi), TwipsToPixels(9200, dpi));
+    m_statusUser = new QLabel(this);
+    m_statusUser->setObjectName(QStringLiteral("StatusUser"));
+    m_statusGroup = new QLabel(this);
+    m_statusGroup->setObjectName(QStringLiteral("StatusGroup"));
+    m_statusServer = new QLabel(this);
+    m_statusServer->setObjectName(QStringLiteral("StatusServer"));
+    statusBar()->addWidget(m_statusUser);
+    statusBar()->addWidget(m_statusGroup);
+    statusBar()->addWidget(m_statusServer);
+    RefreshStatus();
 
 }
 
 FrmMain::~FrmMain() = default;
+
+void FrmMain::RefreshStatus() {
+    m_statusUser->setText(QStringLiteral("用户：%1").arg(m_session.ctx.UserId));
+    m_statusGroup->setText(QStringLiteral("登录组：%1").arg(m_session.ctx.LoginGroup));
+    QString server = QStringLiteral("未连接");
+    if (m_session.hasConnection()) {
+        const ConnectionSpec& spec = m_session.db().spec();
+        server = spec.dialect == Dialect::SQLite ? QStringLiteral("本地数据库") : ServerAddressText(spec);
+    }
+    m_statusServer->setText(QStringLiteral("数据库服务器：%1").arg(server));
+}
 
 void FrmMain::buildMenu() {
     QList<QMenu*> stack; // the open menu at each depth
@@ -96,8 +120,16 @@ void FrmMain::runCommand(const QString& item) {
     if (command->dialog == QLatin1String("Exit")) {
         close();
     } else if (command->dialog == QLatin1String("Help")) {
-        if (!m_session.feedback().openDocument(m_session.paths().helpFile()))
-            ShowOutcome(m_session.feedback(), Outcome::refusal(QStringLiteral("无法打开帮助文件%1").arg(m_session.paths().helpFile())));
+        if (!m_help)
+            m_help = new FrmHelp(this);
+        if (!m_help->openManual(m_session.paths().helpFile())) {
+            ShowOutcome(m_session.feedback(),
+                        Outcome::refusal(QStringLiteral("无法打开帮助文件%1").arg(m_session.paths().helpFile())));
+            return;
+        }
+        m_help->show();
+        m_help->raise();
+        m_help->activateWindow();
     } else if (command->dialog == QLatin1String("FrmLogin")) {
         emit reLoginRequested();
     } else {

@@ -4,12 +4,14 @@
 #include <QMap>
 #include <QPointer>
 
+class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 
 namespace velda {
 
 class FormRegistry;
+class FrmHelp;
 class Session;
 struct Command;
 
@@ -28,6 +30,9 @@ public:
     // Shows a form by name as its menu command would, without the command's gates; a form opens
     // another through this.
     Q_INVOKABLE void ShowForm(const QString& name) { showForm(name, {}); }
+    // Shows in the status bar who is logged in, with which group, on which database; called after
+    // each login.
+    void RefreshStatus();
 
 signals:
     void reLoginRequested();
@@ -48,6 +53,10 @@ private:
     const FormRegistry& m_forms;
     QMap<QString, QPointer<QMdiSubWindow>> m_open;
     bool m_closing = false;
+    QPointer<FrmHelp> m_help;
+    QLabel* m_statusUser = nullptr;
+    QLabel* m_statusGroup = nullptr;
+    QLabel* m_statusServer = nullptr;
 };
 
 } // namespace velda

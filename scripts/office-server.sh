@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine as the office's VELDA server. Run as root on the server:
+#
+#   bash scripts/office-server.sh [--network 192.168.1.0/24] [--ftp-password PASSWORD]
+#
+# What it changes:
+#   - installs postgresql and vsftpd from Debian's archive;
+#   - PostgreSQL: the role "Hodrin" and the catalogue "HD信息库" (tables and reference data made with
+#     velda-initdb when it is found beside this script's build, else printed as the next step);
+#     listen_addresses = '*' in postgresql.conf and one line in pg_hba.conf admitting the office
+#     network to that catalogue with that role (scram-sha-256); restarts PostgreSQL;
+#   - vsftpd: the system account velda (no login shell) whose home /srv/velda is its FTP root, with
+#     the folder Volume/ where the volumes live; /etc/vsftpd.conf written for local accounts chrooted
+#     to their home, writing allowed, anonymous access off (the earlier file is kept as .velda-old);
+#     /etc/vsftpd.velda-users lists the only account allowed to log in;
+#   - prints what each client types.
+# Running it again changes nothing that is already in place, except the FTP password when given.
+set -euo pipefail
+
+NETWORK=""
+FTP_PASSWORD=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --network) NETWORK="$2"; shift 2 ;;
+        --ftp-password) FTP_PASSWORD="$2"; shift 2 ;;
+        *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    esac
+done
+
+[ "$(id -u)" -eq 0 ] || { echo "请以root身份运行" >&2; exit 1; }
+. /etc/os-release
+[ "${VERSION_ID:-}" = "12" ] || echo "注意：本脚本为Debian 12编写，当前系统为 ${PRETTY_NAME:-未知}" >&2
+
+# The office network: the server's own IPv4 network unless given.
+if [ -z "$NETWORK" ]; then
+    NETWORK="$(ip -o -f inet route show scope link | awk '$1 ~ /\// {print $1; exit}')"
+    [ -n "$NETWORK" ] || { echo "无法确定办公室网段，请用 --network 指定，例如 192.168.1.0/24" >&2; exit 1; }
+fi
+SERVER_IP="$(ip -o -f inet route get 1.1.1.1 2>/dev/null | sed -n 's/.* src \([0-9.]*\).*/\1/p')"
+SERVER_IP="${SERVER_IP:-$(hostname -I | awk '{print $1}')}"
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends postgresql vsftpd >/dev/null
+
+# --- PostgreSQL -----------------------------------------------------------------------------------
+PG_VERSION="$(ls /etc/postgresql | sort -V | tail -n 1)"
+PG_CONF_DIR="/etc/postgresql/$PG_VERSION/main"
+psql_su() { runuser -u postgres -- psql -v ON_ERROR_STOP=1 -qtA "$@"; }
+
+if [ "$(psql_su -c "SELECT 1 FROM pg_roles WHERE rolname = 'Hodrin'")" != "1" ]; then
+    psql_su -c "CREATE ROLE \"Hodrin\" LOGIN PASSWORD 'tovkan'"
+fi
+NEW_CATALOGUE=0
+if [ "$(psql_su -c "SELECT 1 FROM pg_database WHERE datname = 'HD信息库'")" != "1" ]; then
+    psql_su -c "CREATE DATABASE \"HD信息库\" OWNER \"Hodrin\" ENCODING 'UTF8' TEMPLATE template0"
+    NEW_CATALOGUE=1
+fi
+
+if ! grep -q "^listen_addresses = '\*'" "$PG_CONF_DIR/postgresql.conf"; then
+    cp -n "$PG_CONF_DIR/postgresql.conf" "$PG_CONF_DIR/postgresql.conf.velda-old"
+    echo "listen_addresses = '*'   # VELDA clients of the office network" >>"$PG_CONF_DIR/postgresql.conf"
+fi
+HBA_LINE="host    \"HD信息库\"    \"Hodrin\"    $NETWORK    scram-sha-256"
+if ! grep -qF "$HBA_LINE" "$PG_CONF_DIR/pg_hba.conf"; then
+    cp -n "$PG_CONF_DIR/pg_hba.conf" "$PG_CONF_DIR/pg_hba.conf.velda-old"
+    printf '# VELDA clients\n%s\n' "$HBA_LINE" >>"$PG_CONF_DIR/pg_hba.conf"
+fi
+systemctl restart "postgresql@$PG_VERSION-main" 2>/dev/null || systemctl restart postgresql
+
+INITDB=""
+for candidate in "$(dirname "$0")/../build/bin/velda-initdb" /usr/bin/velda-initdb; do
+    if [ -x "$candidate" ]; then INITDB="$candidate"; break; fi
+done
+PG_PORT="$(psql_su -c 'SHOW port')"
+if [ "$NEW_CATALOGUE" -eq 1 ]; then
+    if [ -n "$INITDB" ]; then
+        "$INITDB" --pg "127.0.0.1:$PG_PORT"
+    else
+        echo "下一步：在装有VELDA的机器上执行 velda-initdb --pg $SERVER_IP:$PG_PORT 建表" >&2
+    fi
+fi
+
+# --- vsftpd ---------------------------------------------------------------------------------------
+if ! id velda >/dev/null 2>&1; then
+    useradd --system --home-dir /srv/velda --create-home --shell /usr/sbin/nologin velda
+    [ -n "$FTP_PASSWORD" ] || FTP_PASSWORD="$(head -c 18 /dev/urandom | base64 | tr -dc 'A-Za-z0-9')"
+fi
+if [ -n "$FTP_PASSWORD" ]; then
+    echo "velda:$FTP_PASSWORD" | chpasswd
+fi
+# vsftpd refuses a writable chroot root: the home stays the account's but not writable, the
+# volumes are written below Volume/.
+install -d -o root -g velda -m 755 /srv/velda
+install -d -o velda -g velda -m 755 /srv/velda/Volume
+# nologin is not in /etc/shells; PAM's shell check would refuse the account.
+grep -qx /usr/sbin/nologin /etc/shells || echo /usr/sbin/nologin >>/etc/shells
+
+[ -f /etc/vsftpd.conf.velda-old ] || cp /etc/vsftpd.conf /etc/vsftpd.conf.velda-old
+cat >/etc/vsftpd.conf <<'CONF'
+# Written by VELDA's office-server.sh; the earlier file is /etc/vsftpd.conf.velda-old.
+listen=YES
+listen_ipv6=NO
+anonymous_enable=NO
+local_enable=YES
+write_enable=YES
+local_umask=022
+chroot_local_user=YES
+userlist_enable=YES
+userlist_deny=NO
+userlist_file=/etc/vsftpd.velda-users
+pasv_enable=YES
+pasv_min_port=40000
+pasv_max_port=40100
+utf8_filesystem=YES
+xferlog_enable=YES
+secure_chroot_dir=/var/run/vsftpd/empty
+pam_service_name=vsftpd
+CONF
+echo velda >/etc/vsftpd.velda-users
+systemctl enable --now vsftpd >/dev/null 2>&1 || true
+systemctl restart vsftpd
+
+# --- what the clients type --------------------------------------------------------------------------
+cat <<TEXT
+
+VELDA 办公室服务器已就绪。
+  数据库服务器地址（首次启动时的“SQL Server服务器IP地址”）：$SERVER_IP:$PG_PORT
+  FTP帐号 velda 的密码（系统管理 → 记录管理员信息，每台客户机一次）：${FTP_PASSWORD:-（未更改，沿用原密码）}
+  存储目录的服务器地址（系统管理 → 存储目录管理 → 添加存储目录）：$SERVER_IP
+  防火墙需放行：TCP $PG_PORT、21 和 40000-40100（仅对 $NETWORK）。
+TEXT

@@ -1,0 +1,114 @@
+// velda-manual-images FOLDER: draws every form of the program, filled with a small sample, into
+// FOLDER/<form name>.png for the manual, so its pictures always show the forms as they are now.
+// Run offscreen (QT_QPA_PLATFORM=offscreen); scripts/manual-images.sh does.
+#include "accounts/AdminRecord.h"
+#include "app/Forms.h"
+#include "core/Clock.h"
+#include "core/Configuration.h"
+#include "core/Feedback.h"
+#include "core/Session.h"
+#include "core/ui/FormRegistry.h"
+#include "shell/ui/FrmLogin.h"
+#include "shell/ui/FrmMain.h"
+#include "store/DatabaseInit.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QIcon>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+namespace {
+
+// The sample the pictures show: a design group with two members, a volume, a few part records.
+void FillSample(velda::Database& db) {
+    db.exec(QStringLiteral("insert into PDM存储目录 (目录名称, 服务器IP, 备注) values ('本机', '127.0.0.1:2121', '样例存储目录')"));
+    db.exec(QStringLiteral("update PDM组 set 目录名称='本机'"));
+    db.exec(QStringLiteral("insert into PDM组 (组名, 目录名称, 备注) values ('设计一室', '本机', '样例组')"));
+    for (const auto& [id, groups] : {std::pair{QStringLiteral("zhangsan"), QStringLiteral("/user/设计一室/")},
+                                     std::pair{QStringLiteral("lisi"), QStringLiteral("/设计一室/")}})
+        db.exec(QStringLiteral("insert into PDM用户 (ID, 密码, 所属组, 备注, 创建日期) values (?, 'sample', ?, '样例用户', '2024/3/5')"),
+                {id, groups});
+    const QStringList parts{QStringLiteral("样例-001|主轴"), QStringLiteral("样例-002|齿轮"), QStringLiteral("样例-003|端盖")};
+    for (const QString& part : parts)
+        db.exec(QStringLiteral("insert into 零件信息 (代号, 名称) values (?, ?)"),
+                {part.section(QLatin1Char('|'), 0, 0), part.section(QLatin1Char('|'), 1, 1)});
+}
+
+bool Save(QWidget* widget, const QString& file, QTextStream& out) {
+    QApplication::processEvents();
+    if (!widget->grab().save(file))
+        return false;
+    out << file << "\n";
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/velda.svg")));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QStringList args = QApplication::arguments();
+    if (args.size() != 2) {
+        err << "用法：velda-manual-images 图片文件夹\n";
+        return 2;
+    }
+    const QString folder = QDir(args[1]).absolutePath();
+    QDir().mkpath(folder);
+    QTemporaryDir work;
+    velda::StderrFeedback feedback;
+    velda::SystemClock clock;
+    const velda::Configuration config(work.path() + QStringLiteral("/velda.ini"));
+    config.StoreServerAddress(velda::Configuration::kLocalWord);
+    velda::ProgramPaths paths;
+    paths.programFolder = QApplication::applicationDirPath();
+    paths.dataFolder = work.path();
+    int failures = 0;
+    try {
+        velda::CreateLocalDatabase(paths.localDatabase(), QDate(2024, 3, 5));
+        velda::Session session(feedback, clock, config, paths, velda::VolumeSerialHex(velda::ReadMachineSerial()));
+        session.connect(velda::Configuration::kLocalWord);
+        session.ctx.ServerAddress = velda::Configuration::kLocalWord;
+        FillSample(session.db());
+        {
+            velda::FrmLogin login(session);
+            login.show();
+            login.Form_Load();
+            failures += !Save(&login, folder + QStringLiteral("/FrmLogin.png"), out);
+        }
+        session.ctx.UserId = QStringLiteral("admin");
+        session.ctx.UserGroups = QStringLiteral("/admin/");
+        session.ctx.LoginGroup = QStringLiteral("admin");
+        session.ctx.VolumeName = QStringLiteral("本机");
+        velda::FrmMain main(session, velda::ProgramForms());
+        main.RefreshStatus();
+        main.show();
+        failures += !Save(&main, folder + QStringLiteral("/FrmMain.png"), out);
+        for (const QString& name : velda::ProgramForms().names()) {
+            if (name == QLatin1String("FrmLogin"))
+                continue;
+            main.ShowForm(name);
+            QWidget* form = main.openForm(name);
+            if (!form) {
+                err << name << "：窗口未能打开\n";
+                ++failures;
+                continue;
+            }
+            QWidget* frame = form->parentWidget() ? form->parentWidget() : form;
+            failures += !Save(frame, folder + QStringLiteral("/%1.png").arg(name), out);
+            if (auto* sub = qobject_cast<QMdiSubWindow*>(frame))
+                sub->close();
+            QApplication::processEvents();
+        }
+    } catch (const velda::Error& e) {
+        err << e.description() << "\n";
+        return 1;
+    }
+    return failures == 0 ? 0 : 1;
+}
