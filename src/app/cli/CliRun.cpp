@@ -460,22 +460,8 @@ int Runner::volumeAdd() {
     const CommandGuard running(m_session, QStringLiteral("添加存储目录"));
     if (auto refused = busy(running))
         return finish(*refused);
-    try {
-        CreateVolume(m_session, transfers(), volume);
-    } catch (const Error& e) {
-        // The input refused (a name that cannot be a folder, or one already taken) against a step that
-        // went wrong (the server, the database).
-        bool refused = !VolumeNameProblem(volume.name).isEmpty();
-        if (!refused) {
-            try {
-                refused = FindVolume(m_session.db(), volume.name).has_value();
-            } catch (const Error&) {
-            }
-        }
-        return finish(refused ? Outcome::refusal(e.description()) : Outcome::failure(e.description()),
-                      QJsonObject{{QStringLiteral("volume"), volume.name}});
-    }
-    return finish(Outcome::success(VolumeText::Added), QJsonObject{{QStringLiteral("volume"), volume.name}});
+    return finish(Guarded([&] { return CreateVolume(m_session, transfers(), volume); }),
+                  QJsonObject{{QStringLiteral("volume"), volume.name}});
 }
 
 int Runner::volumeRemove() {
@@ -487,18 +473,8 @@ int Runner::volumeRemove() {
     const CommandGuard running(m_session, QStringLiteral("删除存储目录"));
     if (auto refused = busy(running))
         return finish(*refused);
-    try {
-        RemoveVolume(m_session, transfers(), name);
-    } catch (const Error& e) {
-        bool refused = false;
-        try {
-            refused = !FindVolume(m_session.db(), name) || CountVolumeUse(m_session.db(), name).inUse();
-        } catch (const Error&) {
-        }
-        return finish(refused ? Outcome::refusal(e.description()) : Outcome::failure(e.description()),
-                      QJsonObject{{QStringLiteral("volume"), name}});
-    }
-    return finish(Outcome::success(VolumeText::Removed), QJsonObject{{QStringLiteral("volume"), name}});
+    return finish(Guarded([&] { return RemoveVolume(m_session, transfers(), name); }),
+                  QJsonObject{{QStringLiteral("volume"), name}});
 }
 
 int Runner::groupAdd() {

@@ -54,9 +54,14 @@ void FrmMain::RefreshStatus() {
     m_statusUser->setText(QStringLiteral("用户：%1").arg(m_session.ctx.UserId));
     m_statusGroup->setText(QStringLiteral("登录组：%1").arg(m_session.ctx.LoginGroup));
     QString server = QStringLiteral("未连接");
+    // db() reconnects a lost connection and throws when it cannot; the status line must never do either.
     if (m_session.hasConnection()) {
-        const ConnectionSpec& spec = m_session.db().spec();
-        server = spec.dialect == Dialect::SQLite ? QStringLiteral("本地数据库") : ServerAddressText(spec);
+        try {
+            const ConnectionSpec& spec = m_session.db().spec();
+            server = spec.dialect == Dialect::SQLite ? QStringLiteral("本地数据库") : ServerAddressText(spec);
+        } catch (const Error&) {
+            server = QStringLiteral("连接已中断");
+        }
     }
     m_statusServer->setText(QStringLiteral("数据库服务器：%1").arg(server));
 }
