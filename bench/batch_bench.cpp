@@ -51,7 +51,8 @@ void printSlowest(const char* what, const std::vector<qint64>& at, const QString
         gaps.push_back({at[i] - (i ? at[i - 1] : 0), int(i)});
     std::sort(gaps.begin(), gaps.end(), [](auto a, auto b) { return a.first > b.first; });
     for (size_t k = 0; k < std::min<size_t>(5, gaps.size()); ++k)
-        printf("slowest_%s_file_ms %lld %s\n", what, gaps[k].first, qPrintable(QFileInfo(names[gaps[k].second]).fileName()));
+        printf("slowest_%s_file_ms %lld %s\n", what, gaps[k].first,
+               qPrintable(QFileInfo(names[gaps[k].second]).fileName()));
 }
 
 } // namespace
@@ -96,10 +97,11 @@ int main(int argc, char** argv) {
     QElapsedTimer t;
     t.start();
     std::vector<qint64> inAt;
-    const velda::BatchResult r1 = velda::BatchLibrary(session, run).CheckIn(files, [&](int, const velda::BatchProgress&) {
-        inAt.push_back(t.elapsed());
-        return true;
-    });
+    const velda::BatchResult r1 =
+        velda::BatchLibrary(session, run).CheckIn(files, [&](int, const velda::BatchProgress&) {
+            inAt.push_back(t.elapsed());
+            return true;
+        });
     const double inSeconds = t.elapsed() / 1000.0;
     if (r1.failed || r1.progress.rejected) {
         fprintf(stderr, "check-in failed: %s\n", qPrintable(r1.message));

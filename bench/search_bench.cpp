@@ -29,7 +29,6 @@ using namespace velda;
 
 namespace {
 
-
 constexpr int kRuns = 9;
 
 double median(std::vector<double> v) {
@@ -40,9 +39,10 @@ double median(std::vector<double> v) {
 // 零件信息 and 图纸信息 with `count` codes each, made by the database itself.
 void fill(Database& db, int count) {
     const bool pg = db.dialect() == Dialect::PostgreSQL;
-    const QString series = pg ? QStringLiteral("select generate_series(1, ?) as i")
-                              : QStringLiteral("with recursive s(i) as (select 1 union all select i + 1 from s where i < ?) "
-                                               "select i from s");
+    const QString series =
+        pg ? QStringLiteral("select generate_series(1, ?) as i")
+           : QStringLiteral("with recursive s(i) as (select 1 union all select i + 1 from s where i < ?) "
+                            "select i from s");
     const QString code = pg ? QStringLiteral("'P-' || lpad(cast(i as text), 6, '0')")
                             : QStringLiteral("'P-' || substr('000000' || i, -6, 6)");
     const QString name = QStringLiteral("case i % 7 when 0 then '轴' when 1 then '轴套' when 2 then '端盖' when 3 then "
@@ -52,11 +52,13 @@ void fill(Database& db, int count) {
                            "cast(i % 50 as text) from (%3) t")
                 .arg(code, name, series),
             {count});
-    db.exec(QStringLiteral("insert into 图纸信息 (代号,设计,校对,主管设计,审定,标准审查,工艺审查,日期,比例,编码,幅面,页数,图样,页码) "
-                           "select %1, '张三', '李四', '王五', '赵六', '钱七', '孙八', '2024/03/05', '1:1', "
-                           "'BM' || cast(i as text), 'A3', '1', 'S', '1' from (%2) t")
-                .arg(code, series),
-            {count});
+    db.exec(
+        QStringLiteral(
+            "insert into 图纸信息 (代号,设计,校对,主管设计,审定,标准审查,工艺审查,日期,比例,编码,幅面,页数,图样,页码) "
+            "select %1, '张三', '李四', '王五', '赵六', '钱七', '孙八', '2024/03/05', '1:1', "
+            "'BM' || cast(i as text), 'A3', '1', 'S', '1' from (%2) t")
+            .arg(code, series),
+        {count});
     tx.commit();
 }
 
@@ -114,9 +116,12 @@ int main(int argc, char** argv) {
     CreateLocalDatabase(paths.localDatabase(), QDate::currentDate());
 
     const QList<Case> cases = {
-        {"all parts      ", QStringLiteral("ByPart"), ComposeClause(QStringLiteral("代号"), QStringLiteral("包含"), QStringLiteral("P-"))},
-        {"all drawings   ", QStringLiteral("ByDrawing"), ComposeClause(QStringLiteral("代号"), QStringLiteral(">"), QStringLiteral("P"))},
-        {"parts named 轴 ", QStringLiteral("ByPart"), ComposeClause(QStringLiteral("名称"), QStringLiteral("="), QStringLiteral("轴"))},
+        {"all parts      ", QStringLiteral("ByPart"),
+         ComposeClause(QStringLiteral("代号"), QStringLiteral("包含"), QStringLiteral("P-"))},
+        {"all drawings   ", QStringLiteral("ByDrawing"),
+         ComposeClause(QStringLiteral("代号"), QStringLiteral(">"), QStringLiteral("P"))},
+        {"parts named 轴 ", QStringLiteral("ByPart"),
+         ComposeClause(QStringLiteral("名称"), QStringLiteral("="), QStringLiteral("轴"))},
     };
 
     for (const char* dialect : {"sqlite", "postgresql"}) {
@@ -157,10 +162,10 @@ int main(int argc, char** argv) {
                     return clientRun(QStringLiteral("sqlite3"), {paths.localDatabase(), statement}, env, lines);
                 const ConnectionSpec spec = session.specFor(address);
                 return clientRun(QStringLiteral("psql"),
-                                 {QStringLiteral("-X"), QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-h"),
-                                  spec.host, QStringLiteral("-p"), QString::number(spec.port), QStringLiteral("-U"),
-                                  spec.user, QStringLiteral("-d"), session.serverDatabaseName, QStringLiteral("-c"),
-                                  statement},
+                                 {QStringLiteral("-X"), QStringLiteral("-A"), QStringLiteral("-t"),
+                                  QStringLiteral("-h"), spec.host, QStringLiteral("-p"), QString::number(spec.port),
+                                  QStringLiteral("-U"), spec.user, QStringLiteral("-d"), session.serverDatabaseName,
+                                  QStringLiteral("-c"), statement},
                                  env, lines);
             };
             std::vector<double> ours, paints, theirs, theirsWide;
@@ -186,7 +191,8 @@ int main(int argc, char** argv) {
                 list->verticalScrollBar()->setValue(i % 2 ? 0 : list->verticalScrollBar()->maximum());
                 list->viewport()->repaint();
             }
-            printf("%s %s: window painted after the search in %.1f ms; 20 jumps across %d lines with repaint %.1f ms each\n",
+            printf("%s %s: window painted after the search in %.1f ms; 20 jumps across %d lines with repaint %.1f ms "
+                   "each\n",
                    dialect, c.label, median(paints) * 1e3, ourLines, t.nsecsElapsed() / 1e6 / 20);
         }
         session.disconnect();

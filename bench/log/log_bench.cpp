@@ -167,19 +167,21 @@ int bench(Backend backend, int total) {
         cli = best(5, [&] {
             return tool(QStringLiteral("psql"),
                         {QStringLiteral("-h"), spec.host, QStringLiteral("-p"), QString::number(spec.port),
-                         QStringLiteral("-U"), spec.user, QStringLiteral("-d"), spec.databaseName,
-                         QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-F"), QStringLiteral(" "),
-                         QStringLiteral("-o"), toolOut, QStringLiteral("-c"), kSql},
+                         QStringLiteral("-U"), spec.user, QStringLiteral("-d"), spec.databaseName, QStringLiteral("-A"),
+                         QStringLiteral("-t"), QStringLiteral("-F"), QStringLiteral(" "), QStringLiteral("-o"), toolOut,
+                         QStringLiteral("-c"), kSql},
                         penv);
         });
     }
 
     std::printf("raw SELECT (QSqlQuery, all five columns read)   %8.1f ms  %d rows\n", raw, rawRows);
-    std::printf("search listed in FrmLog through the model       %8.1f ms  %d rows  ratio %.2f  longest pause %lld ms\n",
-                search, listed, search / raw, static_cast<long long>(searchPause));
+    std::printf(
+        "search listed in FrmLog through the model       %8.1f ms  %d rows  ratio %.2f  longest pause %lld ms\n",
+        search, listed, search / raw, static_cast<long long>(searchPause));
     std::printf("%-7s writing the same rows to a file            %8.1f ms  (%lld bytes)\n", qPrintable(cliName), cli,
                 static_cast<long long>(QFile(toolOut).size()));
-    std::printf("export of all listed rows (fixed width)         %8.1f ms  (%lld bytes)  ratio %.2f  longest pause %lld ms  %s\n",
+    std::printf("export of all listed rows (fixed width)         %8.1f ms  (%lld bytes)  ratio %.2f  longest pause "
+                "%lld ms  %s\n",
                 exported, static_cast<long long>(QFile(out).size()), exported / cli,
                 static_cast<long long>(exportPause), exportOk ? "ok" : "FAILED");
     const bool ok = listed == total / 5 && rawRows == listed && exportOk;

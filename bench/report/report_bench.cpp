@@ -1,8 +1,8 @@
 // Makes a parts list of 2,000 rows with sub-structures and a standard-part summary of 5,000 usage rows
 // from a stored product, writes each to an .xlsx workbook and paints it to a PDF through QPrinter.
 // Prints seconds per step and the page counts.
-#include "TestSupport.h"
 #include "PgCluster.h"
+#include "TestSupport.h"
 
 #include "core/Session.h"
 #include "structure/NodeKey.h"
@@ -30,17 +30,21 @@ void store(TestEnvironment& env) {
     Database& db = env.db();
     Transaction t(db);
     auto header = [&](const QString& code) {
-        db.exec(QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
-                               "values (?, '部件', 'bench', 'pw', '2024/03/05', '')"),
+        db.exec(QStringLiteral(
+                    "insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
+                    "values (?, '部件', 'bench', 'pw', '2024/03/05', '')"),
                 {code});
     };
     auto row = [&](const QString& section, const QString& code, const QString& kind, int n, int item) {
-        db.exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注, 结点序号) "
-                               "values (?, ?, ?, '2', ?, '', ?)"),
-                {section, code, kind, n, item});
+        db.exec(
+            QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注, 结点序号) "
+                           "values (?, ?, ?, '2', ?, '', ?)"),
+            {section, code, kind, n, item});
     };
     auto part = [&](const QString& code) {
-        db.exec(QStringLiteral("insert into 零件信息 (代号, 名称, 类型, 材料, 重量) values (?, '零件', '零件', '45', '1')"), {code});
+        db.exec(
+            QStringLiteral("insert into 零件信息 (代号, 名称, 类型, 材料, 重量) values (?, '零件', '零件', '45', '1')"),
+            {code});
     };
     header(QStringLiteral("P9-01"));
     for (int a = 0; a < kAssemblies; ++a) {

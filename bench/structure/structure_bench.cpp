@@ -47,8 +47,14 @@ void buildTree(StructureTree& tree, Session& session) {
                                        QStringLiteral("P9-P9-01"));
     std::vector<StructureNode*> sections{root};
     for (int i = 1; i < kSections; ++i) {
-        StructureTree::NewNode n{sectionText(i), NodeKind::Assembly, QStringLiteral("1"), 1, QString(),
-                                 QStringLiteral("部件%1").arg(i), 0, NodeImage::AsmClose};
+        StructureTree::NewNode n{sectionText(i),
+                                 NodeKind::Assembly,
+                                 QStringLiteral("1"),
+                                 1,
+                                 QString(),
+                                 QStringLiteral("部件%1").arg(i),
+                                 0,
+                                 NodeImage::AsmClose};
         sections.push_back(tree.add(sections[(i - 1) / 2], n));
     }
     const int leavesPerSection = (kNodes - kSections) / kSections;
@@ -84,8 +90,9 @@ void insertPartRecords(Session& session, const StructureTree& tree) {
     for (const auto& n : tree.nodes()) {
         if (n->isRoot() || NodeKind::IsCatalogue(n->kind))
             continue;
-        session.db().exec(QStringLiteral("insert into 零件信息 (代号, 名称, 类型, 材料, 重量) values (?, ?, ?, '45', '1.0')"),
-                          {FullCode(n->text, kProduct), n->name, n->kind});
+        session.db().exec(
+            QStringLiteral("insert into 零件信息 (代号, 名称, 类型, 材料, 重量) values (?, ?, ?, '45', '1.0')"),
+            {FullCode(n->text, kProduct), n->name, n->kind});
     }
     t.commit();
 }
@@ -108,7 +115,7 @@ int rawRows(Session& session) {
             const QString code = q.value(0).toString();
             // Every value the tree needs, as the text or number it is used as.
             sink = sink + q.value(1).toString().size() + q.value(2).toInt() + q.value(3).toString().size() +
-                    q.value(4).toString().size() + q.value(6).toString().size();
+                   q.value(4).toString().size() + q.value(6).toString().size();
             if (IsAssemblyCode(code))
                 pending << code;
         }

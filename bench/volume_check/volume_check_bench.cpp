@@ -47,8 +47,9 @@ int main(int argc, char** argv) {
         for (int i = 0; i < count; ++i) {
             const QString code = QStringLiteral("BENCH-%1").arg(i);
             const QString name = QStringLiteral("20240305") + code + QStringLiteral(".dwg");
-            db.exec(QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称) "
-                                   "values (?,'/','/','/','/','admin','2024/3/5',?,'正常','V1')"),
+            db.exec(QStringLiteral(
+                        "insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称) "
+                        "values (?,'/','/','/','/','admin','2024/3/5',?,'正常','V1')"),
                     {code, name});
             if (i < count - missing) {
                 QFile f(folder + QLatin1Char('/') + name);
@@ -63,13 +64,14 @@ int main(int argc, char** argv) {
     }
 
     velda::FtpClient client;
-    velda::VolumeCheck check(session, [&](const velda::TransferOperation& op) { return velda::WaitForTransfer(client, op); });
+    velda::VolumeCheck check(session,
+                             [&](const velda::TransferOperation& op) { return velda::WaitForTransfer(client, op); });
     // The listing alone, to tell the server's share from the client's.
     QElapsedTimer l;
     l.start();
     std::vector<velda::RemoteEntry> entries;
-    const velda::TransferResult listed = client.List(velda::VolumeUrl(ftp.password(), ftp.address()),
-                                                     QStringLiteral("Volume/V1"), entries);
+    const velda::TransferResult listed =
+        client.List(velda::VolumeUrl(ftp.password(), ftp.address()), QStringLiteral("Volume/V1"), entries);
     const double listSeconds = double(l.elapsed()) / 1000.0;
     if (!listed) {
         fprintf(stderr, "listing failed: %s\n", qPrintable(listed.message));

@@ -46,14 +46,14 @@ std::optional<UserAccount> LoadAccount(Session& session, const QString& id);
 // Adds an account created today (the session's clock); an ID that cannot be one is refused with the
 // text of AccountNameProblem.
 Outcome AddAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
-                          const QStringList& selectedGroups, const QString& remark);
+                   const QStringList& selectedGroups, const QString& remark);
 // Deletes the account of exactly that ID; "admin" itself is refused, and so is an account that still
 // holds checked-out drawings (nobody could end those holds).
 Outcome DeleteAccount(Session& session, const QString& id);
 // An administrator changes the password, groups and remark of the account id; anybody else
 // changes only the password of his own account, whatever id says.
 Outcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
-                           const QStringList& selectedGroups, const QString& remark);
+                    const QStringList& selectedGroups, const QString& remark);
 
 // What the account commands answer, in the user dialog and on the command line alike.
 namespace UserText {

@@ -1,11 +1,11 @@
 #include "accounts/AdminRecord.h"
 #include "app/Forms.h"
 #include "core/Session.h"
-#include "shell/ui/FrmLogin.h"
-#include "shell/ui/FrmMain.h"
 #include "core/ui/KeyRules.h"
 #include "core/ui/Translations.h"
 #include "core/ui/WidgetFeedback.h"
+#include "shell/ui/FrmLogin.h"
+#include "shell/ui/FrmMain.h"
 
 #include <QApplication>
 #include <QIcon>

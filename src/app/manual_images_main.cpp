@@ -26,14 +26,17 @@ namespace {
 
 // The sample the pictures show: a design group with two members, a volume, a few part records.
 void FillSample(velda::Database& db) {
-    db.exec(QStringLiteral("insert into PDM存储目录 (目录名称, 服务器IP, 备注) values ('本机', '127.0.0.1:2121', '样例存储目录')"));
+    db.exec(QStringLiteral(
+        "insert into PDM存储目录 (目录名称, 服务器IP, 备注) values ('本机', '127.0.0.1:2121', '样例存储目录')"));
     db.exec(QStringLiteral("update PDM组 set 目录名称='本机'"));
     db.exec(QStringLiteral("insert into PDM组 (组名, 目录名称, 备注) values ('设计一室', '本机', '样例组')"));
     for (const auto& [id, groups] : {std::pair{QStringLiteral("zhangsan"), QStringLiteral("/user/设计一室/")},
                                      std::pair{QStringLiteral("lisi"), QStringLiteral("/设计一室/")}})
-        db.exec(QStringLiteral("insert into PDM用户 (ID, 密码, 所属组, 备注, 创建日期) values (?, 'sample', ?, '样例用户', '2024/3/5')"),
+        db.exec(QStringLiteral("insert into PDM用户 (ID, 密码, 所属组, 备注, 创建日期) values (?, 'sample', ?, "
+                               "'样例用户', '2024/3/5')"),
                 {id, groups});
-    const QStringList parts{QStringLiteral("样例-001|主轴"), QStringLiteral("样例-002|齿轮"), QStringLiteral("样例-003|端盖")};
+    const QStringList parts{QStringLiteral("样例-001|主轴"), QStringLiteral("样例-002|齿轮"),
+                            QStringLiteral("样例-003|端盖")};
     for (const QString& part : parts)
         db.exec(QStringLiteral("insert into 零件信息 (代号, 名称) values (?, ?)"),
                 {part.section(QLatin1Char('|'), 0, 0), part.section(QLatin1Char('|'), 1, 1)});

@@ -12,9 +12,7 @@
 namespace velda {
 
 namespace ArchiveText {
-QString Duplicate(const QString& code) {
-    return QStringLiteral("产品代号%1的档案已存在，不能重复添加").arg(code);
-}
+QString Duplicate(const QString& code) { return QStringLiteral("产品代号%1的档案已存在，不能重复添加").arg(code); }
 } // namespace ArchiveText
 
 namespace {
@@ -65,9 +63,9 @@ Outcome Archives::ReadableCodes(QStringList& codes) {
     return Guarded([&]() -> Outcome {
         const UserContext& ctx = m_session.ctx;
         const Acl::SqlTest test = Acl::ColumnTest(QStringLiteral("读"), ctx.UserId, ctx.LoginGroup);
-        QSqlQuery q = m_session.db().exec(
-            QStringLiteral("select 代号 from 产品档案库 where ") + test.text + QStringLiteral(" order by 代号"),
-            test.values);
+        QSqlQuery q = m_session.db().exec(QStringLiteral("select 代号 from 产品档案库 where ") + test.text +
+                                              QStringLiteral(" order by 代号"),
+                                          test.values);
         while (q.next())
             codes << q.value(0).toString();
         return Outcome::success();
@@ -106,13 +104,14 @@ Outcome Archives::Add(const ArchiveRecord& r) {
         Database& db = m_session.db();
         Transaction tx(db);
         try {
-            db.exec(QStringLiteral("insert into 产品档案库 (代号, 名称, 立项时间, 预计完成时间, 实际完成时间, 主任设计, "
-                                   "主任工艺, 主任电气, 主要性能指标, 主要技术特点, 备注, 入库帐号, 读, 写, 删, 改) "
-                                   "values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                    {r.code, r.name, r.startDate, r.plannedDate,
-                     r.actualDate.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(r.actualDate),
-                     r.design, r.process, r.electrical, text(r.indicators), text(r.features), text(r.memo),
-                     m_session.ctx.UserId, r.rights.read, r.rights.write, r.rights.del, r.rights.change});
+            db.exec(
+                QStringLiteral("insert into 产品档案库 (代号, 名称, 立项时间, 预计完成时间, 实际完成时间, 主任设计, "
+                               "主任工艺, 主任电气, 主要性能指标, 主要技术特点, 备注, 入库帐号, 读, 写, 删, 改) "
+                               "values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                {r.code, r.name, r.startDate, r.plannedDate,
+                 r.actualDate.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(r.actualDate), r.design,
+                 r.process, r.electrical, text(r.indicators), text(r.features), text(r.memo), m_session.ctx.UserId,
+                 r.rights.read, r.rights.write, r.rights.del, r.rights.change});
         } catch (const DuplicateKeyError&) {
             return Outcome::failure(ArchiveText::Duplicate(r.code));
         }
@@ -145,8 +144,9 @@ Outcome Archives::Edit(const ArchiveRecord& r) {
             sql += QStringLiteral("实际完成时间=?, ");
             set << r.actualDate;
         }
-        sql += QStringLiteral("主任设计=?, 主任工艺=?, 主任电气=?, 主要性能指标=?, 主要技术特点=?, 备注=?, 读=?, 写=?, 删=?, "
-                              "改=? where 代号=?");
+        sql += QStringLiteral(
+            "主任设计=?, 主任工艺=?, 主任电气=?, 主要性能指标=?, 主要技术特点=?, 备注=?, 读=?, 写=?, 删=?, "
+            "改=? where 代号=?");
         set << text(r.design) << text(r.process) << text(r.electrical) << text(r.indicators) << text(r.features)
             << text(r.memo) << rights.read << rights.write << rights.del << rights.change << r.code;
         db.exec(sql, set);

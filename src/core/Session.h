@@ -4,9 +4,9 @@
 #include "core/Configuration.h"
 #include "core/Feedback.h"
 #include "core/ProgramPaths.h"
+#include "core/TransferOptions.h"
 #include "core/UserContext.h"
 #include "store/Database.h"
-#include "core/TransferOptions.h"
 
 #include <functional>
 #include <memory>
@@ -19,8 +19,7 @@ QString MissingLocalDatabaseText(const QString& filePath);
 // What the whole run shares; created in main, handed to every dialog.
 class Session final {
 public:
-    Session(Feedback& feedback, const Clock& clock, Configuration config, ProgramPaths paths,
-            QString machineSerialHex);
+    Session(Feedback& feedback, const Clock& clock, Configuration config, ProgramPaths paths, QString machineSerialHex);
 
     UserContext ctx;
 

@@ -16,9 +16,7 @@ BorrowRecord upper(const BorrowRecord& r) {
 const QString kSameItem = QStringLiteral("upper(名称)=?");
 } // namespace
 
-QString SectionCode(const QString& product, const QString& section) {
-    return product + QLatin1Char('-') + section;
-}
+QString SectionCode(const QString& product, const QString& section) { return product + QLatin1Char('-') + section; }
 
 QString BorrowDateText(const QDate& date) { return date.toString(QStringLiteral("yyyy/MM/dd")); }
 
@@ -29,7 +27,8 @@ Outcome BorrowedParts::Add(const BorrowRecord& typed) {
     return Guarded([&]() -> Outcome {
         Database& db = m_session.db();
         Transaction tx(db);
-        db.exec(QStringLiteral("insert into 借用件 (名称, 借用产品, 借用结合部, 入库时间, 入库帐号) values (?, ?, ?, ?, ?)"),
+        db.exec(QStringLiteral(
+                    "insert into 借用件 (名称, 借用产品, 借用结合部, 入库时间, 入库帐号) values (?, ?, ?, ?, ?)"),
                 {r.part, r.product, r.section, r.date, m_session.ctx.UserId});
         AppendLogRow(m_session, LogWord::BorrowedLogCode(r.part, r.product, r.section), LogWord::AddBorrowed);
         tx.commit();
@@ -60,8 +59,8 @@ Outcome BorrowedParts::Delete(const BorrowRecord& typed) {
 Outcome BorrowedParts::Borrowers(const QString& code, QStringList& sections) {
     sections.clear();
     return Guarded([&]() -> Outcome {
-        QSqlQuery q = m_session.db().exec(
-            QStringLiteral("select 借用产品, 借用结合部 from 借用件 where ") + kSameItem, {code.toUpper()});
+        QSqlQuery q = m_session.db().exec(QStringLiteral("select 借用产品, 借用结合部 from 借用件 where ") + kSameItem,
+                                          {code.toUpper()});
         while (q.next())
             sections << SectionCode(q.value(0).toString(), q.value(1).toString());
         return Outcome::success();

@@ -62,12 +62,8 @@ struct Token {
 bool isBlank(QChar c) {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
 }
-bool isAsciiDigit(QChar c) {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-bool isWordChar(QChar c) {
-    return c.isLetterOrNumber() || c == QLatin1Char('_');
-}
+bool isAsciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }
 
 QString excerpt(const QString& text, qsizetype from) {
     constexpr qsizetype kLength = 20;
@@ -77,9 +73,7 @@ QString excerpt(const QString& text, qsizetype from) {
     return part;
 }
 
-QString refusal(const QString& detail) {
-    return ConditionText::Refused + detail;
-}
+QString refusal(const QString& detail) { return ConditionText::Refused + detail; }
 
 bool isKeyword(const QString& word, const char* keyword) {
     return word.compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0;
@@ -142,13 +136,9 @@ QString ComposeClause(const QString& attribute, const QString& comparison, const
            QStringLiteral("'") + QStringLiteral(" ");
 }
 
-QString JoinWord(const QString& word) {
-    return word + QStringLiteral(" ");
-}
+QString JoinWord(const QString& word) { return word + QStringLiteral(" "); }
 
-QStringList TableColumns(const Database& db, const QString& table) {
-    return DatabaseColumns(db, table);
-}
+QStringList TableColumns(const Database& db, const QString& table) { return DatabaseColumns(db, table); }
 
 QStringList OfferedColumns(const Database& db, const ConditionConfig& config) {
     QStringList out;
@@ -317,8 +307,6 @@ Outcome RunConditionSearch(Session& session, const ConditionConfig& config, cons
     });
 }
 
-QString CountText(int rows) {
-    return QStringLiteral("共") + QString::number(rows) + QStringLiteral("条记录");
-}
+QString CountText(int rows) { return QStringLiteral("共") + QString::number(rows) + QStringLiteral("条记录"); }
 
 } // namespace velda

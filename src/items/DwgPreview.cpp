@@ -184,10 +184,9 @@ DwgPreviewResult ReadDwgPreview(QIODevice& device) {
         known = known || versionBytes == v;
     if (!known) {
         // "AC10nn" below R13 is a drawing without a picture; anything else is no drawing at all.
-        const bool olderDrawing = versionBytes.startsWith("AC") && versionBytes.mid(2).toInt() > 0 &&
-                                  versionBytes.mid(2).toInt() < 1012 &&
-                                  std::all_of(versionBytes.begin() + 2, versionBytes.end(),
-                                              [](char c) { return c >= '0' && c <= '9'; });
+        const bool olderDrawing =
+            versionBytes.startsWith("AC") && versionBytes.mid(2).toInt() > 0 && versionBytes.mid(2).toInt() < 1012 &&
+            std::all_of(versionBytes.begin() + 2, versionBytes.end(), [](char c) { return c >= '0' && c <= '9'; });
         return with(olderDrawing ? DwgPreviewStatus::OldVersion : DwgPreviewStatus::NotDrawing,
                     olderDrawing ? QString::fromLatin1(versionBytes) : QString());
     }

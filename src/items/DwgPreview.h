@@ -21,8 +21,8 @@ enum class DwgPreviewStatus {
     NotDrawing, // empty, or no drawing version text at its start
     OldVersion, // a drawing from before R13: no picture is stored
     Encrypted,
-    NoPreview,  // the drawing stores no picture (or only a metafile)
-    Damaged,    // the picture's block contradicts itself or the file's size
+    NoPreview, // the drawing stores no picture (or only a metafile)
+    Damaged,   // the picture's block contradicts itself or the file's size
 };
 
 struct DwgPreviewResult {

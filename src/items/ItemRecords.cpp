@@ -46,7 +46,8 @@ QString UpperCaseCode(const QString& code) {
 }
 
 QStringList ScaleList() {
-    return QStringLiteral("1:1 1:2 1:5 1:10 2:1 5:1 1:1.5 1:2.5 1:3 1:4 1:6 2.5:1 4:1 1:20 1:50").split(QLatin1Char(' '));
+    return QStringLiteral("1:1 1:2 1:5 1:10 2:1 5:1 1:1.5 1:2.5 1:3 1:4 1:6 2.5:1 4:1 1:20 1:50")
+        .split(QLatin1Char(' '));
 }
 
 QStringList SheetSizeList() {
@@ -54,9 +55,13 @@ QStringList SheetSizeList() {
         .split(QLatin1Char(' '));
 }
 
-QStringList PageCountList() { return {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")}; }
+QStringList PageCountList() {
+    return {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")};
+}
 
-QStringList DrawingMarkList() { return {QStringLiteral("S"), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}; }
+QStringList DrawingMarkList() {
+    return {QStringLiteral("S"), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")};
+}
 
 QStringList MaterialList(const Database& db) {
     QSqlQuery q = db.exec(QStringLiteral("select 材料名称 from 材料名称 order by 顺序号"));
@@ -77,9 +82,9 @@ ItemRecords LoadItemRecords(const Database& db, const QString& code) {
     }
     QSqlQuery q = db.exec(QStringLiteral("select * from 图纸信息 where 代号=?"), {code});
     if (q.next()) {
-        r.drawing = DrawingFields{text(q, "设计"),     text(q, "校对"), text(q, "主管设计"), text(q, "审定"),
-                                  text(q, "标准审查"), text(q, "工艺审查"), text(q, "日期"),   text(q, "比例"),
-                                  text(q, "编码"),     text(q, "幅面"), text(q, "页数"),     text(q, "图样")};
+        r.drawing = DrawingFields{text(q, "设计"),     text(q, "校对"),     text(q, "主管设计"), text(q, "审定"),
+                                  text(q, "标准审查"), text(q, "工艺审查"), text(q, "日期"),     text(q, "比例"),
+                                  text(q, "编码"),     text(q, "幅面"),     text(q, "页数"),     text(q, "图样")};
     }
     return r;
 }
@@ -95,11 +100,12 @@ Outcome AddItemRecords(Session& session, const ItemEntry& entry) {
             db.exec(QStringLiteral("insert into 零件信息 (代号,名称,重量,材料,类型) values (?,?,?,?,?)"),
                     {entry.code, stored(p.name), stored(p.weight), stored(p.material), PartKind(entry.code)});
             const DrawingFields& d = entry.drawing;
-            db.exec(QStringLiteral("insert into 图纸信息 (代号,设计,校对,主管设计,审定,标准审查,工艺审查,日期,比例,编码,幅面,"
-                                   "页数,图样,页码) values (?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
-                    {entry.code, stored(d.design), stored(d.verify), stored(d.main), stored(d.head),
-                     stored(d.standard), stored(d.process), stored(d.date), stored(d.scale), stored(d.coding),
-                     stored(d.sheetSize), stored(d.pages), stored(d.mark), QStringLiteral("1")});
+            db.exec(QStringLiteral(
+                        "insert into 图纸信息 (代号,设计,校对,主管设计,审定,标准审查,工艺审查,日期,比例,编码,幅面,"
+                        "页数,图样,页码) values (?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+                    {entry.code, stored(d.design), stored(d.verify), stored(d.main), stored(d.head), stored(d.standard),
+                     stored(d.process), stored(d.date), stored(d.scale), stored(d.coding), stored(d.sheetSize),
+                     stored(d.pages), stored(d.mark), QStringLiteral("1")});
         } catch (const DuplicateKeyError&) {
             return Outcome::failure(ItemText::AlreadyThere(entry.code));
         }

@@ -143,7 +143,8 @@ ItemDetail LoadItemDetail(Session& session, const QString& code, bool loadRecord
     // A check-out row has the last word, also beside a library row that still reads 正常.
     const QStringList holderCodes = inLibrary ? QStringList{libraryCode} : LibraryCodes(code);
     for (const QString& candidate : holderCodes) {
-        QSqlQuery q = db.exec(QStringLiteral("select 出库帐号,出库时间 from PDM出库图纸信息 where 代号=?"), {candidate});
+        QSqlQuery q =
+            db.exec(QStringLiteral("select 出库帐号,出库时间 from PDM出库图纸信息 where 代号=?"), {candidate});
         if (q.next()) {
             d.caption = SeekText::CheckedOutBy(textAt(q, 0), textAt(q, 1));
             break;

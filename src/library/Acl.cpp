@@ -12,10 +12,12 @@ QString UserEntry(const QString& userId) { return userId + QStringLiteral("(U)")
 QString GroupEntry(const QString& group) { return group + QStringLiteral("(G)"); }
 
 QString DefaultList(const QString& userId, const QString& loginGroup) {
-    QString list = userId == QLatin1String("admin") ? QStringLiteral("/admin(U)/")
-                                                    : QStringLiteral("/admin(U)/") + UserEntry(userId) + QLatin1Char('/');
-    list += loginGroup == QLatin1String("admin") ? QStringLiteral("/admin(G)/")
-                                                 : QStringLiteral("/admin(G)/") + GroupEntry(loginGroup) + QLatin1Char('/');
+    QString list = userId == QLatin1String("admin")
+                       ? QStringLiteral("/admin(U)/")
+                       : QStringLiteral("/admin(U)/") + UserEntry(userId) + QLatin1Char('/');
+    list += loginGroup == QLatin1String("admin")
+                ? QStringLiteral("/admin(G)/")
+                : QStringLiteral("/admin(G)/") + GroupEntry(loginGroup) + QLatin1Char('/');
     return list;
 }
 
@@ -95,8 +97,8 @@ void RightsEditorModel::withdraw(Right r, int row) {
 }
 
 void RightsEditorModel::confirm(UserContext& ctx) const {
-    Acl::SetPending(ctx, Acl::Compose(m_granted[Read]), Acl::Compose(m_granted[Write]),
-                    Acl::Compose(m_granted[Delete]), Acl::Compose(m_granted[Change]));
+    Acl::SetPending(ctx, Acl::Compose(m_granted[Read]), Acl::Compose(m_granted[Write]), Acl::Compose(m_granted[Delete]),
+                    Acl::Compose(m_granted[Change]));
 }
 
 } // namespace velda

@@ -11,8 +11,8 @@ struct UserContext;
 // Rights lists: "/" followed by entries such as alice(U)/ and design(G)/.
 namespace Acl {
 
-QString UserEntry(const QString& userId);   // alice(U)
-QString GroupEntry(const QString& group);   // design(G)
+QString UserEntry(const QString& userId); // alice(U)
+QString GroupEntry(const QString& group); // design(G)
 
 // The list new records get: the administrator and the user, then the administrator group and the
 // login group.
@@ -32,8 +32,7 @@ struct SqlTest {
 };
 SqlTest ColumnTest(const QString& column, const QString& userId, const QString& loginGroup);
 
-void SetPending(UserContext& ctx, const QString& read, const QString& write, const QString& del,
-                const QString& change);
+void SetPending(UserContext& ctx, const QString& read, const QString& write, const QString& del, const QString& change);
 bool PendingComplete(const UserContext& ctx);
 
 } // namespace Acl

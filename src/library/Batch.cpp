@@ -66,15 +66,15 @@ std::optional<QString> BatchTargetFile(const QString& folder, const QString& cod
     return path;
 }
 
-void FindAllFile(const QString& folder, bool withSubFolders, QStringList& list, const std::function<bool()>& keepAlive) {
+void FindAllFile(const QString& folder, bool withSubFolders, QStringList& list,
+                 const std::function<bool()>& keepAlive) {
     QString path = folder;
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     int seen = 0;
     auto alive = [&] { return !keepAlive || (++seen % 64) != 0 || keepAlive(); };
     {
-        QDirIterator files(path, {QStringLiteral("*.dwg")},
-                           QDir::Files | QDir::Hidden | QDir::System);
+        QDirIterator files(path, {QStringLiteral("*.dwg")}, QDir::Files | QDir::Hidden | QDir::System);
         while (files.hasNext()) {
             files.next();
             if (!files.fileInfo().isFile())
@@ -104,13 +104,15 @@ void FindAllFile(const QString& folder, bool withSubFolders, QStringList& list, 
 
 namespace BatchText {
 QString CheckInSummary(const BatchProgress& p) {
-    QString s = QStringLiteral("入库完成，共需入库图纸%1张，有效入库图纸为：%2张！").arg(p.total).arg(p.total - p.rejected);
+    QString s =
+        QStringLiteral("入库完成，共需入库图纸%1张，有效入库图纸为：%2张！").arg(p.total).arg(p.total - p.rejected);
     if (!p.rejectedCodes.isEmpty())
         s += QStringLiteral("\r\n图纸") + p.rejectedCodes.chopped(1) + QStringLiteral("因权限问题无法入库");
     return s;
 }
 QString CheckOutSummary(const BatchProgress& p) {
-    QString s = QStringLiteral("出库完成，共需出库图纸%1张，有效出库数量为：%2张！").arg(p.total).arg(p.total - p.rejected);
+    QString s =
+        QStringLiteral("出库完成，共需出库图纸%1张，有效出库数量为：%2张！").arg(p.total).arg(p.total - p.rejected);
     if (!p.rejectedCodes.isEmpty())
         s += QStringLiteral("\r\n图纸") + p.rejectedCodes.chopped(1) + QStringLiteral("因权限问题无法出库");
     return s;
@@ -228,9 +230,7 @@ bool ReplaceFile(const QString& from, const QString& to) {
 
 // Marks a place in the group's transaction to which one file's rows, and every later file's, can be
 // taken back.
-void markFile(Database& db, int position) {
-    db.exec(QStringLiteral("savepoint batch_file_%1").arg(position));
-}
+void markFile(Database& db, int position) { db.exec(QStringLiteral("savepoint batch_file_%1").arg(position)); }
 void undoFrom(Database& db, int position) {
     db.exec(QStringLiteral("rollback to savepoint batch_file_%1").arg(position));
 }
@@ -303,7 +303,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
             int index = 0;
             std::optional<Outcome> early; // refused or failed before any transfer
             std::unique_ptr<CheckInSteps> steps;
-            int upload = -1;      // its task among the uploads
+            int upload = -1; // its task among the uploads
             bool uploaded = false;
             bool recorded = false;
             bool staged = false;
@@ -396,8 +396,10 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                     }
                 } catch (const DuplicateKeyError&) {
                     undoFrom(db, g);
-                    failure = Settled{f.index, Outcome::failure(QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库")
-                                                                    .arg(f.steps->code()))};
+                    failure = Settled{
+                        f.index,
+                        Outcome::failure(
+                            QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库").arg(f.steps->code()))};
                     break;
                 } catch (const std::exception& e) {
                     undoFrom(db, g);
@@ -453,9 +455,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
             File& f = group[size_t(g)];
             if (f.committed) {
                 toFinish.push_back(g);
-                removeOld.push_back(Guarded([&] {
-                                        return f.steps->oldFileToGo() ? Outcome::success() : Outcome::refusal({});
-                                    }).done());
+                removeOld.push_back(
+                    Guarded([&] { return f.steps->oldFileToGo() ? Outcome::success() : Outcome::refusal({}); }).done());
             } else if (f.uploaded) {
                 toDiscard.push_back(g);
             }
@@ -621,8 +622,9 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         QString closing;
                         if (now.state != kOut) {
                             db.exec(QStringLiteral("update PDM入库图纸信息 set 状态='出库' where 代号=?"), {code});
-                            db.exec(QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values (?,?,?)"),
-                                    {code, ctx.UserId, LibraryDate(m_session.clock().today())});
+                            db.exec(
+                                QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values (?,?,?)"),
+                                {code, ctx.UserId, LibraryDate(m_session.clock().today())});
                             closing = LibraryText::CheckedOut;
                         } else {
                             const Holder h = readHolder(db, code);
@@ -641,8 +643,9 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                 if (changed) {
                     undoFrom(db, g);
                     if (againAt == f.index && ++again >= 3) {
-                        failure = Settled{f.index,
-                                          Outcome::failure(QStringLiteral("图纸<%1>正被他人反复入库，请稍后再出库").arg(code))};
+                        failure = Settled{
+                            f.index,
+                            Outcome::failure(QStringLiteral("图纸<%1>正被他人反复入库，请稍后再出库").arg(code))};
                         break;
                     }
                     if (againAt != f.index) {
@@ -655,7 +658,8 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                 if (done->done()) {
                     if (!ReplaceFile(f.side, f.target)) {
                         undoFrom(db, g);
-                        failure = Settled{f.index, Outcome::failure(QStringLiteral("写入本地文件%1失败").arg(f.target))};
+                        failure =
+                            Settled{f.index, Outcome::failure(QStringLiteral("写入本地文件%1失败").arg(f.target))};
                         break;
                     }
                     f.placed = true;

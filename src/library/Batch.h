@@ -40,9 +40,9 @@ struct BatchProgress {
 
 struct BatchResult {
     BatchProgress progress;
-    bool stopped = false;   // the user asked to stop after the current file
-    bool failed = false;    // a step went wrong: message says what and where
-    QString message;        // the summary or the failure
+    bool stopped = false; // the user asked to stop after the current file
+    bool failed = false;  // a step went wrong: message says what and where
+    QString message;      // the summary or the failure
     Icon icon = Icon::None;
 };
 

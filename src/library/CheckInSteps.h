@@ -45,7 +45,8 @@ public:
     CheckInSteps(DrawingLibrary& library, const UserContext& ctx, const QString& code, const QString& localPath)
         : m_lib(library), m_session(library.m_session), m_db(library.m_session.db()), m_ctx(ctx), m_code(code),
           m_localPath(localPath), m_today(m_session.clock().today()), m_storedName(StoredFileName(m_today, code)),
-          m_finalPath(RemotePath(ctx.VolumeName, m_storedName)), m_url(VolumeUrl(ctx.AdminPassword, ctx.VolumeServerIp)) {}
+          m_finalPath(RemotePath(ctx.VolumeName, m_storedName)),
+          m_url(VolumeUrl(ctx.AdminPassword, ctx.VolumeServerIp)) {}
 
     Outcome run() {
         if (std::optional<Outcome> no = refuseEarly())
@@ -121,8 +122,8 @@ public:
     }
     TransferResult upload(FtpClient& c, const TransferProgress& progress) {
         if (m_recoverNumber > 0) {
-            const TransferResult recovered = promoteOn(c, VolumeUrl(m_ctx.AdminPassword, m_old.server),
-                                                       m_old.remotePath(), m_recoverNumber);
+            const TransferResult recovered =
+                promoteOn(c, VolumeUrl(m_ctx.AdminPassword, m_old.server), m_old.remotePath(), m_recoverNumber);
             if (!recovered)
                 return recovered;
         }
@@ -206,14 +207,16 @@ private:
         values << m_ctx.UserId << LibraryDate(m_today) << m_storedName << m_ctx.VolumeName;
         if (m_old.exists) {
             values << m_code;
-            m_db.exec(QStringLiteral("update PDM入库图纸信息 set 读=?,写=?,删=?,改=?,入库帐号=?,入库时间=?,入库文件名称=?,"
-                                     "状态='正常',目录名称=? where 代号=?"),
-                      values);
+            m_db.exec(
+                QStringLiteral("update PDM入库图纸信息 set 读=?,写=?,删=?,改=?,入库帐号=?,入库时间=?,入库文件名称=?,"
+                               "状态='正常',目录名称=? where 代号=?"),
+                values);
         } else {
             values.prepend(m_code);
-            m_db.exec(QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,"
-                                     "目录名称) values (?,?,?,?,?,?,?,?,'正常',?)"),
-                      values);
+            m_db.exec(
+                QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,"
+                               "目录名称) values (?,?,?,?,?,?,?,?,'正常',?)"),
+                values);
         }
         appendLog(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
         return lastCheckIn(m_db, m_code);

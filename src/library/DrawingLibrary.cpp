@@ -39,10 +39,11 @@ const QString kOut = QStringLiteral("出库");
 StoredDrawing readDrawing(Database& db, const QString& code) {
     StoredDrawing d;
     // One round trip: the row and its volume's server together.
-    QSqlQuery q = db.exec(QStringLiteral("select d.读,d.写,d.删,d.改,d.状态,d.入库文件名称,d.目录名称,v.服务器IP,"
-                                         "v.目录名称 from PDM入库图纸信息 d left join PDM存储目录 v on v.目录名称=d.目录名称 "
-                                         "where d.代号=?"),
-                          {code});
+    QSqlQuery q =
+        db.exec(QStringLiteral("select d.读,d.写,d.删,d.改,d.状态,d.入库文件名称,d.目录名称,v.服务器IP,"
+                               "v.目录名称 from PDM入库图纸信息 d left join PDM存储目录 v on v.目录名称=d.目录名称 "
+                               "where d.代号=?"),
+                {code});
     if (!q.next())
         return d;
     d.exists = true;
@@ -79,9 +80,9 @@ qint64 lastCheckIn(Database& db, const QString& code) {
 
 // Another code whose row names the same file on the same volume, or an empty text.
 QString otherCodeOfFile(Database& db, const QString& code, const QString& volume, const QString& storedName) {
-    QSqlQuery q = db.exec(
-        QStringLiteral("select 代号 from PDM入库图纸信息 where 目录名称=? and 入库文件名称=? and 代号<>?"),
-        {volume, storedName, code});
+    QSqlQuery q =
+        db.exec(QStringLiteral("select 代号 from PDM入库图纸信息 where 目录名称=? and 入库文件名称=? and 代号<>?"),
+                {volume, storedName, code});
     return q.next() ? q.value(0).toString() : QString();
 }
 
@@ -105,8 +106,7 @@ void lockStoredName(Database& db, const QString& volume, const QString& name) {
 // A place beside the stored name that no stored drawing ever has (stored names end in .dwg), unique
 // so that two clients uploading the same code never write into each other's file.
 QString incomingName(const QString& remotePath) {
-    return remotePath + QStringLiteral(".incoming-") +
-           QString::number(QRandomGenerator::system()->generate64(), 36);
+    return remotePath + QStringLiteral(".incoming-") + QString::number(QRandomGenerator::system()->generate64(), 36);
 }
 
 // The staged file of the last committed check-in, moved over the stored name. Renaming onto an
@@ -140,7 +140,8 @@ TransferResult promote(const TransferRunner& run, const QString& url, const QStr
 
 using namespace rows;
 
-DrawingLibrary::DrawingLibrary(Session& session, TransferRunner runner) : m_session(session), m_run(std::move(runner)) {}
+DrawingLibrary::DrawingLibrary(Session& session, TransferRunner runner)
+    : m_session(session), m_run(std::move(runner)) {}
 
 DrawingLibrary::Choice DrawingLibrary::PrepareCheckIn(const QString& code) {
     Choice c;
@@ -286,7 +287,8 @@ Outcome DrawingLibrary::Delete(const QString& code) {
         const QString remote = d.remotePath();
         // The server must answer before the row goes: a deletion against a server that is gone is
         // refused and keeps the row. A file already missing counts as deleted.
-        const TransferResult there = m_run([&](FtpClient& c, const TransferProgress&) { return c.Exists(url, remote); });
+        const TransferResult there =
+            m_run([&](FtpClient& c, const TransferProgress&) { return c.Exists(url, remote); });
         if (!there)
             return Outcome::failure(there.message);
         db.exec(QStringLiteral("delete from PDM入库图纸信息 where 代号=?"), {code});

@@ -30,9 +30,9 @@ public:
     // pending lists (the stored lists, or the default list for a new code). changeAllowed tells
     // whether the rights button may stay enabled.
     struct Choice {
-        Outcome refusal;        // done() when the choice may go on
+        Outcome refusal; // done() when the choice may go on
         bool changeAllowed = true;
-        bool existing = false;  // the code is already in the library
+        bool existing = false; // the code is already in the library
     };
     Choice PrepareCheckIn(const QString& code);
 

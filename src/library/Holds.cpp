@@ -73,8 +73,9 @@ std::optional<Outcome> Refuse(const UserContext& ctx, const HeldDrawing& shown, 
 
 std::vector<HeldDrawing> ListHolds(Database& db, const QDate& today, const QString& holder) {
     std::vector<HeldDrawing> list;
-    QString sql = QStringLiteral("select PDM出库图纸信息.代号,出库帐号,出库时间,目录名称 from PDM出库图纸信息 left join "
-                                 "PDM入库图纸信息 on PDM出库图纸信息.代号=PDM入库图纸信息.代号");
+    QString sql =
+        QStringLiteral("select PDM出库图纸信息.代号,出库帐号,出库时间,目录名称 from PDM出库图纸信息 left join "
+                       "PDM入库图纸信息 on PDM出库图纸信息.代号=PDM入库图纸信息.代号");
     QVariantList values;
     if (!holder.isEmpty()) {
         sql += QStringLiteral(" where 出库帐号=?");
@@ -114,7 +115,8 @@ QString HoldText::NotHolder(const QString& code, const QString& holder) {
     return QStringLiteral("图纸<%1>由%2出库，只有出库人本人或admin组的用户才能撤销！").arg(code, holder);
 }
 QString HoldText::AskRelease(const QString& code, const QString& holder, const QString& since) {
-    return QStringLiteral("图纸<%1>由%2在%3出库，撤销后其他有“写”权限的用户即可将其入库。确定撤销该出库吗？").arg(code, holder, since);
+    return QStringLiteral("图纸<%1>由%2在%3出库，撤销后其他有“写”权限的用户即可将其入库。确定撤销该出库吗？")
+        .arg(code, holder, since);
 }
 QString HoldText::LogCode(const QString& code, const QString& holder) {
     return code + QStringLiteral("（出库人：") + holder + QStringLiteral("）");
@@ -150,9 +152,10 @@ Outcome Holds::Release(const HeldDrawing& shown) {
         if (auto no = Refuse(ctx, shown, hold, ReadLibraryRow(db, shown.code)))
             return *no;
         // Only the hold the list showed goes: a second release that lost the race finds no row.
-        const int gone = db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=? and 出库时间=?"),
-                                 {shown.code, hold->holder, hold->since})
-                             .numRowsAffected();
+        const int gone =
+            db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=? and 出库时间=?"),
+                    {shown.code, hold->holder, hold->since})
+                .numRowsAffected();
         if (gone != 1)
             return Outcome::refusal(HoldText::NotHeld(shown.code));
         db.exec(QStringLiteral("update PDM入库图纸信息 set 状态='正常' where 代号=?"), {shown.code});

@@ -9,11 +9,11 @@
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QSet>
-#include <optional>
 #include <QSqlQuery>
+#include <optional>
 
 #include <xlsxwriter.h>
 
@@ -51,9 +51,9 @@ std::optional<Owner> OwnerOf(Database& db, const QString& volume, const QString&
     Owner o;
     o.code = q.value(0).toString();
     q.finish();
-    o.lastCheckIn = db.scalar(QStringLiteral("select max(序号) from PDM日志 where 代号=? and 方式=?"),
-                              {o.code, LogWord::CheckIn})
-                        .toLongLong();
+    o.lastCheckIn =
+        db.scalar(QStringLiteral("select max(序号) from PDM日志 where 代号=? and 方式=?"), {o.code, LogWord::CheckIn})
+            .toLongLong();
     return o;
 }
 
@@ -158,8 +158,8 @@ Outcome VolumeCheck::Run(const QString& volume, VolumeCheckResult& result) {
             }
 
             QHash<QString, QString> named; // stored name -> code
-            QSqlQuery q = db.exec(QStringLiteral("select 代号, 入库文件名称 from PDM入库图纸信息 where 目录名称=?"),
-                                  {v.name});
+            QSqlQuery q =
+                db.exec(QStringLiteral("select 代号, 入库文件名称 from PDM入库图纸信息 where 目录名称=?"), {v.name});
             while (q.next())
                 named.insert(q.value(1).toString(), q.value(0).toString());
             q.finish();
@@ -210,7 +210,8 @@ Outcome VolumeCheck::Run(const QString& volume, VolumeCheckResult& result) {
         result.recount();
 
         const QString scope = volume.isEmpty() ? VolumeCheckText::AllVolumes : volume;
-        AppendLogRow(m_session, scope + QStringLiteral("：") + VolumeCheckText::Counts(result), VolumeCheckText::LogCheck);
+        AppendLogRow(m_session, scope + QStringLiteral("：") + VolumeCheckText::Counts(result),
+                     VolumeCheckText::LogCheck);
         if (!result.failed.isEmpty())
             return Outcome::success(QStringLiteral("以下存储目录无法检查：\n") + result.failed.join(u'\n'), Icon::Stop);
         return Outcome::success();
@@ -283,7 +284,8 @@ Outcome VolumeCheck::CleanUp(VolumeCheckResult& result, CareCounts& counts) {
             }
             const QString url = VolumeUrl(password, v->serverIp);
             const QString path = RemotePath(f.volume, f.fileName);
-            const TransferResult gone = m_run([&](FtpClient& c, const TransferProgress&) { return c.Delete(url, path); });
+            const TransferResult gone =
+                m_run([&](FtpClient& c, const TransferProgress&) { return c.Delete(url, path); });
             if (gone) {
                 ++counts.removed;
                 handled[i] = true;
@@ -296,9 +298,10 @@ Outcome VolumeCheck::CleanUp(VolumeCheckResult& result, CareCounts& counts) {
     if (!outcome.done() && counts.removed == 0)
         return outcome;
     return Guarded([&] {
-        AppendLogRow(m_session,
-                     QStringLiteral("删除%1个，保留%2个，失败%3个").arg(counts.removed).arg(counts.kept).arg(counts.failed),
-                     VolumeCheckText::LogCleanUp);
+        AppendLogRow(
+            m_session,
+            QStringLiteral("删除%1个，保留%2个，失败%3个").arg(counts.removed).arg(counts.kept).arg(counts.failed),
+            VolumeCheckText::LogCleanUp);
         if (!outcome.done())
             return outcome;
         QString text = QStringLiteral("清理完毕：删除遗留文件%1个。").arg(counts.removed);
@@ -337,7 +340,8 @@ Outcome VolumeCheck::MoveOrphans(VolumeCheckResult& result, CareCounts& counts) 
             const QString from = RemotePath(f.volume, f.fileName);
             const QString to = folder + QLatin1Char('/') + f.fileName;
             // A file of that name moved there before stays; this one stays where it is.
-            const TransferResult there = m_run([&](FtpClient& c, const TransferProgress&) { return c.Exists(url, to); });
+            const TransferResult there =
+                m_run([&](FtpClient& c, const TransferProgress&) { return c.Exists(url, to); });
             if (!there || there.kind != RemoteKind::Absent) {
                 ++counts.failed;
                 continue;
@@ -356,12 +360,14 @@ Outcome VolumeCheck::MoveOrphans(VolumeCheckResult& result, CareCounts& counts) 
     if (!outcome.done() && counts.removed == 0)
         return outcome;
     return Guarded([&] {
-        AppendLogRow(m_session,
-                     QStringLiteral("移动%1个，保留%2个，失败%3个").arg(counts.removed).arg(counts.kept).arg(counts.failed),
-                     VolumeCheckText::LogMoveOrphans);
+        AppendLogRow(
+            m_session,
+            QStringLiteral("移动%1个，保留%2个，失败%3个").arg(counts.removed).arg(counts.kept).arg(counts.failed),
+            VolumeCheckText::LogMoveOrphans);
         if (!outcome.done())
             return outcome;
-        QString text = QStringLiteral("已将%1个孤立文件移入“%2”文件夹。").arg(counts.removed).arg(VolumeCheckText::OrphanFolder);
+        QString text =
+            QStringLiteral("已将%1个孤立文件移入“%2”文件夹。").arg(counts.removed).arg(VolumeCheckText::OrphanFolder);
         if (counts.failed > 0)
             return Outcome::success(text + QStringLiteral("另有%1个文件未能移动。").arg(counts.failed), Icon::Stop);
         return Outcome::success(text);
@@ -372,15 +378,17 @@ Outcome VolumeCheck::ExportText(const VolumeCheckResult& result, const QString& 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return Outcome::failure(QStringLiteral("无法写入文件%1：%2").arg(path, file.errorString()));
-    QString text = QStringLiteral("存储目录检查 %1\n%2\n").arg(DateText(result.checkedAt), VolumeCheckText::Counts(result));
+    QString text =
+        QStringLiteral("存储目录检查 %1\n%2\n").arg(DateText(result.checkedAt), VolumeCheckText::Counts(result));
     for (const QString& failed : result.failed)
         text += QStringLiteral("无法检查：") + failed + QLatin1Char('\n');
     text += QStringLiteral("类别\t存储目录\t零件代号\t文件名称\t大小\t日期\n");
     for (const Finding& f : result.findings) {
-        text += QStringList{VolumeCheckText::KindName(f.kind), f.volume, f.code, f.fileName, SizeText(f.size),
-                            DateText(f.modified)}
-                    .join(u'\t') +
-                QLatin1Char('\n');
+        text +=
+            QStringList{
+                VolumeCheckText::KindName(f.kind), f.volume, f.code, f.fileName, SizeText(f.size), DateText(f.modified)}
+                .join(u'\t') +
+            QLatin1Char('\n');
     }
     file.write(text.toUtf8());
     if (!file.commit())
@@ -405,8 +413,8 @@ Outcome VolumeCheck::ExportWorkbook(const VolumeCheckResult& result, const QStri
     put(row++, 0, VolumeCheckText::Counts(result));
     for (const QString& failed : result.failed)
         put(row++, 0, QStringLiteral("无法检查：") + failed);
-    const QStringList heads{QStringLiteral("类别"), QStringLiteral("存储目录"), QStringLiteral("零件代号"),
-                            QStringLiteral("文件名称"), QStringLiteral("大小"), QStringLiteral("日期")};
+    const QStringList heads{QStringLiteral("类别"),     QStringLiteral("存储目录"), QStringLiteral("零件代号"),
+                            QStringLiteral("文件名称"), QStringLiteral("大小"),     QStringLiteral("日期")};
     for (int c = 0; c < heads.size(); ++c)
         put(row, lxw_col_t(c), heads[c], bold);
     ++row;

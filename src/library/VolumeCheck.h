@@ -34,13 +34,13 @@ struct Finding {
 
 struct VolumeCheckResult {
     std::vector<Finding> findings;
-    QStringList volumes;       // the volumes checked
-    QStringList failed;        // "volume: reason" for each volume whose folder could not be listed
-    int rows = 0;              // library rows on the checked volumes
-    int files = 0;             // files in the checked volume folders
+    QStringList volumes; // the volumes checked
+    QStringList failed;  // "volume: reason" for each volume whose folder could not be listed
+    int rows = 0;        // library rows on the checked volumes
+    int files = 0;       // files in the checked volume folders
     int missing = 0, orphans = 0, leftovers = 0;
     void recount();
-    QDateTime checkedAt;       // UTC
+    QDateTime checkedAt; // UTC
     int count(FindingKind kind) const;
 };
 

@@ -16,12 +16,8 @@
 namespace velda {
 
 namespace LogViewText {
-QString ConfirmDeleteAll(qsizetype rows) {
-    return QStringLiteral("确实要删除列出的%1条日志吗？").arg(rows);
-}
-QString DeletedCountCode(qsizetype rows) {
-    return QStringLiteral("共%1条").arg(rows);
-}
+QString ConfirmDeleteAll(qsizetype rows) { return QStringLiteral("确实要删除列出的%1条日志吗？").arg(rows); }
+QString DeletedCountCode(qsizetype rows) { return QStringLiteral("共%1条").arg(rows); }
 } // namespace LogViewText
 
 namespace {
@@ -153,8 +149,8 @@ Outcome DeleteLogRows(Session& session, const std::vector<qint64>& seqs, qsizety
                 marks += i == from ? QStringLiteral("?") : QStringLiteral(",?");
                 values << QVariant::fromValue(seqs[i]);
             }
-            QSqlQuery q = db.exec(QStringLiteral("delete from PDM日志 where 序号 in (") + marks + QLatin1Char(')'),
-                                  values);
+            QSqlQuery q =
+                db.exec(QStringLiteral("delete from PDM日志 where 序号 in (") + marks + QLatin1Char(')'), values);
             gone += std::max(0, q.numRowsAffected());
             if (between)
                 between();

@@ -7,9 +7,7 @@ namespace velda {
 
 namespace {
 // The table's names are UTF-16 literals, turned into text once when the table is built.
-QString Name(const char16_t* text) {
-    return QString::fromUtf16(text);
-}
+QString Name(const char16_t* text) { return QString::fromUtf16(text); }
 } // namespace
 
 const std::vector<Command>& Commands() {
@@ -157,9 +155,8 @@ Outcome PassGates(Session& session, const Command& command) {
             }
             break;
         case Gate::AdminRecord:
-            ctx.AdminPassword = session.hasConnection()
-                                    ? ReadAdminPassword(session.db(), session.machineSerialHex())
-                                    : QString();
+            ctx.AdminPassword =
+                session.hasConnection() ? ReadAdminPassword(session.db(), session.machineSerialHex()) : QString();
             if (ctx.AdminPassword.isEmpty()) {
                 return Outcome::refusal(GateText::AdminRecord);
             }

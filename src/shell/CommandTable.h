@@ -24,12 +24,12 @@ enum class Gate {
 enum class Effect { None, FormMode, ArchiveMode, SeekMode, ProductMode, ClearPending, ReLogin };
 
 struct Command {
-    QString item;         // the menu item's name
+    QString item; // the menu item's name
     std::vector<Gate> gates;
     Effect effect = Effect::None;
-    QString mode;         // the mode word for the effect
-    QString dialog;       // the dialog it opens, or a special action
-    QStringList disable;  // controls of the dialog disabled for this function
+    QString mode;        // the mode word for the effect
+    QString dialog;      // the dialog it opens, or a special action
+    QStringList disable; // controls of the dialog disabled for this function
 };
 
 // Every command of the main window.

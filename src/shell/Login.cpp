@@ -25,9 +25,9 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
     // match; no real group is empty.
     if (group.isEmpty())
         return Outcome::refusal(kLoginRefused);
-    QSqlQuery q = session.db().exec(
-        QStringLiteral("select * from PDM用户 where ID=? and 密码=? and 所属组 like ? escape '\\'"),
-        {account, password, MembershipPattern(group)});
+    QSqlQuery q =
+        session.db().exec(QStringLiteral("select * from PDM用户 where ID=? and 密码=? and 所属组 like ? escape '\\'"),
+                          {account, password, MembershipPattern(group)});
     if (!q.next())
         return Outcome::refusal(kLoginRefused);
     const QString groups = q.value(QStringLiteral("所属组")).toString();
@@ -38,10 +38,10 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
     ctx.UserGroups = groups;
     ctx.LoginGroup = group;
 
-    QSqlQuery v = session.db().exec(
-        QStringLiteral("select PDM组.目录名称,服务器IP from PDM组,PDM存储目录 where 组名=? and "
-                       "PDM组.目录名称=PDM存储目录.目录名称"),
-        {group});
+    QSqlQuery v =
+        session.db().exec(QStringLiteral("select PDM组.目录名称,服务器IP from PDM组,PDM存储目录 where 组名=? and "
+                                         "PDM组.目录名称=PDM存储目录.目录名称"),
+                          {group});
     // A group without a volume (as on a local database with no file server) still logs in; the
     // file-storage commands then have no volume to write to and say so themselves.
     if (v.next()) {

@@ -280,8 +280,7 @@ bool Database::isUniqueViolation(const QSqlError& error) {
     if (code == QLatin1String("23505") || code == QLatin1String("1555") || code == QLatin1String("2067"))
         return true;
     const QString text = error.databaseText();
-    return text.contains(QLatin1String("UNIQUE constraint failed")) ||
-           text.contains(QLatin1String("duplicate key"));
+    return text.contains(QLatin1String("UNIQUE constraint failed")) || text.contains(QLatin1String("duplicate key"));
 }
 
 Transaction::Transaction(Database& db, Kind kind) : m_db(db) {

@@ -26,8 +26,8 @@ enum class Dialect { SQLite, PostgreSQL };
 // Where the records live: the local file ("None" in the configuration) or a server catalogue.
 struct ConnectionSpec {
     Dialect dialect = Dialect::SQLite;
-    QString filePath;                    // SQLite
-    QString host;                        // PostgreSQL
+    QString filePath; // SQLite
+    QString host;     // PostgreSQL
     int port = 5432;
     QString databaseName = QStringLiteral("HD信息库");
     QString user = QStringLiteral("Hodrin");

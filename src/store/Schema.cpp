@@ -13,9 +13,15 @@ namespace {
 // for a table or column that is missing here.
 const QStringList& SpelledNames() {
     static const QStringList names = {
-        QStringLiteral("PDM日志"),         QStringLiteral("PDM用户"),         QStringLiteral("PDM组"),
-        QStringLiteral("PDM存储目录"),     QStringLiteral("PDM系统管理员信息"), QStringLiteral("PDM入库图纸信息"),
-        QStringLiteral("PDM出库图纸信息"), QStringLiteral("ID"),              QStringLiteral("服务器IP"),
+        QStringLiteral("PDM日志"),
+        QStringLiteral("PDM用户"),
+        QStringLiteral("PDM组"),
+        QStringLiteral("PDM存储目录"),
+        QStringLiteral("PDM系统管理员信息"),
+        QStringLiteral("PDM入库图纸信息"),
+        QStringLiteral("PDM出库图纸信息"),
+        QStringLiteral("ID"),
+        QStringLiteral("服务器IP"),
     };
     return names;
 }

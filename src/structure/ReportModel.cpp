@@ -39,7 +39,7 @@ ReportLayout partsLayout() {
     l.rowHeights[0] = 24.0;
     l.rowHeights[29] = l.rowHeights[30] = 9.0; // room at the foot so rounding never moves a row over
     add(l, 1, 1, 40, Style::Title, QStringLiteral("零 件 明 细 表"));
-    const QStringList headings{QStringLiteral("代号"), QStringLiteral("名称"), QStringLiteral("数量"),
+    const QStringList headings{QStringLiteral("代号"),   QStringLiteral("名称"), QStringLiteral("数量"),
                                QStringLiteral("总数量"), QStringLiteral("材料"), QStringLiteral("备注")};
     const int spans[][2] = {{1, 3}, {4, 8}, {9, 10}, {11, 11}, {12, 39}, {40, 40}};
     for (int i = 0; i < 6; ++i)
@@ -70,16 +70,18 @@ ReportLayout summaryLayout(bool standard) {
     std::vector<std::pair<int, int>> spans;
     if (standard) {
         l.columnWidths = {3.0, 3.0, 3.0, 3.0, 2.6, 2.6, 2.6, 1.6, 1.6, 3.0, 3.0, 2.6, 2.6, 10.0, 5.0, 4.0, 6.0, 13.0};
-        headings = {QStringLiteral("代号"), QStringLiteral("规格"), QStringLiteral("名称"), QStringLiteral("所属部件"),
-                    QStringLiteral("数量"), QStringLiteral("序号"), QStringLiteral("总数量"), QStringLiteral("备注")};
+        headings = {QStringLiteral("代号"),     QStringLiteral("规格"), QStringLiteral("名称"),
+                    QStringLiteral("所属部件"), QStringLiteral("数量"), QStringLiteral("序号"),
+                    QStringLiteral("总数量"),   QStringLiteral("备注")};
         spans = {{1, 4}, {5, 9}, {10, 13}, {14, 14}, {15, 15}, {16, 16}, {17, 17}, {18, 18}};
     } else {
         l.columnWidths = {3.0, 3.0, 3.0, 2.6, 2.6, 2.6, 3.0, 2.0, 2.0, 2.0, 2.6, 2.6, 10.0, 5.0, 6.0, 7.0, 3.0, 3.0};
-        headings = {QStringLiteral("代号 规格"), QStringLiteral("名称"), QStringLiteral("所属部件"),
-                    QStringLiteral("数量"), QStringLiteral("总数量"), QStringLiteral("备注")};
+        headings = {QStringLiteral("代号 规格"), QStringLiteral("名称"),   QStringLiteral("所属部件"),
+                    QStringLiteral("数量"),      QStringLiteral("总数量"), QStringLiteral("备注")};
         spans = {{1, 6}, {7, 12}, {13, 13}, {14, 14}, {15, 15}, {16, 18}};
     }
-    add(l, 1, 1, 18, Style::Title, standard ? QStringLiteral("标 准 件 汇 总 表") : QStringLiteral("外 购 件 汇 总 表"));
+    add(l, 1, 1, 18, Style::Title,
+        standard ? QStringLiteral("标 准 件 汇 总 表") : QStringLiteral("外 购 件 汇 总 表"));
     for (int i = 0; i < headings.size(); ++i)
         add(l, 2, spans[i].first, spans[i].second, Style::Heading, headings[i]);
     for (int r = 3; r <= 41; ++r) {
@@ -189,8 +191,9 @@ void ReportBuilder::writePartsList(StructureNode* node, StructureNode* parent) {
     };
     std::vector<Row> rows;
     QSqlQuery q = m_session.db().exec(
-        QStringLiteral("select 结点代号,结点类型,结点数量,产品结构.备注,名称,材料 from 产品结构,零件信息 where 结合部代号=? "
-                       "and 结点类型<>'标准件' and 结点类型<>'外购件' and 产品结构.结点代号=零件信息.代号 order by 结点编号"),
+        QStringLiteral(
+            "select 结点代号,结点类型,结点数量,产品结构.备注,名称,材料 from 产品结构,零件信息 where 结合部代号=? "
+            "and 结点类型<>'标准件' and 结点类型<>'外购件' and 产品结构.结点代号=零件信息.代号 order by 结点编号"),
         {c});
     while (q.next())
         rows.push_back({q.value(0).toString(), q.value(4).toString(), q.value(2).toString(), q.value(5).toString()});
@@ -290,7 +293,8 @@ void ReportBuilder::writeSummary(const QString& kind) {
 
 bool ReportPasswordMatches(Session& session, const QString& sectionCode, const QString& password) {
     QSqlQuery q = session.db().exec(
-        QStringLiteral("select 结合部代号 from 产品结构入库人员信息表 where 结合部代号=? and 入库密码=?"), {sectionCode, password});
+        QStringLiteral("select 结合部代号 from 产品结构入库人员信息表 where 结合部代号=? and 入库密码=?"),
+        {sectionCode, password});
     return q.next();
 }
 

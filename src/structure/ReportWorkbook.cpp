@@ -55,8 +55,8 @@ lxw_format* makeFormat(lxw_workbook* wb, ReportBlock::Style style) {
 
 void check(lxw_error e, const char* what) {
     if (e != LXW_NO_ERROR)
-        throw Error(QStringLiteral("无法写入报表文件（%1：%2）").arg(QString::fromLatin1(what),
-                                                                   QString::fromUtf8(lxw_strerror(e))));
+        throw Error(QStringLiteral("无法写入报表文件（%1：%2）")
+                        .arg(QString::fromLatin1(what), QString::fromUtf8(lxw_strerror(e))));
 }
 
 } // namespace
@@ -67,8 +67,9 @@ void WriteReportWorkbook(const ReportDocument& doc, const QString& path) {
     if (!QDir().mkpath(target.absolutePath()))
         throw Error(QStringLiteral("无法创建报表文件夹%1").arg(target.absolutePath()));
     // A private side name: two reports of one section never write into each other's file.
-    const QString side = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                         QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+    const QString side =
+        target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+        QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
     const QByteArray sideName = QFile::encodeName(side);
     lxw_workbook* wb = workbook_new(sideName.constData());
     if (!wb)

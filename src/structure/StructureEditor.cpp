@@ -43,8 +43,8 @@ EditResult StructureEditor::addRoot(const NodeEntry& e) {
     m_tree.clear();
     m_ctx.ProductCode = e.partCode.left(dash);
     m_ctx.AsmCode = e.partCode.mid(dash + 1);
-    StructureNode* root = m_tree.addRoot(e.partCode, e.partCode, e.partName,
-                                         EditorRootSection(e.partCode, m_ctx.ProductCode));
+    StructureNode* root =
+        m_tree.addRoot(e.partCode, e.partCode, e.partName, EditorRootSection(e.partCode, m_ctx.ProductCode));
     return {Outcome::success(), root};
 }
 

@@ -15,8 +15,9 @@ const QString kHeaderTable = QStringLiteral("产品结构入库人员信息表")
 // Rows of a section with the part record found by the code rule of the part lookups; the part's type,
 // material and weight only where the child list shows them.
 QString childrenSql(bool partData) {
-    return QStringLiteral("select 产品结构.结点代号, 产品结构.结点类型, 产品结构.结点序号, 产品结构.结点数量, 产品结构.备注, "
-                          "零件信息.代号, 零件信息.名称") +
+    return QStringLiteral(
+               "select 产品结构.结点代号, 产品结构.结点类型, 产品结构.结点序号, 产品结构.结点数量, 产品结构.备注, "
+               "零件信息.代号, 零件信息.名称") +
            (partData ? QStringLiteral(", 零件信息.类型, 零件信息.材料, 零件信息.重量 ") : QStringLiteral(" ")) +
            QStringLiteral("from 产品结构 left join 零件信息 on 零件信息.代号 = case when 产品结构.结点代号 like '%-%' "
                           "then 产品结构.结点代号 else cast(? as text) || '-' || 产品结构.结点代号 end "
@@ -45,7 +46,8 @@ struct CheckIn {
         if (written.contains(s))
             return;
         Database& db = session.db();
-        QSqlQuery header = db.exec(QStringLiteral("select 入库密码 from 产品结构入库人员信息表 where 结合部代号=?"), {s});
+        QSqlQuery header =
+            db.exec(QStringLiteral("select 入库密码 from 产品结构入库人员信息表 where 结合部代号=?"), {s});
         if (header.next()) {
             if (header.value(0).toString() != password) {
                 refused << s;
@@ -68,13 +70,15 @@ struct CheckIn {
             const bool catalogue = NodeKind::IsCatalogue(child->kind);
             const QString code = catalogue ? child->text : FullCode(child->text, product);
             if (child->kind == NodeKind::Standard) {
-                db.exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注, "
-                                       "结点序号) values (?, ?, ?, ?, ?, ?, ?)"),
-                        {s, code, child->kind, child->quantity, rowNumber, child->memo, child->itemNumber});
+                db.exec(
+                    QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注, "
+                                   "结点序号) values (?, ?, ?, ?, ?, ?, ?)"),
+                    {s, code, child->kind, child->quantity, rowNumber, child->memo, child->itemNumber});
             } else {
-                db.exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注) "
-                                       "values (?, ?, ?, ?, ?, ?)"),
-                        {s, code, child->kind, child->quantity, rowNumber, child->memo});
+                db.exec(
+                    QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注) "
+                                   "values (?, ?, ?, ?, ?, ?)"),
+                    {s, code, child->kind, child->quantity, rowNumber, child->memo});
             }
             ++rowNumber;
         }
@@ -97,8 +101,13 @@ Outcome CheckInStructure(Session& session, const StructureTree& tree, const QStr
     if (!tree.root())
         return Outcome::refusal(StructureText::RootFirst);
     return Guarded([&] {
-        CheckIn run{session, tree, password, session.ctx.ProductCode,
-                    session.clock().today().toString(QStringLiteral("yyyy/MM/dd")), {}, {}};
+        CheckIn run{session,
+                    tree,
+                    password,
+                    session.ctx.ProductCode,
+                    session.clock().today().toString(QStringLiteral("yyyy/MM/dd")),
+                    {},
+                    {}};
         Transaction t(session.db());
         run.section(tree.root());
         t.commit();
@@ -118,7 +127,7 @@ std::optional<QString> LookUpPartName(Session& session, const QString& typedCode
 }
 
 std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCode, const QString& productCode,
-                                    bool partData) {
+                                     bool partData) {
     static const QString withData = childrenSql(true);
     static const QString namesOnly = childrenSql(false);
     std::vector<ChildRow> rows;
@@ -275,10 +284,11 @@ QStringList StoredProducts(Session& session) {
 
 QStringList StoredSections(Session& session, const QString& productCode) {
     QStringList out;
-    QSqlQuery q = session.db().exec(QStringLiteral("select 结合部代号 from 产品结构入库人员信息表 where 结合部代号 like ? "
-                                                   "escape '\\' order by ") +
-                                        codeOrder(session, QStringLiteral("结合部代号")),
-                                    {LikeEscape(productCode) + QStringLiteral("-%")});
+    QSqlQuery q =
+        session.db().exec(QStringLiteral("select 结合部代号 from 产品结构入库人员信息表 where 结合部代号 like ? "
+                                         "escape '\\' order by ") +
+                              codeOrder(session, QStringLiteral("结合部代号")),
+                          {LikeEscape(productCode) + QStringLiteral("-%")});
     while (q.next()) {
         const QString code = q.value(0).toString();
         out << code.mid(code.indexOf(QLatin1Char('-')) + 1);

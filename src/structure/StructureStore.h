@@ -19,8 +19,8 @@ inline const QString PasswordFirst = QStringLiteral("请先输入入库密码");
 inline const QString RootFirst = QStringLiteral("请先添加根节点");
 inline const QString CheckedIn = QStringLiteral("产品结构入库已完成");
 // %1: the sections that kept their rows, joined by "、".
-inline const QString PasswordMismatch =
-    QStringLiteral("产品结构入库已完成，但以下结合部已由他人以不同的入库密码入库，未作改动（其下属结合部也未改动）：%1");
+inline const QString PasswordMismatch = QStringLiteral(
+    "产品结构入库已完成，但以下结合部已由他人以不同的入库密码入库，未作改动（其下属结合部也未改动）：%1");
 inline const QString NoSection = QStringLiteral("库中不存在结合部%1的结构信息，无法装载");
 // %1: the sections that contain themselves.
 inline const QString Cycle = QStringLiteral("产品结构中存在循环引用：结合部%1包含其自身，该节点只显示一次，不再展开");
@@ -52,7 +52,7 @@ struct ChildRow {
     bool hasPartRecord = false;
 };
 std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCode, const QString& productCode,
-                                    bool partData = true);
+                                     bool partData = true);
 
 // The child list of a node: item text, name, kind, material, weight, quantity, memo.
 struct ChildListRow {

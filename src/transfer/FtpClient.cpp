@@ -103,9 +103,10 @@ struct FtpClient::Impl {
         const qsizetype bytes = path.join(u'/').toUtf8().size();
         if (bytes <= FtpDriver::kMaxPathBytes)
             return std::nullopt;
-        return Failure(TransferFailure::BadCommand, QStringLiteral("远程路径过长（%1字节，最多%2字节），未发送给FTP服务器")
-                                                        .arg(bytes)
-                                                        .arg(FtpDriver::kMaxPathBytes));
+        return Failure(TransferFailure::BadCommand,
+                       QStringLiteral("远程路径过长（%1字节，最多%2字节），未发送给FTP服务器")
+                           .arg(bytes)
+                           .arg(FtpDriver::kMaxPathBytes));
     }
 
     // Failures of the connection itself, whatever the command was.
@@ -135,10 +136,11 @@ struct FtpClient::Impl {
                 return Failure(TransferFailure::Timeout,
                                QStringLiteral("连接FTP服务器%1失败：%2秒内没有应答").arg(where).arg(seconds), code);
             }
-            return Failure(
-                TransferFailure::Timeout,
-                QStringLiteral("FTP服务器%1在%2秒内没有响应，传输中断").arg(where).arg(driver.options().stallTime.count()),
-                code);
+            return Failure(TransferFailure::Timeout,
+                           QStringLiteral("FTP服务器%1在%2秒内没有响应，传输中断")
+                               .arg(where)
+                               .arg(driver.options().stallTime.count()),
+                           code);
         case CURLE_PARTIAL_FILE:
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
@@ -544,9 +546,7 @@ FtpClient::FtpClient(FtpOptions options) : m_impl(std::make_unique<Impl>(options
 
 FtpClient::~FtpClient() = default;
 
-const FtpOptions& FtpClient::options() const {
-    return m_impl->driver.options();
-}
+const FtpOptions& FtpClient::options() const { return m_impl->driver.options(); }
 
 void FtpClient::Disconnect() {
     const BusyGuard guard(m_impl->busy);

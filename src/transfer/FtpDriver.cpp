@@ -88,21 +88,13 @@ int FtpPerformed::reply(const QByteArray& command, QString* text) const {
     return exchange ? exchange->code : 0;
 }
 
-QByteArray FtpCommand(const char* verb, const QString& argument) {
-    return QByteArray(verb) + ' ' + argument.toUtf8();
-}
+QByteArray FtpCommand(const char* verb, const QString& argument) { return QByteArray(verb) + ' ' + argument.toUtf8(); }
 
-QByteArray Tolerant(const QByteArray& command) {
-    return '*' + command;
-}
+QByteArray Tolerant(const QByteArray& command) { return '*' + command; }
 
-FtpDriver::FtpDriver(FtpOptions options) : m_options(options) {
-    EnsureCurlInitialised();
-}
+FtpDriver::FtpDriver(FtpOptions options) : m_options(options) { EnsureCurlInitialised(); }
 
-FtpDriver::~FtpDriver() {
-    disconnect();
-}
+FtpDriver::~FtpDriver() { disconnect(); }
 
 // libcurl's own blocking call waits up to a second whenever the FTP state machine sets no
 // timer, which it fails to do now and then after opening a data connection: a batch of 500

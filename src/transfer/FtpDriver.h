@@ -25,8 +25,8 @@ struct FtpRequest {
     std::vector<QByteArray> postQuote; // after a successful transfer
     bool noBody = false;
     bool listNames = false;
-    QByteArray listCommand;            // a folder listing by another verb than LIST (MLSD)
-    bool skipSize = false; // download: no SIZE before RETR; the closing reply alone tells it complete
+    QByteArray listCommand; // a folder listing by another verb than LIST (MLSD)
+    bool skipSize = false;  // download: no SIZE before RETR; the closing reply alone tells it complete
     QIODevice* source = nullptr;
     qint64 sourceSize = -1;
     QIODevice* sink = nullptr;
@@ -90,10 +90,10 @@ private:
     bool staleConnection(const QString& key) const;
 
     FtpOptions m_options;
-    std::map<QString, CURL*> m_handles; // one per server and account
+    std::map<QString, CURL*> m_handles;         // one per server and account
     std::map<QString, curl_socket_t> m_sockets; // the control connection each handle last used
     curl_socket_t m_lastSocket = CURL_SOCKET_BAD;
-    CURLM* m_multi = nullptr;           // keeps the connections between requests
+    CURLM* m_multi = nullptr; // keeps the connections between requests
 };
 
 } // namespace velda

@@ -7,9 +7,7 @@
 
 namespace velda {
 
-QString FtpExchange::lastLine() const {
-    return QString::fromUtf8(reply.split('\n').last());
-}
+QString FtpExchange::lastLine() const { return QString::fromUtf8(reply.split('\n').last()); }
 
 bool IsFinalReplyLine(const QByteArray& line) {
     return line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
@@ -62,16 +60,32 @@ bool FtpDialogue::outOfStep() const {
         std::initializer_list<int> codes;
     };
     static const Expect expected[] = {
-        {"USER", {230, 331, 332}}, {"PASS", {202, 230}},  {"PWD", {257}},        {"CWD", {200, 250}},
-        {"TYPE", {200}},           {"PASV", {227}},       {"EPSV", {229}},       {"SIZE", {213}},
-        {"MDTM", {213}},           {"MLST", {250}},       {"RNFR", {350}},       {"RNTO", {200, 250}},
-        {"DELE", {200, 250}},      {"RMD", {200, 250}},   {"MKD", {250, 257}},   {"NOOP", {200}},
-        {"STOR", {125, 150, 226, 250}}, {"RETR", {125, 150, 226, 250}}, {"NLST", {125, 150, 226, 250}},
-        {"LIST", {125, 150, 226, 250}}, {"MLSD", {125, 150, 226, 250}}, {"APPE", {125, 150, 226, 250}},
+        {"USER", {230, 331, 332}},
+        {"PASS", {202, 230}},
+        {"PWD", {257}},
+        {"CWD", {200, 250}},
+        {"TYPE", {200}},
+        {"PASV", {227}},
+        {"EPSV", {229}},
+        {"SIZE", {213}},
+        {"MDTM", {213}},
+        {"MLST", {250}},
+        {"RNFR", {350}},
+        {"RNTO", {200, 250}},
+        {"DELE", {200, 250}},
+        {"RMD", {200, 250}},
+        {"MKD", {250, 257}},
+        {"NOOP", {200}},
+        {"STOR", {125, 150, 226, 250}},
+        {"RETR", {125, 150, 226, 250}},
+        {"NLST", {125, 150, 226, 250}},
+        {"LIST", {125, 150, 226, 250}},
+        {"MLSD", {125, 150, 226, 250}},
+        {"APPE", {125, 150, 226, 250}},
     };
     // Commands every server understands: "not understood" means the line did not arrive as sent.
-    static const char* const universal[] = {"USER", "PASS", "PWD",  "CWD",  "TYPE", "PASV", "STOR", "RETR",
-                                            "NLST", "LIST", "DELE", "RMD",  "MKD",  "RNFR", "RNTO", "NOOP"};
+    static const char* const universal[] = {"USER", "PASS", "PWD",  "CWD", "TYPE", "PASV", "STOR", "RETR",
+                                            "NLST", "LIST", "DELE", "RMD", "MKD",  "RNFR", "RNTO", "NOOP"};
     for (const FtpExchange& e : m_exchanges) {
         if (!e.complete || e.command.isEmpty())
             continue;

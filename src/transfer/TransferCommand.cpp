@@ -54,17 +54,11 @@ QString GetCommand(const QString& remotePath, const QString& localPath) {
     return QStringLiteral("get ") + remotePath + u' ' + kQuote + localPath + kQuote;
 }
 
-QString DeleteCommand(const QString& remotePath) {
-    return QStringLiteral("delete ") + remotePath;
-}
+QString DeleteCommand(const QString& remotePath) { return QStringLiteral("delete ") + remotePath; }
 
-QString MkdirCommand(const QString& volumeName) {
-    return QStringLiteral("mkdir volume/") + volumeName + u'/';
-}
+QString MkdirCommand(const QString& volumeName) { return QStringLiteral("mkdir volume/") + volumeName + u'/'; }
 
-QString RmdirCommand(const QString& volumeName) {
-    return QStringLiteral("rmdir volume/") + volumeName + u'/';
-}
+QString RmdirCommand(const QString& volumeName) { return QStringLiteral("rmdir volume/") + volumeName + u'/'; }
 
 std::optional<ParsedCommand> ParseCommand(const QString& text, QString* error) {
     const QString badForm = QStringLiteral("传输命令格式不正确：%1").arg(text);

@@ -19,8 +19,9 @@ public:
 
     TransferRunner() = default;
     // Any callable that runs an operation is a runner.
-    template <typename F, typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, TransferRunner> &&
-                                                      std::is_invocable_r_v<TransferResult, F&, const TransferOperation&>>>
+    template <typename F,
+              typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, TransferRunner> &&
+                                          std::is_invocable_r_v<TransferResult, F&, const TransferOperation&>>>
     TransferRunner(F run) : m_run(std::move(run)) {} // NOLINT(google-explicit-constructor)
 
     // Runs one operation on the runner's client and returns its outcome; the caller examines it.

@@ -19,9 +19,7 @@ const QString kRmdirFailed = QStringLiteral("从服务器%1上删除存储目录
 const QString kAdded = QStringLiteral("添加完毕");
 const QString kRemoved = QStringLiteral("删除完毕");
 
-bool IsBlank(const QString& text) {
-    return text.trimmed().isEmpty();
-}
+bool IsBlank(const QString& text) { return text.trimmed().isEmpty(); }
 
 QString InUseText(const QString& name, const VolumeUse& use) {
     QString users;
@@ -110,8 +108,7 @@ Outcome RemoveVolume(Session& session, const TransferRunner& run, const QString&
         if (const VolumeUse use = CountVolumeUse(db, name); use.inUse())
             return Outcome::refusal(InUseText(name, use));
 
-        const TransferResult removed =
-            run(VolumeUrl(session.ctx.AdminPassword, volume->serverIp), RmdirCommand(name));
+        const TransferResult removed = run(VolumeUrl(session.ctx.AdminPassword, volume->serverIp), RmdirCommand(name));
         if (!removed.ok)
             return Outcome::failure(kRmdirFailed.arg(volume->serverIp, name, removed.message));
 

@@ -9,9 +9,7 @@ using namespace velda::test;
 namespace {
 
 // What the dialog would show for an operation that did not succeed; empty when it did.
-QString ErrorOf(const Outcome& outcome) {
-    return outcome.done() ? QString() : outcome.text;
-}
+QString ErrorOf(const Outcome& outcome) { return outcome.done() ? QString() : outcome.text; }
 
 const QString kBadGroup = QStringLiteral("组名不能含有“/”、“(”、“)”、控制字符或无效字符！");
 const QString kBadAccount = QStringLiteral("用户帐号不能含有“/”、“(”、“)”、控制字符或无效字符！");
@@ -29,7 +27,8 @@ TEST(AccountNames, ListSyntaxControlCharactersAndBrokenTextAreRefused) {
     }
     // Letters of every script, blanks, dots, hyphens and characters beyond the basic plane are names.
     for (const QString& good : {QStringLiteral("设计科"), QStringLiteral("a b.c-d_e"), QStringLiteral("admin"),
-                                QString::fromUtf8("\xF0\xA0\x80\x80" "组")})
+                                QString::fromUtf8("\xF0\xA0\x80\x80"
+                                                  "组")})
         EXPECT_TRUE(AccountNameProblem(good, true).isEmpty()) << good.toStdString();
 }
 
@@ -53,21 +52,24 @@ TEST_P(AccountNameRules, AGroupNameWithASlashCannotMakeItsMembersAdministrators)
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM用户 where ID like 'eve%'")), 0);
 
     // Names of other scripts and blanks stay welcome.
-    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("设计 一科"), QString(), QString())), QStringLiteral("done: 添加完毕！"));
+    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("设计 一科"), QString(), QString())),
+              QStringLiteral("done: 添加完毕！"));
 }
 
 TEST_P(AccountNameRules, AnAccountThatHoldsDrawingsIsNotDeleted) {
     env->addUser(QStringLiteral("bob"), QStringLiteral("pw"), QStringLiteral("/user/"));
     for (const char* code : {"A-1", "A-2"})
-        env->db().exec(QStringLiteral("insert into PDM出库图纸信息 (代号, 出库帐号, 出库时间) values (?, 'bob', '2024/3/5')"),
-                       {QString::fromLatin1(code)});
+        env->db().exec(
+            QStringLiteral("insert into PDM出库图纸信息 (代号, 出库帐号, 出库时间) values (?, 'bob', '2024/3/5')"),
+            {QString::fromLatin1(code)});
     EXPECT_EQ(ErrorOf(DeleteAccount(s(), QStringLiteral("bob"))),
               QStringLiteral("帐号<bob>尚有2张图纸处于出库状态，请先将其入库后再删除该帐号！"));
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM用户 where ID='bob'")), 1);
 
     env->db().exec(QStringLiteral("delete from PDM出库图纸信息"));
     EXPECT_EQ(Shown(DeleteAccount(s(), QStringLiteral("bob"))), QStringLiteral("done: 删除完毕！"));
-    EXPECT_EQ(Shown(DeleteAccount(s(), QStringLiteral("bob"))), QStringLiteral("refused: 帐号<bob>不存在，可能已被删除！"));
+    EXPECT_EQ(Shown(DeleteAccount(s(), QStringLiteral("bob"))),
+              QStringLiteral("refused: 帐号<bob>不存在，可能已被删除！"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, AccountNameRules, kBothBackends, BackendName);

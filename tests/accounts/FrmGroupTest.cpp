@@ -3,8 +3,8 @@
 #include "accounts/ui/FrmGroup.h"
 #include "accounts/ui/FrmGrpMember.h"
 #include "accounts/ui/FrmUser.h"
-#include "core/Twips.h"
 #include "app/Forms.h"
+#include "core/Twips.h"
 #include "shell/ui/FrmMain.h"
 
 #include <QComboBox>

@@ -13,9 +13,7 @@ using namespace velda::test;
 class FrmPwdDialog : public BothDatabases {
 protected:
     QLineEdit* edit(QWidget& f, const char* name) { return f.findChild<QLineEdit*>(QString::fromLatin1(name)); }
-    QPushButton* button(QWidget& f, const char* name) {
-        return f.findChild<QPushButton*>(QString::fromLatin1(name));
-    }
+    QPushButton* button(QWidget& f, const char* name) { return f.findChild<QPushButton*>(QString::fromLatin1(name)); }
 };
 
 TEST_P(FrmPwdDialog, RefusesEmptyOrDifferingPasswordsAndClearsBoth) {

@@ -29,7 +29,8 @@ TEST_P(Groups, ListsGroupsAndVolumesInTheOrderReturned) {
 
 TEST_P(Groups, AddStoresNameVolumeAndRemark) {
     env->addVolume(QStringLiteral("V1"), QStringLiteral("10.0.0.1"));
-    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("design"), QStringLiteral("V1"), QStringLiteral("设计组"))), QStringLiteral("done: 添加完毕！"));
+    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("design"), QStringLiteral("V1"), QStringLiteral("设计组"))),
+              QStringLiteral("done: 添加完毕！"));
     QSqlQuery q =
         env->db().exec(QStringLiteral("select 目录名称, 备注 from PDM组 where 组名=?"), {QStringLiteral("design")});
     ASSERT_TRUE(q.next());
@@ -45,7 +46,8 @@ TEST_P(Groups, AddStoresNameVolumeAndRemark) {
 
 TEST_P(Groups, AddRefusesAnEmptyOrExistingName) {
     EXPECT_EQ(Shown(AddGroup(s(), QString(), QString(), QString())), QStringLiteral("refused: 请先输入新的组名"));
-    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("user"), QString(), QStringLiteral("x"))), QStringLiteral("refused: 组<user>已存在，请换一个组名！"));
+    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("user"), QString(), QStringLiteral("x"))),
+              QStringLiteral("refused: 组<user>已存在，请换一个组名！"));
     EXPECT_EQ(rows(QStringLiteral("PDM组")), 2);
     EXPECT_EQ(env->db().scalar(QStringLiteral("select 备注 from PDM组 where 组名='user'")).toString(),
               QStringLiteral("普通用户组"));
@@ -54,12 +56,15 @@ TEST_P(Groups, AddRefusesAnEmptyOrExistingName) {
 TEST_P(Groups, DeleteRefusesExactlyAdminAndUser) {
     env->addGroup(QStringLiteral("User"));
     env->addGroup(QStringLiteral("ADMIN"));
-    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("user"))), QStringLiteral("refused: 组帐号<admin>及<user>不可删除！"));
-    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("admin"))), QStringLiteral("refused: 组帐号<admin>及<user>不可删除！"));
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("user"))),
+              QStringLiteral("refused: 组帐号<admin>及<user>不可删除！"));
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("admin"))),
+              QStringLiteral("refused: 组帐号<admin>及<user>不可删除！"));
     EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("User"))), QStringLiteral("done: 删除完毕！"));
     EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("ADMIN"))), QStringLiteral("done: 删除完毕！"));
     EXPECT_EQ(ListGroupNames(s()), (QStringList{QStringLiteral("admin"), QStringLiteral("user")}));
-    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("User"))), QStringLiteral("refused: 组<User>不存在，可能已被删除！"));
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("User"))),
+              QStringLiteral("refused: 组<User>不存在，可能已被删除！"));
 }
 
 TEST_P(Groups, DeletingAGroupLeavesTheUsersGroupLists) {
@@ -74,8 +79,10 @@ TEST_P(Groups, DeletingAGroupLeavesTheUsersGroupLists) {
 TEST_P(Groups, OnlyAdministratorsAddOrDelete) {
     env->addGroup(QStringLiteral("design"));
     env->actAs(QStringLiteral("bob"), QStringLiteral("/user/"), QStringLiteral("user"));
-    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("mine"), QString(), QString())), QStringLiteral("refused: 您权限不够，只有admin组的用户才能进行此项操作"));
-    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("design"))), QStringLiteral("refused: 您权限不够，只有admin组的用户才能进行此项操作"));
+    EXPECT_EQ(Shown(AddGroup(s(), QStringLiteral("mine"), QString(), QString())),
+              QStringLiteral("refused: 您权限不够，只有admin组的用户才能进行此项操作"));
+    EXPECT_EQ(Shown(DeleteGroup(s(), QStringLiteral("design"))),
+              QStringLiteral("refused: 您权限不够，只有admin组的用户才能进行此项操作"));
     EXPECT_EQ(rows(QStringLiteral("PDM组")), 3);
 }
 

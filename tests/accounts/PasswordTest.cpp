@@ -1,6 +1,6 @@
+#include "accounts/Password.h"
 #include "Printers.h"
 #include "accounts/AdminRecord.h"
-#include "accounts/Password.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +16,7 @@ const QString kKey = QStringLiteral("QRLVELDA1B2C3D");
 TEST(Password, EnciphersToKnownTextsSoOtherClientsAgree) {
     // Vectors worked out independently of this code from the cipher's definition.
     EXPECT_EQ(fixed(0.5).Quorel(QStringLiteral("E"), kKey, QStringLiteral("abc")), QStringLiteral("9CAC5D8C"));
-    EXPECT_EQ(fixed(0.0).Quorel(QStringLiteral("E"), kKey, QStringLiteral("secret")),
-              QStringLiteral("0125D870B45F9F"));
+    EXPECT_EQ(fixed(0.0).Quorel(QStringLiteral("E"), kKey, QStringLiteral("secret")), QStringLiteral("0125D870B45F9F"));
     // A double-byte character has a negative code; its value is written whole.
     EXPECT_EQ(fixed(0.5).Quorel(QStringLiteral("E"), kKey, QStringLiteral("中")), QStringLiteral("9CFF15"));
 }
@@ -45,7 +44,8 @@ TEST(Password, DecipherEdgeCases) {
     const Password p;
     // Code 0 comes back as 255.
     const QString withNul = QString(QChar(0)) + QStringLiteral("x");
-    const QString back = fixed(0.3).Quorel(QStringLiteral("D"), kKey, fixed(0.3).Quorel(QStringLiteral("E"), kKey, withNul));
+    const QString back =
+        fixed(0.3).Quorel(QStringLiteral("D"), kKey, fixed(0.3).Quorel(QStringLiteral("E"), kKey, withNul));
     EXPECT_EQ(back.at(0).unicode(), 255);
     EXPECT_EQ(back.at(1), QLatin1Char('x'));
     // Non-hex pairs read as 0: x = code(key char) xor 0, prev = 0x10.
@@ -62,7 +62,7 @@ TEST(Password, DecipherEdgeCases) {
 TEST(Password, CharacterCodesFollowTheChineseCodePage) {
     EXPECT_EQ(AnsiCode(QLatin1Char('A')), 65);
     EXPECT_EQ(AnsiCode(QChar(0x4E2D)), 0xD6D0 - 65536); // 中
-    EXPECT_LT(AnsiCode(QChar(0x56FE)), 0);                // 图
+    EXPECT_LT(AnsiCode(QChar(0x56FE)), 0);              // 图
     EXPECT_EQ(AnsiByteLength(QStringLiteral("图纸A")), 5);
 }
 

@@ -24,8 +24,8 @@ TEST_P(UserLayout, EachLabelIsLevelWithItsBox) {
         QDir().mkpath(folder);
         f.grab().save(folder + QStringLiteral("/FrmUser.png"));
     }
-    for (const auto& [label, box] : {std::pair{"Label2", "TxtPwd"}, std::pair{"Label3", "TxtPwdII"},
-                                     std::pair{"Label5", "TxtMemo"}}) {
+    for (const auto& [label, box] :
+         {std::pair{"Label2", "TxtPwd"}, std::pair{"Label3", "TxtPwdII"}, std::pair{"Label5", "TxtMemo"}}) {
         const QRect l = child<QLabel>(f, label)->geometry();
         const QRect b = child<QLineEdit>(f, box)->geometry();
         EXPECT_LE(std::abs(l.center().y() - b.center().y()), 4) << label << " beside " << box;

@@ -25,8 +25,8 @@ ArchiveRecord complete(const QString& code) {
 TEST(ArchiveDates, ACalendarDayInYearMonthDayOrder) {
     for (const char* ok : {"2024/03/05", "2024/3/5", "2024-02-29", "2024.12.31", " 2024/1/1 "})
         EXPECT_TRUE(IsArchiveDate(QString::fromUtf8(ok))) << ok;
-    for (const char* bad : {"", "2023/02/29", "2024/13/01", "2024/04/31", "24/3/5", "2024/3-5", "2024年3月5日", "abc",
-                            "2024/03/05 x"})
+    for (const char* bad :
+         {"", "2023/02/29", "2024/13/01", "2024/04/31", "24/3/5", "2024/3-5", "2024年3月5日", "abc", "2024/03/05 x"})
         EXPECT_FALSE(IsArchiveDate(QString::fromUtf8(bad))) << bad;
     EXPECT_EQ(ArchiveDateText(QDate(2024, 3, 5)), QStringLiteral("2024/03/05"));
 }
@@ -40,9 +40,17 @@ TEST_P(ArchiveTest, AddingChecksInOrderThenStoresTheRecordAndItsLogRow) {
     };
     const QList<Case> cases = {
         {[](ArchiveRecord& r) { r.electrical.clear(); }, ArchiveText::MissingFields},
-        {[](ArchiveRecord& r) { r.code.clear(); r.startDate = QStringLiteral("x"); }, ArchiveText::MissingFields},
+        {[](ArchiveRecord& r) {
+             r.code.clear();
+             r.startDate = QStringLiteral("x");
+         },
+         ArchiveText::MissingFields},
         {[](ArchiveRecord& r) { r.plannedDate = QStringLiteral("2024/02/30"); }, ArchiveText::BadPlanDates},
-        {[](ArchiveRecord& r) { r.actualDate = QStringLiteral("明天"); r.rights.read.clear(); }, ArchiveText::BadActualDate},
+        {[](ArchiveRecord& r) {
+             r.actualDate = QStringLiteral("明天");
+             r.rights.read.clear();
+         },
+         ArchiveText::BadActualDate},
         {[](ArchiveRecord& r) { r.rights.change.clear(); }, ArchiveText::NoRights},
     };
     for (const Case& c : cases) {
@@ -64,7 +72,8 @@ TEST_P(ArchiveTest, AddingChecksInOrderThenStoresTheRecordAndItsLogRow) {
     EXPECT_EQ(column(QStringLiteral("P9"), QStringLiteral("实际完成时间")), QStringLiteral("<null>"));
     EXPECT_EQ(column(QStringLiteral("P9"), QStringLiteral("入库帐号")), QStringLiteral("alice"));
     EXPECT_EQ(column(QStringLiteral("P9"), QStringLiteral("主要性能指标")), QStringLiteral("行1\n行2"));
-    EXPECT_EQ(column(QStringLiteral("P9"), QStringLiteral("改")), QStringLiteral("/admin(U)/alice(U)//admin(G)/design(G)/"));
+    EXPECT_EQ(column(QStringLiteral("P9"), QStringLiteral("改")),
+              QStringLiteral("/admin(U)/alice(U)//admin(G)/design(G)/"));
     EXPECT_EQ(logRows(LogWord::AddArchive, QStringLiteral("P9")), 1);
 
     // A second record under the same code is refused by the key, with a clear word and no log row.

@@ -6,13 +6,13 @@
 #include "accounts/Groups.h"
 #include "accounts/Users.h"
 #include "core/ActivityLog.h"
-#include "items/ItemSearch.h"
-#include "transfer/Volumes.h"
 #include "core/GateText.h"
 #include "items/Condition.h"
 #include "items/ItemRecords.h"
+#include "items/ItemSearch.h"
 #include "library/Batch.h"
 #include "shell/Login.h"
+#include "transfer/Volumes.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -182,7 +182,8 @@ TEST_P(CliTest, RefusalsMissingFilesAndFailuresHaveTheirExitCodes) {
     EXPECT_EQ(logOf(QStringLiteral("C-2")), QStringList());
 
     // A code that is not in the library.
-    r = cli({QStringLiteral("checkout"), QStringLiteral("NOPE"), QStringLiteral("--to"), localFolder(QStringLiteral("o"))});
+    r = cli(
+        {QStringLiteral("checkout"), QStringLiteral("NOPE"), QStringLiteral("--to"), localFolder(QStringLiteral("o"))});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(LibraryText::NotInLibrary)) << r.err.toStdString();
 
@@ -195,11 +196,13 @@ TEST_P(CliTest, RefusalsMissingFilesAndFailuresHaveTheirExitCodes) {
 }
 
 TEST_P(CliTest, LoginAndUsageFaults) {
-    CliResult r = cli({QStringLiteral("holds")}, QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("bad"));
+    CliResult r =
+        cli({QStringLiteral("holds")}, QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("bad"));
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(kLoginRefused)) << r.err.toStdString();
     // A group the account is not a member of.
-    EXPECT_EQ(cli({QStringLiteral("holds")}, QStringLiteral("alice"), QStringLiteral("team"), QStringLiteral("pw")).code, 1);
+    EXPECT_EQ(
+        cli({QStringLiteral("holds")}, QStringLiteral("alice"), QStringLiteral("team"), QStringLiteral("pw")).code, 1);
 
     EXPECT_EQ(cli({}).code, 2);
     EXPECT_EQ(cli({QStringLiteral("frobnicate")}).code, 2);
@@ -319,7 +322,8 @@ TEST_P(CliTest, BatchCheckInAndOut) {
     r = cli({QStringLiteral("checkin"), QStringLiteral("--folder"), folder, QStringLiteral("--recursive")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(storedContent(QStringLiteral("P-3")), QByteArray("sub/P-3.dwg"));
-    EXPECT_EQ(logOf(QStringLiteral("P-1")), (QStringList{QStringLiteral("admin|图纸入库"), QStringLiteral("admin|图纸入库")}));
+    EXPECT_EQ(logOf(QStringLiteral("P-1")),
+              (QStringList{QStringLiteral("admin|图纸入库"), QStringLiteral("admin|图纸入库")}));
 
     // A batch check-out by condition over the drawing records.
     ItemEntry entry;
@@ -356,8 +360,8 @@ TEST_P(CliTest, LogIsForAdministrators) {
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(GateText::Administrator)) << r.err.toStdString();
 
-    r = cli({QStringLiteral("--json"), QStringLiteral("log"), QStringLiteral("--where"),
-             QStringLiteral("ID = 'alice' ")});
+    r = cli(
+        {QStringLiteral("--json"), QStringLiteral("log"), QStringLiteral("--where"), QStringLiteral("ID = 'alice' ")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QList<QJsonObject> rows = jsonLines(r.out);
     ASSERT_EQ(rows.size(), 1) << r.out.toStdString();

@@ -18,8 +18,10 @@ protected:
     }
     void store(const QString& part, const QString& product, const QString& section, const QString& date,
                const QString& owner = QStringLiteral("admin")) {
-        env->db().exec(QStringLiteral("insert into 借用件 (名称, 借用产品, 借用结合部, 入库时间, 入库帐号) values (?, ?, ?, ?, ?)"),
-                       {part, product, section, date, owner});
+        env->db().exec(
+            QStringLiteral(
+                "insert into 借用件 (名称, 借用产品, 借用结合部, 入库时间, 入库帐号) values (?, ?, ?, ?, ?)"),
+            {part, product, section, date, owner});
     }
 };
 
@@ -27,7 +29,8 @@ TEST_P(BorrowData, AddingNeedsAllFourFieldsAndStoresCodesInCapitals) {
     as(QStringLiteral("alice"));
     BorrowedParts parts(*env->session);
     for (int blank = 0; blank < 4; ++blank) {
-        BorrowRecord r{QStringLiteral("gb-12"), QStringLiteral("p100"), QStringLiteral("a"), QStringLiteral("2024/03/05")};
+        BorrowRecord r{QStringLiteral("gb-12"), QStringLiteral("p100"), QStringLiteral("a"),
+                       QStringLiteral("2024/03/05")};
         QString* fields[] = {&r.part, &r.product, &r.section, &r.date};
         fields[blank]->clear();
         const Outcome o = parts.Add(r);
@@ -55,7 +58,8 @@ TEST_P(BorrowData, AddingNeedsAllFourFieldsAndStoresCodesInCapitals) {
 
 TEST_P(BorrowData, DeletingRemovesOnlyTheUsersOwnRecord) {
     BorrowedParts parts(*env->session);
-    const BorrowRecord same{QStringLiteral("GB-12"), QStringLiteral("P100"), QStringLiteral("A"), QStringLiteral("2024/03/05")};
+    const BorrowRecord same{QStringLiteral("GB-12"), QStringLiteral("P100"), QStringLiteral("A"),
+                            QStringLiteral("2024/03/05")};
     as(QStringLiteral("alice"));
     ASSERT_TRUE(parts.Add(same).done());
     as(QStringLiteral("bob"));

@@ -24,8 +24,9 @@ protected:
         QStringList out;
         FoundRows found;
         // Shown as the dialogs show it, so the boxes are the ones the user sees.
-        if (ShowOutcome(env->feedback,
-                        RunConditionSearch(*env->session, ConditionConfig::itemSearch(QStringLiteral("ByPart")), text, found)))
+        if (ShowOutcome(
+                env->feedback,
+                RunConditionSearch(*env->session, ConditionConfig::itemSearch(QStringLiteral("ByPart")), text, found)))
             for (int i = 0; i < found.count(); ++i)
                 out << found.text(i, QStringLiteral("代号"));
         return out;

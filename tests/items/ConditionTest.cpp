@@ -78,7 +78,8 @@ protected:
         env->feedback.clear();
         FoundRows found;
         // Shown as the dialogs show it, so the box is the one the user sees.
-        if (!ShowOutcome(env->feedback, RunConditionSearch(*env->session, config, text, found, [this] { started = true; })))
+        if (!ShowOutcome(env->feedback,
+                         RunConditionSearch(*env->session, config, text, found, [this] { started = true; })))
             return std::nullopt;
         return found;
     }
@@ -118,7 +119,8 @@ TEST_P(ConditionSearch, ColumnsAndRowsComeInOrderSpelledAsTheSchemaSpellsThem) {
 }
 
 TEST_P(ConditionSearch, ValuesAreMatchedAsTypedTextNotAsSqlOrWildcards) {
-    EXPECT_EQ(parts(ComposeClause(kName, QStringLiteral("="), QStringLiteral("O'Ring"))), QStringList{QStringLiteral("C3")});
+    EXPECT_EQ(parts(ComposeClause(kName, QStringLiteral("="), QStringLiteral("O'Ring"))),
+              QStringList{QStringLiteral("C3")});
     EXPECT_EQ(parts(ComposeClause(kName, kContains, QStringLiteral("a_b"))), QStringList{QStringLiteral("A1")});
     EXPECT_EQ(parts(ComposeClause(kName, kContains, QStringLiteral("0%"))), QStringList{QStringLiteral("D4")});
     EXPECT_EQ(parts(ComposeClause(kName, kContains, QStringLiteral(":\\"))), QStringList{QStringLiteral("F6")});

@@ -60,8 +60,8 @@ TEST(DwgPreview, EachVersionFamilyFindsTheStoredBitmap) {
     };
     // R13–R2000 raw at the pointer; R2004 and later after their page's 32-byte header (the pointer
     // already skips it); R2007 at its address. The block is not always at 0x1C0.
-    const Family families[] = {{"AC1012", 0x1C0, 0},  {"AC1014", 0x200, 0},  {"AC1015", 0x1C0, 0},
-                               {"AC1018", 0x1C0, 32}, {"AC1021", 0x480, 0},  {"AC1024", 0x2E0, 32},
+    const Family families[] = {{"AC1012", 0x1C0, 0},  {"AC1014", 0x200, 0}, {"AC1015", 0x1C0, 0},
+                               {"AC1018", 0x1C0, 32}, {"AC1021", 0x480, 0}, {"AC1024", 0x2E0, 32},
                                {"AC1027", 0x1C0, 32}, {"AC1032", 0x940, 32}};
     for (const Family& f : families) {
         DwgMaker m;
@@ -195,8 +195,7 @@ TEST(DwgPreview, FilesThatHoldNoPictureSayWhy) {
     EXPECT_EQ(readBytes(locked.make()).status, DwgPreviewStatus::Encrypted);
 
     EXPECT_EQ(readBytes(QByteArray()).status, DwgPreviewStatus::NotDrawing);
-    EXPECT_EQ(readBytes(QByteArray("零件清单\n代号,名称\n")).status,
-              DwgPreviewStatus::NotDrawing);
+    EXPECT_EQ(readBytes(QByteArray("零件清单\n代号,名称\n")).status, DwgPreviewStatus::NotDrawing);
     EXPECT_EQ(readBytes(QByteArray("AC10")).status, DwgPreviewStatus::NotDrawing);
     EXPECT_EQ(ReadDwgPreview(QStringLiteral("/nonexistent/x.dwg")).status, DwgPreviewStatus::Unreadable);
 

@@ -10,11 +10,10 @@
 
 namespace velda::test {
 
-
 inline const unsigned char kStart[16] = {0x1F, 0x25, 0x6D, 0x07, 0xD4, 0x36, 0x28, 0x28,
-                                  0x9D, 0x57, 0xCA, 0x3F, 0x9D, 0x44, 0x10, 0x2B};
+                                         0x9D, 0x57, 0xCA, 0x3F, 0x9D, 0x44, 0x10, 0x2B};
 inline const unsigned char kEnd[16] = {0xE0, 0xDA, 0x92, 0xF8, 0x2B, 0xC9, 0xD7, 0xD7,
-                                0x62, 0xA8, 0x35, 0xC0, 0x62, 0xBB, 0xEF, 0xD4};
+                                       0x62, 0xA8, 0x35, 0xC0, 0x62, 0xBB, 0xEF, 0xD4};
 
 inline void put32(QByteArray& b, qint64 at, quint32 v) {
     for (int i = 0; i < 4; ++i)
@@ -37,9 +36,9 @@ struct Stored {
 // One drawing file as the writers lay it out. Each field can be spoiled to make a damaged file.
 struct DwgMaker {
     QByteArray version = "AC1015";
-    qint64 blockAt = 0x1C0;     // where the picture block starts
-    qint64 pageHeader = 0;      // bytes of a section page header before the block (R2004 and later)
-    qint64 pointerDelta = 0;    // added to the pointer at 0x0D
+    qint64 blockAt = 0x1C0;  // where the picture block starts
+    qint64 pageHeader = 0;   // bytes of a section page header before the block (R2004 and later)
+    qint64 pointerDelta = 0; // added to the pointer at 0x0D
     bool encrypted = false;
     QList<Stored> images;
     qint64 overallDelta = 0;    // added to the block's overall size
@@ -89,7 +88,7 @@ inline QRgb expected(int x, int y, int width) {
 
 // A DIB without file header; rows bottom-up unless topDown.
 inline QByteArray dib(int bpp, bool topDown = false, bool bitfields = false, int width = 4, int height = 2,
-               quint32 coloursUsed = 0) {
+                      quint32 coloursUsed = 0) {
     QByteArray h;
     append32(h, 40);
     append32(h, quint32(width));

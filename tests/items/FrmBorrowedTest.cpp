@@ -23,8 +23,10 @@ protected:
             env->actAs(QStringLiteral("alice"), QStringLiteral("/user/"), QStringLiteral("user"));
     }
     void store(const QString& part, const QString& product, const QString& section, const QString& date) {
-        env->db().exec(QStringLiteral("insert into 借用件 (名称, 借用产品, 借用结合部, 入库时间, 入库帐号) values (?, ?, ?, ?, 'admin')"),
-                       {part, product, section, date});
+        env->db().exec(
+            QStringLiteral(
+                "insert into 借用件 (名称, 借用产品, 借用结合部, 入库时间, 入库帐号) values (?, ?, ?, ?, 'admin')"),
+            {part, product, section, date});
     }
     std::unique_ptr<FrmSeekItemNonLocal> tree(const QString& code) {
         env->session->ctx.BorrowedCode = code;
@@ -138,7 +140,8 @@ TEST_P(BorrowForms, ACycleGrowsOneLevelPerClickAndAnUnknownCodeShowsTheRootAlone
     EXPECT_EQ(view->topLevelItem(0)->childCount(), 0);
     EXPECT_EQ(image(view->topLevelItem(0)), QStringLiteral("AsmOpen"));
     EXPECT_EQ(child<QTreeWidget>(*form, "LstView")->topLevelItemCount(), 0);
-    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='浏览借用信息' and 代号='NO-SUCH'")), 1);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='浏览借用信息' and 代号='NO-SUCH'")),
+              1);
 }
 
 TEST_P(BorrowForms, TreeAndListShareTheWindowTwoToThree) {

@@ -18,8 +18,8 @@ using namespace velda::test;
 TEST(PartKind, FirstMatchingRuleWins) {
     const std::pair<const char*, const char*> cases[] = {
         {"12-3/00", "组焊件"}, {"12-3/001", "组焊件"}, {"12-3/01", "焊接件"}, {"12/300", "焊接件"},
-        {"12-300", "装配件"},  {"12-300C", "装配件"},  {"00", "装配件"},     {"00Z", "装配件"},
-        {"12-301", "零件"},    {"12-300c", "零件"},    {"12-30C", "零件"},   {"0", "零件"},
+        {"12-300", "装配件"},  {"12-300C", "装配件"},  {"00", "装配件"},      {"00Z", "装配件"},
+        {"12-301", "零件"},    {"12-300c", "零件"},    {"12-30C", "零件"},    {"0", "零件"},
         {"", "零件"},          {"100A1", "零件"},      {"A00中", "零件"},
     };
     for (const auto& [code, kind] : cases)
@@ -41,10 +41,10 @@ protected:
         ItemEntry e;
         e.code = code;
         e.part = {QStringLiteral("轴承座"), QStringLiteral("1.5"), QStringLiteral("45")};
-        e.drawing = {QStringLiteral("张三"), QStringLiteral("李四"), QStringLiteral("王五"), QStringLiteral("赵六"),
-                     QStringLiteral("钱七"), QStringLiteral("孙八"), QStringLiteral("2024/03/05"),
-                     QStringLiteral("1:2"),  QStringLiteral("BM-1"), QStringLiteral("A3"), QStringLiteral("2"),
-                     QStringLiteral("S")};
+        e.drawing = {QStringLiteral("张三"),       QStringLiteral("李四"), QStringLiteral("王五"),
+                     QStringLiteral("赵六"),       QStringLiteral("钱七"), QStringLiteral("孙八"),
+                     QStringLiteral("2024/03/05"), QStringLiteral("1:2"),  QStringLiteral("BM-1"),
+                     QStringLiteral("A3"),         QStringLiteral("2"),    QStringLiteral("S")};
         return e;
     }
     int rows(const char* table, const QString& code) {
@@ -61,14 +61,17 @@ TEST_P(ItemRecordsData, AddStoresBothRecordsWithKindAndLogRowAndReadsThemBack) {
     ASSERT_TRUE(o.done()) << o.text.toStdString();
     EXPECT_EQ(o.text, QStringLiteral("添加完成！"));
     EXPECT_EQ(o.icon, Icon::None);
-    EXPECT_EQ(env->db().scalar(QStringLiteral("select 类型 from 零件信息 where 代号=?"), {QStringLiteral("GB/T'12-300")}),
-              QStringLiteral("焊接件"));
-    EXPECT_EQ(env->db().scalar(QStringLiteral("select 页码 from 图纸信息 where 代号=?"), {QStringLiteral("GB/T'12-300")})
+    EXPECT_EQ(
+        env->db().scalar(QStringLiteral("select 类型 from 零件信息 where 代号=?"), {QStringLiteral("GB/T'12-300")}),
+        QStringLiteral("焊接件"));
+    EXPECT_EQ(env->db()
+                  .scalar(QStringLiteral("select 页码 from 图纸信息 where 代号=?"), {QStringLiteral("GB/T'12-300")})
                   .toString(),
               QStringLiteral("1"));
-    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where ID='alice' and 代号=? and 方式='添加图纸信息'"),
-                         {QStringLiteral("GB/T'12-300")}),
-              1);
+    EXPECT_EQ(
+        env->count(QStringLiteral("select count(*) from PDM日志 where ID='alice' and 代号=? and 方式='添加图纸信息'"),
+                   {QStringLiteral("GB/T'12-300")}),
+        1);
 
     const ItemRecords r = LoadItemRecords(env->db(), QStringLiteral("GB/T'12-300"));
     ASSERT_TRUE(r.part && r.drawing);
@@ -126,7 +129,8 @@ TEST_P(ItemRecordsData, AddRefusesEmptyFieldsAndASecondAddRollsBackWhole) {
 TEST_P(ItemRecordsData, DeleteRemovesBothRecordsOnlyAndSaysWhenThereWereNone) {
     ASSERT_TRUE(AddItemRecords(*env->session, entry(QStringLiteral("D-1"))).done());
     ASSERT_TRUE(AddItemRecords(*env->session, entry(QStringLiteral("D-2"))).done());
-    env->db().exec(QStringLiteral("insert into PDM入库图纸信息 (代号,状态,目录名称,入库文件名称) values ('D-1','正常','V1','x.dwg')"));
+    env->db().exec(QStringLiteral(
+        "insert into PDM入库图纸信息 (代号,状态,目录名称,入库文件名称) values ('D-1','正常','V1','x.dwg')"));
 
     Outcome o = DeleteItemRecords(*env->session, QStringLiteral("D-1"));
     EXPECT_TRUE(o.done());
@@ -154,8 +158,10 @@ TEST_P(ItemRecordsData, DeleteRemovesBothRecordsOnlyAndSaysWhenThereWereNone) {
 
 TEST_P(ItemRecordsData, MaterialsComeInTheirOrder) {
     env->db().exec(QStringLiteral("delete from 材料名称"));
-    env->db().exec(QStringLiteral("insert into 材料名称 (材料名称, 顺序号) values ('HT200', 3), ('Q235-A', 1), ('45', 2)"));
-    EXPECT_EQ(MaterialList(env->db()), (QStringList{QStringLiteral("Q235-A"), QStringLiteral("45"), QStringLiteral("HT200")}));
+    env->db().exec(
+        QStringLiteral("insert into 材料名称 (材料名称, 顺序号) values ('HT200', 3), ('Q235-A', 1), ('45', 2)"));
+    EXPECT_EQ(MaterialList(env->db()),
+              (QStringList{QStringLiteral("Q235-A"), QStringLiteral("45"), QStringLiteral("HT200")}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, ItemRecordsData, kBothBackends, BackendName);
@@ -205,8 +211,10 @@ TEST_P(ItemRecordsForm, OpensWithItsListsAndAddsWhatIsTyped) {
     ASSERT_EQ(env->feedback.boxes.size(), 1);
     EXPECT_EQ(env->feedback.last().text, QStringLiteral("添加完成！"));
     EXPECT_EQ(env->feedback.last().title, QStringLiteral("反馈信息"));
-    EXPECT_EQ(env->db().scalar(QStringLiteral("select 类型 from 零件信息 where 代号='AB-300C'")), QStringLiteral("装配件"));
-    EXPECT_EQ(env->db().scalar(QStringLiteral("select 比例 from 图纸信息 where 代号='AB-300C'")), QStringLiteral("1:7"));
+    EXPECT_EQ(env->db().scalar(QStringLiteral("select 类型 from 零件信息 where 代号='AB-300C'")),
+              QStringLiteral("装配件"));
+    EXPECT_EQ(env->db().scalar(QStringLiteral("select 比例 from 图纸信息 where 代号='AB-300C'")),
+              QStringLiteral("1:7"));
     EXPECT_EQ(box(*f, "TxtName")->text(), QStringLiteral("支架")); // the dialog keeps its fields
 
     box(*f, "TxtName")->clear();

@@ -75,12 +75,15 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
         f.close();
-        env->db().exec(QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称) "
-                                      "values (?,?,'','','','admin','2024/3/5',?,?,'V1')"),
-                       {libraryCode, readers, fileName, state});
+        env->db().exec(
+            QStringLiteral(
+                "insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称) "
+                "values (?,?,'','','','admin','2024/3/5',?,?,'V1')"),
+            {libraryCode, readers, fileName, state});
     }
     void checkedOut(const QString& code, const QString& who, const QString& when) {
-        env->db().exec(QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values (?,?,?)"), {code, who, when});
+        env->db().exec(QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values (?,?,?)"),
+                       {code, who, when});
     }
     void records(const QString& code, const QString& name, bool part = true, bool drawing = true) {
         if (part)
@@ -123,7 +126,7 @@ TEST_P(ItemDetailData, TheCaptionShowsThisItemsLibraryState) {
 
 TEST_P(ItemDetailData, SlashCodesAreFoundAsTypedAndAsStoredNames) {
     records(QStringLiteral("GB/T-12"), QStringLiteral("垫圈"));
-    store(QStringLiteral("GB-T-12"), QStringLiteral("batch.dwg"), "x"); // the batch check-in's code
+    store(QStringLiteral("GB-T-12"), QStringLiteral("batch.dwg"), "x");  // the batch check-in's code
     store(QStringLiteral("GB/T-13"), QStringLiteral("single.dwg"), "x"); // the single check-in's code
     store(QStringLiteral("GB/T-14"), QStringLiteral("typed.dwg"), "x");
     store(QStringLiteral("GB-T-14"), QStringLiteral("replaced.dwg"), "x");
@@ -185,8 +188,8 @@ TEST_P(ItemDetailData, TheSearchListsTheCodesInOrderOrSaysWhyNot) {
 
     QStringList codes;
     int starts = 0;
-    Outcome o = SearchItemCodes(*env->session, parts, ComposeClause(QStringLiteral("名称"), QStringLiteral("包含"),
-                                                                     QStringLiteral("轴")),
+    Outcome o = SearchItemCodes(*env->session, parts,
+                                ComposeClause(QStringLiteral("名称"), QStringLiteral("包含"), QStringLiteral("轴")),
                                 &codes, [&] { ++starts; });
     EXPECT_TRUE(o.done()) << o.text.toStdString();
     EXPECT_EQ(codes, (QStringList{QStringLiteral("A-1"), QStringLiteral("B-2")}));
@@ -358,7 +361,8 @@ TEST_P(ItemSearchForm, APictureFetchedOnceServesAgainWhileItsStoredNameStays) {
     clickLine(*f, 0);
     EXPECT_FALSE(picture(*f)->hasPicture());
     ASSERT_EQ(env->feedback.boxes.size(), 1);
-    EXPECT_TRUE(env->feedback.last().text.startsWith(QStringLiteral("图纸<C-1>的预览文件获取失败："))) << env->feedback.last().text.toStdString();
+    EXPECT_TRUE(env->feedback.last().text.startsWith(QStringLiteral("图纸<C-1>的预览文件获取失败：")))
+        << env->feedback.last().text.toStdString();
     EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
     EXPECT_EQ(caption(*f), QStringLiteral("图纸已入库！"));
     EXPECT_EQ(browseRows(QStringLiteral("C-1")), 3);

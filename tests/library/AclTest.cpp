@@ -14,7 +14,8 @@ using namespace velda::test;
 TEST(Acl, DefaultListsAndTheInMemoryTest) {
     EXPECT_EQ(Acl::DefaultList(QStringLiteral("alice"), QStringLiteral("design")),
               QStringLiteral("/admin(U)/alice(U)//admin(G)/design(G)/"));
-    EXPECT_EQ(Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin")), QStringLiteral("/admin(U)//admin(G)/"));
+    EXPECT_EQ(Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin")),
+              QStringLiteral("/admin(U)//admin(G)/"));
     EXPECT_EQ(Acl::DefaultList(QStringLiteral("Admin"), QStringLiteral("user")),
               QStringLiteral("/admin(U)/Admin(U)//admin(G)/user(G)/"));
     const QString list = QStringLiteral("/alice(U)/design(G)/");

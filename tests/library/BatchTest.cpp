@@ -116,7 +116,8 @@ TEST_P(BatchLibraryTest, ChecksInWhatItMayAndNamesTheRest) {
         << r.message.toStdString();
     EXPECT_TRUE(r.message.endsWith(QStringLiteral("因权限问题无法入库")));
     EXPECT_TRUE(r.message.contains(QStringLiteral("HELD")) && r.message.contains(QStringLiteral("LOCKED")));
-    EXPECT_EQ(column(QStringLiteral("NEW-1"), QStringLiteral("读")), QStringLiteral("/admin(U)/alice(U)//admin(G)/design(G)/"));
+    EXPECT_EQ(column(QStringLiteral("NEW-1"), QStringLiteral("读")),
+              QStringLiteral("/admin(U)/alice(U)//admin(G)/design(G)/"));
     EXPECT_EQ(column(QStringLiteral("NEW-2"), QStringLiteral("入库文件名称")), QStringLiteral("20240305NEW-2.dwg"));
     EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305HELD.dwg")), QByteArray("h"));
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='图纸入库' and ID='alice'")), 2);
@@ -130,7 +131,8 @@ TEST_P(BatchLibraryTest, ComposedRightsReachNewCodesOnlyAndStopEndsAfterTheCurre
                       folder + QStringLiteral("/N2.dwg")};
     BatchLibrary b = batch();
     b.groupFiles = 1; // one file per transaction: the stop comes after exactly the current file
-    b.setComposedRights({QStringLiteral("/bob(U)/"), QStringLiteral("/bob(U)/"), QStringLiteral("/"), QStringLiteral("/")});
+    b.setComposedRights(
+        {QStringLiteral("/bob(U)/"), QStringLiteral("/bob(U)/"), QStringLiteral("/"), QStringLiteral("/")});
     const BatchResult r = b.CheckIn(files, [](int i, const BatchProgress&) { return i < 1; });
     EXPECT_TRUE(r.stopped);
     EXPECT_EQ(r.progress.processed, 2);
@@ -168,7 +170,8 @@ TEST_P(BatchLibraryTest, ChecksOutWhatTheConditionFound) {
     const QString out = folderWith({}) + QLatin1Char('/');
     BatchLibrary b = batch();
     const BatchResult r = b.CheckOut({QStringLiteral("Q-1"), QStringLiteral("Q-2"), QStringLiteral("Q-3")}, out);
-    EXPECT_EQ(r.message, QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：2张！\r\n图纸Q-2因权限问题无法出库"));
+    EXPECT_EQ(r.message,
+              QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：2张！\r\n图纸Q-2因权限问题无法出库"));
     EXPECT_EQ(read(out + QStringLiteral("Q-1.dwg")), QByteArray("q1"));
     EXPECT_EQ(read(out + QStringLiteral("Q-3.dwg")), QByteArray("q3"));
     EXPECT_EQ(env->db().scalar(QStringLiteral("select 出库帐号 from PDM出库图纸信息 where 代号='Q-3'")).toString(),
@@ -222,7 +225,8 @@ TEST_P(BatchLibraryTest, DialogShowsProgressAndTheSummary) {
 
 TEST_P(BatchLibraryTest, CheckOutDialogRunsTheConditionIntoTheFolder) {
     for (const char* code : {"S-1", "S-2", "S-3"})
-        env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称) values (?, '轴')"), {QString::fromLatin1(code)});
+        env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称) values (?, '轴')"),
+                       {QString::fromLatin1(code)});
     env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称) values ('S-9', '套')"));
     ASSERT_TRUE(checkInAsAdmin(QStringLiteral("S-1"), "s1").done());
     ASSERT_TRUE(checkInAsAdmin(QStringLiteral("S-3"), "s3").done());

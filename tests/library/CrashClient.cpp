@@ -21,7 +21,6 @@
 
 namespace {
 
-
 class DayClock final : public velda::Clock {
 public:
     explicit DayClock(QDate day) : m_day(day) {}
@@ -66,9 +65,8 @@ int main(int argc, char* argv[]) {
     velda::Acl::SetPending(ctx, list, list, list, list);
 
     velda::FtpClient client;
-    velda::DrawingLibrary library(session, [&](const velda::TransferOperation& op) {
-        return velda::WaitForTransfer(client, op);
-    });
+    velda::DrawingLibrary library(
+        session, [&](const velda::TransferOperation& op) { return velda::WaitForTransfer(client, op); });
     const QString stopAt = p.value(QStringLiteral("step"));
     library.onStep = [&](QStringView step) {
         if (step != stopAt)

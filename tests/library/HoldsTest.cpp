@@ -100,7 +100,9 @@ TEST_P(HoldsTest, AnAdministratorReleasesAnotherUsersHoldAfterAQuestionNamingHol
     const HeldDrawing shown = shownHold(QStringLiteral("A-1"));
     const Holds::Check c = holds.Prepare(shown);
     ASSERT_TRUE(c.refusal.done());
-    EXPECT_EQ(c.question, QStringLiteral("图纸<A-1>由bob在2024/3/5出库，撤销后其他有“写”权限的用户即可将其入库。确定撤销该出库吗？"));
+    EXPECT_EQ(
+        c.question,
+        QStringLiteral("图纸<A-1>由bob在2024/3/5出库，撤销后其他有“写”权限的用户即可将其入库。确定撤销该出库吗？"));
     ASSERT_TRUE(holds.Release(shown).done());
     expectReleased(QStringLiteral("admin"));
 }

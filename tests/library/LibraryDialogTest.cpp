@@ -1,8 +1,8 @@
 #include "LibraryFixture.h"
 
 #include "accounts/AdminRecord.h"
-#include "library/ui/FrmLibDrawing.h"
 #include "app/Forms.h"
+#include "library/ui/FrmLibDrawing.h"
 #include "shell/ui/FrmMain.h"
 
 #include <QLineEdit>

@@ -25,12 +25,12 @@ void adminRights(Session& s) {
 class LibraryMend : public LibraryTest {
 protected:
     Outcome checkIn(const QString& code, const QByteArray& content) {
-        return library().CheckIn(code, drawing(code + QStringLiteral("-") + QString::number(++m_files) + QStringLiteral(".dwg"),
-                                               content));
+        return library().CheckIn(
+            code, drawing(code + QStringLiteral("-") + QString::number(++m_files) + QStringLiteral(".dwg"), content));
     }
     QStringList rights(const QString& code) {
-        return {column(code, QStringLiteral("读")), column(code, QStringLiteral("写")), column(code, QStringLiteral("删")),
-                column(code, QStringLiteral("改"))};
+        return {column(code, QStringLiteral("读")), column(code, QStringLiteral("写")),
+                column(code, QStringLiteral("删")), column(code, QStringLiteral("改"))};
     }
     int m_files = 0;
 };
@@ -68,8 +68,9 @@ TEST_P(LibraryMend, TwoCodesThatShareAStoredNameAreNotBothCheckedIn) {
     ASSERT_TRUE(checkIn(QStringLiteral("GB/T-1"), "slash").done());
     const Outcome out = checkIn(QStringLiteral("GB-T-1"), "dash");
     EXPECT_TRUE(out.refused());
-    EXPECT_EQ(out.text, QStringLiteral("零件<GB-T-1>的存储文件名20240305GB-T-1.dwg已被零件<GB/T-1>使用，两者会互相覆盖，"
-                                       "入库无法完成！"));
+    EXPECT_EQ(out.text,
+              QStringLiteral("零件<GB-T-1>的存储文件名20240305GB-T-1.dwg已被零件<GB/T-1>使用，两者会互相覆盖，"
+                             "入库无法完成！"));
     EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305GB-T-1.dwg")), QByteArray("slash"));
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 1);
     EXPECT_EQ(volumeFiles(QStringLiteral("V1")).size(), 1);
@@ -83,9 +84,10 @@ TEST_P(LibraryMend, DeletingOneOfTwoCodesThatAlreadyShareAFileKeepsTheFileForThe
     adminRights(*env->session);
     ASSERT_TRUE(checkIn(QStringLiteral("GB/T-2"), "shared").done());
     // Written before the clash was refused: a second row naming the same file.
-    env->db().exec(QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称) "
-                                  "select 'GB-T-2',读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称 "
-                                  "from PDM入库图纸信息 where 代号='GB/T-2'"));
+    env->db().exec(
+        QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称) "
+                       "select 'GB-T-2',读,写,删,改,入库帐号,入库时间,入库文件名称,状态,目录名称 "
+                       "from PDM入库图纸信息 where 代号='GB/T-2'"));
     EXPECT_EQ(library().Delete(QStringLiteral("GB-T-2")).text, QStringLiteral("删除完毕！"));
     const QString copy = drawing(QStringLiteral("copy.dwg"), "");
     ASSERT_TRUE(library().CheckOut(QStringLiteral("GB/T-2"), copy).done());
@@ -99,7 +101,8 @@ TEST_P(LibraryMend, AnOverlongCodeIsRefusedUpFrontWithTheLimit) {
     EXPECT_TRUE(fits.done()) << fits.text.toStdString();
     const Outcome out = library().CheckIn(longest + u'Y', drawing(QStringLiteral("long.dwg"), "long"));
     EXPECT_TRUE(out.refused());
-    EXPECT_TRUE(out.text.startsWith(QStringLiteral("零件代号过长，入库无法完成！代号最长200个字节"))) << out.text.toStdString();
+    EXPECT_TRUE(out.text.startsWith(QStringLiteral("零件代号过长，入库无法完成！代号最长200个字节")))
+        << out.text.toStdString();
     // Chinese characters count three bytes each.
     EXPECT_TRUE(CodeLengthProblem(QString(66, QChar(0x56FE))).isEmpty());
     EXPECT_FALSE(CodeLengthProblem(QString(67, QChar(0x56FE))).isEmpty());
@@ -206,11 +209,10 @@ TEST_P(LibraryMend, AClientKilledAtAnyStepLeavesTheCommittedVersionForTheNextChe
         const char* step;
         bool committed;
     };
-    const Case cases[] = {{"checkin", "uploaded", false}, {"checkin", "locked", false},
-                          {"checkin", "recorded", false}, {"checkin", "staged", false},
-                          {"checkin", "committed", true}, {"checkin", "promoted", true},
-                          {"delete", "locked", false},    {"delete", "recorded", false},
-                          {"delete", "committed", true}};
+    const Case cases[] = {
+        {"checkin", "uploaded", false}, {"checkin", "locked", false},   {"checkin", "recorded", false},
+        {"checkin", "staged", false},   {"checkin", "committed", true}, {"checkin", "promoted", true},
+        {"delete", "locked", false},    {"delete", "recorded", false},  {"delete", "committed", true}};
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.op) + " killed after " + c.step);
@@ -219,11 +221,13 @@ TEST_P(LibraryMend, AClientKilledAtAnyStepLeavesTheCommittedVersionForTheNextChe
         adminRights(*env->session);
         ASSERT_TRUE(checkIn(code, "committed").done());
 
-        QStringList args{QStringLiteral("--ftp"), ftp->address(), QStringLiteral("--password"), ftp->password(),
-                         QStringLiteral("--date"), QStringLiteral("2024-03-05"), QStringLiteral("--op"),
-                         QString::fromLatin1(c.op), QStringLiteral("--code"), code, QStringLiteral("--file"),
-                         drawing(QStringLiteral("next.dwg"), "uncommitted?"), QStringLiteral("--step"),
-                         QString::fromLatin1(c.step)};
+        QStringList args{QStringLiteral("--ftp"),      ftp->address(),
+                         QStringLiteral("--password"), ftp->password(),
+                         QStringLiteral("--date"),     QStringLiteral("2024-03-05"),
+                         QStringLiteral("--op"),       QString::fromLatin1(c.op),
+                         QStringLiteral("--code"),     code,
+                         QStringLiteral("--file"),     drawing(QStringLiteral("next.dwg"), "uncommitted?"),
+                         QStringLiteral("--step"),     QString::fromLatin1(c.step)};
         if (GetParam() == Backend::SQLite)
             args << QStringLiteral("--data") << env->session->paths().dataFolder;
         else
@@ -255,7 +259,8 @@ TEST_P(LibraryMend, AClientKilledAtAnyStepLeavesTheCommittedVersionForTheNextChe
         }
         ASSERT_TRUE(out.done()) << out.text.toStdString();
         EXPECT_EQ(read(copy), expected);
-        EXPECT_EQ(column(code, QStringLiteral("入库文件名称")), QStringLiteral("20240305") + code + QStringLiteral(".dwg"));
+        EXPECT_EQ(column(code, QStringLiteral("入库文件名称")),
+                  QStringLiteral("20240305") + code + QStringLiteral(".dwg"));
         EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305") + code + QStringLiteral(".dwg")), expected);
         int committedByChild = 0;
         for (int i = 0; i < n; ++i)

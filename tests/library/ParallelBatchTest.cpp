@@ -88,7 +88,8 @@ TEST_P(ParallelBatch, RowsAndLogFollowTheFileOrderAndAStopEndsAfterTheFilesInFli
     EXPECT_TRUE(r.stopped);
     // The stop came with the second file; the rest of its group was already on its way.
     EXPECT_EQ(r.progress.processed, 4);
-    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库已停止：共需入库图纸9张，已处理4张"))) << r.message.toStdString();
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库已停止：共需入库图纸9张，已处理4张")))
+        << r.message.toStdString();
     EXPECT_EQ(loggedCodes(LogWord::CheckIn),
               (QStringList{QStringLiteral("S0"), QStringLiteral("S1"), QStringLiteral("S2"), QStringLiteral("S3")}));
     EXPECT_TRUE(sideFiles().isEmpty());

@@ -29,7 +29,8 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
         f.write(content);
         f.flush(); // written before the time is set, or closing would stamp it anew
-        ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
+        ASSERT_TRUE(
+            f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
     }
     bool onServer(const QString& volume, const QString& name) {
         return QFile::exists(ftp->localPath(QStringLiteral("Volume/") + volume + QLatin1Char('/') + name));
@@ -103,7 +104,7 @@ TEST_P(VolumeCheckTest, ListsMissingOrphanAndLeftoversAndCleansOnlyOldUnclaimedL
     EXPECT_EQ(part->size, 5);
     EXPECT_EQ(find(r, fresh)->kind, FindingKind::Leftover);
     EXPECT_EQ(find(r, fresh)->code, QStringLiteral("A-1")); // the side name tells whose it is
-    EXPECT_FALSE(find(r, a1)); // a file its row names is no finding
+    EXPECT_FALSE(find(r, a1));                              // a file its row names is no finding
     EXPECT_EQ(logCodes(VolumeCheckText::LogCheck),
               QStringList{QStringLiteral("V1：缺失文件1个，孤立文件1个，遗留文件4个")});
 
@@ -149,7 +150,8 @@ TEST_P(VolumeCheckTest, OrphansMoveIntoTheirVolumesOrphanFolderAndLeaveTheList) 
     ASSERT_TRUE(vc.Run({}, r).done());
     EXPECT_EQ(r.volumes, (QStringList{QStringLiteral("V1"), QStringLiteral("V2")}));
     ASSERT_EQ(r.orphans, 2);
-    EXPECT_EQ(logCodes(VolumeCheckText::LogCheck).value(0), QStringLiteral("全部存储目录：缺失文件0个，孤立文件2个，遗留文件0个"));
+    EXPECT_EQ(logCodes(VolumeCheckText::LogCheck).value(0),
+              QStringLiteral("全部存储目录：缺失文件0个，孤立文件2个，遗留文件0个"));
     CareCounts counts;
     ASSERT_TRUE(vc.MoveOrphans(r, counts).done());
     EXPECT_EQ(counts.removed, 2);

@@ -42,7 +42,7 @@ protected:
     void select(std::initializer_list<int> rows) {
         for (int r : rows)
             list()->selectionModel()->select(list()->model()->index(r, 0),
-                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     QString count() { return child<QLabel>(*form, "LblNum")->text(); }
     int logins() { return env->count(QStringLiteral("select count(*) from PDM日志 where 方式='用户登录'")); }
@@ -91,7 +91,9 @@ TEST_P(FrmLogForm, DeletingSelectedRowsRefreshesTheListEvenWithTheConditionClear
     ASSERT_EQ(list()->model()->rowCount(), 1);
     EXPECT_EQ(cell(0, 1), kept);
     EXPECT_EQ(count(), QStringLiteral("共1条记录"));
-    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='删除日志记录' and 代号='共2条' and ID='admin'")), 1);
+    EXPECT_EQ(env->count(QStringLiteral(
+                  "select count(*) from PDM日志 where 方式='删除日志记录' and 代号='共2条' and ID='admin'")),
+              1);
 }
 
 TEST_P(FrmLogForm, DeletingAllListedRowsAsksWithTheCountFirst) {

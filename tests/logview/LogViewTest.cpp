@@ -69,12 +69,12 @@ TEST(LogExportLayout, LongerValuesAreWrittenWholeAndPushTheRestOfTheLine) {
 TEST(LogExportFile, HeadingThenOneLinePerChosenRowEndedByCrLf) {
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/out.log");
-    const std::vector<LogRow> rows = {
-        row(1, QStringLiteral("admin"), QString(), QStringLiteral("2024年03月05日09时07分03秒"), QStringLiteral("用户登录")),
-        row(2, QStringLiteral("bob"), QStringLiteral("GB-1"), QStringLiteral("2024年03月05日09时08分03秒"),
-            QStringLiteral("图纸入库")),
-        row(3, QStringLiteral("carol"), QStringLiteral("GB-2"), QStringLiteral("2024年03月05日09时09分03秒"),
-            QStringLiteral("图纸出库"))};
+    const std::vector<LogRow> rows = {row(1, QStringLiteral("admin"), QString(),
+                                          QStringLiteral("2024年03月05日09时07分03秒"), QStringLiteral("用户登录")),
+                                      row(2, QStringLiteral("bob"), QStringLiteral("GB-1"),
+                                          QStringLiteral("2024年03月05日09时08分03秒"), QStringLiteral("图纸入库")),
+                                      row(3, QStringLiteral("carol"), QStringLiteral("GB-2"),
+                                          QStringLiteral("2024年03月05日09时09分03秒"), QStringLiteral("图纸出库"))};
     const Outcome o = ExportLogRows(path, rows, {0, 2});
     EXPECT_TRUE(o.done());
     EXPECT_EQ(o.text, QStringLiteral("导出已完成"));
@@ -132,7 +132,8 @@ protected:
 };
 
 TEST_P(LogData, SearchListsTheMatchingRowsByUserOnItsOwnConnection) {
-    const LogFetch found = search(ComposeClause(QStringLiteral("方式"), QStringLiteral("="), QStringLiteral("用户登录")));
+    const LogFetch found =
+        search(ComposeClause(QStringLiteral("方式"), QStringLiteral("="), QStringLiteral("用户登录")));
     ASSERT_TRUE(found.error.isEmpty()) << found.error.toStdString();
     ASSERT_EQ(found.rows.size(), 3u);
     EXPECT_EQ(found.rows[0].id, QStringLiteral("alice"));
@@ -195,9 +196,9 @@ TEST_P(LogData, DeletionRemovesExactlyTheListedRowsAndLeavesItsOwnRow) {
     const qint64 kept = search(QStringLiteral("方式 = '图纸入库' ")).rows.at(0).seq;
     EXPECT_TRUE(DeleteLogRows(*env->session, {kept, seqs[0]}, &deleted).done());
     EXPECT_EQ(deleted, 1);
-    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 代号='共1条' and 方式=?"),
-                         {LogWord::DeleteLog}),
-              1);
+    EXPECT_EQ(
+        env->count(QStringLiteral("select count(*) from PDM日志 where 代号='共1条' and 方式=?"), {LogWord::DeleteLog}),
+        1);
 }
 
 TEST_P(LogData, ManyRowsGoInBatchesInOneTransaction) {

@@ -20,8 +20,8 @@ TEST_P(MainStatus, SaysWhoWithWhichGroupOnWhichDatabaseAndFollowsANewLogin) {
     };
     EXPECT_EQ(text("StatusUser"), QStringLiteral("用户：admin"));
     EXPECT_EQ(text("StatusGroup"), QStringLiteral("登录组：admin"));
-    const QString server = GetParam() == Backend::SQLite ? QStringLiteral("本地数据库")
-                                                         : ServerAddressText(env->db().spec());
+    const QString server =
+        GetParam() == Backend::SQLite ? QStringLiteral("本地数据库") : ServerAddressText(env->db().spec());
     EXPECT_EQ(text("StatusServer"), QStringLiteral("数据库服务器：") + server);
     if (GetParam() == Backend::PostgreSQL) {
         EXPECT_TRUE(server.startsWith(QStringLiteral("127.0.0.1:")));

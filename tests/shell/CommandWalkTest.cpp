@@ -81,8 +81,8 @@ TEST_P(CommandWalkForms, EveryControlACommandDisablesExistsInItsForm) {
         env->session->ctx.ReLogin = false;
     }
     EXPECT_GT(built, 0);
-    EXPECT_TRUE(env->feedback.boxes.isEmpty()) << "a form showed a message while being built: "
-                                               << env->feedback.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(env->feedback.boxes.isEmpty())
+        << "a form showed a message while being built: " << env->feedback.texts().join(QLatin1Char('|')).toStdString();
 }
 
 // The main window applies the table: the controls a command names are disabled in the form it opens.

@@ -1,18 +1,17 @@
 #include "TestSupport.h"
 
 #include "accounts/AdminRecord.h"
-#include "shell/ui/FrmLogin.h"
 #include "app/Forms.h"
+#include "shell/ui/FrmLogin.h"
 #include "shell/ui/FrmMain.h"
 #include "shell/ui/FrmSQLServer.h"
 
 #include <QApplication>
-#include <QFileInfo>
-#include <QFile>
-#include <QDir>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
-#include <QTextBrowser>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -21,6 +20,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 
 using namespace velda;
@@ -266,21 +266,25 @@ TEST_P(MainWindow, MenuHasEveryItemInOrder) {
         got << top->objectName() + QLatin1Char(' ') + top->text();
         flatten(top->menu(), 1, got);
     }
-    const QStringList want = QStringLiteral(
-        "Item 零件管理|  Drawing 图库管理|    MultiInlib 批量入库|    InLibDrawing 图纸入库|    MultiOutLib 批量出库|"
-        "      OutLibByDrawing 依据图纸信息|      OutLibByPart 依据零件信息|    OutLibDrawing 图纸出库|"
-        "    DelLibDrawing 图纸删除|    HeldDrawings 出库图纸一览|  ItemInfo 零件信息管理|    AddItemInfo 添加信息|    SeekItemInfo 查找信息|"
-        "      SeekItemInfoByDrawing 依据图纸信息|      SeekItemInfoByPart 依据零件信息|    DelItemInfo 删除信息|"
-        "  ItemNonLocal 借用信息管理|    AddNonLocalItem 添加借用信息|    SeekItemNonLocal 查找借用信息|"
-        "    DelNonLocalItem 删除借用信息|  -|  ExitSys 退出系统|Product 产品管理|  Archives 产品档案|"
-        "    AddArchives 添加档案|    SeekArchives 查询档案|    DelArchives 删除档案|  PSE 产品结构|"
-        "    AddPSE 添加产品结构|    ReadPSEFromLib 显示产品结构|    RptPSE 输出产品结构|System 系统管理|"
-        "  AdminAcount 记录管理员信息|  ChangerUserID 变更登录帐号|  User 用户管理|    AddUser 添加用户|"
-        "    DelUser 删除用户|    EditUser 编辑用户|  Group 组管理|    AddGroup 添加组|    DelGroup 删除组|"
-        "    GrpVolume 更改组存储目录|    GrpMember 组成员|  Volume 存储目录管理|    AddVolume 添加存储目录|    DelVolume 删除存储目录|"
-        "    VolumeCheck 存储目录检查|"
-        "  Log 日志管理|Help 帮助|  OnlineHelp 在线帮助|  -|  AboutVELDA 关于VELDA")
-                                .split(QLatin1Char('|'));
+    const QStringList want =
+        QStringLiteral(
+            "Item 零件管理|  Drawing 图库管理|    MultiInlib 批量入库|    InLibDrawing 图纸入库|    MultiOutLib "
+            "批量出库|"
+            "      OutLibByDrawing 依据图纸信息|      OutLibByPart 依据零件信息|    OutLibDrawing 图纸出库|"
+            "    DelLibDrawing 图纸删除|    HeldDrawings 出库图纸一览|  ItemInfo 零件信息管理|    AddItemInfo "
+            "添加信息|    SeekItemInfo 查找信息|"
+            "      SeekItemInfoByDrawing 依据图纸信息|      SeekItemInfoByPart 依据零件信息|    DelItemInfo 删除信息|"
+            "  ItemNonLocal 借用信息管理|    AddNonLocalItem 添加借用信息|    SeekItemNonLocal 查找借用信息|"
+            "    DelNonLocalItem 删除借用信息|  -|  ExitSys 退出系统|Product 产品管理|  Archives 产品档案|"
+            "    AddArchives 添加档案|    SeekArchives 查询档案|    DelArchives 删除档案|  PSE 产品结构|"
+            "    AddPSE 添加产品结构|    ReadPSEFromLib 显示产品结构|    RptPSE 输出产品结构|System 系统管理|"
+            "  AdminAcount 记录管理员信息|  ChangerUserID 变更登录帐号|  User 用户管理|    AddUser 添加用户|"
+            "    DelUser 删除用户|    EditUser 编辑用户|  Group 组管理|    AddGroup 添加组|    DelGroup 删除组|"
+            "    GrpVolume 更改组存储目录|    GrpMember 组成员|  Volume 存储目录管理|    AddVolume 添加存储目录|    "
+            "DelVolume 删除存储目录|"
+            "    VolumeCheck 存储目录检查|"
+            "  Log 日志管理|Help 帮助|  OnlineHelp 在线帮助|  -|  AboutVELDA 关于VELDA")
+            .split(QLatin1Char('|'));
     EXPECT_EQ(got, want);
     // Twips give the starting size: 12780 x 9200 at 15 twips a pixel.
     EXPECT_EQ(main->size(), QSize(852, 613));
@@ -297,7 +301,8 @@ TEST_P(MainWindow, ClosingWritesTheLogoutRowAndEndsTheProgram) {
 TEST_P(MainWindow, CloseBoxWritesTheSameRow) {
     main->close();
     env->session->connect(env->address);
-    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='用户注销' and ID='admin' and 代号=''")), 1);
+    EXPECT_EQ(
+        env->count(QStringLiteral("select count(*) from PDM日志 where 方式='用户注销' and ID='admin' and 代号=''")), 1);
     EXPECT_EQ(ended.size(), 1u);
 }
 

@@ -11,7 +11,8 @@ using namespace velda::test;
 
 TEST(LogTime, IsFixedWidthYearToSecond) {
     EXPECT_EQ(LogTimeText(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 3))), QStringLiteral("2024年03月05日09时07分03秒"));
-    EXPECT_EQ(LogTimeText(QDateTime(QDate(2024, 12, 31), QTime(0, 0, 0))), QStringLiteral("2024年12月31日00时00分00秒"));
+    EXPECT_EQ(LogTimeText(QDateTime(QDate(2024, 12, 31), QTime(0, 0, 0))),
+              QStringLiteral("2024年12月31日00时00分00秒"));
     EXPECT_EQ(LogTimeText(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 3))).size(), 20);
     EXPECT_LT(LogTimeText(QDateTime(QDate(2024, 3, 5), QTime(23, 59, 59))),
               LogTimeText(QDateTime(QDate(2024, 3, 6), QTime(0, 0, 0))));
@@ -31,7 +32,8 @@ TEST(Configuration, ReadsTheStoredAddressUnderTheOfficeKey) {
     ASSERT_TRUE(config.StoreServerAddress(QStringLiteral("None")));
     EXPECT_EQ(config.ReadServerAddress(), QStringLiteral("None"));
     QSettings raw(config.filePath(), QSettings::IniFormat);
-    EXPECT_EQ(raw.value(QStringLiteral("SoftWare/Quorel工作室/VELDA信息/Default")).toString(), QStringLiteral("系统设置"));
+    EXPECT_EQ(raw.value(QStringLiteral("SoftWare/Quorel工作室/VELDA信息/Default")).toString(),
+              QStringLiteral("系统设置"));
     EXPECT_EQ(raw.value(QStringLiteral("SoftWare/Quorel工作室/VELDA信息/数据库服务器IP地址")).toString(),
               QStringLiteral("None"));
     // 49 bytes still fit the office's buffer; 50 do not (a Chinese character takes two).

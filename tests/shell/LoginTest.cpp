@@ -48,28 +48,39 @@ TEST_P(LoginLogic, AdministratorWithUserGroupIsStillAdministrator) {
 }
 
 TEST_P(LoginLogic, RefusesWrongPasswordForeignGroupAndInjectedText) {
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("PW"), QStringLiteral("design")), QStringLiteral("refused: 密码有误，请重新输入！"));
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("admin")), QStringLiteral("refused: 密码有误，请重新输入！"));
-    EXPECT_EQ(login(QStringLiteral("nobody"), QStringLiteral("pw"), QStringLiteral("user")), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("PW"), QStringLiteral("design")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("admin")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("nobody"), QStringLiteral("pw"), QStringLiteral("user")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
     // A quote is data, not SQL.
     EXPECT_EQ(login(QStringLiteral("' or '1'='1"), QStringLiteral("' or '1'='1"), QStringLiteral("user")),
               QStringLiteral("refused: 密码有误，请重新输入！"));
-    EXPECT_EQ(login(QStringLiteral("alice' --"), QStringLiteral("x"), QStringLiteral("user")), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice' --"), QStringLiteral("x"), QStringLiteral("user")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
     // Wildcards in the group never match another group.
-    EXPECT_EQ(login(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("a_b")), QStringLiteral("refused: 密码有误，请重新输入！"));
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("%")), QStringLiteral("refused: 密码有误，请重新输入！"));
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("des%")), QStringLiteral("refused: 密码有误，请重新输入！"));
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("DESIGN")), QStringLiteral("refused: 密码有误，请重新输入！"));
-    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QString()), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("a_b")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("%")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("des%")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("DESIGN")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QString()),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
     EXPECT_TRUE(env->session->ctx.UserId.isEmpty());
     EXPECT_EQ(logins(), 0);
     // Membership is by whole names: /admin/ is not a member of "adm".
-    EXPECT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("adm")), QStringLiteral("refused: 密码有误，请重新输入！"));
+    EXPECT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("adm")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
 }
 
 TEST_P(LoginLogic, ADatabaseFailureIsReportedWithoutIconInTheProgramsTitle) {
     env->db().exec(QStringLiteral("drop table PDM用户"));
-    const Outcome outcome = Login(*env->session, QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design"));
+    const Outcome outcome =
+        Login(*env->session, QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design"));
     EXPECT_TRUE(outcome.failed());
     EXPECT_FALSE(outcome.text.isEmpty());
     EXPECT_EQ(outcome.icon, Icon::None);

@@ -32,8 +32,8 @@ TEST(Store, LocalFileIsPrivateAndNeverOverwritten) {
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/sub/VELDA.db");
     CreateLocalDatabase(path, QDate(2024, 3, 5));
-    EXPECT_EQ(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup |
-                                          QFileDevice::WriteOther),
+    EXPECT_EQ(QFile::permissions(path) &
+                  (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup | QFileDevice::WriteOther),
               QFileDevice::Permissions());
     EXPECT_THROW(CreateLocalDatabase(path, QDate(2024, 3, 5)), Error);
     // A missing file is an error, not a new empty database.
@@ -71,8 +71,9 @@ TEST_P(Schema, KeysRefuseDuplicatesAndTheLogNumbersItsRows) {
     EXPECT_THROW(env->addGroup(QStringLiteral("user")), DuplicateKeyError);
     env->addVolume(QStringLiteral("V1"), QStringLiteral("10.0.0.5"));
     EXPECT_THROW(env->addVolume(QStringLiteral("V1"), QStringLiteral("10.0.0.6")), DuplicateKeyError);
-    for (const QString& table : {QStringLiteral("PDM入库图纸信息"), QStringLiteral("PDM出库图纸信息"),
-                                 QStringLiteral("零件信息"), QStringLiteral("图纸信息"), QStringLiteral("产品档案库")}) {
+    for (const QString& table :
+         {QStringLiteral("PDM入库图纸信息"), QStringLiteral("PDM出库图纸信息"), QStringLiteral("零件信息"),
+          QStringLiteral("图纸信息"), QStringLiteral("产品档案库")}) {
         db.exec(QStringLiteral("insert into %1 (代号) values ('A-1')").arg(table));
         EXPECT_THROW(db.exec(QStringLiteral("insert into %1 (代号) values ('A-1')").arg(table)), DuplicateKeyError)
             << table.toStdString();
@@ -82,8 +83,9 @@ TEST_P(Schema, KeysRefuseDuplicatesAndTheLogNumbersItsRows) {
                  DuplicateKeyError);
     db.exec(QStringLiteral("insert into PDM系统管理员信息 (ID, 序列号, 密码) values ('velda', 'AB', '1')"));
     db.exec(QStringLiteral("insert into PDM系统管理员信息 (ID, 序列号, 密码) values ('velda', 'CD', '1')"));
-    EXPECT_THROW(db.exec(QStringLiteral("insert into PDM系统管理员信息 (ID, 序列号, 密码) values ('velda', 'AB', '2')")),
-                 DuplicateKeyError);
+    EXPECT_THROW(
+        db.exec(QStringLiteral("insert into PDM系统管理员信息 (ID, 序列号, 密码) values ('velda', 'AB', '2')")),
+        DuplicateKeyError);
     // The database numbers log rows; the structure's item number defaults to 0.
     db.exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values ('a', '', 't', 'w')"));
     db.exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values ('a', '', 't', 'w')"));

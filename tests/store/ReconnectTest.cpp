@@ -36,9 +36,9 @@ protected:
             << error.toStdString();
     }
     void allowConnections(bool allow) {
-        ASSERT_TRUE(PgCluster::instance().superuserExec(QStringLiteral("alter database %1 with allow_connections %2")
-                                                            .arg(env->pgDatabase, allow ? QStringLiteral("true")
-                                                                                        : QStringLiteral("false"))));
+        ASSERT_TRUE(PgCluster::instance().superuserExec(
+            QStringLiteral("alter database %1 with allow_connections %2")
+                .arg(env->pgDatabase, allow ? QStringLiteral("true") : QStringLiteral("false"))));
     }
     int users() { return env->session->db().scalar(QStringLiteral("select count(*) from PDM用户")).toInt(); }
 };

@@ -64,13 +64,14 @@ TEST(SchemaAlike, BothDatabasesHaveTheSameTablesWithTheSameColumnsInTheSameOrder
 // lower-case form PostgreSQL gives back, or the server's dialogs would show other names.
 TEST(SchemaAlike, EveryNameOfTheSchemaIsRecoveredFromItsFoldedForm) {
     TestEnvironment local(Backend::SQLite);
-    QSqlQuery tables = local.db().exec(
-        QStringLiteral("select name from sqlite_master where type = 'table' and name not like 'sqlite\\_%' escape '\\'"));
+    QSqlQuery tables = local.db().exec(QStringLiteral(
+        "select name from sqlite_master where type = 'table' and name not like 'sqlite\\_%' escape '\\'"));
     int seen = 0;
     while (tables.next()) {
         const QString table = tables.value(0).toString();
         EXPECT_EQ(SchemaSpelling(table.toLower()), table);
-        const QSqlRecord record = local.db().exec(QStringLiteral("select * from ") + table + QStringLiteral(" where 1 = 0")).record();
+        const QSqlRecord record =
+            local.db().exec(QStringLiteral("select * from ") + table + QStringLiteral(" where 1 = 0")).record();
         for (int i = 0; i < record.count(); ++i) {
             EXPECT_EQ(SchemaSpelling(record.fieldName(i).toLower()), record.fieldName(i)) << table.toStdString();
             ++seen;

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "Printers.h"
+#include "TestSupport.h"
 
 #include "structure/NodeKey.h"
 
@@ -20,7 +20,8 @@ TEST(NodeKey, CounterHasAtLeastFourDigits) {
 }
 
 TEST(NodeKey, RootKeysOfTheEditorAndOfALoadedTree) {
-    EXPECT_EQ(RootNodeKey(QStringLiteral("P1-03"), QStringLiteral("机座")), QStringLiteral("P1-030000/K装配件/C1/M /A机座/"));
+    EXPECT_EQ(RootNodeKey(QStringLiteral("P1-03"), QStringLiteral("机座")),
+              QStringLiteral("P1-030000/K装配件/C1/M /A机座/"));
     EXPECT_EQ(RootNodeKey(QString(), QStringLiteral("机座")), QStringLiteral("0000/K装配件/C1/M /A机座/"));
 }
 

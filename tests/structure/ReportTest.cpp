@@ -58,20 +58,24 @@ protected:
     }
     Session& session() { return *env->session; }
     void header(const QString& code, const QString& password = QStringLiteral("pw")) {
-        env->db().exec(QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
-                                      "values (?, '机座', 'bob', ?, '2024/03/05', '')"),
-                       {code, password});
+        env->db().exec(
+            QStringLiteral(
+                "insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
+                "values (?, '机座', 'bob', ?, '2024/03/05', '')"),
+            {code, password});
     }
     void row(const QString& section, const QString& code, const QString& kind, const QString& quantity,
              const QString& memo = {}, int item = 0) {
         const int n = rowNumber[section]++;
-        env->db().exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注, 结点序号) "
-                                      "values (?, ?, ?, ?, ?, ?, ?)"),
-                       {section, code, kind, quantity, n, memo, item});
+        env->db().exec(
+            QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注, 结点序号) "
+                           "values (?, ?, ?, ?, ?, ?, ?)"),
+            {section, code, kind, quantity, n, memo, item});
     }
     void part(const QString& code, const QString& name, const QString& material = QStringLiteral("45")) {
-        env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称, 类型, 材料, 重量) values (?, ?, '零件', ?, '1')"),
-                       {code, name, material});
+        env->db().exec(
+            QStringLiteral("insert into 零件信息 (代号, 名称, 类型, 材料, 重量) values (?, ?, '零件', ?, '1')"),
+            {code, name, material});
     }
     // A root P1-03 with n parts P1-1.. P1-n.
     void parts(int n) {
@@ -79,7 +83,8 @@ protected:
         for (int i = 1; i <= n; ++i) {
             const QString code = QStringLiteral("P1-%1").arg(i);
             part(code, QStringLiteral("件%1").arg(i));
-            row(QStringLiteral("P1-03"), code, NodeKind::Part, QString::number(i % 5 + 1), i == 1 ? QStringLiteral("见图") : QString());
+            row(QStringLiteral("P1-03"), code, NodeKind::Part, QString::number(i % 5 + 1),
+                i == 1 ? QStringLiteral("见图") : QString());
         }
     }
     ReportDocument build(const QString& kind, bool withSubs = false, int childIndex = -1) {
@@ -293,13 +298,14 @@ TEST_P(Reports, TheReportCommandWritesTheWorkbookPrintsTheSamePagesAndLogs) {
     EXPECT_EQ(QFileInfo(view.lastReportFile()).fileName(), QStringLiteral("P1-03零件明细.xlsx"));
     EXPECT_EQ(QFileInfo(view.lastReportFile()).absolutePath(), session().paths().dataFolder);
     EXPECT_EQ(WorkbookReader(view.lastReportFile()).cell(QStringLiteral("A34")), QStringLiteral("P1-22"));
-    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 代号='P1-03' and 方式='输出零件明细表'")), 1);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 代号='P1-03' and 方式='输出零件明细表'")),
+              1);
     // The printed pages are the workbook's pages.
     ASSERT_TRUE(QFile::exists(pdf));
     EXPECT_EQ(pdfPages(pdf), 2);
-    const QString page2 = run(QStringLiteral("pdftotext"),
-                              {QStringLiteral("-f"), QStringLiteral("2"), QStringLiteral("-l"), QStringLiteral("2"), pdf,
-                               QStringLiteral("-")});
+    const QString page2 =
+        run(QStringLiteral("pdftotext"), {QStringLiteral("-f"), QStringLiteral("2"), QStringLiteral("-l"),
+                                          QStringLiteral("2"), pdf, QStringLiteral("-")});
     EXPECT_TRUE(page2.contains(QStringLiteral("P1-22"))) << page2.toStdString();
     EXPECT_TRUE(page2.contains(QStringLiteral("第2页"))) << page2.toStdString();
     EXPECT_TRUE(page2.contains(QStringLiteral("共2页")));
@@ -344,7 +350,8 @@ TEST_P(Reports, LibreOfficePrintsTheModelsPageCount) {
     for (int i = 1; i <= 45; ++i) {
         part(QStringLiteral("P1-%1").arg(i), QStringLiteral("件%1").arg(i));
         row(QStringLiteral("P1-A00"), QStringLiteral("P1-%1").arg(i), NodeKind::Part, QStringLiteral("1"));
-        row(QStringLiteral("P1-A00"), QStringLiteral("GB%1#M8#螺栓").arg(i), NodeKind::Standard, QStringLiteral("1"), {}, 1);
+        row(QStringLiteral("P1-A00"), QStringLiteral("GB%1#M8#螺栓").arg(i), NodeKind::Standard, QStringLiteral("1"),
+            {}, 1);
         row(QStringLiteral("P1-A00"), QStringLiteral("Y%1#1kW#电机").arg(i), NodeKind::Purchased, QStringLiteral("1"));
     }
     const QString profile = QStringLiteral("file://") + env->dir.path() + QStringLiteral("/lo-profile");

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "Printers.h"
+#include "TestSupport.h"
 
 #include "app/Forms.h"
 #include "core/ui/Forms.h"
@@ -47,8 +47,9 @@ protected:
         if (!env)
             return;
         env->actAs(QStringLiteral("bob"), QStringLiteral("/design/"), QStringLiteral("design"));
-        env->db().exec(QStringLiteral("insert into 零件信息 (代号, 名称, 类型, 材料, 重量) values "
-                                      "('P1-100', '轴', '零件', '45', '1.5'), ('P1-200', '支架', '装配件', 'Q235', '')"));
+        env->db().exec(
+            QStringLiteral("insert into 零件信息 (代号, 名称, 类型, 材料, 重量) values "
+                           "('P1-100', '轴', '零件', '45', '1.5'), ('P1-200', '支架', '装配件', 'Q235', '')"));
     }
     void click(QWidget& f, const char* button) { QTest::mouseClick(child<QPushButton>(f, button), Qt::LeftButton); }
     void type(QWidget& f, const char* box, const QString& text) {
@@ -71,15 +72,18 @@ protected:
     }
     void storeSample() {
         for (const char* code : {"P1-P1-03", "P1-200", "P12-01", "P1-01"}) {
-            env->db().exec(QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
-                                          "values (?, '机座', 'bob', 'pw', '2024/03/05', '')"),
-                           {QString::fromUtf8(code)});
+            env->db().exec(
+                QStringLiteral(
+                    "insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
+                    "values (?, '机座', 'bob', 'pw', '2024/03/05', '')"),
+                {QString::fromUtf8(code)});
         }
-        env->db().exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注, 结点序号) values "
-                                      "('P1-P1-03', 'P1-100', '零件', '2', 0, '见图', 0), "
-                                      "('P1-P1-03', 'P1-200', '装配件', '1', 1, '', 0), "
-                                      "('P1-200', 'P1-100', '零件', '3', 0, '', 0), "
-                                      "('P1-200', 'GB5782#M8x30#螺栓', '标准件', '4', 1, '镀锌', 5)"));
+        env->db().exec(QStringLiteral(
+            "insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注, 结点序号) values "
+            "('P1-P1-03', 'P1-100', '零件', '2', 0, '见图', 0), "
+            "('P1-P1-03', 'P1-200', '装配件', '1', 1, '', 0), "
+            "('P1-200', 'P1-100', '零件', '3', 0, '', 0), "
+            "('P1-200', 'GB5782#M8x30#螺栓', '标准件', '4', 1, '镀锌', 5)"));
     }
 };
 
@@ -177,7 +181,8 @@ TEST_P(StructureDialogs, ThePickerListsEachProductsOwnSectionsAndOpensTheStructu
     click(*picker, "CmdOK");
     QCoreApplication::processEvents();
     EXPECT_TRUE(env->feedback.boxes.isEmpty()) << env->feedback.texts().join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 代号='P1-P1-03' and 方式='浏览产品结构'")), 1);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 代号='P1-P1-03' and 方式='浏览产品结构'")),
+              1);
     auto* view = qobject_cast<FrmView*>(main.openForm(QStringLiteral("FrmView")));
     ASSERT_TRUE(view);
     EXPECT_FALSE(main.openForm(QStringLiteral("FrmProduct")));

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "Printers.h"
+#include "TestSupport.h"
 
 #include "core/ActivityLog.h"
 #include "structure/NodeKey.h"
@@ -75,7 +75,8 @@ protected:
         EXPECT_TRUE(r.outcome.done()) << r.outcome.text.toStdString();
         return r.node;
     }
-    StructureNode* makeRoot(const QString& code = QStringLiteral("P1-03"), const QString& name = QStringLiteral("机座")) {
+    StructureNode* makeRoot(const QString& code = QStringLiteral("P1-03"),
+                            const QString& name = QStringLiteral("机座")) {
         NodeEntry e;
         e.currentKind = NodeKind::Part;
         e.partCode = code;
@@ -106,9 +107,10 @@ protected:
         return r;
     }
     QStringList rows(const QString& section) {
-        QSqlQuery q = env->db().exec(QStringLiteral("select 结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 结点序号, 备注 "
-                                                    "from 产品结构 where 结合部代号=? order by 结点编号"),
-                                     {section});
+        QSqlQuery q =
+            env->db().exec(QStringLiteral("select 结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 结点序号, 备注 "
+                                          "from 产品结构 where 结合部代号=? order by 结点编号"),
+                           {section});
         QStringList out;
         while (q.next())
             out << rowText(q);
@@ -132,11 +134,12 @@ protected:
                                           "begin select raise(abort, 'boom'); end")
                                .arg(code));
         } else {
-            env->db().exec(QStringLiteral("create function boom() returns trigger language plpgsql as $$ begin "
-                                          "if new.结点代号 = '%1' then raise exception 'boom'; end if; return new; end $$")
-                               .arg(code));
-            env->db().exec(QStringLiteral(
-                "create trigger boom before insert on 产品结构 for each row execute function boom()"));
+            env->db().exec(
+                QStringLiteral("create function boom() returns trigger language plpgsql as $$ begin "
+                               "if new.结点代号 = '%1' then raise exception 'boom'; end if; return new; end $$")
+                    .arg(code));
+            env->db().exec(
+                QStringLiteral("create trigger boom before insert on 产品结构 for each row execute function boom()"));
         }
     }
 
@@ -159,17 +162,15 @@ TEST_P(StructureStore, CheckInWritesEverySectionWithItsRows) {
                                       QStringLiteral("P1-200|支架|bob|pw|2024/03/05|"),
                                       QStringLiteral("P1-N200|N型架|bob|pw|2024/03/05|"),
                                       QStringLiteral("P1-P1-03|机座|bob|pw|2024/03/05|")}));
-    EXPECT_EQ(rows(QStringLiteral("P1-P1-03")),
-              (QStringList{QStringLiteral("P1-P1-03|P1-101|零件|2|0|0|见图"),
-                           QStringLiteral("P1-P1-03|P1-200|装配件|1|1|0|"),
-                           QStringLiteral("P1-P1-03|5-1|零件|1|2|0|"),
-                           QStringLiteral("P1-P1-03|P1-N200|装配件|2|3|0|"),
-                           QStringLiteral("P1-P1-03|Y90L#1.5kW#电机|外购件|1|4|0|")}));
+    EXPECT_EQ(
+        rows(QStringLiteral("P1-P1-03")),
+        (QStringList{QStringLiteral("P1-P1-03|P1-101|零件|2|0|0|见图"), QStringLiteral("P1-P1-03|P1-200|装配件|1|1|0|"),
+                     QStringLiteral("P1-P1-03|5-1|零件|1|2|0|"), QStringLiteral("P1-P1-03|P1-N200|装配件|2|3|0|"),
+                     QStringLiteral("P1-P1-03|Y90L#1.5kW#电机|外购件|1|4|0|")}));
     // The standard part keeps its item number and its memo without the usage entries.
-    EXPECT_EQ(rows(QStringLiteral("P1-200")),
-              (QStringList{QStringLiteral("P1-200|P1-101|零件|3|0|0|"),
-                           QStringLiteral("P1-200|GB5782#M8x30#螺栓|标准件|4|1|5|镀锌"),
-                           QStringLiteral("P1-200|P1-210|零件|1|2|0|")}));
+    EXPECT_EQ(rows(QStringLiteral("P1-200")), (QStringList{QStringLiteral("P1-200|P1-101|零件|3|0|0|"),
+                                                           QStringLiteral("P1-200|GB5782#M8x30#螺栓|标准件|4|1|5|镀锌"),
+                                                           QStringLiteral("P1-200|P1-210|零件|1|2|0|")}));
     EXPECT_EQ(rows(QStringLiteral("5-1")), QStringList{QStringLiteral("5-1|P1-101|零件|1|0|0|")});
     EXPECT_EQ(rows(QStringLiteral("P1-N200")), QStringList{QStringLiteral("P1-N200|P1-210|零件|6|0|0|")});
 }
@@ -193,8 +194,7 @@ TEST_P(StructureStore, AStoredTreeLoadsBackTheSameInPrintMode) {
     // Merged keys of the loaded tree carry every use, in load order.
     const auto shafts = loaded.withText(QStringLiteral("101"));
     ASSERT_EQ(shafts.size(), 3u);
-    EXPECT_EQ(ParseNodeKey(shafts.front()->key()).memoPart,
-              QStringLiteral("见图/NP1-P1-03:2件/N200:3件/N5-1:1件"));
+    EXPECT_EQ(ParseNodeKey(shafts.front()->key()).memoPart, QStringLiteral("见图/NP1-P1-03:2件/N200:3件/N5-1:1件"));
     // The borrowed 5-1 and the N200 sections are non-assembly codes found through their stored sections.
     const auto borrowed = loaded.withText(QStringLiteral("5-1"));
     ASSERT_EQ(borrowed.size(), 1u);
@@ -295,12 +295,14 @@ TEST_P(StructureStore, RefusalsOfCheckIn) {
 }
 
 TEST_P(StructureStore, LoadingShowsMissingPartsAndStopsAtMissingHeaders) {
-    env->db().exec(QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
-                                  "values ('P1-03', '机座', 'bob', 'pw', '2024/03/05', '')"));
-    env->db().exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注) values "
-                                  "('P1-03', 'P1-999', '零件', '2', 0, '见/A图'), "
-                                  "('P1-03', 'GB93', '标准件', '1', 1, ''), "
-                                  "('P1-03', 'P1-100', '零件', 'x', 2, '')"));
+    env->db().exec(
+        QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
+                       "values ('P1-03', '机座', 'bob', 'pw', '2024/03/05', '')"));
+    env->db().exec(
+        QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注) values "
+                       "('P1-03', 'P1-999', '零件', '2', 0, '见/A图'), "
+                       "('P1-03', 'GB93', '标准件', '1', 1, ''), "
+                       "('P1-03', 'P1-100', '零件', 'x', 2, '')"));
     session().ctx.ProductCode = QStringLiteral("P1");
     StructureLoader loader(session(), tree, LoadMode::View);
     loader.loadStored(QStringLiteral("P1"), QStringLiteral("03"));
@@ -326,9 +328,11 @@ TEST_P(StructureStore, LoadingShowsMissingPartsAndStopsAtMissingHeaders) {
 
 TEST_P(StructureStore, PrintModeShowsACycleOnceAndSaysSo) {
     auto header = [&](const char* code) {
-        env->db().exec(QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
-                                      "values (?, 'x', 'bob', 'pw', '2024/03/05', '')"),
-                       {QString::fromUtf8(code)});
+        env->db().exec(
+            QStringLiteral(
+                "insert into 产品结构入库人员信息表 (结合部代号, 结合部名称, 入库者, 入库密码, 入库时间, 备注) "
+                "values (?, 'x', 'bob', 'pw', '2024/03/05', '')"),
+            {QString::fromUtf8(code)});
     };
     auto row = [&](const char* section, const char* code, int n) {
         env->db().exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点类型, 结点数量, 结点编号, 备注) "
@@ -375,9 +379,11 @@ TEST_P(StructureStore, PickerListsProductsAndOnlyTheChosenProductsSections) {
         env->db().exec(QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号, 结合部名称) values (?, 'x')"),
                        {QString::fromUtf8(code)});
     }
-    EXPECT_EQ(StoredProducts(session()), (QStringList{QStringLiteral("A%1"), QStringLiteral("AB1"), QStringLiteral("A_1"),
-                                                      QStringLiteral("P1"), QStringLiteral("P12")}));
-    EXPECT_EQ(StoredSections(session(), QStringLiteral("P1")), (QStringList{QStringLiteral("01"), QStringLiteral("02")}));
+    EXPECT_EQ(StoredProducts(session()),
+              (QStringList{QStringLiteral("A%1"), QStringLiteral("AB1"), QStringLiteral("A_1"), QStringLiteral("P1"),
+                           QStringLiteral("P12")}));
+    EXPECT_EQ(StoredSections(session(), QStringLiteral("P1")),
+              (QStringList{QStringLiteral("01"), QStringLiteral("02")}));
     EXPECT_EQ(StoredSections(session(), QStringLiteral("P12")), QStringList{QStringLiteral("01")});
     EXPECT_EQ(StoredSections(session(), QStringLiteral("A_1")), QStringList{QStringLiteral("05")});
     EXPECT_TRUE(StoredSections(session(), QStringLiteral("P")).isEmpty());

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "Printers.h"
+#include "TestSupport.h"
 
 #include "core/UserContext.h"
 #include "structure/NodeKey.h"
@@ -191,11 +191,14 @@ TEST_F(Editing, RefusalsChangeNothing) {
 
 TEST_F(Editing, TextsThatWouldBreakTheKeyAreRefused) {
     StructureNode* r = root();
-    const Outcome memo =
-        editor.addChild(r, part(QStringLiteral("P1-1"), QStringLiteral("1"), QStringLiteral("轴"), QStringLiteral("见/A3"))).outcome;
+    const Outcome memo = editor
+                             .addChild(r, part(QStringLiteral("P1-1"), QStringLiteral("1"), QStringLiteral("轴"),
+                                               QStringLiteral("见/A3")))
+                             .outcome;
     EXPECT_TRUE(memo.refused());
     EXPECT_TRUE(memo.text.contains(QStringLiteral("/A")));
-    EXPECT_TRUE(editor.addChild(r, part(QStringLiteral("P1-1"), QStringLiteral("1"), QStringLiteral("轴/N2"))).outcome.refused());
+    EXPECT_TRUE(editor.addChild(r, part(QStringLiteral("P1-1"), QStringLiteral("1"), QStringLiteral("轴/N2")))
+                    .outcome.refused());
     NodeEntry b = bolt(QStringLiteral("1"), QStringLiteral("1"));
     b.bjSpec = QStringLiteral("M8#30");
     EXPECT_TRUE(editor.addChild(r, b).outcome.refused());

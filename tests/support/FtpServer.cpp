@@ -58,29 +58,17 @@ FtpServer::FtpServer(FtpServerOptions options)
     start();
 }
 
-FtpServer::~FtpServer() {
-    stop();
-}
+FtpServer::~FtpServer() { stop(); }
 
-QString FtpServer::rootPath() const {
-    return m_root.path();
-}
+QString FtpServer::rootPath() const { return m_root.path(); }
 
-QString FtpServer::address() const {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
-}
+QString FtpServer::address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
-QString FtpServer::volumeUrl() const {
-    return VolumeUrl(m_options.password, address());
-}
+QString FtpServer::volumeUrl() const { return VolumeUrl(m_options.password, address()); }
 
-QString FtpServer::localPath(const QString& relative) const {
-    return QDir(m_root.path()).filePath(relative);
-}
+QString FtpServer::localPath(const QString& relative) const { return QDir(m_root.path()).filePath(relative); }
 
-bool FtpServer::isRunning() const {
-    return m_process.state() != QProcess::NotRunning;
-}
+bool FtpServer::isRunning() const { return m_process.state() != QProcess::NotRunning; }
 
 void FtpServer::start() {
     if (isRunning())
@@ -165,13 +153,9 @@ int FtpServer::countEvents(const QByteArray& prefix) const {
     return count;
 }
 
-int FtpServer::loginCount() const {
-    return countEvents("LOGIN ");
-}
+int FtpServer::loginCount() const { return countEvents("LOGIN "); }
 
-int FtpServer::connectionCount() const {
-    return countEvents("CONNECT ");
-}
+int FtpServer::connectionCount() const { return countEvents("CONNECT "); }
 
 SilentPort::SilentPort() {
     m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -192,9 +176,7 @@ SilentPort::~SilentPort() {
         ::close(m_socket);
 }
 
-QString SilentPort::address() const {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
-}
+QString SilentPort::address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
 int UnusedLoopbackPort() {
     const int probe = ::socket(AF_INET, SOCK_STREAM, 0);

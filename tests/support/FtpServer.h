@@ -15,7 +15,7 @@ struct FtpServerOptions {
     int bytesPerSecond = 0;      // per data connection; 0 means unlimited
     QStringList readOnlyFolders; // below the root, created if missing: the account may only list and read
     bool withoutMlst = false;    // answer MLST with 500, as servers that lack it do
-    qint64 fullAfterBytes = -1; // the disk fills up once a file being written holds this many bytes
+    qint64 fullAfterBytes = -1;  // the disk fills up once a file being written holds this many bytes
     QString extraReplyTo;        // a verb whose first use gets a second, unasked reply
 };
 

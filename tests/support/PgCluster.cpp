@@ -56,8 +56,9 @@ bool PgCluster::run(const QString& program, const QStringList& args, QString* ou
 }
 
 void PgCluster::start() {
-    for (const QString& candidate : {QStringLiteral("/usr/lib/postgresql/15/bin"), QStringLiteral("/usr/lib/postgresql/16/bin"),
-                                     QStringLiteral("/usr/lib/postgresql/17/bin")}) {
+    for (const QString& candidate :
+         {QStringLiteral("/usr/lib/postgresql/15/bin"), QStringLiteral("/usr/lib/postgresql/16/bin"),
+          QStringLiteral("/usr/lib/postgresql/17/bin")}) {
         if (QFileInfo::exists(candidate + QStringLiteral("/initdb"))) {
             m_bin = candidate;
             break;

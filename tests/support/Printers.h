@@ -30,11 +30,21 @@ inline void PrintQuoted(const QByteArray& utf8, std::ostream* os) {
     *os << '"';
     for (const char c : utf8) {
         switch (c) {
-        case '"': *os << "\\\""; break;
-        case '\\': *os << "\\\\"; break;
-        case '\n': *os << "\\n"; break;
-        case '\r': *os << "\\r"; break;
-        case '\t': *os << "\\t"; break;
+        case '"':
+            *os << "\\\"";
+            break;
+        case '\\':
+            *os << "\\\\";
+            break;
+        case '\n':
+            *os << "\\n";
+            break;
+        case '\r':
+            *os << "\\r";
+            break;
+        case '\t':
+            *os << "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 const char* digits = "0123456789abcdef";
@@ -63,8 +73,8 @@ inline void PrintTo(const QByteArray& value, std::ostream* os) {
 }
 
 inline void PrintTo(const QChar& value, std::ostream* os) {
-    *os << '\'' << QString(value).toUtf8().constData() << "' (U+" << QByteArray::number(value.unicode(), 16).toUpper().constData()
-        << ')';
+    *os << '\'' << QString(value).toUtf8().constData() << "' (U+"
+        << QByteArray::number(value.unicode(), 16).toUpper().constData() << ')';
 }
 
 inline void PrintTo(const QStringList& value, std::ostream* os) {
@@ -117,12 +127,24 @@ inline void PrintTo(const QVariant& value, std::ostream* os) {
         *os << "null";
     } else {
         switch (value.metaType().id()) {
-        case QMetaType::QString: PrintTo(value.toString(), os); break;
-        case QMetaType::QByteArray: PrintTo(value.toByteArray(), os); break;
-        case QMetaType::QStringList: PrintTo(value.toStringList(), os); break;
-        case QMetaType::QDate: PrintTo(value.toDate(), os); break;
-        case QMetaType::QTime: PrintTo(value.toTime(), os); break;
-        case QMetaType::QDateTime: PrintTo(value.toDateTime(), os); break;
+        case QMetaType::QString:
+            PrintTo(value.toString(), os);
+            break;
+        case QMetaType::QByteArray:
+            PrintTo(value.toByteArray(), os);
+            break;
+        case QMetaType::QStringList:
+            PrintTo(value.toStringList(), os);
+            break;
+        case QMetaType::QDate:
+            PrintTo(value.toDate(), os);
+            break;
+        case QMetaType::QTime:
+            PrintTo(value.toTime(), os);
+            break;
+        case QMetaType::QDateTime:
+            PrintTo(value.toDateTime(), os);
+            break;
         case QMetaType::QVariantList: {
             *os << '{';
             const QVariantList items = value.toList();

@@ -67,9 +67,7 @@ void TestEnvironment::actAs(const QString& id, const QString& groups, const QStr
     session->ctx.LoginGroup = loginGroup;
 }
 
-int TestEnvironment::count(const QString& sql, const QVariantList& values) {
-    return db().scalar(sql, values).toInt();
-}
+int TestEnvironment::count(const QString& sql, const QVariantList& values) { return db().scalar(sql, values).toInt(); }
 
 void BothDatabases::SetUp() {
     try {

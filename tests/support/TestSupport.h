@@ -1,9 +1,9 @@
 #pragma once
 
+#include "Printers.h"
 #include "core/Feedback.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
-#include "Printers.h"
 
 #include <QDateTime>
 #include <QList>
@@ -142,8 +142,8 @@ public:
     RecordingFeedback feedback;
     FixedClock clock;
     std::unique_ptr<Session> session;
-    QString address;      // what the configuration holds: "None" or "127.0.0.1:PORT"
-    QString pgDatabase;   // PostgreSQL only
+    QString address;    // what the configuration holds: "None" or "127.0.0.1:PORT"
+    QString pgDatabase; // PostgreSQL only
 
     // A session of another client (another machine, say) over the same database.
     std::unique_ptr<Session> otherSession(RecordingFeedback& fb, const QString& machineSerialHex) const;

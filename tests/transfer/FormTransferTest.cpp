@@ -45,8 +45,8 @@ TEST(FormTransfer, GivesBackOnlyTheControlsItDisabled) {
     FormTransfer transfer(&form.widget, form.buttons);
     bool sawAllDisabled = false;
     QTimer::singleShot(50, [&] {
-        sawAllDisabled = !form.buttons[0]->isEnabled() && !form.buttons[1]->isEnabled() &&
-                         !form.buttons[2]->isEnabled();
+        sawAllDisabled =
+            !form.buttons[0]->isEnabled() && !form.buttons[1]->isEnabled() && !form.buttons[2]->isEnabled();
         // A menu command prepares the open dialog for another function meanwhile.
         DisableControls(&form.widget, {QStringLiteral("CmdOutLib")});
     });

@@ -61,7 +61,8 @@ TEST(FtpDriverUrlTest, SegmentsArePercentEncodedAndCredentialsLeftOut) {
 }
 
 TEST(FtpDriverCommandTest, ACommandCarriesItsArgumentInUtf8AndATolerantOneAStar) {
-    EXPECT_EQ(FtpCommand("MKD", QStringLiteral("Volume/图纸")), QByteArray("MKD Volume/") + QStringLiteral("图纸").toUtf8());
+    EXPECT_EQ(FtpCommand("MKD", QStringLiteral("Volume/图纸")),
+              QByteArray("MKD Volume/") + QStringLiteral("图纸").toUtf8());
     EXPECT_EQ(Tolerant("DELE a"), QByteArray("*DELE a"));
 }
 

@@ -20,7 +20,8 @@ TEST(FtpFailureText, LeadsInChineseWithServerAndPortThenLibcurlsWords) {
     ASSERT_FALSE(result.ok);
     EXPECT_EQ(result.failure, TransferFailure::ConnectFailed);
     const QString lead =
-        QStringLiteral("连接FTP服务器127.0.0.1:%1失败：请检查服务器地址、端口及服务器是否已启动。\nlibcurl报告：").arg(port);
+        QStringLiteral("连接FTP服务器127.0.0.1:%1失败：请检查服务器地址、端口及服务器是否已启动。\nlibcurl报告：")
+            .arg(port);
     EXPECT_TRUE(result.message.startsWith(lead)) << result.message.toStdString();
     EXPECT_GT(result.message.size(), lead.size()) << "libcurl's own text follows";
     EXPECT_FALSE(result.message.contains(QStringLiteral("s3cret")));

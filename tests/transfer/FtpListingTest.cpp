@@ -64,7 +64,8 @@ TEST(FtpListing, OneListingOfARealFolderAndAClearFailureForAMissingOne) {
     std::vector<RemoteEntry> entries;
     const TransferResult listed = client.List(server.volumeUrl(), QStringLiteral("Volume/V1"), entries);
     ASSERT_TRUE(listed.ok) << listed.message.toStdString();
-    std::sort(entries.begin(), entries.end(), [](const RemoteEntry& a, const RemoteEntry& b) { return a.name < b.name; });
+    std::sort(entries.begin(), entries.end(),
+              [](const RemoteEntry& a, const RemoteEntry& b) { return a.name < b.name; });
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[0].name, QStringLiteral("f0.dwg"));
     EXPECT_EQ(entries[2].size, 3);

@@ -1,5 +1,5 @@
-#include "Printers.h"
 #include "transfer/FtpReply.h"
+#include "Printers.h"
 
 #include <gtest/gtest.h>
 

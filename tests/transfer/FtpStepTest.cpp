@@ -73,9 +73,11 @@ TEST(FtpStep, AConnectionWhoseRepliesFallOutOfStepIsDroppedAndTheNextTransfersWo
         EXPECT_EQ(first.kind, RemoteKind::File);
     }
     // Every later command gets its own reply.
-    const TransferResult put = client.Put(url, Local(dir, QStringLiteral("c.dwg"), "ccc"), QStringLiteral("Volume/V1/c.dwg"));
+    const TransferResult put =
+        client.Put(url, Local(dir, QStringLiteral("c.dwg"), "ccc"), QStringLiteral("Volume/V1/c.dwg"));
     EXPECT_TRUE(put.ok) << put.message.toStdString();
-    const TransferResult got = client.Get(url, QStringLiteral("Volume/V1/a.dwg"), dir.filePath(QStringLiteral("b.dwg")));
+    const TransferResult got =
+        client.Get(url, QStringLiteral("Volume/V1/a.dwg"), dir.filePath(QStringLiteral("b.dwg")));
     EXPECT_TRUE(got.ok) << got.message.toStdString();
     const TransferResult gone = client.Exists(url, QStringLiteral("Volume/V1/x.dwg"));
     EXPECT_TRUE(gone.ok) << gone.message.toStdString();

@@ -1,5 +1,5 @@
-#include "Printers.h"
 #include "transfer/TransferCommand.h"
+#include "Printers.h"
 
 #include <gtest/gtest.h>
 

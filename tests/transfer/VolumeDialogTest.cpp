@@ -31,8 +31,8 @@ QStringList Entries(QWidget& form) {
 void ExpectSize(QWidget& form, int widthTwips, int heightTwips) {
     const double dpi = form.logicalDpiX();
     // The given size, grown where the font needs more room.
-    EXPECT_EQ(form.size(), QSize(TwipsToPixels(widthTwips, dpi), TwipsToPixels(heightTwips, dpi))
-                               .expandedTo(form.sizeHint()));
+    EXPECT_EQ(form.size(),
+              QSize(TwipsToPixels(widthTwips, dpi), TwipsToPixels(heightTwips, dpi)).expandedTo(form.sizeHint()));
 }
 } // namespace
 

@@ -33,7 +33,9 @@ protected:
     bool folderOn(const FtpServer& server, const QString& volume) const {
         return QFileInfo(server.localPath(QStringLiteral("Volume/") + volume)).isDir();
     }
-    int volumeRows(const QString& name) { return rows(QStringLiteral("PDM存储目录"), QStringLiteral("目录名称=?"), {name}); }
+    int volumeRows(const QString& name) {
+        return rows(QStringLiteral("PDM存储目录"), QStringLiteral("目录名称=?"), {name});
+    }
     void addDrawing(const QString& code, const QString& volume) {
         env->db().exec(
             QStringLiteral("insert into PDM入库图纸信息 (代号, 入库文件名称, 状态, 目录名称) values (?, ?, '正常', ?)"),

@@ -23,7 +23,8 @@ TEST_P(VolumeOrder, BothDialogsListTheVolumesInTableOrder) {
         tableOrder << q.value(QStringLiteral("目录名称")).toString();
     ASSERT_EQ(tableOrder, added);
     EXPECT_EQ(VolumeNames(env->db()), added);
-    for (QWidget* form : std::initializer_list<QWidget*>{new FrmDelVolume(*env->session), new FrmAddVolume(*env->session)}) {
+    for (QWidget* form :
+         std::initializer_list<QWidget*>{new FrmDelVolume(*env->session), new FrmAddVolume(*env->session)}) {
         std::unique_ptr<QWidget> owned(form);
         auto* list = child<QListWidget>(*form, "LstVolume");
         QStringList shown;

@@ -10,9 +10,7 @@ using namespace velda::test;
 
 namespace {
 // What the dialog would show for an operation that did not succeed; empty when it did.
-QString ErrorOf(const Outcome& outcome) {
-    return outcome.done() ? QString() : outcome.text;
-}
+QString ErrorOf(const Outcome& outcome) { return outcome.done() ? QString() : outcome.text; }
 } // namespace
 
 class VolumeLogic : public VolumeFixture {

@@ -104,8 +104,6 @@ void FrmGroup::removeGroupEntry(const QString& name) {
         delete m_ui->LstGrp->takeItem(m_ui->LstGrp->row(items.first()));
 }
 
-void FrmGroup::CmdCancel_Click() {
-    CloseForm(this);
-}
+void FrmGroup::CmdCancel_Click() { CloseForm(this); }
 
 } // namespace velda

@@ -44,8 +44,6 @@ void FrmGrpMember::LstGrp_Click() {
     }
 }
 
-void FrmGrpMember::CmdCancel_Click() {
-    CloseForm(this);
-}
+void FrmGrpMember::CmdCancel_Click() { CloseForm(this); }
 
 } // namespace velda

@@ -155,8 +155,6 @@ void FrmUser::CmdEdit_Click() {
                                                   selectedGroups(), m_ui->TxtMemo->text()));
 }
 
-void FrmUser::CmdCancel_Click() {
-    CloseForm(this);
-}
+void FrmUser::CmdCancel_Click() { CloseForm(this); }
 
 } // namespace velda

@@ -1,10 +1,10 @@
 #include "accounts/ui/Register.h"
 
-#include "core/ui/FormRegistry.h"
-#include "accounts/ui/FrmPwd.h"
-#include "accounts/ui/FrmUser.h"
 #include "accounts/ui/FrmGroup.h"
 #include "accounts/ui/FrmGrpMember.h"
+#include "accounts/ui/FrmPwd.h"
+#include "accounts/ui/FrmUser.h"
+#include "core/ui/FormRegistry.h"
 
 namespace velda {
 

@@ -10,9 +10,9 @@ namespace {
 const QStringList kGlobalValued = {QStringLiteral("--user"), QStringLiteral("--group"),
                                    QStringLiteral("--password-file"), QStringLiteral("--server"),
                                    QStringLiteral("--database")};
-const QStringList kCommandValued = {QStringLiteral("--folder"), QStringLiteral("--to"), QStringLiteral("--where"),
-                                    QStringLiteral("--password-file"), QStringLiteral("--groups"),
-                                    QStringLiteral("--remark")};
+const QStringList kCommandValued = {QStringLiteral("--folder"), QStringLiteral("--to"),
+                                    QStringLiteral("--where"),  QStringLiteral("--password-file"),
+                                    QStringLiteral("--groups"), QStringLiteral("--remark")};
 const QStringList kCommandFlags = {QStringLiteral("--recursive"), QStringLiteral("--by-part"),
                                    QStringLiteral("--json")};
 // Subcommands made of two words.

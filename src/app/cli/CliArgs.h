@@ -22,8 +22,8 @@ struct CliArgs {
     bool json = false;
     bool help = false;
 
-    QString command;             // checkin, volume add, user remove, ...
-    QStringList words;           // what follows the subcommand, without options
+    QString command;               // checkin, volume add, user remove, ...
+    QStringList words;             // what follows the subcommand, without options
     QMap<QString, QString> values; // the subcommand's options with a value
     QSet<QString> flags;           // the subcommand's options without one
 

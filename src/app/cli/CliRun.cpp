@@ -4,9 +4,9 @@
 #include "accounts/Groups.h"
 #include "accounts/Users.h"
 #include "core/ActivityLog.h"
-#include "core/GateText.h"
 #include "core/Clock.h"
 #include "core/Feedback.h"
+#include "core/GateText.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "items/Condition.h"
@@ -147,15 +147,16 @@ private:
             QJsonArray rejected;
             for (const QString& c : r.progress.rejectedCodes.split(QLatin1Char('&'), Qt::SkipEmptyParts))
                 rejected.append(c);
-            record(QJsonObject{{QStringLiteral("command"), m_args.command},
-                             {QStringLiteral("result"), r.failed ? QStringLiteral("failed")
-                                                                 : (r.progress.rejected > 0 ? QStringLiteral("refused")
-                                                                                            : QStringLiteral("done"))},
-                             {QStringLiteral("total"), r.progress.total},
-                             {QStringLiteral("processed"), r.progress.processed},
-                             {QStringLiteral("rejected"), r.progress.rejected},
-                             {QStringLiteral("rejectedCodes"), rejected},
-                             {QStringLiteral("message"), r.message}});
+            record(
+                QJsonObject{{QStringLiteral("command"), m_args.command},
+                            {QStringLiteral("result"),
+                             r.failed ? QStringLiteral("failed")
+                                      : (r.progress.rejected > 0 ? QStringLiteral("refused") : QStringLiteral("done"))},
+                            {QStringLiteral("total"), r.progress.total},
+                            {QStringLiteral("processed"), r.progress.processed},
+                            {QStringLiteral("rejected"), r.progress.rejected},
+                            {QStringLiteral("rejectedCodes"), rejected},
+                            {QStringLiteral("message"), r.message}});
         }
         return code;
     }
@@ -276,9 +277,9 @@ int Runner::checkOut() {
     if (!gates(QStringLiteral("OutLibDrawing")))
         return ExitRefused;
     QJsonObject json{{QStringLiteral("code"), code}};
-    const QString folder = QFileInfo(m_args.hasValue(QStringLiteral("--to")) ? m_args.value(QStringLiteral("--to"))
-                                                                             : QDir::currentPath())
-                               .absoluteFilePath();
+    const QString folder =
+        QFileInfo(m_args.hasValue(QStringLiteral("--to")) ? m_args.value(QStringLiteral("--to")) : QDir::currentPath())
+            .absoluteFilePath();
     if (code.isEmpty())
         return finish(Outcome::refusal(LibraryText::CodeOrFileEmpty), json);
     if (!IsUsableFolder(folder))
@@ -395,8 +396,8 @@ int Runner::holds() {
         return finish(read);
     for (const QStringList& r : rows) {
         if (m_args.json)
-            record(QJsonObject{{QStringLiteral("code"), r[0]}, {QStringLiteral("holder"), r[1]},
-                             {QStringLiteral("since"), r[2]}});
+            record(QJsonObject{
+                {QStringLiteral("code"), r[0]}, {QStringLiteral("holder"), r[1]}, {QStringLiteral("since"), r[2]}});
         else
             WriteOut(r.join(QLatin1Char('\t')) + QLatin1Char('\n'));
     }
@@ -419,10 +420,10 @@ int Runner::log() {
     for (const LogRow& r : fetch.rows) {
         if (m_args.json)
             record(QJsonObject{{QStringLiteral("seq"), r.seq},
-                             {QStringLiteral("id"), r.id},
-                             {QStringLiteral("code"), r.code},
-                             {QStringLiteral("time"), r.time},
-                             {QStringLiteral("word"), r.word}});
+                               {QStringLiteral("id"), r.id},
+                               {QStringLiteral("code"), r.code},
+                               {QStringLiteral("time"), r.time},
+                               {QStringLiteral("word"), r.word}});
         else
             WriteOut(QStringList{QString::number(r.seq), r.id, r.code, r.time, r.word}.join(QLatin1Char('\t')) +
                      QLatin1Char('\n'));
@@ -514,8 +515,7 @@ int Runner::userAdd() {
     if (!password)
         return finish(Outcome::failure(kPasswordFileUnreadable.arg(m_args.value(QStringLiteral("--password-file")))),
                       json);
-    const QStringList wanted =
-        m_args.value(QStringLiteral("--groups")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList wanted = m_args.value(QStringLiteral("--groups")).split(QLatin1Char(','), Qt::SkipEmptyParts);
     return finish(Guarded([&] {
                       // The dialog's list offers the groups there are, and hands over the chosen ones in
                       // its own order.
@@ -528,7 +528,7 @@ int Runner::userAdd() {
                           if (wanted.contains(g))
                               selected << g;
                       return AddAccount(m_session, id, *password, *password, selected,
-                                         m_args.value(QStringLiteral("--remark")));
+                                        m_args.value(QStringLiteral("--remark")));
                   }),
                   json);
 }
@@ -539,10 +539,7 @@ int Runner::userRemove() {
     if (!gates(QStringLiteral("DelUser")))
         return ExitRefused;
     const QString id = m_args.words[0];
-    return finish(Guarded([&] {
-                      return DeleteAccount(m_session, id);
-                  }),
-                  QJsonObject{{QStringLiteral("user"), id}});
+    return finish(Guarded([&] { return DeleteAccount(m_session, id); }), QJsonObject{{QStringLiteral("user"), id}});
 }
 
 // What each subcommand needs after its name, checked before anything is opened.
@@ -570,11 +567,11 @@ QString ArgumentProblem(const CliArgs& a) {
 }
 
 const QStringList kCommands = {
-    QStringLiteral("checkin"),      QStringLiteral("checkout"),         QStringLiteral("delete"),
-    QStringLiteral("find"),         QStringLiteral("show"),             QStringLiteral("holds"),
-    QStringLiteral("log"),          QStringLiteral("admin-record"),     QStringLiteral("volume add"),
-    QStringLiteral("volume remove"), QStringLiteral("group add"),       QStringLiteral("group set-volume"),
-    QStringLiteral("user add"),     QStringLiteral("user remove")};
+    QStringLiteral("checkin"),       QStringLiteral("checkout"),     QStringLiteral("delete"),
+    QStringLiteral("find"),          QStringLiteral("show"),         QStringLiteral("holds"),
+    QStringLiteral("log"),           QStringLiteral("admin-record"), QStringLiteral("volume add"),
+    QStringLiteral("volume remove"), QStringLiteral("group add"),    QStringLiteral("group set-volume"),
+    QStringLiteral("user add"),      QStringLiteral("user remove")};
 
 } // namespace
 

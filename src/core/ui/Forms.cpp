@@ -27,9 +27,7 @@ void DisableControls(QWidget* form, const QStringList& controlNames) {
     }
 }
 
-bool DisabledByCommand(const QWidget* control) {
-    return control && control->property(kDisabledByCommand).toBool();
-}
+bool DisabledByCommand(const QWidget* control) { return control && control->property(kDisabledByCommand).toBool(); }
 
 bool ShowOtherForm(QWidget* from, const QString& name) {
     for (QWidget* w = from ? from->parentWidget() : nullptr; w; w = w->parentWidget()) {

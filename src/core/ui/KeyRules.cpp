@@ -23,8 +23,6 @@ bool EnterPressesButton::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-void InstallKeyRules(QCoreApplication& app) {
-    app.installEventFilter(new EnterPressesButton(&app));
-}
+void InstallKeyRules(QCoreApplication& app) { app.installEventFilter(new EnterPressesButton(&app)); }
 
 } // namespace velda

@@ -18,9 +18,7 @@ namespace {
 // The frame's own icon and its close button, with the margins around them.
 constexpr int kTitleChrome = 140;
 
-QString shownTitle(const QString& title) {
-    return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title;
-}
+QString shownTitle(const QString& title) { return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title; }
 } // namespace
 
 std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* parent) {

@@ -46,13 +46,9 @@ void ConditionPanel::configure(Session& session, const ConditionConfig& config) 
         m_ui->CboAttr->setCurrentIndex(0);
 }
 
-QString ConditionPanel::conditionText() const {
-    return m_ui->TxtCond->text();
-}
+QString ConditionPanel::conditionText() const { return m_ui->TxtCond->text(); }
 
-std::optional<FoundRows> ConditionPanel::run(const std::function<void()>& onStart) {
-    return run(m_config, onStart);
-}
+std::optional<FoundRows> ConditionPanel::run(const std::function<void()>& onStart) { return run(m_config, onStart); }
 
 std::optional<FoundRows> ConditionPanel::run(const ConditionConfig& current, const std::function<void()>& onStart) {
     if (!m_session)
@@ -74,9 +70,7 @@ void ConditionPanel::setCount(int rows) {
     m_ui->LblNum->setVisible(m_config.showsCount);
 }
 
-void ConditionPanel::placeCommand(QWidget* command) {
-    m_ui->commandSlot->addWidget(command);
-}
+void ConditionPanel::placeCommand(QWidget* command) { m_ui->commandSlot->addWidget(command); }
 
 bool ConditionPanel::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_ui->TxtAttr && event->type() == QEvent::KeyPress)
@@ -89,15 +83,9 @@ void ConditionPanel::CmdAdd_Click() {
                                                                  m_ui->CboSym->currentText(), m_ui->TxtAttr->text()));
 }
 
-void ConditionPanel::OptAnd_Click() {
-    appendJoin(m_ui->OptAnd, ConditionText::And);
-}
-void ConditionPanel::OptOr_Click() {
-    appendJoin(m_ui->OptOr, ConditionText::Or);
-}
-void ConditionPanel::OptNot_Click() {
-    appendJoin(m_ui->OptNot, ConditionText::Not);
-}
+void ConditionPanel::OptAnd_Click() { appendJoin(m_ui->OptAnd, ConditionText::And); }
+void ConditionPanel::OptOr_Click() { appendJoin(m_ui->OptOr, ConditionText::Or); }
+void ConditionPanel::OptNot_Click() { appendJoin(m_ui->OptNot, ConditionText::Not); }
 
 void ConditionPanel::appendJoin(QRadioButton* option, const QString& word) {
     m_ui->TxtCond->setText(m_ui->TxtCond->text() + JoinWord(word));
@@ -105,9 +93,7 @@ void ConditionPanel::appendJoin(QRadioButton* option, const QString& word) {
     option->setChecked(false);
 }
 
-void ConditionPanel::CmdClear_Click() {
-    m_ui->TxtCond->clear();
-}
+void ConditionPanel::CmdClear_Click() { m_ui->TxtCond->clear(); }
 
 bool ConditionPanel::TxtAttr_KeyPress(QKeyEvent* event) {
     if (!m_config.upperCaseValues)

@@ -35,9 +35,7 @@ void DwgView::setPicture(const QImage& image, const QString& path, const QString
     update();
 }
 
-void DwgView::showBlank() {
-    setPath(QString());
-}
+void DwgView::showBlank() { setPath(QString()); }
 
 void DwgView::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -111,9 +111,9 @@ void FrmAddDelItemInfo::CmdAct_Click() {
     ItemEntry e;
     e.code = m_ui->TxtCode->text();
     e.part = {m_ui->TxtName->text(), m_ui->TxtZL->text(), m_ui->CboMat->currentText()};
-    e.drawing = {m_ui->TxtDesign->text(), m_ui->TxtVerify->text(), m_ui->TxtMain->text(),
-                 m_ui->TxtHead->text(),   m_ui->TxtBZ->text(),     m_ui->TxtGY->text(),
-                 m_ui->TxtDate->text(),   m_ui->CboBL->currentText(), m_ui->TxtBM->text(),
+    e.drawing = {m_ui->TxtDesign->text(),      m_ui->TxtVerify->text(),       m_ui->TxtMain->text(),
+                 m_ui->TxtHead->text(),        m_ui->TxtBZ->text(),           m_ui->TxtGY->text(),
+                 m_ui->TxtDate->text(),        m_ui->CboBL->currentText(),    m_ui->TxtBM->text(),
                  m_ui->CboSize->currentText(), m_ui->CboTotal->currentText(), m_ui->CboSym->currentText()};
     ShowOutcome(m_session.feedback(), AddItemRecords(m_session, e));
 }

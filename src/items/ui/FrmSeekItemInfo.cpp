@@ -97,9 +97,7 @@ bool FrmSeekItemInfo::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-FrmSeekItemInfo::~FrmSeekItemInfo() {
-    QFile::remove(m_previewFile);
-}
+FrmSeekItemInfo::~FrmSeekItemInfo() { QFile::remove(m_previewFile); }
 
 void FrmSeekItemInfo::CmdSeek_Click() {
     // The mode of this moment: the other search command may have been chosen since the window opened.
@@ -118,9 +116,9 @@ void FrmSeekItemInfo::CmdSeek_Click() {
 }
 
 void FrmSeekItemInfo::LstResult_Click() {
-    for (QLineEdit* box : {m_ui->TxtName, m_ui->TxtZL, m_ui->TxtMat, m_ui->TxtDesign, m_ui->TxtVerify, m_ui->TxtMain,
-                           m_ui->TxtHead, m_ui->TxtBZ, m_ui->TxtGY, m_ui->TxtDate, m_ui->TxtBL, m_ui->TxtBM, m_ui->TxtFM,
-                           m_ui->TxtTotal, m_ui->TxtTY})
+    for (QLineEdit* box :
+         {m_ui->TxtName, m_ui->TxtZL, m_ui->TxtMat, m_ui->TxtDesign, m_ui->TxtVerify, m_ui->TxtMain, m_ui->TxtHead,
+          m_ui->TxtBZ, m_ui->TxtGY, m_ui->TxtDate, m_ui->TxtBL, m_ui->TxtBM, m_ui->TxtFM, m_ui->TxtTotal, m_ui->TxtTY})
         box->clear();
     const QModelIndex current = m_ui->LstResult->currentIndex();
     const bool selected = current.isValid() && m_ui->LstResult->selectionModel()->isSelected(current);
@@ -177,15 +175,15 @@ void FrmSeekItemInfo::showPreview(quint64 view, const QString& code, const Previ
     const QString command = GetCommand(source.remotePath, landing);
     const QString url = source.url;
     const FtpOptions options = m_session.ftpOptions;
-    const TransferResult result = m_transfer->run([url, command, options](FtpClient& client,
-                                                                          const TransferProgress& progress) {
-        TransferResult r = client.Execute(url, command, progress);
-        if (r.failure != TransferFailure::Busy)
-            return r;
-        // An earlier view's fetch still holds the window's client: this one goes on its own.
-        FtpClient own(options);
-        return own.Execute(url, command, progress);
-    });
+    const TransferResult result =
+        m_transfer->run([url, command, options](FtpClient& client, const TransferProgress& progress) {
+            TransferResult r = client.Execute(url, command, progress);
+            if (r.failure != TransferFailure::Busy)
+                return r;
+            // An earlier view's fetch still holds the window's client: this one goes on its own.
+            FtpClient own(options);
+            return own.Execute(url, command, progress);
+        });
     if (view != m_view) {
         QFile::remove(landing);
         return;

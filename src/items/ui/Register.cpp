@@ -2,8 +2,8 @@
 
 #include "core/ui/FormRegistry.h"
 #include "items/ui/FrmAddDelItemInfo.h"
-#include "items/ui/FrmSeekItemInfo.h"
 #include "items/ui/FrmAddDelItemNonLocal.h"
+#include "items/ui/FrmSeekItemInfo.h"
 #include "items/ui/FrmSeekItemNonLocal.h"
 
 namespace velda {

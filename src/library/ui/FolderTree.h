@@ -62,8 +62,7 @@ inline QFileSystemModel* MakeFolderTree(QTreeView* view, const QString& startFol
         if (view->currentIndex().isValid())
             view->scrollTo(view->currentIndex(), QAbstractItemView::PositionAtCenter);
     });
-    const QString start =
-        !startFolder.isEmpty() && QFileInfo(startFolder).isDir() ? startFolder : QDir::homePath();
+    const QString start = !startFolder.isEmpty() && QFileInfo(startFolder).isDir() ? startFolder : QDir::homePath();
     SelectFolder(view, model, QDir::cleanPath(QFileInfo(start).absoluteFilePath()));
     return model;
 }

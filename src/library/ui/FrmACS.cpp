@@ -69,8 +69,8 @@ QListWidget* FrmACS::target(RightsEditorModel::Right r) const {
 }
 
 void FrmACS::refresh() {
-    for (auto r : {RightsEditorModel::Read, RightsEditorModel::Write, RightsEditorModel::Delete,
-                   RightsEditorModel::Change}) {
+    for (auto r :
+         {RightsEditorModel::Read, RightsEditorModel::Write, RightsEditorModel::Delete, RightsEditorModel::Change}) {
         target(r)->clear();
         target(r)->addItems(m_model->granted(r));
     }

@@ -1,9 +1,9 @@
 #include "library/ui/FrmLibDrawing.h"
 
-#include "library/DrawingLibrary.h"
-#include "library/ui/FrmACS.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
+#include "library/DrawingLibrary.h"
+#include "library/ui/FrmACS.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmLibDrawing.h"
 
@@ -19,12 +19,12 @@ FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmLibDrawing>()) {
     m_ui->setupUi(this);
     SizeFormInTwips(this, 4905, 2805);
-    m_transfer = new FormTransfer(this,
-                                  {m_ui->CmdInLib, m_ui->CmdOutLib, m_ui->CmdDel, m_ui->CmdACS, m_ui->CmdCancel,
-                                   m_ui->TxtCode, m_ui->TxtName},
-                                  session.ftpOptions);
-    m_library = std::make_unique<DrawingLibrary>(
-        session, [this](const TransferOperation& op) { return m_transfer->run(op); });
+    m_transfer = new FormTransfer(
+        this,
+        {m_ui->CmdInLib, m_ui->CmdOutLib, m_ui->CmdDel, m_ui->CmdACS, m_ui->CmdCancel, m_ui->TxtCode, m_ui->TxtName},
+        session.ftpOptions);
+    m_library =
+        std::make_unique<DrawingLibrary>(session, [this](const TransferOperation& op) { return m_transfer->run(op); });
     m_ui->TxtCode->installEventFilter(this);
     m_ui->TxtName->installEventFilter(this);
     connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmLibDrawing::CmdInLib_Click);

@@ -1,15 +1,14 @@
 #include "library/ui/FrmMultiInLib.h"
 
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "library/Acl.h"
 #include "library/Batch.h"
 #include "library/ui/BatchControls.h"
 #include "library/ui/FolderTree.h"
 #include "library/ui/FrmACS.h"
-#include "core/Session.h"
-#include "core/ui/Forms.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmMultiInLib.h"
-
 
 namespace velda {
 
@@ -18,9 +17,8 @@ FrmMultiInLib::FrmMultiInLib(Session& session, QWidget* parent)
     m_ui->setupUi(this);
     SizeFormInTwips(this, 4305, 6615);
     m_folders = MakeFolderTree(m_ui->FolderView, session.ctx.LastBatchFolder);
-    m_transfer = new FormTransfer(this,
-                                  {m_ui->CmdACS, m_ui->CmdInLib, m_ui->CmdCancel, m_ui->ChkSubDir, m_ui->FolderView},
-                                  session.ftpOptions);
+    m_transfer = new FormTransfer(
+        this, {m_ui->CmdACS, m_ui->CmdInLib, m_ui->CmdCancel, m_ui->ChkSubDir, m_ui->FolderView}, session.ftpOptions);
     m_batch = std::make_unique<BatchControls>(m_transfer, m_ui->PrgBar, m_ui->CmdStop);
     connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmMultiInLib::CmdInLib_Click);
     connect(m_ui->CmdACS, &QPushButton::clicked, this, &FrmMultiInLib::CmdACS_Click);
@@ -38,13 +36,12 @@ void FrmMultiInLib::CmdACS_Click() {
     Acl::SetPending(ctx, list, list, list, list);
     FrmACS* editor = ShowRightsEditor(m_session, this);
     disconnect(m_acsConnection);
-    m_acsConnection = connect(editor, &FrmACS::confirmed, this,
-            [this](QObject* requester) {
-                if (requester != this)
-                    return;
-                const UserContext& c = m_session.ctx;
-                m_composed = {c.PendingRead, c.PendingWrite, c.PendingDelete, c.PendingChange};
-            });
+    m_acsConnection = connect(editor, &FrmACS::confirmed, this, [this](QObject* requester) {
+        if (requester != this)
+            return;
+        const UserContext& c = m_session.ctx;
+        m_composed = {c.PendingRead, c.PendingWrite, c.PendingDelete, c.PendingChange};
+    });
 }
 
 void FrmMultiInLib::CmdInLib_Click() {

@@ -1,11 +1,11 @@
 #include "library/ui/FrmMultiOutLib.h"
 
+#include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "items/ui/ConditionPanel.h"
 #include "library/Batch.h"
 #include "library/ui/BatchControls.h"
 #include "library/ui/FolderTree.h"
-#include "core/Session.h"
-#include "core/ui/Forms.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmMultiOutLib.h"
 
@@ -25,8 +25,8 @@ FrmMultiOutLib::FrmMultiOutLib(Session& session, QWidget* parent)
     // The attributes offered come from the mode word at load; the search reads it when it runs.
     m_panel->configure(session, ConditionConfig::batchCheckOut(session.ctx.SeekMode));
     m_folders = MakeFolderTree(m_ui->FolderView, session.ctx.LastBatchFolder);
-    m_transfer = new FormTransfer(this, {m_ui->CmdOutLib, m_ui->CmdCancel, m_ui->FolderView, m_panel},
-                                  session.ftpOptions);
+    m_transfer =
+        new FormTransfer(this, {m_ui->CmdOutLib, m_ui->CmdCancel, m_ui->FolderView, m_panel}, session.ftpOptions);
     m_batch = std::make_unique<BatchControls>(m_transfer, m_ui->PrgBar, m_ui->CmdStop);
     connect(m_ui->CmdOutLib, &QPushButton::clicked, this, &FrmMultiOutLib::CmdOutLib_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });

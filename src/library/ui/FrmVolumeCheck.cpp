@@ -35,17 +35,17 @@ FrmVolumeCheck::FrmVolumeCheck(Session& session, QWidget* parent)
     SizeFormInTwips(this, 10800, 6600);
     m_ui->LstResult->verticalHeader()->setVisible(false);
     m_ui->LstResult->horizontalHeader()->setStretchLastSection(true);
-    m_transfer = new FormTransfer(this,
-                                  {m_ui->CboVolume, m_ui->CmdCheck, m_ui->CmdExport, m_ui->CmdClean,
-                                   m_ui->CmdMoveOrphans, m_ui->CmdCancel},
-                                  session.ftpOptions);
-    m_check = std::make_unique<VolumeCheck>(session,
-                                            [this](const TransferOperation& op) { return m_transfer->run(op); });
+    m_transfer = new FormTransfer(
+        this, {m_ui->CboVolume, m_ui->CmdCheck, m_ui->CmdExport, m_ui->CmdClean, m_ui->CmdMoveOrphans, m_ui->CmdCancel},
+        session.ftpOptions);
+    m_check =
+        std::make_unique<VolumeCheck>(session, [this](const TransferOperation& op) { return m_transfer->run(op); });
     m_check->onProgress = [this](int done, int total, const QString& volume) {
         m_ui->PrgCheck->setRange(0, total);
         m_ui->PrgCheck->setValue(done);
         if (!volume.isEmpty())
-            m_ui->LblCount->setText(QStringLiteral("正在检查存储目录<%1>（%2/%3）……").arg(volume).arg(done + 1).arg(total));
+            m_ui->LblCount->setText(
+                QStringLiteral("正在检查存储目录<%1>（%2/%3）……").arg(volume).arg(done + 1).arg(total));
     };
     connect(m_ui->CmdCheck, &QPushButton::clicked, this, &FrmVolumeCheck::CmdCheck_Click);
     connect(m_ui->CmdExport, &QPushButton::clicked, this, &FrmVolumeCheck::CmdExport_Click);

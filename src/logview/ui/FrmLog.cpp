@@ -70,10 +70,10 @@ void FrmLog::closeEvent(QCloseEvent* event) {
 
 void FrmLog::setBusy(bool busy) {
     m_busy = busy;
-    for (QWidget* w : {static_cast<QWidget*>(m_panel), static_cast<QWidget*>(m_ui->CmdSeek),
-                       static_cast<QWidget*>(m_ui->CmdDel), static_cast<QWidget*>(m_ui->CmdDelAll),
-                       static_cast<QWidget*>(m_ui->CmdOut), static_cast<QWidget*>(m_ui->CmdOutAll),
-                       static_cast<QWidget*>(m_ui->CmdCancel)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_panel), static_cast<QWidget*>(m_ui->CmdSeek), static_cast<QWidget*>(m_ui->CmdDel),
+          static_cast<QWidget*>(m_ui->CmdDelAll), static_cast<QWidget*>(m_ui->CmdOut),
+          static_cast<QWidget*>(m_ui->CmdOutAll), static_cast<QWidget*>(m_ui->CmdCancel)})
         w->setEnabled(!busy);
     if (busy)
         setCursor(Qt::BusyCursor);
@@ -140,9 +140,8 @@ std::vector<int> FrmLog::selectedRows() const {
 
 bool FrmLog::deleteRows(const std::vector<qint64>& seqs) {
     setBusy(true);
-    const Outcome outcome = DeleteLogRows(m_session, seqs, nullptr, [] {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    });
+    const Outcome outcome = DeleteLogRows(m_session, seqs, nullptr,
+                                          [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
     setBusy(false);
     if (!outcome.done()) {
         ShowOutcome(m_session.feedback(), outcome);

@@ -1,8 +1,8 @@
 #include "shell/ui/FrmLogin.h"
 
-#include "shell/Login.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
+#include "shell/Login.h"
 #include "shell/ui/FrmSQLServer.h"
 #include "ui_FrmLogin.h"
 
@@ -89,8 +89,7 @@ bool FrmLogin::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FrmLogin::CmdAct_Click() {
-    const Outcome outcome =
-        Login(m_session, m_ui->TxtUser->text(), m_ui->TxtPwd->text(), m_ui->CboGrp->currentText());
+    const Outcome outcome = Login(m_session, m_ui->TxtUser->text(), m_ui->TxtPwd->text(), m_ui->CboGrp->currentText());
     if (!ShowOutcome(m_session.feedback(), outcome)) {
         if (outcome.refused()) {
             m_ui->TxtPwd->clear();

@@ -1,21 +1,21 @@
 #include "shell/ui/FrmMain.h"
 #include "shell/ui/FrmHelp.h"
 
-#include "core/Outcome.h"
 #include "core/ActivityLog.h"
-#include "shell/CommandTable.h"
+#include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/Twips.h"
 #include "core/ui/FormRegistry.h"
 #include "core/ui/Forms.h"
+#include "shell/CommandTable.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMdiArea>
-#include <QStatusBar>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 
 namespace velda {
 
@@ -45,7 +45,6 @@ FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
     statusBar()->addWidget(m_statusGroup);
     statusBar()->addWidget(m_statusServer);
     RefreshStatus();
-
 }
 
 FrmMain::~FrmMain() = default;

@@ -11,7 +11,7 @@ namespace velda {
 namespace {
 const QString kEmptyAddress = QStringLiteral("SQL Server服务器IP地址（形如：192.168.1.1）不能为空！");
 const QString kNotStored = QStringLiteral("数据库已连接，但无法把服务器地址保存到配置文件%1，下次启动时需重新设置。");
-}
+} // namespace
 
 FrmSQLServer::FrmSQLServer(Session& session, QWidget* parent)
     : QDialog(parent), m_session(session), m_ui(std::make_unique<Ui::FrmSQLServer>()) {

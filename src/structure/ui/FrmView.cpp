@@ -1,8 +1,8 @@
 #include "structure/ui/FrmView.h"
 
+#include "core/ActivityLog.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
-#include "core/ActivityLog.h"
 #include "structure/NodeKey.h"
 #include "structure/ReportModel.h"
 #include "structure/ReportWorkbook.h"
@@ -167,15 +167,12 @@ void FrmView::refreshImage(const StructureNode* node) {
         return;
     item->setIcon(0, m_images.value(NodeImageKey(node->image)));
     // A closed assembly offers its expander before its children are fetched.
-    item->setChildIndicatorPolicy(node->image == NodeImage::AsmClose && node->children.empty() &&
-                                          !node->childrenFetched
+    item->setChildIndicatorPolicy(node->image == NodeImage::AsmClose && node->children.empty() && !node->childrenFetched
                                       ? QTreeWidgetItem::ShowIndicator
                                       : QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
-QTreeWidgetItem* FrmView::addItem(StructureNode* node) {
-    return attach(node, makeItem(node));
-}
+QTreeWidgetItem* FrmView::addItem(StructureNode* node) { return attach(node, makeItem(node)); }
 
 QTreeWidgetItem* FrmView::makeItem(StructureNode* node) {
     auto* item = new QTreeWidgetItem(QStringList{node->text});
@@ -335,8 +332,9 @@ void FrmView::GenerateReport(int nodeId) {
                 bool ready = !QPrinterInfo::availablePrinters().isEmpty();
                 // Without a printer the pages go to a PDF file of the user's choice.
                 if (!ready) {
-                    const QString pdf = feedback.saveFileName(QStringLiteral("输出到PDF文件"), m_session.paths().dataFolder,
-                                                              QStringLiteral("PDF 文件 (*.pdf)"));
+                    const QString pdf =
+                        feedback.saveFileName(QStringLiteral("输出到PDF文件"), m_session.paths().dataFolder,
+                                              QStringLiteral("PDF 文件 (*.pdf)"));
                     if (!pdf.isEmpty()) {
                         printer.setOutputFormat(QPrinter::PdfFormat);
                         printer.setOutputFileName(pdf);
@@ -410,8 +408,8 @@ void FrmView::ShowChildList(const StructureNode* node) {
     m_ui->LstView->clear();
     const QString product = m_session.ctx.ProductCode;
     for (const ChildListRow& row : ChildList(m_session, SectionCodeOf(m_tree, node, product), product)) {
-        new QTreeWidgetItem(m_ui->LstView,
-                            QStringList{row.code, row.name, row.kind, row.material, row.weight, row.quantity, row.memo});
+        new QTreeWidgetItem(
+            m_ui->LstView, QStringList{row.code, row.name, row.kind, row.material, row.weight, row.quantity, row.memo});
     }
 }
 

@@ -19,8 +19,8 @@ double columnPoints(double chars) {
 
 void PaintReport(const ReportDocument& doc, QPagedPaintDevice& device) {
     const ReportLayout& l = doc.layout();
-    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(29, 29, 29, 29),
-                                     QPageLayout::Point));
+    device.setPageLayout(
+        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(29, 29, 29, 29), QPageLayout::Point));
     QPainter p(&device);
     if (!p.isActive())
         return;

@@ -51,7 +51,8 @@ TransferResult FormTransfer::run(const TransferOperation& operation) {
     enter();
     TransferWatch watch;
     if (onProgress)
-        connect(&watch, &TransferWatch::progressed, this, [this](qint64 done, qint64 total) { onProgress(done, total); });
+        connect(&watch, &TransferWatch::progressed, this,
+                [this](qint64 done, qint64 total) { onProgress(done, total); });
     TransferResult result = WaitForTransfer(m_client, operation, &watch);
     leave();
     return result;

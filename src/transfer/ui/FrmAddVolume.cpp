@@ -11,8 +11,7 @@
 
 namespace velda {
 
-namespace {
-} // namespace
+namespace {} // namespace
 
 FrmAddVolume::FrmAddVolume(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmAddVolume>()) {
@@ -75,8 +74,6 @@ void FrmAddVolume::CmdAct_Click() {
     ShowOutcome(m_session.feedback(), outcome);
 }
 
-void FrmAddVolume::CmdCancel_Click() {
-    CloseForm(this);
-}
+void FrmAddVolume::CmdCancel_Click() { CloseForm(this); }
 
 } // namespace velda

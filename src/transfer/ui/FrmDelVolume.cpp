@@ -48,8 +48,8 @@ void FrmDelVolume::CmdAct_Click() {
         ShowOutcome(m_session.feedback(), Outcome::refusal(running.refusal()));
         return;
     }
-    const Outcome outcome = RemoveVolume(
-        m_session, TransferRunner([this](const TransferOperation& op) { return m_inet1->run(op); }), name);
+    const Outcome outcome =
+        RemoveVolume(m_session, TransferRunner([this](const TransferOperation& op) { return m_inet1->run(op); }), name);
     if (outcome.done()) {
         const QList<QListWidgetItem*> entries =
             m_ui->LstVolume->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -59,8 +59,6 @@ void FrmDelVolume::CmdAct_Click() {
     ShowOutcome(m_session.feedback(), outcome);
 }
 
-void FrmDelVolume::CmdCancel_Click() {
-    CloseForm(this);
-}
+void FrmDelVolume::CmdCancel_Click() { CloseForm(this); }
 
 } // namespace velda
