@@ -11,6 +11,13 @@
 
 namespace velda {
 
+QString JoinStatement(const QString& prefix, const QString& conditionText, const QString& suffix) {
+    // A hand-typed text may end in a digit or a word: the suffix must not glue onto it.
+    const bool needsBlank =
+        !conditionText.isEmpty() && !conditionText.back().isSpace() && !suffix.isEmpty() && !suffix.front().isSpace();
+    return prefix + conditionText + (needsBlank ? QStringLiteral(" ") : QString()) + suffix;
+}
+
 namespace {
 
 const QString kDrawingTable = QStringLiteral("图纸信息");
@@ -283,11 +290,7 @@ Outcome RunConditionSearch(Session& session, const ConditionConfig& config, cons
             return Outcome::refusal(*refused);
         if (onStart)
             onStart();
-        // A hand-typed text may end in a digit or a word: the suffix must not glue onto it.
-        const bool needsBlank = !conditionText.isEmpty() && !conditionText.back().isSpace() &&
-                                !config.orderSuffix.isEmpty() && !config.orderSuffix.front().isSpace();
-        QSqlQuery q = db.exec(config.selectPrefix + conditionText + (needsBlank ? QStringLiteral(" ") : QString()) +
-                              config.orderSuffix);
+        QSqlQuery q = db.exec(JoinStatement(config.selectPrefix, conditionText, config.orderSuffix));
         const QSqlRecord record = q.record();
         for (int i = 0; i < record.count(); ++i)
             found.columns << canonical(record.fieldName(i), columns);

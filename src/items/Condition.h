@@ -98,4 +98,8 @@ Outcome RunConditionSearch(Session& session, const ConditionConfig& config, cons
 // "共" + n + "条记录".
 QString CountText(int rows);
 
+// The statement around a condition text: prefix, text, then the suffix, with a blank where the text
+// would otherwise run into it.
+QString JoinStatement(const QString& prefix, const QString& conditionText, const QString& suffix);
+
 } // namespace velda

@@ -61,7 +61,7 @@ QString ItemSearchStatement(const ConditionConfig& config, const QString& condit
     const QString all = QStringLiteral("select * from ");
     if (prefix.startsWith(all, Qt::CaseInsensitive))
         prefix = QStringLiteral("select 代号 from ") + prefix.mid(all.size());
-    return prefix + conditionText + config.orderSuffix;
+    return JoinStatement(prefix, conditionText, config.orderSuffix);
 }
 
 Outcome SearchItemCodes(Session& session, const ConditionConfig& config, const QString& conditionText,

@@ -185,6 +185,9 @@ TEST_P(ItemDetailData, TheSearchListsTheCodesInOrderOrSaysWhyNot) {
     const ConditionConfig drawings = ConditionConfig::itemSearch(QStringLiteral("ByDrawing"));
     EXPECT_EQ(ItemSearchStatement(parts, QStringLiteral("名称 = '轴' ")),
               QStringLiteral("select 代号 from 零件信息 where 名称 = '轴' order by 代号"));
+    // A hand-typed condition ending in a digit must not run into the order.
+    EXPECT_EQ(ItemSearchStatement(parts, QStringLiteral("数量 = 1")),
+              QStringLiteral("select 代号 from 零件信息 where 数量 = 1 order by 代号"));
 
     QStringList codes;
     int starts = 0;
