@@ -295,20 +295,9 @@ Outcome VolumeCheck::CleanUp(VolumeCheckResult& result, CareCounts& counts) {
         }
         return Outcome::success();
     });
-    if (!outcome.done() && counts.removed == 0)
-        return outcome;
-    return Guarded([&] {
-        AppendLogRow(
-            m_session,
-            QStringLiteral("删除%1个，保留%2个，失败%3个").arg(counts.removed).arg(counts.kept).arg(counts.failed),
-            VolumeCheckText::LogCleanUp);
-        if (!outcome.done())
-            return outcome;
-        QString text = QStringLiteral("清理完毕：删除遗留文件%1个。").arg(counts.removed);
-        if (counts.failed > 0)
-            return Outcome::success(text + QStringLiteral("另有%1个文件删除失败。").arg(counts.failed), Icon::Stop);
-        return Outcome::success(text);
-    });
+    return closeCare(outcome, counts, QStringLiteral("删除%1个，保留%2个，失败%3个"), VolumeCheckText::LogCleanUp,
+                     QStringLiteral("清理完毕：删除遗留文件%1个。").arg(counts.removed),
+                     QStringLiteral("另有%1个文件删除失败。"));
 }
 
 Outcome VolumeCheck::MoveOrphans(VolumeCheckResult& result, CareCounts& counts) {
@@ -357,20 +346,25 @@ Outcome VolumeCheck::MoveOrphans(VolumeCheckResult& result, CareCounts& counts) 
         }
         return Outcome::success();
     });
+    return closeCare(
+        outcome, counts, QStringLiteral("移动%1个，保留%2个，失败%3个"), VolumeCheckText::LogMoveOrphans,
+        QStringLiteral("已将%1个孤立文件移入“%2”文件夹。").arg(counts.removed).arg(VolumeCheckText::OrphanFolder),
+        QStringLiteral("另有%1个文件未能移动。"));
+}
+
+// What a clean-up or a move ends with: one log row with its counts whenever a file was dealt with (also
+// after a failure midway, so nothing changes on a volume without a trace), then the outcome.
+Outcome VolumeCheck::closeCare(const Outcome& outcome, const CareCounts& counts, const QString& logPattern,
+                               const QString& logWord, const QString& doneText, const QString& failedPattern) {
     if (!outcome.done() && counts.removed == 0)
         return outcome;
     return Guarded([&] {
-        AppendLogRow(
-            m_session,
-            QStringLiteral("移动%1个，保留%2个，失败%3个").arg(counts.removed).arg(counts.kept).arg(counts.failed),
-            VolumeCheckText::LogMoveOrphans);
+        AppendLogRow(m_session, logPattern.arg(counts.removed).arg(counts.kept).arg(counts.failed), logWord);
         if (!outcome.done())
             return outcome;
-        QString text =
-            QStringLiteral("已将%1个孤立文件移入“%2”文件夹。").arg(counts.removed).arg(VolumeCheckText::OrphanFolder);
         if (counts.failed > 0)
-            return Outcome::success(text + QStringLiteral("另有%1个文件未能移动。").arg(counts.failed), Icon::Stop);
-        return Outcome::success(text);
+            return Outcome::success(doneText + failedPattern.arg(counts.failed), Icon::Stop);
+        return Outcome::success(doneText);
     });
 }
 

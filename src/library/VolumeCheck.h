@@ -96,6 +96,8 @@ public:
 private:
     bool removable(const Finding& f) const;
     bool keepNow(Database& db, const Finding& f) const;
+    Outcome closeCare(const Outcome& outcome, const CareCounts& counts, const QString& logPattern,
+                      const QString& logWord, const QString& doneText, const QString& failedPattern);
 
     Session& m_session;
     TransferRunner m_run;
