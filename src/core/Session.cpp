@@ -1,5 +1,7 @@
 #include "core/Session.h"
 
+#include "store/DatabaseInit.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -53,6 +55,11 @@ void Session::connect(const QString& serverAddress) {
         throw Error(MissingLocalDatabaseText(spec.filePath));
     auto db = std::make_unique<Database>();
     db->open(spec);
+    try {
+        AddMissingIndexes(*db);
+    } catch (const Error&) {
+        // Only speed is at stake; the records are read and written the same without them.
+    }
     m_db = std::move(db);
 }
 

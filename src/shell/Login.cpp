@@ -59,6 +59,9 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
 } // namespace
 
 Outcome Login(Session& session, const QString& account, const QString& password, const QString& group) {
+    // A login box opened before a command started would otherwise swap the user under it.
+    if (session.commandRunning())
+        return Outcome::refusal(SessionText::CommandRunning(session.runningCommand(), SessionText::WhatChangeAccount));
     Outcome outcome = Guarded([&] { return LogIn(session, account, password, group); });
     if (outcome.failed()) {
         // The login box has always reported the database's trouble without icon, in the program's title.

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 
 static void initStoreResources() { Q_INIT_RESOURCE(store); }
 
@@ -50,6 +51,33 @@ QStringList ReferenceStatements() { return splitStatements(QStringLiteral(":/sto
 bool HasSchema(const Database& db) {
     return db.handle().tables().contains(QStringLiteral("PDM用户"), Qt::CaseInsensitive) ||
            db.handle().tables().contains(QStringLiteral("pdm用户"), Qt::CaseInsensitive);
+}
+
+int AddMissingIndexes(Database& db) {
+    if (!HasSchema(db))
+        return 0;
+    // The catalogue first: a CREATE INDEX IF NOT EXISTS would wait for the table's lock behind
+    // another client's running transaction even when the index is there.
+    QSet<QString> present;
+    QSqlQuery q = db.exec(db.dialect() == Dialect::SQLite
+                              ? QStringLiteral("select name from sqlite_master where type='index'")
+                              : QStringLiteral("select indexname from pg_indexes where schemaname=current_schema()"));
+    while (q.next())
+        present.insert(q.value(0).toString().toLower());
+    q.finish();
+    static const QRegularExpression index(QStringLiteral(R"(CREATE\s+INDEX\s+(\S+)\s+ON)"));
+    int made = 0;
+    for (const QString& sql : SchemaStatements(db.dialect())) {
+        const QRegularExpressionMatch m = index.match(sql);
+        if (!m.hasMatch() || present.contains(m.captured(1).toLower()))
+            continue;
+        try {
+            db.exec(sql);
+            ++made;
+        } catch (const Error&) {
+        }
+    }
+    return made;
 }
 
 void InitializeDatabase(Database& db, const QDate& today) {

@@ -11,6 +11,7 @@
 #include "items/ItemRecords.h"
 #include "items/ItemSearch.h"
 #include "library/Batch.h"
+#include "library/VolumeCheck.h"
 #include "shell/Login.h"
 #include "transfer/Volumes.h"
 
@@ -370,6 +371,73 @@ TEST_P(CliTest, LogIsForAdministrators) {
     r = cli({QStringLiteral("log"), QStringLiteral("--where"), QStringLiteral("序号 > 0; drop table PDM日志")});
     EXPECT_EQ(r.code, 1);
     EXPECT_GT(env->count(QStringLiteral("select count(*) from PDM日志")), 0);
+}
+
+TEST_P(CliTest, VolumeCheckListsFindingsAndCaresOnlyWhenAsked) {
+    if (!server()) {
+        EXPECT_EQ(cli({QStringLiteral("volume-check")}).code, 1);
+        return;
+    }
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("A-1"), "aaa").done());
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("B-2"), "bbb").done());
+    const QString v1 = QStringLiteral("Volume/V1/");
+    ASSERT_TRUE(QFile::remove(ftp->localPath(v1 + column(QStringLiteral("B-2"), QStringLiteral("入库文件名称")))));
+    auto put = [&](const QString& name, qint64 ageSeconds) {
+        QFile f(ftp->localPath(v1 + name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+        f.flush();
+        ASSERT_TRUE(
+            f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
+    };
+    const QString orphan = QStringLiteral("20200101X-9.dwg");
+    const QString oldPart = QStringLiteral(".20200101C-3.dwg.1a2b.part");
+    put(orphan, 86400);
+    put(oldPart, 7200);
+
+    // Administrators only, and a volume that is not there is refused.
+    EXPECT_EQ(
+        cli({QStringLiteral("volume-check")}, QStringLiteral("bob"), QStringLiteral("design"), QStringLiteral("pw"))
+            .code,
+        1);
+    CliResult r = cli({QStringLiteral("volume-check"), QStringLiteral("V9")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("V9"))) << r.err.toStdString();
+
+    // Listing alone changes nothing on the server.
+    r = cli({QStringLiteral("--json"), QStringLiteral("volume-check"), QStringLiteral("V1")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QStringList kinds;
+    for (const QJsonObject& o : jsonLines(r.out))
+        kinds << o.value(QStringLiteral("kind")).toString() + QLatin1Char('|') +
+                     o.value(QStringLiteral("code")).toString() + QLatin1Char('|') +
+                     o.value(QStringLiteral("file")).toString();
+    EXPECT_EQ(kinds.size(), 3) << kinds.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(kinds.filter(QStringLiteral("|B-2|")).size() == 1);
+    EXPECT_TRUE(kinds.filter(orphan).size() == 1);
+    EXPECT_TRUE(kinds.filter(oldPart).size() == 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("缺失文件1个"))) << r.err.toStdString();
+    EXPECT_TRUE(QFile::exists(ftp->localPath(v1 + orphan)));
+    EXPECT_TRUE(QFile::exists(ftp->localPath(v1 + oldPart)));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式=?"), {VolumeCheckText::LogCheck}), 1);
+
+    // The flags are the confirmation: the leftover goes, the orphan moves, the drawings stay.
+    const QString exported = env->dir.path() + QStringLiteral("/check.txt");
+    r = cli({QStringLiteral("volume-check"), QStringLiteral("--clean"), QStringLiteral("--move-orphans"),
+             QStringLiteral("--export"), exported});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count(QLatin1Char('\n')), 3) << r.out.toStdString();
+    EXPECT_TRUE(read(exported).contains(orphan.toUtf8()));
+    EXPECT_FALSE(QFile::exists(ftp->localPath(v1 + oldPart)));
+    EXPECT_FALSE(QFile::exists(ftp->localPath(v1 + orphan)));
+    EXPECT_TRUE(QFile::exists(ftp->localPath(v1 + VolumeCheckText::OrphanFolder + QLatin1Char('/') + orphan)));
+    EXPECT_EQ(storedContent(QStringLiteral("A-1")), QByteArray("aaa"));
+
+    // A volume whose server is gone: the check of the others still ends, with the failure's code.
+    env->addVolume(QStringLiteral("V3"), QStringLiteral("127.0.0.1:1"));
+    r = cli({QStringLiteral("volume-check")});
+    EXPECT_EQ(r.code, 3) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("V3"))) << r.err.toStdString();
 }
 
 TEST_P(CliTest, AdministrationSetsUpAnOffice) {

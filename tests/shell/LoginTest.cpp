@@ -77,6 +77,18 @@ TEST_P(LoginLogic, RefusesWrongPasswordForeignGroupAndInjectedText) {
               QStringLiteral("refused: 密码有误，请重新输入！"));
 }
 
+TEST_P(LoginLogic, NoLoginWhileACommandWaits) {
+    ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), QStringLiteral("done"));
+    {
+        const CommandGuard running(*env->session, QStringLiteral("批量入库"));
+        EXPECT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("admin")),
+                  QStringLiteral("refused: “批量入库”操作尚未完成，请待其结束后再变更登录帐号！"));
+        EXPECT_EQ(env->session->ctx.UserId, QStringLiteral("alice"));
+    }
+    EXPECT_EQ(login(QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("admin")), QStringLiteral("done"));
+    EXPECT_EQ(logins(), 2);
+}
+
 TEST_P(LoginLogic, ADatabaseFailureIsReportedWithoutIconInTheProgramsTitle) {
     env->db().exec(QStringLiteral("drop table PDM用户"));
     const Outcome outcome =

@@ -125,3 +125,16 @@ TEST_P(Schema, LikeIsCaseSensitiveOnBothAndEscapesWork) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, Schema, kBothBackends, BackendName);
+
+TEST_P(Schema, ADatabaseOfAnOlderVersionGetsTheIndexesItLacks) {
+    env->db().exec(QStringLiteral("drop index PDM日志_代号"));
+    env->db().exec(QStringLiteral("drop index PDM入库图纸信息_文件"));
+    EXPECT_EQ(AddMissingIndexes(env->db()), 2);
+    EXPECT_EQ(AddMissingIndexes(env->db()), 0);
+    const QString catalogue = env->backend == Backend::SQLite
+                                  ? QStringLiteral("select count(*) from sqlite_master where type='index' and name=?")
+                                  : QStringLiteral("select count(*) from pg_indexes where indexname=?");
+    const QString folded =
+        env->backend == Backend::SQLite ? QStringLiteral("PDM日志_代号") : QStringLiteral("pdm日志_代号");
+    EXPECT_EQ(env->count(catalogue, {folded}), 1);
+}

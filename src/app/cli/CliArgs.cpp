@@ -12,9 +12,10 @@ const QStringList kGlobalValued = {QStringLiteral("--user"), QStringLiteral("--g
                                    QStringLiteral("--database")};
 const QStringList kCommandValued = {QStringLiteral("--folder"), QStringLiteral("--to"),
                                     QStringLiteral("--where"),  QStringLiteral("--password-file"),
-                                    QStringLiteral("--groups"), QStringLiteral("--remark")};
-const QStringList kCommandFlags = {QStringLiteral("--recursive"), QStringLiteral("--by-part"),
-                                   QStringLiteral("--json")};
+                                    QStringLiteral("--groups"), QStringLiteral("--remark"),
+                                    QStringLiteral("--export")};
+const QStringList kCommandFlags = {QStringLiteral("--recursive"), QStringLiteral("--by-part"), QStringLiteral("--json"),
+                                   QStringLiteral("--clean"), QStringLiteral("--move-orphans")};
 // Subcommands made of two words.
 const QStringList kTwoWordCommands = {QStringLiteral("volume"), QStringLiteral("group"), QStringLiteral("user")};
 
@@ -147,6 +148,10 @@ QString HelpText() {
         "  find --where 条件 [--by-part]             查找零件信息，列出代号\n"
         "  show 代号                                 显示零件信息、图纸信息、入库状态与出库人\n"
         "  holds                                     列出已出库（被占用）的图纸\n"
+        "  volume-check [存储目录] [--export 文件] [--clean] [--move-orphans]\n"
+        "                                            存储目录检查（仅限管理员）：列出缺失文件、孤立文件与\n"
+        "                                            遗留文件；--export 存为文本或.xlsx，--clean 删除超过一小时的\n"
+        "                                            遗留文件，--move-orphans 把孤立文件移入“孤立文件”文件夹\n"
         "  log --where 条件                          查询日志（仅限管理员）\n"
         "  admin-record --password-file 文件         记录本机的文件服务器帐号（velda）密码\n"
         "  volume add 名称 主机[:端口] [--remark 备注]  添加存储目录\n"
@@ -169,6 +174,7 @@ QString HelpText() {
         "  velda-cli --user wang --group design checkin --folder ./项目A --recursive\n"
         "  velda-cli --user wang --group design checkout --where \"代号 like 'GB%'\" --to ./出库\n"
         "  velda-cli --user wang --group design --json find --where \"设计 = '王'\"\n"
+        "  velda-cli --user admin --group admin volume-check --export 检查.xlsx --clean\n"
         "  velda-cli --server 10.0.0.5 --user admin --group admin volume add V2 10.0.0.6:21\n"
         "  velda-cli --user admin --group admin user add li --password-file li.txt --groups design,user\n");
 }

@@ -15,6 +15,7 @@
 #include "library/Acl.h"
 #include "library/Batch.h"
 #include "library/DrawingLibrary.h"
+#include "library/VolumeCheck.h"
 #include "logview/LogView.h"
 #include "shell/CommandTable.h"
 #include "shell/Login.h"
@@ -167,6 +168,7 @@ private:
     int find();
     int show();
     int holds();
+    int volumeCheck();
     int log();
     int adminRecord();
     int volumeAdd();
@@ -196,6 +198,8 @@ int Runner::dispatch() {
         return show();
     if (c == QLatin1String("holds"))
         return holds();
+    if (c == QLatin1String("volume-check"))
+        return volumeCheck();
     if (c == QLatin1String("log"))
         return log();
     if (c == QLatin1String("admin-record"))
@@ -404,6 +408,72 @@ int Runner::holds() {
     return ExitDone;
 }
 
+// The check of the library care window, for a nightly job: the findings on stdout, the counts on
+// stderr; the clean-up and the move of orphans only when asked for, since the flag is the
+// confirmation the window asks for.
+int Runner::volumeCheck() {
+    if (!gates(QStringLiteral("VolumeCheck")))
+        return ExitRefused;
+    const QString volume = m_args.words.value(0);
+    const CommandGuard running(m_session, VolumeCheckText::LogCheck);
+    if (auto refused = busy(running))
+        return finish(*refused);
+    VolumeCheck check(m_session, transfers());
+    VolumeCheckResult result;
+    const Outcome checked = check.Run(volume, result);
+    if (!checked.done())
+        return finish(checked);
+    for (const Finding& f : result.findings) {
+        const QString modified =
+            f.modified.isValid() ? f.modified.toLocalTime().toString(QStringLiteral("yyyy/MM/dd HH:mm")) : QString();
+        if (m_args.json)
+            record(QJsonObject{{QStringLiteral("kind"), VolumeCheckText::KindName(f.kind)},
+                               {QStringLiteral("volume"), f.volume},
+                               {QStringLiteral("code"), f.code},
+                               {QStringLiteral("file"), f.fileName},
+                               {QStringLiteral("size"), f.size},
+                               {QStringLiteral("modified"), modified}});
+        else
+            WriteOut(QStringList{VolumeCheckText::KindName(f.kind), f.volume, f.code, f.fileName,
+                                 f.size >= 0 ? QString::number(f.size) : QString(), modified}
+                         .join(QLatin1Char('\t')) +
+                     QLatin1Char('\n'));
+    }
+    m_feedback.message(QStringLiteral("共检查%1个存储目录，%2条库中记录，%3个文件：")
+                               .arg(result.volumes.size())
+                               .arg(result.rows)
+                               .arg(result.files) +
+                           VolumeCheckText::Counts(result),
+                       Icon::None, kTitleFeedback);
+    // Volumes that could not be listed: the check ran, but a nightly job must see it failed there.
+    int code = result.failed.isEmpty() ? ExitDone : ExitFailed;
+    if (!result.failed.isEmpty())
+        ShowOutcome(m_feedback, checked);
+    // A failure outweighs a refusal, which outweighs done.
+    auto worst = [&code](const Outcome& o) { code = std::max(code, ExitFor(o)); };
+    if (m_args.hasValue(QStringLiteral("--export"))) {
+        const QString path = QFileInfo(m_args.value(QStringLiteral("--export"))).absoluteFilePath();
+        const Outcome written = path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive)
+                                    ? VolumeCheck::ExportWorkbook(result, path)
+                                    : VolumeCheck::ExportText(result, path);
+        ShowOutcome(m_feedback, written);
+        worst(written);
+    }
+    if (m_args.has(QStringLiteral("--clean"))) {
+        CareCounts counts;
+        const Outcome cleaned = check.CleanUp(result, counts);
+        ShowOutcome(m_feedback, cleaned);
+        worst(cleaned);
+    }
+    if (m_args.has(QStringLiteral("--move-orphans"))) {
+        CareCounts counts;
+        const Outcome moved = check.MoveOrphans(result, counts);
+        ShowOutcome(m_feedback, moved);
+        worst(moved);
+    }
+    return code;
+}
+
 int Runner::log() {
     if (!gates(QStringLiteral("Log")))
         return ExitRefused;
@@ -563,6 +633,10 @@ QString ArgumentProblem(const CliArgs& a) {
                                                                  : QStringLiteral("用法：%1 --where 条件").arg(c);
     if (c == QLatin1String("holds") || c == QLatin1String("admin-record"))
         return words(0) ? QString() : QStringLiteral("%1 不带参数").arg(c);
+    if (c == QLatin1String("volume-check"))
+        return a.words.size() <= 1
+                   ? QString()
+                   : QStringLiteral("用法：volume-check [存储目录] [--export 文件] [--clean] [--move-orphans]");
     return {};
 }
 
@@ -571,7 +645,7 @@ const QStringList kCommands = {
     QStringLiteral("find"),          QStringLiteral("show"),         QStringLiteral("holds"),
     QStringLiteral("log"),           QStringLiteral("admin-record"), QStringLiteral("volume add"),
     QStringLiteral("volume remove"), QStringLiteral("group add"),    QStringLiteral("group set-volume"),
-    QStringLiteral("user add"),      QStringLiteral("user remove")};
+    QStringLiteral("user add"),      QStringLiteral("user remove"),  QStringLiteral("volume-check")};
 
 } // namespace
 
