@@ -72,7 +72,10 @@ class Office:
         self.ftp_port = free_port()
         self.ftp = subprocess.Popen(["/usr/bin/python3", os.path.join(ROOT, "tests/support/ftp_server.py"),
                                      "--root", self.ftp_root, "--password", self.ftp_password,
-                                     "--port", str(self.ftp_port)],
+                                     "--port", str(self.ftp_port),
+                                     # Every process opens several connections for its batches: an
+                                     # office server takes that many, so must this one.
+                                     "--max-cons", "512"],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(100):
             try:

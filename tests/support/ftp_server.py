@@ -41,6 +41,8 @@ def parse_args():
     parser.add_argument("--extra-reply", metavar="VERB",
                         help="answer the first VERB the server gets twice, as servers do with a command "
                              "line they cut in two")
+    parser.add_argument("--max-cons", type=int, default=64,
+                        help="connections served at once; more are turned away with 421")
     return parser.parse_args()
 
 
@@ -126,7 +128,7 @@ def main():
         Handler.dtp_handler = Throttled
 
     server = FTPServer(("127.0.0.1", args.port), Handler)
-    server.max_cons = 64
+    server.max_cons = args.max_cons
     sys.stdout.write("%d\n" % server.socket.getsockname()[1])
     sys.stdout.flush()
     server.serve_forever(handle_exit=True)
