@@ -56,7 +56,8 @@ TEST_P(CommandGuard_, ClosingChangingTheAccountAndASecondCommandWaitForTheRunnin
     });
     f->findChild<QPushButton*>(QStringLiteral("CmdInLib"))->click();
 
-    ASSERT_TRUE(checked) << "the upload ended before the window was used";
+    ASSERT_TRUE(checked) << "the upload ended before the window was used: "
+                         << env->feedback.texts().join(QLatin1Char('|')).toStdString();
     ASSERT_EQ(env->feedback.boxes.size(), 4) << env->feedback.texts().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(env->feedback.boxes[0].text, QStringLiteral("“图纸入库”操作尚未完成，请待其结束后再退出系统！"));
     EXPECT_EQ(env->feedback.boxes[0].icon, Icon::Stop);

@@ -87,36 +87,24 @@ void FrmLibDrawing::CmdACS_Click() {
     ShowRightsEditor(m_session, this);
 }
 
-void FrmLibDrawing::runCommand(const QString& name, const std::function<Outcome()>& command) {
-    const CommandGuard running(m_session, name);
-    if (!running) {
-        m_session.feedback().stop(running.refusal());
-        return;
-    }
-    m_transfer->beginBatch();
-    const Outcome outcome = command();
-    m_transfer->endBatch();
-    ShowOutcome(m_session.feedback(), outcome);
-}
-
 void FrmLibDrawing::CmdInLib_Click() {
     const QString code = m_ui->TxtCode->text();
     // Rights prepared for another code must not travel to this one: check this code afresh.
     if (!m_rightsCode.isEmpty() && !code.isEmpty() && code != m_rightsCode && !prepareRights(code))
         return;
     const QString path = m_ui->TxtName->text();
-    runCommand(QStringLiteral("图纸入库"), [&] { return m_library->CheckIn(code, path); });
+    m_transfer->runCommand(m_session, QStringLiteral("图纸入库"), [&] { return m_library->CheckIn(code, path); });
 }
 
 void FrmLibDrawing::CmdOutLib_Click() {
     const QString code = m_ui->TxtCode->text();
     const QString path = m_ui->TxtName->text();
-    runCommand(QStringLiteral("图纸出库"), [&] { return m_library->CheckOut(code, path); });
+    m_transfer->runCommand(m_session, QStringLiteral("图纸出库"), [&] { return m_library->CheckOut(code, path); });
 }
 
 void FrmLibDrawing::CmdDel_Click() {
     const QString code = m_ui->TxtCode->text();
-    runCommand(QStringLiteral("图纸删除"), [&] { return m_library->Delete(code); });
+    m_transfer->runCommand(m_session, QStringLiteral("图纸删除"), [&] { return m_library->Delete(code); });
 }
 
 } // namespace velda

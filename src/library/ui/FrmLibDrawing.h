@@ -33,7 +33,6 @@ private:
     void CmdDel_Click();
     void CmdACS_Click();
     // Runs one library command with the session's command guard and the dialog's actions off.
-    void runCommand(const QString& name, const std::function<Outcome()>& command);
     bool prepareRights(const QString& code);
 
     Session& m_session;

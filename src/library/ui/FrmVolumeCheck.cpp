@@ -63,21 +63,9 @@ FrmVolumeCheck::FrmVolumeCheck(Session& session, QWidget* parent)
 
 FrmVolumeCheck::~FrmVolumeCheck() = default;
 
-void FrmVolumeCheck::runCommand(const QString& name, const std::function<Outcome()>& command) {
-    const CommandGuard running(m_session, name);
-    if (!running) {
-        m_session.feedback().stop(running.refusal());
-        return;
-    }
-    m_transfer->beginBatch();
-    const Outcome outcome = command();
-    m_transfer->endBatch();
-    ShowOutcome(m_session.feedback(), outcome);
-}
-
 void FrmVolumeCheck::CmdCheck_Click() {
     const QString volume = m_ui->CboVolume->currentIndex() > 0 ? m_ui->CboVolume->currentText() : QString();
-    runCommand(VolumeCheckText::LogCheck, [&] {
+    m_transfer->runCommand(m_session, VolumeCheckText::LogCheck, [&] {
         const Outcome o = m_check->Run(volume, m_result);
         m_checked = o.done();
         fillTable();
@@ -144,7 +132,7 @@ void FrmVolumeCheck::CmdClean_Click() {
     }
     if (!m_session.feedback().question(AskCleanUp(count), kTitleFeedback))
         return;
-    runCommand(VolumeCheckText::LogCleanUp, [&] {
+    m_transfer->runCommand(m_session, VolumeCheckText::LogCleanUp, [&] {
         CareCounts counts;
         const Outcome o = m_check->CleanUp(m_result, counts);
         fillTable();
@@ -163,7 +151,7 @@ void FrmVolumeCheck::CmdMoveOrphans_Click() {
     }
     if (!m_session.feedback().question(AskMoveOrphans(m_result.orphans), kTitleFeedback))
         return;
-    runCommand(VolumeCheckText::LogMoveOrphans, [&] {
+    m_transfer->runCommand(m_session, VolumeCheckText::LogMoveOrphans, [&] {
         CareCounts counts;
         const Outcome o = m_check->MoveOrphans(m_result, counts);
         fillTable();

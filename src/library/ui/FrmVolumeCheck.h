@@ -32,7 +32,6 @@ private:
     void CmdMoveOrphans_Click();
     void fillTable();
     // Runs one command under the session's command guard with the form's actions off.
-    void runCommand(const QString& name, const std::function<Outcome()>& command);
 
     Session& m_session;
     std::unique_ptr<Ui::FrmVolumeCheck> m_ui;

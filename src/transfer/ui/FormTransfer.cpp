@@ -1,5 +1,7 @@
 #include "transfer/ui/FormTransfer.h"
 
+#include "core/Outcome.h"
+#include "core/Session.h"
 #include "core/ui/Forms.h"
 
 #include <QEvent>
@@ -45,6 +47,18 @@ void FormTransfer::leave() {
 }
 
 void FormTransfer::beginBatch() { enter(); }
+
+void FormTransfer::runCommand(Session& session, const QString& name, const std::function<Outcome()>& command) {
+    const CommandGuard running(session, name);
+    if (!running) {
+        session.feedback().stop(running.refusal());
+        return;
+    }
+    beginBatch();
+    const Outcome outcome = command();
+    endBatch();
+    ShowOutcome(session.feedback(), outcome);
+}
 void FormTransfer::endBatch() { leave(); }
 
 TransferResult FormTransfer::run(const TransferOperation& operation) {

@@ -11,6 +11,9 @@
 
 namespace velda {
 
+class Session;
+struct Outcome;
+
 // How every dialog moves files: one FTP client for the dialog (its connections reused across the
 // transfers of one command), the dialog's action controls disabled while a transfer runs, the
 // dialog kept from closing under a running transfer, and the event loop serving all windows.
@@ -28,6 +31,10 @@ public:
     // from the first to the last. Nested calls of run() inside keep them disabled.
     void beginBatch();
     void endBatch();
+
+    // A command that waits for transfers: refused while another command of the session runs, the
+    // controls disabled from its first transfer to its last, its outcome shown.
+    void runCommand(Session& session, const QString& name, const std::function<Outcome()>& command);
 
     bool isRunning() const { return m_depth > 0; }
     FtpClient& client() { return m_client; }
