@@ -1,6 +1,7 @@
 #include "Printers.h"
 #include "TestSupport.h"
 
+#include "StructureSamples.h"
 #include "core/ActivityLog.h"
 #include "structure/NodeKey.h"
 #include "structure/StructureEditor.h"
@@ -63,14 +64,7 @@ protected:
         return r.node;
     }
     StructureNode* addBolt(StructureNode* parent, const QString& num, const QString& no, const QString& memo = {}) {
-        NodeEntry e;
-        e.currentKind = NodeKind::Standard;
-        e.bjCode = QStringLiteral("GB5782");
-        e.bjSpec = QStringLiteral("M8x30");
-        e.bjName = QStringLiteral("螺栓");
-        e.bjNum = num;
-        e.bjNo = no;
-        e.bjMemo = memo;
+        const NodeEntry e = SampleBolt(num, no, memo);
         EditResult r = editor.addChild(parent, e);
         EXPECT_TRUE(r.outcome.done()) << r.outcome.text.toStdString();
         return r.node;

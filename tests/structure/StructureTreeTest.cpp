@@ -1,6 +1,7 @@
 #include "Printers.h"
 #include "TestSupport.h"
 
+#include "StructureSamples.h"
 #include "core/UserContext.h"
 #include "structure/NodeKey.h"
 #include "structure/StructureEditor.h"
@@ -35,17 +36,6 @@ protected:
         e.partKind = NodeKind::Part;
         return e;
     }
-    static NodeEntry bolt(const QString& num, const QString& no, const QString& memo = {}) {
-        NodeEntry e;
-        e.currentKind = NodeKind::Standard;
-        e.bjCode = QStringLiteral("GB5782");
-        e.bjSpec = QStringLiteral("M8x30");
-        e.bjName = QStringLiteral("螺栓");
-        e.bjNum = num;
-        e.bjNo = no;
-        e.bjMemo = memo;
-        return e;
-    }
     StructureNode* add(StructureNode* parent, const NodeEntry& e) {
         EditResult r = editor.addChild(parent, e);
         EXPECT_TRUE(r.outcome.done()) << r.outcome.text.toStdString();
@@ -71,7 +61,7 @@ TEST_F(Editing, TheFirstPartAndASeventhStandardPartGetTheirKeys) {
     EXPECT_EQ(base->key(), QStringLiteral("0001/K零件/C2/M/NP1-03:2件/A底座/"));
     EXPECT_EQ(base->tag(), 2);
     ctx.NodeCounter = 6;
-    StructureNode* b = add(r, bolt(QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("镀锌")));
+    StructureNode* b = add(r, test::SampleBolt(QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("镀锌")));
     EXPECT_EQ(b->text, QStringLiteral("GB5782#M8x30#螺栓"));
     EXPECT_EQ(b->key(), QStringLiteral("0007/K标准件/C4/M镀锌/NP1-03:4件05/A螺栓/"));
     EXPECT_EQ(b->image, NodeImage::Item);
@@ -102,8 +92,8 @@ TEST_F(Editing, SameTextMergeTotalsAndListsEveryUse) {
 TEST_F(Editing, StandardPartUsesCarryTheirItemNumbers) {
     StructureNode* r = root();
     StructureNode* a = add(r, part(QStringLiteral("P1-200"), QStringLiteral("1")));
-    add(r, bolt(QStringLiteral("4"), QStringLiteral("5")));
-    StructureNode* b2 = add(a, bolt(QStringLiteral("2"), QStringLiteral("7")));
+    add(r, test::SampleBolt(QStringLiteral("4"), QStringLiteral("5")));
+    StructureNode* b2 = add(a, test::SampleBolt(QStringLiteral("2"), QStringLiteral("7")));
     EXPECT_EQ(b2->tag(), 6);
     EXPECT_EQ(ItemNumberInKey(b2->key(), QStringLiteral("P1-03")), 5);
     EXPECT_EQ(ItemNumberInKey(b2->key(), QStringLiteral("P1-200")), 7);
@@ -121,8 +111,8 @@ TEST_F(Editing, DeletingANodeTakesItsUsesOutOfTheOthers) {
     StructureNode* asmb = add(r, part(QStringLiteral("P1-200"), QStringLiteral("1")));
     StructureNode* first = add(r, part(QStringLiteral("P1-100"), QStringLiteral("2")));
     add(asmb, part(QStringLiteral("P1-100"), QStringLiteral("3")));
-    add(asmb, bolt(QStringLiteral("4"), QStringLiteral("1")));
-    StructureNode* rootBolt = add(r, bolt(QStringLiteral("2"), QStringLiteral("2")));
+    add(asmb, test::SampleBolt(QStringLiteral("4"), QStringLiteral("1")));
+    StructureNode* rootBolt = add(r, test::SampleBolt(QStringLiteral("2"), QStringLiteral("2")));
     ASSERT_EQ(first->tag(), 5);
     ASSERT_TRUE(editor.remove(asmb).done());
     EXPECT_EQ(first->tag(), 2);
@@ -173,7 +163,7 @@ TEST_F(Editing, RefusalsChangeNothing) {
     EXPECT_EQ(editor.addChild(r, part(QStringLiteral("P1-1"), {})).outcome.text, EditorText::PartInputWrong);
     EXPECT_EQ(editor.addChild(r, part(QStringLiteral("P1-1"), QStringLiteral("两"))).outcome.text,
               EditorText::QuantityNotNumber);
-    NodeEntry b = bolt(QStringLiteral("4"), {});
+    NodeEntry b = test::SampleBolt(QStringLiteral("4"), {});
     EXPECT_EQ(editor.addChild(r, b).outcome.text, EditorText::StandardInputWrong);
     b.bjNo = QStringLiteral("123");
     EXPECT_EQ(editor.addChild(r, b).outcome.text, EditorText::ItemNumberWrong);
@@ -199,7 +189,7 @@ TEST_F(Editing, TextsThatWouldBreakTheKeyAreRefused) {
     EXPECT_TRUE(memo.text.contains(QStringLiteral("/A")));
     EXPECT_TRUE(editor.addChild(r, part(QStringLiteral("P1-1"), QStringLiteral("1"), QStringLiteral("轴/N2")))
                     .outcome.refused());
-    NodeEntry b = bolt(QStringLiteral("1"), QStringLiteral("1"));
+    NodeEntry b = test::SampleBolt(QStringLiteral("1"), QStringLiteral("1"));
     b.bjSpec = QStringLiteral("M8#30");
     EXPECT_TRUE(editor.addChild(r, b).outcome.refused());
     EXPECT_TRUE(r->children.empty());
