@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <tuple>
+
 namespace {
 
 // The sample the pictures show: a design group with two members, a volume, a few part records.
@@ -40,6 +42,20 @@ void FillSample(velda::Database& db) {
     for (const QString& part : parts)
         db.exec(QStringLiteral("insert into 零件信息 (代号, 名称) values (?, ?)"),
                 {part.section(QLatin1Char('|'), 0, 0), part.section(QLatin1Char('|'), 1, 1)});
+    // Two drawings in the library, both checked out, so the list of holds has something to show.
+    const QDate today = QDate::currentDate();
+    for (const auto& [code, holder, daysAgo] : {std::tuple{QStringLiteral("样例-001"), QStringLiteral("zhangsan"), 9},
+                                                std::tuple{QStringLiteral("样例-002"), QStringLiteral("lisi"), 1}}) {
+        const QString date = velda::ShortDateText(today.addDays(-daysAgo));
+        db.exec(
+            QStringLiteral("insert into PDM入库图纸信息 (代号, 读, 写, 删, 改, 入库帐号, 入库时间, 入库文件名称, 状态, "
+                           "目录名称) values (?, '/user(G)/', ?, ?, ?, ?, '2024/2/20', ?, '出库', '本机')"),
+            {code, QStringLiteral("/%1(U)/").arg(holder), QStringLiteral("/%1(U)/").arg(holder),
+             QStringLiteral("/%1(U)/").arg(holder), holder,
+             QStringLiteral("20240220") + code + QStringLiteral(".dwg")});
+        db.exec(QStringLiteral("insert into PDM出库图纸信息 (代号, 出库帐号, 出库时间) values (?, ?, ?)"),
+                {code, holder, date});
+    }
 }
 
 bool Save(QWidget* widget, const QString& file, QTextStream& out) {
