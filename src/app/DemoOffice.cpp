@@ -88,13 +88,12 @@ const QString kProcess = QStringLiteral("工艺组");
 const QString kStructurePassword = QStringLiteral("demo");
 const QString kSampleFolder = QStringLiteral("样例图纸");
 
-const std::vector<SampleUser>& Users() {
-    static const std::vector<SampleUser> users = {
+std::vector<SampleUser> Users() {
+    return {
         {u"zhang", u"张伟", {kDesign}},
         {u"li", u"李娜", {kDesign, kProcess}},
         {u"wang", u"王强", {kProcess}},
     };
-    return users;
 }
 
 QString Text(const char16_t* s) { return QString::fromUtf16(s); }
@@ -398,6 +397,8 @@ Outcome FillDemoOffice(Session& session, const QString& folder, QTextStream& out
         return o;
     } catch (const Error& e) {
         return Outcome::failure(QStringLiteral("样例数据填写中断：") + e.description());
+    } catch (const std::exception& e) {
+        return Outcome::failure(QStringLiteral("样例数据填写中断：") + QString::fromLocal8Bit(e.what()));
     }
     return Outcome::success(DemoText::Filled);
 }
