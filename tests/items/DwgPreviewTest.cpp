@@ -76,6 +76,14 @@ TEST(DwgPreview, EachVersionFamilyFindsTheStoredBitmap) {
     }
 }
 
+TEST(DwgPreview, ASampleDrawingGivesBackItsBitmapPixelForPixel) {
+    for (const int width : {4, 5}) {
+        const DwgPreviewResult r = readBytes(SampleDrawingWithBitmap(dib(24, false, false, width, 2)));
+        EXPECT_EQ(r.version, QStringLiteral("AC1018"));
+        expectPicture(r, width, 2, width == 4 ? "sample" : "sample, padded rows");
+    }
+}
+
 TEST(DwgPreview, BitmapKindsDecodeToTheSamePixels) {
     struct Kind {
         const char* name;
