@@ -58,6 +58,14 @@ pg_running() { [ -n "$PG_DIR" ] && [ -d "$PG_DIR/data" ] && pg "$PG_BIN/pg_ctl" 
 ftp_pid() { cat "$OFFICE/ftp.pid" 2>/dev/null || true; }
 ftp_running() { local p; p="$(ftp_pid)"; [ -n "$p" ] && kill -0 "$p" 2>/dev/null && ours "$p"; }
 
+# The FTP password of office.conf as a file readable by the user alone, written afresh each time so it
+# never differs from office.conf (offices made before the file existed get it too).
+password_file() {
+    local f="$OFFICE/ftp.password"
+    (umask 077; printf '%s\n' "$FTP_PASSWORD" >"$f.tmp") && chmod 600 "$f.tmp" && mv -f "$f.tmp" "$f"
+    echo "$f"
+}
+
 start_pg() {
     pg_running && return 0
     port_free "$PG_PORT" || die "端口 $PG_PORT 已被其他程序占用，数据库服务器无法启动"
@@ -70,7 +78,8 @@ start_ftp() {
     ftp_running && return 0
     port_free "$FTP_PORT" || die "端口 $FTP_PORT 已被其他程序占用，FTP服务器无法启动"
     # Started in a session of its own so that it outlives the run.sh that started it.
-    setsid "$PYTHON" "$FTP_SCRIPT" --root "$OFFICE/ftp" --password "$FTP_PASSWORD" --port "$FTP_PORT" \
+    # The password goes through a file of the user's own, never the command line, which ps shows to all.
+    setsid "$PYTHON" "$FTP_SCRIPT" --root "$OFFICE/ftp" --password-file "$(password_file)" --port "$FTP_PORT" \
         >"$OFFICE/ftp.port" 2>"$OFFICE/ftp.log" </dev/null 9>&- &
     echo $! >"$OFFICE/ftp.pid"
     local waited=0
@@ -123,7 +132,7 @@ up() {
     if [ ! -f "$CONF" ]; then create; load_conf; fi
     start_pg
     start_ftp
-    "$VELDA_BIN/velda-office" seed "127.0.0.1:$PG_PORT" "127.0.0.1:$FTP_PORT" "$FTP_PASSWORD"
+    "$VELDA_BIN/velda-office" seed "127.0.0.1:$PG_PORT" "127.0.0.1:$FTP_PORT" "$(password_file)"
 }
 
 down() {

@@ -2,87 +2,51 @@
 // scripts/office.sh starts the servers; this tool tells it where the data folder is and fills a new
 // office's database so that every command works after the first login.
 #include "accounts/AdminRecord.h"
-#include "accounts/Groups.h"
+#include "app/OfficeSeed.h"
 #include "core/Clock.h"
 #include "core/Configuration.h"
 #include "core/Feedback.h"
 #include "core/ProgramPaths.h"
 #include "core/Session.h"
-#include "store/DatabaseInit.h"
-#include "transfer/FtpClient.h"
-#include "transfer/TransferRunner.h"
-#include "transfer/Volumes.h"
 
 #include <QCoreApplication>
-#include <QDate>
+#include <QFile>
 #include <QTextStream>
 
 namespace {
-
-const QString kVolumeName = QStringLiteral("本机");
-const QString kVolumeRemark = QStringLiteral("本机办公环境的存储目录");
 
 int usage(QTextStream& err) {
     err << "用法：\n"
            "  velda-office data-folder                        显示（并记住）本机的数据文件夹\n"
            "  velda-office server-address                     显示配置中的数据库服务器地址\n"
            "  velda-office select 地址                        把数据库服务器地址写入配置（None：本地数据库）\n"
-           "  velda-office seed 数据库主机:端口 FTP主机:端口 FTP密码\n"
+           "  velda-office seed 数据库主机:端口 FTP主机:端口 FTP密码文件\n"
            "                                                  建表（空库时）、建立存储目录并绑定admin和user组、\n"
            "                                                  记录本机的FTP帐号密码、把配置指向该数据库\n";
     return 2;
 }
 
-bool HasTables(velda::Database& db) {
-    try {
-        db.scalar(QStringLiteral("select count(*) from PDM组"));
-        return true;
-    } catch (const velda::Error&) {
-        return false;
-    }
+// The FTP password comes from a file readable by its owner only, never from the command line, where
+// every user of the machine could read it.
+QString ReadPasswordFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw velda::Error(QStringLiteral("无法读取FTP密码文件%1").arg(path));
+    const QString password = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+    if (password.isEmpty())
+        throw velda::Error(QStringLiteral("FTP密码文件%1是空的").arg(path));
+    return password;
 }
 
-// Each step is skipped when done before, so a later run mends a half-made office and changes nothing
-// in a whole one (the volume's address included: drawings stored on it keep their server).
-int Seed(const QString& dbAddress, const QString& ftpAddress, const QString& ftpPassword, QTextStream& out) {
+int Seed(const QString& dbAddress, const QString& ftpAddress, const QString& passwordFile, QTextStream& out) {
+    const QString ftpPassword = ReadPasswordFile(passwordFile);
     velda::StderrFeedback feedback;
     velda::SystemClock clock;
     const velda::Configuration config;
     velda::Session session(feedback, clock, config, velda::ProgramPaths::detect(config),
                            velda::VolumeSerialHex(velda::ReadMachineSerial()));
     session.connect(dbAddress);
-    velda::Database& db = session.db();
-    if (!HasTables(db)) {
-        velda::InitializeDatabase(db, QDate::currentDate());
-        out << "已在 " << dbAddress << " 建立数据表和基础数据\n";
-    }
-
-    // The set-up acts as the administrator; its log rows say so.
-    session.ctx.UserId = QStringLiteral("admin");
-    session.ctx.UserGroups = QStringLiteral("/admin/");
-    session.ctx.LoginGroup = QStringLiteral("admin");
-    session.ctx.AdminPassword = ftpPassword;
-
-    if (!velda::FindVolume(db, kVolumeName)) {
-        velda::FtpClient client(session.ftpOptions);
-        const velda::TransferRunner run = [&client](const velda::TransferOperation& operation) {
-            return operation(client, {});
-        };
-        velda::CreateVolume(session, run, velda::Volume{kVolumeName, ftpAddress, kVolumeRemark});
-        out << "已在 " << ftpAddress << " 建立存储目录 " << kVolumeName << "\n";
-    }
-    for (const QString& group : {QStringLiteral("admin"), QStringLiteral("user")}) {
-        if (!velda::GroupVolumeName(session, group).isEmpty())
-            continue;
-        const velda::Outcome bound = velda::ChangeGroupVolume(session, group, kVolumeName);
-        if (!bound.done())
-            throw velda::Error(bound.text);
-        out << "组 " << group << " 的存储目录为 " << kVolumeName << "\n";
-    }
-    if (velda::ReadAdminPassword(db, session.machineSerialHex()) != ftpPassword) {
-        velda::WriteAdminPassword(db, session.machineSerialHex(), ftpPassword);
-        out << "已记录本机的FTP帐号密码\n";
-    }
+    velda::SeedOffice(session, ftpAddress, ftpPassword, out);
     if (config.ReadServerAddress() != dbAddress) {
         if (!config.StoreServerAddress(dbAddress))
             throw velda::Error(QStringLiteral("无法写入配置文件%1").arg(config.filePath()));

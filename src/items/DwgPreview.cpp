@@ -1,5 +1,7 @@
 #include "items/DwgPreview.h"
 
+#include "items/DwgSample.h"
+
 #include <QFile>
 #include <QIODevice>
 
@@ -12,18 +14,17 @@ namespace velda {
 
 namespace {
 
-constexpr std::array<unsigned char, 16> kStartSentinel = {0x1F, 0x25, 0x6D, 0x07, 0xD4, 0x36, 0x28, 0x28,
-                                                          0x9D, 0x57, 0xCA, 0x3F, 0x9D, 0x44, 0x10, 0x2B};
-constexpr std::array<unsigned char, 16> kEndSentinel = {0xE0, 0xDA, 0x92, 0xF8, 0x2B, 0xC9, 0xD7, 0xD7,
-                                                        0x62, 0xA8, 0x35, 0xC0, 0x62, 0xBB, 0xEF, 0xD4};
+// The same markers the sample writer puts around the picture block.
+constexpr const auto& kStartSentinel = kDwgPictureStart;
+constexpr const auto& kEndSentinel = kDwgPictureEnd;
 
 constexpr qint64 kPointerOffset = 0x0D;
 constexpr qint64 kSecurityFlagsOffset = 0x18;
 constexpr unsigned char kEncryptedBit = 0x02;
 constexpr qint64 kHeaderBytes = 0x19;
 
-constexpr unsigned char kCodeBmp = 2;
-constexpr unsigned char kCodePng = 6;
+constexpr unsigned char kCodeBmp = DwgEntry::Bitmap;
+constexpr unsigned char kCodePng = DwgEntry::Png;
 
 constexpr qint64 kInfoHeaderMin = 40;
 constexpr int kBiBitfields = 3;

@@ -76,6 +76,14 @@ TEST(DwgPreview, EachVersionFamilyFindsTheStoredBitmap) {
     }
 }
 
+TEST(DwgPreview, ASampleDrawingGivesBackItsBitmapPixelForPixel) {
+    for (const int width : {4, 5}) {
+        const DwgPreviewResult r = readBytes(SampleDrawingWithBitmap(dib(24, false, false, width, 2)));
+        EXPECT_EQ(r.version, QStringLiteral("AC1018"));
+        expectPicture(r, width, 2, width == 4 ? "sample" : "sample, padded rows");
+    }
+}
+
 TEST(DwgPreview, BitmapKindsDecodeToTheSamePixels) {
     struct Kind {
         const char* name;
@@ -124,7 +132,7 @@ TEST(DwgPreview, AMissedPointerFallsBackToTheSentinel) {
 
     // No sentinel anywhere: no picture.
     QByteArray none = m.make();
-    none.replace(QByteArray(reinterpret_cast<const char*>(kStart), 16), QByteArray(16, 'x'));
+    none.replace(QByteArray(reinterpret_cast<const char*>(kDwgPictureStart.data()), 16), QByteArray(16, 'x'));
     EXPECT_EQ(readBytes(none).status, DwgPreviewStatus::NoPreview);
 }
 
@@ -166,7 +174,7 @@ TEST(DwgPreview, DamagedBlocksGiveNoPicture) {
     EXPECT_EQ(readBytes(shortRows.make()).status, DwgPreviewStatus::Damaged);
     DwgMaker badHeader = good;
     QByteArray bad = dib(24);
-    put32(bad, 0, 12); // an info header of 12 bytes does not exist in these files
+    PutLe32(bad, 0, 12); // an info header of 12 bytes does not exist in these files
     badHeader.images = {{2, bad}};
     EXPECT_EQ(readBytes(badHeader.make()).status, DwgPreviewStatus::Damaged);
     DwgMaker notPng = good;

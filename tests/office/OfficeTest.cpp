@@ -88,6 +88,22 @@ TEST_F(Office, ComesUpLogsInChecksInAndOutAndGoesAwayWithTheLastProgram) {
     QString out;
     ASSERT_EQ(office({QStringLiteral("up")}, &out), 0) << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("已记录本机的FTP帐号密码"))) << out.toStdString();
+    // The FTP password is handed over in a file of the user's own: no command line shows it.
+    {
+        QFile conf(data() + QStringLiteral("/office/office.conf"));
+        ASSERT_TRUE(conf.open(QIODevice::ReadOnly));
+        const QString password = QString::fromUtf8(conf.readAll())
+                                     .section(QStringLiteral("FTP_PASSWORD="), 1)
+                                     .section(QLatin1Char('\n'), 0, 0);
+        ASSERT_GE(password.size(), 12);
+        const QStringList running = officeProcesses();
+        ASSERT_FALSE(running.isEmpty());
+        for (const QString& line : running)
+            EXPECT_FALSE(line.contains(password)) << line.toStdString();
+        const QString file = data() + QStringLiteral("/office/ftp.password");
+        EXPECT_TRUE(QFile::exists(file));
+        EXPECT_EQ((QFile::permissions(file) & 0x0077).toInt(), 0) << "readable by others";
+    }
     // A second start reuses everything and changes nothing.
     ASSERT_EQ(office({QStringLiteral("up")}, &out), 0) << out.toStdString();
     EXPECT_TRUE(out.trimmed().isEmpty()) << out.toStdString();

@@ -25,7 +25,10 @@ def parse_args():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--root", required=True, help="folder served as the account's root")
     parser.add_argument("--user", default="velda")
-    parser.add_argument("--password", required=True)
+    secret = parser.add_mutually_exclusive_group(required=True)
+    secret.add_argument("--password", help="the account's password (visible to every user in ps: tests only)")
+    secret.add_argument("--password-file", metavar="FILE",
+                        help="file whose first line is the account's password")
     parser.add_argument("--port", type=int, default=0, help="0 lets the system choose")
     parser.add_argument("--rate", type=int, default=0,
                         help="bytes per second each data connection may move (0: unlimited)")
@@ -43,7 +46,16 @@ def parse_args():
                              "line they cut in two")
     parser.add_argument("--max-cons", type=int, default=64,
                         help="connections served at once; more are turned away with 421")
-    return parser.parse_args()
+    args = parser.parse_args()
+    if args.password_file:
+        try:
+            with open(args.password_file, encoding="utf-8") as f:
+                args.password = f.readline().rstrip("\r\n")
+        except OSError as err:
+            parser.error("cannot read the password file: %s" % err)
+        if not args.password:
+            parser.error("the password file %s is empty" % args.password_file)
+    return args
 
 
 def main():
