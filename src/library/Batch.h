@@ -69,18 +69,11 @@ public:
     qint64 groupBytes = 64LL << 20;
 
 private:
-    struct Fanned {
-        std::vector<TransferResult> results;
-        std::vector<char> ran;
-    };
-    using Task = std::function<TransferResult(int k, FtpClient& client, const TransferProgress& progress)>;
-    Fanned fanOut(int count, const Task& task, bool stopOnFailure = true);
-
     Session& m_session;
     TransferRunner m_run;
     DrawingLibrary m_single;
     QStringList m_composed;
-    std::vector<std::unique_ptr<FtpClient>> m_lanes; // the connections beyond the runner's own
+    std::vector<std::unique_ptr<FtpClient>> m_clients; // the batch's connections, kept between batches
 };
 
 namespace BatchText {

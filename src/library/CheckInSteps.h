@@ -114,10 +114,16 @@ public:
     //   stage()         any connection, before the commit: the upload renamed after its log row
     //   oldFileToGo()   caller, after the commit: whether the previous version's file may go
     //   finish()        any connection, after the commit: the staged file into place, the old one away
-    std::optional<Outcome> plan() {
-        std::optional<Outcome> no = refuseEarly();
+    //
+    // The batch reads the rows of a whole group in a few statements and hands each file its own:
+    // plan() takes them as read before the uploads, lockAndRecord() as read again once the group's
+    // codes and names are locked.
+    std::optional<Outcome> plan(const Holder& holder, const StoredDrawing& old, const QString& otherCode,
+                                qint64 lastNumber) {
+        m_old = old;
+        std::optional<Outcome> no = rules(holder, otherCode);
         if (!no && m_old.exists && m_old.volumeKnown)
-            m_recoverNumber = lastCheckIn(m_db, m_code);
+            m_recoverNumber = lastNumber;
         return no;
     }
     TransferResult upload(FtpClient& c, const TransferProgress& progress) {
@@ -130,12 +136,11 @@ public:
         m_incoming = incomingName(m_finalPath);
         return c.PutPrivate(m_url, m_localPath, m_incoming, progress);
     }
-    std::optional<Outcome> lockAndRecord() {
-        lockCode(m_db, m_code);
-        lockStoredName(m_db, m_ctx.VolumeName, m_storedName);
-        if (std::optional<Outcome> no = refuseLocked())
+    std::optional<Outcome> lockAndRecord(const Holder& holder, const StoredDrawing& old, const QString& otherCode) {
+        m_old = old;
+        if (std::optional<Outcome> no = rules(holder, otherCode))
             return no;
-        m_number = record();
+        m_number = record(holder.exists);
         return std::nullopt;
     }
     TransferResult stage(FtpClient& c) { return c.Rename(m_url, m_incoming, StagedName(m_finalPath, m_number)); }
@@ -163,6 +168,7 @@ public:
         return c.Delete(m_url, staged ? StagedName(m_finalPath, m_number) : m_incoming);
     }
     const QString& code() const { return m_code; }
+    const QString& storedName() const { return m_storedName; }
     qint64 fileSize() const { return QFileInfo(m_localPath).size(); }
 
 private:
@@ -196,13 +202,28 @@ private:
         return std::nullopt;
     }
 
+    // The same rules on rows the batch read for the whole group.
+    std::optional<Outcome> rules(const Holder& h, const QString& otherCode) const {
+        if (h.exists && h.account != m_ctx.UserId)
+            return Outcome::refusal(LibraryText::HeldByOther(h.account, h.when));
+        if (m_old.exists && !Acl::Grants(m_old.write, m_ctx))
+            return Outcome::refusal(LibraryText::NoWriteRight);
+        if (!otherCode.isEmpty())
+            return Outcome::refusal(LibraryText::StoredNameTaken(m_code, otherCode, m_storedName));
+        return std::nullopt;
+    }
+
     // The row, the end of the user's own hold and the log row; returns the log row's number.
-    qint64 record() {
+    // holds: whether the user may hold the drawing (a batch knows from its read; the single check-in
+    // just removes whatever hold there is).
+    qint64 record(std::optional<bool> holds = std::nullopt) {
         // Without the change right the stored lists stay, whatever the pending lists say.
         QVariantList rights{m_ctx.PendingRead, m_ctx.PendingWrite, m_ctx.PendingDelete, m_ctx.PendingChange};
         if (m_old.exists && !Acl::Grants(m_old.change, m_ctx))
             rights = {m_old.read, m_old.write, m_old.del, m_old.change};
-        m_db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=?"), {m_code, m_ctx.UserId});
+        if (holds.value_or(true))
+            m_db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=?"),
+                      {m_code, m_ctx.UserId});
         QVariantList values = rights;
         values << m_ctx.UserId << LibraryDate(m_today) << m_storedName << m_ctx.VolumeName;
         if (m_old.exists) {
@@ -218,6 +239,8 @@ private:
                                "目录名称) values (?,?,?,?,?,?,?,?,'正常',?)"),
                 values);
         }
+        if (holds)
+            return appendLogNumbered(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
         appendLog(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
         return lastCheckIn(m_db, m_code);
     }

@@ -162,6 +162,57 @@ TEST_P(ParallelBatch, AServerKilledMidBatchLeavesEveryDrawingOldOrNew) {
     }
 }
 
+TEST_P(ParallelBatch, AFailureInALaterGroupKeepsTheGroupsBeforeAndLeavesTheFailingDrawingAsItWas) {
+    serverFullAfter(1000);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("L5"), "old").done());
+    const QStringList list = files(8, QStringLiteral("L"), {5}, 4000);
+    env->session->ftpOptions.connectionsPerServer = 3;
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 2; // L4 and L5 are recorded while L6 and L7 are already on their way
+    std::vector<int> steps;
+    const BatchResult r = b.CheckIn(list, [&](int i, const BatchProgress&) {
+        steps.push_back(i);
+        return true;
+    });
+    EXPECT_TRUE(r.failed);
+    EXPECT_TRUE(r.message.contains(list[5])) << r.message.toStdString();
+    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已入库图纸5张"))) << r.message.toStdString();
+    EXPECT_EQ(steps, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(loggedCodes(LogWord::CheckIn),
+              (QStringList{QStringLiteral("L5"), QStringLiteral("L0"), QStringLiteral("L1"), QStringLiteral("L2"),
+                           QStringLiteral("L3"), QStringLiteral("L4")}));
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305L4.dwg")), QByteArray("L4"));
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305L5.dwg")), QByteArray("old"));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息 where 代号 in ('L6','L7')")), 0);
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
+}
+
+TEST_P(ParallelBatch, ACheckOutFindsACheckInCutOffAfterItsCommitInTheVolumeListingAndFinishesIt) {
+    for (const char* code : {"C1", "C2", "C3"})
+        ASSERT_TRUE(checkInAsAdmin(QString::fromLatin1(code), QByteArray(code)).done());
+    // A check-in of C2 that ends right after its commit: its file is staged, not yet in place.
+    DrawingLibrary cut = library();
+    cut.onStep = [](QStringView step) {
+        if (step == u"committed")
+            throw std::runtime_error("cut off");
+    };
+    EXPECT_FALSE(cut.CheckIn(QStringLiteral("C2"), drawing(QStringLiteral("C2.dwg"), "C2 new")).done());
+    ASSERT_EQ(stored(QStringLiteral("Volume/V1/20240305C2.dwg")), QByteArray("C2"));
+    ASSERT_EQ(sideFiles().size(), 1);
+
+    const QString out = env->dir.path() + QStringLiteral("/cut");
+    QDir().mkpath(out);
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 2;
+    const BatchResult r = b.CheckOut({QStringLiteral("C1"), QStringLiteral("C2"), QStringLiteral("C3")}, out);
+    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    EXPECT_EQ(read(out + QStringLiteral("/C1.dwg")), QByteArray("C1"));
+    EXPECT_EQ(read(out + QStringLiteral("/C2.dwg")), QByteArray("C2 new"));
+    EXPECT_EQ(read(out + QStringLiteral("/C3.dwg")), QByteArray("C3"));
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305C2.dwg")), QByteArray("C2 new"));
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, ParallelBatch, kBothBackends, BackendName);
 
 } // namespace
