@@ -380,6 +380,60 @@ bool count(BatchResult& r, const std::vector<Settled>& settled, const QStringLis
 
 } // namespace
 
+namespace {
+// The rows, the ends of the user's holds and the log rows of files that passed their locked rules, in
+// a few statements for all of them; the log rows are numbered in file order.
+void recordTogether(Session& session, Database& db, const std::vector<CheckInSteps*>& steps) {
+    const QString& user = steps.front()->user();
+    QStringList holdCodes, logCodes;
+    QList<QVariantList> added;
+    QList<QVariantList> replaced;
+    for (CheckInSteps* s : steps) {
+        if (s->endsHold())
+            holdCodes << s->code();
+        logCodes << s->code();
+        QVariantList row = s->rowValues();
+        if (s->replacesRow()) {
+            replaced << row;
+        } else {
+            row.insert(8, QStringLiteral("正常"));
+            added << row;
+        }
+    }
+    if (!holdCodes.isEmpty()) {
+        QVariantList values{user};
+        for (const QString& c : holdCodes)
+            values << c;
+        db.exec(QStringLiteral("delete from PDM出库图纸信息 where 出库帐号=? and 代号 in (%1)")
+                    .arg(QStringLiteral("?,").repeated(holdCodes.size()).chopped(1)),
+                values);
+    }
+    if (!added.isEmpty())
+        insertRows(db, QStringLiteral("PDM入库图纸信息"),
+                   {QStringLiteral("代号"), QStringLiteral("读"), QStringLiteral("写"), QStringLiteral("删"),
+                    QStringLiteral("改"), QStringLiteral("入库帐号"), QStringLiteral("入库时间"),
+                    QStringLiteral("入库文件名称"), QStringLiteral("状态"), QStringLiteral("目录名称")},
+                   added);
+    if (!replaced.isEmpty()) {
+        QVariantList values;
+        for (const QVariantList& row : replaced)
+            values << row;
+        db.exec(QStringLiteral("update PDM入库图纸信息 set 读=v.column2,写=v.column3,删=v.column4,改=v.column5,"
+                               "入库帐号=v.column6,入库时间=v.column7,入库文件名称=v.column8,状态='正常',"
+                               "目录名称=v.column9 from (values %1) as v where PDM入库图纸信息.代号=v.column1")
+                    .arg(QStringLiteral("(?,?,?,?,?,?,?,?,?),").repeated(replaced.size()).chopped(1)),
+                values);
+    }
+    const QHash<QString, qint64> numbers = appendLogs(session, db, user, logCodes, LogWord::CheckIn);
+    for (CheckInSteps* s : steps) {
+        const qint64 number = numbers.value(s->code());
+        if (number <= 0)
+            throw Error(QStringLiteral("图纸<%1>的日志记录没有返回序号").arg(s->code()));
+        s->recorded(number);
+    }
+}
+} // namespace
+
 // A batch check-in runs in groups. For each group, in this order:
 //  1. plan every file on this thread from the group's rows, read in a few statements: the refusals
 //     that need no upload, and the rights it takes;
@@ -532,7 +586,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         for (File& f : g->files)
             if (f.upload >= 0 && g->uploads->ran[size_t(f.upload)] && g->uploads->results[size_t(f.upload)])
                 tasks.push_back(
-                    [s = f.steps.get()](FtpClient& c, const TransferProgress&) { return s->discard(c, false); });
+                    [s = f.steps.get()](FtpClient& c, const TransferProgress&) { return s->discard(c); });
         lanes.wait(m_run, lanes.submit(std::move(tasks), true, false));
         g.reset();
     };
@@ -557,44 +611,57 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         for (File& f : group.files)
             f.uploaded = f.upload >= 0 && group.uploads->ok(f.upload);
 
+        // 3. and 4. The rows of the whole group go in with a few statements. Should one of them fail,
+        // the group goes again file by file, each behind a savepoint, so that the file named is the
+        // one that fails. Should a rename fail after rows written together, the group goes again
+        // without that file and those after it; the uploads already renamed are renamed once more
+        // after the numbers the new log rows take.
         std::vector<Settled> settled;
         std::optional<Settled> failure;
-        bool commitAsked = false;
-        try {
-            // 3. The rows, in file order, of the files up to the first that cannot go on.
-            QStringList lockCodes, lockNames;
-            for (const File& f : group.files) {
-                if (f.early ? f.early->failed() : !f.uploaded)
-                    break;
-                if (f.steps) {
-                    lockCodes << f.steps->code();
-                    lockNames << f.name;
+        std::optional<Settled> cut; // the file whose rename failed, with those after it left out
+        int limit = int(group.files.size());
+        bool together = true;
+        for (;;) {
+            settled.clear();
+            failure.reset();
+            for (File& f : group.files)
+                f.staged = f.committed = false;
+            bool commitAsked = false;
+            bool again = false;
+            try {
+                // 3. The rows, in file order, of the files up to the first that cannot go on.
+                QStringList lockCodes, lockNames;
+                for (int g = 0; g < limit; ++g) {
+                    const File& f = group.files[size_t(g)];
+                    if (f.early ? f.early->failed() : !f.uploaded)
+                        break;
+                    if (f.steps) {
+                        lockCodes << f.steps->code();
+                        lockNames << f.name;
+                    }
                 }
-            }
-            Transaction tx(db, Transaction::Kind::Write);
-            lockAll(db, lockCodes, ctx.VolumeName, lockNames);
-            const QHash<QString, StoredDrawing> rowsOf = readDrawings(db, lockCodes);
-            const QHash<QString, Holder> holds = readHolders(db, lockCodes);
-            const QHash<QString, QStringList> named = codesOfFiles(db, ctx.VolumeName, lockNames);
-            QSet<QString> written;
-            std::vector<int> recorded;
-            std::vector<size_t> settledBefore;
-            for (int g = 0; g < int(group.files.size()) && !failure; ++g) {
-                File& f = group.files[size_t(g)];
-                if (f.early) {
-                    if (f.early->failed())
-                        failure = Settled{f.index, *f.early};
-                    else
-                        settled.push_back({f.index, *f.early});
-                    continue;
-                }
-                if (!f.uploaded) {
-                    failure = Settled{f.index, Outcome::failure(group.uploads->results[size_t(f.upload)].message)};
-                    break;
-                }
-                const QString& code = f.steps->code();
-                markFile(db, g);
-                try {
+                Transaction tx(db, Transaction::Kind::Write);
+                lockAll(db, lockCodes, ctx.VolumeName, lockNames);
+                const QHash<QString, StoredDrawing> rowsOf = readDrawings(db, lockCodes);
+                const QHash<QString, Holder> holds = readHolders(db, lockCodes);
+                const QHash<QString, QStringList> named = codesOfFiles(db, ctx.VolumeName, lockNames);
+                QSet<QString> written;
+                std::vector<int> recorded;
+                std::vector<size_t> settledBefore;
+                for (int g = 0; g < limit && !failure; ++g) {
+                    File& f = group.files[size_t(g)];
+                    if (f.early) {
+                        if (f.early->failed())
+                            failure = Settled{f.index, *f.early};
+                        else
+                            settled.push_back({f.index, *f.early});
+                        continue;
+                    }
+                    if (!f.uploaded) {
+                        failure = Settled{f.index, Outcome::failure(group.uploads->results[size_t(f.upload)].message)};
+                        break;
+                    }
+                    const QString& code = f.steps->code();
                     // A name read as another code's may have been freed by a file before this one.
                     QString other;
                     bool askAgain = false;
@@ -606,70 +673,105 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                             }
                             askAgain = true;
                         }
-                    if (other.isEmpty() && askAgain)
-                        other = otherCodeOfFile(db, code, ctx.VolumeName, f.name);
-                    if (std::optional<Outcome> no =
-                            f.steps->lockAndRecord(holds.value(code), rowsOf.value(code), other)) {
-                        undoFrom(db, g);
-                        settled.push_back({f.index, *no});
-                        continue;
+                    if (together) {
+                        // Nothing is written yet; a code recorded before this file takes a name of its
+                        // own, so it no longer holds this one.
+                        if (std::optional<Outcome> no = f.steps->refuse(holds.value(code), rowsOf.value(code), other)) {
+                            settled.push_back({f.index, *no});
+                            continue;
+                        }
+                    } else {
+                        markFile(db, g);
+                        try {
+                            if (other.isEmpty() && askAgain)
+                                other = otherCodeOfFile(db, code, ctx.VolumeName, f.name);
+                            if (std::optional<Outcome> no =
+                                    f.steps->lockAndRecord(holds.value(code), rowsOf.value(code), other)) {
+                                undoFrom(db, g);
+                                settled.push_back({f.index, *no});
+                                continue;
+                            }
+                        } catch (const DuplicateKeyError&) {
+                            undoFrom(db, g);
+                            failure = Settled{f.index, Outcome::failure(
+                                                           QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库")
+                                                               .arg(code))};
+                            break;
+                        } catch (const std::exception& e) {
+                            undoFrom(db, g);
+                            failure = Settled{f.index, Outcome::failure(QString::fromUtf8(e.what()))};
+                            break;
+                        }
                     }
-                } catch (const DuplicateKeyError&) {
-                    undoFrom(db, g);
-                    failure = Settled{
-                        f.index,
-                        Outcome::failure(QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库").arg(code))};
-                    break;
-                } catch (const std::exception& e) {
-                    undoFrom(db, g);
-                    failure = Settled{f.index, Outcome::failure(QString::fromUtf8(e.what()))};
-                    break;
+                    written << code;
+                    recorded.push_back(g);
+                    settledBefore.push_back(settled.size());
+                    settled.push_back({f.index, Outcome::success(LibraryText::CheckedIn)});
                 }
-                written << code;
-                recorded.push_back(g);
-                settledBefore.push_back(settled.size());
-                settled.push_back({f.index, Outcome::success(LibraryText::CheckedIn)});
-            }
+                if (!failure && cut)
+                    failure = cut;
+                if (together && !recorded.empty()) {
+                    std::vector<CheckInSteps*> steps;
+                    for (int g : recorded)
+                        steps.push_back(group.files[size_t(g)].steps.get());
+                    recordTogether(m_session, db, steps);
+                }
 
-            // 4. Staged under the log rows' numbers, then the commit.
-            std::vector<Task> stages;
-            for (int g : recorded)
-                stages.push_back([s = group.files[size_t(g)].steps.get()](FtpClient& c, const TransferProgress&) {
-                    return s->stage(c);
-                });
-            const WorkPtr staged = lanes.submit(std::move(stages), true);
-            lanes.wait(m_run, staged);
-            int keep = int(recorded.size());
-            for (int k = 0; k < int(recorded.size()); ++k) {
-                File& f = group.files[size_t(recorded[size_t(k)])];
-                f.staged = staged->ok(k);
-                if (!f.staged && keep == int(recorded.size()))
-                    keep = k;
-            }
-            if (keep < int(recorded.size())) {
-                const int g = recorded[size_t(keep)];
-                undoFrom(db, g);
-                failure =
-                    Settled{group.files[size_t(g)].index, Outcome::failure(staged->results[size_t(keep)].message)};
-                settled.resize(settledBefore[size_t(keep)]);
-                recorded.resize(size_t(keep));
-            }
-            commitAsked = true;
-            tx.commit();
-            for (int g : recorded)
-                group.files[size_t(g)].committed = true;
-        } catch (const std::exception& e) {
-            // The transaction is gone: nothing of this group counts.
-            settled.clear();
-            failure = Settled{group.files.front().index, Outcome::failure(QString::fromUtf8(e.what()))};
-            for (File& f : group.files)
-                f.committed = false;
-            // Once the commit was asked for, its answer may be lost with the rows in: the staged
-            // files then belong to them, and Recover() decides by the log rows.
-            if (commitAsked)
+                // 4. Staged under the log rows' numbers, then the commit.
+                std::vector<Task> stages;
+                for (int g : recorded)
+                    stages.push_back([s = group.files[size_t(g)].steps.get()](FtpClient& c, const TransferProgress&) {
+                        return s->stage(c);
+                    });
+                const WorkPtr staged = lanes.submit(std::move(stages), true);
+                lanes.wait(m_run, staged);
+                int keep = int(recorded.size());
+                for (int k = 0; k < int(recorded.size()); ++k) {
+                    File& f = group.files[size_t(recorded[size_t(k)])];
+                    f.staged = staged->ok(k);
+                    if (!f.staged && keep == int(recorded.size()))
+                        keep = k;
+                }
+                if (keep < int(recorded.size())) {
+                    const int g = recorded[size_t(keep)];
+                    const Settled failed{group.files[size_t(g)].index,
+                                         Outcome::failure(staged->results[size_t(keep)].message)};
+                    if (together) {
+                        cut = failed;
+                        limit = g;
+                        again = true;
+                    } else {
+                        undoFrom(db, g);
+                        failure = failed;
+                        settled.resize(settledBefore[size_t(keep)]);
+                        recorded.resize(size_t(keep));
+                    }
+                }
+                if (!again) {
+                    commitAsked = true;
+                    tx.commit();
+                    for (int g : recorded)
+                        group.files[size_t(g)].committed = true;
+                }
+            } catch (const std::exception& e) {
+                if (together && !commitAsked) {
+                    together = false;
+                    continue;
+                }
+                // The transaction is gone: nothing of this group counts.
+                settled.clear();
+                failure = Settled{group.files.front().index, Outcome::failure(QString::fromUtf8(e.what()))};
                 for (File& f : group.files)
-                    if (f.staged)
-                        f.uploaded = false;
+                    f.committed = false;
+                // Once the commit was asked for, its answer may be lost with the rows in: the staged
+                // files then belong to them, and Recover() decides by the log rows.
+                if (commitAsked)
+                    for (File& f : group.files)
+                        if (f.staged)
+                            f.uploaded = false;
+            }
+            if (!again)
+                break;
         }
 
         // 5. Into place; side files of what did not get in removed. A failure here loses nothing:
@@ -683,8 +785,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 moves.push_back(
                     [s, removeOld](FtpClient& c, const TransferProgress&) { return s->finish(c, removeOld); });
             } else if (f.uploaded) {
-                const bool staged = f.staged;
-                moves.push_back([s, staged](FtpClient& c, const TransferProgress&) { return s->discard(c, staged); });
+                moves.push_back([s](FtpClient& c, const TransferProgress&) { return s->discard(c); });
             }
         }
         lanes.wait(m_run, lanes.submit(std::move(moves), true, false));
@@ -907,103 +1008,146 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         std::vector<Settled> settled;
         std::optional<Settled> failure;
         int refetchFrom = -1;
-        try {
-            QStringList lockCodes;
-            for (const File& f : group.files) {
-                if (f.early ? f.early->failed() : !f.fetched)
-                    break;
-                if (!f.early)
-                    lockCodes << codes[f.index];
-            }
-            Transaction tx(db, Transaction::Kind::Write);
-            lockAll(db, lockCodes, {}, {});
-            const QHash<QString, StoredDrawing> nowOf = readDrawings(db, lockCodes);
-            const QHash<QString, Holder> holds = readHolders(db, lockCodes);
-            QStringList stored;
-            for (const QString& c : lockCodes)
-                if (nowOf.contains(c))
-                    stored << c;
-            const QHash<QString, qint64> nowNumbers = lastCheckIns(db, stored);
-            for (int g = 0; g < int(group.files.size()) && !failure; ++g) {
-                File& f = group.files[size_t(g)];
-                const QString& code = codes[f.index];
-                if (f.early) {
-                    if (f.early->failed())
-                        failure = Settled{f.index, *f.early};
-                    else
-                        settled.push_back({f.index, *f.early});
-                    continue;
+        // The rows go in with a few statements for the whole group; should one of them fail, the group
+        // goes again file by file, so that the file named is the one that fails.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const bool together = attempt == 0;
+            settled.clear();
+            failure.reset();
+            refetchFrom = -1;
+            bool commitAsked = false;
+            try {
+                QStringList lockCodes;
+                for (const File& f : group.files) {
+                    if (f.early ? f.early->failed() : !f.fetched)
+                        break;
+                    if (!f.early)
+                        lockCodes << codes[f.index];
                 }
-                if (!f.fetched) {
-                    failure = Settled{f.index, Outcome::failure(group.downloads->results[size_t(f.fetch)].message)};
-                    break;
-                }
-                const StoredDrawing now = nowOf.value(code);
-                if (!now.exists) {
-                    settled.push_back({f.index, Outcome::refusal(LibraryText::NotInLibrary)});
-                    continue;
-                }
-                if (!now.sameFile(f.drawing) || nowNumbers.value(code) != f.version) {
-                    // The copy is not the drawing the row now describes.
-                    if (againAt == f.index && ++tries >= 3) {
-                        failure = Settled{
-                            f.index,
-                            Outcome::failure(QStringLiteral("图纸<%1>正被他人反复入库，请稍后再出库").arg(code))};
+                Transaction tx(db, Transaction::Kind::Write);
+                lockAll(db, lockCodes, {}, {});
+                const QHash<QString, StoredDrawing> nowOf = readDrawings(db, lockCodes);
+                const QHash<QString, Holder> holds = readHolders(db, lockCodes);
+                QStringList stored;
+                for (const QString& c : lockCodes)
+                    if (nowOf.contains(c))
+                        stored << c;
+                const QHash<QString, qint64> nowNumbers = lastCheckIns(db, stored);
+                QStringList holdCodes, logCodes;
+                for (int g = 0; g < int(group.files.size()) && !failure; ++g) {
+                    File& f = group.files[size_t(g)];
+                    const QString& code = codes[f.index];
+                    if (f.early) {
+                        if (f.early->failed())
+                            failure = Settled{f.index, *f.early};
+                        else
+                            settled.push_back({f.index, *f.early});
+                        continue;
+                    }
+                    if (!f.fetched) {
+                        failure =
+                            Settled{f.index, Outcome::failure(group.downloads->results[size_t(f.fetch)].message)};
                         break;
                     }
-                    if (againAt != f.index) {
-                        againAt = f.index;
-                        tries = 1;
+                    const StoredDrawing now = nowOf.value(code);
+                    if (!now.exists) {
+                        settled.push_back({f.index, Outcome::refusal(LibraryText::NotInLibrary)});
+                        continue;
                     }
-                    refetchFrom = f.index;
-                    break;
-                }
-                if (!Acl::Grants(now.read, ctx)) {
-                    settled.push_back({f.index, Outcome::refusal(LibraryText::NoRight)});
-                    continue;
-                }
-                // The copy goes in place first, then the rows that record it.
-                if (!ReplaceFile(f.side, f.target)) {
-                    failure = Settled{f.index, Outcome::failure(QStringLiteral("写入本地文件%1失败").arg(f.target))};
-                    break;
-                }
-                f.placed = true;
-                markFile(db, g);
-                std::optional<Outcome> done;
-                try {
+                    if (!now.sameFile(f.drawing) || nowNumbers.value(code) != f.version) {
+                        refetchFrom = f.index; // the copy is not the drawing the row now describes
+                        break;
+                    }
+                    if (!Acl::Grants(now.read, ctx)) {
+                        settled.push_back({f.index, Outcome::refusal(LibraryText::NoRight)});
+                        continue;
+                    }
+                    // The copy goes in place first, then the rows that record it.
+                    if (!f.placed) {
+                        if (!ReplaceFile(f.side, f.target)) {
+                            failure =
+                                Settled{f.index, Outcome::failure(QStringLiteral("写入本地文件%1失败").arg(f.target))};
+                            break;
+                        }
+                        f.placed = true;
+                    }
                     const Holder h = holds.value(code);
+                    bool takesHold = false;
+                    Outcome done;
                     if (!Acl::Grants(now.write, ctx)) {
                         // Only a user who may write the drawing back takes the hold.
-                        appendLog(m_session, db, ctx.UserId, code, LogWord::CheckOut);
                         done = Outcome::success(h.exists ? LibraryText::AlreadyOut(code, h.account, h.when)
                                                          : LibraryText::CheckedOutForViewing);
+                    } else if (now.state != kOut) {
+                        takesHold = true;
+                        done = Outcome::success(LibraryText::CheckedOut);
+                    } else if (h.exists) {
+                        done = Outcome::success(LibraryText::AlreadyOut(code, h.account, h.when));
                     } else {
-                        QString closing;
-                        if (now.state != kOut) {
-                            db.exec(QStringLiteral("update PDM入库图纸信息 set 状态='出库' where 代号=?"), {code});
-                            db.exec(
-                                QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values (?,?,?)"),
-                                {code, ctx.UserId, LibraryDate(m_session.clock().today())});
-                            closing = LibraryText::CheckedOut;
-                        } else {
-                            if (!h.exists)
-                                throw Error(QStringLiteral("图纸<%1>标记为出库，但没有出库记录").arg(code));
-                            closing = LibraryText::AlreadyOut(code, h.account, h.when);
-                        }
-                        appendLog(m_session, db, ctx.UserId, code, LogWord::CheckOut);
-                        done = Outcome::success(closing);
+                        failure = Settled{
+                            f.index,
+                            Outcome::failure(QStringLiteral("图纸<%1>标记为出库，但没有出库记录").arg(code))};
+                        break;
                     }
-                } catch (const std::exception& e) {
-                    undoFrom(db, g);
-                    failure = Settled{f.index, Outcome::failure(QString::fromUtf8(e.what()))};
-                    break;
+                    if (together) {
+                        if (takesHold)
+                            holdCodes << code;
+                        logCodes << code;
+                    } else {
+                        markFile(db, g);
+                        try {
+                            if (takesHold) {
+                                db.exec(QStringLiteral("update PDM入库图纸信息 set 状态='出库' where 代号=?"), {code});
+                                db.exec(QStringLiteral(
+                                            "insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values (?,?,?)"),
+                                        {code, ctx.UserId, LibraryDate(m_session.clock().today())});
+                            }
+                            appendLog(m_session, db, ctx.UserId, code, LogWord::CheckOut);
+                        } catch (const std::exception& e) {
+                            undoFrom(db, g);
+                            failure = Settled{f.index, Outcome::failure(QString::fromUtf8(e.what()))};
+                            break;
+                        }
+                    }
+                    settled.push_back({f.index, done});
                 }
-                settled.push_back({f.index, *done});
+                if (!holdCodes.isEmpty()) {
+                    QVariantList values;
+                    QList<QVariantList> rows;
+                    const QString today = LibraryDate(m_session.clock().today());
+                    for (const QString& c : holdCodes) {
+                        values << c;
+                        rows << QVariantList{c, ctx.UserId, today};
+                    }
+                    db.exec(QStringLiteral("update PDM入库图纸信息 set 状态='出库' where 代号 in (%1)")
+                                .arg(QStringLiteral("?,").repeated(holdCodes.size()).chopped(1)),
+                            values);
+                    insertRows(db, QStringLiteral("PDM出库图纸信息"),
+                               {QStringLiteral("代号"), QStringLiteral("出库帐号"), QStringLiteral("出库时间")}, rows);
+                }
+                if (!logCodes.isEmpty())
+                    appendLogs(m_session, db, ctx.UserId, logCodes, LogWord::CheckOut);
+                commitAsked = true;
+                tx.commit();
+                break;
+            } catch (const std::exception& e) {
+                if (together && !commitAsked)
+                    continue;
+                settled.clear();
+                refetchFrom = -1;
+                failure = Settled{group.files.front().index, Outcome::failure(QString::fromUtf8(e.what()))};
+                break;
             }
-            tx.commit();
-        } catch (const std::exception& e) {
-            settled.clear();
-            failure = Settled{group.files.front().index, Outcome::failure(QString::fromUtf8(e.what()))};
+        }
+        if (refetchFrom >= 0 && !failure) {
+            if (againAt == refetchFrom && ++tries >= 3) {
+                failure = Settled{refetchFrom, Outcome::failure(QStringLiteral("图纸<%1>正被他人反复入库，请稍后再出库")
+                                                                    .arg(codes[refetchFrom]))};
+                refetchFrom = -1;
+            } else if (againAt != refetchFrom) {
+                againAt = refetchFrom;
+                tries = 1;
+            }
         }
         for (const File& f : group.files)
             if (f.fetched && !f.placed)

@@ -134,8 +134,25 @@ public:
                 return recovered;
         }
         m_incoming = incomingName(m_finalPath);
+        m_remote = m_incoming;
         return c.PutPrivate(m_url, m_localPath, m_incoming, progress);
     }
+    // The locked rules alone, for a batch that writes the rows of its whole group together.
+    std::optional<Outcome> refuse(const Holder& holder, const StoredDrawing& old, const QString& otherCode) {
+        m_old = old;
+        m_endsHold = holder.exists;
+        return rules(holder, otherCode);
+    }
+    // After refuse(): the file's row as record() writes it (code, the four lists, account, date,
+    // stored name, volume), whether it replaces a row, and whether it ends the user's hold.
+    QVariantList rowValues() const {
+        QVariantList values{m_code};
+        values << rights() << m_ctx.UserId << LibraryDate(m_today) << m_storedName << m_ctx.VolumeName;
+        return values;
+    }
+    bool replacesRow() const { return m_old.exists; }
+    bool endsHold() const { return m_endsHold; }
+    void recorded(qint64 logNumber) { m_number = logNumber; }
     std::optional<Outcome> lockAndRecord(const Holder& holder, const StoredDrawing& old, const QString& otherCode) {
         m_old = old;
         if (std::optional<Outcome> no = rules(holder, otherCode))
@@ -143,7 +160,20 @@ public:
         m_number = record(holder.exists);
         return std::nullopt;
     }
-    TransferResult stage(FtpClient& c) { return c.Rename(m_url, m_incoming, StagedName(m_finalPath, m_number)); }
+    // Renames the upload after the log row's number; again, after a transaction that was taken back,
+    // for the number the next one gave.
+    TransferResult stage(FtpClient& c) {
+        const QString staged = StagedName(m_finalPath, m_number);
+        if (m_remote == staged) {
+            TransferResult same;
+            same.ok = true;
+            return same;
+        }
+        TransferResult done = c.Rename(m_url, m_remote, staged);
+        if (done)
+            m_remote = staged;
+        return done;
+    }
     bool oldFileToGo() {
         const bool samePlace = m_old.exists && m_old.volumeKnown && m_old.server == m_ctx.VolumeServerIp &&
                                m_old.remotePath() == m_finalPath;
@@ -162,12 +192,13 @@ public:
         return placed;
     }
     // The side file a file left behind when its batch ended before its commit.
-    TransferResult discard(FtpClient& c, bool staged) {
-        if (m_incoming.isEmpty())
+    TransferResult discard(FtpClient& c) {
+        if (m_remote.isEmpty())
             return {};
-        return c.Delete(m_url, staged ? StagedName(m_finalPath, m_number) : m_incoming);
+        return c.Delete(m_url, m_remote);
     }
     const QString& code() const { return m_code; }
+    const QString& user() const { return m_ctx.UserId; }
     const QString& storedName() const { return m_storedName; }
     qint64 fileSize() const { return QFileInfo(m_localPath).size(); }
 
@@ -217,10 +248,7 @@ private:
     // holds: whether the user may hold the drawing (a batch knows from its read; the single check-in
     // just removes whatever hold there is).
     qint64 record(std::optional<bool> holds = std::nullopt) {
-        // Without the change right the stored lists stay, whatever the pending lists say.
-        QVariantList rights{m_ctx.PendingRead, m_ctx.PendingWrite, m_ctx.PendingDelete, m_ctx.PendingChange};
-        if (m_old.exists && !Acl::Grants(m_old.change, m_ctx))
-            rights = {m_old.read, m_old.write, m_old.del, m_old.change};
+        const QVariantList rights = this->rights();
         if (holds.value_or(true))
             m_db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=?"),
                       {m_code, m_ctx.UserId});
@@ -243,6 +271,13 @@ private:
             return appendLogNumbered(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
         appendLog(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
         return lastCheckIn(m_db, m_code);
+    }
+
+    // Without the change right the stored lists stay, whatever the pending lists say.
+    QVariantList rights() const {
+        if (m_old.exists && !Acl::Grants(m_old.change, m_ctx))
+            return {m_old.read, m_old.write, m_old.del, m_old.change};
+        return {m_ctx.PendingRead, m_ctx.PendingWrite, m_ctx.PendingDelete, m_ctx.PendingChange};
     }
 
     // After the commit: the staged file into place, then the previous version's file, when it lay
@@ -278,6 +313,8 @@ private:
     StoredDrawing m_old;
     qint64 m_recoverNumber = 0;
     QString m_incoming;
+    QString m_remote; // where the upload is now: its private name, or staged
+    bool m_endsHold = false;
     qint64 m_number = 0;
 };
 

@@ -217,6 +217,50 @@ qint64 appendLogNumbered(Session& session, Database& db, const QString& user, co
     return q.value(0).toLongLong();
 }
 
+namespace {
+// One "insert ... values (...),(...)" per slice of rows, with what follows the values (a returning
+// clause) and a function that reads each statement's answer.
+template <typename Answer>
+void insertSliced(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows,
+                  const QString& tail, Answer&& answer) {
+    const qsizetype perStatement = std::max<qsizetype>(1, 2000 / std::max<qsizetype>(1, columns.size()));
+    const QString one = QLatin1Char('(') + marks(columns.size()) + QLatin1Char(')');
+    for (qsizetype at = 0; at < rows.size(); at += perStatement) {
+        const qsizetype count = std::min(perStatement, rows.size() - at);
+        QStringList tuples;
+        QVariantList values;
+        for (qsizetype k = at; k < at + count; ++k) {
+            tuples << one;
+            values << rows[k];
+        }
+        QSqlQuery q = db.exec(QStringLiteral("insert into %1 (%2) values %3%4")
+                                  .arg(table, columns.join(QLatin1Char(',')), tuples.join(QLatin1Char(',')), tail),
+                              values);
+        answer(q);
+    }
+}
+} // namespace
+
+void insertRows(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows) {
+    insertSliced(db, table, columns, rows, {}, [](QSqlQuery&) {});
+}
+
+QHash<QString, qint64> appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
+                                  const QString& word) {
+    const QString when = LogTimeText(session.clock().now());
+    QList<QVariantList> rows;
+    for (const QString& code : codes)
+        rows << QVariantList{user, code, when, word};
+    QHash<QString, qint64> numbers;
+    insertSliced(db, QStringLiteral("PDM日志"),
+                 {QStringLiteral("ID"), QStringLiteral("代号"), QStringLiteral("时间"), QStringLiteral("方式")}, rows,
+                 QStringLiteral(" returning 代号, 序号"), [&](QSqlQuery& q) {
+                     while (q.next())
+                         numbers.insert(q.value(0).toString(), q.value(1).toLongLong());
+                 });
+    return numbers;
+}
+
 // A place beside the stored name that no stored drawing ever has (stored names end in .dwg), unique
 // so that two clients uploading the same code never write into each other's file.
 QString incomingName(const QString& remotePath) {

@@ -56,6 +56,11 @@ QHash<QString, QStringList> codesOfFiles(Database& db, const QString& volume, co
 void lockAll(Database& db, const QStringList& codes, const QString& volume, const QStringList& names);
 // appendLog(), returning the new log row's number.
 qint64 appendLogNumbered(Session& session, Database& db, const QString& user, const QString& code, const QString& word);
+// Log rows for the codes in their order, numbered in that order; returns each code's new number.
+QHash<QString, qint64> appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
+                                  const QString& word);
+// Rows into a table in a few statements; each row holds a value for each column.
+void insertRows(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows);
 // A private upload name beside the stored name.
 QString incomingName(const QString& remotePath);
 // Moves the staged file of the check-in numbered logNumber over the stored name, when it is there.
