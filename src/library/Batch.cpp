@@ -383,7 +383,8 @@ bool count(BatchResult& r, const std::vector<Settled>& settled, const QStringLis
 namespace {
 // The rows, the ends of the user's holds and the log rows of files that passed their locked rules, in
 // a few statements for all of them; the log rows are numbered in file order.
-void recordTogether(Session& session, Database& db, const std::vector<CheckInSteps*>& steps) {
+// reserved: the log rows take the numbers the files reserved, under which they were uploaded.
+void recordTogether(Session& session, Database& db, const std::vector<CheckInSteps*>& steps, bool reserved) {
     const QString& user = steps.front()->user();
     QStringList holdCodes, logCodes;
     QList<QVariantList> added;
@@ -424,6 +425,15 @@ void recordTogether(Session& session, Database& db, const std::vector<CheckInSte
                     .arg(QStringLiteral("(?,?,?,?,?,?,?,?,?),").repeated(replaced.size()).chopped(1)),
                 values);
     }
+    if (reserved) {
+        std::vector<qint64> numbers;
+        for (CheckInSteps* s : steps) {
+            numbers.push_back(s->reserved());
+            s->recorded(s->reserved());
+        }
+        appendLogs(session, db, user, logCodes, numbers, LogWord::CheckIn);
+        return;
+    }
     const QHash<QString, qint64> numbers = appendLogs(session, db, user, logCodes, LogWord::CheckIn);
     for (CheckInSteps* s : steps) {
         const qint64 number = numbers.value(s->code());
@@ -436,25 +446,32 @@ void recordTogether(Session& session, Database& db, const std::vector<CheckInSte
 
 // A batch check-in runs in groups. For each group, in this order:
 //  1. plan every file on this thread from the group's rows, read in a few statements: the refusals
-//     that need no upload, and the rights it takes;
-//  2. upload every planned file under a private side name, over several connections at once;
+//     that need no upload, and the rights it takes; then reserve a log row number for each planned
+//     file, in file order;
+//  2. upload every planned file straight under its staged name "<stored name>.new-<reserved number>",
+//     over several connections at once;
 //  3. one transaction: lock the group's codes and stored names, read their rows again, and for each
-//     file in file order check again and write its row, the end of its hold and its log row;
-//  4. rename each upload to "<stored name>.new-<its log row's number>", then commit;
+//     file in file order check again, then write the rows, the ends of the holds and the log rows
+//     with the reserved numbers;
+//  4. commit;
 //  5. move each staged file over its stored name and remove the previous version's file.
-// The groups overlap: while group k goes through 3 to 5, group k+1 is planned and its files upload.
-// A group never shares a code or a stored name with the group before it, so its plan cannot depend on
-// rows that group is writing, and its moves cannot overtake that group's; its own rows are only
-// written once group k's moves are done.
+// The groups overlap: while group k goes through 3 to 5, group k+1 is planned and its files upload,
+// and group k's moves run on while group k+1 is recorded. A group never shares a code or a stored
+// name with the group before it, so its plan cannot depend on rows that group is writing; its moves
+// start only once the moves of the group before are done, so they never overtake them.
 // What a crash leaves is what the single check-in leaves, file by file: before a group's commit none
-// of its rows exists, and its side files are named by no committed row, so every drawing keeps its
-// old row and old file; after the commit every row of the group is in and its file is staged under
-// the number of its own committed log row, which Recover() moves into place. No stored file is
-// touched before the commit. The group only shares the commit, so its sync is paid once, not per file.
+// of its log rows exists, so no committed row names a number its uploads carry, and every drawing
+// keeps its old row and old file; after the commit every row of the group is in and its file lies
+// staged under the number of its own committed log row, which Recover() moves into place. No stored
+// file is touched before the commit. A code's last check-in must keep the highest number, or recovery
+// would look for another file: when a check-in of one of the group's codes came in since the numbers
+// were reserved, the group's log rows take new numbers and each upload is renamed after its new
+// number before the commit, as the single check-in does. The group only shares the commit, so its
+// sync is paid once, not per file.
 // A file that fails ends the batch: the files before it in the group are committed, its own rows and
-// every later file's are taken back to the savepoint before it, and their uploads removed, as are
-// those of the next group, already on their way. Two files of one code, or of one stored name, never
-// share a group, so their moves cannot overtake each other.
+// every later file's are not, and their uploads are removed, as are those of the next group, already
+// on their way. Two files of one code, or of one stored name, never share a group, so their moves
+// cannot overtake each other.
 BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
     BatchResult r;
     r.progress.total = static_cast<int>(files.size());
@@ -483,7 +500,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         bool planFailed = false;
         WorkPtr uploads;
     };
-    std::optional<Group> current, ahead; // outlive the lanes, whose tasks point into them
+    std::optional<Group> current, ahead, moved; // outlive the lanes, whose tasks point into them
+    WorkPtr moving;                             // the moves of the group committed last
     Lanes lanes(m_clients, laneCount(m_session, n), m_session.ftpOptions);
     int i = 0;
 
@@ -565,6 +583,19 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
             if (g.planFailed)
                 break;
         }
+        // Numbers for the log rows of its files, in file order, so that each uploads straight under
+        // its staged name. Without them the uploads take private names and are renamed once recorded.
+        std::vector<CheckInSteps*> toUpload;
+        for (File& f : g.files)
+            if (f.steps)
+                toUpload.push_back(f.steps.get());
+        std::vector<qint64> reserved;
+        if (Guarded([&] {
+                reserved = reserveLogNumbers(db, int(toUpload.size()));
+                return Outcome::success();
+            }).done())
+            for (size_t k = 0; k < toUpload.size(); ++k)
+                toUpload[k]->reserve(reserved[k]);
         // 2. Its uploads start at once.
         std::vector<Task> tasks;
         for (File& f : g.files)
@@ -585,20 +616,29 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         std::vector<Task> tasks;
         for (File& f : g->files)
             if (f.upload >= 0 && g->uploads->ran[size_t(f.upload)] && g->uploads->results[size_t(f.upload)])
-                tasks.push_back(
-                    [s = f.steps.get()](FtpClient& c, const TransferProgress&) { return s->discard(c); });
+                tasks.push_back([s = f.steps.get()](FtpClient& c, const TransferProgress&) { return s->discard(c); });
         lanes.wait(m_run, lanes.submit(std::move(tasks), true, false));
         g.reset();
     };
 
+    // The moves of a committed group go on while the next group is recorded; they are waited for
+    // before the next group's moves start, so that those never overtake them, and before the batch ends.
+    auto settleMoves = [&] {
+        lanes.wait(m_run, moving);
+        moving.reset();
+        moved.reset();
+    };
     while (i < n || current) {
         if (!current) {
-            if (identity(ctx) != who)
+            if (identity(ctx) != who) {
+                settleMoves();
                 return accountChanged(r, QStringLiteral("入库图纸"));
+            }
             current = plan({});
         } else if (identity(ctx) != who) {
             // Planned while the group before was recorded; a new login since must not carry it over.
             drop(current);
+            settleMoves();
             return accountChanged(r, QStringLiteral("入库图纸"));
         }
         Group& group = *current;
@@ -693,9 +733,10 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                             }
                         } catch (const DuplicateKeyError&) {
                             undoFrom(db, g);
-                            failure = Settled{f.index, Outcome::failure(
-                                                           QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库")
-                                                               .arg(code))};
+                            failure = Settled{
+                                f.index,
+                                Outcome::failure(
+                                    QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库").arg(code))};
                             break;
                         } catch (const std::exception& e) {
                             undoFrom(db, g);
@@ -711,31 +752,48 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 if (!failure && cut)
                     failure = cut;
                 if (together && !recorded.empty()) {
+                    // The reserved numbers serve only while no check-in of the same codes came in
+                    // since they were taken: the last check-in must keep the highest number.
                     std::vector<CheckInSteps*> steps;
-                    for (int g : recorded)
+                    QStringList recordedCodes;
+                    bool reserved = true;
+                    for (int g : recorded) {
                         steps.push_back(group.files[size_t(g)].steps.get());
-                    recordTogether(m_session, db, steps);
+                        recordedCodes << steps.back()->code();
+                        reserved = reserved && steps.back()->reserved() > 0;
+                    }
+                    if (reserved) {
+                        const QHash<QString, qint64> last = lastCheckIns(db, recordedCodes);
+                        for (CheckInSteps* st : steps)
+                            reserved = reserved && last.value(st->code()) < st->reserved();
+                    }
+                    recordTogether(m_session, db, steps, reserved);
                 }
 
                 // 4. Staged under the log rows' numbers, then the commit.
+                // Uploads under their reserved numbers are staged already.
                 std::vector<Task> stages;
-                for (int g : recorded)
-                    stages.push_back([s = group.files[size_t(g)].steps.get()](FtpClient& c, const TransferProgress&) {
-                        return s->stage(c);
-                    });
+                std::vector<int> stageOf(recorded.size(), -1);
+                for (size_t k = 0; k < recorded.size(); ++k) {
+                    CheckInSteps* st = group.files[size_t(recorded[k])].steps.get();
+                    if (!st->needsStage())
+                        continue;
+                    stageOf[k] = int(stages.size());
+                    stages.push_back([st](FtpClient& c, const TransferProgress&) { return st->stage(c); });
+                }
                 const WorkPtr staged = lanes.submit(std::move(stages), true);
                 lanes.wait(m_run, staged);
                 int keep = int(recorded.size());
                 for (int k = 0; k < int(recorded.size()); ++k) {
                     File& f = group.files[size_t(recorded[size_t(k)])];
-                    f.staged = staged->ok(k);
+                    f.staged = stageOf[size_t(k)] < 0 || staged->ok(stageOf[size_t(k)]);
                     if (!f.staged && keep == int(recorded.size()))
                         keep = k;
                 }
                 if (keep < int(recorded.size())) {
                     const int g = recorded[size_t(keep)];
                     const Settled failed{group.files[size_t(g)].index,
-                                         Outcome::failure(staged->results[size_t(keep)].message)};
+                                         Outcome::failure(staged->results[size_t(stageOf[size_t(keep)])].message)};
                     if (together) {
                         cut = failed;
                         limit = g;
@@ -788,24 +846,29 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 moves.push_back([s](FtpClient& c, const TransferProgress&) { return s->discard(c); });
             }
         }
-        lanes.wait(m_run, lanes.submit(std::move(moves), true, false));
+        settleMoves();
+        moving = lanes.submit(std::move(moves), true, false);
 
         const bool goOn = count(r, settled, codes, step);
         const bool more = group.files.back().index + 1 < n;
         if (failure) {
             drop(ahead);
+            settleMoves();
             return stoppedOrFailed(r, QStringLiteral("图纸文件入库"), files[failure->index], failure->outcome,
                                    QStringLiteral("入库图纸"));
         }
         if (!goOn && more) {
             drop(ahead);
+            settleMoves();
             r.stopped = true;
             r.message = stoppedText(r.progress, true);
             return r;
         }
+        moved = std::move(current);
         current = std::move(ahead);
         ahead.reset();
     }
+    settleMoves();
     r.message = BatchText::CheckInSummary(r.progress);
     return r;
 }
@@ -1045,8 +1108,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         continue;
                     }
                     if (!f.fetched) {
-                        failure =
-                            Settled{f.index, Outcome::failure(group.downloads->results[size_t(f.fetch)].message)};
+                        failure = Settled{f.index, Outcome::failure(group.downloads->results[size_t(f.fetch)].message)};
                         break;
                     }
                     const StoredDrawing now = nowOf.value(code);
@@ -1085,8 +1147,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         done = Outcome::success(LibraryText::AlreadyOut(code, h.account, h.when));
                     } else {
                         failure = Settled{
-                            f.index,
-                            Outcome::failure(QStringLiteral("图纸<%1>标记为出库，但没有出库记录").arg(code))};
+                            f.index, Outcome::failure(QStringLiteral("图纸<%1>标记为出库，但没有出库记录").arg(code))};
                         break;
                     }
                     if (together) {
@@ -1141,8 +1202,9 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         }
         if (refetchFrom >= 0 && !failure) {
             if (againAt == refetchFrom && ++tries >= 3) {
-                failure = Settled{refetchFrom, Outcome::failure(QStringLiteral("图纸<%1>正被他人反复入库，请稍后再出库")
-                                                                    .arg(codes[refetchFrom]))};
+                failure = Settled{
+                    refetchFrom,
+                    Outcome::failure(QStringLiteral("图纸<%1>正被他人反复入库，请稍后再出库").arg(codes[refetchFrom]))};
                 refetchFrom = -1;
             } else if (againAt != refetchFrom) {
                 againAt = refetchFrom;

@@ -133,10 +133,17 @@ public:
             if (!recovered)
                 return recovered;
         }
-        m_incoming = incomingName(m_finalPath);
+        // With a number reserved for its log row the upload goes straight to the staged name: no row
+        // names that number until the commit, and then the file is already where recovery looks.
+        m_incoming = m_reserved > 0 ? StagedName(m_finalPath, m_reserved) : incomingName(m_finalPath);
         m_remote = m_incoming;
         return c.PutPrivate(m_url, m_localPath, m_incoming, progress);
     }
+    // Before upload(): the number the file's log row will take, if its code has no later check-in by then.
+    void reserve(qint64 logNumber) { m_reserved = logNumber; }
+    qint64 reserved() const { return m_reserved; }
+    // Whether the upload still has to be renamed after the log row's number.
+    bool needsStage() const { return m_remote != StagedName(m_finalPath, m_number); }
     // The locked rules alone, for a batch that writes the rows of its whole group together.
     std::optional<Outcome> refuse(const Holder& holder, const StoredDrawing& old, const QString& otherCode) {
         m_old = old;
@@ -314,6 +321,7 @@ private:
     qint64 m_recoverNumber = 0;
     QString m_incoming;
     QString m_remote; // where the upload is now: its private name, or staged
+    qint64 m_reserved = 0;
     bool m_endsHold = false;
     qint64 m_number = 0;
 };

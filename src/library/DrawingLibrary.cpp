@@ -220,9 +220,8 @@ qint64 appendLogNumbered(Session& session, Database& db, const QString& user, co
 namespace {
 // One "insert ... values (...),(...)" per slice of rows, with what follows the values (a returning
 // clause) and a function that reads each statement's answer.
-template <typename Answer>
-void insertSliced(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows,
-                  const QString& tail, Answer&& answer) {
+template <typename Answer> void insertSliced(Database& db, const QString& table, const QStringList& columns,
+                                             const QList<QVariantList>& rows, const QString& tail, Answer&& answer) {
     const qsizetype perStatement = std::max<qsizetype>(1, 2000 / std::max<qsizetype>(1, columns.size()));
     const QString one = QLatin1Char('(') + marks(columns.size()) + QLatin1Char(')');
     for (qsizetype at = 0; at < rows.size(); at += perStatement) {
@@ -259,6 +258,55 @@ QHash<QString, qint64> appendLogs(Session& session, Database& db, const QString&
                          numbers.insert(q.value(0).toString(), q.value(1).toLongLong());
                  });
     return numbers;
+}
+
+std::vector<qint64> reserveLogNumbers(Database& db, int count) {
+    std::vector<qint64> numbers;
+    if (count <= 0)
+        return numbers;
+    if (db.dialect() == Dialect::PostgreSQL) {
+        QSqlQuery q = db.exec(QStringLiteral("select nextval(pg_get_serial_sequence('PDM日志', '序号')) from "
+                                             "generate_series(1, ?::integer)"),
+                              {count});
+        while (q.next())
+            numbers.push_back(q.value(0).toLongLong());
+    } else {
+        // The counter behind the local file's automatic numbers, moved on past the numbers taken; the
+        // file's own transaction makes the step atomic.
+        Transaction tx(db, Transaction::Kind::Write);
+        qint64 top = 0;
+        {
+            QSqlQuery q =
+                db.exec(QStringLiteral("update sqlite_sequence set seq = seq + ? where name = ? returning seq"),
+                        {count, QStringLiteral("PDM日志")});
+            if (q.next())
+                top = q.value(0).toLongLong();
+        }
+        if (top == 0) {
+            top = db.scalar(QStringLiteral("select coalesce(max(序号), 0) from PDM日志")).toLongLong() + count;
+            db.exec(QStringLiteral("insert into sqlite_sequence (name, seq) values (?, ?)"),
+                    {QStringLiteral("PDM日志"), top});
+        }
+        tx.commit();
+        for (qint64 k = top - count + 1; k <= top; ++k)
+            numbers.push_back(k);
+    }
+    if (int(numbers.size()) != count)
+        throw Error(QStringLiteral("无法预留日志序号"));
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+void appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
+                const std::vector<qint64>& numbers, const QString& word) {
+    const QString when = LogTimeText(session.clock().now());
+    QList<QVariantList> rows;
+    for (qsizetype k = 0; k < codes.size(); ++k)
+        rows << QVariantList{numbers[size_t(k)], user, codes[k], when, word};
+    insertRows(db, QStringLiteral("PDM日志"),
+               {QStringLiteral("序号"), QStringLiteral("ID"), QStringLiteral("代号"), QStringLiteral("时间"),
+                QStringLiteral("方式")},
+               rows);
 }
 
 // A place beside the stored name that no stored drawing ever has (stored names end in .dwg), unique

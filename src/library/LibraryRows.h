@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace velda {
 
 class Database;
@@ -59,6 +61,12 @@ qint64 appendLogNumbered(Session& session, Database& db, const QString& user, co
 // Log rows for the codes in their order, numbered in that order; returns each code's new number.
 QHash<QString, qint64> appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
                                   const QString& word);
+// Numbers for count check-in log rows yet to be written, ascending, never given out again: the rows
+// may be written with them later (appendLogs with numbers), or never.
+std::vector<qint64> reserveLogNumbers(Database& db, int count);
+// Log rows for the codes with the numbers given, in that order.
+void appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
+                const std::vector<qint64>& numbers, const QString& word);
 // Rows into a table in a few statements; each row holds a value for each column.
 void insertRows(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows);
 // A private upload name beside the stored name.

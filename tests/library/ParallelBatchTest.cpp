@@ -213,6 +213,40 @@ TEST_P(ParallelBatch, ACheckOutFindsACheckInCutOffAfterItsCommitInTheVolumeListi
     EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
 }
 
+TEST_P(ParallelBatch, ACheckInOfTheSameCodeBetweenPlanAndRowsLeavesTheBatchsVersionLast) {
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("X1"), "first").done());
+    // X1 is planned, numbered and uploaded while X0 is recorded; bob's check-in of X1 from another
+    // client commits before X1's rows are written.
+    RecordingFeedback otherFeedback;
+    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"), other.get());
+    Acl::SetPending(other->ctx, QStringLiteral("/admin(U)/bob(U)/"), QStringLiteral("/admin(U)/bob(U)/"),
+                    QStringLiteral("/admin(U)/"), QStringLiteral("/admin(U)/"));
+    const QStringList list = files(2, QStringLiteral("X"));
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 1;
+    Outcome between;
+    const BatchResult r = b.CheckIn(list, [&](int i, const BatchProgress&) {
+        if (i == 0)
+            between = DrawingLibrary(*other, runner())
+                          .CheckIn(QStringLiteral("X1"), drawing(QStringLiteral("bob.dwg"), "bob's"));
+        return true;
+    });
+    ASSERT_TRUE(between.done()) << between.text.toStdString();
+    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    // The batch's version is the last one by its log row's number too, so that recovery finds it.
+    EXPECT_EQ(env->db()
+                  .scalar(QStringLiteral("select ID from PDM日志 where 代号='X1' and 方式=? order by 序号 desc"),
+                          {LogWord::CheckIn})
+                  .toString(),
+              QStringLiteral("admin"));
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305X1.dwg")), QByteArray("X1"));
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
+    const QString copy = env->dir.path() + QStringLiteral("/X1-copy.dwg");
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("X1"), copy).done());
+    EXPECT_EQ(read(copy), QByteArray("X1"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, ParallelBatch, kBothBackends, BackendName);
 
 } // namespace
