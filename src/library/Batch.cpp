@@ -327,6 +327,10 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+// The fewest drawings of a check-out on one volume for which one listing of the volume's folder
+// replaces a probe per drawing.
+constexpr int kListFrom = 16;
+
 int laneCount(const Session& session, int files) {
     return std::max(1, std::min(std::clamp(session.ftpOptions.connectionsPerServer, 1, 16), files));
 }
@@ -936,18 +940,26 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         });
         if (!read.done())
             unread = read;
-        // One listing per volume with drawings that were ever checked in.
+        // One listing per volume with drawings that were ever checked in. A volume holds far more
+        // files than a small batch fetches from it: for a few drawings, probing each costs less.
         struct Folder {
             QString volume, url, path;
             std::vector<RemoteEntry> entries;
         };
         std::vector<Folder> folders;
-        QSet<QString> volumes;
+        QHash<QString, int> onVolume;
+        for (auto it = rowsOf.cbegin(); it != rowsOf.cend(); ++it)
+            if (it.value().volumeKnown && numbers.value(it.key()) > 0)
+                ++onVolume[it.value().volume];
         for (auto it = rowsOf.cbegin(); it != rowsOf.cend(); ++it) {
             const StoredDrawing& d = it.value();
-            if (!d.volumeKnown || numbers.value(it.key()) <= 0 || volumes.contains(d.volume))
+            if (!d.volumeKnown || numbers.value(it.key()) <= 0 || unlisted.contains(d.volume) ||
+                std::any_of(folders.begin(), folders.end(), [&](const Folder& f) { return f.volume == d.volume; }))
                 continue;
-            volumes << d.volume;
+            if (onVolume.value(d.volume) < kListFrom) {
+                unlisted << d.volume;
+                continue;
+            }
             const QString remote = d.remotePath();
             folders.push_back({d.volume,
                                VolumeUrl(ctx.AdminPassword, d.server),
