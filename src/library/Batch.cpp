@@ -327,6 +327,8 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+bool missing(const TransferResult& r) { return r.failure == TransferFailure::RemoteMissing; }
+
 // The fewest drawings of a check-out on one volume for which one listing of the volume's folder
 // replaces a probe per drawing.
 constexpr int kListFrom = 16;
@@ -1094,8 +1096,12 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
             try {
                 QStringList lockCodes;
                 for (const File& f : group.files) {
-                    if (f.early ? f.early->failed() : !f.fetched)
+                    if (f.early ? f.early->failed() : !f.fetched) {
+                        // A file gone from the server may have been replaced since the batch read its row.
+                        if (!f.early && missing(group.downloads->results[size_t(f.fetch)]))
+                            lockCodes << codes[f.index];
                         break;
+                    }
                     if (!f.early)
                         lockCodes << codes[f.index];
                 }
@@ -1119,11 +1125,19 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                             settled.push_back({f.index, *f.early});
                         continue;
                     }
+                    const StoredDrawing now = nowOf.value(code);
                     if (!f.fetched) {
-                        failure = Settled{f.index, Outcome::failure(group.downloads->results[size_t(f.fetch)].message)};
+                        const TransferResult& got = group.downloads->results[size_t(f.fetch)];
+                        // Another client checked the drawing in again, or deleted it, after this batch
+                        // read its row and before the download: read again and fetch with the next group.
+                        if (missing(got) &&
+                            (!now.exists || !now.sameFile(f.drawing) || nowNumbers.value(code) != f.version)) {
+                            refetchFrom = f.index;
+                            break;
+                        }
+                        failure = Settled{f.index, Outcome::failure(got.message)};
                         break;
                     }
-                    const StoredDrawing now = nowOf.value(code);
                     if (!now.exists) {
                         settled.push_back({f.index, Outcome::refusal(LibraryText::NotInLibrary)});
                         continue;

@@ -14,6 +14,13 @@ using namespace velda::test;
 
 namespace {
 
+QStringList DrawingCodesOf(const QStringList& files) {
+    QStringList codes;
+    for (const QString& f : files)
+        codes << DrawingCodeFromPath(f);
+    return codes;
+}
+
 class ParallelBatch : public LibraryTest {
 protected:
     // Files P0.dwg … in a fresh folder, each holding its own name, or `big` bytes for those listed.
@@ -249,6 +256,39 @@ TEST_P(ParallelBatch, ACheckInOfTheSameCodeBetweenPlanAndRowsLeavesTheBatchsVers
     const QString copy = env->dir.path() + QStringLiteral("/X1-copy.dwg");
     ASSERT_TRUE(library().CheckOut(QStringLiteral("X1"), copy).done());
     EXPECT_EQ(read(copy), QByteArray("X1"));
+}
+
+TEST_P(ParallelBatch, ADrawingCheckedInAgainElsewhereAfterTheBatchReadItIsFetchedAgain) {
+    const QStringList list = files(3, QStringLiteral("D"));
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).failed);
+    RecordingFeedback otherFeedback;
+    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
+    loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
+    const QString everyone = Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin"));
+    Acl::SetPending(other->ctx, everyone, everyone, everyone, everyone);
+
+    // The batch read D2's row at its start; the next day's check-in of D2 moves it to another stored
+    // name and removes the old file before the batch comes to fetch it.
+    const QString out = env->dir.path() + QStringLiteral("/again");
+    QDir().mkpath(out);
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 1;
+    Outcome between;
+    const BatchResult r = b.CheckOut(DrawingCodesOf(list), out, [&](int i, const BatchProgress&) {
+        if (i == 0) {
+            env->clock.set(QDateTime(QDate(2024, 3, 6), QTime(8, 0)));
+            between = DrawingLibrary(*other, runner())
+                          .CheckIn(QStringLiteral("D2"), drawing(QStringLiteral("later.dwg"), "D2 later"));
+            env->clock.set(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 3)));
+        }
+        return true;
+    });
+    ASSERT_TRUE(between.done()) << between.text.toStdString();
+    ASSERT_FALSE(QFile::exists(ftp->localPath(QStringLiteral("Volume/V1/20240305D2.dwg"))));
+    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    EXPECT_EQ(r.message, QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：3张！"));
+    EXPECT_EQ(read(out + QStringLiteral("/D2.dwg")), QByteArray("D2 later"));
+    EXPECT_EQ(loggedCodes(LogWord::CheckOut), DrawingCodesOf(list));
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ParallelBatch, kBothBackends, BackendName);
