@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSet>
@@ -327,6 +328,26 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+// Tells the batch's onPhase how long the scope took.
+class Timed final {
+public:
+    Timed(const std::function<void(const char*, double)>& tell, const char* phase) : m_tell(tell), m_phase(phase) {
+        if (m_tell)
+            m_clock.start();
+    }
+    ~Timed() {
+        if (m_tell)
+            m_tell(m_phase, double(m_clock.nsecsElapsed()) / 1e9);
+    }
+    Timed(const Timed&) = delete;
+    Timed& operator=(const Timed&) = delete;
+
+private:
+    const std::function<void(const char*, double)>& m_tell;
+    const char* m_phase;
+    QElapsedTimer m_clock;
+};
+
 bool missing(const TransferResult& r) { return r.failure == TransferFailure::RemoteMissing; }
 
 // The fewest drawings of a check-out on one volume for which one listing of the volume's folder
@@ -640,6 +661,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 settleMoves();
                 return accountChanged(r, QStringLiteral("入库图纸"));
             }
+            Timed timed(onPhase, "plan");
             current = plan({});
         } else if (identity(ctx) != who) {
             // Planned while the group before was recorded; a new login since must not carry it over.
@@ -649,11 +671,15 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         }
         Group& group = *current;
         if (i < n && !group.planFailed && identity(ctx) == who) {
+            Timed timed(onPhase, "plan");
             Group next = plan(group.names);
             if (!next.files.empty())
                 ahead = std::move(next);
         }
-        lanes.wait(m_run, group.uploads);
+        {
+            Timed timed(onPhase, "transfers");
+            lanes.wait(m_run, group.uploads);
+        }
         for (File& f : group.files)
             f.uploaded = f.upload >= 0 && group.uploads->ok(f.upload);
 
@@ -686,6 +712,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                         lockNames << f.name;
                     }
                 }
+                std::optional<Timed> rowsTimed;
+                rowsTimed.emplace(onPhase, "rows");
                 Transaction tx(db, Transaction::Kind::Write);
                 lockAll(db, lockCodes, ctx.VolumeName, lockNames);
                 const QHash<QString, StoredDrawing> rowsOf = readDrawings(db, lockCodes);
@@ -787,8 +815,13 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                     stageOf[k] = int(stages.size());
                     stages.push_back([st](FtpClient& c, const TransferProgress&) { return st->stage(c); });
                 }
+                rowsTimed.reset();
                 const WorkPtr staged = lanes.submit(std::move(stages), true);
-                lanes.wait(m_run, staged);
+                {
+                    Timed timed(onPhase, "renames");
+                    lanes.wait(m_run, staged);
+                }
+                rowsTimed.emplace(onPhase, "rows");
                 int keep = int(recorded.size());
                 for (int k = 0; k < int(recorded.size()); ++k) {
                     File& f = group.files[size_t(recorded[size_t(k)])];
@@ -852,7 +885,10 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 moves.push_back([s](FtpClient& c, const TransferProgress&) { return s->discard(c); });
             }
         }
-        settleMoves();
+        {
+            Timed timed(onPhase, "moves");
+            settleMoves();
+        }
         moving = lanes.submit(std::move(moves), true, false);
 
         const bool goOn = count(r, settled, codes, step);
@@ -924,6 +960,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
     QSet<QString> unlisted;        // volumes whose folder could not be listed: every file is probed
     std::optional<Outcome> unread; // the batch's reading failed
     {
+        Timed timed(onPhase, "start");
         QStringList all;
         QSet<QString> seen;
         for (const QString& c : codes)
@@ -1070,15 +1107,21 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         if (!current) {
             if (identity(m_session.ctx) != who)
                 return accountChanged(r, QStringLiteral("出库图纸"));
+            Timed timed(onPhase, "plan");
             current = plan();
         } else if (identity(m_session.ctx) != who) {
             drop(current);
             return accountChanged(r, QStringLiteral("出库图纸"));
         }
         Group& group = *current;
-        if (i < n && !group.planFailed)
+        if (i < n && !group.planFailed) {
+            Timed timed(onPhase, "plan");
             ahead = plan();
-        lanes.wait(m_run, group.downloads);
+        }
+        {
+            Timed timed(onPhase, "transfers");
+            lanes.wait(m_run, group.downloads);
+        }
         for (File& f : group.files)
             f.fetched = f.fetch >= 0 && group.downloads->ok(f.fetch);
 
@@ -1087,6 +1130,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         int refetchFrom = -1;
         // The rows go in with a few statements for the whole group; should one of them fail, the group
         // goes again file by file, so that the file named is the one that fails.
+        Timed rowsTimed(onPhase, "rows");
         for (int attempt = 0; attempt < 2; ++attempt) {
             const bool together = attempt == 0;
             settled.clear();

@@ -325,6 +325,12 @@ TransferResult promoteOn(FtpClient& c, const QString& url, const QString& finalP
     TransferResult into = c.Rename(url, staged, finalPath);
     if (into)
         return into;
+    if (into.failure == TransferFailure::RemoteMissing) {
+        // Gone since the probe: another client's recovery moved it into place meanwhile.
+        TransferResult moved;
+        moved.ok = true;
+        return moved;
+    }
     const QString aside = finalPath + QStringLiteral(".previous-") + QString::number(logNumber);
     if (!c.Rename(url, finalPath, aside))
         return into;
