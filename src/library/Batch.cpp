@@ -1194,8 +1194,9 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         settled.push_back({f.index, Outcome::refusal(LibraryText::NoRight)});
                         continue;
                     }
-                    // The copy goes in place first, then the rows that record it.
-                    if (!f.placed) {
+                    // The copy goes in place before the rows that record it are committed; file by
+                    // file, before they are written.
+                    if (!together && !f.placed) {
                         if (!ReplaceFile(f.side, f.target)) {
                             failure =
                                 Settled{f.index, Outcome::failure(QStringLiteral("写入本地文件%1失败").arg(f.target))};
@@ -1258,6 +1259,16 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                 }
                 if (!logCodes.isEmpty())
                     appendLogs(m_session, db, ctx.UserId, logCodes, LogWord::CheckOut);
+                if (together) {
+                    // The copies of the files recorded, in file order; should one not go in place, the
+                    // group goes again file by file, and that file ends it with the files before it in.
+                    for (File& f : group.files)
+                        if (f.fetched && !f.placed && logCodes.contains(codes[f.index])) {
+                            if (!ReplaceFile(f.side, f.target))
+                                throw Error(QStringLiteral("写入本地文件%1失败").arg(f.target));
+                            f.placed = true;
+                        }
+                }
                 commitAsked = true;
                 tx.commit();
                 break;

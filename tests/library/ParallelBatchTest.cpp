@@ -2,6 +2,7 @@
 
 #include "core/ActivityLog.h"
 #include "library/Batch.h"
+#include "library/LibraryRows.h"
 
 #include <QDir>
 #include <QFile>
@@ -289,6 +290,58 @@ TEST_P(ParallelBatch, ADrawingCheckedInAgainElsewhereAfterTheBatchReadItIsFetche
     EXPECT_EQ(r.message, QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：3张！"));
     EXPECT_EQ(read(out + QStringLiteral("/D2.dwg")), QByteArray("D2 later"));
     EXPECT_EQ(loggedCodes(LogWord::CheckOut), DrawingCodesOf(list));
+}
+
+TEST_P(ParallelBatch, ReservedLogNumbersAscendAndAreNeverGivenOutAgain) {
+    Database& db = env->db();
+    // Reservations before and after automatic numbers, and rows written with them.
+    const std::vector<qint64> first = rows::reserveLogNumbers(db, 3);
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_TRUE(first[0] < first[1] && first[1] < first[2]);
+    rows::appendLog(*env->session, db, QStringLiteral("admin"), QStringLiteral("A"), LogWord::CheckIn);
+    const qint64 automatic = rows::lastCheckIn(db, QStringLiteral("A"));
+    EXPECT_GT(automatic, first[2]);
+    const std::vector<qint64> second = rows::reserveLogNumbers(db, 2);
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_GT(second[0], automatic);
+    // Rows written with reserved numbers keep them, in the order given; later automatic numbers
+    // stay above every number reserved.
+    rows::appendLogs(*env->session, db, QStringLiteral("admin"), {QStringLiteral("B"), QStringLiteral("C")}, second,
+                     LogWord::CheckIn);
+    EXPECT_EQ(rows::lastCheckIn(db, QStringLiteral("B")), second[0]);
+    EXPECT_EQ(rows::lastCheckIn(db, QStringLiteral("C")), second[1]);
+    rows::appendLog(*env->session, db, QStringLiteral("admin"), QStringLiteral("D"), LogWord::CheckIn);
+    EXPECT_GT(rows::lastCheckIn(db, QStringLiteral("D")), second[1]);
+    const QHash<QString, qint64> numbered = rows::appendLogs(
+        *env->session, db, QStringLiteral("admin"), {QStringLiteral("E"), QStringLiteral("F")}, LogWord::CheckIn);
+    EXPECT_GT(numbered.value(QStringLiteral("F")), numbered.value(QStringLiteral("E")));
+    EXPECT_GT(numbered.value(QStringLiteral("E")), rows::lastCheckIn(db, QStringLiteral("D")));
+}
+
+TEST_P(ParallelBatch, ACheckOutWhoseRowsCannotAllGoInTogetherNamesTheFileThatFails) {
+    const QStringList list = files(3, QStringLiteral("H"));
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).failed);
+    // H1 carries a hold without being marked out: its hold row cannot be written a second time.
+    env->db().exec(
+        QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values ('H1','bob','2024/3/1')"));
+    const QString out = env->dir.path() + QStringLiteral("/held");
+    QDir().mkpath(out);
+    QFile mine(out + QStringLiteral("/H2.dwg"));
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("mine");
+    mine.close();
+    BatchLibrary b(*env->session, runner());
+    const BatchResult r = b.CheckOut(DrawingCodesOf(list), out);
+    EXPECT_TRUE(r.failed);
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("图纸出库<H1>失败"))) << r.message.toStdString();
+    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已出库图纸1张"))) << r.message.toStdString();
+    EXPECT_EQ(loggedCodes(LogWord::CheckOut), QStringList{QStringLiteral("H0")});
+    EXPECT_EQ(column(QStringLiteral("H0"), QStringLiteral("状态")), QStringLiteral("出库"));
+    EXPECT_EQ(column(QStringLiteral("H1"), QStringLiteral("状态")), QStringLiteral("正常"));
+    EXPECT_EQ(checkouts(QStringLiteral("H2")), 0);
+    // The file after the one that failed is left as it was; no side copy stays behind.
+    EXPECT_EQ(read(out + QStringLiteral("/H2.dwg")), QByteArray("mine"));
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ParallelBatch, kBothBackends, BackendName);
