@@ -51,7 +51,7 @@ run_case() { # backend set label large(0/1)
         lftp -u "velda,$password" -p "$port" -e "set net:max-retries 1; set ftp:passive-mode on; $1; bye" "$host" >/dev/null
     }
     local key="$backend $label"
-    awk -v k="$key" '/^velda_|^batch_peak|^large_/{print k, $1, $2}' "$info.out" >> "$results"
+    awk -v k="$key" '/^velda_|^batch_peak|^large_|^phase_/{print k, $1, $2}' "$info.out" >> "$results"
     grep '^slowest' "$info.out" | sed "s/^/$key /" >> "$work/slowest.txt" || true
     start=$(date +%s.%N); lftp_run "mkdir -p l1; mirror -R $work/$set l1/s"; echo "$key lftp_mirror_up $(seconds "$start")" >> "$results"
     mkdir -p "$info.d1" "$info.d4"
@@ -96,6 +96,10 @@ for backend in sqlite postgresql; do
         echo "  check-in / lftp mirror --parallel=4:  $(ratio "$vin" "$(median "$backend" "$label" lftp_mirror4_up)")   (goal <= 1.2)"
         echo "  check-out / lftp mirror:              $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror_down)")   (goal <= 0.8)"
         echo "  check-out / lftp mirror --parallel=4: $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror4_down)")   (goal <= 1.2)"
+        echo "  the batch thread's time by phase (transfers: waiting for them; they overlap plan and rows):"
+        for m in $(awk -v k="$backend $label" '$1" "$2==k && $3 ~ /^phase_/ {print $3}' "$results" | sort -u); do
+            printf "    %-36s %s\n" "$m" "$(figure "$backend" "$label" "$m")"
+        done
     done
     label="${N}x${KB}KB"
     echo "== $backend, one drawing of $LARGE_MB MB"

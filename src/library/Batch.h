@@ -49,7 +49,9 @@ struct BatchResult {
 // A batch check-in or check-out with the single-drawing commands' guarantees: a failure ends the
 // batch and leaves the failing drawing as it was. The files move over several connections at once
 // (the session's connectionsPerServer), while the rows and log rows are written in file order, a
-// group of files per transaction, so the library ends as after the same files one at a time.
+// group of files per transaction, so the library ends as after the same files one at a time. One
+// group's files move while the group before is recorded; a stop or a failure drops the files of the
+// group already on its way, which leave nothing behind.
 class BatchLibrary final {
 public:
     BatchLibrary(Session& session, TransferRunner runner);
@@ -64,23 +66,20 @@ public:
     BatchResult CheckIn(const QStringList& files, const Step& step = {});
     BatchResult CheckOut(const QStringList& codes, const QString& folder, const Step& step = {});
 
+    // Told how long this thread spent in each phase of the batch ("start", "plan", "transfers",
+    // "rows", "renames", "moves"), for the benchmark to say where the time goes.
+    std::function<void(const char* phase, double seconds)> onPhase;
+
     // Most files, and most bytes, a group takes; tests make groups small to cut them in odd places.
     int groupFiles = 32;
     qint64 groupBytes = 64LL << 20;
 
 private:
-    struct Fanned {
-        std::vector<TransferResult> results;
-        std::vector<char> ran;
-    };
-    using Task = std::function<TransferResult(int k, FtpClient& client, const TransferProgress& progress)>;
-    Fanned fanOut(int count, const Task& task, bool stopOnFailure = true);
-
     Session& m_session;
     TransferRunner m_run;
     DrawingLibrary m_single;
     QStringList m_composed;
-    std::vector<std::unique_ptr<FtpClient>> m_lanes; // the connections beyond the runner's own
+    std::vector<std::unique_ptr<FtpClient>> m_clients; // the batch's connections, kept between batches
 };
 
 namespace BatchText {

@@ -114,10 +114,16 @@ public:
     //   stage()         any connection, before the commit: the upload renamed after its log row
     //   oldFileToGo()   caller, after the commit: whether the previous version's file may go
     //   finish()        any connection, after the commit: the staged file into place, the old one away
-    std::optional<Outcome> plan() {
-        std::optional<Outcome> no = refuseEarly();
+    //
+    // The batch reads the rows of a whole group in a few statements and hands each file its own:
+    // plan() takes them as read before the uploads, lockAndRecord() as read again once the group's
+    // codes and names are locked.
+    std::optional<Outcome> plan(const Holder& holder, const StoredDrawing& old, const QString& otherCode,
+                                qint64 lastNumber) {
+        m_old = old;
+        std::optional<Outcome> no = rules(holder, otherCode);
         if (!no && m_old.exists && m_old.volumeKnown)
-            m_recoverNumber = lastCheckIn(m_db, m_code);
+            m_recoverNumber = lastNumber;
         return no;
     }
     TransferResult upload(FtpClient& c, const TransferProgress& progress) {
@@ -127,18 +133,54 @@ public:
             if (!recovered)
                 return recovered;
         }
-        m_incoming = incomingName(m_finalPath);
+        // With a number reserved for its log row the upload goes straight to the staged name: no row
+        // names that number until the commit, and then the file is already where recovery looks.
+        m_incoming = m_reserved > 0 ? StagedName(m_finalPath, m_reserved) : incomingName(m_finalPath);
+        m_remote = m_incoming;
         return c.PutPrivate(m_url, m_localPath, m_incoming, progress);
     }
-    std::optional<Outcome> lockAndRecord() {
-        lockCode(m_db, m_code);
-        lockStoredName(m_db, m_ctx.VolumeName, m_storedName);
-        if (std::optional<Outcome> no = refuseLocked())
+    // Before upload(): the number the file's log row will take, if its code has no later check-in by then.
+    void reserve(qint64 logNumber) { m_reserved = logNumber; }
+    qint64 reserved() const { return m_reserved; }
+    // Whether the upload still has to be renamed after the log row's number.
+    bool needsStage() const { return m_remote != StagedName(m_finalPath, m_number); }
+    // The locked rules alone, for a batch that writes the rows of its whole group together.
+    std::optional<Outcome> refuse(const Holder& holder, const StoredDrawing& old, const QString& otherCode) {
+        m_old = old;
+        m_endsHold = holder.exists;
+        return rules(holder, otherCode);
+    }
+    // After refuse(): the file's row as record() writes it (code, the four lists, account, date,
+    // stored name, volume), whether it replaces a row, and whether it ends the user's hold.
+    QVariantList rowValues() const {
+        QVariantList values{m_code};
+        values << rights() << m_ctx.UserId << LibraryDate(m_today) << m_storedName << m_ctx.VolumeName;
+        return values;
+    }
+    bool replacesRow() const { return m_old.exists; }
+    bool endsHold() const { return m_endsHold; }
+    void recorded(qint64 logNumber) { m_number = logNumber; }
+    std::optional<Outcome> lockAndRecord(const Holder& holder, const StoredDrawing& old, const QString& otherCode) {
+        m_old = old;
+        if (std::optional<Outcome> no = rules(holder, otherCode))
             return no;
-        m_number = record();
+        m_number = record(holder.exists);
         return std::nullopt;
     }
-    TransferResult stage(FtpClient& c) { return c.Rename(m_url, m_incoming, StagedName(m_finalPath, m_number)); }
+    // Renames the upload after the log row's number; again, after a transaction that was taken back,
+    // for the number the next one gave.
+    TransferResult stage(FtpClient& c) {
+        const QString staged = StagedName(m_finalPath, m_number);
+        if (m_remote == staged) {
+            TransferResult same;
+            same.ok = true;
+            return same;
+        }
+        TransferResult done = c.Rename(m_url, m_remote, staged);
+        if (done)
+            m_remote = staged;
+        return done;
+    }
     bool oldFileToGo() {
         const bool samePlace = m_old.exists && m_old.volumeKnown && m_old.server == m_ctx.VolumeServerIp &&
                                m_old.remotePath() == m_finalPath;
@@ -157,12 +199,14 @@ public:
         return placed;
     }
     // The side file a file left behind when its batch ended before its commit.
-    TransferResult discard(FtpClient& c, bool staged) {
-        if (m_incoming.isEmpty())
+    TransferResult discard(FtpClient& c) {
+        if (m_remote.isEmpty())
             return {};
-        return c.Delete(m_url, staged ? StagedName(m_finalPath, m_number) : m_incoming);
+        return c.Delete(m_url, m_remote);
     }
     const QString& code() const { return m_code; }
+    const QString& user() const { return m_ctx.UserId; }
+    const QString& storedName() const { return m_storedName; }
     qint64 fileSize() const { return QFileInfo(m_localPath).size(); }
 
 private:
@@ -196,13 +240,25 @@ private:
         return std::nullopt;
     }
 
+    // The same rules on rows the batch read for the whole group.
+    std::optional<Outcome> rules(const Holder& h, const QString& otherCode) const {
+        if (h.exists && h.account != m_ctx.UserId)
+            return Outcome::refusal(LibraryText::HeldByOther(h.account, h.when));
+        if (m_old.exists && !Acl::Grants(m_old.write, m_ctx))
+            return Outcome::refusal(LibraryText::NoWriteRight);
+        if (!otherCode.isEmpty())
+            return Outcome::refusal(LibraryText::StoredNameTaken(m_code, otherCode, m_storedName));
+        return std::nullopt;
+    }
+
     // The row, the end of the user's own hold and the log row; returns the log row's number.
-    qint64 record() {
-        // Without the change right the stored lists stay, whatever the pending lists say.
-        QVariantList rights{m_ctx.PendingRead, m_ctx.PendingWrite, m_ctx.PendingDelete, m_ctx.PendingChange};
-        if (m_old.exists && !Acl::Grants(m_old.change, m_ctx))
-            rights = {m_old.read, m_old.write, m_old.del, m_old.change};
-        m_db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=?"), {m_code, m_ctx.UserId});
+    // holds: whether the user may hold the drawing (a batch knows from its read; the single check-in
+    // just removes whatever hold there is).
+    qint64 record(std::optional<bool> holds = std::nullopt) {
+        const QVariantList rights = this->rights();
+        if (holds.value_or(true))
+            m_db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=?"),
+                      {m_code, m_ctx.UserId});
         QVariantList values = rights;
         values << m_ctx.UserId << LibraryDate(m_today) << m_storedName << m_ctx.VolumeName;
         if (m_old.exists) {
@@ -218,8 +274,17 @@ private:
                                "目录名称) values (?,?,?,?,?,?,?,?,'正常',?)"),
                 values);
         }
+        if (holds)
+            return appendLogNumbered(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
         appendLog(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
         return lastCheckIn(m_db, m_code);
+    }
+
+    // Without the change right the stored lists stay, whatever the pending lists say.
+    QVariantList rights() const {
+        if (m_old.exists && !Acl::Grants(m_old.change, m_ctx))
+            return {m_old.read, m_old.write, m_old.del, m_old.change};
+        return {m_ctx.PendingRead, m_ctx.PendingWrite, m_ctx.PendingDelete, m_ctx.PendingChange};
     }
 
     // After the commit: the staged file into place, then the previous version's file, when it lay
@@ -255,6 +320,9 @@ private:
     StoredDrawing m_old;
     qint64 m_recoverNumber = 0;
     QString m_incoming;
+    QString m_remote; // where the upload is now: its private name, or staged
+    qint64 m_reserved = 0;
+    bool m_endsHold = false;
     qint64 m_number = 0;
 };
 

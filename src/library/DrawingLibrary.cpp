@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <optional>
 
 namespace velda {
@@ -103,6 +104,211 @@ void lockStoredName(Database& db, const QString& volume, const QString& name) {
     lockKey(db, 7302, volume + QLatin1Char('/') + name);
 }
 
+namespace {
+// Statements over many codes take them in slices, far below either database's limit on bound values.
+constexpr int kSlice = 500;
+
+QString marks(qsizetype n) {
+    QString s;
+    s.reserve(n * 2);
+    for (qsizetype i = 0; i < n; ++i)
+        s += i ? QStringLiteral(",?") : QStringLiteral("?");
+    return s;
+}
+
+// Runs the statement for each slice of keys; sql holds %1 where the slice's marks go, and the keys
+// follow the values given before them.
+template <typename Row>
+void sliced(Database& db, const QString& sql, const QVariantList& before, const QStringList& keys, Row&& row) {
+    for (qsizetype at = 0; at < keys.size(); at += kSlice) {
+        const QStringList slice = keys.mid(at, kSlice);
+        QVariantList values = before;
+        for (const QString& k : slice)
+            values << k;
+        QSqlQuery q = db.exec(sql.arg(marks(slice.size())), values);
+        while (q.next())
+            row(q);
+    }
+}
+} // namespace
+
+QHash<QString, StoredDrawing> readDrawings(Database& db, const QStringList& codes) {
+    QHash<QString, StoredDrawing> found;
+    sliced(
+        db,
+        QStringLiteral("select d.代号,d.读,d.写,d.删,d.改,d.状态,d.入库文件名称,d.目录名称,v.服务器IP,v.目录名称 "
+                       "from PDM入库图纸信息 d left join PDM存储目录 v on v.目录名称=d.目录名称 where d.代号 in (%1)"),
+        {}, codes, [&](const QSqlQuery& q) {
+            StoredDrawing d;
+            d.exists = true;
+            d.read = q.value(1).toString();
+            d.write = q.value(2).toString();
+            d.del = q.value(3).toString();
+            d.change = q.value(4).toString();
+            d.state = q.value(5).toString();
+            d.fileName = q.value(6).toString();
+            d.volume = q.value(7).toString();
+            d.volumeKnown = !q.value(9).isNull();
+            if (d.volumeKnown)
+                d.server = q.value(8).toString();
+            found.insert(q.value(0).toString(), d);
+        });
+    return found;
+}
+
+QHash<QString, Holder> readHolders(Database& db, const QStringList& codes) {
+    QHash<QString, Holder> found;
+    sliced(db, QStringLiteral("select 代号,出库帐号,出库时间 from PDM出库图纸信息 where 代号 in (%1)"), {}, codes,
+           [&](const QSqlQuery& q) {
+               found.insert(q.value(0).toString(), Holder{true, q.value(1).toString(), q.value(2).toString()});
+           });
+    return found;
+}
+
+QHash<QString, qint64> lastCheckIns(Database& db, const QStringList& codes) {
+    QHash<QString, qint64> found;
+    sliced(db, QStringLiteral("select 代号,max(序号) from PDM日志 where 方式=? and 代号 in (%1) group by 代号"),
+           {LogWord::CheckIn}, codes,
+           [&](const QSqlQuery& q) { found.insert(q.value(0).toString(), q.value(1).toLongLong()); });
+    return found;
+}
+
+QHash<QString, QStringList> codesOfFiles(Database& db, const QString& volume, const QStringList& names) {
+    QHash<QString, QStringList> found;
+    sliced(db,
+           QStringLiteral("select 入库文件名称,代号 from PDM入库图纸信息 where 目录名称=? and 入库文件名称 in (%1)"),
+           {volume}, names, [&](const QSqlQuery& q) { found[q.value(0).toString()] << q.value(1).toString(); });
+    return found;
+}
+
+void lockAll(Database& db, const QStringList& codes, const QString& volume, const QStringList& names) {
+    if (db.dialect() != Dialect::PostgreSQL || (codes.isEmpty() && names.isEmpty()))
+        return;
+    QStringList sortedCodes = codes;
+    sortedCodes.sort();
+    QStringList sortedNames;
+    for (const QString& n : names)
+        sortedNames << volume + QLatin1Char('/') + n;
+    sortedNames.sort();
+    // The keys in their order, one lock at a time: "offset 0" keeps the sort below the locking.
+    for (qsizetype at = 0; at < sortedCodes.size() + sortedNames.size(); at += kSlice) {
+        QString rows;
+        QVariantList values;
+        for (qsizetype k = at; k < std::min(at + kSlice, sortedCodes.size() + sortedNames.size()); ++k) {
+            const bool isCode = k < sortedCodes.size();
+            rows += (rows.isEmpty() ? QString() : QStringLiteral(",")) +
+                    QStringLiteral("(%1,?::text,%2)").arg(isCode ? 7301 : 7302).arg(k);
+            values << (isCode ? sortedCodes[k] : sortedNames[k - sortedCodes.size()]);
+        }
+        db.exec(QStringLiteral("select count(pg_advisory_xact_lock(s, hashtext(k))) from (select s, k from (values %1) "
+                               "t(s, k, o) order by o offset 0) u")
+                    .arg(rows),
+                values);
+    }
+}
+
+qint64 appendLogNumbered(Session& session, Database& db, const QString& user, const QString& code,
+                         const QString& word) {
+    QSqlQuery q =
+        db.exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values (?, ?, ?, ?) returning 序号"),
+                {user, code, LogTimeText(session.clock().now()), word});
+    if (!q.next())
+        throw Error(QStringLiteral("日志记录没有返回序号"));
+    return q.value(0).toLongLong();
+}
+
+namespace {
+// One "insert ... values (...),(...)" per slice of rows, with what follows the values (a returning
+// clause) and a function that reads each statement's answer.
+template <typename Answer> void insertSliced(Database& db, const QString& table, const QStringList& columns,
+                                             const QList<QVariantList>& rows, const QString& tail, Answer&& answer) {
+    const qsizetype perStatement = std::max<qsizetype>(1, 2000 / std::max<qsizetype>(1, columns.size()));
+    const QString one = QLatin1Char('(') + marks(columns.size()) + QLatin1Char(')');
+    for (qsizetype at = 0; at < rows.size(); at += perStatement) {
+        const qsizetype count = std::min(perStatement, rows.size() - at);
+        QStringList tuples;
+        QVariantList values;
+        for (qsizetype k = at; k < at + count; ++k) {
+            tuples << one;
+            values << rows[k];
+        }
+        QSqlQuery q = db.exec(QStringLiteral("insert into %1 (%2) values %3%4")
+                                  .arg(table, columns.join(QLatin1Char(',')), tuples.join(QLatin1Char(',')), tail),
+                              values);
+        answer(q);
+    }
+}
+} // namespace
+
+void insertRows(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows) {
+    insertSliced(db, table, columns, rows, {}, [](QSqlQuery&) {});
+}
+
+QHash<QString, qint64> appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
+                                  const QString& word) {
+    const QString when = LogTimeText(session.clock().now());
+    QList<QVariantList> rows;
+    for (const QString& code : codes)
+        rows << QVariantList{user, code, when, word};
+    QHash<QString, qint64> numbers;
+    insertSliced(db, QStringLiteral("PDM日志"),
+                 {QStringLiteral("ID"), QStringLiteral("代号"), QStringLiteral("时间"), QStringLiteral("方式")}, rows,
+                 QStringLiteral(" returning 代号, 序号"), [&](QSqlQuery& q) {
+                     while (q.next())
+                         numbers.insert(q.value(0).toString(), q.value(1).toLongLong());
+                 });
+    return numbers;
+}
+
+std::vector<qint64> reserveLogNumbers(Database& db, int count) {
+    std::vector<qint64> numbers;
+    if (count <= 0)
+        return numbers;
+    if (db.dialect() == Dialect::PostgreSQL) {
+        QSqlQuery q = db.exec(QStringLiteral("select nextval(pg_get_serial_sequence('PDM日志', '序号')) from "
+                                             "generate_series(1, ?::integer)"),
+                              {count});
+        while (q.next())
+            numbers.push_back(q.value(0).toLongLong());
+    } else {
+        // The counter behind the local file's automatic numbers, moved on past the numbers taken; the
+        // file's own transaction makes the step atomic.
+        Transaction tx(db, Transaction::Kind::Write);
+        qint64 top = 0;
+        {
+            QSqlQuery q =
+                db.exec(QStringLiteral("update sqlite_sequence set seq = seq + ? where name = ? returning seq"),
+                        {count, QStringLiteral("PDM日志")});
+            if (q.next())
+                top = q.value(0).toLongLong();
+        }
+        if (top == 0) {
+            top = db.scalar(QStringLiteral("select coalesce(max(序号), 0) from PDM日志")).toLongLong() + count;
+            db.exec(QStringLiteral("insert into sqlite_sequence (name, seq) values (?, ?)"),
+                    {QStringLiteral("PDM日志"), top});
+        }
+        tx.commit();
+        for (qint64 k = top - count + 1; k <= top; ++k)
+            numbers.push_back(k);
+    }
+    if (int(numbers.size()) != count)
+        throw Error(QStringLiteral("无法预留日志序号"));
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+void appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
+                const std::vector<qint64>& numbers, const QString& word) {
+    const QString when = LogTimeText(session.clock().now());
+    QList<QVariantList> rows;
+    for (qsizetype k = 0; k < codes.size(); ++k)
+        rows << QVariantList{numbers[size_t(k)], user, codes[k], when, word};
+    insertRows(db, QStringLiteral("PDM日志"),
+               {QStringLiteral("序号"), QStringLiteral("ID"), QStringLiteral("代号"), QStringLiteral("时间"),
+                QStringLiteral("方式")},
+               rows);
+}
+
 // A place beside the stored name that no stored drawing ever has (stored names end in .dwg), unique
 // so that two clients uploading the same code never write into each other's file.
 QString incomingName(const QString& remotePath) {
@@ -119,6 +325,12 @@ TransferResult promoteOn(FtpClient& c, const QString& url, const QString& finalP
     TransferResult into = c.Rename(url, staged, finalPath);
     if (into)
         return into;
+    if (into.failure == TransferFailure::RemoteMissing) {
+        // Gone since the probe: another client's recovery moved it into place meanwhile.
+        TransferResult moved;
+        moved.ok = true;
+        return moved;
+    }
     const QString aside = finalPath + QStringLiteral(".previous-") + QString::number(logNumber);
     if (!c.Rename(url, finalPath, aside))
         return into;

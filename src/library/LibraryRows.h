@@ -4,7 +4,11 @@
 #include "transfer/TransferCommand.h"
 #include "transfer/TransferRunner.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
+
+#include <vector>
 
 namespace velda {
 
@@ -42,6 +46,29 @@ QString otherCodeOfFile(Database& db, const QString& code, const QString& volume
 void appendLog(Session& session, Database& db, const QString& user, const QString& code, const QString& word);
 void lockCode(Database& db, const QString& code);
 void lockStoredName(Database& db, const QString& volume, const QString& name);
+// The same reads for many codes at once, a round trip for all of them instead of one each; a code
+// without a row, hold or check-in is missing from the answer. Any number of codes.
+QHash<QString, StoredDrawing> readDrawings(Database& db, const QStringList& codes);
+QHash<QString, Holder> readHolders(Database& db, const QStringList& codes);
+QHash<QString, qint64> lastCheckIns(Database& db, const QStringList& codes);
+// The codes whose rows name each of these stored names on the volume.
+QHash<QString, QStringList> codesOfFiles(Database& db, const QString& volume, const QStringList& names);
+// lockCode() for every code and lockStoredName() for every name, in one round trip and in one fixed
+// order (codes before names, each sorted), so two batches never wait for each other in a circle.
+void lockAll(Database& db, const QStringList& codes, const QString& volume, const QStringList& names);
+// appendLog(), returning the new log row's number.
+qint64 appendLogNumbered(Session& session, Database& db, const QString& user, const QString& code, const QString& word);
+// Log rows for the codes in their order, numbered in that order; returns each code's new number.
+QHash<QString, qint64> appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
+                                  const QString& word);
+// Numbers for count check-in log rows yet to be written, ascending, never given out again: the rows
+// may be written with them later (appendLogs with numbers), or never.
+std::vector<qint64> reserveLogNumbers(Database& db, int count);
+// Log rows for the codes with the numbers given, in that order.
+void appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
+                const std::vector<qint64>& numbers, const QString& word);
+// Rows into a table in a few statements; each row holds a value for each column.
+void insertRows(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows);
 // A private upload name beside the stored name.
 QString incomingName(const QString& remotePath);
 // Moves the staged file of the check-in numbered logNumber over the stored name, when it is there.

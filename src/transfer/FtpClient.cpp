@@ -10,11 +10,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -71,6 +73,60 @@ QString ConnectFailedText(const QString& where) {
 TransferResult BusyFailure() {
     return Failure(TransferFailure::Busy, QStringLiteral("上一个文件传输还没有结束，请稍候再试"));
 }
+
+} // namespace
+
+namespace {
+
+// A download's own file beside its target, moved over the target in one step once complete and
+// removed otherwise, so the target is either as it was or the whole file. Unlike QSaveFile it asks
+// for no sync to disk: a copy lost to a power cut is fetched again from the library, and a sync
+// per file would cost more than the transfer itself.
+class PartFile final {
+public:
+    explicit PartFile(const QString& target)
+        : m_target(target),
+          m_file(QFileInfo(target).absolutePath() + QStringLiteral("/.") + QFileInfo(target).fileName() +
+                 QStringLiteral(".down-") + QString::number(QRandomGenerator::global()->generate64(), 36)) {}
+    ~PartFile() {
+        if (!m_done)
+            cancelWriting();
+    }
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    bool open() { return m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly); }
+    QIODevice* device() { return &m_file; }
+    void cancelWriting() {
+        m_file.close();
+        m_file.remove();
+        m_done = true;
+    }
+    bool commit() {
+        const bool written = m_file.flush();
+        m_file.close();
+        if (!written || m_file.error() != QFileDevice::NoError) {
+            m_problem = m_file.errorString();
+            cancelWriting();
+            return false;
+        }
+        if (std::rename(QFile::encodeName(m_file.fileName()).constData(), QFile::encodeName(m_target).constData()) !=
+            0) {
+            m_problem = QString::fromLocal8Bit(std::strerror(errno));
+            cancelWriting();
+            return false;
+        }
+        m_done = true;
+        return true;
+    }
+    QString errorString() const { return m_problem.isEmpty() ? m_file.errorString() : m_problem; }
+
+private:
+    QString m_target;
+    QFile m_file;
+    QString m_problem;
+    bool m_done = false;
+};
 
 } // namespace
 
@@ -350,15 +406,14 @@ struct FtpClient::Impl {
                            QStringLiteral("写入本地文件%1失败：这是一个文件夹").arg(localPath));
 
         // The download lands in a file of its own beside the target and replaces it only when complete.
-        QSaveFile target(localPath);
-        target.setDirectWriteFallback(false);
-        if (!target.open(QIODevice::WriteOnly))
+        PartFile target(localPath);
+        if (!target.open())
             return Failure(TransferFailure::LocalWriteFailed,
                            QStringLiteral("写入本地文件%1失败：%2").arg(localPath, target.errorString()));
 
         FtpRequest download;
         download.path = path;
-        download.sink = &target;
+        download.sink = target.device();
         download.progress = &progress;
         download.skipSize = !askSize;
         const FtpPerformed received = driver.perform(server, download);

@@ -2,6 +2,7 @@
 
 #include "core/ActivityLog.h"
 #include "library/Batch.h"
+#include "library/LibraryRows.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,13 @@ using namespace velda;
 using namespace velda::test;
 
 namespace {
+
+QStringList DrawingCodesOf(const QStringList& files) {
+    QStringList codes;
+    for (const QString& f : files)
+        codes << DrawingCodeFromPath(f);
+    return codes;
+}
 
 class ParallelBatch : public LibraryTest {
 protected:
@@ -160,6 +168,180 @@ TEST_P(ParallelBatch, AServerKilledMidBatchLeavesEveryDrawingOldOrNew) {
         // The count the batch reports is exactly the new drawings, in file order.
         EXPECT_EQ(checkIns == 2, i < done) << code.toStdString();
     }
+}
+
+TEST_P(ParallelBatch, AFailureInALaterGroupKeepsTheGroupsBeforeAndLeavesTheFailingDrawingAsItWas) {
+    serverFullAfter(1000);
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("L5"), "old").done());
+    const QStringList list = files(8, QStringLiteral("L"), {5}, 4000);
+    env->session->ftpOptions.connectionsPerServer = 3;
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 2; // L4 and L5 are recorded while L6 and L7 are already on their way
+    std::vector<int> steps;
+    const BatchResult r = b.CheckIn(list, [&](int i, const BatchProgress&) {
+        steps.push_back(i);
+        return true;
+    });
+    EXPECT_TRUE(r.failed);
+    EXPECT_TRUE(r.message.contains(list[5])) << r.message.toStdString();
+    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已入库图纸5张"))) << r.message.toStdString();
+    EXPECT_EQ(steps, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(loggedCodes(LogWord::CheckIn),
+              (QStringList{QStringLiteral("L5"), QStringLiteral("L0"), QStringLiteral("L1"), QStringLiteral("L2"),
+                           QStringLiteral("L3"), QStringLiteral("L4")}));
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305L4.dwg")), QByteArray("L4"));
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305L5.dwg")), QByteArray("old"));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息 where 代号 in ('L6','L7')")), 0);
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
+}
+
+TEST_P(ParallelBatch, ACheckOutFindsACheckInCutOffAfterItsCommitInTheVolumeListingAndFinishesIt) {
+    // Enough drawings on the volume for the check-out to list its folder instead of probing each.
+    const QStringList list = files(20, QStringLiteral("C"));
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).failed);
+    QStringList codes;
+    for (const QString& f : list)
+        codes << DrawingCodeFromPath(f);
+    // A check-in of C2 that ends right after its commit: its file is staged, not yet in place.
+    DrawingLibrary cut = library();
+    cut.onStep = [](QStringView step) {
+        if (step == u"committed")
+            throw std::runtime_error("cut off");
+    };
+    EXPECT_FALSE(cut.CheckIn(QStringLiteral("C2"), drawing(QStringLiteral("C2.dwg"), "C2 new")).done());
+    ASSERT_EQ(stored(QStringLiteral("Volume/V1/20240305C2.dwg")), QByteArray("C2"));
+    ASSERT_EQ(sideFiles().size(), 1);
+
+    const QString out = env->dir.path() + QStringLiteral("/cut");
+    QDir().mkpath(out);
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 4;
+    const BatchResult r = b.CheckOut(codes, out);
+    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    EXPECT_EQ(read(out + QStringLiteral("/C2.dwg")), QByteArray("C2 new"));
+    for (int i : {0, 1, 3, 19})
+        EXPECT_EQ(read(out + QStringLiteral("/C%1.dwg").arg(i)), QStringLiteral("C%1").arg(i).toUtf8());
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305C2.dwg")), QByteArray("C2 new"));
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
+}
+
+TEST_P(ParallelBatch, ACheckInOfTheSameCodeBetweenPlanAndRowsLeavesTheBatchsVersionLast) {
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("X1"), "first").done());
+    // X1 is planned, numbered and uploaded while X0 is recorded; bob's check-in of X1 from another
+    // client commits before X1's rows are written.
+    RecordingFeedback otherFeedback;
+    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"), other.get());
+    Acl::SetPending(other->ctx, QStringLiteral("/admin(U)/bob(U)/"), QStringLiteral("/admin(U)/bob(U)/"),
+                    QStringLiteral("/admin(U)/"), QStringLiteral("/admin(U)/"));
+    const QStringList list = files(2, QStringLiteral("X"));
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 1;
+    Outcome between;
+    const BatchResult r = b.CheckIn(list, [&](int i, const BatchProgress&) {
+        if (i == 0)
+            between = DrawingLibrary(*other, runner())
+                          .CheckIn(QStringLiteral("X1"), drawing(QStringLiteral("bob.dwg"), "bob's"));
+        return true;
+    });
+    ASSERT_TRUE(between.done()) << between.text.toStdString();
+    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    // The batch's version is the last one by its log row's number too, so that recovery finds it.
+    EXPECT_EQ(env->db()
+                  .scalar(QStringLiteral("select ID from PDM日志 where 代号='X1' and 方式=? order by 序号 desc"),
+                          {LogWord::CheckIn})
+                  .toString(),
+              QStringLiteral("admin"));
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305X1.dwg")), QByteArray("X1"));
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
+    const QString copy = env->dir.path() + QStringLiteral("/X1-copy.dwg");
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("X1"), copy).done());
+    EXPECT_EQ(read(copy), QByteArray("X1"));
+}
+
+TEST_P(ParallelBatch, ADrawingCheckedInAgainElsewhereAfterTheBatchReadItIsFetchedAgain) {
+    const QStringList list = files(3, QStringLiteral("D"));
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).failed);
+    RecordingFeedback otherFeedback;
+    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
+    loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
+    const QString everyone = Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin"));
+    Acl::SetPending(other->ctx, everyone, everyone, everyone, everyone);
+
+    // The batch read D2's row at its start; the next day's check-in of D2 moves it to another stored
+    // name and removes the old file before the batch comes to fetch it.
+    const QString out = env->dir.path() + QStringLiteral("/again");
+    QDir().mkpath(out);
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 1;
+    Outcome between;
+    const BatchResult r = b.CheckOut(DrawingCodesOf(list), out, [&](int i, const BatchProgress&) {
+        if (i == 0) {
+            env->clock.set(QDateTime(QDate(2024, 3, 6), QTime(8, 0)));
+            between = DrawingLibrary(*other, runner())
+                          .CheckIn(QStringLiteral("D2"), drawing(QStringLiteral("later.dwg"), "D2 later"));
+            env->clock.set(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 3)));
+        }
+        return true;
+    });
+    ASSERT_TRUE(between.done()) << between.text.toStdString();
+    ASSERT_FALSE(QFile::exists(ftp->localPath(QStringLiteral("Volume/V1/20240305D2.dwg"))));
+    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    EXPECT_EQ(r.message, QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：3张！"));
+    EXPECT_EQ(read(out + QStringLiteral("/D2.dwg")), QByteArray("D2 later"));
+    EXPECT_EQ(loggedCodes(LogWord::CheckOut), DrawingCodesOf(list));
+}
+
+TEST_P(ParallelBatch, ReservedLogNumbersAscendAndAreNeverGivenOutAgain) {
+    Database& db = env->db();
+    // Reservations before and after automatic numbers, and rows written with them.
+    const std::vector<qint64> first = rows::reserveLogNumbers(db, 3);
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_TRUE(first[0] < first[1] && first[1] < first[2]);
+    rows::appendLog(*env->session, db, QStringLiteral("admin"), QStringLiteral("A"), LogWord::CheckIn);
+    const qint64 automatic = rows::lastCheckIn(db, QStringLiteral("A"));
+    EXPECT_GT(automatic, first[2]);
+    const std::vector<qint64> second = rows::reserveLogNumbers(db, 2);
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_GT(second[0], automatic);
+    // Rows written with reserved numbers keep them, in the order given; later automatic numbers
+    // stay above every number reserved.
+    rows::appendLogs(*env->session, db, QStringLiteral("admin"), {QStringLiteral("B"), QStringLiteral("C")}, second,
+                     LogWord::CheckIn);
+    EXPECT_EQ(rows::lastCheckIn(db, QStringLiteral("B")), second[0]);
+    EXPECT_EQ(rows::lastCheckIn(db, QStringLiteral("C")), second[1]);
+    rows::appendLog(*env->session, db, QStringLiteral("admin"), QStringLiteral("D"), LogWord::CheckIn);
+    EXPECT_GT(rows::lastCheckIn(db, QStringLiteral("D")), second[1]);
+    const QHash<QString, qint64> numbered = rows::appendLogs(
+        *env->session, db, QStringLiteral("admin"), {QStringLiteral("E"), QStringLiteral("F")}, LogWord::CheckIn);
+    EXPECT_GT(numbered.value(QStringLiteral("F")), numbered.value(QStringLiteral("E")));
+    EXPECT_GT(numbered.value(QStringLiteral("E")), rows::lastCheckIn(db, QStringLiteral("D")));
+}
+
+TEST_P(ParallelBatch, ACheckOutWhoseRowsCannotAllGoInTogetherNamesTheFileThatFails) {
+    const QStringList list = files(3, QStringLiteral("H"));
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).failed);
+    // H1 carries a hold without being marked out: its hold row cannot be written a second time.
+    env->db().exec(
+        QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values ('H1','bob','2024/3/1')"));
+    const QString out = env->dir.path() + QStringLiteral("/held");
+    QDir().mkpath(out);
+    QFile mine(out + QStringLiteral("/H2.dwg"));
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("mine");
+    mine.close();
+    BatchLibrary b(*env->session, runner());
+    const BatchResult r = b.CheckOut(DrawingCodesOf(list), out);
+    EXPECT_TRUE(r.failed);
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("图纸出库<H1>失败"))) << r.message.toStdString();
+    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已出库图纸1张"))) << r.message.toStdString();
+    EXPECT_EQ(loggedCodes(LogWord::CheckOut), QStringList{QStringLiteral("H0")});
+    EXPECT_EQ(column(QStringLiteral("H0"), QStringLiteral("状态")), QStringLiteral("出库"));
+    EXPECT_EQ(column(QStringLiteral("H1"), QStringLiteral("状态")), QStringLiteral("正常"));
+    EXPECT_EQ(checkouts(QStringLiteral("H2")), 0);
+    // The file after the one that failed is left as it was; no side copy stays behind.
+    EXPECT_EQ(read(out + QStringLiteral("/H2.dwg")), QByteArray("mine"));
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ParallelBatch, kBothBackends, BackendName);
