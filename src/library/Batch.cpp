@@ -483,7 +483,10 @@ void recordTogether(Session& session, Database& db, const std::vector<CheckInSte
 //  4. commit;
 //  5. move each staged file over its stored name and remove the previous version's file.
 // The groups overlap: while group k goes through 3 to 5, group k+1 is planned and its files upload,
-// and group k's moves run on while group k+1 is recorded. A group never shares a code or a stored
+// and group k's moves run on while group k+1's files upload. Group k's codes stay locked from before
+// its transaction until its moves are done (HeldCodeLocks), and are let go before group k+1 locks its
+// own: another client's check-in of one of those codes can commit only once our file is in place, so
+// our move can never put an older version over its newer one. A group never shares a code or a stored
 // name with the group before it, so its plan cannot depend on rows that group is writing; its moves
 // start only once the moves of the group before are done, so they never overtake them.
 // What a crash leaves is what the single check-in leaves, file by file: before a group's commit none
@@ -529,6 +532,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
     };
     std::optional<Group> current, ahead, moved; // outlive the lanes, whose tasks point into them
     WorkPtr moving;                             // the moves of the group committed last
+    std::unique_ptr<HeldCodeLocks> movingLocks; // its codes, locked until those moves are done
     Lanes lanes(m_clients, laneCount(m_session, n), m_session.ftpOptions);
     int i = 0;
 
@@ -654,6 +658,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         lanes.wait(m_run, moving);
         moving.reset();
         moved.reset();
+        movingLocks.reset();
     };
     while (i < n || current) {
         if (!current) {
@@ -693,6 +698,14 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         std::optional<Settled> cut; // the file whose rename failed, with those after it left out
         int limit = int(group.files.size());
         bool together = true;
+        // The group's codes stay locked from before its transaction until its moves are done; the
+        // group before lets go of its own first, so no client holds one group's codes while it waits
+        // for another's.
+        std::unique_ptr<HeldCodeLocks> held;
+        {
+            Timed timed(onPhase, "moves");
+            settleMoves();
+        }
         for (;;) {
             settled.clear();
             failure.reset();
@@ -714,6 +727,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 }
                 std::optional<Timed> rowsTimed;
                 rowsTimed.emplace(onPhase, "rows");
+                held.reset();
+                held = std::make_unique<HeldCodeLocks>(db, lockCodes);
                 Transaction tx(db, Transaction::Kind::Write);
                 lockAll(db, lockCodes, ctx.VolumeName, lockNames);
                 const QHash<QString, StoredDrawing> rowsOf = readDrawings(db, lockCodes);
@@ -885,11 +900,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 moves.push_back([s](FtpClient& c, const TransferProgress&) { return s->discard(c); });
             }
         }
-        {
-            Timed timed(onPhase, "moves");
-            settleMoves();
-        }
         moving = lanes.submit(std::move(moves), true, false);
+        movingLocks = std::move(held);
 
         const bool goOn = count(r, settled, codes, step);
         const bool more = group.files.back().index + 1 < n;

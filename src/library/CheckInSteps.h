@@ -64,6 +64,8 @@ public:
             return Outcome::failure(put.message);
         m_lib.step(u"uploaded");
 
+        // Held until the staged file is in place, past the commit (see HeldCodeLocks).
+        const HeldCodeLocks held(m_db, {m_code});
         Transaction tx(m_db, Transaction::Kind::Write);
         lockCode(m_db, m_code);
         lockStoredName(m_db, m_ctx.VolumeName, m_storedName);

@@ -181,7 +181,11 @@ QHash<QString, QStringList> codesOfFiles(Database& db, const QString& volume, co
     return found;
 }
 
-void lockAll(Database& db, const QStringList& codes, const QString& volume, const QStringList& names) {
+namespace {
+// Takes (or gives back) advisory locks in the one order every client uses: codes, then stored names,
+// each sorted. function: pg_advisory_xact_lock, pg_advisory_lock or pg_advisory_unlock.
+void advisoryAll(Database& db, const QString& function, const QStringList& codes, const QString& volume,
+                 const QStringList& names) {
     if (db.dialect() != Dialect::PostgreSQL || (codes.isEmpty() && names.isEmpty()))
         return;
     QStringList sortedCodes = codes;
@@ -200,10 +204,28 @@ void lockAll(Database& db, const QStringList& codes, const QString& volume, cons
                     QStringLiteral("(%1,?::text,%2)").arg(isCode ? 7301 : 7302).arg(k);
             values << (isCode ? sortedCodes[k] : sortedNames[k - sortedCodes.size()]);
         }
-        db.exec(QStringLiteral("select count(pg_advisory_xact_lock(s, hashtext(k))) from (select s, k from (values %1) "
+        db.exec(QStringLiteral("select count(%2(s, hashtext(k))) from (select s, k from (values %1) "
                                "t(s, k, o) order by o offset 0) u")
-                    .arg(rows),
+                    .arg(rows, function),
                 values);
+    }
+}
+} // namespace
+
+void lockAll(Database& db, const QStringList& codes, const QString& volume, const QStringList& names) {
+    advisoryAll(db, QStringLiteral("pg_advisory_xact_lock"), codes, volume, names);
+}
+
+HeldCodeLocks::HeldCodeLocks(Database& db, QStringList codes) : m_db(db), m_codes(std::move(codes)) {
+    m_codes.removeDuplicates();
+    advisoryAll(m_db, QStringLiteral("pg_advisory_lock"), m_codes, {}, {});
+}
+
+HeldCodeLocks::~HeldCodeLocks() {
+    try {
+        advisoryAll(m_db, QStringLiteral("pg_advisory_unlock"), m_codes, {}, {});
+    } catch (const Error&) {
+        // A connection that is gone took its locks with it.
     }
 }
 
@@ -378,16 +400,31 @@ DrawingLibrary::Choice DrawingLibrary::PrepareCheckIn(const QString& code) {
 Outcome DrawingLibrary::Recover(const QString& code) {
     return Guarded([&] {
         Database& db = m_session.db();
-        // Read, not locked: a check-in still running has either not committed (its staged number is
-        // not the last one) or will move the same file the same way; renames settle either race.
         const StoredDrawing d = readDrawing(db, code);
         if (!d.exists || !d.volumeKnown)
             return Outcome::success();
         const qint64 last = lastCheckIn(db, code);
         if (last <= 0)
             return Outcome::success();
+        const QString url = VolumeUrl(m_session.ctx.AdminPassword, d.server);
+        bool staged = false;
+        const TransferResult probed = m_run([&](FtpClient& c, const TransferProgress&) {
+            TransferResult there = c.Exists(url, StagedName(d.remotePath(), last));
+            staged = there && there.kind == RemoteKind::File;
+            return there;
+        });
+        if (!probed)
+            return Outcome::failure(probed.message);
+        if (!staged)
+            return Outcome::success();
+        // Moved only under the lock a check-in holds up to its own move, and only while its number is
+        // still the last: a newer file that landed meanwhile must not be overwritten by this one.
+        const HeldCodeLocks held(db, {code});
+        const StoredDrawing now = readDrawing(db, code);
+        if (!now.exists || !now.volumeKnown)
+            return Outcome::success();
         const TransferResult done =
-            promote(m_run, VolumeUrl(m_session.ctx.AdminPassword, d.server), d.remotePath(), last);
+            promote(m_run, VolumeUrl(m_session.ctx.AdminPassword, now.server), now.remotePath(), lastCheckIn(db, code));
         return done ? Outcome::success() : Outcome::failure(done.message);
     });
 }

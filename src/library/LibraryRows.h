@@ -56,6 +56,24 @@ QHash<QString, QStringList> codesOfFiles(Database& db, const QString& volume, co
 // lockCode() for every code and lockStoredName() for every name, in one round trip and in one fixed
 // order (codes before names, each sorted), so two batches never wait for each other in a circle.
 void lockAll(Database& db, const QStringList& codes, const QString& volume, const QStringList& names);
+
+// The locks of a check-in's codes, held past its transaction until its files are in place. A move
+// after the commit runs unlocked otherwise: another client's check-in of the same code could commit
+// and move its newer file in between, and our late move would put the older version over it, losing
+// the newer. Taken before the transaction, in the order lockAll() takes codes, so the two never wait
+// on each other crosswise. The local file has a single writer and no file server of its own, so only
+// the server takes them.
+class HeldCodeLocks final {
+public:
+    HeldCodeLocks(Database& db, QStringList codes);
+    ~HeldCodeLocks();
+    HeldCodeLocks(const HeldCodeLocks&) = delete;
+    HeldCodeLocks& operator=(const HeldCodeLocks&) = delete;
+
+private:
+    Database& m_db;
+    QStringList m_codes; // sorted
+};
 // appendLog(), returning the new log row's number.
 qint64 appendLogNumbered(Session& session, Database& db, const QString& user, const QString& code, const QString& word);
 // Log rows for the codes in their order, numbered in that order; returns each code's new number.

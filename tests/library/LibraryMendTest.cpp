@@ -128,6 +128,33 @@ TEST_P(LibraryMend, AFailureAfterTheUploadLeavesNoSideFile) {
     EXPECT_EQ(column(QStringLiteral("K-1"), QStringLiteral("状态")), QStringLiteral("正常"));
 }
 
+// Another client's check-in of the same code must not commit and move its newer file between our
+// commit and our move, or our late move would put the older version over it: the code stays locked
+// until our file is in place.
+TEST_P(LibraryMend, ACheckInKeepsItsCodeLockedUntilItsFileIsInPlace) {
+    if (env->backend != Backend::PostgreSQL)
+        GTEST_SKIP() << "the local file has a single writer";
+    adminRights(*env->session);
+    RecordingFeedback otherFeedback;
+    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
+    auto tryLock = [&] {
+        const bool got =
+            other->db()
+                .scalar(QStringLiteral("select pg_try_advisory_xact_lock(7301, hashtext(?))"), {QStringLiteral("L-1")})
+                .toBool();
+        return got;
+    };
+    QStringList free;
+    DrawingLibrary lib = library();
+    lib.onStep = [&](QStringView step) {
+        if (step == u"committed" || step == u"promoted")
+            free << step.toString() + (tryLock() ? QStringLiteral(":free") : QStringLiteral(":locked"));
+    };
+    ASSERT_TRUE(lib.CheckIn(QStringLiteral("L-1"), drawing(QStringLiteral("L-1.dwg"), "v1")).done());
+    EXPECT_EQ(free, (QStringList{QStringLiteral("committed:locked"), QStringLiteral("promoted:locked")}));
+    EXPECT_TRUE(tryLock()) << "the lock outlived the check-in";
+}
+
 TEST_P(LibraryMend, ACheckOutThatRacesASameDayCheckInHoldsTheNewVersion) {
     adminRights(*env->session);
     ASSERT_TRUE(checkIn(QStringLiteral("R-1"), "v1").done());
