@@ -3,6 +3,7 @@
 // given a large file, a single check-in and check-out of it. Prints seconds, the slowest files and
 // the peak memory of the process, then keeps the server up for the script's lftp runs.
 #include "FtpServer.h"
+#include "PgCluster.h"
 #include "TestSupport.h"
 
 #include "core/Session.h"
@@ -61,6 +62,10 @@ void printSlowest(const char* what, const std::vector<qint64>& at, const QString
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The run's own PostgreSQL server is stopped and its folder removed on every way out.
+    struct StopCluster {
+        ~StopCluster() { velda::test::PgCluster::shutdownAll(); }
+    } stopCluster;
     const QStringList args = app.arguments();
     if (args.size() < 4) {
         fprintf(stderr, "usage: batch_bench SOURCE_FOLDER FTP_INFO sqlite|postgresql [LARGE_FILE] [CONNECTIONS]\n");
