@@ -49,7 +49,7 @@ public:
           m_url(VolumeUrl(ctx.AdminPassword, ctx.VolumeServerIp)) {}
 
     Outcome run() {
-        if (std::optional<Outcome> no = refuseEarly())
+        if (std::optional<Outcome> no = refuseOnRows())
             return *no;
         // A check-in cut off after its commit is finished before this one builds on the row.
         if (const Outcome recovered = m_lib.Recover(m_code); !recovered.done())
@@ -70,7 +70,7 @@ public:
         lockCode(m_db, m_code);
         lockStoredName(m_db, m_ctx.VolumeName, m_storedName);
         m_lib.step(u"locked");
-        if (std::optional<Outcome> no = refuseLocked())
+        if (std::optional<Outcome> no = refuseOnRows())
             return *no;
         const qint64 number = record();
         m_lib.step(u"recorded");
@@ -212,34 +212,13 @@ public:
     qint64 fileSize() const { return QFileInfo(m_localPath).size(); }
 
 private:
-    // Cheap refusals before anything is uploaded; the locked pass repeats them, since another
-    // client may act in between.
-    std::optional<Outcome> refuseEarly() {
+    // The rules on the rows as they are now: before the upload, a cheap early refusal; again once the
+    // code is locked, since another client may act in between. The write right is the check-in's own
+    // rule, whatever the dialog let through.
+    std::optional<Outcome> refuseOnRows() {
         const Holder h = readHolder(m_db, m_code);
-        if (h.exists && h.account != m_ctx.UserId)
-            return Outcome::refusal(LibraryText::HeldByOther(h.account, h.when));
         m_old = readDrawing(m_db, m_code);
-        if (m_old.exists && !Acl::Grants(m_old.write, m_ctx))
-            return Outcome::refusal(LibraryText::NoWriteRight);
-        const QString other = otherCodeOfFile(m_db, m_code, m_ctx.VolumeName, m_storedName);
-        if (!other.isEmpty())
-            return Outcome::refusal(LibraryText::StoredNameTaken(m_code, other, m_storedName));
-        return std::nullopt;
-    }
-
-    // The rules, on the row as it is now that nobody else can change it.
-    std::optional<Outcome> refuseLocked() {
-        const Holder h = readHolder(m_db, m_code);
-        if (h.exists && h.account != m_ctx.UserId)
-            return Outcome::refusal(LibraryText::HeldByOther(h.account, h.when));
-        m_old = readDrawing(m_db, m_code);
-        // The write right is the check-in's own rule, whatever the dialog let through.
-        if (m_old.exists && !Acl::Grants(m_old.write, m_ctx))
-            return Outcome::refusal(LibraryText::NoWriteRight);
-        const QString other = otherCodeOfFile(m_db, m_code, m_ctx.VolumeName, m_storedName);
-        if (!other.isEmpty())
-            return Outcome::refusal(LibraryText::StoredNameTaken(m_code, other, m_storedName));
-        return std::nullopt;
+        return rules(h, otherCodeOfFile(m_db, m_code, m_ctx.VolumeName, m_storedName));
     }
 
     // The same rules on rows the batch read for the whole group.

@@ -4,6 +4,7 @@
 #include "core/Session.h"
 #include "library/Acl.h"
 #include "library/DrawingLibrary.h"
+#include "library/LibraryRows.h"
 #include "store/Database.h"
 
 #include <QSqlQuery>
@@ -45,12 +46,6 @@ LibraryRow ReadLibraryRow(Database& db, const QString& code) {
         r.write = q.value(0).toString();
     }
     return r;
-}
-
-// Serialises with the library's own commands on the same code: the same lock key space.
-void LockCode(Database& db, const QString& code) {
-    if (db.dialect() == Dialect::PostgreSQL)
-        db.exec(QStringLiteral("select pg_advisory_xact_lock(?, hashtext(?))"), {7301, code});
 }
 
 // The rules, on the rows as read.
@@ -147,7 +142,8 @@ Outcome Holds::Release(const HeldDrawing& shown) {
         if (onStep)
             onStep(u"checked");
         Transaction tx(db, Transaction::Kind::Write);
-        LockCode(db, shown.code);
+        // The library's own lock: a release serialises with check-ins and check-outs of the code.
+        rows::lockCode(db, shown.code);
         const std::optional<HoldRow> hold = ReadHold(db, shown.code);
         if (auto no = Refuse(ctx, shown, hold, ReadLibraryRow(db, shown.code)))
             return *no;
