@@ -58,6 +58,25 @@ def parse_args():
     return args
 
 
+def passive_ports():
+    """Ports above the system's range for outgoing connections, or None to let the kernel choose.
+
+    A batch of thousands of drawings on loopback leaves tens of thousands of closed connections waiting
+    out their time; a passive port taken from the system's range must be one none of them holds, and
+    once that range is used up the server cannot open a data connection at all. Ports of their own,
+    bound with SO_REUSEADDR, stay usable, as with an office server's configured passive range."""
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range", encoding="ascii") as f:
+            low, high = (int(v) for v in f.read().split())
+    except (OSError, ValueError):
+        return None
+    if 65535 - high >= 1000:
+        return range(high + 1, 65536)
+    if low - 1024 >= 1000:
+        return range(1024, low)
+    return None
+
+
 def main():
     args = parse_args()
     root = os.path.abspath(args.root)
@@ -127,6 +146,7 @@ def main():
         Handler.abstracted_fs = FullFS
 
     Handler.authorizer = authorizer
+    Handler.passive_ports = passive_ports()
     Handler.banner = "VELDA test server ready."
     # pyftpdlib answers a wrong password only after 3 s, which a client counts into its connect timeout.
     Handler.auth_failed_timeout = args.auth_failed_delay
