@@ -1097,7 +1097,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                             return recovered;
                     }
                     // One file of many: its size costs a round trip and no bar shows it.
-                    return c.Get(f.url, f.remote, f.side, p, one);
+                    return c.GetPrivate(f.url, f.remote, f.side, p, one);
                 });
             }
         g.downloads = lanes.submit(std::move(tasks));

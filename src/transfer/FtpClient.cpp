@@ -84,10 +84,13 @@ namespace {
 // per file would cost more than the transfer itself.
 class PartFile final {
 public:
-    explicit PartFile(const QString& target)
+    // direct: the target is already a name nobody else reads; it is written in place, created new.
+    PartFile(const QString& target, bool direct)
         : m_target(target),
-          m_file(QFileInfo(target).absolutePath() + QStringLiteral("/.") + QFileInfo(target).fileName() +
-                 QStringLiteral(".down-") + QString::number(QRandomGenerator::global()->generate64(), 36)) {}
+          m_file(direct ? target
+                        : QFileInfo(target).absolutePath() + QStringLiteral("/.") + QFileInfo(target).fileName() +
+                              QStringLiteral(".down-") + QString::number(QRandomGenerator::global()->generate64(), 36)),
+          m_direct(direct) {}
     ~PartFile() {
         if (!m_done)
             cancelWriting();
@@ -95,11 +98,13 @@ public:
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
 
-    bool open() { return m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly); }
+    bool open() { return m_created = m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly); }
     QIODevice* device() { return &m_file; }
+    // Only a file this download created is removed: a name already taken belongs to someone else.
     void cancelWriting() {
         m_file.close();
-        m_file.remove();
+        if (m_created)
+            m_file.remove();
         m_done = true;
     }
     bool commit() {
@@ -110,8 +115,9 @@ public:
             cancelWriting();
             return false;
         }
-        if (std::rename(QFile::encodeName(m_file.fileName()).constData(), QFile::encodeName(m_target).constData()) !=
-            0) {
+        if (!m_direct &&
+            std::rename(QFile::encodeName(m_file.fileName()).constData(), QFile::encodeName(m_target).constData()) !=
+                0) {
             m_problem = QString::fromLocal8Bit(std::strerror(errno));
             cancelWriting();
             return false;
@@ -124,7 +130,9 @@ public:
 private:
     QString m_target;
     QFile m_file;
+    bool m_direct;
     QString m_problem;
+    bool m_created = false;
     bool m_done = false;
 };
 
@@ -393,7 +401,7 @@ struct FtpClient::Impl {
     }
 
     TransferResult get(const VolumeAddress& server, const QStringList& path, const QString& localPath,
-                       const TransferProgress& progress, bool askSize) {
+                       const TransferProgress& progress, bool askSize, bool direct = false) {
         const QString where = server.display();
         const QString source = path.join(u'/');
         const QFileInfo local(localPath);
@@ -406,7 +414,7 @@ struct FtpClient::Impl {
                            QStringLiteral("写入本地文件%1失败：这是一个文件夹").arg(localPath));
 
         // The download lands in a file of its own beside the target and replaces it only when complete.
-        PartFile target(localPath);
+        PartFile target(localPath, direct);
         if (!target.open())
             return Failure(TransferFailure::LocalWriteFailed,
                            QStringLiteral("写入本地文件%1失败：%2").arg(localPath, target.errorString()));
@@ -648,6 +656,13 @@ TransferResult FtpClient::Get(const QString& volumeUrl, const QString& remotePat
                               const TransferProgress& progress, bool askSize) {
     return m_impl->run(volumeUrl, remotePath, [&](const VolumeAddress& server, const QStringList& path) {
         return m_impl->get(server, path, localPath, progress, askSize);
+    });
+}
+
+TransferResult FtpClient::GetPrivate(const QString& volumeUrl, const QString& remotePath, const QString& localPath,
+                                     const TransferProgress& progress, bool askSize) {
+    return m_impl->run(volumeUrl, remotePath, [&](const VolumeAddress& server, const QStringList& path) {
+        return m_impl->get(server, path, localPath, progress, askSize, true);
     });
 }
 

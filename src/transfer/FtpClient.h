@@ -96,6 +96,10 @@ public:
     // download starts at once and its end is judged by that reply alone, one round trip less.
     TransferResult Get(const QString& volumeUrl, const QString& remotePath, const QString& localPath,
                        const TransferProgress& progress = {}, bool askSize = true);
+    // Downloads straight into localPath, which must not exist yet, for callers whose name is already
+    // private to them and who move the file into place themselves; an incomplete download is removed.
+    TransferResult GetPrivate(const QString& volumeUrl, const QString& remotePath, const QString& localPath,
+                              const TransferProgress& progress = {}, bool askSize = true);
     TransferResult Delete(const QString& volumeUrl, const QString& remotePath);
     // Creates missing parent folders; a folder already there counts as done.
     TransferResult MakeFolder(const QString& volumeUrl, const QString& remotePath);

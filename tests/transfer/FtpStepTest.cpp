@@ -126,5 +126,38 @@ TEST(FtpStep, AnUploadToAFullServerLeavesNoPartialFile) {
                     .isEmpty());
 }
 
+TEST(FtpStep, APrivateDownloadWritesOnlyItsOwnNewFile) {
+    FtpServer server;
+    QDir().mkpath(server.localPath(QStringLiteral("Volume/V1")));
+    QFile stored(server.localPath(QStringLiteral("Volume/V1/a.dwg")));
+    ASSERT_TRUE(stored.open(QIODevice::WriteOnly));
+    stored.write(QByteArray(70 * 1024, 'a'));
+    stored.close();
+    FtpClient client(Quick());
+    QTemporaryDir dir;
+    const QString side = dir.filePath(QStringLiteral(".a.dwg.part-1"));
+
+    const TransferResult got = client.GetPrivate(server.volumeUrl(), QStringLiteral("Volume/V1/a.dwg"), side, {}, false);
+    ASSERT_TRUE(got.ok) << got.message.toStdString();
+    QFile copy(side);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), QByteArray(70 * 1024, 'a'));
+    copy.close();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+    // The name must be new: a file already there is someone's, and is left as it was.
+    const QString taken = Local(dir, QStringLiteral(".b.dwg.part-2"), "mine");
+    EXPECT_FALSE(client.GetPrivate(server.volumeUrl(), QStringLiteral("Volume/V1/a.dwg"), taken).ok);
+    QFile kept(taken);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("mine"));
+
+    // A download that fails leaves nothing behind.
+    const QString gone = dir.filePath(QStringLiteral(".c.dwg.part-3"));
+    const TransferResult missing = client.GetPrivate(server.volumeUrl(), QStringLiteral("Volume/V1/c.dwg"), gone);
+    EXPECT_EQ(missing.failure, TransferFailure::RemoteMissing) << missing.message.toStdString();
+    EXPECT_FALSE(QFile::exists(gone));
+}
+
 } // namespace
 } // namespace velda
