@@ -19,6 +19,8 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -36,6 +38,12 @@ long peakKb() {
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
+}
+// CPU seconds the process has used so far, user and system together.
+double cpuSeconds() {
+    rusage use{};
+    getrusage(RUSAGE_SELF, &use);
+    return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
 }
 long currentKb() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -105,6 +113,7 @@ int main(int argc, char** argv) {
     std::map<std::string, double> inPhases, outPhases;
     QElapsedTimer t;
     t.start();
+    const double cpuBeforeIn = cpuSeconds();
     std::vector<qint64> inAt;
     velda::BatchLibrary in(session, run);
     in.onPhase = [&](const char* phase, double seconds) { inPhases[phase] += seconds; };
@@ -113,6 +122,7 @@ int main(int argc, char** argv) {
         return true;
     });
     const double inSeconds = t.elapsed() / 1000.0;
+    const double inCpu = cpuSeconds() - cpuBeforeIn;
     if (r1.failed || r1.progress.rejected) {
         fprintf(stderr, "check-in failed: %s\n", qPrintable(r1.message));
         return 1;
@@ -123,6 +133,7 @@ int main(int argc, char** argv) {
     const QString out = env.dir.path() + QStringLiteral("/out");
     QDir().mkpath(out);
     t.restart();
+    const double cpuBeforeOut = cpuSeconds();
     std::vector<qint64> outAt;
     velda::BatchLibrary outBatch(session, run);
     outBatch.onPhase = [&](const char* phase, double seconds) { outPhases[phase] += seconds; };
@@ -131,6 +142,7 @@ int main(int argc, char** argv) {
         return true;
     });
     const double outSeconds = t.elapsed() / 1000.0;
+    const double outCpu = cpuSeconds() - cpuBeforeOut;
     if (r2.failed || r2.progress.rejected) {
         fprintf(stderr, "check-out failed: %s\n", qPrintable(r2.message));
         return 1;
@@ -139,6 +151,7 @@ int main(int argc, char** argv) {
     printSlowest("checkin", inAt, files);
     printSlowest("checkout", outAt, files);
     printf("velda_checkin_seconds %.3f\nvelda_checkout_seconds %.3f\nlog_rows %d\n", inSeconds, outSeconds, logRows);
+    printf("velda_checkin_cpu_seconds %.3f\nvelda_checkout_cpu_seconds %.3f\n", inCpu, outCpu);
     printf("batch_peak_mb %.1f\n", peakKb() / 1024.0);
     for (const auto& [phase, seconds] : inPhases)
         printf("phase_checkin_%s_seconds %.3f\n", phase.c_str(), seconds);

@@ -53,15 +53,23 @@ run_case() { # backend set label large(0/1)
     local key="$backend $label"
     awk -v k="$key" '/^velda_|^batch_peak|^large_|^phase_/{print k, $1, $2}' "$info.out" >> "$results"
     grep '^slowest' "$info.out" | sed "s/^/$key /" >> "$work/slowest.txt" || true
-    start=$(date +%s.%N); lftp_run "mkdir -p l1; mirror -R $work/$set l1/s"; echo "$key lftp_mirror_up $(seconds "$start")" >> "$results"
+    # Seconds of one lftp command, and the CPU seconds lftp itself used (user and system).
+    timed() { # metric commands
+        local start cpu
+        start=$(date +%s.%N)
+        cpu=$( { TIMEFORMAT='%U %S'; time lftp_run "$2"; } 2>&1 | tail -1)
+        echo "$key $1 $(seconds "$start")" >> "$results"
+        echo "$key ${1}_cpu $(echo "$cpu" | awk '{print $1 + $2}')" >> "$results"
+    }
+    timed lftp_mirror_up "mkdir -p l1; mirror -R $work/$set l1/s"
     mkdir -p "$info.d1" "$info.d4"
-    start=$(date +%s.%N); lftp_run "mirror l1/s $info.d1"; echo "$key lftp_mirror_down $(seconds "$start")" >> "$results"
-    start=$(date +%s.%N); lftp_run "mkdir -p l4; mirror -R --parallel=4 $work/$set l4/s"; echo "$key lftp_mirror4_up $(seconds "$start")" >> "$results"
-    start=$(date +%s.%N); lftp_run "mirror --parallel=4 l4/s $info.d4"; echo "$key lftp_mirror4_down $(seconds "$start")" >> "$results"
+    timed lftp_mirror_down "mirror l1/s $info.d1"
+    timed lftp_mirror4_up "mkdir -p l4; mirror -R --parallel=4 $work/$set l4/s"
+    timed lftp_mirror4_down "mirror --parallel=4 l4/s $info.d4"
     rm -rf "$info.d1" "$info.d4"
     if [ "$large" = 1 ]; then
-        start=$(date +%s.%N); lftp_run "put $work/large.dwg -o big.dwg"; echo "$key lftp_put $(seconds "$start")" >> "$results"
-        start=$(date +%s.%N); lftp_run "get big.dwg -o $info.big"; echo "$key lftp_get $(seconds "$start")" >> "$results"
+        timed lftp_put "put $work/large.dwg -o big.dwg"
+        timed lftp_get "get big.dwg -o $info.big"
         rm -f "$info.big"
     fi
     touch "$info.finish"; wait $bench_pid || true; bench_pid=""
@@ -88,7 +96,7 @@ echo "runs per figure: $RUNS; connections per server: $CONNECTIONS; figures are 
 for backend in sqlite postgresql; do
     for label in "${N}x${KB}KB" "5000x20KB"; do
         echo "== $backend, $label"
-        for m in velda_checkin_seconds lftp_mirror_up lftp_mirror4_up velda_checkout_seconds lftp_mirror_down lftp_mirror4_down batch_peak_mb; do
+        for m in velda_checkin_seconds velda_checkin_cpu_seconds lftp_mirror_up lftp_mirror_up_cpu lftp_mirror4_up velda_checkout_seconds velda_checkout_cpu_seconds lftp_mirror_down lftp_mirror_down_cpu lftp_mirror4_down batch_peak_mb; do
             printf "  %-24s %s\n" "$m" "$(figure "$backend" "$label" "$m")"
         done
         vin=$(median "$backend" "$label" velda_checkin_seconds); vout=$(median "$backend" "$label" velda_checkout_seconds)
@@ -96,6 +104,7 @@ for backend in sqlite postgresql; do
         echo "  check-in / lftp mirror --parallel=4:  $(ratio "$vin" "$(median "$backend" "$label" lftp_mirror4_up)")   (goal <= 1.2)"
         echo "  check-out / lftp mirror:              $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror_down)")   (goal <= 0.8)"
         echo "  check-out / lftp mirror --parallel=4: $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror4_down)")   (goal <= 1.2)"
+        echo "  CPU seconds, ours / lftp mirror: check-in $(ratio "$(median "$backend" "$label" velda_checkin_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror_up_cpu)"), check-out $(ratio "$(median "$backend" "$label" velda_checkout_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror_down_cpu)") (the FTP server and the database server not counted)"
         echo "  the batch thread's time by phase (transfers: waiting for them; they overlap plan and rows):"
         for m in $(awk -v k="$backend $label" '$1" "$2==k && $3 ~ /^phase_/ {print $3}' "$results" | sort -u); do
             printf "    %-36s %s\n" "$m" "$(figure "$backend" "$label" "$m")"
