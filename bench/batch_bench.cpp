@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -44,6 +45,18 @@ double cpuSeconds() {
     rusage use{};
     getrusage(RUSAGE_SELF, &use);
     return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+}
+// CPU seconds another process has used so far (the FTP server), or -1.
+double cpuSecondsOf(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command name, which ends with the last ')'.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 long currentKb() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -85,7 +98,10 @@ int main(int argc, char** argv) {
     velda::test::FtpServer ftp;
     QFile portFile(args[2]);
     portFile.open(QIODevice::WriteOnly);
-    QTextStream(&portFile) << ftp.address() << "\n" << ftp.password() << "\n" << ftp.rootPath() << "\n";
+    QTextStream(&portFile) << ftp.address() << "\n"
+                           << ftp.password() << "\n"
+                           << ftp.rootPath() << "\n"
+                           << ftp.processId() << "\n";
     portFile.close();
 
     velda::test::TestEnvironment env(pg ? velda::test::Backend::PostgreSQL : velda::test::Backend::SQLite);
@@ -114,6 +130,7 @@ int main(int argc, char** argv) {
     QElapsedTimer t;
     t.start();
     const double cpuBeforeIn = cpuSeconds();
+    const double serverBeforeIn = cpuSecondsOf(ftp.processId());
     std::vector<qint64> inAt;
     velda::BatchLibrary in(session, run);
     in.onPhase = [&](const char* phase, double seconds) { inPhases[phase] += seconds; };
@@ -123,6 +140,7 @@ int main(int argc, char** argv) {
     });
     const double inSeconds = t.elapsed() / 1000.0;
     const double inCpu = cpuSeconds() - cpuBeforeIn;
+    const double inServerCpu = cpuSecondsOf(ftp.processId()) - serverBeforeIn;
     if (r1.failed || r1.progress.rejected) {
         fprintf(stderr, "check-in failed: %s\n", qPrintable(r1.message));
         return 1;
@@ -134,6 +152,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(out);
     t.restart();
     const double cpuBeforeOut = cpuSeconds();
+    const double serverBeforeOut = cpuSecondsOf(ftp.processId());
     std::vector<qint64> outAt;
     velda::BatchLibrary outBatch(session, run);
     outBatch.onPhase = [&](const char* phase, double seconds) { outPhases[phase] += seconds; };
@@ -143,6 +162,7 @@ int main(int argc, char** argv) {
     });
     const double outSeconds = t.elapsed() / 1000.0;
     const double outCpu = cpuSeconds() - cpuBeforeOut;
+    const double outServerCpu = cpuSecondsOf(ftp.processId()) - serverBeforeOut;
     if (r2.failed || r2.progress.rejected) {
         fprintf(stderr, "check-out failed: %s\n", qPrintable(r2.message));
         return 1;
@@ -152,6 +172,7 @@ int main(int argc, char** argv) {
     printSlowest("checkout", outAt, files);
     printf("velda_checkin_seconds %.3f\nvelda_checkout_seconds %.3f\nlog_rows %d\n", inSeconds, outSeconds, logRows);
     printf("velda_checkin_cpu_seconds %.3f\nvelda_checkout_cpu_seconds %.3f\n", inCpu, outCpu);
+    printf("velda_checkin_server_cpu_seconds %.3f\nvelda_checkout_server_cpu_seconds %.3f\n", inServerCpu, outServerCpu);
     printf("batch_peak_mb %.1f\n", peakKb() / 1024.0);
     for (const auto& [phase, seconds] : inPhases)
         printf("phase_checkin_%s_seconds %.3f\n", phase.c_str(), seconds);

@@ -44,8 +44,8 @@ run_case() { # backend set label large(0/1)
         if ! kill -0 $bench_pid 2>/dev/null; then cat "$info.out"; echo "benchmark failed"; exit 1; fi
         sleep 0.2
     done
-    local address password host port start
-    address=$(sed -n 1p "$info"); password=$(sed -n 2p "$info")
+    local address password host port start server_pid
+    address=$(sed -n 1p "$info"); password=$(sed -n 2p "$info"); server_pid=$(sed -n 4p "$info")
     host=${address%:*}; port=${address##*:}
     lftp_run() {
         lftp -u "velda,$password" -p "$port" -e "set net:max-retries 1; set ftp:passive-mode on; $1; bye" "$host" >/dev/null
@@ -53,13 +53,17 @@ run_case() { # backend set label large(0/1)
     local key="$backend $label"
     awk -v k="$key" '/^velda_|^batch_peak|^large_|^phase_/{print k, $1, $2}' "$info.out" >> "$results"
     grep '^slowest' "$info.out" | sed "s/^/$key /" >> "$work/slowest.txt" || true
-    # Seconds of one lftp command, and the CPU seconds lftp itself used (user and system).
+    # CPU seconds the FTP server has used so far.
+    server_cpu() { awk -v t="$(getconf CLK_TCK)" '{sub(/.*\) /, ""); print ($12 + $13) / t}' "/proc/$server_pid/stat"; }
+    # Seconds of one lftp command, the CPU seconds lftp itself used (user and system) and the server's.
     timed() { # metric commands
-        local start cpu
+        local start cpu before
+        before=$(server_cpu)
         start=$(date +%s.%N)
         cpu=$( { TIMEFORMAT='%U %S'; time lftp_run "$2"; } 2>&1 | tail -1)
         echo "$key $1 $(seconds "$start")" >> "$results"
         echo "$key ${1}_cpu $(echo "$cpu" | awk '{print $1 + $2}')" >> "$results"
+        echo "$key ${1}_server_cpu $(echo "$(server_cpu) - $before" | bc)" >> "$results"
     }
     timed lftp_mirror_up "mkdir -p l1; mirror -R $work/$set l1/s"
     mkdir -p "$info.d1" "$info.d4"
@@ -96,7 +100,10 @@ echo "runs per figure: $RUNS; connections per server: $CONNECTIONS; figures are 
 for backend in sqlite postgresql; do
     for label in "${N}x${KB}KB" "5000x20KB"; do
         echo "== $backend, $label"
-        for m in velda_checkin_seconds velda_checkin_cpu_seconds lftp_mirror_up lftp_mirror_up_cpu lftp_mirror4_up velda_checkout_seconds velda_checkout_cpu_seconds lftp_mirror_down lftp_mirror_down_cpu lftp_mirror4_down batch_peak_mb; do
+        for m in velda_checkin_seconds velda_checkin_cpu_seconds velda_checkin_server_cpu_seconds lftp_mirror_up \
+                 lftp_mirror_up_cpu lftp_mirror4_up lftp_mirror4_up_server_cpu velda_checkout_seconds \
+                 velda_checkout_cpu_seconds velda_checkout_server_cpu_seconds lftp_mirror_down lftp_mirror_down_cpu \
+                 lftp_mirror4_down lftp_mirror4_down_server_cpu batch_peak_mb; do
             printf "  %-24s %s\n" "$m" "$(figure "$backend" "$label" "$m")"
         done
         vin=$(median "$backend" "$label" velda_checkin_seconds); vout=$(median "$backend" "$label" velda_checkout_seconds)
@@ -104,7 +111,8 @@ for backend in sqlite postgresql; do
         echo "  check-in / lftp mirror --parallel=4:  $(ratio "$vin" "$(median "$backend" "$label" lftp_mirror4_up)")   (goal <= 1.2)"
         echo "  check-out / lftp mirror:              $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror_down)")   (goal <= 0.8)"
         echo "  check-out / lftp mirror --parallel=4: $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror4_down)")   (goal <= 1.2)"
-        echo "  CPU seconds, ours / lftp mirror: check-in $(ratio "$(median "$backend" "$label" velda_checkin_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror_up_cpu)"), check-out $(ratio "$(median "$backend" "$label" velda_checkout_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror_down_cpu)") (the FTP server and the database server not counted)"
+        echo "  CPU seconds, ours / lftp mirror: check-in $(ratio "$(median "$backend" "$label" velda_checkin_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror_up_cpu)"), check-out $(ratio "$(median "$backend" "$label" velda_checkout_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror_down_cpu)") (a database server not counted)"
+        echo "  the FTP server's CPU seconds, ours / lftp mirror --parallel=4: check-in $(ratio "$(median "$backend" "$label" velda_checkin_server_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror4_up_server_cpu)"), check-out $(ratio "$(median "$backend" "$label" velda_checkout_server_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror4_down_server_cpu)")"
         echo "  the batch thread's time by phase (transfers: waiting for them; they overlap plan and rows):"
         for m in $(awk -v k="$backend $label" '$1" "$2==k && $3 ~ /^phase_/ {print $3}' "$results" | sort -u); do
             printf "    %-36s %s\n" "$m" "$(figure "$backend" "$label" "$m")"

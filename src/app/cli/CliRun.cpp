@@ -32,10 +32,12 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 #include <unistd.h>
 
 namespace velda::cli {
@@ -91,8 +93,17 @@ public:
         : m_args(args), m_session(session), m_feedback(feedback), m_client(session.ftpOptions) {}
 
     int dispatch();
+    // Whether the subcommand is one this program knows.
+    static bool knows(const QString& command);
 
 private:
+    struct Subcommand {
+        QLatin1String name;
+        int (Runner::*run)();
+    };
+    // The one list of subcommands, for the early check and for the dispatch alike.
+    static const std::vector<Subcommand>& subcommands();
+
     TransferRunner transfers() {
         return [this](const TransferOperation& op) { return WaitForTransfer(m_client, op); };
     }
@@ -184,39 +195,37 @@ private:
     FtpClient m_client;
 };
 
+const std::vector<Runner::Subcommand>& Runner::subcommands() {
+    static const std::vector<Subcommand> list = {
+        {QLatin1String("checkin"), &Runner::checkIn},
+        {QLatin1String("checkout"), &Runner::checkOut},
+        {QLatin1String("delete"), &Runner::deleteDrawing},
+        {QLatin1String("find"), &Runner::find},
+        {QLatin1String("show"), &Runner::show},
+        {QLatin1String("holds"), &Runner::holds},
+        {QLatin1String("volume-check"), &Runner::volumeCheck},
+        {QLatin1String("log"), &Runner::log},
+        {QLatin1String("admin-record"), &Runner::adminRecord},
+        {QLatin1String("volume add"), &Runner::volumeAdd},
+        {QLatin1String("volume remove"), &Runner::volumeRemove},
+        {QLatin1String("group add"), &Runner::groupAdd},
+        {QLatin1String("group set-volume"), &Runner::groupSetVolume},
+        {QLatin1String("user add"), &Runner::userAdd},
+        {QLatin1String("user remove"), &Runner::userRemove},
+    };
+    return list;
+}
+
+bool Runner::knows(const QString& command) {
+    const auto& list = subcommands();
+    return std::any_of(list.begin(), list.end(), [&](const Subcommand& s) { return s.name == command; });
+}
+
 int Runner::dispatch() {
-    const QString& c = m_args.command;
-    if (c == QLatin1String("checkin"))
-        return checkIn();
-    if (c == QLatin1String("checkout"))
-        return checkOut();
-    if (c == QLatin1String("delete"))
-        return deleteDrawing();
-    if (c == QLatin1String("find"))
-        return find();
-    if (c == QLatin1String("show"))
-        return show();
-    if (c == QLatin1String("holds"))
-        return holds();
-    if (c == QLatin1String("volume-check"))
-        return volumeCheck();
-    if (c == QLatin1String("log"))
-        return log();
-    if (c == QLatin1String("admin-record"))
-        return adminRecord();
-    if (c == QLatin1String("volume add"))
-        return volumeAdd();
-    if (c == QLatin1String("volume remove"))
-        return volumeRemove();
-    if (c == QLatin1String("group add"))
-        return groupAdd();
-    if (c == QLatin1String("group set-volume"))
-        return groupSetVolume();
-    if (c == QLatin1String("user add"))
-        return userAdd();
-    if (c == QLatin1String("user remove"))
-        return userRemove();
-    return usage(QStringLiteral("未知的子命令：%1").arg(c));
+    for (const Subcommand& s : subcommands())
+        if (s.name == m_args.command)
+            return (this->*s.run)();
+    return usage(QStringLiteral("未知的子命令：%1").arg(m_args.command));
 }
 
 int Runner::checkIn() {
@@ -640,13 +649,6 @@ QString ArgumentProblem(const CliArgs& a) {
     return {};
 }
 
-const QStringList kCommands = {
-    QStringLiteral("checkin"),       QStringLiteral("checkout"),     QStringLiteral("delete"),
-    QStringLiteral("find"),          QStringLiteral("show"),         QStringLiteral("holds"),
-    QStringLiteral("log"),           QStringLiteral("admin-record"), QStringLiteral("volume add"),
-    QStringLiteral("volume remove"), QStringLiteral("group add"),    QStringLiteral("group set-volume"),
-    QStringLiteral("user add"),      QStringLiteral("user remove"),  QStringLiteral("volume-check")};
-
 } // namespace
 
 int Run(const CliArgs& args) {
@@ -662,7 +664,7 @@ int Run(const CliArgs& args) {
     }
     if (args.command.isEmpty())
         return usage(QStringLiteral("缺少子命令"));
-    if (!kCommands.contains(args.command))
+    if (!Runner::knows(args.command))
         return usage(QStringLiteral("未知的子命令：%1").arg(args.command));
     if (const QString problem = ArgumentProblem(args); !problem.isEmpty())
         return usage(problem);
