@@ -20,6 +20,9 @@ work="$(mktemp -d)"
 bench_pid=""
 trap 'touch "$work"/*.info.finish 2>/dev/null; [ -n "$bench_pid" ] && wait $bench_pid 2>/dev/null; rm -rf "$work"' EXIT
 results="$work/results.txt"
+# Where each run's files go until the end; see batch_bench.cpp on why they are not deleted at once.
+export BENCH_KEEP_DIR="$work/kept"
+mkdir -p "$BENCH_KEEP_DIR"
 : > "$results"
 
 make_set() { # folder count kb
@@ -70,11 +73,11 @@ run_case() { # backend set label large(0/1)
     timed lftp_mirror_down "mirror l1/s $info.d1"
     timed lftp_mirror4_up "mkdir -p l4; mirror -R --parallel=4 $work/$set l4/s"
     timed lftp_mirror4_down "mirror --parallel=4 l4/s $info.d4"
-    rm -rf "$info.d1" "$info.d4"
+    mv "$info.d1" "$info.d4" "$BENCH_KEEP_DIR/"
     if [ "$large" = 1 ]; then
         timed lftp_put "put $work/large.dwg -o big.dwg"
         timed lftp_get "get big.dwg -o $info.big"
-        rm -f "$info.big"
+        mv "$info.big" "$BENCH_KEEP_DIR/"
     fi
     touch "$info.finish"; wait $bench_pid || true; bench_pid=""
 }
