@@ -18,7 +18,8 @@ if [ -z "${SKIP_BUILD:-}" ]; then
 fi
 work="$(mktemp -d)"
 bench_pid=""
-trap 'touch "$work"/*.info.finish 2>/dev/null; [ -n "$bench_pid" ] && wait $bench_pid 2>/dev/null; rm -rf "$work"' EXIT
+# A failed run's status must not stop the clean-up: errexit holds inside the trap as well.
+trap 'touch "$work"/*.info.finish 2>/dev/null || true; if [ -n "$bench_pid" ]; then wait $bench_pid 2>/dev/null || true; fi; rm -rf "$work"' EXIT
 results="$work/results.txt"
 # Where each run's files go until the end; see batch_bench.cpp on why they are not deleted at once.
 export BENCH_KEEP_DIR="$work/kept"
