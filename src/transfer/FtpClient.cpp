@@ -413,7 +413,8 @@ struct FtpClient::Impl {
             return Failure(TransferFailure::LocalWriteFailed,
                            QStringLiteral("写入本地文件%1失败：这是一个文件夹").arg(localPath));
 
-        // The download lands in a file of its own beside the target and replaces it only when complete.
+        // The download lands in a file of its own beside the target and replaces it only when complete;
+        // a private target is that file already.
         PartFile target(localPath, direct);
         if (!target.open())
             return Failure(TransferFailure::LocalWriteFailed,
