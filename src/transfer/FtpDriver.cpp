@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include <poll.h>
+#include <sys/select.h>
 
 namespace velda {
 
@@ -99,6 +100,11 @@ FtpDriver::~FtpDriver() { disconnect(); }
 // libcurl's own blocking call waits up to a second whenever the FTP state machine sets no
 // timer, which it fails to do now and then after opening a data connection: a batch of 500
 // drawings took minutes instead of seconds. Driving the transfer here bounds every wait.
+// The commonest case is a 227 reply read in the same step that sent PASV: libcurl then returns
+// with its next step (opening the data connection) due at once, yet watches no socket, and its
+// only timers are the far-off guards (stall, timeouts). A wait would be pure loss (10 ms a file,
+// most of a small drawing's time on a quick server), so the transfer is driven again at once, a
+// few times before short waits begin.
 CURLcode FtpDriver::performBounded(CURL* handle) {
     if (!m_multi)
         m_multi = curl_multi_init();
@@ -108,6 +114,7 @@ CURLcode FtpDriver::performBounded(CURL* handle) {
         return CURLE_FAILED_INIT;
     CURLcode result = CURLE_OK;
     m_lastSocket = CURL_SOCKET_BAD;
+    int idle = 0; // steps in a row after which libcurl watched no socket
     for (;;) {
         int running = 0;
         if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
@@ -126,14 +133,31 @@ CURLcode FtpDriver::performBounded(CURL* handle) {
             break;
         long wait = -1;
         curl_multi_timeout(m_multi, &wait);
-        if (wait < 0 || wait > 10)
-            wait = 10;
+        long most = 10;
+        if (!watchesNothing()) {
+            idle = 0;
+        } else if (++idle <= 3) {
+            continue;
+        } else if (idle <= 20) {
+            most = 1;
+        }
+        if (wait < 0 || wait > most)
+            wait = most;
         curl_multi_poll(m_multi, nullptr, 0, int(wait), nullptr);
     }
     if (curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &m_lastSocket) != CURLE_OK)
         m_lastSocket = CURL_SOCKET_BAD;
     curl_multi_remove_handle(m_multi, handle);
     return result;
+}
+
+bool FtpDriver::watchesNothing() const {
+    fd_set read, write, error;
+    FD_ZERO(&read);
+    FD_ZERO(&write);
+    FD_ZERO(&error);
+    int highest = -1;
+    return curl_multi_fdset(m_multi, &read, &write, &error, &highest) == CURLM_OK && highest < 0;
 }
 
 void FtpDriver::disconnect() {

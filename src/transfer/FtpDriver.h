@@ -83,6 +83,9 @@ public:
 
 private:
     CURLcode performBounded(CURL* handle);
+    // Whether libcurl waits on no socket of the batch (curl_multi_fdset sees sockets below
+    // FD_SETSIZE only; a higher one reads as none, which costs a few needless steps, not a wait).
+    bool watchesNothing() const;
     static QString keyOf(const VolumeAddress& server);
     CURL* handleFor(const QString& key);
     // True when the kept connection to that server has something to read before anything was asked:
