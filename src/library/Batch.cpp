@@ -962,7 +962,12 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         bool planFailed = false;
         WorkPtr downloads;
     };
-    std::optional<Group> current, ahead; // outlive the lanes, whose tasks point into them
+    // The group being recorded and those planned after it, whose files are already coming down: two, so
+    // that the connections stay busy while a slow group's rows are written. They outlive the lanes,
+    // whose tasks point into them.
+    std::optional<Group> current;
+    std::deque<Group> ahead;
+    constexpr size_t kGroupsAhead = 2;
     Lanes lanes(m_clients, laneCount(m_session, n), m_session.ftpOptions);
 
     // The batch's reading of every code, taken again for a code found changed.
@@ -1114,6 +1119,15 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                 QFile::remove(f.side);
         g.reset();
     };
+    auto dropAhead = [&] {
+        for (Group& g : ahead)
+            lanes.cancel(g.downloads);
+        while (!ahead.empty()) {
+            std::optional<Group> last(std::move(ahead.back()));
+            ahead.pop_back();
+            drop(last);
+        }
+    };
 
     while (i < n || current) {
         if (!current) {
@@ -1122,13 +1136,15 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
             Timed timed(onPhase, "plan");
             current = plan();
         } else if (identity(m_session.ctx) != who) {
+            dropAhead();
             drop(current);
             return accountChanged(r, QStringLiteral("出库图纸"));
         }
         Group& group = *current;
-        if (i < n && !group.planFailed) {
+        {
             Timed timed(onPhase, "plan");
-            ahead = plan();
+            while (i < n && ahead.size() < kGroupsAhead && !(ahead.empty() ? group : ahead.back()).planFailed)
+                ahead.push_back(plan());
         }
         {
             Timed timed(onPhase, "transfers");
@@ -1310,24 +1326,27 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
 
         const bool goOn = count(r, settled, codes, step);
         if (failure) {
-            drop(ahead);
+            dropAhead();
             return stoppedOrFailed(r, QStringLiteral("图纸出库"), codes[failure->index], failure->outcome,
                                    QStringLiteral("出库图纸"));
         }
         if (refetchFrom >= 0) {
             // Read again and fetched again with the next group, from the changed file on.
-            drop(ahead);
+            dropAhead();
             again << refetchFrom;
             i = refetchFrom;
         }
         if (!goOn && (refetchFrom >= 0 || group.files.back().index + 1 < n)) {
-            drop(ahead);
+            dropAhead();
             r.stopped = true;
             r.message = stoppedText(r.progress, false);
             return r;
         }
-        current = std::move(ahead);
-        ahead.reset();
+        current.reset();
+        if (!ahead.empty()) {
+            current = std::move(ahead.front());
+            ahead.pop_front();
+        }
     }
     r.message = BatchText::CheckOutSummary(r.progress);
     return r;
