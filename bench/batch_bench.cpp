@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,17 +47,47 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &use);
     return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
 }
-// CPU seconds another process has used so far (the FTP server), or -1.
+// CPU seconds a process and all its descendants have used so far (the FTP server, which may fork a
+// process per session), or -1: its own time and its reaped children's, and the time of each
+// descendant still running.
 double cpuSecondsOf(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
+    struct Stat {
+        qint64 parent = 0;
+        double own = 0, reaped = 0;
+    };
+    auto read = [](const QString& path) -> std::optional<Stat> {
+        QFile stat(path);
+        if (!stat.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        // The fields after the command name, which ends with the last ')'.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 15)
+            return std::nullopt;
+        const double tick = double(sysconf(_SC_CLK_TCK));
+        return Stat{fields[1].toLongLong(), (fields[11].toDouble() + fields[12].toDouble()) / tick,
+                    (fields[13].toDouble() + fields[14].toDouble()) / tick};
+    };
+    const std::optional<Stat> top = read(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!top)
         return -1;
-    // The fields after the command name, which ends with the last ')'.
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+    std::map<qint64, Stat> all;
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 other = name.toLongLong(&number);
+        if (number && other != pid)
+            if (const std::optional<Stat> s = read(QStringLiteral("/proc/%1/stat").arg(other)))
+                all[other] = *s;
+    }
+    double total = top->own + top->reaped;
+    for (const auto& [other, s] : all) {
+        qint64 up = s.parent;
+        for (int depth = 0; depth < 8 && up > 1 && up != pid; ++depth)
+            up = all.count(up) ? all[up].parent : 0;
+        if (up == pid)
+            total += s.own;
+    }
+    return total;
 }
 long currentKb() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -95,29 +126,44 @@ int main(int argc, char** argv) {
     const QString source = args[1];
     const bool pg = args[3] == QStringLiteral("postgresql");
     const QString large = args.size() > 4 ? args[4] : QString();
-    velda::test::FtpServer ftp;
+    // BENCH_FTP="ADDRESS ROOT PID" names a server the script started (another make of FTP server);
+    // without it the run starts its own loopback server.
+    const QStringList external = qEnvironmentVariable("BENCH_FTP").split(u' ', Qt::SkipEmptyParts);
+    std::optional<velda::test::FtpServer> own;
+    if (external.size() != 3)
+        own.emplace();
+    struct Server {
+        QString address, password, root;
+        qint64 pid = 0;
+    };
+    const Server ftp = own ? Server{own->address(), own->password(), own->rootPath(), own->processId()}
+                           : Server{external[0], QStringLiteral("bench"), external[1], external[2].toLongLong()};
     QFile portFile(args[2]);
     portFile.open(QIODevice::WriteOnly);
-    QTextStream(&portFile) << ftp.address() << "\n"
-                           << ftp.password() << "\n"
-                           << ftp.rootPath() << "\n"
-                           << ftp.processId() << "\n";
+    QTextStream(&portFile) << ftp.address << "\n" << ftp.password << "\n" << ftp.root << "\n" << ftp.pid << "\n";
     portFile.close();
 
     velda::test::TestEnvironment env(pg ? velda::test::Backend::PostgreSQL : velda::test::Backend::SQLite);
     velda::Session& session = *env.session;
     if (args.size() > 5)
         session.ftpOptions.connectionsPerServer = args[5].toInt();
-    env.addVolume(QStringLiteral("V1"), ftp.address());
+    env.addVolume(QStringLiteral("V1"), ftp.address);
     session.db().exec(QStringLiteral("update PDM组 set 目录名称='V1' where 组名='admin'"));
-    QDir().mkpath(ftp.localPath(QStringLiteral("Volume/V1")));
+    // The volume's folder belongs to the account the server writes as, which owns the root.
+    for (const char* folder : {"Volume", "Volume/V1"}) {
+        const QString path = ftp.root + u'/' + QLatin1String(folder);
+        QDir().mkpath(path);
+        const QFileInfo root(ftp.root);
+        if (chown(QFile::encodeName(path).constData(), root.ownerId(), root.groupId()) != 0)
+            perror("chown");
+    }
     auto& ctx = session.ctx;
     ctx.UserId = QStringLiteral("admin");
     ctx.UserGroups = QStringLiteral("/admin/");
     ctx.LoginGroup = QStringLiteral("admin");
     ctx.VolumeName = QStringLiteral("V1");
-    ctx.VolumeServerIp = ftp.address();
-    ctx.AdminPassword = ftp.password();
+    ctx.VolumeServerIp = ftp.address;
+    ctx.AdminPassword = ftp.password;
 
     velda::FtpClient client(session.ftpOptions);
     velda::TransferRunner run = [&](const velda::TransferOperation& op) { return velda::WaitForTransfer(client, op); };
@@ -130,9 +176,11 @@ int main(int argc, char** argv) {
     QElapsedTimer t;
     t.start();
     const double cpuBeforeIn = cpuSeconds();
-    const double serverBeforeIn = cpuSecondsOf(ftp.processId());
+    const double serverBeforeIn = cpuSecondsOf(ftp.pid);
     std::vector<qint64> inAt;
     velda::BatchLibrary in(session, run);
+    if (qEnvironmentVariableIsSet("BENCH_GROUP"))
+        in.groupFiles = qEnvironmentVariableIntValue("BENCH_GROUP");
     in.onPhase = [&](const char* phase, double seconds) { inPhases[phase] += seconds; };
     const velda::BatchResult r1 = in.CheckIn(files, [&](int, const velda::BatchProgress&) {
         inAt.push_back(t.elapsed());
@@ -140,10 +188,19 @@ int main(int argc, char** argv) {
     });
     const double inSeconds = t.elapsed() / 1000.0;
     const double inCpu = cpuSeconds() - cpuBeforeIn;
-    const double inServerCpu = cpuSecondsOf(ftp.processId()) - serverBeforeIn;
+    const double inServerCpu = cpuSecondsOf(ftp.pid) - serverBeforeIn;
     if (r1.failed || r1.progress.rejected) {
         fprintf(stderr, "check-in failed: %s\n", qPrintable(r1.message));
         return 1;
+    }
+    // A profiler can be attached to the FTP server between the two batches: with BENCH_PAUSE set,
+    // the check-out waits for FTP_INFO.go once FTP_INFO.in is there.
+    if (qEnvironmentVariableIsSet("BENCH_PAUSE")) {
+        QFile in(args[2] + QStringLiteral(".in"));
+        in.open(QIODevice::WriteOnly);
+        in.close();
+        while (!QFile::exists(args[2] + QStringLiteral(".go")))
+            QThread::msleep(50);
     }
     QStringList codes;
     for (const QString& f : files)
@@ -152,9 +209,11 @@ int main(int argc, char** argv) {
     QDir().mkpath(out);
     t.restart();
     const double cpuBeforeOut = cpuSeconds();
-    const double serverBeforeOut = cpuSecondsOf(ftp.processId());
+    const double serverBeforeOut = cpuSecondsOf(ftp.pid);
     std::vector<qint64> outAt;
     velda::BatchLibrary outBatch(session, run);
+    if (qEnvironmentVariableIsSet("BENCH_GROUP"))
+        outBatch.groupFiles = qEnvironmentVariableIntValue("BENCH_GROUP");
     outBatch.onPhase = [&](const char* phase, double seconds) { outPhases[phase] += seconds; };
     const velda::BatchResult r2 = outBatch.CheckOut(codes, out, [&](int, const velda::BatchProgress&) {
         outAt.push_back(t.elapsed());
@@ -162,7 +221,7 @@ int main(int argc, char** argv) {
     });
     const double outSeconds = t.elapsed() / 1000.0;
     const double outCpu = cpuSeconds() - cpuBeforeOut;
-    const double outServerCpu = cpuSecondsOf(ftp.processId()) - serverBeforeOut;
+    const double outServerCpu = cpuSecondsOf(ftp.pid) - serverBeforeOut;
     if (r2.failed || r2.progress.rejected) {
         fprintf(stderr, "check-out failed: %s\n", qPrintable(r2.message));
         return 1;
@@ -215,7 +274,7 @@ int main(int argc, char** argv) {
         const QString into = QDir(keep).filePath(QFileInfo(args[2]).fileName());
         QDir().mkpath(into);
         QDir().rename(out, into + QStringLiteral("/out"));
-        const QDir root(ftp.rootPath());
+        const QDir root(ftp.root);
         for (const QString& name : root.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
             QDir().rename(root.filePath(name), into + QStringLiteral("/ftp-") + name);
     }
