@@ -106,7 +106,10 @@ void lockStoredName(Database& db, const QString& volume, const QString& name) {
 
 namespace {
 // Statements over many codes take them in slices, far below either database's limit on bound values.
-constexpr int kSlice = 500;
+// The local file's are smaller: Qt hands SQLite every mark as a named one, and SQLite finds each name
+// by a search through those before it, so a statement costs the square of its marks; the server's
+// cost is its round trips (three a statement through Qt), so its slices are larger.
+int sliceOf(const Database& db) { return db.dialect() == Dialect::SQLite ? 100 : 500; }
 
 QString marks(qsizetype n) {
     QString s;
@@ -120,8 +123,9 @@ QString marks(qsizetype n) {
 // follow the values given before them.
 template <typename Row>
 void sliced(Database& db, const QString& sql, const QVariantList& before, const QStringList& keys, Row&& row) {
-    for (qsizetype at = 0; at < keys.size(); at += kSlice) {
-        const QStringList slice = keys.mid(at, kSlice);
+    const int size = sliceOf(db);
+    for (qsizetype at = 0; at < keys.size(); at += size) {
+        const QStringList slice = keys.mid(at, size);
         QVariantList values = before;
         for (const QString& k : slice)
             values << k;
@@ -195,10 +199,11 @@ void advisoryAll(Database& db, const QString& function, const QStringList& codes
         sortedNames << volume + QLatin1Char('/') + n;
     sortedNames.sort();
     // The keys in their order, one lock at a time: "offset 0" keeps the sort below the locking.
-    for (qsizetype at = 0; at < sortedCodes.size() + sortedNames.size(); at += kSlice) {
+    const int size = sliceOf(db);
+    for (qsizetype at = 0; at < sortedCodes.size() + sortedNames.size(); at += size) {
         QString rows;
         QVariantList values;
-        for (qsizetype k = at; k < std::min(at + kSlice, sortedCodes.size() + sortedNames.size()); ++k) {
+        for (qsizetype k = at; k < std::min(at + size, sortedCodes.size() + sortedNames.size()); ++k) {
             const bool isCode = k < sortedCodes.size();
             rows += (rows.isEmpty() ? QString() : QStringLiteral(",")) +
                     QStringLiteral("(%1,?::text,%2)").arg(isCode ? 7301 : 7302).arg(k);
