@@ -17,6 +17,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -168,7 +169,8 @@ struct Work {
     int next = 0;   // the next task to hand out
     int stopAt = 0; // no task from here on starts
     int running = 0;
-    std::vector<qint64> done, total; // each task's bytes, for the bar
+    // Each task's bytes, for the bar: written by the connections without the lock.
+    std::unique_ptr<std::atomic<qint64>[]> done, total;
     bool finished() const { return running == 0 && next >= stopAt; }
     bool ok(int k) const { return ran[size_t(k)] && results[size_t(k)].ok; }
 };
@@ -207,8 +209,8 @@ public:
         w->stopOnFailure = stopOnFailure;
         w->results.resize(size_t(n));
         w->ran.assign(size_t(n), 0);
-        w->done.assign(size_t(n), 0);
-        w->total.assign(size_t(n), 0);
+        w->done = std::make_unique<std::atomic<qint64>[]>(size_t(n));
+        w->total = std::make_unique<std::atomic<qint64>[]>(size_t(n));
         w->stopAt = n;
         if (n == 0)
             return w;
@@ -244,8 +246,8 @@ public:
         }
         const TransferResult whole = run([&](FtpClient&, const TransferProgress& progress) {
             std::unique_lock<std::mutex> hold(m_mutex);
-            m_watched = w.get();
             m_progress = progress ? &progress : nullptr;
+            m_watched = w.get();
             m_done.wait(hold, [&] { return w->finished(); });
             m_watched = nullptr;
             m_progress = nullptr;
@@ -287,16 +289,19 @@ private:
             ++w->running;
             hold.unlock();
             Work* const mine = w.get();
+            // libcurl reports many times a file; only a watched work takes the lock, to add up its bar.
             const TransferProgress progress = [this, mine, k](qint64 d, qint64 t) {
+                mine->done[size_t(k)].store(d, std::memory_order_relaxed);
+                mine->total[size_t(k)].store(std::max<qint64>(t, 0), std::memory_order_relaxed);
+                if (m_watched.load() != mine)
+                    return;
                 std::lock_guard<std::mutex> figures(m_mutex);
-                mine->done[size_t(k)] = d;
-                mine->total[size_t(k)] = std::max<qint64>(t, 0);
-                if (m_watched != mine || !m_progress)
+                if (m_watched.load() != mine || !m_progress)
                     return;
                 qint64 sumDone = 0, sumTotal = 0;
-                for (size_t j = 0; j < mine->done.size(); ++j) {
-                    sumDone += mine->done[j];
-                    sumTotal += mine->total[j];
+                for (size_t j = 0; j < mine->tasks.size(); ++j) {
+                    sumDone += mine->done[j].load(std::memory_order_relaxed);
+                    sumTotal += mine->total[j].load(std::memory_order_relaxed);
                 }
                 (*m_progress)(sumDone, sumTotal);
             };
@@ -314,7 +319,9 @@ private:
             --w->running;
             if (failed && w->stopOnFailure)
                 w->stopAt = std::min(w->stopAt, k + 1);
-            m_done.notify_all();
+            // Waiters wait for a whole work: waking them for each file would cost a thread switch a file.
+            if (w->finished())
+                m_done.notify_all();
         }
     }
 
@@ -323,7 +330,7 @@ private:
     std::condition_variable m_done; // a waiter waits for its work to finish
     std::deque<WorkPtr> m_queue;
     bool m_closing = false;
-    const Work* m_watched = nullptr;
+    std::atomic<const Work*> m_watched{nullptr}; // set and cleared under the lock
     const TransferProgress* m_progress = nullptr;
     std::vector<std::thread> m_threads;
 };
