@@ -47,47 +47,17 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &use);
     return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
 }
-// CPU seconds a process and all its descendants have used so far (the FTP server, which may fork a
-// process per session), or -1: its own time and its reaped children's, and the time of each
-// descendant still running.
+// CPU seconds another process has used so far (the FTP server), or -1.
 double cpuSecondsOf(qint64 pid) {
-    struct Stat {
-        qint64 parent = 0;
-        double own = 0, reaped = 0;
-    };
-    auto read = [](const QString& path) -> std::optional<Stat> {
-        QFile stat(path);
-        if (!stat.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        // The fields after the command name, which ends with the last ')'.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 15)
-            return std::nullopt;
-        const double tick = double(sysconf(_SC_CLK_TCK));
-        return Stat{fields[1].toLongLong(), (fields[11].toDouble() + fields[12].toDouble()) / tick,
-                    (fields[13].toDouble() + fields[14].toDouble()) / tick};
-    };
-    const std::optional<Stat> top = read(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!top)
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
         return -1;
-    std::map<qint64, Stat> all;
-    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const qint64 other = name.toLongLong(&number);
-        if (number && other != pid)
-            if (const std::optional<Stat> s = read(QStringLiteral("/proc/%1/stat").arg(other)))
-                all[other] = *s;
-    }
-    double total = top->own + top->reaped;
-    for (const auto& [other, s] : all) {
-        qint64 up = s.parent;
-        for (int depth = 0; depth < 8 && up > 1 && up != pid; ++depth)
-            up = all.count(up) ? all[up].parent : 0;
-        if (up == pid)
-            total += s.own;
-    }
-    return total;
+    // The fields after the command name, which ends with the last ')'.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 long currentKb() {
     QFile status(QStringLiteral("/proc/self/status"));

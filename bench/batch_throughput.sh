@@ -3,13 +3,18 @@
 # PostgreSQL: N drawings of SIZE KB, 5,000 drawings of 20 KB, and one large drawing against
 # lftp put / get. Every figure is run RUNS times (default 3); the median, the spread and the ratios
 # are printed, with the peak memory of the process.
-# Usage: bench/batch_throughput.sh [N] [SIZE_KB] [LARGE_MB]     (RUNS=3 SKIP_BUILD=1 CONNECTIONS=4)
+# Two FTP servers: the tests' own (pyftpdlib: one Python process, whose CPU decides much of the
+# small-file figures) and vsftpd, the C server Debian offices run, started on loopback for the run
+# (needs root: it logs the benchmark's account in through a PAM service of its own).
+# Usage: bench/batch_throughput.sh [N] [SIZE_KB] [LARGE_MB]
+#        (RUNS=3 SKIP_BUILD=1 CONNECTIONS=4 SERVERS="pyftpdlib vsftpd")
 set -euo pipefail
 N="${1:-500}"
 KB="${2:-200}"
 LARGE_MB="${3:-200}"
 RUNS="${RUNS:-3}"
 CONNECTIONS="${CONNECTIONS:-4}"
+SERVERS="${SERVERS:-pyftpdlib vsftpd}"
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
 if [ -z "${SKIP_BUILD:-}" ]; then
@@ -18,8 +23,9 @@ if [ -z "${SKIP_BUILD:-}" ]; then
 fi
 work="$(mktemp -d)"
 bench_pid=""
+vsftpd_pid=""
 # A failed run's status must not stop the clean-up: errexit holds inside the trap as well.
-trap 'touch "$work"/*.info.finish 2>/dev/null || true; if [ -n "$bench_pid" ]; then wait $bench_pid 2>/dev/null || true; fi; rm -rf "$work"' EXIT
+trap 'touch "$work"/*.info.finish 2>/dev/null || true; if [ -n "$bench_pid" ]; then wait $bench_pid 2>/dev/null || true; fi; stop_vsftpd; rm -rf "$work"' EXIT
 results="$work/results.txt"
 # Where each run's files go until the end; see batch_bench.cpp on why they are not deleted at once.
 export BENCH_KEEP_DIR="$work/kept"
@@ -36,13 +42,84 @@ head -c "$((LARGE_MB * 1024 * 1024))" /dev/urandom > "$work/large.dwg"
 
 seconds() { local start=$1; echo "$(date +%s.%N) - $start" | bc; }
 
+# vsftpd on loopback, serving $work/vsftpd-root to any account name as the system's "ftp" user.
+# The PAM service lets every password in; the server listens on 127.0.0.1 only and lives as long
+# as the script.
+vsftpd_port=""
+start_vsftpd() {
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "vsftpd needs root for its own PAM service: left out"; return 1
+    fi
+    if [ ! -x /usr/sbin/vsftpd ]; then
+        echo "== installing: vsftpd"
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends vsftpd >/dev/null
+        # The package starts a system-wide server on port 21; the benchmark runs its own.
+        if command -v systemctl >/dev/null && systemctl is-active -q vsftpd 2>/dev/null; then
+            systemctl disable --now -q vsftpd && echo "the system-wide vsftpd the package started is stopped and disabled"
+        fi
+    fi
+    local low high
+    read -r low high < /proc/sys/net/ipv4/ip_local_port_range
+    mkdir -p "$work/vsftpd-root" "$work/vsftpd-empty"
+    chown ftp:ftp "$work/vsftpd-root"
+    chmod 755 "$work" # the sessions run as "ftp" and must reach their root
+    printf 'auth required pam_permit.so\naccount required pam_permit.so\nsession required pam_permit.so\n' \
+        > /etc/pam.d/velda-bench
+    vsftpd_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    # Passive ports above the range for outgoing connections, as the tests' server takes them (see
+    # tests/support/ftp_server.py).
+    cat > "$work/vsftpd.conf" <<CONF
+listen=YES
+listen_address=127.0.0.1
+listen_port=$vsftpd_port
+background=NO
+anonymous_enable=NO
+local_enable=YES
+guest_enable=YES
+guest_username=ftp
+virtual_use_local_privs=YES
+write_enable=YES
+local_umask=022
+local_root=$work/vsftpd-root
+chroot_local_user=YES
+allow_writeable_chroot=YES
+pam_service_name=velda-bench
+pasv_min_port=$((high + 1))
+pasv_max_port=65535
+seccomp_sandbox=NO
+secure_chroot_dir=$work/vsftpd-empty
+xferlog_enable=NO
+max_clients=500
+max_per_ip=500
+CONF
+    /usr/sbin/vsftpd "$work/vsftpd.conf" > "$work/vsftpd.log" 2>&1 &
+    vsftpd_pid=$!
+    sleep 0.5
+    if ! kill -0 "$vsftpd_pid" 2>/dev/null; then
+        cat "$work/vsftpd.log"; echo "vsftpd did not start: left out"; vsftpd_pid=""; return 1
+    fi
+}
+stop_vsftpd() {
+    if [ -n "$vsftpd_pid" ]; then kill "$vsftpd_pid" 2>/dev/null || true; wait "$vsftpd_pid" 2>/dev/null || true; fi
+    vsftpd_pid=""
+    rm -f /etc/pam.d/velda-bench
+}
+
 # One run of the program and of lftp against the program's server.
-run_case() { # backend set label large(0/1)
-    local backend=$1 set=$2 label=$3 large=$4 info="$work/$1-$3-$RANDOM.info"
+run_case() { # server backend set label large(0/1)
+    local server=$1 backend=$2 set=$3 label=$4 large=$5 info="$work/$1-$2-$4-$RANDOM.info"
     local args=("$work/$set" "$info" "$backend")
     if [ "$large" = 1 ]; then args+=("$work/large.dwg"); else args+=(""); fi
     args+=("$CONNECTIONS")
-    "$VELDA_BUILD/bin/batch_bench" "${args[@]}" > "$info.out" 2>&1 &
+    local external=""
+    if [ "$server" = vsftpd ]; then
+        # Each run starts from an empty root; the last run's files wait with the others.
+        local aside="$BENCH_KEEP_DIR/vsftpd-$RANDOM$RANDOM"
+        mkdir -p "$aside"
+        find "$work/vsftpd-root" -mindepth 1 -maxdepth 1 -exec mv -t "$aside" {} +
+        external="127.0.0.1:$vsftpd_port $work/vsftpd-root $vsftpd_pid"
+    fi
+    BENCH_FTP="$external" "$VELDA_BUILD/bin/batch_bench" "${args[@]}" > "$info.out" 2>&1 &
     bench_pid=$!
     while [ ! -f "$info.done" ]; do
         if ! kill -0 $bench_pid 2>/dev/null; then cat "$info.out"; echo "benchmark failed"; exit 1; fi
@@ -54,10 +131,12 @@ run_case() { # backend set label large(0/1)
     lftp_run() {
         lftp -u "velda,$password" -p "$port" -e "set net:max-retries 1; set ftp:passive-mode on; $1; bye" "$host" >/dev/null
     }
-    local key="$backend $label"
-    awk -v k="$key" '/^velda_|^batch_peak|^large_|^phase_/{print k, $1, $2}' "$info.out" >> "$results"
+    local key="$server $backend $label"
+    awk -v k="$key" -v s="$server" '/^velda_|^batch_peak|^large_|^phase_/ && !(s != "pyftpdlib" && /server_cpu/) {
+        print k, $1, $2}' "$info.out" >> "$results"
     grep '^slowest' "$info.out" | sed "s/^/$key /" >> "$work/slowest.txt" || true
-    # CPU seconds the FTP server has used so far.
+    # CPU seconds the FTP server has used so far. Only the tests' server, a single process, is measured:
+    # vsftpd's sessions end as processes of their own, whose time nothing reliably adds up.
     server_cpu() { awk -v t="$(getconf CLK_TCK)" '{sub(/.*\) /, ""); print ($12 + $13) / t}' "/proc/$server_pid/stat"; }
     # Seconds of one lftp command, the CPU seconds lftp itself used (user and system) and the server's.
     timed() { # metric commands
@@ -67,7 +146,9 @@ run_case() { # backend set label large(0/1)
         cpu=$( { TIMEFORMAT='%U %S'; time lftp_run "$2"; } 2>&1 | tail -1)
         echo "$key $1 $(seconds "$start")" >> "$results"
         echo "$key ${1}_cpu $(echo "$cpu" | awk '{print $1 + $2}')" >> "$results"
-        echo "$key ${1}_server_cpu $(echo "$(server_cpu) - $before" | bc)" >> "$results"
+        if [ "$server" = pyftpdlib ]; then
+            echo "$key ${1}_server_cpu $(echo "$(server_cpu) - $before" | bc)" >> "$results"
+        fi
     }
     timed lftp_mirror_up "mkdir -p l1; mirror -R $work/$set l1/s"
     mkdir -p "$info.d1" "$info.d4"
@@ -87,16 +168,22 @@ run_case() { # backend set label large(0/1)
     sync
 }
 
-for backend in sqlite postgresql; do
-    for run in $(seq 1 "$RUNS"); do
-        run_case "$backend" set1 "${N}x${KB}KB" 1
-        run_case "$backend" set2 "5000x20KB" 0
+servers=()
+for server in $SERVERS; do
+    if [ "$server" != vsftpd ] || start_vsftpd; then servers+=("$server"); fi
+done
+for server in "${servers[@]}"; do
+    for backend in sqlite postgresql; do
+        for run in $(seq 1 "$RUNS"); do
+            run_case "$server" "$backend" set1 "${N}x${KB}KB" 1
+            run_case "$server" "$backend" set2 "5000x20KB" 0
+        done
     done
 done
 
 # Median and spread of one figure: "median (min-max)".
-figure() { # backend label metric
-    awk -v k="$1 $2" -v m="$3" '$1" "$2==k && $3==m {print $4}' "$results" | sort -g |
+figure() { # "server backend" label metric
+    awk -v k="$1 $2" -v m="$3" '$1" "$2" "$3==k && $4==m {print $5}' "$results" | sort -g |
         awk '{v[NR]=$1} END {if (NR==0) {print "-"; exit} med=(NR%2)?v[(NR+1)/2]:(v[NR/2]+v[NR/2+1])/2;
              printf "%.3f (%.3f-%.3f)", med, v[1], v[NR]}'
 }
@@ -105,7 +192,8 @@ ratio() { echo "scale=2; $1 / $2" | bc; }
 
 echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg) (shared: figures vary with the load)"
 echo "runs per figure: $RUNS; connections per server: $CONNECTIONS; figures are median (min-max) seconds"
-for backend in sqlite postgresql; do
+for server in "${servers[@]}"; do
+for backend in "$server sqlite" "$server postgresql"; do
     for label in "${N}x${KB}KB" "5000x20KB"; do
         echo "== $backend, $label"
         for m in velda_checkin_seconds velda_checkin_cpu_seconds velda_checkin_server_cpu_seconds lftp_mirror_up \
@@ -120,9 +208,9 @@ for backend in sqlite postgresql; do
         echo "  check-out / lftp mirror:              $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror_down)")   (goal <= 0.8)"
         echo "  check-out / lftp mirror --parallel=4: $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror4_down)")   (goal <= 1.2)"
         echo "  CPU seconds, ours / lftp mirror: check-in $(ratio "$(median "$backend" "$label" velda_checkin_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror_up_cpu)"), check-out $(ratio "$(median "$backend" "$label" velda_checkout_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror_down_cpu)") (a database server not counted)"
-        echo "  the FTP server's CPU seconds, ours / lftp mirror --parallel=4: check-in $(ratio "$(median "$backend" "$label" velda_checkin_server_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror4_up_server_cpu)"), check-out $(ratio "$(median "$backend" "$label" velda_checkout_server_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror4_down_server_cpu)")"
+        [ "$server" = pyftpdlib ] && echo "  the FTP server's CPU seconds, ours / lftp mirror --parallel=4: check-in $(ratio "$(median "$backend" "$label" velda_checkin_server_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror4_up_server_cpu)"), check-out $(ratio "$(median "$backend" "$label" velda_checkout_server_cpu_seconds)" "$(median "$backend" "$label" lftp_mirror4_down_server_cpu)")"
         echo "  the batch thread's time by phase (transfers: waiting for them; they overlap plan and rows):"
-        for m in $(awk -v k="$backend $label" '$1" "$2==k && $3 ~ /^phase_/ {print $3}' "$results" | sort -u); do
+        for m in $(awk -v k="$backend $label" '$1" "$2" "$3==k && $4 ~ /^phase_/ {print $4}' "$results" | sort -u); do
             printf "    %-36s %s\n" "$m" "$(figure "$backend" "$label" "$m")"
         done
     done
@@ -134,5 +222,6 @@ for backend in sqlite postgresql; do
     echo "  check-in / lftp put:   $(ratio "$(median "$backend" "$label" large_checkin_seconds)" "$(median "$backend" "$label" lftp_put)")   (goal <= 1.2)"
     echo "  check-out / lftp get:  $(ratio "$(median "$backend" "$label" large_checkout_seconds)" "$(median "$backend" "$label" lftp_get)")   (goal <= 1.2)"
 done
+done
 echo "== slowest files (gap between successive files; a group's files arrive together)"
-sort -k4 -g -r "$work/slowest.txt" | head -8
+sort -k5 -g -r "$work/slowest.txt" | head -8
