@@ -182,9 +182,15 @@ struct FtpClient::Impl {
         const QString where = shown.display();
         const QString said = QStringLiteral("\nlibcurl报告：") + outcome.curlText;
         const int code = int(outcome.code);
-        if (outcome.outOfStep)
+        if (outcome.outOfStep) {
+            // A server that fails a session after login often says why in a reply of its own (vsftpd's
+            // "500 OOPS: ..."): the administrator needs that line.
+            const QString refusal = outcome.dialogue.lastRefusal();
             return Failure(TransferFailure::Interrupted,
-                           QStringLiteral("FTP服务器%1的应答与所发命令不对应，连接已断开，请重试").arg(where), code);
+                           QStringLiteral("FTP服务器%1的应答与所发命令不对应，连接已断开，请重试").arg(where) +
+                               (refusal.isEmpty() ? QString() : QStringLiteral("\n服务器应答：") + refusal),
+                           code);
+        }
         switch (outcome.code) {
         case CURLE_OK:
             return std::nullopt;
