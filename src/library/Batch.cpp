@@ -154,6 +154,12 @@ BatchLibrary::BatchLibrary(Session& session, TransferRunner runner)
 
 BatchLibrary::~BatchLibrary() = default;
 
+int BatchLibrary::filesPerGroup(const Database& db) const {
+    if (groupFiles > 0)
+        return groupFiles;
+    return db.dialect() == Dialect::SQLite ? 32 : 128;
+}
+
 namespace {
 
 using Task = std::function<TransferResult(FtpClient& client, const TransferProgress& progress)>;
@@ -515,6 +521,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
     UserContext& ctx = m_session.ctx;
     const QString who = identity(ctx);
     Database& db = m_session.db();
+    const int perGroup = filesPerGroup(db);
     const int n = static_cast<int>(files.size());
     QStringList codes;
     for (const QString& f : files)
@@ -548,7 +555,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         Group g;
         QStringList someCodes, someNames;
         QSet<QString> seen;
-        for (int at = i; at < n && at - i < std::max(1, groupFiles); ++at) {
+        for (int at = i; at < n && at - i < perGroup; ++at) {
             const QString name = StoredFileName(today, codes[at]);
             if (seen.contains(codes[at]) || seen.contains(name) || busy.contains(codes[at]) || busy.contains(name))
                 break;
@@ -951,6 +958,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
     const UserContext ctx = m_session.ctx;
     const QString who = identity(m_session.ctx);
     Database& db = m_session.db();
+    const int perGroup = filesPerGroup(db);
     const int n = static_cast<int>(codes.size());
 
     struct File {
@@ -1052,7 +1060,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
     auto plan = [&]() {
         Group g;
         QSet<QString> names;
-        while (i < n && int(g.files.size()) < std::max(1, groupFiles) && !g.planFailed) {
+        while (i < n && int(g.files.size()) < perGroup && !g.planFailed) {
             const QString& code = codes[i];
             // A code that cannot name a file in the folder is refused like one the user may not read.
             const std::optional<QString> target = BatchTargetFile(folder, code);
