@@ -157,6 +157,7 @@ run_case() { # server backend set label large(0/1)
     timed lftp_mirror4_down "mirror --parallel=4 l4/s $info.d4"
     mv "$info.d1" "$info.d4" "$BENCH_KEEP_DIR/"
     if [ "$large" = 1 ]; then
+        sync
         timed lftp_put "put $work/large.dwg -o big.dwg"
         timed lftp_get "get big.dwg -o $info.big"
         mv "$info.big" "$BENCH_KEEP_DIR/"
