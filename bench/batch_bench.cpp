@@ -120,10 +120,10 @@ int main(int argc, char** argv) {
     env.addVolume(QStringLiteral("V1"), ftp.address);
     session.db().exec(QStringLiteral("update PDM组 set 目录名称='V1' where 组名='admin'"));
     // The volume's folder belongs to the account the server writes as, which owns the root.
+    const QFileInfo root(ftp.root);
     for (const char* folder : {"Volume", "Volume/V1"}) {
         const QString path = ftp.root + u'/' + QLatin1String(folder);
         QDir().mkpath(path);
-        const QFileInfo root(ftp.root);
         if (chown(QFile::encodeName(path).constData(), root.ownerId(), root.groupId()) != 0)
             perror("chown");
     }
@@ -148,9 +148,10 @@ int main(int argc, char** argv) {
     const double cpuBeforeIn = cpuSeconds();
     const double serverBeforeIn = cpuSecondsOf(ftp.pid);
     std::vector<qint64> inAt;
+    // BENCH_GROUP tries another group size than the batch's own choice.
+    const int groupFiles = qEnvironmentVariableIntValue("BENCH_GROUP");
     velda::BatchLibrary in(session, run);
-    if (qEnvironmentVariableIsSet("BENCH_GROUP"))
-        in.groupFiles = qEnvironmentVariableIntValue("BENCH_GROUP");
+    in.groupFiles = groupFiles;
     in.onPhase = [&](const char* phase, double seconds) { inPhases[phase] += seconds; };
     const velda::BatchResult r1 = in.CheckIn(files, [&](int, const velda::BatchProgress&) {
         inAt.push_back(t.elapsed());
@@ -166,9 +167,9 @@ int main(int argc, char** argv) {
     // A profiler can be attached to the FTP server between the two batches: with BENCH_PAUSE set,
     // the check-out waits for FTP_INFO.go once FTP_INFO.in is there.
     if (qEnvironmentVariableIsSet("BENCH_PAUSE")) {
-        QFile in(args[2] + QStringLiteral(".in"));
-        in.open(QIODevice::WriteOnly);
-        in.close();
+        QFile paused(args[2] + QStringLiteral(".in"));
+        paused.open(QIODevice::WriteOnly);
+        paused.close();
         while (!QFile::exists(args[2] + QStringLiteral(".go")))
             QThread::msleep(50);
     }
@@ -182,8 +183,7 @@ int main(int argc, char** argv) {
     const double serverBeforeOut = cpuSecondsOf(ftp.pid);
     std::vector<qint64> outAt;
     velda::BatchLibrary outBatch(session, run);
-    if (qEnvironmentVariableIsSet("BENCH_GROUP"))
-        outBatch.groupFiles = qEnvironmentVariableIntValue("BENCH_GROUP");
+    outBatch.groupFiles = groupFiles;
     outBatch.onPhase = [&](const char* phase, double seconds) { outPhases[phase] += seconds; };
     const velda::BatchResult r2 = outBatch.CheckOut(codes, out, [&](int, const velda::BatchProgress&) {
         outAt.push_back(t.elapsed());
