@@ -3,6 +3,7 @@
 #include "core/ActivityLog.h"
 #include "core/Session.h"
 #include "library/Acl.h"
+#include "library/LibraryRows.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 
@@ -131,7 +132,10 @@ ItemDetail LoadItemDetail(Session& session, const QString& code, bool loadRecord
             PreviewSource p;
             p.url = VolumeUrl(session.ctx.AdminPassword, server);
             p.remotePath = RemotePath(volume, fileName);
-            p.key = server + QLatin1Char('\n') + volume + QLatin1Char('\n') + fileName;
+            p.code = candidate;
+            p.version = rows::lastCheckIn(db, candidate);
+            p.key = server + QLatin1Char('\n') + volume + QLatin1Char('\n') + fileName + QLatin1Char('\n') +
+                    QString::number(p.version);
             d.preview = p;
         }
         d.caption = state == SeekText::StateNormal ? SeekText::InLibrary : SeekText::OtherState(state);

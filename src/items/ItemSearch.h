@@ -53,8 +53,10 @@ QStringList LibraryCodes(const QString& code);
 struct PreviewSource {
     QString url;        // the volume URL with the account password
     QString remotePath; // "Volume/" + volume + "/" + stored file name
-    // Server, volume and stored name: the same key means the same file, so a copy already fetched
-    // for the window serves again.
+    QString code;       // the library row's code
+    qint64 version = 0; // the number of its last check-in's log row, 0 for none
+    // Server, volume, stored name and last check-in: the same key means the same file, so a copy
+    // already fetched for the window serves again.
     QString key;
 };
 

@@ -3,11 +3,13 @@
 #include "TestSupport.h"
 
 #include "accounts/AdminRecord.h"
+#include "core/ActivityLog.h"
 #include "app/Forms.h"
 #include "items/ItemRecords.h"
 #include "items/ItemSearch.h"
 #include "items/ui/DwgView.h"
 #include "items/ui/FrmSeekItemInfo.h"
+#include "library/DrawingLibrary.h"
 #include "shell/ui/FrmMain.h"
 #include "transfer/TransferCommand.h"
 
@@ -339,7 +341,7 @@ TEST_P(ItemSearchForm, TheOtherModeSearchesItsTableWithoutReloadingTheAttributes
     EXPECT_EQ(env->feedback.last().text, QStringLiteral("库中不存在符合查询条件的记录"));
 }
 
-TEST_P(ItemSearchForm, APictureFetchedOnceServesAgainWhileItsStoredNameStays) {
+TEST_P(ItemSearchForm, APictureFetchedOnceServesAgainWhileItsStoredFileStays) {
     records(QStringLiteral("C-1"), QStringLiteral("轴"));
     records(QStringLiteral("C-2"), QStringLiteral("套"));
     store(QStringLiteral("C-1"), QStringLiteral("c1.dwg"), drawingWithPicture(6));
@@ -359,6 +361,24 @@ TEST_P(ItemSearchForm, APictureFetchedOnceServesAgainWhileItsStoredNameStays) {
     ASSERT_TRUE(picture(*f)->hasPicture());
     EXPECT_EQ(picture(*f)->image().width(), 6);
 
+    // A check-in cut off after its commit: its log row is in, its file still under the staged name.
+    // The click puts the file in place and shows it, not the copy the window kept.
+    env->db().exec(QStringLiteral("insert into PDM日志 (ID,代号,时间,方式) values ('bob','C-1','2024/3/6',?)"),
+                   {LogWord::CheckIn});
+    const qint64 number = env->db().scalar(QStringLiteral("select max(序号) from PDM日志")).toLongLong();
+    {
+        QFile staged(ftp->localPath(StagedName(QStringLiteral("Volume/V1/c1.dwg"), number)));
+        ASSERT_TRUE(staged.open(QIODevice::WriteOnly));
+        staged.write(drawingWithPicture(12));
+    }
+    clickLine(*f, 1);
+    clickLine(*f, 0);
+    EXPECT_TRUE(env->feedback.boxes.isEmpty());
+    ASSERT_TRUE(picture(*f)->hasPicture());
+    EXPECT_EQ(picture(*f)->image().width(), 12);
+    EXPECT_TRUE(QFile::exists(ftp->localPath(QStringLiteral("Volume/V1/c1.dwg"))));
+    EXPECT_FALSE(QFile::exists(ftp->localPath(StagedName(QStringLiteral("Volume/V1/c1.dwg"), number))));
+
     // A new stored name is a new drawing: fetched afresh, and its absence is said.
     env->db().exec(QStringLiteral("update PDM入库图纸信息 set 入库文件名称='c1-new.dwg' where 代号='C-1'"));
     clickLine(*f, 0);
@@ -368,7 +388,7 @@ TEST_P(ItemSearchForm, APictureFetchedOnceServesAgainWhileItsStoredNameStays) {
         << env->feedback.last().text.toStdString();
     EXPECT_EQ(env->feedback.last().icon, Icon::Stop);
     EXPECT_EQ(caption(*f), QStringLiteral("图纸已入库！"));
-    EXPECT_EQ(browseRows(QStringLiteral("C-1")), 3);
+    EXPECT_EQ(browseRows(QStringLiteral("C-1")), 4);
     f.reset();
     EXPECT_TRUE(previewCopies().isEmpty());
 }

@@ -4,6 +4,7 @@
 #include "core/ui/Forms.h"
 #include "items/Condition.h"
 #include "items/ItemSearch.h"
+#include "library/DrawingLibrary.h"
 #include "transfer/TransferCommand.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmSeekItemInfo.h"
@@ -169,20 +170,37 @@ void FrmSeekItemInfo::showPreview(quint64 view, const QString& code, const Previ
         m_ui->Dwg->setPicture(kept->image, QString(), kept->reason);
         return;
     }
+    const FtpOptions options = m_session.ftpOptions;
+    const TransferRunner run = [this, options](const TransferOperation& operation) {
+        return m_transfer->run([operation, options](FtpClient& client, const TransferProgress& progress) {
+            TransferResult r = operation(client, progress);
+            if (r.failure != TransferFailure::Busy)
+                return r;
+            // An earlier view's fetch still holds the window's client: this one goes on its own.
+            FtpClient own(options);
+            return operation(own, progress);
+        });
+    };
+    // A check-in cut off after its commit left the new file under its staged name: it is put in place
+    // first, as a check-out does, or the picture would show the version before, or none.
+    if (source.version > 0) {
+        const Outcome recovered = DrawingLibrary(m_session, run).Recover(source.code);
+        if (view != m_view)
+            return;
+        if (!recovered.done()) {
+            m_ui->Dwg->showBlank();
+            m_session.feedback().stop(SeekText::PreviewFailed(code, recovered.text));
+            return;
+        }
+    }
     // Each fetch lands under its own name; only the latest view's copy takes the window's name.
     const QString landing = m_previewFile + QLatin1Char('.') + QString::number(view);
     QFile::remove(landing);
     const QString command = GetCommand(source.remotePath, landing);
     const QString url = source.url;
-    const FtpOptions options = m_session.ftpOptions;
     const TransferResult result =
-        m_transfer->run([url, command, options](FtpClient& client, const TransferProgress& progress) {
-            TransferResult r = client.Execute(url, command, progress);
-            if (r.failure != TransferFailure::Busy)
-                return r;
-            // An earlier view's fetch still holds the window's client: this one goes on its own.
-            FtpClient own(options);
-            return own.Execute(url, command, progress);
+        run([url, command](FtpClient& client, const TransferProgress& progress) {
+            return client.Execute(url, command, progress);
         });
     if (view != m_view) {
         QFile::remove(landing);
