@@ -6,7 +6,6 @@
 #include "library/CheckInSteps.h"
 #include "library/LibraryRows.h"
 #include "store/Database.h"
-#include "transfer/FtpListing.h"
 #include "transfer/TransferCommand.h"
 
 #include <QDir>
@@ -947,11 +946,12 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
 // commit. As with the single check-out, the copy is in place before the rows that record it. While
 // one group is recorded the next one's files come down.
 // The rows and the numbers of their last check-ins are read once for the whole batch, and then one
-// listing of each volume's folder shows which drawings a check-in cut off after its commit left
-// staged: only those are finished first, as the single check-out does. The listing comes after the
-// numbers were read, and a check-in stages its file before it commits, so a staged file the listing
-// does not show was already in place. A drawing checked in again since the batch read it ends the
-// group there; it is read again, finished if need be, and fetched again with the next group.
+// listing of the names in each volume's folder shows which drawings a check-in cut off after its
+// commit left staged: only those are finished first, as the single check-out does. The listing
+// comes after the numbers were read, and a check-in stages its file before it commits, so a staged
+// file the listing does not show was already in place. A drawing checked in again since the batch
+// read it ends the group there; it is read again, finished if need be, and fetched again with the
+// next group.
 BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& folder, const Step& step) {
     BatchResult r;
     r.progress.total = static_cast<int>(codes.size());
@@ -1015,7 +1015,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         // files than a small batch fetches from it: for a few drawings, probing each costs less.
         struct Folder {
             QString volume, url, path;
-            std::vector<RemoteEntry> entries;
+            QStringList names;
         };
         std::vector<Folder> folders;
         QHash<QString, int> onVolume;
@@ -1040,7 +1040,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         std::vector<Task> listings;
         for (Folder& f : folders)
             listings.push_back(
-                [&f](FtpClient& c, const TransferProgress&) { return c.List(f.url, f.path, f.entries); });
+                [&f](FtpClient& c, const TransferProgress&) { return c.ListNames(f.url, f.path, f.names); });
         const WorkPtr listed = lanes.submit(std::move(listings), false, false);
         lanes.wait(m_run, listed);
         for (int k = 0; k < int(folders.size()); ++k) {
@@ -1048,9 +1048,9 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                 unlisted << folders[size_t(k)].volume;
                 continue;
             }
-            for (const RemoteEntry& e : folders[size_t(k)].entries)
-                if (e.name.contains(QStringLiteral(".new-")))
-                    staged << folders[size_t(k)].volume + QLatin1Char('/') + e.name;
+            for (const QString& name : folders[size_t(k)].names)
+                if (name.contains(QStringLiteral(".new-")))
+                    staged << folders[size_t(k)].volume + QLatin1Char('/') + name;
         }
     }
     QSet<int> again; // files to read and probe on their own

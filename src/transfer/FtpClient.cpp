@@ -115,9 +115,8 @@ public:
             cancelWriting();
             return false;
         }
-        if (!m_direct &&
-            std::rename(QFile::encodeName(m_file.fileName()).constData(), QFile::encodeName(m_target).constData()) !=
-                0) {
+        if (!m_direct && std::rename(QFile::encodeName(m_file.fileName()).constData(),
+                                     QFile::encodeName(m_target).constData()) != 0) {
             m_problem = QString::fromLocal8Bit(std::strerror(errno));
             cancelWriting();
             return false;
@@ -583,6 +582,26 @@ struct FtpClient::Impl {
                        QStringLiteral("无法列出FTP服务器%1上文件夹%2的内容").arg(server.display(), joined));
     }
 
+    TransferResult listNames(const VolumeAddress& server, const QStringList& path, QStringList& names) {
+        names.clear();
+        QByteArray body;
+        QBuffer sink(&body);
+        sink.open(QIODevice::WriteOnly);
+        FtpRequest listing;
+        listing.path = path;
+        listing.folderUrl = true;
+        listing.listNames = true;
+        listing.sink = &sink;
+        const FtpPerformed outcome = driver.perform(server, listing);
+        if (auto failed = linkFailure(server, outcome))
+            return *failed;
+        if (outcome.code != CURLE_OK)
+            return refusal(QStringLiteral("无法列出FTP服务器%1上文件夹%2的内容").arg(server.display(), path.join(u'/')),
+                           outcome);
+        names = NameListNames(body);
+        return Success();
+    }
+
     TransferResult removeFolder(const VolumeAddress& server, const QStringList& path) {
         return removeWith("RMD", server, path, QStringLiteral("删除FTP服务器%1上的文件夹%2失败"));
     }
@@ -706,6 +725,12 @@ TransferResult FtpClient::Size(const QString& volumeUrl, const QString& remotePa
 TransferResult FtpClient::List(const QString& volumeUrl, const QString& folderPath, std::vector<RemoteEntry>& entries) {
     return m_impl->run(volumeUrl, folderPath, [&](const VolumeAddress& server, const QStringList& path) {
         return m_impl->list(server, path, entries);
+    });
+}
+
+TransferResult FtpClient::ListNames(const QString& volumeUrl, const QString& folderPath, QStringList& names) {
+    return m_impl->run(volumeUrl, folderPath, [&](const VolumeAddress& server, const QStringList& path) {
+        return m_impl->listNames(server, path, names);
     });
 }
 

@@ -157,13 +157,16 @@ RemoteKind ParseMlstReply(int code, const QByteArray& reply) {
     return RemoteKind::Unknown;
 }
 
-bool NameListHolds(const QByteArray& listing, const QString& name) {
+QStringList NameListNames(const QByteArray& listing) {
+    QStringList names;
     for (const QByteArray& line : listing.split('\n')) {
         const QByteArray entry = line.trimmed();
-        if (QString::fromUtf8(entry.mid(entry.lastIndexOf('/') + 1)) == name)
-            return true;
+        if (!entry.isEmpty())
+            names << QString::fromUtf8(entry.mid(entry.lastIndexOf('/') + 1));
     }
-    return false;
+    return names;
 }
+
+bool NameListHolds(const QByteArray& listing, const QString& name) { return NameListNames(listing).contains(name); }
 
 } // namespace velda

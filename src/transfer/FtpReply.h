@@ -71,7 +71,9 @@ std::optional<qint64> ParseSizeReply(const QString& line);
 // other code (a server without MLST).
 RemoteKind ParseMlstReply(int code, const QByteArray& reply);
 
-// Whether a name list (NLST, one entry a line, possibly with the folder before each name) holds name.
+// The names in a name list (NLST: one entry a line, possibly with the folder before each name).
+QStringList NameListNames(const QByteArray& listing);
+// Whether a name list holds name.
 bool NameListHolds(const QByteArray& listing, const QString& name);
 
 } // namespace velda

@@ -3,8 +3,8 @@
 #include "TestSupport.h"
 
 #include "accounts/AdminRecord.h"
-#include "core/ActivityLog.h"
 #include "app/Forms.h"
+#include "core/ActivityLog.h"
 #include "items/ItemRecords.h"
 #include "items/ItemSearch.h"
 #include "items/ui/DwgView.h"

@@ -77,6 +77,19 @@ TEST(FtpListing, OneListingOfARealFolderAndAClearFailureForAMissingOne) {
     EXPECT_EQ(missing.failure, TransferFailure::RemoteMissing);
     EXPECT_TRUE(missing.message.contains(QStringLiteral("Volume/V9"))) << missing.message.toStdString();
     EXPECT_TRUE(entries.empty());
+
+    // The names alone, as the batch check-out looks for staged files: awkward names come back whole.
+    QFile odd(folder + QStringLiteral("/图 纸.dwg.new-12"));
+    ASSERT_TRUE(odd.open(QIODevice::WriteOnly));
+    odd.close();
+    QStringList names{QStringLiteral("stale")};
+    const TransferResult named = client.ListNames(server.volumeUrl(), QStringLiteral("Volume/V1"), names);
+    ASSERT_TRUE(named.ok) << named.message.toStdString();
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("f0.dwg"), QStringLiteral("f1.dwg"), QStringLiteral("f2.dwg"),
+                                  QStringLiteral("sub"), QStringLiteral("图 纸.dwg.new-12")}));
+    EXPECT_FALSE(client.ListNames(server.volumeUrl(), QStringLiteral("Volume/V9"), names).ok);
+    EXPECT_TRUE(names.isEmpty());
 }
 
 } // namespace

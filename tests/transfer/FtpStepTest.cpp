@@ -70,9 +70,10 @@ TEST(FtpStep, AConnectionWhoseRepliesFallOutOfStepIsDroppedAndTheNextTransfersWo
         EXPECT_EQ(first.failure, TransferFailure::Interrupted);
         EXPECT_TRUE(first.message.contains(QStringLiteral("应答与所发命令不对应"))) << first.message.toStdString();
         // The server's own line comes with it when this command's dialogue holds it.
-        if (first.message.contains(QStringLiteral("\n服务器应答：")))
+        if (first.message.contains(QStringLiteral("\n服务器应答："))) {
             EXPECT_TRUE(first.message.endsWith(QStringLiteral("\n服务器应答：500 Command not understood.")))
                 << first.message.toStdString();
+        }
     } else {
         EXPECT_EQ(first.kind, RemoteKind::File);
     }
@@ -141,7 +142,8 @@ TEST(FtpStep, APrivateDownloadWritesOnlyItsOwnNewFile) {
     QTemporaryDir dir;
     const QString side = dir.filePath(QStringLiteral(".a.dwg.part-1"));
 
-    const TransferResult got = client.GetPrivate(server.volumeUrl(), QStringLiteral("Volume/V1/a.dwg"), side, {}, false);
+    const TransferResult got =
+        client.GetPrivate(server.volumeUrl(), QStringLiteral("Volume/V1/a.dwg"), side, {}, false);
     ASSERT_TRUE(got.ok) << got.message.toStdString();
     QFile copy(side);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));

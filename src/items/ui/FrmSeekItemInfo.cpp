@@ -198,10 +198,9 @@ void FrmSeekItemInfo::showPreview(quint64 view, const QString& code, const Previ
     QFile::remove(landing);
     const QString command = GetCommand(source.remotePath, landing);
     const QString url = source.url;
-    const TransferResult result =
-        run([url, command](FtpClient& client, const TransferProgress& progress) {
-            return client.Execute(url, command, progress);
-        });
+    const TransferResult result = run([url, command](FtpClient& client, const TransferProgress& progress) {
+        return client.Execute(url, command, progress);
+    });
     if (view != m_view) {
         QFile::remove(landing);
         return;
