@@ -585,21 +585,13 @@ struct FtpClient::Impl {
     TransferResult listNames(const VolumeAddress& server, const QStringList& path, QStringList& names) {
         names.clear();
         QByteArray body;
-        QBuffer sink(&body);
-        sink.open(QIODevice::WriteOnly);
-        FtpRequest listing;
-        listing.path = path;
-        listing.folderUrl = true;
-        listing.listNames = true;
-        listing.sink = &sink;
-        const FtpPerformed outcome = driver.perform(server, listing);
-        if (auto failed = linkFailure(server, outcome))
-            return *failed;
-        if (outcome.code != CURLE_OK)
-            return refusal(QStringLiteral("无法列出FTP服务器%1上文件夹%2的内容").arg(server.display(), path.join(u'/')),
-                           outcome);
-        names = NameListNames(body);
-        return Success();
+        if (auto done = listWith(server, path, "NLST", body)) {
+            if (done->ok)
+                names = NameListNames(body);
+            return *done;
+        }
+        return Failure(TransferFailure::RemoteRefused,
+                       QStringLiteral("无法列出FTP服务器%1上文件夹%2的内容").arg(server.display(), path.join(u'/')));
     }
 
     TransferResult removeFolder(const VolumeAddress& server, const QStringList& path) {
