@@ -245,12 +245,21 @@ qint64 appendLogNumbered(Session& session, Database& db, const QString& user, co
 }
 
 namespace {
-// One "insert ... values (...),(...)" per slice of rows, with what follows the values (a returning
-// clause) and a function that reads each statement's answer.
+// The rows with what follows the values (a returning clause) and a function that reads each
+// statement's answer. A server gets one "insert ... values (...),(...)" per slice of rows, each
+// statement costing round trips. The local file gets one row's statement, prepared once and run
+// for each row: it has no round trips, and parsing a statement of hundreds of values cost it more
+// than writing the rows (its lookup of each value's mark grows with the square of their number).
 template <typename Answer> void insertSliced(Database& db, const QString& table, const QStringList& columns,
                                              const QList<QVariantList>& rows, const QString& tail, Answer&& answer) {
-    const qsizetype perStatement = std::max<qsizetype>(1, 2000 / std::max<qsizetype>(1, columns.size()));
     const QString one = QLatin1Char('(') + marks(columns.size()) + QLatin1Char(')');
+    if (db.dialect() == Dialect::SQLite) {
+        db.execEach(
+            QStringLiteral("insert into %1 (%2) values %3%4").arg(table, columns.join(QLatin1Char(',')), one, tail),
+            rows, answer);
+        return;
+    }
+    const qsizetype perStatement = std::max<qsizetype>(1, 2000 / std::max<qsizetype>(1, columns.size()));
     for (qsizetype at = 0; at < rows.size(); at += perStatement) {
         const qsizetype count = std::min(perStatement, rows.size() - at);
         QStringList tuples;

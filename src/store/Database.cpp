@@ -188,16 +188,39 @@ QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
             q.addBindValue(v);
         ok = q.exec();
     }
-    if (!ok) {
-        const QSqlError e = q.lastError();
-        if (isUniqueViolation(e))
-            throw DuplicateKeyError(QStringLiteral("记录已存在：%1").arg(describe(e)));
-        q = QSqlQuery();
-        if (const QString lost = connectionLost(e); !lost.isEmpty())
-            throw Error(lost);
-        throw Error(QStringLiteral("数据库操作失败：%1").arg(describe(e)));
-    }
+    if (!ok)
+        fail(q);
     return q;
+}
+
+void Database::execEach(const QString& sql, const QList<QVariantList>& runs,
+                        const std::function<void(QSqlQuery&)>& answer) const {
+    if (m_name.isEmpty())
+        throw Error(QStringLiteral("数据库连接尚未打开"));
+    if (runs.isEmpty())
+        return;
+    QSqlQuery q(handle());
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw Error(QStringLiteral("数据库语句有误：%1").arg(describe(q.lastError())));
+    for (const QVariantList& values : runs) {
+        for (qsizetype k = 0; k < values.size(); ++k)
+            q.bindValue(int(k), values[k]);
+        if (!q.exec())
+            fail(q);
+        if (answer)
+            answer(q);
+    }
+}
+
+void Database::fail(QSqlQuery& q) const {
+    const QSqlError e = q.lastError();
+    if (isUniqueViolation(e))
+        throw DuplicateKeyError(QStringLiteral("记录已存在：%1").arg(describe(e)));
+    q = QSqlQuery();
+    if (const QString lost = connectionLost(e); !lost.isEmpty())
+        throw Error(lost);
+    throw Error(QStringLiteral("数据库操作失败：%1").arg(describe(e)));
 }
 
 QString Database::connectionLost(const QSqlError& error) const {

@@ -6,6 +6,7 @@
 #include <QVariant>
 #include <QVariantList>
 
+#include <functional>
 #include <stdexcept>
 
 namespace velda {
@@ -69,6 +70,10 @@ public:
 
     // Prepares, binds (positionally, in order) and runs one statement; throws Error on failure.
     QSqlQuery exec(const QString& sql, const QVariantList& values = {}) const;
+    // One statement prepared once and run for each list of values in turn; answer, when given, reads
+    // each run's rows. Throws Error on the first failure, the runs before it done.
+    void execEach(const QString& sql, const QList<QVariantList>& runs,
+                  const std::function<void(QSqlQuery&)>& answer = {}) const;
     // Convenience: the first column of the first row, or an invalid QVariant when there is no row.
     QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
 
@@ -87,6 +92,8 @@ private:
     // After a failed statement: when the connection itself is gone, closes it (the next command
     // opens it again) and returns the text that says so; otherwise an empty text.
     QString connectionLost(const QSqlError& error) const;
+    // Throws the Error that describes the failed statement.
+    [[noreturn]] void fail(QSqlQuery& q) const;
 
     QString m_name;
     ConnectionSpec m_spec;

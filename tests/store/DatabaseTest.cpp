@@ -90,6 +90,20 @@ TEST_P(Schema, KeysRefuseDuplicatesAndTheLogNumbersItsRows) {
     db.exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values ('a', '', 't', 'w')"));
     db.exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values ('a', '', 't', 'w')"));
     EXPECT_EQ(env->count(QStringLiteral("select count(distinct 序号) from PDM日志")), 2);
+    // One statement run for many rows: each run's answer in turn, and a duplicate stops at its row.
+    QList<qint64> numbers;
+    db.execEach(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values (?, ?, 't', 'w') returning 序号"),
+                {{QStringLiteral("b"), QStringLiteral("X-1")}, {QStringLiteral("b"), QStringLiteral("X-2")}},
+                [&](QSqlQuery& q) {
+                    while (q.next())
+                        numbers << q.value(0).toLongLong();
+                });
+    ASSERT_EQ(numbers.size(), 2);
+    EXPECT_LT(numbers[0], numbers[1]);
+    EXPECT_THROW(db.execEach(QStringLiteral("insert into 零件信息 (代号) values (?)"),
+                             {{QStringLiteral("B-1")}, {QStringLiteral("A-1")}, {QStringLiteral("C-1")}}),
+                 DuplicateKeyError);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息 where 代号 in ('B-1','C-1')")), 1);
     db.exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点编号) values ('P-1', 'A', 10)"));
     db.exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点编号) values ('P-1', 'B', 9)"));
     EXPECT_EQ(env->count(QStringLiteral("select 结点序号 from 产品结构 where 结点代号='A'")), 0);
