@@ -40,7 +40,9 @@ TEST_P(CommandGuard_, ClosingChangingTheAccountAndASecondCommandWaitForTheRunnin
     QWidget* f = main.openForm(QStringLiteral("FrmLibDrawing"));
     ASSERT_TRUE(f);
     f->findChild<QLineEdit*>(QStringLiteral("TxtCode"))->setText(QStringLiteral("W-1"));
-    env->feedback.fileAnswers = {drawing(QStringLiteral("w.dwg"), QByteArray(160 * 1024, 'w'))};
+    // The server pauses an upload only after its second full second's worth of bytes, counted from
+    // wherever its first read happened to end: five seconds' worth make sure of the pause.
+    env->feedback.fileAnswers = {drawing(QStringLiteral("w.dwg"), QByteArray(320 * 1024, 'w'))};
     QTest::mouseClick(f->findChild<QLineEdit*>(QStringLiteral("TxtName")), Qt::LeftButton);
     env->feedback.clear();
 
