@@ -105,12 +105,11 @@ void lockStoredName(Database& db, const QString& volume, const QString& name) {
 }
 
 namespace {
-// Statements over many codes take them in slices of 500 on a server, far below its limit on bound
-// values: each statement costs round trips (three through Qt). The local file has no round trips but
-// parses: Qt hands SQLite every mark as a named one and SQLite finds each name by a search through
-// those before it, so a statement of many marks costs the square of their number. There one
-// statement for a single code is prepared once and run for each code.
-constexpr int kServerSlice = 500;
+// Statements over many codes take them in slices, far below either database's limit on bound values.
+// The local file's are smaller: Qt hands SQLite every mark as a named one, and SQLite finds each name
+// by a search through those before it, so a statement costs the square of its marks; the server's
+// cost is its round trips (three a statement through Qt), so its slices are larger.
+int sliceOf(const Database& db) { return db.dialect() == Dialect::SQLite ? 100 : 500; }
 
 QString marks(qsizetype n) {
     QString s;
@@ -124,21 +123,7 @@ QString marks(qsizetype n) {
 // follow the values given before them.
 template <typename Row>
 void sliced(Database& db, const QString& sql, const QVariantList& before, const QStringList& keys, Row&& row) {
-    if (db.dialect() == Dialect::SQLite) {
-        QList<QVariantList> runs;
-        QSet<QString> seen; // as "in (...)" would, a key given twice answers once
-        for (const QString& k : keys)
-            if (!seen.contains(k)) {
-                seen.insert(k);
-                runs << before + QVariantList{k};
-            }
-        db.execEach(sql.arg(QStringLiteral("?")), runs, [&](QSqlQuery& q) {
-            while (q.next())
-                row(q);
-        });
-        return;
-    }
-    const int size = kServerSlice;
+    const int size = sliceOf(db);
     for (qsizetype at = 0; at < keys.size(); at += size) {
         const QStringList slice = keys.mid(at, size);
         QVariantList values = before;
@@ -214,7 +199,7 @@ void advisoryAll(Database& db, const QString& function, const QStringList& codes
         sortedNames << volume + QLatin1Char('/') + n;
     sortedNames.sort();
     // The keys in their order, one lock at a time: "offset 0" keeps the sort below the locking.
-    const int size = kServerSlice;
+    const int size = sliceOf(db);
     for (qsizetype at = 0; at < sortedCodes.size() + sortedNames.size(); at += size) {
         QString rows;
         QVariantList values;
