@@ -578,8 +578,12 @@ struct FtpClient::Impl {
         if (found.kind != RemoteKind::Folder)
             return Failure(TransferFailure::RemoteMissing,
                            QStringLiteral("FTP服务器%1上不存在文件夹%2").arg(server.display(), joined));
+        return unlistable(server, path);
+    }
+
+    static TransferResult unlistable(const VolumeAddress& server, const QStringList& path) {
         return Failure(TransferFailure::RemoteRefused,
-                       QStringLiteral("无法列出FTP服务器%1上文件夹%2的内容").arg(server.display(), joined));
+                       QStringLiteral("无法列出FTP服务器%1上文件夹%2的内容").arg(server.display(), path.join(u'/')));
     }
 
     TransferResult listNames(const VolumeAddress& server, const QStringList& path, QStringList& names) {
@@ -590,8 +594,7 @@ struct FtpClient::Impl {
                 names = NameListNames(body);
             return *done;
         }
-        return Failure(TransferFailure::RemoteRefused,
-                       QStringLiteral("无法列出FTP服务器%1上文件夹%2的内容").arg(server.display(), path.join(u'/')));
+        return unlistable(server, path);
     }
 
     TransferResult removeFolder(const VolumeAddress& server, const QStringList& path) {
