@@ -273,6 +273,10 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         if (request.skipSize)
             curl_easy_setopt(handle, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToSink);
+        // libcurl reads a data connection one buffer per turn of the loop in performBounded, and each
+        // turn also asks for the sockets and polls: with its default 16 KB a 200 MB drawing took
+        // 12,800 turns and its download was a third slower than lftp's.
+        curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &outcome);
     }
     if (request.progress && *request.progress) {

@@ -80,6 +80,9 @@ public:
     // The longest path a command may carry. Servers cut longer command lines in two and answer each
     // part, after which every reply on that connection belongs to the command before.
     static constexpr int kMaxPathBytes = 1000;
+    // What a download reads from its data connection at once: the most every libcurl takes (newer
+    // ones take more).
+    static constexpr long kReceiveBufferBytes = 512 * 1024;
 
 private:
     CURLcode performBounded(CURL* handle);
