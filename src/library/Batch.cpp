@@ -4,6 +4,7 @@
 #include "core/Session.h"
 #include "library/Acl.h"
 #include "library/CheckInSteps.h"
+#include "library/LibraryLocks.h"
 #include "library/LibraryRows.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
@@ -542,6 +543,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         QSet<QString> names; // its codes and stored names
         bool planFailed = false;
         WorkPtr uploads;
+        std::unique_ptr<ReservedNumbers> reservation; // its log numbers, until the group has ended
     };
     std::optional<Group> current, ahead, moved; // outlive the lanes, whose tasks point into them
     WorkPtr moving;                             // the moves of the group committed last
@@ -636,6 +638,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         std::vector<qint64> reserved;
         if (Guarded([&] {
                 reserved = reserveLogNumbers(db, int(toUpload.size()));
+                g.reservation = std::make_unique<ReservedNumbers>(db, reserved);
                 return Outcome::success();
             }).done())
             for (size_t k = 0; k < toUpload.size(); ++k)
@@ -667,11 +670,26 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
 
     // The moves of a committed group go on while the next group is recorded; they are waited for
     // before the next group's moves start, so that those never overtake them, and before the batch ends.
+    // A committed file found neither staged nor in place is lost; the batch must not count on.
+    std::vector<int> movingFiles; // each move's file, -1 for the removal of a side file
+    std::optional<Settled> lost;
     auto settleMoves = [&] {
         lanes.wait(m_run, moving);
+        for (size_t k = 0; moving && k < movingFiles.size() && !lost; ++k)
+            if (movingFiles[k] >= 0 && moving->ran[k] && !moving->results[k] &&
+                moving->results[k].failure == TransferFailure::RemoteMissing)
+                lost = Settled{movingFiles[k], Outcome::failure(moving->results[k].message)};
         moving.reset();
+        movingFiles.clear();
         moved.reset();
         movingLocks.reset();
+        return !lost;
+    };
+    auto lostFile = [&] {
+        drop(ahead);
+        drop(current);
+        return stoppedOrFailed(r, QStringLiteral("图纸文件入库"), files[lost->index], lost->outcome,
+                               QStringLiteral("入库图纸"));
     };
     while (i < n || current) {
         if (!current) {
@@ -717,7 +735,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         std::unique_ptr<HeldCodeLocks> held;
         {
             Timed timed(onPhase, "moves");
-            settleMoves();
+            if (!settleMoves())
+                return lostFile();
         }
         for (;;) {
             settled.clear();
@@ -741,7 +760,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 std::optional<Timed> rowsTimed;
                 rowsTimed.emplace(onPhase, "rows");
                 held.reset();
-                held = std::make_unique<HeldCodeLocks>(db, lockCodes);
+                held = std::make_unique<HeldCodeLocks>(db, lockCodes, ctx.VolumeName, lockNames);
                 Transaction tx(db, Transaction::Kind::Write);
                 lockAll(db, lockCodes, ctx.VolumeName, lockNames);
                 const QHash<QString, StoredDrawing> rowsOf = readDrawings(db, lockCodes);
@@ -909,8 +928,10 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                     Guarded([&] { return s->oldFileToGo() ? Outcome::success() : Outcome::refusal({}); }).done();
                 moves.push_back(
                     [s, removeOld](FtpClient& c, const TransferProgress&) { return s->finish(c, removeOld); });
+                movingFiles.push_back(f.index);
             } else if (f.uploaded) {
                 moves.push_back([s](FtpClient& c, const TransferProgress&) { return s->discard(c); });
+                movingFiles.push_back(-1);
             }
         }
         moving = lanes.submit(std::move(moves), true, false);
@@ -935,7 +956,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         current = std::move(ahead);
         ahead.reset();
     }
-    settleMoves();
+    if (!settleMoves())
+        return lostFile();
     r.message = BatchText::CheckInSummary(r.progress);
     return r;
 }

@@ -65,7 +65,7 @@ public:
         m_lib.step(u"uploaded");
 
         // Held until the staged file is in place, past the commit (see HeldCodeLocks).
-        const HeldCodeLocks held(m_db, {m_code});
+        const HeldCodeLocks held(m_db, {m_code}, m_ctx.VolumeName, {m_storedName});
         Transaction tx(m_db, Transaction::Kind::Write);
         lockCode(m_db, m_code);
         lockStoredName(m_db, m_ctx.VolumeName, m_storedName);
@@ -89,7 +89,9 @@ public:
         tx.commit();
         m_lib.step(u"committed");
 
-        finish(number);
+        // Any other failure of the move loses nothing: recovery finishes it later.
+        if (const TransferResult placed = finish(number); !placed && placed.failure == TransferFailure::RemoteMissing)
+            return Outcome::failure(placed.message);
         return Outcome::success(LibraryText::CheckedIn);
     }
 
@@ -270,22 +272,23 @@ private:
 
     // After the commit: the staged file into place, then the previous version's file, when it lay
     // elsewhere, removed. A failure here loses nothing: recovery finishes the move later.
-    void finish(qint64 number) {
+    TransferResult finish(qint64 number) {
         const TransferResult placed = promote(m_lib.m_run, m_url, m_finalPath, number);
         m_lib.step(u"promoted");
         if (!placed)
-            return;
+            return placed;
         const bool samePlace = m_old.exists && m_old.volumeKnown && m_old.server == m_ctx.VolumeServerIp &&
                                m_old.remotePath() == m_finalPath;
         if (!m_old.exists || !m_old.volumeKnown || samePlace)
-            return;
+            return placed;
         // A file that another row still names (two codes that shared a name before this was
         // refused) stays for that row.
         if (!otherCodeOfFile(m_db, m_code, m_old.volume, m_old.fileName).isEmpty())
-            return;
+            return placed;
         const QString oldUrl = VolumeUrl(m_ctx.AdminPassword, m_old.server);
         const QString oldPath = m_old.remotePath();
         m_lib.m_run([&](FtpClient& c, const TransferProgress&) { return c.Delete(oldUrl, oldPath); });
+        return placed;
     }
 
     DrawingLibrary& m_lib;

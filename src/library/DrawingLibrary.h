@@ -87,6 +87,12 @@ inline QString StoredNameTaken(const QString& code, const QString& other, const 
     return QStringLiteral("零件<%1>的存储文件名%2已被零件<%3>使用，两者会互相覆盖，入库无法完成！")
         .arg(code, storedName, other);
 }
+// A committed check-in whose file is neither staged nor in place on the volume.
+inline QString CommittedFileLost(const QString& remotePath, qint64 logNumber) {
+    return QStringLiteral("服务器上既没有第%1号入库的暂存文件，也没有文件%2，该图纸文件已丢失！")
+        .arg(logNumber)
+        .arg(remotePath);
+}
 } // namespace LibraryText
 
 // The longest code a check-in takes, in bytes of UTF-8 (a Chinese character takes three): the stored
