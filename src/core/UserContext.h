@@ -40,7 +40,6 @@ struct UserContext {
     QString ReportKind;
 
     // The folder the last batch check-in or check-out used; the next batch dialog opens there.
-    QString LastBatchFolder;
 
     bool isAdministrator() const { return UserGroups.contains(QStringLiteral("/admin/")); }
 };

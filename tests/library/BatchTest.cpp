@@ -1,6 +1,7 @@
 #include "LibraryFixture.h"
 
 #include "library/Batch.h"
+#include "library/ui/FolderTree.h"
 #include "library/ui/FrmMultiInLib.h"
 #include "library/ui/FrmMultiOutLib.h"
 
@@ -227,13 +228,22 @@ TEST_P(BatchLibraryTest, DialogShowsProgressAndTheSummary) {
     EXPECT_TRUE(go->isEnabled());
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 4);
 
-    // The next batch dialog, of either kind, opens at the folder this one used last.
+    // The folder is remembered for this account alone, and no dialog acts on a folder the user did
+    // not choose in it: another account's 入库 without a choice checks nothing in.
     const QString last = f.selectedFolder();
     ASSERT_FALSE(last.isEmpty());
+    EXPECT_EQ(env->session->config().ReadAccountValue(QStringLiteral("bob"), kLastBatchFolder), last);
+    loginAs(QStringLiteral("carol"), QStringLiteral("design"));
+    EXPECT_EQ(env->session->config().ReadAccountValue(QStringLiteral("carol"), kLastBatchFolder), QString());
     FrmMultiInLib in(*env->session);
-    EXPECT_EQ(in.selectedFolder(), last);
+    in.show();
+    EXPECT_EQ(in.selectedFolder(), QString());
+    QTest::mouseClick(in.findChild<QPushButton*>(QStringLiteral("CmdInLib")), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, BatchText::NoFolderIn);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 4);
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
     FrmMultiOutLib out(*env->session);
-    EXPECT_EQ(out.selectedFolder(), last);
+    EXPECT_EQ(out.selectedFolder(), QString());
 }
 
 TEST_P(BatchLibraryTest, CheckOutDialogRunsTheConditionIntoTheFolder) {
