@@ -120,6 +120,15 @@ QString CheckOutSummary(const BatchProgress& p) {
         QStringLiteral("出库完成，共需出库图纸%1张，有效出库数量为：%2张！").arg(p.total).arg(p.total - p.rejected);
     if (!p.rejectedCodes.isEmpty())
         s += QStringLiteral("\r\n图纸") + p.rejectedCodes.chopped(1) + QStringLiteral("因权限问题无法出库");
+    if (!p.missingCodes.isEmpty())
+        s += QStringLiteral("\r\n图纸") + p.missingCodes.chopped(1) + QStringLiteral("在库中不存在");
+    if (!p.heldCopies.isEmpty()) {
+        QStringList copies;
+        for (const auto& [code, account] : p.heldCopies)
+            copies << code + QStringLiteral("（") + account + QStringLiteral("）");
+        s += QStringLiteral("\r\n图纸") + copies.join(QLatin1Char('&')) +
+             QStringLiteral("此前已被他人出库，仅取得副本，目前可以查看但无权修改");
+    }
     return s;
 }
 } // namespace BatchText
@@ -389,8 +398,13 @@ void undoFrom(Database& db, int position) {
 
 // The outcome of one file in a group, kept until the group's commit decides what counts.
 struct Settled {
+    Settled() = default;
+    Settled(int i, Outcome o, bool isMissing = false, QString holder = {})
+        : index(i), outcome(std::move(o)), missing(isMissing), heldBy(std::move(holder)) {}
     int index = 0;
     Outcome outcome;
+    bool missing = false; // refused: the library has no drawing of the code
+    QString heldBy;       // fetched as a copy: the other account that holds the drawing
 };
 
 QString stoppedText(const BatchProgress& p, bool in) {
@@ -409,8 +423,10 @@ bool count(BatchResult& r, const std::vector<Settled>& settled, const QStringLis
     for (const Settled& s : settled) {
         if (!s.outcome.done()) {
             ++r.progress.rejected;
-            r.progress.rejectedCodes += codes[s.index] + QLatin1Char('&');
+            (s.missing ? r.progress.missingCodes : r.progress.rejectedCodes) += codes[s.index] + QLatin1Char('&');
         }
+        if (!s.heldBy.isEmpty())
+            r.progress.heldCopies.append({codes[s.index], s.heldBy});
         ++r.progress.processed;
         if (step && !step(s.index, r.progress))
             goOn = false;
@@ -989,7 +1005,8 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         QString target, side, url, remote;
         StoredDrawing drawing;
         qint64 version = 0;
-        bool probe = false; // whether a cut-off check-in may have left its file staged
+        bool probe = false;   // whether a cut-off check-in may have left its file staged
+        bool missing = false; // refused: no drawing of the code in the library
         int fetch = -1;
         bool fetched = false;
         bool placed = false;
@@ -1103,8 +1120,10 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         return *unread;
                     const bool alone = again.contains(i);
                     f.drawing = alone ? readDrawing(db, code) : rowsOf.value(code);
-                    if (!f.drawing.exists || !f.drawing.volumeKnown)
+                    if (!f.drawing.exists || !f.drawing.volumeKnown) {
+                        f.missing = true;
                         return Outcome::refusal(LibraryText::NotInLibrary);
+                    }
                     if (!Acl::Grants(f.drawing.read, ctx))
                         return Outcome::refusal(LibraryText::NoRight);
                     f.version = alone ? lastCheckIn(db, code) : numbers.value(code);
@@ -1231,7 +1250,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         if (f.early->failed())
                             failure = Settled{f.index, *f.early};
                         else
-                            settled.push_back({f.index, *f.early});
+                            settled.push_back({f.index, *f.early, f.missing});
                         continue;
                     }
                     const StoredDrawing now = nowOf.value(code);
@@ -1248,7 +1267,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         break;
                     }
                     if (!now.exists) {
-                        settled.push_back({f.index, Outcome::refusal(LibraryText::NotInLibrary)});
+                        settled.push_back({f.index, Outcome::refusal(LibraryText::NotInLibrary), true});
                         continue;
                     }
                     if (!now.sameFile(f.drawing) || nowNumbers.value(code) != f.version) {
@@ -1306,7 +1325,9 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                             break;
                         }
                     }
-                    settled.push_back({f.index, done});
+                    // The user gets a copy of a drawing someone else is working on: the summary says whose.
+                    const bool other = h.exists && !takesHold && h.account != ctx.UserId;
+                    settled.push_back({f.index, done, false, other ? h.account : QString()});
                 }
                 if (!holdCodes.isEmpty()) {
                     QVariantList values;

@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <optional>
 
 namespace velda {
@@ -103,6 +104,9 @@ public:
             return Outcome::refusal(LibraryText::DefineRightsFirst, kTitleInfo);
         if (const QString tooLong = CodeLengthProblem(code); !tooLong.isEmpty())
             return Outcome::refusal(tooLong);
+        // A code taken from a file name may hold a line break, which no stored file's name can.
+        if (std::any_of(code.cbegin(), code.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; }))
+            return Outcome::refusal(LibraryText::CodeWithControlCharacter);
         if (!QFileInfo(localPath).isFile())
             return Outcome::failure(QStringLiteral("本地文件%1不存在，入库无法完成！").arg(localPath));
         if (ctx.VolumeName.isEmpty() || ctx.VolumeServerIp.isEmpty())

@@ -65,6 +65,7 @@ inline const QString EnterCodeFirst = QStringLiteral("请先输入零件代号")
 inline const QString NoWriteRight = QStringLiteral("该代号零件已入库，您无权修改，操作被中断！");
 inline const QString CodeOrFileEmpty = QStringLiteral("零件代号/文件名称不能为空！");
 inline const QString CodeOrPathEmpty = QStringLiteral("零件代号/文件路径不能为空");
+inline const QString CodeWithControlCharacter = QStringLiteral("零件代号中含有换行符等控制字符，入库无法完成！");
 inline const QString DefineRightsFirst = QStringLiteral("请在零件图纸入库前先进行权限定义！");
 inline const QString CheckedIn = QStringLiteral("入库完毕！");
 inline const QString NotInLibrary = QStringLiteral("库中不存在符合条件的零件图！");

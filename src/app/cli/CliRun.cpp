@@ -169,9 +169,16 @@ private:
         m_feedback.message(r.message, r.icon, kTitleFeedback);
         const int code = r.failed ? ExitFailed : (r.progress.rejected > 0 ? ExitRefused : ExitDone);
         if (m_args.json) {
-            QJsonArray rejected;
+            // Every code not fetched or not checked in, as before; those with no drawing also on their own.
+            QJsonArray rejected, missing, copies;
             for (const QString& c : r.progress.rejectedCodes.split(QLatin1Char('&'), Qt::SkipEmptyParts))
                 rejected.append(c);
+            for (const QString& c : r.progress.missingCodes.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
+                rejected.append(c);
+                missing.append(c);
+            }
+            for (const auto& [c, account] : r.progress.heldCopies)
+                copies.append(QJsonObject{{QStringLiteral("code"), c}, {QStringLiteral("heldBy"), account}});
             record(
                 QJsonObject{{QStringLiteral("command"), m_args.command},
                             {QStringLiteral("result"),
@@ -181,6 +188,8 @@ private:
                             {QStringLiteral("processed"), r.progress.processed},
                             {QStringLiteral("rejected"), r.progress.rejected},
                             {QStringLiteral("rejectedCodes"), rejected},
+                            {QStringLiteral("missingCodes"), missing},
+                            {QStringLiteral("heldCopies"), copies},
                             {QStringLiteral("message"), r.message}});
         }
         return code;
