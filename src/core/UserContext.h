@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/GroupList.h"
+
 #include <QString>
 
 namespace velda {
@@ -42,7 +44,9 @@ struct UserContext {
     // The folder the last batch check-in or check-out used; the next batch dialog opens there.
     QString LastBatchFolder;
 
-    bool isAdministrator() const { return UserGroups.contains(QStringLiteral("/admin/")); }
+    // The login keeps in UserGroups only the names it read exactly (SessionGroupList), so each
+    // segment is one whole group name.
+    bool isAdministrator() const { return GroupListMembers(UserGroups, {}).contains(QStringLiteral("admin")); }
 };
 
 } // namespace velda
