@@ -40,8 +40,17 @@ QStringList ListVolumeNames(Session& session) {
 }
 
 QStringList ListMembers(Session& session, const QString& group) {
-    return Column(session, QStringLiteral("ID"),
-                  QStringLiteral("select * from PDM用户 where 所属组 like ? escape '\\'"), {MembershipPattern(group)});
+    // The pattern narrows the rows; the list read against the groups decides, so that the members of
+    // a group named "admin/旧" are not taken for members of admin.
+    const QStringList groups = ListGroupNames(session);
+    QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM用户 where 所属组 like ? escape '\\'"),
+                                    {MembershipPattern(group)});
+    QStringList members;
+    while (q.next()) {
+        if (GroupListNames(q.value(QStringLiteral("所属组")).toString(), group, groups))
+            members << q.value(QStringLiteral("ID")).toString();
+    }
+    return members;
 }
 
 Outcome AddGroup(Session& session, const QString& name, const QString& volume, const QString& remark) {

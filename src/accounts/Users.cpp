@@ -1,7 +1,9 @@
 #include "accounts/Users.h"
 
 #include "core/GateText.h"
+#include "core/GroupList.h"
 #include "core/Session.h"
+#include "core/TextRules.h"
 #include "store/DatabaseInit.h"
 
 #include <QSqlQuery>
@@ -30,16 +32,7 @@ bool PasswordsUsable(const QString& password, const QString& passwordAgain) {
 } // namespace
 
 QString AccountNameProblem(const QString& name, bool group) {
-    bool bad = false;
-    for (qsizetype i = 0; i < name.size() && !bad; ++i) {
-        const QChar c = name[i];
-        if (c.isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        bad = c == u'/' || c == u'(' || c == u')' || c.unicode() < 0x20 || c.unicode() == 0x7f || c.isSurrogate() ||
-              c.category() == QChar::Other_Control;
-    }
+    const bool bad = name.contains(u'/') || name.contains(u'(') || name.contains(u')') || HasUnstorableCharacter(name);
     if (!bad)
         return {};
     return group ? QStringLiteral("组名不能含有“/”、“(”、“)”、控制字符或无效字符！")
@@ -53,8 +46,8 @@ QString GroupListText(const QStringList& selectedInListOrder) {
     return list;
 }
 
-bool GroupListNames(const QString& groupList, const QString& group) {
-    return groupList.contains(kSlash + group + kSlash);
+bool GroupListNames(const QString& groupList, const QString& group, const QStringList& existingGroups) {
+    return GroupListMembers(groupList, existingGroups).contains(group);
 }
 
 QString CreationDateText(const QDate& date) { return ShortDateText(date); }

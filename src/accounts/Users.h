@@ -23,8 +23,9 @@ struct UserAccount {
 // The group list of the entries selected, given in list order: "/" before each ("/a/b"). The
 // closing "/" is added when the list is stored.
 QString GroupListText(const QStringList& selectedInListOrder);
-// True when a stored group list names the group: it holds "/" + group + "/".
-bool GroupListNames(const QString& groupList, const QString& group);
+// True when a stored group list names exactly the group, read against the groups that exist
+// (GroupListMembers).
+bool GroupListNames(const QString& groupList, const QString& group, const QStringList& existingGroups);
 // The creation date as stored: year/month/day without leading zeros (2024/3/5).
 QString CreationDateText(const QDate& date);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/GroupList.h"
+
 #include <QString>
 
 namespace velda {
@@ -41,7 +43,9 @@ struct UserContext {
 
     // The folder the last batch check-in or check-out used; the next batch dialog opens there.
 
-    bool isAdministrator() const { return UserGroups.contains(QStringLiteral("/admin/")); }
+    // The login keeps in UserGroups only the names it read exactly (SessionGroupList), so each
+    // segment is one whole group name.
+    bool isAdministrator() const { return GroupListMembers(UserGroups, {}).contains(QStringLiteral("admin")); }
 };
 
 } // namespace velda

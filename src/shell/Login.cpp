@@ -1,6 +1,7 @@
 #include "shell/Login.h"
 
 #include "core/ActivityLog.h"
+#include "core/GroupList.h"
 #include "core/Session.h"
 
 #include <QSqlQuery>
@@ -21,21 +22,22 @@ QStringList LoadLoginGroups(Session& session) {
 
 namespace {
 Outcome LogIn(Session& session, const QString& account, const QString& password, const QString& group) {
-    // An empty group name would make the membership pattern "%//%", which a malformed list could
-    // match; no real group is empty.
     if (group.isEmpty())
         return Outcome::refusal(kLoginRefused);
-    QSqlQuery q =
-        session.db().exec(QStringLiteral("select * from PDM用户 where ID=? and 密码=? and 所属组 like ? escape '\\'"),
-                          {account, password, MembershipPattern(group)});
+    QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM用户 where ID=? and 密码=?"), {account, password});
     if (!q.next())
         return Outcome::refusal(kLoginRefused);
-    const QString groups = q.value(QStringLiteral("所属组")).toString();
+    const QString list = q.value(QStringLiteral("所属组")).toString();
     q.finish();
+    // Membership is an exact name of the list, read against the groups that exist: a pattern or a
+    // substring would let a group named "admin/旧" pass for admin.
+    const QStringList groups = GroupListMembers(list, LoadLoginGroups(session));
+    if (!groups.contains(group))
+        return Outcome::refusal(kLoginRefused);
 
     UserContext& ctx = session.ctx;
     ctx.UserId = account;
-    ctx.UserGroups = groups;
+    ctx.UserGroups = SessionGroupList(groups);
     ctx.LoginGroup = group;
 
     QSqlQuery v =

@@ -1,5 +1,6 @@
 #include "structure/StructureEditor.h"
 
+#include "core/TextRules.h"
 #include "core/UserContext.h"
 #include "structure/NodeKey.h"
 
@@ -14,9 +15,14 @@ bool anyEmpty(std::initializer_list<const QString*> texts) {
     return false;
 }
 
-// A refusal when a text would break the key it goes into; nothing when all are clean.
+// A refusal when a text would break the key it goes into, or could not be stored as typed; nothing when
+// all are clean.
 std::optional<Outcome> markerRefusal(std::initializer_list<const QString*> keyTexts,
                                      std::initializer_list<const QString*> codeTexts = {}) {
+    for (const QString* t : keyTexts) {
+        if (HasUnstorableCharacter(*t))
+            return Outcome::refusal(EditorText::UnstorableText);
+    }
     for (const QString* t : keyTexts) {
         if (const auto m = KeyMarkerIn(*t))
             return Outcome::refusal(EditorText::MarkerInText.arg(*t, *m));

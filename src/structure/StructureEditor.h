@@ -11,7 +11,7 @@ struct UserContext;
 
 // What the node-entry panels hold when a node command runs.
 struct NodeEntry {
-    QString currentKind; // the selected tab's kind: 零件, 标准件, 外购件, or empty before any tab was chosen
+    QString currentKind; // the shown tab's kind: 零件, 标准件, 外购件; empty when none is
     QString partCode, partName, partKind, partNum, partMemo;
     QString bjCode, bjSpec, bjName, bjNum, bjNo, bjMemo;
     QString wgCode, wgSpec, wgName, wgNum, wgMemo;
@@ -62,6 +62,7 @@ inline const QString SelectToDelete = QStringLiteral("请先选择要删除的�
 // %1: the offending text, %2: the marker.
 inline const QString MarkerInText = QStringLiteral("“%1”中含有“%2”，节点信息中不能含有“/A”“/N”“/C”“/M”“/K”，"
                                                    "标准件和外购件的代号、规格、名称中不能含有“#”");
+inline const QString UnstorableText = QStringLiteral("节点信息中不能含有控制字符或无效字符");
 } // namespace EditorText
 
 } // namespace velda

@@ -2,6 +2,7 @@
 
 #include "core/ActivityLog.h"
 #include "core/Session.h"
+#include "core/TextRules.h"
 #include "structure/NodeKey.h"
 
 #include <QSqlQuery>
@@ -103,6 +104,15 @@ Outcome CheckInStructure(Session& session, const StructureTree& tree, const QStr
         return Outcome::refusal(StructureText::PasswordFirst);
     if (!tree.root())
         return Outcome::refusal(StructureText::RootFirst);
+    // The editor refuses such texts; a tree that holds one anyway must not fail the whole transaction
+    // in the server's words, or reach a file that cannot read it back.
+    bool unstorable = HasUnstorableCharacter(password);
+    for (const auto& n : tree.nodes())
+        unstorable = unstorable || HasUnstorableCharacter(n->text) || HasUnstorableCharacter(n->kind) ||
+                     HasUnstorableCharacter(n->quantity) || HasUnstorableCharacter(n->memo) ||
+                     HasUnstorableCharacter(n->name);
+    if (unstorable)
+        return Outcome::refusal(StructureText::Unstorable);
     return Guarded([&] {
         CheckIn run{session,
                     tree,

@@ -36,6 +36,7 @@ inline const QString Cycle = QStringLiteral("产品结构中存在循环引用�
 inline const QString ChooseFirst = QStringLiteral("请先选择产品代号和结合部代号");
 inline const QString PartMissing =
     QStringLiteral("库中不存在该代号的零件，请先通过“零件信息管理/添加信息”添加相应信息");
+inline const QString Unstorable = QStringLiteral("产品结构中有含控制字符或无效字符的节点信息或入库密码，无法入库");
 inline const QString Loading = QStringLiteral("结构装载中，请稍后...");
 } // namespace StructureText
 

@@ -101,6 +101,11 @@ TEST_P(Groups, MembersAreTheAccountsThatNameTheGroupExactly) {
     EXPECT_EQ(ListMembers(s(), QStringLiteral("a\\b")), QStringList{QStringLiteral("bsl")});
     EXPECT_EQ(ListMembers(s(), QStringLiteral("user")), (QStringList{QStringLiteral("admin"), QStringLiteral("xav")}));
     EXPECT_EQ(ListMembers(s(), QStringLiteral("adm")), QStringList());
+    // A group stored before "/" was refused does not make its members members of admin.
+    env->addGroup(QStringLiteral("admin/旧"));
+    env->addUser(QStringLiteral("eve"), QStringLiteral("x"), QStringLiteral("/admin/旧/"));
+    EXPECT_EQ(ListMembers(s(), QStringLiteral("admin")), QStringList{QStringLiteral("admin")});
+    EXPECT_EQ(ListMembers(s(), QStringLiteral("admin/旧")), QStringList{QStringLiteral("eve")});
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, Groups, kBothBackends, BackendName);

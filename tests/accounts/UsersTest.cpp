@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "accounts/Users.h"
+#include "core/GroupList.h"
 
 using namespace velda;
 using namespace velda::test;
@@ -8,8 +9,15 @@ using namespace velda::test;
 TEST(GroupListText, FollowsListOrderAndLeavesTheClosingSlashToStoring) {
     EXPECT_EQ(GroupListText({QStringLiteral("admin"), QStringLiteral("user")}), QStringLiteral("/admin/user"));
     EXPECT_EQ(GroupListText({}), QString());
-    EXPECT_TRUE(GroupListNames(QStringLiteral("/admin/user/"), QStringLiteral("user")));
-    EXPECT_FALSE(GroupListNames(QStringLiteral("/admin/user/"), QStringLiteral("adm")));
+    const QStringList groups{QStringLiteral("admin"), QStringLiteral("user"), QStringLiteral("admin/旧")};
+    EXPECT_TRUE(GroupListNames(QStringLiteral("/admin/user/"), QStringLiteral("user"), groups));
+    EXPECT_FALSE(GroupListNames(QStringLiteral("/admin/user/"), QStringLiteral("adm"), groups));
+    // A group stored before "/" was refused is one name; the other segments are names of their own.
+    EXPECT_EQ(GroupListMembers(QStringLiteral("/user/admin/旧/"), groups),
+              (QStringList{QStringLiteral("user"), QStringLiteral("admin/旧")}));
+    EXPECT_EQ(GroupListMembers(QStringLiteral("/admin/旧x//gone"), groups),
+              (QStringList{QStringLiteral("admin"), QStringLiteral("旧x"), QStringLiteral("gone")}));
+    EXPECT_EQ(SessionGroupList({QStringLiteral("user"), QStringLiteral("admin/旧")}), QStringLiteral("/user/"));
 }
 
 TEST(CreationDateText, HasNoLeadingZeros) {

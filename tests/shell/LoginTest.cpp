@@ -77,6 +77,18 @@ TEST_P(LoginLogic, RefusesWrongPasswordForeignGroupAndInjectedText) {
               QStringLiteral("refused: 密码有误，请重新输入！"));
 }
 
+TEST_P(LoginLogic, AGroupStoredWithASlashIsOneGroupAndNotAdmin) {
+    env->addGroup(QStringLiteral("admin/旧"));
+    env->addUser(QStringLiteral("eve"), QStringLiteral("pw"), QStringLiteral("/user/admin/旧/"));
+    EXPECT_EQ(login(QStringLiteral("eve"), QStringLiteral("pw"), QStringLiteral("admin")),
+              QStringLiteral("refused: 密码有误，请重新输入！"));
+    ASSERT_EQ(login(QStringLiteral("eve"), QStringLiteral("pw"), QStringLiteral("admin/旧")), QStringLiteral("done"));
+    EXPECT_EQ(env->session->ctx.LoginGroup, QStringLiteral("admin/旧"));
+    EXPECT_FALSE(env->session->ctx.isAdministrator());
+    ASSERT_EQ(login(QStringLiteral("eve"), QStringLiteral("pw"), QStringLiteral("user")), QStringLiteral("done"));
+    EXPECT_FALSE(env->session->ctx.isAdministrator());
+}
+
 TEST_P(LoginLogic, NoLoginWhileACommandWaits) {
     ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), QStringLiteral("done"));
     {

@@ -205,10 +205,22 @@ TEST_P(StructureDialogs, ThePickerListsEachProductsOwnSectionsAndOpensTheStructu
     ASSERT_EQ(list->topLevelItemCount(), 2);
     EXPECT_EQ(list->topLevelItem(1)->text(2), NodeKind::Standard);
     EXPECT_EQ(list->topLevelItem(1)->text(6), QStringLiteral("镀锌"));
-    // Adding in View mode waits for a tab to be chosen.
+    // The part tab the window opens with is the kind added, without a click on it; a memo that could
+    // not be stored as typed is refused there.
+    EXPECT_TRUE(child<QGroupBox>(*view, "FmPartInfo")->isVisible());
+    type(*view, "TxtPartCode", QStringLiteral("100"));
+    type(*view, "TxtPartName", QStringLiteral("轴"));
+    type(*view, "TxtPartNum", QStringLiteral("2"));
+    type(*view, "TxtPartMemo", QStringLiteral("见图") + QChar(0xD800));
     clickItem(tree, root);
+    const qsizetype boxes = env->feedback.boxes.size();
     click(*view, "CmdAddSon");
-    EXPECT_EQ(env->feedback.last().text, EditorText::KindNotChosen);
+    ASSERT_EQ(env->feedback.boxes.size(), boxes + 1);
+    EXPECT_EQ(env->feedback.last().text, EditorText::UnstorableText);
+    type(*view, "TxtPartMemo", QStringLiteral("见图"));
+    click(*view, "CmdAddSon");
+    EXPECT_EQ(env->feedback.boxes.size(), boxes + 1) << env->feedback.last().text.toStdString();
+    EXPECT_EQ(texts(root), (QStringList{QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("100")}));
 }
 
 TEST_P(StructureDialogs, PrintModeLoadsTheWholeTreeWithEditingDisabled) {

@@ -295,6 +295,13 @@ TEST_P(StructureStore, RefusalsOfCheckIn) {
     const Outcome o = CheckInStructure(session(), tree, QStringLiteral("pw"));
     EXPECT_EQ(o.text, StructureText::CheckedIn);
     EXPECT_TRUE(headers().isEmpty());
+    // Texts the editor would have refused are refused before any statement, not by the server midway.
+    StructureNode* shaft = add(tree.root(), QStringLiteral("101"), QStringLiteral("2"), QStringLiteral("轴"));
+    shaft->memo = QStringLiteral("见") + QChar(0) + QStringLiteral("图");
+    EXPECT_EQ(CheckInStructure(session(), tree, QStringLiteral("pw")).text, StructureText::Unstorable);
+    shaft->memo.clear();
+    EXPECT_EQ(CheckInStructure(session(), tree, QStringLiteral("p") + QChar(0xDC00)).text, StructureText::Unstorable);
+    EXPECT_TRUE(headers().isEmpty());
 }
 
 TEST_P(StructureStore, LoadingShowsMissingPartsAndStopsAtMissingHeaders) {

@@ -192,7 +192,19 @@ TEST_F(Editing, TextsThatWouldBreakTheKeyAreRefused) {
     NodeEntry b = test::SampleBolt(QStringLiteral("1"), QStringLiteral("1"));
     b.bjSpec = QStringLiteral("M8#30");
     EXPECT_TRUE(editor.addChild(r, b).outcome.refused());
+    // NUL and half a surrogate pair could not be stored as typed; a whole pair can.
+    b = test::SampleBolt(QStringLiteral("1"), QStringLiteral("1"));
+    b.bjMemo = QStringLiteral("镀") + QChar(0) + QStringLiteral("锌");
+    EXPECT_EQ(editor.addChild(r, b).outcome.text, EditorText::UnstorableText);
+    EXPECT_EQ(
+        editor.addChild(r, part(QStringLiteral("P1-1"), QStringLiteral("1"), QStringLiteral("轴") + QChar(0xD800)))
+            .outcome.text,
+        EditorText::UnstorableText);
     EXPECT_TRUE(r->children.empty());
+    EXPECT_TRUE(editor
+                    .addChild(r, part(QStringLiteral("P1-1"), QStringLiteral("1"), QStringLiteral("轴"),
+                                      QString::fromUtf8("\xF0\xA0\x80\x80")))
+                    .outcome.done());
 }
 
 TEST_F(Editing, DeletingTheRootLetsANewRootBeAdded) {

@@ -100,9 +100,12 @@ void FrmUser::CboUser_Click() {
         m_ui->TxtPwd->setText(account->password);
         m_ui->TxtPwdII->setText(account->password);
         m_ui->TxtMemo->setText(account->remark);
+        QStringList groups;
+        for (int row = 0; row < m_ui->LstGrp->count(); ++row)
+            groups << m_ui->LstGrp->item(row)->text();
         for (int row = 0; row < m_ui->LstGrp->count(); ++row) {
             QListWidgetItem* item = m_ui->LstGrp->item(row);
-            item->setSelected(GroupListNames(account->groups, item->text()));
+            item->setSelected(GroupListNames(account->groups, item->text(), groups));
         }
     } catch (const Error& e) {
         ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));

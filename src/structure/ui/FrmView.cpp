@@ -23,6 +23,11 @@ namespace {
 constexpr int kNodeId = Qt::UserRole;
 const QString kAdd = QStringLiteral("Add");
 const QString kPrint = QStringLiteral("Print");
+// The tabs in their order on the bar.
+const QStringList& TabKinds() {
+    static const QStringList kinds{NodeKind::Part, NodeKind::Standard, NodeKind::Purchased};
+    return kinds;
+}
 } // namespace
 
 FrmView::FrmView(Session& session, QWidget* parent)
@@ -30,9 +35,8 @@ FrmView::FrmView(Session& session, QWidget* parent)
       m_editor(session.ctx, m_tree),
       m_loader(session, m_tree, session.ctx.ProductMode == kPrint ? LoadMode::Print : LoadMode::View) {
     m_ui->setupUi(this);
-    m_ui->TabStr->addTab(NodeKind::Part);
-    m_ui->TabStr->addTab(NodeKind::Standard);
-    m_ui->TabStr->addTab(NodeKind::Purchased);
+    for (const QString& kind : TabKinds())
+        m_ui->TabStr->addTab(kind);
     // The tabs came after the layout measured an empty bar.
     m_ui->TabStr->setMinimumHeight(m_ui->TabStr->sizeHint().height());
     QStyle* style = QApplication::style();
@@ -42,7 +46,8 @@ FrmView::FrmView(Session& session, QWidget* parent)
     m_ui->Splitter->setStretchFactor(0, 3);
     m_ui->Splitter->setStretchFactor(1, 1);
 
-    connect(m_ui->TabStr, &QTabBar::tabBarClicked, this, &FrmView::TabStr_Click);
+    // The selected tab changes by mouse and by keyboard alike.
+    connect(m_ui->TabStr, &QTabBar::currentChanged, this, &FrmView::TabStr_Click);
     connect(m_ui->TxtPartCode, &QLineEdit::editingFinished, this, &FrmView::TxtPartCode_LostFocus);
     connect(m_ui->CmdAddRoot, &QPushButton::clicked, this, &FrmView::CmdAddRoot_Click);
     connect(m_ui->CmdAddSon, &QPushButton::clicked, this, &FrmView::CmdAddSon_Click);
@@ -64,7 +69,7 @@ void FrmView::Form_Load() {
     // The status bar shows only while a report is made.
     m_ui->StatusBar->hide();
     // The three entry panels share one place; only the selected tab's is shown.
-    m_ui->PanelStack->setCurrentWidget(m_ui->FmPartInfo);
+    TabStr_Click(m_ui->TabStr->currentIndex());
     m_session.ctx.NodeCounter = 0;
     // Every kind can be chosen in every mode; the code's guess selects one when a code is typed.
     m_ui->CboPartKind->addItems(NodeKind::All());
@@ -75,7 +80,6 @@ void FrmView::Form_Load() {
         m_ui->TxtBJNum->setText(QStringLiteral("1"));
         m_ui->TxtWGNum->setText(QStringLiteral("1"));
         m_ui->CmdRptNode->setEnabled(false);
-        m_currentKind = NodeKind::Part;
         return;
     }
     m_ui->CmdAddRoot->setEnabled(false);
@@ -104,11 +108,15 @@ void FrmView::Form_Load() {
 }
 
 void FrmView::TabStr_Click(int index) {
-    static const QStringList kinds{NodeKind::Part, NodeKind::Standard, NodeKind::Purchased};
-    if (index < 0 || index >= kinds.size())
-        return;
-    m_currentKind = kinds.at(index);
-    m_ui->PanelStack->setCurrentIndex(index);
+    if (index >= 0 && index < TabKinds().size())
+        m_ui->PanelStack->setCurrentIndex(index);
+}
+
+QString FrmView::CurrentKind() const {
+    // The kind is the tab the window shows, from the start: a separate record of it would lag
+    // behind the bar until a tab was clicked.
+    const int index = m_ui->TabStr->currentIndex();
+    return index >= 0 && index < TabKinds().size() ? TabKinds().at(index) : QString();
 }
 
 void FrmView::TxtPartCode_LostFocus() {
@@ -128,7 +136,7 @@ void FrmView::TxtPartCode_LostFocus() {
 
 NodeEntry FrmView::entry() const {
     NodeEntry e;
-    e.currentKind = m_currentKind;
+    e.currentKind = CurrentKind();
     e.partCode = m_ui->TxtPartCode->text();
     e.partName = m_ui->TxtPartName->text();
     e.partKind = m_ui->CboPartKind->currentText();

@@ -32,7 +32,8 @@ public:
     // The tree item of a node, and the node of a tree item.
     QTreeWidgetItem* itemOf(const StructureNode* node) const;
     StructureNode* nodeOf(const QTreeWidgetItem* item) const;
-    QString CurrentKind() const { return m_currentKind; }
+    // The node kind of the tab shown: 零件, 标准件 or 外购件.
+    QString CurrentKind() const;
     // The workbook the last report wrote.
     QString lastReportFile() const { return m_lastReportFile; }
 
@@ -70,7 +71,6 @@ private:
     StructureLoader m_loader;
     QHash<int, QTreeWidgetItem*> m_items;
     QHash<QString, QIcon> m_images; // the image list ImgLst: AsmOpen, AsmClose, Item
-    QString m_currentKind;
     qsizetype m_cyclesShown = 0;
     QString m_lastReportFile;
 };
