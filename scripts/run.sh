@@ -9,7 +9,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 velda_install
-velda_build
+velda_build_if_changed
 bin="$VELDA_BUILD/bin"
 
 if [ "${1:-}" = "--local" ]; then

@@ -23,9 +23,12 @@ velda_packages=(
 )
 
 velda_install() {
-    local missing=()
+    local missing=() installed
+    # One query for the whole list: a start with nothing to install should not wait on it.
+    installed="$(dpkg-query -W -f='${Package} ${Status}\n' "${velda_packages[@]}" 2>/dev/null |
+        awk '$NF == "installed" && $(NF-1) == "ok" { print $1 }')" || true
     for p in "${velda_packages[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        if ! grep -qxF -- "$p" <<<"$installed"; then
             missing+=("$p")
         fi
     done
@@ -49,4 +52,17 @@ velda_build() {
         cmake -S "$VELDA_ROOT" -B "$VELDA_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     fi
     cmake --build "$VELDA_BUILD" -j "$jobs"
+    touch "$VELDA_BUILD/.velda-built"
+}
+
+# The build, unless nothing in the tree changed since the last one finished: a no-op build still
+# walks every target's dependencies, which takes half a minute on a small machine.
+velda_build_if_changed() {
+    local stamp="$VELDA_BUILD/.velda-built"
+    if [ -f "$stamp" ] && [ -x "$VELDA_BUILD/bin/velda" ] &&
+        [ -z "$(find "$VELDA_ROOT" \( -path "$VELDA_BUILD" -o -path "$VELDA_ROOT/.git" \) -prune -o \
+            -newer "$stamp" -type f -print -quit)" ]; then
+        return 0
+    fi
+    velda_build
 }

@@ -238,12 +238,9 @@ TEST_P(LibraryMend, TheCleanUpLeavesABatchGroupsStagedFilesBeforeItsCommit) {
     adminRights(*env->session);
     const QStringList files{drawing(QStringLiteral("S-1.dwg"), "1"), drawing(QStringLiteral("S-2.dwg"), "2"),
                             drawing(QStringLiteral("S-3.dwg"), "3")};
-    RecordingFeedback otherFeedback;
-    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
-    loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
-    other->ftpOptions = env->session->ftpOptions;
-    FtpClient otherClient(other->ftpOptions);
-    VolumeCheck care(*other, [&](const TransferOperation& op) { return WaitForTransfer(otherClient, op); });
+    OtherClient other(*env, env->session->ftpOptions,
+                      [&](Session& s) { loginAs(QStringLiteral("admin"), QStringLiteral("admin"), &s); });
+    VolumeCheck care(*other.session, [&](const TransferOperation& op) { return WaitForTransfer(other.client, op); });
     CareCounts counts;
     int leftovers = -1;
     BatchLibrary batch(*env->session, runner());
