@@ -1,5 +1,7 @@
 #include "logview/LogListModel.h"
 
+#include <algorithm>
+
 namespace velda {
 
 QStringList LogListModel::headers() {
@@ -10,6 +12,7 @@ QStringList LogListModel::headers() {
 void LogListModel::setRows(std::vector<LogRow> rows) {
     beginResetModel();
     m_rows = std::move(rows);
+    reorder();
     endResetModel();
 }
 
@@ -51,6 +54,72 @@ QVariant LogListModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     return headers().value(section);
+}
+
+void LogListModel::sort(int column, Qt::SortOrder order) {
+    if (column < 0 || column >= columnCount())
+        return;
+    m_sortColumn = column;
+    m_sortOrder = order;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const std::vector<int> newRow = reorder();
+    // The selection follows its rows to their new places.
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    for (const QModelIndex& index : before)
+        after << this->index(newRow[static_cast<size_t>(index.row())], index.column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+std::vector<int> LogListModel::reorder() {
+    const std::vector<int> order = sortedOrder();
+    std::vector<LogRow> sorted;
+    sorted.reserve(m_rows.size());
+    std::vector<int> newRow(m_rows.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        newRow[static_cast<size_t>(order[i])] = static_cast<int>(i);
+        sorted.push_back(std::move(m_rows[static_cast<size_t>(order[i])]));
+    }
+    m_rows = std::move(sorted);
+    return newRow;
+}
+
+std::vector<int> LogListModel::sortedOrder() const {
+    // Rows of one value keep the order in which they were written (the log's number), in the same
+    // direction, so that the newest of one second still comes first. The time text has fixed-width
+    // fields, so its text order is its time order.
+    QString LogRow::*text = nullptr;
+    switch (m_sortColumn) {
+    case 1:
+        text = &LogRow::id;
+        break;
+    case 2:
+        text = &LogRow::code;
+        break;
+    case kTimeColumn:
+        text = &LogRow::time;
+        break;
+    case 4:
+        text = &LogRow::word;
+        break;
+    default:
+        break;
+    }
+    const bool descending = m_sortOrder == Qt::DescendingOrder;
+    std::vector<int> order(m_rows.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<int>(i);
+    std::sort(order.begin(), order.end(), [this, text, descending](int i, int j) {
+        const LogRow& a = m_rows[static_cast<size_t>(descending ? j : i)];
+        const LogRow& b = m_rows[static_cast<size_t>(descending ? i : j)];
+        if (text) {
+            if (const int c = QString::compare(a.*text, b.*text); c != 0)
+                return c < 0;
+        }
+        return a.seq < b.seq;
+    });
+    return order;
 }
 
 } // namespace velda

@@ -5,6 +5,7 @@
 #include "items/Condition.h"
 #include "store/Database.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -161,6 +162,13 @@ Outcome DeleteLogRows(Session& session, const std::vector<qint64>& seqs, qsizety
             *deleted = gone;
         return Outcome::success();
     });
+}
+
+QString LogExportPath(const QString& chosen) {
+    const QString name = QFileInfo(chosen).fileName();
+    if (name.isEmpty() || !QFileInfo(chosen).suffix().isEmpty())
+        return chosen;
+    return chosen + (name.endsWith(QLatin1Char('.')) ? QStringLiteral("log") : QStringLiteral(".log"));
 }
 
 Outcome ExportLogRows(const QString& path, const std::vector<LogRow>& rows, const std::vector<int>& which) {

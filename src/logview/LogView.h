@@ -72,6 +72,9 @@ LogFetch FetchLogRows(const Database& db, const QString& sql);
 Outcome DeleteLogRows(Session& session, const std::vector<qint64>& seqs, qsizetype* deleted = nullptr,
                       const std::function<void()>& between = {});
 
+// The file an export goes to: the chosen name, with ".log" added when it has no extension of its own.
+QString LogExportPath(const QString& chosen);
+
 // Writes the heading and one line per row (rows[i] for each i of which, in that order) to the file
 // in the encoding of the user's locale, lines ended by CR LF. The file is replaced only when all of
 // it was written.

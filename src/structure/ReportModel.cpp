@@ -4,6 +4,7 @@
 #include "structure/NodeKey.h"
 #include "structure/StructureStore.h"
 
+#include <QFileInfo>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -298,15 +299,26 @@ bool ReportPasswordMatches(Session& session, const QString& sectionCode, const Q
     return q.next();
 }
 
-QString ReportFilePath(const QString& folder, const QString& sectionCode, const QString& kind) {
-    QString name = sectionCode + kind;
+namespace {
+// A name the file system takes: every character a file name cannot hold replaced, and no hidden file.
+QString SafeFileName(QString name) {
     for (QChar& ch : name) {
         if (ch.unicode() < 0x20 || QStringLiteral("/\\:*?\"<>|").contains(ch))
             ch = QLatin1Char('_');
     }
     if (name.startsWith(QLatin1Char('.')))
         name.prepend(QLatin1Char('_'));
-    return folder + QLatin1Char('/') + name + QStringLiteral(".xlsx");
+    return name;
+}
+} // namespace
+
+QString ReportFilePath(const QString& folder, const QString& sectionCode, const QString& kind) {
+    return folder + QLatin1Char('/') + SafeFileName(sectionCode + kind) + QStringLiteral(".xlsx");
+}
+
+QString ReportPdfPath(const QString& lastFolder, const QString& dataFolder, const QString& productCode) {
+    const QString folder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir() ? lastFolder : dataFolder;
+    return folder + QLatin1Char('/') + SafeFileName(productCode) + QStringLiteral(".pdf");
 }
 
 } // namespace velda

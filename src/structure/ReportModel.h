@@ -32,6 +32,11 @@ inline const QString PasswordEmpty = QStringLiteral("入库密码都不能为空
 inline const QString NoRight = QStringLiteral("您权限不够，无法预览该结合部结构");
 inline QString PageLabel(int n) { return QStringLiteral("第 %1 页").arg(n); }
 inline QString PageTotal(int n) { return QStringLiteral("共 %1 页").arg(n); }
+inline QString Written(const QString& path) {
+    return QStringLiteral("报表已保存为：%1\n是否打开所在的文件夹？").arg(path);
+}
+inline const QString PdfCaption = QStringLiteral("输出到PDF文件");
+inline const QString PdfFilter = QStringLiteral("PDF 文件 (*.pdf)");
 } // namespace ReportText
 
 // One page of a report: cell texts by row (1 = the page's first row) and column (1 = A).
@@ -107,5 +112,8 @@ bool ReportPasswordMatches(Session& session, const QString& sectionCode, const Q
 // The file of a report in the data folder: section code, kind, ".xlsx", with every character a file
 // name cannot hold replaced.
 QString ReportFilePath(const QString& folder, const QString& sectionCode, const QString& kind);
+// The name the PDF save dialog suggests: the product code with ".pdf", in the folder the user last saved
+// a report's PDF to while it still exists, else in the data folder.
+QString ReportPdfPath(const QString& lastFolder, const QString& dataFolder, const QString& productCode);
 
 } // namespace velda

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <algorithm>
+
 using namespace velda;
 using namespace velda::test;
 
@@ -20,8 +22,12 @@ protected:
         BothDatabases::SetUp();
         if (!env)
             return;
-        for (const char* id : {"bob", "alice", "carol"})
-            add(QString::fromLatin1(id), QString(), QStringLiteral("用户登录"));
+        // Listed newest first: carol, alice, bob, the reverse of neither the order written nor the IDs.
+        add(QStringLiteral("bob"), QString(), QStringLiteral("用户登录"), QStringLiteral("2024年03月05日09时07分03秒"));
+        add(QStringLiteral("carol"), QString(), QStringLiteral("用户登录"),
+            QStringLiteral("2024年03月07日08时00分00秒"));
+        add(QStringLiteral("alice"), QString(), QStringLiteral("用户登录"),
+            QStringLiteral("2024年03月06日10时00分00秒"));
         add(QStringLiteral("bob"), QStringLiteral("GB-1"), QStringLiteral("图纸入库"));
         env->actAs(QStringLiteral("admin"), QStringLiteral("/admin/"), QStringLiteral("admin"));
         form = std::make_unique<FrmLog>(*env->session);
@@ -31,9 +37,16 @@ protected:
         form.reset();
         BothDatabases::TearDown();
     }
-    void add(const QString& id, const QString& code, const QString& word) {
+    void add(const QString& id, const QString& code, const QString& word,
+             const QString& time = QStringLiteral("2024年03月05日09时07分03秒")) {
         env->db().exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values (?, ?, ?, ?)"),
-                       {id, code, QStringLiteral("2024年03月05日09时07分03秒"), word});
+                       {id, code, time, word});
+    }
+    QStringList shownIds() {
+        QStringList ids;
+        for (int r = 0; r < list()->model()->rowCount(); ++r)
+            ids << cell(r, 1);
+        return ids;
     }
     void click(const char* name) { QTest::mouseClick(child<QAbstractButton>(*form, name), Qt::LeftButton); }
     void setCondition(const QString& text) { child<QLineEdit>(*form, "TxtCond")->setText(text); }
@@ -66,7 +79,7 @@ TEST_P(FrmLogForm, LoadsThePanelAndListsASearchWithItsCount) {
     click("CmdSeek");
     EXPECT_TRUE(env->feedback.boxes.isEmpty());
     ASSERT_EQ(list()->model()->rowCount(), 3);
-    EXPECT_EQ(cell(0, 1), QStringLiteral("alice"));
+    EXPECT_EQ(cell(0, 1), QStringLiteral("carol"));
     EXPECT_EQ(cell(2, 4), QStringLiteral("用户登录"));
     EXPECT_EQ(count(), QStringLiteral("共3条记录"));
     EXPECT_FALSE(list()->selectionModel()->hasSelection());
@@ -148,9 +161,47 @@ TEST_P(FrmLogForm, ExportsTheSelectedRowsInListOrderAndIgnoresACancelledDialog) 
     const QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
     ASSERT_EQ(lines.size(), 4); // heading, two rows, and the end of the last line
     EXPECT_EQ(lines[0], QStringLiteral("日志输出"));
-    EXPECT_TRUE(lines[1].contains(QStringLiteral("alice")));
-    EXPECT_TRUE(lines[2].contains(QStringLiteral("carol")));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("carol")));
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("bob")));
     EXPECT_EQ(lines[1].size(), 88);
+}
+
+TEST_P(FrmLogForm, ListsNewestFirstUntilAHeadingIsClickedAndExportsInThatOrder) {
+    setCondition(QStringLiteral("方式 = '用户登录' "));
+    click("CmdSeek");
+    EXPECT_EQ(shownIds(), QStringList({QStringLiteral("carol"), QStringLiteral("alice"), QStringLiteral("bob")}));
+    // The time shows whole; the other columns keep their fifth of the width.
+    QHeaderView* header = list()->header();
+    EXPECT_GT(header->sectionSize(3), list()->fontMetrics().horizontalAdvance(cell(0, 3)));
+    EXPECT_GT(header->sectionSize(3), list()->width() / 5);
+    EXPECT_EQ(header->sectionSize(1), list()->width() / 5);
+
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    QStringList byId = {QStringLiteral("alice"), QStringLiteral("bob"), QStringLiteral("carol")};
+    if (header->sortIndicatorOrder() == Qt::DescendingOrder)
+        std::reverse(byId.begin(), byId.end());
+    EXPECT_EQ(shownIds(), byId);
+    click("CmdSeek"); // the user's choice holds for the next search
+    EXPECT_EQ(shownIds(), byId);
+
+    // A name without an extension gets the log file's.
+    env->feedback.fileAnswers = {env->dir.path() + QStringLiteral("/all")};
+    click("CmdOutAll");
+    QFile f(env->dir.path() + QStringLiteral("/all.log"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 5);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(lines[i + 1].contains(byId[i])) << lines[i + 1].toStdString();
+}
+
+TEST_P(FrmLogForm, DeletingAllStandsApartFromTheExportButtons) {
+    const auto* delAll = child<QWidget>(*form, "CmdDelAll");
+    const auto* out = child<QWidget>(*form, "CmdOut");
+    const auto* outAll = child<QWidget>(*form, "CmdOutAll");
+    const int exportGap = outAll->x() - out->geometry().right();
+    EXPECT_GT(out->x() - delAll->geometry().right(), 3 * exportGap);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, FrmLogForm, kBothBackends, BackendName);

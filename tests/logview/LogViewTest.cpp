@@ -27,6 +27,33 @@ QByteArray readFile(const QString& path) {
 
 } // namespace
 
+TEST(LogList, ShowsNewestFirstUntilSortedByAnotherColumn) {
+    LogListModel model;
+    const QString early = QStringLiteral("2024年03月05日09时07分03秒");
+    const QString late = QStringLiteral("2024年11月01日00时00分00秒");
+    model.setRows({row(9, QStringLiteral("bob"), {}, late, QStringLiteral("用户登录")),
+                   row(10, QStringLiteral("alice"), {}, early, QStringLiteral("用户登录")),
+                   row(11, QStringLiteral("carol"), {}, late, QStringLiteral("用户注销"))});
+    const auto seqs = [&model] {
+        QList<qint64> out;
+        for (const LogRow& r : model.rows())
+            out << r.seq;
+        return out;
+    };
+    // Rows of the same second: the one written last first.
+    EXPECT_EQ(seqs(), QList<qint64>({11, 9, 10}));
+    model.sort(0, Qt::AscendingOrder); // by number, not by its text: 9 before 10
+    EXPECT_EQ(seqs(), QList<qint64>({9, 10, 11}));
+    model.sort(1, Qt::DescendingOrder);
+    EXPECT_EQ(seqs(), QList<qint64>({11, 9, 10}));
+    model.setRows(model.takeRows()); // a new search keeps the user's order
+    EXPECT_EQ(seqs(), QList<qint64>({11, 9, 10}));
+
+    EXPECT_EQ(LogExportPath(QStringLiteral("/tmp/a.b/日志")), QStringLiteral("/tmp/a.b/日志.log"));
+    EXPECT_EQ(LogExportPath(QStringLiteral("/tmp/日志.")), QStringLiteral("/tmp/日志.log"));
+    EXPECT_EQ(LogExportPath(QStringLiteral("/tmp/日志.txt")), QStringLiteral("/tmp/日志.txt"));
+}
+
 TEST(LogExportLayout, TheLoginRowOfTwelveGivesEightyEightCharacters) {
     const QString time = QStringLiteral("2024年03月05日09时07分03秒");
     ASSERT_EQ(time.size(), 20);

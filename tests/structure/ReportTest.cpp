@@ -257,6 +257,12 @@ TEST_P(Reports, PasswordIsProvedAgainstTheSelectedSectionAndFilesAreNamedSafely)
     EXPECT_FALSE(ReportPasswordMatches(session(), QStringLiteral("P1-200"), QStringLiteral("' or '1'='1")));
     EXPECT_EQ(ReportFilePath(QStringLiteral("/d"), QStringLiteral("P1-A/B:1"), ReportKind::PartsList),
               QStringLiteral("/d/P1-A_B_1零件明细.xlsx"));
+    // The PDF is suggested under the product's code, in the last folder used while it exists.
+    EXPECT_EQ(ReportPdfPath(QString(), QStringLiteral("/d"), QStringLiteral("P1/2")), QStringLiteral("/d/P1_2.pdf"));
+    EXPECT_EQ(ReportPdfPath(env->dir.path(), QStringLiteral("/d"), QStringLiteral("P1")),
+              env->dir.path() + QStringLiteral("/P1.pdf"));
+    EXPECT_EQ(ReportPdfPath(env->dir.path() + QStringLiteral("/gone"), QStringLiteral("/d"), QStringLiteral("P1")),
+              QStringLiteral("/d/P1.pdf"));
     // A newer report replaces the older file only when complete; no side file stays behind.
     ReportDocument doc = build(ReportKind::PartsList);
     const QString path = writeBook(doc);
@@ -291,10 +297,16 @@ TEST_P(Reports, TheReportCommandWritesTheWorkbookPrintsTheSamePagesAndLogs) {
     child<QLineEdit>(*dialog, "TxtPwd")->setText(QStringLiteral("pw"));
     const QString pdf = env->dir.path() + QStringLiteral("/printed.pdf");
     env->feedback.fileAnswers.push_back(pdf);
+    env->feedback.questionAnswers = {true};
     QTest::mouseClick(child<QPushButton>(*dialog, "CmdPrint"), Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_EQ(env->feedback.boxes.size(), 2);
     ASSERT_TRUE(QFile::exists(view.lastReportFile()));
+    EXPECT_EQ(env->feedback.saveDirectories, QStringList(session().paths().dataFolder + QStringLiteral("/P1.pdf")));
+    // Where the workbook went is said in full, and its folder opens on request.
+    ASSERT_EQ(env->feedback.questions.size(), 1);
+    EXPECT_EQ(env->feedback.questions[0].text, ReportText::Written(view.lastReportFile()));
+    EXPECT_EQ(env->feedback.openedDocuments, QStringList(session().paths().dataFolder));
     EXPECT_EQ(QFileInfo(view.lastReportFile()).fileName(), QStringLiteral("P1-03零件明细.xlsx"));
     EXPECT_EQ(QFileInfo(view.lastReportFile()).absolutePath(), session().paths().dataFolder);
     EXPECT_EQ(WorkbookReader(view.lastReportFile()).cell(QStringLiteral("A34")), QStringLiteral("P1-22"));

@@ -72,7 +72,10 @@ public:
         return a;
     }
     QString openFileName(const QString&, const QString&, const QString&) override { return nextFile(); }
-    QString saveFileName(const QString&, const QString&, const QString&) override { return nextFile(); }
+    QString saveFileName(const QString&, const QString& directory, const QString&) override {
+        saveDirectories << directory;
+        return nextFile();
+    }
     bool openDocument(const QString& path) override {
         openedDocuments << path;
         return documentOpens;
@@ -101,6 +104,7 @@ public:
     std::deque<QString> fileAnswers;
     QStringList prompts;
     QStringList openedDocuments;
+    QStringList saveDirectories; // what each save dialog suggested
     bool documentOpens = true;
 };
 

@@ -168,15 +168,20 @@ QString HelpText() {
         "退出码：0 完成；1 被拒绝（权限、出库占用、条件有误等，原因写在标准错误）；\n"
         "        2 用法有误；3 执行失败（数据库连接、文件传输等）。\n"
         "\n"
-        "示例：\n"
-        "  export VELDA_PASSWORD=...    # 或 --password-file ~/.velda-pw\n"
-        "  velda-cli --user wang --group design checkin GB-01 ./GB-01.dwg\n"
-        "  velda-cli --user wang --group design checkin --folder ./项目A --recursive\n"
-        "  velda-cli --user wang --group design checkout --where \"代号 like 'GB%'\" --to ./出库\n"
-        "  velda-cli --user wang --group design --json find --where \"设计 = '王'\"\n"
+        "示例（在样例办公环境 scripts/run.sh --demo 中依次运行；样例用户的密码与帐号相同）：\n"
+        "  export VELDA_PASSWORD=zhang    # 或 --password-file 文件\n"
+        "  mkdir -p 出库\n"
+        "  velda-cli --user zhang --group 设计组 checkout DEMO1-101 --to 出库\n"
+        "  velda-cli --user zhang --group 设计组 checkin DEMO1-101 出库/DEMO1-101.dwg\n"
+        "  velda-cli --user zhang --group 设计组 checkout --where \"代号 = 'DEMO1-201' Or 代号 = 'DEMO1-202'\" --to "
+        "出库\n"
+        "  velda-cli --user zhang --group 设计组 checkin --folder 出库 --recursive\n"
+        "  velda-cli --user zhang --group 设计组 --json find --where \"设计 = '张伟'\"\n"
+        "  export VELDA_PASSWORD=admin\n"
         "  velda-cli --user admin --group admin volume-check --export 检查.xlsx --clean\n"
-        "  velda-cli --server 10.0.0.5 --user admin --group admin volume add V2 10.0.0.6:21\n"
-        "  velda-cli --user admin --group admin user add li --password-file li.txt --groups design,user\n");
+        "  velda-cli --user admin --group admin group add 装配组 本机 --remark 装配人员\n"
+        "  printf 'zhao\\n' > zhao.txt\n"
+        "  velda-cli --user admin --group admin user add zhao --password-file zhao.txt --groups 设计组,装配组\n");
 }
 
 } // namespace velda::cli

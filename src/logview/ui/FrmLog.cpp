@@ -29,6 +29,9 @@ FrmLog::FrmLog(Session& session, QWidget* parent)
     m_panel->configure(session, ConditionConfig::activityLog());
     m_ui->LstView->setModel(&m_model);
     m_ui->LstView->header()->setStretchLastSection(false);
+    // Newest first until the user clicks a heading to sort otherwise.
+    m_ui->LstView->header()->setSortIndicator(LogListModel::kTimeColumn, Qt::DescendingOrder);
+    m_ui->LstView->setSortingEnabled(true);
     SizeFormInTwips(this, 12225, 5295);
 
     connect(m_ui->CmdSeek, &QPushButton::clicked, this, &FrmLog::CmdSeek_Click);
@@ -46,6 +49,10 @@ void FrmLog::sizeColumns() {
     const int fifth = m_ui->LstView->width() / 5;
     for (int c = 0; c < 4; ++c)
         header->resizeSection(c, fifth);
+    // A fifth of the width is too narrow for the time text: the time column widens to show it whole.
+    m_ui->LstView->resizeColumnToContents(LogListModel::kTimeColumn);
+    if (header->sectionSize(LogListModel::kTimeColumn) < fifth)
+        header->resizeSection(LogListModel::kTimeColumn, fifth);
     header->resizeSection(4, TwipsToPixels(1764, logicalDpiX()));
 }
 
@@ -120,6 +127,7 @@ bool FrmLog::search(const QString& condition, bool quiet) {
     m_listedCondition = condition;
     const int found = static_cast<int>(fetch.rows.size());
     m_model.setRows(std::move(fetch.rows));
+    sizeColumns();
     m_panel->setCount(found);
     m_ui->LstView->clearSelection();
     if (found == 0 && !quiet)
@@ -179,11 +187,12 @@ void FrmLog::CmdDelAll_Click() {
 }
 
 void FrmLog::exportRows(const std::vector<int>& which) {
-    const QString path =
+    const QString chosen =
         m_session.feedback().saveFileName(LogViewText::ExportCaption, QString(), LogViewText::ExportFilter);
     // A cancelled save dialog is the user changing his mind, not an error.
-    if (path.isEmpty())
+    if (chosen.isEmpty())
         return;
+    const QString path = LogExportPath(chosen);
     Outcome outcome;
     const std::vector<LogRow>& rows = m_model.rows();
     runInBackground([&outcome, &path, &rows, &which] { outcome = ExportLogRows(path, rows, which); });

@@ -7,6 +7,7 @@
 #include "structure/ReportModel.h"
 #include "structure/ReportWorkbook.h"
 #include "structure/ui/FrmRptPSE.h"
+#include "structure/ui/ReportOutput.h"
 #include "structure/ui/ReportPainter.h"
 #include "ui_FrmView.h"
 
@@ -329,6 +330,7 @@ void FrmView::GenerateReport(int nodeId) {
             m_lastReportFile = ReportFilePath(m_session.paths().dataFolder, doc.sectionCode, kind);
             WriteReportWorkbook(doc, m_lastReportFile);
             if (m_session.ctx.ReportAction == QLatin1String("Preview")) {
+                OfferReportFolder(m_session, m_lastReportFile);
                 auto* preview = new QPrintPreviewDialog(this);
                 preview->setAttribute(Qt::WA_DeleteOnClose);
                 preview->setWindowTitle(LayoutFor(kind).sheet);
@@ -340,9 +342,7 @@ void FrmView::GenerateReport(int nodeId) {
                 bool ready = !QPrinterInfo::availablePrinters().isEmpty();
                 // Without a printer the pages go to a PDF file of the user's choice.
                 if (!ready) {
-                    const QString pdf =
-                        feedback.saveFileName(QStringLiteral("输出到PDF文件"), m_session.paths().dataFolder,
-                                              QStringLiteral("PDF 文件 (*.pdf)"));
+                    const QString pdf = ChooseReportPdf(m_session);
                     if (!pdf.isEmpty()) {
                         printer.setOutputFormat(QPrinter::PdfFormat);
                         printer.setOutputFileName(pdf);
@@ -351,6 +351,7 @@ void FrmView::GenerateReport(int nodeId) {
                 }
                 if (ready)
                     PaintReport(doc, printer);
+                OfferReportFolder(m_session, m_lastReportFile);
             }
         }
         AppendLogRow(m_session, doc.sectionCode, LogWord::ReportOutput(kind));
