@@ -4,7 +4,7 @@
 #   bash scripts/office-server.sh [--network 192.168.1.0/24] [--ftp-password PASSWORD]
 #
 # What it changes:
-#   - installs postgresql and vsftpd from Debian's archive;
+#   - installs postgresql, vsftpd and iproute2 from Debian's archive;
 #   - PostgreSQL: the role "Hodrin" and the catalogue "HD信息库" (tables and reference data made with
 #     velda-initdb when it is found beside this script's build, else printed as the next step);
 #     listen_addresses = '*' in postgresql.conf and one line in pg_hba.conf admitting the office
@@ -31,6 +31,11 @@ done
 . /etc/os-release
 [ "${VERSION_ID:-}" = "12" ] || echo "注意：本脚本为Debian 12编写，当前系统为 ${PRETTY_NAME:-未知}" >&2
 
+# iproute2 gives the server's network and address below; a minimal Debian lacks it.
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends postgresql vsftpd iproute2 >/dev/null
+
 # The office network: the server's own IPv4 network unless given.
 if [ -z "$NETWORK" ]; then
     NETWORK="$(ip -o -f inet route show scope link | awk '$1 ~ /\// {print $1; exit}')"
@@ -38,10 +43,6 @@ if [ -z "$NETWORK" ]; then
 fi
 SERVER_IP="$(ip -o -f inet route get 1.1.1.1 2>/dev/null | sed -n 's/.* src \([0-9.]*\).*/\1/p')"
 SERVER_IP="${SERVER_IP:-$(hostname -I | awk '{print $1}')}"
-
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends postgresql vsftpd >/dev/null
 
 # --- PostgreSQL -----------------------------------------------------------------------------------
 PG_VERSION="$(ls /etc/postgresql | sort -V | tail -n 1)"

@@ -243,7 +243,7 @@ def main():
     a = ap.parse_args()
     cli = os.path.join(a.build, "bin", "velda-cli")
     if not os.access(cli, os.X_OK):
-        sys.exit(f"{cli} not built (ninja -C {a.build} velda-cli velda-initdb)")
+        sys.exit(f"{cli} not built (cmake --build {a.build} --target velda-cli velda-initdb)")
     work = tempfile.mkdtemp(prefix="velda-load-")
     office = None
     try:

@@ -4,6 +4,10 @@
 # longest pause of the window. Usage: bench/log/run.sh [ROWS]
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-BUILD="${VELDA_BUILD:-$ROOT/build}"
-ninja -C "$BUILD" log_bench >/dev/null
-exec "$BUILD/bin/log_bench" "${1:-1000000}"
+source "$ROOT/scripts/setup.sh"
+velda_install
+if [ ! -f "$VELDA_BUILD/CMakeCache.txt" ]; then
+    cmake -S "$VELDA_ROOT" -B "$VELDA_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build "$VELDA_BUILD" --target log_bench -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
+exec "$VELDA_BUILD/bin/log_bench" "${1:-1000000}"

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QUrl>
 
 namespace velda {
 
@@ -64,6 +65,31 @@ QString Configuration::ReadDataFolder() const {
     if (s.status() != QSettings::NoError)
         return {};
     return s.value(kDataFolderKey).toString().trimmed();
+}
+
+namespace {
+// An account name may hold the settings' separators: it becomes one key of its own.
+QString AccountKey(const QString& account, const QString& name) {
+    return QStringLiteral("VELDA帐号/") + QString::fromLatin1(QUrl::toPercentEncoding(account)) + QLatin1Char('/') +
+           name;
+}
+} // namespace
+
+QString Configuration::ReadAccountValue(const QString& account, const QString& name) const {
+    if (account.isEmpty() || !QFileInfo::exists(m_filePath))
+        return {};
+    QSettings s(m_filePath, QSettings::IniFormat);
+    return s.value(AccountKey(account, name)).toString();
+}
+
+bool Configuration::StoreAccountValue(const QString& account, const QString& name, const QString& value) const {
+    if (account.isEmpty())
+        return false;
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    QSettings s(m_filePath, QSettings::IniFormat);
+    s.setValue(AccountKey(account, name), value);
+    s.sync();
+    return s.status() == QSettings::NoError;
 }
 
 bool Configuration::StoreDataFolder(const QString& folder) const {

@@ -25,6 +25,11 @@ public:
     QString ReadDataFolder() const;
     bool StoreDataFolder(const QString& folder) const;
 
+    // Values kept per VELDA account on this machine (the last folders, the last group), never shared
+    // between accounts however they share the machine's user; the empty text when none is kept.
+    QString ReadAccountValue(const QString& account, const QString& name) const;
+    bool StoreAccountValue(const QString& account, const QString& name, const QString& value) const;
+
     static const QString kKeyPath;
     static const QString kValueName;
     static const QString kDefaultValue;

@@ -29,7 +29,7 @@ Database& Session::db() {
         try {
             m_db->reopen();
         } catch (const Error& e) {
-            throw Error(QStringLiteral("与数据库的连接已中断，重新连接未成功：%1").arg(e.description()));
+            throw Error(ReconnectFailedText(e.description()));
         }
     }
     return *m_db;

@@ -42,7 +42,6 @@ struct UserContext {
     QString ReportKind;
 
     // The folder the last batch check-in or check-out used; the next batch dialog opens there.
-    QString LastBatchFolder;
 
     // The login keeps in UserGroups only the names it read exactly (SessionGroupList), so each
     // segment is one whole group name.

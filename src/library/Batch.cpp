@@ -4,6 +4,7 @@
 #include "core/Session.h"
 #include "library/Acl.h"
 #include "library/CheckInSteps.h"
+#include "library/LibraryLocks.h"
 #include "library/LibraryRows.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
@@ -119,6 +120,15 @@ QString CheckOutSummary(const BatchProgress& p) {
         QStringLiteral("出库完成，共需出库图纸%1张，有效出库数量为：%2张！").arg(p.total).arg(p.total - p.rejected);
     if (!p.rejectedCodes.isEmpty())
         s += QStringLiteral("\r\n图纸") + p.rejectedCodes.chopped(1) + QStringLiteral("因权限问题无法出库");
+    if (!p.missingCodes.isEmpty())
+        s += QStringLiteral("\r\n图纸") + p.missingCodes.chopped(1) + QStringLiteral("在库中不存在");
+    if (!p.heldCopies.isEmpty()) {
+        QStringList copies;
+        for (const auto& [code, account] : p.heldCopies)
+            copies << code + QStringLiteral("（") + account + QStringLiteral("）");
+        s += QStringLiteral("\r\n图纸") + copies.join(QLatin1Char('&')) +
+             QStringLiteral("此前已被他人出库，仅取得副本，目前可以查看但无权修改");
+    }
     return s;
 }
 } // namespace BatchText
@@ -388,8 +398,13 @@ void undoFrom(Database& db, int position) {
 
 // The outcome of one file in a group, kept until the group's commit decides what counts.
 struct Settled {
+    Settled() = default;
+    Settled(int i, Outcome o, bool isMissing = false, QString holder = {})
+        : index(i), outcome(std::move(o)), missing(isMissing), heldBy(std::move(holder)) {}
     int index = 0;
     Outcome outcome;
+    bool missing = false; // refused: the library has no drawing of the code
+    QString heldBy;       // fetched as a copy: the other account that holds the drawing
 };
 
 QString stoppedText(const BatchProgress& p, bool in) {
@@ -408,8 +423,10 @@ bool count(BatchResult& r, const std::vector<Settled>& settled, const QStringLis
     for (const Settled& s : settled) {
         if (!s.outcome.done()) {
             ++r.progress.rejected;
-            r.progress.rejectedCodes += codes[s.index] + QLatin1Char('&');
+            (s.missing ? r.progress.missingCodes : r.progress.rejectedCodes) += codes[s.index] + QLatin1Char('&');
         }
+        if (!s.heldBy.isEmpty())
+            r.progress.heldCopies.append({codes[s.index], s.heldBy});
         ++r.progress.processed;
         if (step && !step(s.index, r.progress))
             goOn = false;
@@ -542,6 +559,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         QSet<QString> names; // its codes and stored names
         bool planFailed = false;
         WorkPtr uploads;
+        std::unique_ptr<ReservedNumbers> reservation; // its log numbers, until the group has ended
     };
     std::optional<Group> current, ahead, moved; // outlive the lanes, whose tasks point into them
     WorkPtr moving;                             // the moves of the group committed last
@@ -636,6 +654,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         std::vector<qint64> reserved;
         if (Guarded([&] {
                 reserved = reserveLogNumbers(db, int(toUpload.size()));
+                g.reservation = std::make_unique<ReservedNumbers>(db, reserved);
                 return Outcome::success();
             }).done())
             for (size_t k = 0; k < toUpload.size(); ++k)
@@ -667,11 +686,26 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
 
     // The moves of a committed group go on while the next group is recorded; they are waited for
     // before the next group's moves start, so that those never overtake them, and before the batch ends.
+    // A committed file found neither staged nor in place is lost; the batch must not count on.
+    std::vector<int> movingFiles; // each move's file, -1 for the removal of a side file
+    std::optional<Settled> lost;
     auto settleMoves = [&] {
         lanes.wait(m_run, moving);
+        for (size_t k = 0; moving && k < movingFiles.size() && !lost; ++k)
+            if (movingFiles[k] >= 0 && moving->ran[k] && !moving->results[k] &&
+                moving->results[k].failure == TransferFailure::RemoteMissing)
+                lost = Settled{movingFiles[k], Outcome::failure(moving->results[k].message)};
         moving.reset();
+        movingFiles.clear();
         moved.reset();
         movingLocks.reset();
+        return !lost;
+    };
+    auto lostFile = [&] {
+        drop(ahead);
+        drop(current);
+        return stoppedOrFailed(r, QStringLiteral("图纸文件入库"), files[lost->index], lost->outcome,
+                               QStringLiteral("入库图纸"));
     };
     while (i < n || current) {
         if (!current) {
@@ -717,7 +751,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         std::unique_ptr<HeldCodeLocks> held;
         {
             Timed timed(onPhase, "moves");
-            settleMoves();
+            if (!settleMoves())
+                return lostFile();
         }
         for (;;) {
             settled.clear();
@@ -741,7 +776,7 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                 std::optional<Timed> rowsTimed;
                 rowsTimed.emplace(onPhase, "rows");
                 held.reset();
-                held = std::make_unique<HeldCodeLocks>(db, lockCodes);
+                held = std::make_unique<HeldCodeLocks>(db, lockCodes, ctx.VolumeName, lockNames);
                 Transaction tx(db, Transaction::Kind::Write);
                 lockAll(db, lockCodes, ctx.VolumeName, lockNames);
                 const QHash<QString, StoredDrawing> rowsOf = readDrawings(db, lockCodes);
@@ -909,8 +944,10 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
                     Guarded([&] { return s->oldFileToGo() ? Outcome::success() : Outcome::refusal({}); }).done();
                 moves.push_back(
                     [s, removeOld](FtpClient& c, const TransferProgress&) { return s->finish(c, removeOld); });
+                movingFiles.push_back(f.index);
             } else if (f.uploaded) {
                 moves.push_back([s](FtpClient& c, const TransferProgress&) { return s->discard(c); });
+                movingFiles.push_back(-1);
             }
         }
         moving = lanes.submit(std::move(moves), true, false);
@@ -935,7 +972,8 @@ BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
         current = std::move(ahead);
         ahead.reset();
     }
-    settleMoves();
+    if (!settleMoves())
+        return lostFile();
     r.message = BatchText::CheckInSummary(r.progress);
     return r;
 }
@@ -967,7 +1005,8 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
         QString target, side, url, remote;
         StoredDrawing drawing;
         qint64 version = 0;
-        bool probe = false; // whether a cut-off check-in may have left its file staged
+        bool probe = false;   // whether a cut-off check-in may have left its file staged
+        bool missing = false; // refused: no drawing of the code in the library
         int fetch = -1;
         bool fetched = false;
         bool placed = false;
@@ -1081,8 +1120,10 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         return *unread;
                     const bool alone = again.contains(i);
                     f.drawing = alone ? readDrawing(db, code) : rowsOf.value(code);
-                    if (!f.drawing.exists || !f.drawing.volumeKnown)
+                    if (!f.drawing.exists || !f.drawing.volumeKnown) {
+                        f.missing = true;
                         return Outcome::refusal(LibraryText::NotInLibrary);
+                    }
                     if (!Acl::Grants(f.drawing.read, ctx))
                         return Outcome::refusal(LibraryText::NoRight);
                     f.version = alone ? lastCheckIn(db, code) : numbers.value(code);
@@ -1209,7 +1250,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         if (f.early->failed())
                             failure = Settled{f.index, *f.early};
                         else
-                            settled.push_back({f.index, *f.early});
+                            settled.push_back({f.index, *f.early, f.missing});
                         continue;
                     }
                     const StoredDrawing now = nowOf.value(code);
@@ -1226,7 +1267,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                         break;
                     }
                     if (!now.exists) {
-                        settled.push_back({f.index, Outcome::refusal(LibraryText::NotInLibrary)});
+                        settled.push_back({f.index, Outcome::refusal(LibraryText::NotInLibrary), true});
                         continue;
                     }
                     if (!now.sameFile(f.drawing) || nowNumbers.value(code) != f.version) {
@@ -1284,7 +1325,9 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                             break;
                         }
                     }
-                    settled.push_back({f.index, done});
+                    // The user gets a copy of a drawing someone else is working on: the summary says whose.
+                    const bool other = h.exists && !takesHold && h.account != ctx.UserId;
+                    settled.push_back({f.index, done, false, other ? h.account : QString()});
                 }
                 if (!holdCodes.isEmpty()) {
                     QVariantList values;

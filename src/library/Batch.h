@@ -2,12 +2,14 @@
 
 #include "library/DrawingLibrary.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace velda {
@@ -36,6 +38,11 @@ struct BatchProgress {
     int processed = 0;
     int rejected = 0;
     QString rejectedCodes; // each refused code followed by "&"
+    // A check-out's codes that have no drawing in the library: refused and counted, but not named with
+    // those refused for want of rights. Each followed by "&".
+    QString missingCodes;
+    // A check-out's drawings fetched as copies while another account holds them: code, account.
+    QList<std::pair<QString, QString>> heldCopies;
 };
 
 struct BatchResult {

@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <optional>
 
 namespace velda {
@@ -65,7 +66,7 @@ public:
         m_lib.step(u"uploaded");
 
         // Held until the staged file is in place, past the commit (see HeldCodeLocks).
-        const HeldCodeLocks held(m_db, {m_code});
+        const HeldCodeLocks held(m_db, {m_code}, m_ctx.VolumeName, {m_storedName});
         Transaction tx(m_db, Transaction::Kind::Write);
         lockCode(m_db, m_code);
         lockStoredName(m_db, m_ctx.VolumeName, m_storedName);
@@ -89,7 +90,9 @@ public:
         tx.commit();
         m_lib.step(u"committed");
 
-        finish(number);
+        // Any other failure of the move loses nothing: recovery finishes it later.
+        if (const TransferResult placed = finish(number); !placed && placed.failure == TransferFailure::RemoteMissing)
+            return Outcome::failure(placed.message);
         return Outcome::success(LibraryText::CheckedIn);
     }
 
@@ -101,6 +104,9 @@ public:
             return Outcome::refusal(LibraryText::DefineRightsFirst, kTitleInfo);
         if (const QString tooLong = CodeLengthProblem(code); !tooLong.isEmpty())
             return Outcome::refusal(tooLong);
+        // A code taken from a file name may hold a line break, which no stored file's name can.
+        if (std::any_of(code.cbegin(), code.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; }))
+            return Outcome::refusal(LibraryText::CodeWithControlCharacter);
         if (!QFileInfo(localPath).isFile())
             return Outcome::failure(QStringLiteral("本地文件%1不存在，入库无法完成！").arg(localPath));
         if (ctx.VolumeName.isEmpty() || ctx.VolumeServerIp.isEmpty())
@@ -270,22 +276,23 @@ private:
 
     // After the commit: the staged file into place, then the previous version's file, when it lay
     // elsewhere, removed. A failure here loses nothing: recovery finishes the move later.
-    void finish(qint64 number) {
+    TransferResult finish(qint64 number) {
         const TransferResult placed = promote(m_lib.m_run, m_url, m_finalPath, number);
         m_lib.step(u"promoted");
         if (!placed)
-            return;
+            return placed;
         const bool samePlace = m_old.exists && m_old.volumeKnown && m_old.server == m_ctx.VolumeServerIp &&
                                m_old.remotePath() == m_finalPath;
         if (!m_old.exists || !m_old.volumeKnown || samePlace)
-            return;
+            return placed;
         // A file that another row still names (two codes that shared a name before this was
         // refused) stays for that row.
         if (!otherCodeOfFile(m_db, m_code, m_old.volume, m_old.fileName).isEmpty())
-            return;
+            return placed;
         const QString oldUrl = VolumeUrl(m_ctx.AdminPassword, m_old.server);
         const QString oldPath = m_old.remotePath();
         m_lib.m_run([&](FtpClient& c, const TransferProgress&) { return c.Delete(oldUrl, oldPath); });
+        return placed;
     }
 
     DrawingLibrary& m_lib;

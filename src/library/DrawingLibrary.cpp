@@ -221,17 +221,55 @@ void lockAll(Database& db, const QStringList& codes, const QString& volume, cons
     advisoryAll(db, QStringLiteral("pg_advisory_xact_lock"), codes, volume, names);
 }
 
-HeldCodeLocks::HeldCodeLocks(Database& db, QStringList codes) : m_db(db), m_codes(std::move(codes)) {
+namespace {
+// The keys the local file locks, sorted the way advisoryAll() orders the server's.
+QStringList LocalKeys(QStringList codes, const QString& volume, const QStringList& names) {
+    codes.sort();
+    QStringList keys;
+    for (const QString& c : codes)
+        keys << QStringLiteral("7301/") + c;
+    QStringList named;
+    for (const QString& n : names)
+        named << QStringLiteral("7302/") + volume + QLatin1Char('/') + n;
+    named.sort();
+    return keys + named;
+}
+} // namespace
+
+HeldCodeLocks::HeldCodeLocks(Database& db, QStringList codes, const QString& volume, const QStringList& names)
+    : m_db(db), m_codes(std::move(codes)), m_volume(volume), m_names(names) {
     m_codes.removeDuplicates();
-    advisoryAll(m_db, QStringLiteral("pg_advisory_lock"), m_codes, {}, {});
+    m_names.removeDuplicates();
+    if (m_db.dialect() == Dialect::SQLite)
+        m_local = std::make_unique<LocalKeyLocks>(m_db, LocalKeys(m_codes, m_volume, m_names));
+    else
+        advisoryAll(m_db, QStringLiteral("pg_advisory_lock"), m_codes, m_volume, m_names);
 }
 
 HeldCodeLocks::~HeldCodeLocks() {
+    if (m_local)
+        return; // given back with it
     try {
-        advisoryAll(m_db, QStringLiteral("pg_advisory_unlock"), m_codes, {}, {});
+        advisoryAll(m_db, QStringLiteral("pg_advisory_unlock"), m_codes, m_volume, m_names);
     } catch (const Error&) {
         // A connection that is gone took its locks with it.
     }
+}
+
+namespace {
+bool KeyFree(Database& db, int space, const QString& key) {
+    if (db.dialect() == Dialect::SQLite)
+        return LocalKeyLocks::free(db, QString::number(space) + QLatin1Char('/') + key);
+    if (!db.scalar(QStringLiteral("select pg_try_advisory_lock(?, hashtext(?))"), {space, key}).toBool())
+        return false;
+    db.exec(QStringLiteral("select pg_advisory_unlock(?, hashtext(?))"), {space, key});
+    return true;
+}
+} // namespace
+
+bool HeldCodeLocks::codeFree(Database& db, const QString& code) { return KeyFree(db, 7301, code); }
+bool HeldCodeLocks::nameFree(Database& db, const QString& volume, const QString& name) {
+    return KeyFree(db, 7302, volume + QLatin1Char('/') + name);
 }
 
 qint64 appendLogNumbered(Session& session, Database& db, const QString& user, const QString& code,
@@ -356,8 +394,19 @@ QString incomingName(const QString& remotePath) {
 TransferResult promoteOn(FtpClient& c, const QString& url, const QString& finalPath, qint64 logNumber) {
     const QString staged = StagedName(finalPath, logNumber);
     const TransferResult there = c.Exists(url, staged);
-    if (!there || there.kind != RemoteKind::File)
-        return there; // nothing staged: already in place (or the probe failed, which it reports)
+    if (!there)
+        return there;
+    if (there.kind != RemoteKind::File) {
+        // Nothing staged: already in place, unless the stored name is empty too, and then the
+        // committed version is lost; a row naming it must not pass for checked in.
+        TransferResult placed = c.Exists(url, finalPath);
+        if (placed && placed.kind == RemoteKind::Absent) {
+            placed.ok = false;
+            placed.failure = TransferFailure::RemoteMissing;
+            placed.message = LibraryText::CommittedFileLost(finalPath, logNumber);
+        }
+        return placed;
+    }
     TransferResult into = c.Rename(url, staged, finalPath);
     if (into)
         return into;
@@ -536,12 +585,18 @@ Outcome DrawingLibrary::Delete(const QString& code) {
         if (d.state == kOut)
             return Outcome::refusal(LibraryText::DeleteWhileOut);
 
+        // Held until the file is gone, past the commit: a check-in of the same code on the same day
+        // writes a row naming the same file, which our late removal would otherwise take from it.
+        const HeldCodeLocks held(db, {code}, d.volume, {d.fileName});
         Transaction tx(db, Transaction::Kind::Write);
         lockCode(db, code);
         step(u"locked");
+        const StoredDrawing before = d;
         d = readDrawing(db, code);
         if (!d.exists || !d.volumeKnown)
             return Outcome::refusal(LibraryText::NotInLibrary);
+        if (!d.sameFile(before))
+            return Outcome::failure(QStringLiteral("图纸<%1>刚被其他用户重新入库，请稍后再删除").arg(code));
         if (!Acl::Grants(d.del, ctx))
             return Outcome::refusal(LibraryText::NoRight);
         if (d.state == kOut)

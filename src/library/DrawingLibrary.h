@@ -65,6 +65,7 @@ inline const QString EnterCodeFirst = QStringLiteral("请先输入零件代号")
 inline const QString NoWriteRight = QStringLiteral("该代号零件已入库，您无权修改，操作被中断！");
 inline const QString CodeOrFileEmpty = QStringLiteral("零件代号/文件名称不能为空！");
 inline const QString CodeOrPathEmpty = QStringLiteral("零件代号/文件路径不能为空");
+inline const QString CodeWithControlCharacter = QStringLiteral("零件代号中含有换行符等控制字符，入库无法完成！");
 inline const QString DefineRightsFirst = QStringLiteral("请在零件图纸入库前先进行权限定义！");
 inline const QString CheckedIn = QStringLiteral("入库完毕！");
 inline const QString NotInLibrary = QStringLiteral("库中不存在符合条件的零件图！");
@@ -86,6 +87,12 @@ inline QString AlreadyOut(const QString& code, const QString& holder, const QStr
 inline QString StoredNameTaken(const QString& code, const QString& other, const QString& storedName) {
     return QStringLiteral("零件<%1>的存储文件名%2已被零件<%3>使用，两者会互相覆盖，入库无法完成！")
         .arg(code, storedName, other);
+}
+// A committed check-in whose file is neither staged nor in place on the volume.
+inline QString CommittedFileLost(const QString& remotePath, qint64 logNumber) {
+    return QStringLiteral("服务器上既没有第%1号入库的暂存文件，也没有文件%2，该图纸文件已丢失！")
+        .arg(logNumber)
+        .arg(remotePath);
 }
 } // namespace LibraryText
 

@@ -24,13 +24,20 @@ QDate StoredDate(const QString& text) {
 
 struct HoldRow {
     QString holder, since;
+    qint64 checkOut = 0;
 };
 
+// The number of the holder's last check-out log row, read beside each hold.
+const QString kCheckOutNumber = QStringLiteral(
+    "(select max(序号) from PDM日志 where PDM日志.代号=PDM出库图纸信息.代号 and PDM日志.ID=出库帐号 and 方式=?)");
+
 std::optional<HoldRow> ReadHold(Database& db, const QString& code) {
-    QSqlQuery q = db.exec(QStringLiteral("select 出库帐号,出库时间 from PDM出库图纸信息 where 代号=?"), {code});
+    QSqlQuery q =
+        db.exec(QStringLiteral("select 出库帐号,出库时间,%1 from PDM出库图纸信息 where 代号=?").arg(kCheckOutNumber),
+                {LogWord::CheckOut, code});
     if (!q.next())
         return std::nullopt;
-    return HoldRow{q.value(0).toString(), q.value(1).toString()};
+    return HoldRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong()};
 }
 
 struct LibraryRow {
@@ -53,7 +60,7 @@ std::optional<Outcome> Refuse(const UserContext& ctx, const HeldDrawing& shown, 
                               const LibraryRow& row) {
     if (!hold)
         return Outcome::refusal(HoldText::NotHeld(shown.code));
-    if (hold->holder != shown.holder || hold->since != shown.since)
+    if (hold->holder != shown.holder || hold->since != shown.since || hold->checkOut != shown.checkOut)
         return Outcome::refusal(HoldText::HoldChanged(shown.code, hold->holder, hold->since));
     if (ctx.isAdministrator())
         return std::nullopt;
@@ -69,9 +76,10 @@ std::optional<Outcome> Refuse(const UserContext& ctx, const HeldDrawing& shown, 
 std::vector<HeldDrawing> ListHolds(Database& db, const QDate& today, const QString& holder) {
     std::vector<HeldDrawing> list;
     QString sql =
-        QStringLiteral("select PDM出库图纸信息.代号,出库帐号,出库时间,目录名称 from PDM出库图纸信息 left join "
-                       "PDM入库图纸信息 on PDM出库图纸信息.代号=PDM入库图纸信息.代号");
-    QVariantList values;
+        QStringLiteral("select PDM出库图纸信息.代号,出库帐号,出库时间,目录名称,%1 from PDM出库图纸信息 left join "
+                       "PDM入库图纸信息 on PDM出库图纸信息.代号=PDM入库图纸信息.代号")
+            .arg(kCheckOutNumber);
+    QVariantList values{LogWord::CheckOut};
     if (!holder.isEmpty()) {
         sql += QStringLiteral(" where 出库帐号=?");
         values << holder;
@@ -84,6 +92,7 @@ std::vector<HeldDrawing> ListHolds(Database& db, const QDate& today, const QStri
         h.holder = q.value(1).toString();
         h.since = q.value(2).toString();
         h.volume = q.value(3).toString();
+        h.checkOut = q.value(4).toLongLong();
         const QDate since = StoredDate(h.since);
         h.days = since.isValid() ? int(since.daysTo(today)) : -1;
         list.push_back(std::move(h));
@@ -147,7 +156,8 @@ Outcome Holds::Release(const HeldDrawing& shown) {
         const std::optional<HoldRow> hold = ReadHold(db, shown.code);
         if (auto no = Refuse(ctx, shown, hold, ReadLibraryRow(db, shown.code)))
             return *no;
-        // Only the hold the list showed goes: a second release that lost the race finds no row.
+        // Only the hold the list showed goes (the check-out compared above, under the lock): a second
+        // release that lost the race finds no row.
         const int gone =
             db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=? and 出库时间=?"),
                     {shown.code, hold->holder, hold->since})

@@ -22,6 +22,10 @@ struct HeldDrawing {
     QString since;  // 出库时间 as stored (year/month/day)
     int days = -1;  // whole days since then, -1 when the stored date cannot be read
     QString volume; // the volume that holds the drawing's file
+    // The log number of the holder's last check-out of the drawing, 0 when the log has none (a hold
+    // written by another program): holder and date alone cannot tell this hold from a newer one the
+    // same holder took the same day.
+    qint64 checkOut = 0;
 };
 
 // Every hold, by code; holder empty: all holders, otherwise only that account's.
@@ -54,8 +58,8 @@ public:
     };
     Check Prepare(const HeldDrawing& shown);
 
-    // Releases the hold the list showed (the same holder and date): refused when it is gone, was taken
-    // again, or the user may not release it. The rules are checked again under the code's lock.
+    // Releases the hold the list showed (the same holder, date and check-out): refused when it is gone,
+    // was taken again, or the user may not release it. The rules are checked again under the code's lock.
     Outcome Release(const HeldDrawing& shown);
 
     // Called after the unlocked check, before the locked one ("checked"); tests race there.

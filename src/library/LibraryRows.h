@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/LibraryLocks.h"
 #include "transfer/FtpClient.h"
 #include "transfer/TransferCommand.h"
 #include "transfer/TransferRunner.h"
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <vector>
 
 namespace velda {
@@ -57,22 +59,31 @@ QHash<QString, QStringList> codesOfFiles(Database& db, const QString& volume, co
 // order (codes before names, each sorted), so two batches never wait for each other in a circle.
 void lockAll(Database& db, const QStringList& codes, const QString& volume, const QStringList& names);
 
-// The locks of a check-in's codes, held past its transaction until its files are in place. A move
-// after the commit runs unlocked otherwise: another client's check-in of the same code could commit
-// and move its newer file in between, and our late move would put the older version over it, losing
-// the newer. Taken before the transaction, in the order lockAll() takes codes, so the two never wait
-// on each other crosswise. The local file has a single writer and no file server of its own, so only
-// the server takes them.
+// The locks of a check-in's codes and stored names, held past its transaction until its files are in
+// place. A move after the commit runs unlocked otherwise: another client's check-in of the same code
+// could commit and move its newer file in between, and our late move would put the older version over
+// it, losing the newer. The names keep the volume's care away from a file about to be moved into place
+// (a file no row names yet may be one a commit is about to name), and a deletion holds them until the
+// file it removes is gone. Taken before the transaction, in the order lockAll() takes them, so the two
+// never wait on each other crosswise. The server's are session locks; the local file, which other
+// programs on the machine may open too, takes locked files beside it (see LocalKeyLocks).
 class HeldCodeLocks final {
 public:
-    HeldCodeLocks(Database& db, QStringList codes);
+    HeldCodeLocks(Database& db, QStringList codes, const QString& volume = {}, const QStringList& names = {});
     ~HeldCodeLocks();
     HeldCodeLocks(const HeldCodeLocks&) = delete;
     HeldCodeLocks& operator=(const HeldCodeLocks&) = delete;
 
+    // Whether nobody holds the code's lock, or the stored name's (volume given), at this moment.
+    static bool codeFree(Database& db, const QString& code);
+    static bool nameFree(Database& db, const QString& volume, const QString& name);
+
 private:
     Database& m_db;
     QStringList m_codes; // sorted
+    QString m_volume;
+    QStringList m_names;
+    std::unique_ptr<LocalKeyLocks> m_local;
 };
 // appendLog(), returning the new log row's number.
 qint64 appendLogNumbered(Session& session, Database& db, const QString& user, const QString& code, const QString& word);

@@ -2,6 +2,7 @@
 
 #include "core/ActivityLog.h"
 #include "core/Session.h"
+#include "library/LibraryRows.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 #include "transfer/Volumes.h"
@@ -233,10 +234,14 @@ bool VolumeCheck::keepNow(Database& db, const Finding& f) const {
     IsLeftoverName(f.fileName, &stored);
     const QRegularExpressionMatch staged = SideName().match(f.fileName);
     if (staged.hasMatch() && staged.captured(2).startsWith(QStringLiteral("new-"))) {
+        const qint64 number = staged.captured(2).mid(4).toLongLong();
+        // A batch uploads under the number it reserved long before it commits the row that names it.
+        if (ReservedNumbers::held(db, number))
+            return true;
         // The staged file of a drawing's last check-in is that drawing's committed version, waiting
         // to be moved into place.
         const std::optional<Owner> owner = OwnerOf(db, f.volume, stored);
-        if (owner && staged.captured(2).mid(4).toLongLong() >= owner->lastCheckIn)
+        if (owner && number >= owner->lastCheckIn)
             return true;
     }
     return false;
@@ -333,6 +338,13 @@ Outcome VolumeCheck::MoveOrphans(VolumeCheckResult& result, CareCounts& counts) 
                 m_run([&](FtpClient& c, const TransferProgress&) { return c.Exists(url, to); });
             if (!there || there.kind != RemoteKind::Absent) {
                 ++counts.failed;
+                continue;
+            }
+            // A check-in holds the name's lock from before its commit until its file is in place, so
+            // under that lock a file no row names stays unnamed until it is moved.
+            const rows::HeldCodeLocks held(db, {}, f.volume, {f.fileName});
+            if (OwnerOf(db, f.volume, f.fileName)) {
+                ++counts.kept;
                 continue;
             }
             const TransferResult moved =

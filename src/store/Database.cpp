@@ -5,6 +5,9 @@
 #include <QSqlError>
 #include <QSqlRecord>
 
+#include <optional>
+#include <utility>
+
 namespace velda {
 
 ConnectionSpec ConnectionSpec::localFile(const QString& path) {
@@ -78,12 +81,19 @@ QString LocalOpenFailure(const QString& filePath, const QString& why) {
     return QStringLiteral("无法打开本地数据库文件%1。\n驱动程序报告：%2").arg(filePath, why);
 }
 
+// A statement that only reads changes nothing when it runs twice.
+bool OnlyReads(const QString& sql) { return sql.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive); }
+
 QString ServerOpenFailure(const ConnectionSpec& spec, const QString& why) {
     return QStringLiteral("无法连接数据库服务器%1上的数据库%2。请检查服务器地址及端口是否正确、服务器是否已启动。"
                           "\n驱动程序报告：%3")
         .arg(ServerAddressText(spec), spec.databaseName, why);
 }
 } // namespace
+
+QString ReconnectFailedText(const QString& why) {
+    return QStringLiteral("与数据库的连接已中断，重新连接未成功：%1").arg(why);
+}
 
 QString ServerAddressText(const ConnectionSpec& spec) {
     const QString host =
@@ -175,22 +185,34 @@ QSqlDatabase Database::handle() const { return QSqlDatabase::database(m_name, fa
 QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
     if (m_name.isEmpty())
         throw Error(QStringLiteral("数据库连接尚未打开"));
-    QSqlQuery q(handle());
-    q.setForwardOnly(true);
-    bool ok = false;
-    if (values.isEmpty()) {
-        // The server cannot prepare DDL; a statement without values needs no preparing anyway.
-        ok = q.exec(sql);
-    } else {
-        if (!q.prepare(sql))
-            throw Error(QStringLiteral("数据库语句有误：%1").arg(describe(q.lastError())));
-        for (const QVariant& v : values)
-            q.addBindValue(v);
-        ok = q.exec();
+    for (bool retried = false;; retried = true) {
+        QSqlQuery q(handle());
+        q.setForwardOnly(true);
+        bool ok = false;
+        bool prepared = true;
+        if (values.isEmpty()) {
+            // The server cannot prepare DDL; a statement without values needs no preparing anyway.
+            ok = q.exec(sql);
+        } else if ((prepared = q.prepare(sql))) {
+            for (const QVariant& v : values)
+                q.addBindValue(v);
+            ok = q.exec();
+        }
+        if (ok)
+            return q;
+        const QSqlError e = q.lastError();
+        q = QSqlQuery();
+        // A statement whose preparing failed never ran.
+        if (!retried && reconnectForRetry(e, !prepared || OnlyReads(sql)))
+            continue;
+        // The server prepares the statement, so a dead connection may already fail here.
+        if (!prepared) {
+            if (const QString lost = connectionLost(e); !lost.isEmpty())
+                throw Error(lost);
+            throw Error(QStringLiteral("数据库语句有误：%1").arg(describe(e)));
+        }
+        fail(e);
     }
-    if (!ok)
-        fail(q);
-    return q;
 }
 
 void Database::execEach(const QString& sql, const QList<QVariantList>& runs,
@@ -199,49 +221,102 @@ void Database::execEach(const QString& sql, const QList<QVariantList>& runs,
         throw Error(QStringLiteral("数据库连接尚未打开"));
     if (runs.isEmpty())
         return;
-    QSqlQuery q(handle());
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw Error(QStringLiteral("数据库语句有误：%1").arg(describe(q.lastError())));
-    for (const QVariantList& values : runs) {
+    bool retried = false;
+    std::optional<QSqlQuery> q;
+    for (qsizetype run = 0; run < runs.size();) {
+        if (!q) {
+            q.emplace(handle());
+            q->setForwardOnly(true);
+            if (!q->prepare(sql)) {
+                const QSqlError e = q->lastError();
+                q.reset();
+                if (!std::exchange(retried, true) && reconnectForRetry(e, true))
+                    continue;
+                if (const QString lost = connectionLost(e); !lost.isEmpty())
+                    throw Error(lost);
+                throw Error(QStringLiteral("数据库语句有误：%1").arg(describe(e)));
+            }
+        }
+        const QVariantList& values = runs[run];
         for (qsizetype k = 0; k < values.size(); ++k)
-            q.bindValue(int(k), values[k]);
-        if (!q.exec())
-            fail(q);
+            q->bindValue(int(k), values[k]);
+        if (!q->exec()) {
+            const QSqlError e = q->lastError();
+            q.reset();
+            // The runs before this one are done; only this one runs again.
+            if (!std::exchange(retried, true) && reconnectForRetry(e, OnlyReads(sql)))
+                continue;
+            fail(e);
+        }
         if (answer)
-            answer(q);
+            answer(*q);
+        ++run;
     }
 }
 
-void Database::fail(QSqlQuery& q) const {
-    const QSqlError e = q.lastError();
+void Database::fail(const QSqlError& e) const {
     if (isUniqueViolation(e))
         throw DuplicateKeyError(QStringLiteral("记录已存在：%1").arg(describe(e)));
-    q = QSqlQuery();
     if (const QString lost = connectionLost(e); !lost.isEmpty())
         throw Error(lost);
     throw Error(QStringLiteral("数据库操作失败：%1").arg(describe(e)));
 }
 
-QString Database::connectionLost(const QSqlError& error) const {
+bool Database::connectionGone(const QSqlError& error) const {
     if (m_spec.dialect != Dialect::PostgreSQL || m_name.isEmpty())
-        return {};
+        return false;
     const QString state = error.nativeErrorCode();
-    bool gone = state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"));
-    if (!gone) {
-        // The driver often has no state to give when the socket is dead: ask the server directly. A
-        // transaction that an ordinary error aborted answers with 25P02, and its connection is fine.
-        QSqlQuery probe(handle());
-        if (!probe.exec(QStringLiteral("select 1")))
-            gone = probe.lastError().nativeErrorCode() != QLatin1String("25P02");
-    }
-    if (!gone)
+    if (state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P")))
+        return true;
+    // The driver often has no state to give when the socket is dead: ask the server directly. A
+    // transaction that an ordinary error aborted answers with 25P02, and its connection is fine.
+    QSqlQuery probe(handle());
+    if (probe.exec(QStringLiteral("select 1")))
+        return false;
+    return probe.lastError().nativeErrorCode() != QLatin1String("25P02");
+}
+
+QString Database::connectionLost(const QSqlError& error) const {
+    if (!connectionGone(error))
         return {};
     const QString why = describe(error);
+    const bool inTransaction = m_inTransaction;
     // Closing drops whatever transaction the server had already lost with the connection.
     const_cast<Database*>(this)->close();
     m_inTransaction = false;
-    return QStringLiteral("与数据库服务器的连接已中断：%1。下一次操作时将自动重新连接。").arg(why);
+    // The statements before this one went with the connection: the command cannot go on with the
+    // rest as if they had been made.
+    if (inTransaction)
+        return QStringLiteral("与数据库服务器的连接已中断，本次操作没有完成，请重新执行（程序将自动重新连接）。"
+                              "\n驱动程序报告：%1")
+            .arg(why);
+    return QStringLiteral("与数据库服务器的连接已中断，本次操作可能没有完成，请核对后重试（程序将自动重新连接）。"
+                          "\n驱动程序报告：%1")
+        .arg(why);
+}
+
+bool Database::reconnectForRetry(const QSqlError& error, bool harmlessTwice) const {
+    if (m_spec.dialect != Dialect::PostgreSQL || m_name.isEmpty() || m_inTransaction)
+        return false;
+    // A change that was sent may have been made before the connection broke, its answer lost: the
+    // driver cannot tell that from a connection the server had ended before (a restart, an
+    // administrator's command), so such a change is reported, not made again.
+    if (!harmlessTwice)
+        return false;
+    // An answer with any other state came from a live connection.
+    const QString state = error.nativeErrorCode();
+    if (!state.isEmpty() && !state.startsWith(QLatin1String("08")) && !state.startsWith(QLatin1String("57P")))
+        return false;
+    if (!connectionGone(error))
+        return false;
+    auto* self = const_cast<Database*>(this);
+    self->close();
+    try {
+        self->reopen();
+    } catch (const Error& e) {
+        throw Error(ReconnectFailedText(e.description()));
+    }
+    return true;
 }
 
 QVariant Database::scalar(const QString& sql, const QVariantList& values) const {
@@ -255,7 +330,15 @@ void Database::begin() {
     if (m_name.isEmpty())
         throw Error(QStringLiteral("数据库连接尚未打开"));
     if (!handle().transaction()) {
-        const QSqlError e = handle().lastError();
+        QSqlError e = handle().lastError();
+        // Nothing has been done in the transaction yet: beginning it again on a new connection is safe.
+        if (reconnectForRetry(e, true)) {
+            if (handle().transaction()) {
+                m_inTransaction = true;
+                return;
+            }
+            e = handle().lastError();
+        }
         if (const QString lost = connectionLost(e); !lost.isEmpty())
             throw Error(lost);
         throw Error(QStringLiteral("无法开始数据库事务：%1").arg(describe(e)));

@@ -47,6 +47,9 @@ QString LikeEscape(const QString& value);
 // "%/" + group + "/%" built safely: the membership test of a group list.
 QString MembershipPattern(const QString& group);
 
+// The message of a command whose lost connection could not be opened again.
+QString ReconnectFailedText(const QString& why);
+
 // One open database connection. Every statement goes through exec() with bound values.
 class Database final {
 public:
@@ -89,11 +92,18 @@ public:
     static bool isUniqueViolation(const QSqlError& error);
 
 private:
+    // Whether a failed statement failed because the server connection itself is gone.
+    bool connectionGone(const QSqlError& error) const;
     // After a failed statement: when the connection itself is gone, closes it (the next command
     // opens it again) and returns the text that says so; otherwise an empty text.
     QString connectionLost(const QSqlError& error) const;
+    // After a failed statement outside a transaction: when the connection was gone and running the
+    // statement again cannot apply it twice (harmlessTwice: it changes nothing, or nothing ran yet),
+    // opens the connection again (throwing Error when it cannot) and returns true; the caller then
+    // runs the statement once more.
+    bool reconnectForRetry(const QSqlError& error, bool harmlessTwice) const;
     // Throws the Error that describes the failed statement.
-    [[noreturn]] void fail(QSqlQuery& q) const;
+    [[noreturn]] void fail(const QSqlError& error) const;
 
     QString m_name;
     ConnectionSpec m_spec;

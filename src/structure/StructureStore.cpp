@@ -37,7 +37,8 @@ struct CheckIn {
     QString product;
     QString date;
     QSet<QString> written;
-    QStringList refused;
+    QStringList refused;    // sections under another password, checked in by another account
+    QStringList refusedOwn; // the same, checked in by this account
 
     void section(const StructureNode* node) {
         if (node->children.empty())
@@ -48,10 +49,12 @@ struct CheckIn {
             return;
         Database& db = session.db();
         QSqlQuery header =
-            db.exec(QStringLiteral("select 入库密码 from 产品结构入库人员信息表 where 结合部代号=?"), {s});
+            db.exec(QStringLiteral("select 入库密码, 入库者 from 产品结构入库人员信息表 where 结合部代号=?"), {s});
         if (header.next()) {
             if (header.value(0).toString() != password) {
-                refused << s;
+                // Reached twice, it is still one section left alone.
+                if (!refused.contains(s) && !refusedOwn.contains(s))
+                    (header.value(1).toString() == session.ctx.UserId ? refusedOwn : refused) << s;
                 return;
             }
             header = QSqlQuery();
@@ -117,13 +120,22 @@ Outcome CheckInStructure(Session& session, const StructureTree& tree, const QStr
                     session.ctx.ProductCode,
                     session.clock().today().toString(QStringLiteral("yyyy/MM/dd")),
                     {},
+                    {},
                     {}};
         Transaction t(session.db());
         run.section(tree.root());
         t.commit();
-        if (!run.refused.isEmpty())
-            return Outcome::success(StructureText::PasswordMismatch.arg(run.refused.join(QStringLiteral("、"))),
-                                    Icon::Stop);
+        const QString sep = QStringLiteral("、");
+        if (run.written.isEmpty() && !(run.refused.isEmpty() && run.refusedOwn.isEmpty()))
+            return Outcome::refusal(StructureText::NothingCheckedIn.arg((run.refused + run.refusedOwn).join(sep)));
+        if (!run.refused.isEmpty()) {
+            QString text = StructureText::PasswordMismatch.arg(run.refused.join(sep));
+            if (!run.refusedOwn.isEmpty())
+                text += StructureText::AlsoOwnPasswordMismatch.arg(run.refusedOwn.join(sep));
+            return Outcome::success(text, Icon::Stop);
+        }
+        if (!run.refusedOwn.isEmpty())
+            return Outcome::success(StructureText::OwnPasswordMismatch.arg(run.refusedOwn.join(sep)), Icon::Stop);
         return Outcome::success(StructureText::CheckedIn);
     });
 }

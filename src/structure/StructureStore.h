@@ -21,6 +21,15 @@ inline const QString CheckedIn = QStringLiteral("产品结构入库已完成");
 // %1: the sections that kept their rows, joined by "、".
 inline const QString PasswordMismatch = QStringLiteral(
     "产品结构入库已完成，但以下结合部已由他人以不同的入库密码入库，未作改动（其下属结合部也未改动）：%1");
+// The same for sections this account checked in before under another password; %1 as above.
+inline const QString OwnPasswordMismatch = QStringLiteral(
+    "产品结构入库已完成，但以下结合部此前已由您以不同的入库密码入库，未作改动（其下属结合部也未改动）：%1");
+// Appended to PasswordMismatch when sections of both kinds were left alone; %1 as above.
+inline const QString AlsoOwnPasswordMismatch =
+    QStringLiteral("\r\n以下结合部此前已由您以不同的入库密码入库，也未作改动：%1");
+// Nothing was written at all: every section met was stored under another password. %1 as above.
+inline const QString NothingCheckedIn = QStringLiteral(
+    "产品结构未入库：入库密码与以下结合部此前入库所用的密码不同，这些结合部及其下属结合部均未作改动：%1");
 inline const QString NoSection = QStringLiteral("库中不存在结合部%1的结构信息，无法装载");
 // %1: the sections that contain themselves.
 inline const QString Cycle = QStringLiteral("产品结构中存在循环引用：结合部%1包含其自身，该节点只显示一次，不再展开");
@@ -36,7 +45,7 @@ QString SectionCodeOf(const StructureTree& tree, const StructureNode* node, cons
 
 // Writes every section of the tree in one transaction: each node with children gets its header and its
 // rows; a section checked in before under another password keeps its header and rows, and so do the
-// sections below it.
+// sections below it. When no section at all could be written, that is a refusal.
 Outcome CheckInStructure(Session& session, const StructureTree& tree, const QString& password);
 
 // The name of a part record: the code as typed when it holds a "-", otherwise product "-" code.

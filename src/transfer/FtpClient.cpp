@@ -78,6 +78,83 @@ TransferResult BusyFailure() {
 
 namespace {
 
+// Why the system refused to write a local file, in the user's words, the system's own text after
+// it for the administrator. Without the cause a full disk read "写入本地文件…失败：Unknown error".
+QString LocalWriteProblem(int error, const QString& systemText) {
+    QString cause;
+    switch (error) {
+    case ENOSPC:
+        cause = QStringLiteral("磁盘空间不足");
+        break;
+    case EDQUOT:
+        cause = QStringLiteral("超出磁盘配额");
+        break;
+    case EACCES:
+    case EPERM:
+        cause = QStringLiteral("没有写入权限");
+        break;
+    case EROFS:
+        cause = QStringLiteral("磁盘为只读，不能写入");
+        break;
+    case EFBIG:
+        cause = QStringLiteral("文件超出系统允许的大小");
+        break;
+    case EIO:
+        cause = QStringLiteral("磁盘读写出错");
+        break;
+    case ENOENT:
+        cause = QStringLiteral("文件夹不存在");
+        break;
+    case EEXIST:
+        cause = QStringLiteral("同名文件已存在");
+        break;
+    case EISDIR:
+        cause = QStringLiteral("这是一个文件夹");
+        break;
+    case ENAMETOOLONG:
+        cause = QStringLiteral("文件名过长");
+        break;
+    case EMFILE:
+    case ENFILE:
+        cause = QStringLiteral("打开的文件过多");
+        break;
+    case EBUSY:
+    case ETXTBSY:
+        cause = QStringLiteral("文件正被使用");
+        break;
+    default:
+        break;
+    }
+    const QString detail = error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : systemText;
+    if (cause.isEmpty())
+        return detail.isEmpty() ? QStringLiteral("原因不明") : detail;
+    return QStringLiteral("%1（%2）").arg(cause, detail);
+}
+
+// A file that keeps the system's reason for its first refused write: QFile keeps only a text, and
+// closing or removing the file clears it.
+class LocalFile final : public QFile {
+public:
+    using QFile::QFile;
+    int refusal() const { return m_errno; }
+    void noteRefusal(int error) {
+        if (m_errno == 0)
+            m_errno = error;
+    }
+
+protected:
+    qint64 writeData(const char* data, qint64 length) override {
+        errno = 0;
+        const qint64 written = QFile::writeData(data, length);
+        if (written != length)
+            noteRefusal(errno);
+        return written;
+    }
+
+private:
+    int m_errno = 0;
+};
+
 // A download's own file beside its target, moved over the target in one step once complete and
 // removed otherwise, so the target is either as it was or the whole file. Unlike QSaveFile it asks
 // for no sync to disk: a copy lost to a power cut is fetched again from the library, and a sync
@@ -98,37 +175,55 @@ public:
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
 
-    bool open() { return m_created = m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly); }
+    bool open() {
+        errno = 0;
+        m_created = m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        if (!m_created)
+            noteProblem(errno);
+        return m_created;
+    }
     QIODevice* device() { return &m_file; }
     // Only a file this download created is removed: a name already taken belongs to someone else.
     void cancelWriting() {
+        noteProblem(m_file.refusal());
         m_file.close();
         if (m_created)
             m_file.remove();
         m_done = true;
     }
     bool commit() {
+        errno = 0;
         const bool written = m_file.flush();
+        if (!written)
+            m_file.noteRefusal(errno);
+        errno = 0;
         m_file.close();
         if (!written || m_file.error() != QFileDevice::NoError) {
-            m_problem = m_file.errorString();
+            m_file.noteRefusal(errno);
             cancelWriting();
             return false;
         }
         if (!m_direct && std::rename(QFile::encodeName(m_file.fileName()).constData(),
                                      QFile::encodeName(m_target).constData()) != 0) {
-            m_problem = QString::fromLocal8Bit(std::strerror(errno));
+            noteProblem(errno);
             cancelWriting();
             return false;
         }
         m_done = true;
         return true;
     }
-    QString errorString() const { return m_problem.isEmpty() ? m_file.errorString() : m_problem; }
+    // Why the file could not be written; meant once writing has failed.
+    QString errorString() const { return m_problem.isEmpty() ? LocalWriteProblem(0, m_file.errorString()) : m_problem; }
 
 private:
+    // The first reason wins: what a later close or removal says is a consequence.
+    void noteProblem(int error) {
+        if (m_problem.isEmpty() && (error != 0 || m_file.error() != QFileDevice::NoError))
+            m_problem = LocalWriteProblem(error, m_file.errorString());
+    }
+
     QString m_target;
-    QFile m_file;
+    LocalFile m_file;
     bool m_direct;
     QString m_problem;
     bool m_created = false;

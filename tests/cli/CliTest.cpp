@@ -227,6 +227,20 @@ TEST_P(CliTest, LoginAndUsageFaults) {
             QStringLiteral("admin"), QString());
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(logins(QStringLiteral("admin")), 1);
+    // A password is one short line: a file without a line end is refused, not read to its end (the
+    // long file comes first, so that a reader without a bound fails there and never meets /dev/zero).
+    const QString longFile = env->dir.path() + QStringLiteral("/long.txt");
+    {
+        QFile f(longFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(5000, 'a'));
+    }
+    for (const QString& file : {longFile, QStringLiteral("/dev/zero")}) {
+        r = cli({QStringLiteral("--password-file"), file, QStringLiteral("holds")}, QStringLiteral("admin"),
+                QStringLiteral("admin"), QString());
+        ASSERT_EQ(r.code, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("密码文件%1的第一行超过4096字节").arg(file))) << r.err.toStdString();
+    }
 
     // Help in Chinese, without logging in.
     r = cli({QStringLiteral("--help")}, {}, {}, {}, false);

@@ -1,6 +1,7 @@
 #include "LibraryFixture.h"
 
 #include "library/Batch.h"
+#include "library/ui/FolderTree.h"
 #include "library/ui/FrmMultiInLib.h"
 #include "library/ui/FrmMultiOutLib.h"
 
@@ -100,8 +101,10 @@ TEST_P(BatchLibraryTest, ChecksInWhatItMayAndNamesTheRest) {
 
     loginAs(QStringLiteral("alice"), QStringLiteral("design"));
     env->db().exec(QStringLiteral("update PDM入库图纸信息 set 写='/alice(U)/' where 代号='HELD'"));
-    const QString folder = folderWith({QStringLiteral("NEW-1.dwg"), QStringLiteral("sub/HELD.dwg"),
-                                       QStringLiteral("sub/LOCKED.DWG"), QStringLiteral("sub/NEW-2.dwg.dwg")});
+    // A line break in a file name cannot go into a code: that file alone is refused.
+    const QString folder =
+        folderWith({QStringLiteral("NEW-1.dwg"), QStringLiteral("sub/HELD.dwg"), QStringLiteral("sub/LOCKED.DWG"),
+                    QStringLiteral("sub/NEW-2.dwg.dwg"), QStringLiteral("sub/TWO\nLINES.dwg")});
     QStringList files;
     FindAllFile(folder, true, files);
     std::vector<int> steps;
@@ -111,11 +114,12 @@ TEST_P(BatchLibraryTest, ChecksInWhatItMayAndNamesTheRest) {
         return true;
     });
     EXPECT_FALSE(r.failed) << r.message.toStdString();
-    EXPECT_EQ(steps, (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库完成，共需入库图纸4张，有效入库图纸为：2张！\r\n图纸")))
+    EXPECT_EQ(steps, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库完成，共需入库图纸5张，有效入库图纸为：2张！\r\n图纸")))
         << r.message.toStdString();
     EXPECT_TRUE(r.message.endsWith(QStringLiteral("因权限问题无法入库")));
     EXPECT_TRUE(r.message.contains(QStringLiteral("HELD")) && r.message.contains(QStringLiteral("LOCKED")));
+    EXPECT_TRUE(r.progress.rejectedCodes.contains(QStringLiteral("TWO\nLINES&")));
     EXPECT_EQ(column(QStringLiteral("NEW-1"), QStringLiteral("读")),
               QStringLiteral("/admin(U)/alice(U)//admin(G)/design(G)/"));
     EXPECT_EQ(column(QStringLiteral("NEW-2"), QStringLiteral("入库文件名称")), QStringLiteral("20240305NEW-2.dwg"));
@@ -177,23 +181,30 @@ TEST_P(BatchLibraryTest, AFailedTransferEndsTheBatchNamingTheFile) {
 TEST_P(BatchLibraryTest, ChecksOutWhatTheConditionFound) {
     ASSERT_TRUE(checkInAsAdmin(QStringLiteral("Q-1"), "q1").done());
     ASSERT_TRUE(checkInAsAdmin(QStringLiteral("Q-3"), "q3").done());
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("Q-4"), "q4").done());
+    env->db().exec(QStringLiteral("update PDM入库图纸信息 set 读='/carol(U)/' where 代号='Q-4'"));
     loginAs(QStringLiteral("bob"), QStringLiteral("design"));
     ASSERT_TRUE(library().CheckOut(QStringLiteral("Q-3"), drawing(QStringLiteral("q3.dwg"), "")).done());
     loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
     const QString out = folderWith({}) + QLatin1Char('/');
     BatchLibrary b = batch();
-    const BatchResult r = b.CheckOut({QStringLiteral("Q-1"), QStringLiteral("Q-2"), QStringLiteral("Q-3")}, out);
-    EXPECT_EQ(r.message,
-              QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：2张！\r\n图纸Q-2因权限问题无法出库"));
+    // Refused for rights, not in the library, and fetched as a copy while bob holds it: each said apart.
+    const BatchResult r =
+        b.CheckOut({QStringLiteral("Q-1"), QStringLiteral("Q-2"), QStringLiteral("Q-3"), QStringLiteral("Q-4")}, out);
+    EXPECT_EQ(r.message, QStringLiteral("出库完成，共需出库图纸4张，有效出库数量为：2张！\r\n图纸Q-4因权限问题无法出库"
+                                        "\r\n图纸Q-2在库中不存在"
+                                        "\r\n图纸Q-3（bob）此前已被他人出库，仅取得副本，目前可以查看但无权修改"));
     EXPECT_EQ(read(out + QStringLiteral("Q-1.dwg")), QByteArray("q1"));
     EXPECT_EQ(read(out + QStringLiteral("Q-3.dwg")), QByteArray("q3"));
     EXPECT_EQ(env->db().scalar(QStringLiteral("select 出库帐号 from PDM出库图纸信息 where 代号='Q-3'")).toString(),
               QStringLiteral("bob"));
     EXPECT_EQ(env->db().scalar(QStringLiteral("select 出库帐号 from PDM出库图纸信息 where 代号='Q-1'")).toString(),
               QStringLiteral("admin"));
-    // Again with the same codes: fetched again, states unchanged.
+    // Again with the same codes: fetched again, states unchanged; the user's own hold is no copy.
     const BatchResult again = b.CheckOut({QStringLiteral("Q-1"), QStringLiteral("Q-3")}, out);
     EXPECT_EQ(again.progress.rejected, 0);
+    EXPECT_EQ(again.message, QStringLiteral("出库完成，共需出库图纸2张，有效出库数量为：2张！\r\n图纸Q-3（bob）"
+                                            "此前已被他人出库，仅取得副本，目前可以查看但无权修改"));
     EXPECT_EQ(checkouts(QStringLiteral("Q-1")), 1);
 }
 
@@ -227,13 +238,22 @@ TEST_P(BatchLibraryTest, DialogShowsProgressAndTheSummary) {
     EXPECT_TRUE(go->isEnabled());
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 4);
 
-    // The next batch dialog, of either kind, opens at the folder this one used last.
+    // The folder is remembered for this account alone, and no dialog acts on a folder the user did
+    // not choose in it: another account's 入库 without a choice checks nothing in.
     const QString last = f.selectedFolder();
     ASSERT_FALSE(last.isEmpty());
+    EXPECT_EQ(env->session->config().ReadAccountValue(QStringLiteral("bob"), kLastBatchFolder), last);
+    loginAs(QStringLiteral("carol"), QStringLiteral("design"));
+    EXPECT_EQ(env->session->config().ReadAccountValue(QStringLiteral("carol"), kLastBatchFolder), QString());
     FrmMultiInLib in(*env->session);
-    EXPECT_EQ(in.selectedFolder(), last);
+    in.show();
+    EXPECT_EQ(in.selectedFolder(), QString());
+    QTest::mouseClick(in.findChild<QPushButton*>(QStringLiteral("CmdInLib")), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, BatchText::NoFolderIn);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 4);
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
     FrmMultiOutLib out(*env->session);
-    EXPECT_EQ(out.selectedFolder(), last);
+    EXPECT_EQ(out.selectedFolder(), QString());
 }
 
 TEST_P(BatchLibraryTest, CheckOutDialogRunsTheConditionIntoTheFolder) {
@@ -267,7 +287,8 @@ TEST_P(BatchLibraryTest, CheckOutDialogRunsTheConditionIntoTheFolder) {
     f.selectFolder(out);
     QTest::mouseClick(go, Qt::LeftButton);
     EXPECT_EQ(env->feedback.last().text,
-              QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：2张！\r\n图纸S-2因权限问题无法出库"));
+              QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：2张！\r\n图纸S-2在库中不存在\r\n图纸S-3（bob）"
+                             "此前已被他人出库，仅取得副本，目前可以查看但无权修改"));
     EXPECT_EQ(read(out + QStringLiteral("/S-1.dwg")), QByteArray("s1"));
     EXPECT_EQ(read(out + QStringLiteral("/S-3.dwg")), QByteArray("s3"));
     EXPECT_EQ(env->db().scalar(QStringLiteral("select 出库帐号 from PDM出库图纸信息 where 代号='S-3'")).toString(),

@@ -149,6 +149,23 @@ TEST_P(HoldsTest, AHoldEndedByACheckInOrTakenAgainIsRefused) {
     EXPECT_EQ(checkouts(QStringLiteral("A-1")), 1);
 }
 
+// The same holder on the same day: only the check-out tells the listed hold from the new one.
+TEST_P(HoldsTest, AStaleEntryDoesNotEndTheHoldersNewerHoldOfTheSameDay) {
+    bobHoldsA1();
+    const HeldDrawing shown = shownHold(QStringLiteral("A-1"));
+    Acl::SetPending(env->session->ctx, QStringLiteral("/bob(U)/"), QStringLiteral("/admin(U)/bob(U)/"),
+                    QStringLiteral("/bob(U)/"), QStringLiteral("/bob(U)/"));
+    ASSERT_TRUE(library().CheckIn(QStringLiteral("A-1"), drawing(QStringLiteral("a2.dwg"), "a2")).done());
+    ASSERT_TRUE(library().CheckOut(QStringLiteral("A-1"), bobCopy).done());
+    loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
+    const Outcome stale = Holds(*env->session).Release(shown);
+    EXPECT_TRUE(stale.refused()) << stale.text.toStdString();
+    EXPECT_EQ(stale.text, QStringLiteral("图纸<A-1>现已被bob在2024/3/5出库，与列表所示不同，请刷新后再操作！"));
+    expectStillHeld();
+    // The fresh entry is the hold itself.
+    ASSERT_TRUE(Holds(*env->session).Release(shownHold(QStringLiteral("A-1"))).done());
+}
+
 TEST_P(HoldsTest, TwoReleasesRacingLeaveOneSuccess) {
     bobHoldsA1();
     const HeldDrawing shown = shownHold(QStringLiteral("A-1"));

@@ -35,24 +35,69 @@ protected:
             &error))
             << error.toStdString();
     }
+    void restartServer() {
+        if (GetParam() == Backend::SQLite) {
+            env->session->db().close();
+            return;
+        }
+        QString error;
+        ASSERT_TRUE(PgCluster::instance().restart(&error)) << error.toStdString();
+    }
     void allowConnections(bool allow) {
         ASSERT_TRUE(PgCluster::instance().superuserExec(
             QStringLiteral("alter database %1 with allow_connections %2")
                 .arg(env->pgDatabase, allow ? QStringLiteral("true") : QStringLiteral("false"))));
     }
     int users() { return env->session->db().scalar(QStringLiteral("select count(*) from PDM用户")).toInt(); }
+    QString remarkOf(const QString& id) {
+        return env->session->db().scalar(QStringLiteral("select 备注 from PDM用户 where ID=?"), {id}).toString();
+    }
+    void setRemark(const QString& id, const QString& remark) {
+        env->session->db().exec(QStringLiteral("update PDM用户 set 备注=? where ID=?"), {remark, id});
+    }
 };
 
-TEST_P(Reconnect, TheNextCommandAfterALostConnectionConnectsAgainByItself) {
+TEST_P(Reconnect, TheFirstCommandAfterTheServerEndedTheSessionConnectsAgainUnseen) {
     const int before = users();
+    int seen = -1;
+    restartServer();
+    EXPECT_EQ(ErrorOf([&] { seen = users(); }), QString());
+    EXPECT_EQ(seen, before);
+    // A statement with values meets the dead connection when the server is asked to prepare it; a
+    // change the ended session never ran is made once.
     breakConnection();
-    // The command that meets the broken connection says so; it does not leave a dead handle behind.
-    const QString first = ErrorOf([&] { users(); });
-    if (GetParam() == Backend::PostgreSQL) {
-        EXPECT_TRUE(first.startsWith(QStringLiteral("与数据库服务器的连接已中断"))) << first.toStdString();
-    }
-    EXPECT_EQ(users(), before);
+    EXPECT_EQ(ErrorOf([&] { setRemark(QStringLiteral("admin"), QStringLiteral("again")); }), QString());
+    EXPECT_EQ(remarkOf(QStringLiteral("admin")), QStringLiteral("again"));
+    breakConnection();
+    EXPECT_EQ(ErrorOf([&] {
+                  Transaction t(env->session->db());
+                  setRemark(QStringLiteral("admin"), QStringLiteral("in one"));
+                  t.commit();
+              }),
+              QString());
+    EXPECT_EQ(remarkOf(QStringLiteral("admin")), QStringLiteral("in one"));
     EXPECT_TRUE(env->session->hasConnection());
+}
+
+TEST_P(Reconnect, AConnectionLostInsideATransactionFailsItAndTheNextCommandConnectsAgain) {
+    setRemark(QStringLiteral("admin"), QStringLiteral("before"));
+    Database& db = env->session->db();
+    const QString lost = ErrorOf([&] {
+        Transaction t(db);
+        db.exec(QStringLiteral("update PDM用户 set 备注=? where ID=?"),
+                {QStringLiteral("lost"), QStringLiteral("admin")});
+        breakConnection();
+        // Its earlier change went with the connection: running this one alone on a new connection
+        // would make half of the transaction.
+        db.exec(QStringLiteral("update PDM用户 set 密码=? where ID=?"), {QStringLiteral("x"), QStringLiteral("admin")});
+        t.commit();
+    });
+    if (GetParam() == Backend::PostgreSQL) {
+        EXPECT_TRUE(lost.startsWith(QStringLiteral("与数据库服务器的连接已中断，本次操作没有完成，请重新执行")))
+            << lost.toStdString();
+    }
+    EXPECT_FALSE(lost.isEmpty());
+    EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(remarkOf(QStringLiteral("admin")), QStringLiteral("before")); }), QString());
 }
 
 TEST_P(Reconnect, AServerThatStaysAwayIsReportedClearlyAndNothingIsThrownOutOfAMenuCommand) {

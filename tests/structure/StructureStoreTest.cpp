@@ -232,9 +232,10 @@ TEST_P(StructureStore, AnotherPasswordKeepsThatSectionAndItsSubSectionsWhole) {
     StructureNode* r = buildProduct();
     syncProduct();
     ASSERT_TRUE(CheckInStructure(session(), tree, QStringLiteral("pw")).done());
-    // Someone else owns the assembly 200 under another password.
+    // Someone else owns the assembly 200 under another password; bob stored N200 under another one.
     env->db().exec(QStringLiteral("update 产品结构入库人员信息表 set 入库密码='other', 入库者='carol' "
                                   "where 结合部代号='P1-200'"));
+    env->db().exec(QStringLiteral("update 产品结构入库人员信息表 set 入库密码='old' where 结合部代号='P1-N200'"));
     const QStringList before200 = rows(QStringLiteral("P1-200"));
     StructureNode* a = r->children[1];
     add(a, QStringLiteral("220"), QStringLiteral("1"), QStringLiteral("新件"));
@@ -243,19 +244,27 @@ TEST_P(StructureStore, AnotherPasswordKeepsThatSectionAndItsSubSectionsWhole) {
     const Outcome o = CheckInStructure(session(), tree, QStringLiteral("pw"));
     EXPECT_TRUE(o.done());
     EXPECT_EQ(o.icon, Icon::Stop);
-    EXPECT_TRUE(o.text.contains(QStringLiteral("P1-200"))) << o.text.toStdString();
+    EXPECT_EQ(o.text, StructureText::PasswordMismatch.arg(QStringLiteral("P1-200")) +
+                          StructureText::AlsoOwnPasswordMismatch.arg(QStringLiteral("P1-N200")));
     EXPECT_EQ(rows(QStringLiteral("P1-200")), before200);
     EXPECT_TRUE(headers().contains(QStringLiteral("P1-200|支架|carol|other|2024/03/05|")));
     // The root's own section is rewritten.
     EXPECT_EQ(rows(QStringLiteral("P1-P1-03")).size(), 6);
     EXPECT_TRUE(headers().contains(QStringLiteral("P1-P1-03|机座|bob|pw|2024/04/01|")));
 
-    // With the root's section owned by someone else nothing at all is written.
+    // Left alone only by bob's own other passwords, nobody else is blamed.
+    env->db().exec(QStringLiteral("update 产品结构入库人员信息表 set 入库者='bob' where 结合部代号='P1-200'"));
+    const Outcome own = CheckInStructure(session(), tree, QStringLiteral("pw"));
+    EXPECT_EQ(own.text, StructureText::OwnPasswordMismatch.arg(QStringLiteral("P1-200、P1-N200")));
+
+    // With the root's section under another password nothing at all is written, and the answer says so.
     env->db().exec(QStringLiteral("update 产品结构入库人员信息表 set 入库密码='other' where 结合部代号='P1-P1-03'"));
     env->db().exec(QStringLiteral("delete from 产品结构 where 结合部代号='5-1'"));
     const QStringList all = headers();
     const Outcome refused = CheckInStructure(session(), tree, QStringLiteral("pw"));
-    EXPECT_TRUE(refused.text.contains(QStringLiteral("P1-P1-03")));
+    EXPECT_TRUE(refused.refused());
+    EXPECT_EQ(refused.text, StructureText::NothingCheckedIn.arg(QStringLiteral("P1-P1-03")));
+    EXPECT_FALSE(refused.text.contains(QStringLiteral("他人")));
     EXPECT_EQ(headers(), all);
     EXPECT_TRUE(rows(QStringLiteral("5-1")).isEmpty());
 }

@@ -99,12 +99,8 @@ void PgCluster::start() {
         m_error = QStringLiteral("initdb failed: ") + out;
         return;
     }
-    const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off "
-                                           "-c synchronous_commit=off -c full_page_writes=off")
-                                .arg(m_port)
-                                .arg(m_dir);
     if (!run(m_bin + QStringLiteral("/pg_ctl"),
-             {QStringLiteral("-D"), data, QStringLiteral("-o"), options, QStringLiteral("-l"),
+             {QStringLiteral("-D"), data, QStringLiteral("-o"), serverOptions(), QStringLiteral("-l"),
               m_dir + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("start")},
              &out)) {
         m_error = QStringLiteral("pg_ctl start failed: ") + out;
@@ -113,15 +109,8 @@ void PgCluster::start() {
     m_started = true;
 
     m_adminConnection = QStringLiteral("velda-test-pg-admin");
-    QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_adminConnection);
-    admin.setHostName(m_dir);
-    admin.setPort(m_port);
-    admin.setUserName(QStringLiteral("postgres"));
-    admin.setDatabaseName(QStringLiteral("postgres"));
-    if (!admin.open()) {
-        m_error = QStringLiteral("cannot connect to the test PostgreSQL server: ") + admin.lastError().text();
+    if (!openAdminConnection())
         return;
-    }
     QString err;
     if (!superuserExec(QStringLiteral("CREATE ROLE \"Hodrin\" LOGIN PASSWORD 'tovkan'"), &err) ||
         !superuserExec(QStringLiteral("CREATE DATABASE velda_template OWNER \"Hodrin\""), &err)) {
@@ -137,6 +126,53 @@ void PgCluster::start() {
     } catch (const Error& e) {
         m_error = QStringLiteral("cannot create the schema on PostgreSQL: ") + e.description();
     }
+}
+
+QString PgCluster::serverOptions() const {
+    return QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off "
+                          "-c synchronous_commit=off -c full_page_writes=off")
+        .arg(m_port)
+        .arg(m_dir);
+}
+
+bool PgCluster::openAdminConnection() {
+    QSqlDatabase admin = QSqlDatabase::contains(m_adminConnection)
+                             ? QSqlDatabase::database(m_adminConnection, false)
+                             : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_adminConnection);
+    admin.close();
+    admin.setHostName(m_dir);
+    admin.setPort(m_port);
+    admin.setUserName(QStringLiteral("postgres"));
+    admin.setDatabaseName(QStringLiteral("postgres"));
+    if (!admin.open()) {
+        m_error = QStringLiteral("cannot connect to the test PostgreSQL server: ") + admin.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool PgCluster::restart(QString* error) {
+    if (!m_started) {
+        if (error)
+            *error = m_error;
+        return false;
+    }
+    QString out;
+    if (!run(m_bin + QStringLiteral("/pg_ctl"),
+             {QStringLiteral("-D"), m_dir + QStringLiteral("/data"), QStringLiteral("-o"), serverOptions(),
+              QStringLiteral("-l"), m_dir + QStringLiteral("/server.log"), QStringLiteral("-m"), QStringLiteral("fast"),
+              QStringLiteral("-w"), QStringLiteral("restart")},
+             &out)) {
+        if (error)
+            *error = QStringLiteral("pg_ctl restart failed: ") + out;
+        return false;
+    }
+    if (!openAdminConnection()) {
+        if (error)
+            *error = m_error;
+        return false;
+    }
+    return true;
 }
 
 bool PgCluster::superuserExec(const QString& sql, QString* error) {

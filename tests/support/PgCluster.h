@@ -24,12 +24,17 @@ public:
     // Runs SQL as the server's superuser (for setting up failure cases).
     bool superuserExec(const QString& sql, QString* error = nullptr);
 
+    // Stops the server as its administrator would (every session ended) and starts it again.
+    bool restart(QString* error = nullptr);
+
     void shutdown();
     ~PgCluster();
 
 private:
     PgCluster();
     void start();
+    QString serverOptions() const;
+    bool openAdminConnection();
     bool run(const QString& program, const QStringList& args, QString* output = nullptr, int timeoutMs = 60000);
 
     QString m_error;

@@ -7,11 +7,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+
+#include <sys/mount.h>
 
 namespace velda {
 namespace {
@@ -399,6 +404,24 @@ TEST_F(FtpClientTest, GetIntoAMissingLocalFolderFailsBeforeConnecting) {
     EXPECT_EQ(result.message, QStringLiteral("本地文件夹不存在：%1").arg(inLocal(QStringLiteral("no such folder"))));
     EXPECT_TRUE(Entries(local.path()).isEmpty());
     EXPECT_EQ(server.loginCount(), 0);
+}
+
+TEST_F(FtpClientTest, AGetOntoAFullDiskSaysSoAndLeavesNothing) {
+    // A disk of 64 KB of its own, filled by the download.
+    const QString disk = inLocal(QStringLiteral("disk"));
+    ASSERT_TRUE(QDir().mkpath(disk));
+    if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
+    WriteFile(onServer(QStringLiteral("Volume/V1/big.dwg")), RandomBytes(1 << 20));
+
+    const QString target = disk + QStringLiteral("/big.dwg");
+    const TransferResult result = client.Execute(url(), GetCommand(QStringLiteral("Volume/V1/big.dwg"), target));
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.failure, TransferFailure::LocalWriteFailed);
+    EXPECT_EQ(result.message, QStringLiteral("写入本地文件%1失败：磁盘空间不足（%2）")
+                                  .arg(target, QString::fromLocal8Bit(std::strerror(ENOSPC))));
+    EXPECT_TRUE(Entries(disk).isEmpty()) << Entries(disk).join(u' ').toStdString();
 }
 
 TEST_F(FtpClientTest, PutOfAMissingLocalFileSendsNothing) {

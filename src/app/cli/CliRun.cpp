@@ -51,6 +51,7 @@ const QString kNoPassword =
 const QString kNoTargetName = QStringLiteral("无法为零件<%1>生成本地文件名，出库无法完成！");
 const QString kUnknownGroup = QStringLiteral("组<%1>不存在！");
 const QString kPasswordFileUnreadable = QStringLiteral("无法读取密码文件%1");
+const QString kPasswordLineTooLong = QStringLiteral("密码文件%1的第一行超过%2字节，不是密码");
 
 int ExitFor(const Outcome& o) {
     if (o.done())
@@ -70,15 +71,27 @@ void WriteOut(const QString& text) {
     std::fflush(stdout);
 }
 
-// The first line of a password file, without its line end. nullopt when the file cannot be read.
-std::optional<QString> ReadPasswordFile(const QString& path) {
+// A password is one short line: reading stops at this length, so a file without a line end (a log,
+// /dev/zero) is refused instead of being read to its end.
+constexpr qsizetype kPasswordLineMax = 4096;
+
+// The first line of a password file, without its line end; or, when there is none, why.
+struct PasswordLine {
+    std::optional<QString> password;
+    QString problem;
+};
+
+PasswordLine ReadPasswordFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray line = f.readLine();
+        return {std::nullopt, kPasswordFileUnreadable.arg(path)};
+    // readLine(n) gives at most n - 1 bytes: room for the longest password and its "\r\n", and one more.
+    QByteArray line = f.readLine(kPasswordLineMax + 4);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
-    return QString::fromUtf8(line);
+    if (line.size() > kPasswordLineMax)
+        return {std::nullopt, kPasswordLineTooLong.arg(path).arg(kPasswordLineMax)};
+    return {QString::fromUtf8(line), {}};
 }
 
 // A clock that reads the system's time.
@@ -156,9 +169,16 @@ private:
         m_feedback.message(r.message, r.icon, kTitleFeedback);
         const int code = r.failed ? ExitFailed : (r.progress.rejected > 0 ? ExitRefused : ExitDone);
         if (m_args.json) {
-            QJsonArray rejected;
+            // Every code not fetched or not checked in, as before; those with no drawing also on their own.
+            QJsonArray rejected, missing, copies;
             for (const QString& c : r.progress.rejectedCodes.split(QLatin1Char('&'), Qt::SkipEmptyParts))
                 rejected.append(c);
+            for (const QString& c : r.progress.missingCodes.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
+                rejected.append(c);
+                missing.append(c);
+            }
+            for (const auto& [c, account] : r.progress.heldCopies)
+                copies.append(QJsonObject{{QStringLiteral("code"), c}, {QStringLiteral("heldBy"), account}});
             record(
                 QJsonObject{{QStringLiteral("command"), m_args.command},
                             {QStringLiteral("result"),
@@ -168,6 +188,8 @@ private:
                             {QStringLiteral("processed"), r.progress.processed},
                             {QStringLiteral("rejected"), r.progress.rejected},
                             {QStringLiteral("rejectedCodes"), rejected},
+                            {QStringLiteral("missingCodes"), missing},
+                            {QStringLiteral("heldCopies"), copies},
                             {QStringLiteral("message"), r.message}});
         }
         return code;
@@ -519,14 +541,15 @@ int Runner::adminRecord() {
         return usage(QStringLiteral("admin-record 需要 --password-file 文件（文件服务器帐号velda的密码）"));
     if (!gates(QStringLiteral("AdminAcount")))
         return ExitRefused;
-    const auto password = ReadPasswordFile(m_args.value(QStringLiteral("--password-file")));
-    if (!password)
-        return finish(Outcome::failure(kPasswordFileUnreadable.arg(m_args.value(QStringLiteral("--password-file")))));
-    if (password->isEmpty())
+    const PasswordLine read = ReadPasswordFile(m_args.value(QStringLiteral("--password-file")));
+    if (!read.password)
+        return finish(Outcome::failure(read.problem));
+    const QString password = *read.password;
+    if (password.isEmpty())
         return finish(Outcome::refusal(AdminRecordText::WrongPassword));
     return finish(Guarded([&] {
-        WriteAdminPassword(m_session.db(), m_session.machineSerialHex(), *password);
-        m_session.ctx.AdminPassword = *password;
+        WriteAdminPassword(m_session.db(), m_session.machineSerialHex(), password);
+        m_session.ctx.AdminPassword = password;
         return Outcome::success(AdminRecordText::Done);
     }));
 }
@@ -590,10 +613,10 @@ int Runner::userAdd() {
         return ExitRefused;
     const QString id = m_args.words[0];
     const QJsonObject json{{QStringLiteral("user"), id}};
-    const auto password = ReadPasswordFile(m_args.value(QStringLiteral("--password-file")));
-    if (!password)
-        return finish(Outcome::failure(kPasswordFileUnreadable.arg(m_args.value(QStringLiteral("--password-file")))),
-                      json);
+    const PasswordLine read = ReadPasswordFile(m_args.value(QStringLiteral("--password-file")));
+    if (!read.password)
+        return finish(Outcome::failure(read.problem), json);
+    const QString password = *read.password;
     const QStringList wanted = m_args.value(QStringLiteral("--groups")).split(QLatin1Char(','), Qt::SkipEmptyParts);
     return finish(Guarded([&] {
                       // The dialog's list offers the groups there are, and hands over the chosen ones in
@@ -606,7 +629,7 @@ int Runner::userAdd() {
                       for (const QString& g : all)
                           if (wanted.contains(g))
                               selected << g;
-                      return AddAccount(m_session, id, *password, *password, selected,
+                      return AddAccount(m_session, id, password, password, selected,
                                         m_args.value(QStringLiteral("--remark")));
                   }),
                   json);
@@ -676,9 +699,9 @@ int Run(const CliArgs& args) {
     QString password;
     if (!args.passwordFile.isEmpty()) {
         const auto read = ReadPasswordFile(args.passwordFile);
-        if (!read)
-            return usage(kPasswordFileUnreadable.arg(args.passwordFile));
-        password = *read;
+        if (!read.password)
+            return usage(read.problem);
+        password = *read.password;
     } else if (qEnvironmentVariableIsSet("VELDA_PASSWORD")) {
         password = qEnvironmentVariable("VELDA_PASSWORD");
     } else {

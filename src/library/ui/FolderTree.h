@@ -32,6 +32,9 @@ private:
     QString m_chosen;
 };
 
+// Where each account's batch dialogs open next time (see Configuration's account values).
+inline const QString kLastBatchFolder = QStringLiteral("批量文件夹");
+
 inline void SelectFolder(QTreeView* view, QFileSystemModel* model, const QString& path) {
     const QModelIndex i = model->index(path);
     view->setCurrentIndex(i);
@@ -43,7 +46,8 @@ inline void SelectFolder(QTreeView* view, QFileSystemModel* model, const QString
 }
 
 // A browsable tree of local folders for the batch dialogs, opened at the start folder (the last one
-// used, when the dialog knows it) or else at the user's home folder, that folder selected.
+// this account used, when the dialog knows it) or else at the user's home folder. Nothing is chosen
+// until the user chooses: a batch never acts on a folder picked for him.
 inline QFileSystemModel* MakeFolderTree(QTreeView* view, const QString& startFolder = QString()) {
     auto* model = new FolderModel(view);
     model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
@@ -57,13 +61,16 @@ inline QFileSystemModel* MakeFolderTree(QTreeView* view, const QString& startFol
                      [model](const QModelIndex& current) {
                          model->setChosen(current.isValid() ? model->filePath(current) : QString());
                      });
-    // Keep the chosen folder in sight while the folders above it are read in.
-    QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
-        if (view->currentIndex().isValid())
-            view->scrollTo(view->currentIndex(), QAbstractItemView::PositionAtCenter);
+    const QString start = QDir::cleanPath(
+        QFileInfo(!startFolder.isEmpty() && QFileInfo(startFolder).isDir() ? startFolder : QDir::homePath())
+            .absoluteFilePath());
+    // Keep the chosen folder, or until then the start folder, in sight while the folders above it are
+    // read in; scrolling to it opens them.
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view, model, start] {
+        const QModelIndex at = view->currentIndex().isValid() ? view->currentIndex() : model->index(start);
+        view->scrollTo(at, QAbstractItemView::PositionAtCenter);
     });
-    const QString start = !startFolder.isEmpty() && QFileInfo(startFolder).isDir() ? startFolder : QDir::homePath();
-    SelectFolder(view, model, QDir::cleanPath(QFileInfo(start).absoluteFilePath()));
+    view->scrollTo(model->index(start), QAbstractItemView::PositionAtCenter);
     return model;
 }
 

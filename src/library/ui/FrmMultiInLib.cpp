@@ -16,7 +16,8 @@ FrmMultiInLib::FrmMultiInLib(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmMultiInLib>()) {
     m_ui->setupUi(this);
     SizeFormInTwips(this, 4305, 6615);
-    m_folders = MakeFolderTree(m_ui->FolderView, session.ctx.LastBatchFolder);
+    m_folders =
+        MakeFolderTree(m_ui->FolderView, session.config().ReadAccountValue(session.ctx.UserId, kLastBatchFolder));
     m_transfer = new FormTransfer(
         this, {m_ui->CmdACS, m_ui->CmdInLib, m_ui->CmdCancel, m_ui->ChkSubDir, m_ui->FolderView}, session.ftpOptions);
     m_batch = std::make_unique<BatchControls>(m_transfer, m_ui->PrgBar, m_ui->CmdStop);
@@ -55,7 +56,7 @@ void FrmMultiInLib::CmdInLib_Click() {
         m_session.feedback().stop(running.refusal());
         return;
     }
-    m_session.ctx.LastBatchFolder = folder;
+    m_session.config().StoreAccountValue(m_session.ctx.UserId, kLastBatchFolder, folder);
     m_batch->begin();
     QStringList files;
     FindAllFile(folder, m_ui->ChkSubDir->isChecked(), files, [this] { return m_batch->keepAlive(); });

@@ -24,7 +24,8 @@ FrmMultiOutLib::FrmMultiOutLib(Session& session, QWidget* parent)
     area->addWidget(m_panel);
     // The attributes offered come from the mode word at load; the search reads it when it runs.
     m_panel->configure(session, ConditionConfig::batchCheckOut(session.ctx.SeekMode));
-    m_folders = MakeFolderTree(m_ui->FolderView, session.ctx.LastBatchFolder);
+    m_folders =
+        MakeFolderTree(m_ui->FolderView, session.config().ReadAccountValue(session.ctx.UserId, kLastBatchFolder));
     m_transfer =
         new FormTransfer(this, {m_ui->CmdOutLib, m_ui->CmdCancel, m_ui->FolderView, m_panel}, session.ftpOptions);
     m_batch = std::make_unique<BatchControls>(m_transfer, m_ui->PrgBar, m_ui->CmdStop);
@@ -58,7 +59,7 @@ void FrmMultiOutLib::CmdOutLib_Click() {
         m_session.feedback().stop(running.refusal());
         return;
     }
-    m_session.ctx.LastBatchFolder = selectedFolder();
+    m_session.config().StoreAccountValue(m_session.ctx.UserId, kLastBatchFolder, selectedFolder());
     m_batch->begin();
     m_batch->startItems(static_cast<int>(codes.size()));
     BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });
