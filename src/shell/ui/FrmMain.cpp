@@ -216,6 +216,14 @@ void FrmMain::closeEvent(QCloseEvent* event) {
                     Outcome::refusal(SessionText::CommandRunning(m_session.runningCommand(), SessionText::WhatClose)));
         return;
     }
+    // A form holding work that nothing has stored may ask to stay open; the program then stays with it.
+    m_mdi->closeAllSubWindows();
+    for (QMdiSubWindow* sub : m_mdi->subWindowList()) {
+        if (!sub->isHidden()) {
+            event->ignore();
+            return;
+        }
+    }
     m_closing = true;
     try {
         AppendLogRow(m_session, QString(), LogWord::Logout);
