@@ -95,6 +95,21 @@ QString NodeTextOfStoredCode(const QString& storedCode, const QString& kind, con
 
 QString CatalogueName(const QString& code) { return code.mid(code.lastIndexOf(QLatin1Char('#')) + 1); }
 
+QString NodeLabel(const QString& nodeText, const QString& name) {
+    const qsizetype first = nodeText.indexOf(QLatin1Char('#'));
+    if (first >= 0) {
+        const qsizetype last = nodeText.lastIndexOf(QLatin1Char('#'));
+        QStringList parts{nodeText.left(first), nodeText.mid(last + 1)};
+        if (last > first)
+            parts << nodeText.mid(first + 1, last - first - 1);
+        parts.removeAll(QString());
+        return parts.join(QLatin1Char(' '));
+    }
+    if (name.isEmpty() || name == nodeText)
+        return nodeText;
+    return nodeText + QLatin1Char(' ') + name;
+}
+
 QString FullCode(const QString& nodeText, const QString& productCode) {
     if (nodeText.contains(QLatin1Char('-')))
         return nodeText;

@@ -51,6 +51,7 @@ EditResult StructureEditor::addRoot(const NodeEntry& e) {
     m_ctx.AsmCode = e.partCode.mid(dash + 1);
     StructureNode* root =
         m_tree.addRoot(e.partCode, e.partCode, e.partName, EditorRootSection(e.partCode, m_ctx.ProductCode));
+    m_unsaved = true;
     return {Outcome::success(), root};
 }
 
@@ -123,7 +124,9 @@ EditResult StructureEditor::addUnder(StructureNode* parent, StructureNode* befor
     if (!value)
         return {Outcome::refusal(EditorText::QuantityNotNumber)};
     n.quantityValue = *value;
-    return {Outcome::success(), m_tree.add(parent, n, before)};
+    StructureNode* node = m_tree.add(parent, n, before);
+    m_unsaved = true;
+    return {Outcome::success(), node};
 }
 
 Outcome StructureEditor::remove(StructureNode* selected) {
@@ -132,6 +135,7 @@ Outcome StructureEditor::remove(StructureNode* selected) {
     if (!selected)
         return Outcome::refusal(EditorText::SelectToDelete);
     m_tree.remove(selected);
+    m_unsaved = true;
     return Outcome::success();
 }
 

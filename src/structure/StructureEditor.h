@@ -35,11 +35,17 @@ public:
     EditResult addBefore(StructureNode* selected, const NodeEntry& entry);
     Outcome remove(StructureNode* selected);
 
+    // Whether the tree holds edits that no check-in has stored yet; an empty tree has nothing to lose.
+    bool hasUnsavedNodes() const { return m_unsaved && !m_tree.empty(); }
+    // After a check-in every section of the tree is stored as it stands.
+    void markCheckedIn() { m_unsaved = false; }
+
 private:
     EditResult addUnder(StructureNode* parent, StructureNode* before, const NodeEntry& entry, bool quantityRequired);
 
     UserContext& m_ctx;
     StructureTree& m_tree;
+    bool m_unsaved = false;
 };
 
 namespace EditorText {
@@ -63,6 +69,7 @@ inline const QString SelectToDelete = QStringLiteral("请先选择要删除的�
 inline const QString MarkerInText = QStringLiteral("“%1”中含有“%2”，节点信息中不能含有“/A”“/N”“/C”“/M”“/K”，"
                                                    "标准件和外购件的代号、规格、名称中不能含有“#”");
 inline const QString UnstorableText = QStringLiteral("节点信息中不能含有控制字符或无效字符");
+inline const QString DiscardUnsaved = QStringLiteral("产品结构尚未入库，确定放弃吗？");
 } // namespace EditorText
 
 } // namespace velda

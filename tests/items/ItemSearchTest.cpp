@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMdiArea>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -496,6 +497,19 @@ TEST_P(ItemMenu, RecordCommandsLeaveTheirButtonAndSearchCommandsPassTheirGate) {
     main->RunCommand(QStringLiteral("SeekItemInfoByPart"));
     QWidget* seek = main->openForm(QStringLiteral("FrmSeekItemInfo"));
     ASSERT_TRUE(seek);
+    // At the size it opens with, the window fits the main window's area, and every control is inside it
+    // and none is squeezed below its least.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(main->mdiArea()->viewport()->rect().contains(seek->parentWidget()->geometry()))
+        << seek->parentWidget()->width() << "x" << seek->parentWidget()->height();
+    for (QWidget* w : seek->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(seek) || !(qobject_cast<QLabel*>(w) || qobject_cast<QLineEdit*>(w) ||
+                                       qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractButton*>(w)))
+            continue;
+        const QRect place(w->mapTo(seek, QPoint(0, 0)), w->size());
+        EXPECT_TRUE(seek->rect().contains(place)) << w->objectName().toStdString();
+        EXPECT_GE(w->width(), w->minimumSizeHint().width()) << w->objectName().toStdString();
+    }
     EXPECT_EQ(env->session->ctx.SeekMode, QStringLiteral("ByPart"));
     EXPECT_EQ(child<QComboBox>(*seek, "CboAttr")->itemText(1), QStringLiteral("名称"));
     main->RunCommand(QStringLiteral("SeekItemInfoByDrawing"));

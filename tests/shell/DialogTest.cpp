@@ -372,4 +372,37 @@ TEST_P(MainWindow, HelpAboutBorrowedCodeAndChangeOfAccount) {
     EXPECT_TRUE(env->session->ctx.ReLogin);
 }
 
+TEST_P(MainWindow, EachAccountFindsItsWindowsAsItLeftThem) {
+    const auto aboutFrame = [this] {
+        main->RunCommand(QStringLiteral("AboutVELDA"));
+        QWidget* about = main->openForm(QStringLiteral("FrmAbout"));
+        return about ? qobject_cast<QMdiSubWindow*>(about->parentWidget()) : nullptr;
+    };
+    const QSize mainStart = main->size();
+    QMdiSubWindow* sub = aboutFrame();
+    ASSERT_TRUE(sub);
+    const QSize formStart = sub->size();
+    const QRect moved(30, 20, formStart.width() + 60, formStart.height() + 40);
+    sub->setGeometry(moved);
+    sub->close();
+    QApplication::processEvents();
+    sub = aboutFrame();
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(sub->geometry(), moved);
+    main->resize(mainStart + QSize(100, 50));
+    main->close();
+    env->session->connect(env->address);
+    main = std::make_unique<FrmMain>(*env->session, ProgramForms());
+    EXPECT_EQ(main->size(), mainStart + QSize(100, 50));
+
+    // Another account on the same machine starts from the first sizes.
+    env->actAs(QStringLiteral("bob"), QStringLiteral("/user/"), QStringLiteral("user"));
+    main = std::make_unique<FrmMain>(*env->session, ProgramForms());
+    main->show();
+    EXPECT_EQ(main->size(), mainStart);
+    sub = aboutFrame();
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(sub->geometry(), QRect(QPoint(0, 0), formStart));
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, MainWindow, kBothBackends, BackendName);

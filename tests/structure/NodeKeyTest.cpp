@@ -65,6 +65,15 @@ TEST(NodeKey, StoredCodesAreShownWithoutTheProduct) {
     EXPECT_EQ(CatalogueName(QStringLiteral("GB5782#M8x30#六角螺栓")), QStringLiteral("六角螺栓"));
 }
 
+TEST(NodeKey, TheTreeLabelsCodesWithTheirNames) {
+    const QString bearing = QStringLiteral("深沟球轴承");
+    EXPECT_EQ(NodeLabel(QStringLiteral("6208#40x80x18#深沟球轴承"), bearing),
+              QStringLiteral("6208 深沟球轴承 40x80x18"));
+    EXPECT_EQ(NodeLabel(QStringLiteral("6208##深沟球轴承"), bearing), QStringLiteral("6208 深沟球轴承"));
+    EXPECT_EQ(NodeLabel(QStringLiteral("200"), QStringLiteral("支架")), QStringLiteral("200 支架"));
+    EXPECT_EQ(NodeLabel(QStringLiteral("200"), QString()), QStringLiteral("200"));
+}
+
 TEST(NodeKey, SectionCodesStoreAndLoadUnderOneCode) {
     const QString p1 = QStringLiteral("P1");
     // Where the two old rules agreed the stored form is unchanged.

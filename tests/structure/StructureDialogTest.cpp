@@ -31,10 +31,11 @@ QStringList items(QComboBox* box) {
     return out;
 }
 
+// The children's texts as stored: the tree shows a label, and its tooltip the stored text.
 QStringList texts(QTreeWidgetItem* item) {
     QStringList out;
     for (int i = 0; i < item->childCount(); ++i)
-        out << item->child(i)->text(0);
+        out << item->child(i)->toolTip(0);
     return out;
 }
 
@@ -122,7 +123,7 @@ TEST_P(StructureDialogs, BuildingAStructureNodeByNodeAndCheckingItIn) {
     auto* tree = child<QTreeWidget>(f, "TView");
     ASSERT_EQ(tree->topLevelItemCount(), 1);
     QTreeWidgetItem* root = tree->topLevelItem(0);
-    EXPECT_EQ(root->text(0), QStringLiteral("P1-03"));
+    EXPECT_EQ(root->text(0), QStringLiteral("P1-03 机座"));
 
     // Leaving the code box guesses the kind and finds the name.
     type(f, "TxtPartCode", QStringLiteral("200"));
@@ -140,6 +141,9 @@ TEST_P(StructureDialogs, BuildingAStructureNodeByNodeAndCheckingItIn) {
     clickItem(tree, root->child(0));
     click(f, "CmdAddSon");
     ASSERT_EQ(texts(root->child(0)), QStringList{QStringLiteral("GB5782#M8x30#螺栓")});
+    EXPECT_EQ(root->child(0)->text(0), QStringLiteral("200 支架"));
+    EXPECT_EQ(root->child(0)->child(0)->text(0), QStringLiteral("GB5782 螺栓 M8x30"));
+    EXPECT_EQ(f.nodeOf(root->child(0)->child(0))->key(), QStringLiteral("0002/K标准件/C1/M/N200:1件05/A螺栓/"));
     clickTab(f, 0);
     type(f, "TxtPartCode", QStringLiteral("100"));
     type(f, "TxtPartName", QStringLiteral("轴"));
@@ -192,13 +196,15 @@ TEST_P(StructureDialogs, ThePickerListsEachProductsOwnSectionsAndOpensTheStructu
     auto* tree = child<QTreeWidget>(*view, "TView");
     QTreeWidgetItem* root = tree->topLevelItem(0);
     ASSERT_TRUE(root);
-    EXPECT_EQ(root->text(0), QStringLiteral("P1-P1-03"));
+    EXPECT_EQ(root->toolTip(0), QStringLiteral("P1-P1-03"));
     EXPECT_EQ(texts(root), (QStringList{QStringLiteral("100"), QStringLiteral("200")}));
     EXPECT_EQ(root->child(1)->childCount(), 0);
     auto* list = child<QTreeWidget>(*view, "LstView");
     ASSERT_EQ(list->topLevelItemCount(), 2);
     EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("轴"));
     EXPECT_EQ(list->topLevelItem(0)->text(3), QStringLiteral("45"));
+    // At the size the window opens with, the child list shows at least eight rows.
+    EXPECT_GE(list->viewport()->height(), 8 * list->sizeHintForRow(0));
     // A click fetches the assembly's children and lists them with their part data.
     clickItem(tree, root->child(1));
     EXPECT_EQ(texts(root->child(1)), (QStringList{QStringLiteral("100"), QStringLiteral("GB5782#M8x30#螺栓")}));
@@ -269,6 +275,42 @@ TEST_P(StructureDialogs, TheMenuCommandsOpenTheOneStructureWindowInTheirModes) {
     main.RunCommand(QStringLiteral("AddPSE"));
     EXPECT_EQ(main.openForm(QStringLiteral("FrmView")), printed);
     EXPECT_EQ(child<QTreeWidget>(*printed, "TView")->topLevelItem(0)->childCount(), 2);
+}
+
+TEST_P(StructureDialogs, CancelAsksBeforeATreeNoCheckInStoredIsLost) {
+    FrmMain main(*env->session, ProgramForms());
+    main.show();
+    main.RunCommand(QStringLiteral("AddPSE"));
+    QWidget* f = main.openForm(QStringLiteral("FrmView"));
+    ASSERT_TRUE(f);
+    type(*f, "TxtPartCode", QStringLiteral("P1-03"));
+    type(*f, "TxtPartName", QStringLiteral("机座"));
+    click(*f, "CmdAddRoot");
+    // Answered no: the window and its tree stay.
+    click(*f, "CmdCancel");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(env->feedback.questions.size(), 1);
+    EXPECT_EQ(env->feedback.questions.last().text, EditorText::DiscardUnsaved);
+    ASSERT_EQ(main.openForm(QStringLiteral("FrmView")), f);
+    EXPECT_EQ(child<QTreeWidget>(*f, "TView")->topLevelItemCount(), 1);
+    // Once checked in, nothing is lost and the window closes without a question.
+    type(*f, "TxtPwd", QStringLiteral("pw"));
+    click(*f, "CmdInLib");
+    click(*f, "CmdCancel");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(env->feedback.questions.size(), 1);
+    EXPECT_FALSE(main.openForm(QStringLiteral("FrmView")));
+    // A new edit asks again, and yes lets the window go.
+    main.RunCommand(QStringLiteral("AddPSE"));
+    f = main.openForm(QStringLiteral("FrmView"));
+    type(*f, "TxtPartCode", QStringLiteral("P1-04"));
+    type(*f, "TxtPartName", QStringLiteral("机架"));
+    click(*f, "CmdAddRoot");
+    env->feedback.questionAnswers.push_back(true);
+    click(*f, "CmdCancel");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(env->feedback.questions.size(), 2);
+    EXPECT_FALSE(main.openForm(QStringLiteral("FrmView")));
 }
 
 TEST_P(StructureDialogs, ConfirmingAnEmptyPickerIsRefused) {

@@ -216,3 +216,20 @@ TEST_F(Editing, DeletingTheRootLetsANewRootBeAdded) {
     StructureNode* again = root(QStringLiteral("P2-05"), QStringLiteral("新机座"));
     EXPECT_EQ(again->key(), QStringLiteral("P2-050000/K装配件/C1/M /A新机座/"));
 }
+
+TEST_F(Editing, EditsAreUnsavedUntilACheckInWhileTheTreeHasNodes) {
+    EXPECT_FALSE(editor.hasUnsavedNodes());
+    StructureNode* r = root();
+    EXPECT_TRUE(editor.hasUnsavedNodes());
+    editor.markCheckedIn();
+    EXPECT_FALSE(editor.hasUnsavedNodes());
+    // A refused command changes nothing, so nothing is left to lose.
+    EXPECT_FALSE(editor.addChild(r, part(QString(), QStringLiteral("1"))).outcome.done());
+    EXPECT_FALSE(editor.hasUnsavedNodes());
+    StructureNode* p = add(r, part(QStringLiteral("P1-1"), QStringLiteral("1")));
+    editor.markCheckedIn();
+    ASSERT_TRUE(editor.remove(p).done());
+    EXPECT_TRUE(editor.hasUnsavedNodes());
+    ASSERT_TRUE(editor.remove(r).done());
+    EXPECT_FALSE(editor.hasUnsavedNodes());
+}

@@ -37,11 +37,25 @@ bool ShowOtherForm(QWidget* from, const QString& name) {
     return false;
 }
 
+namespace {
+const char* const kTwipsSize = "veldaTwipsSize";
+}
+
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips) {
     const double dpi = form->logicalDpiX();
-    // The office's sizes fitted its own font; a wider one must not clip a caption.
     const QSize wanted(TwipsToPixels(widthTwips, dpi), TwipsToPixels(heightTwips, dpi));
-    form->resize(wanted.expandedTo(form->sizeHint()));
+    // Kept for FormStartSize: a form often fills its panels after it is sized.
+    form->setProperty(kTwipsSize, wanted);
+    form->resize(FormStartSize(form));
+}
+
+QSize FormStartSize(QWidget* form) {
+    const QSize twips = form->property(kTwipsSize).toSize();
+    // The office's sizes fitted its own font and its own controls; a wider font or a panel filled with
+    // more fields must not clip a caption or squeeze a column out of the window. Only what the layout
+    // cannot do without is added: growing to its roomier wish would push a wide form past the main
+    // window's edge.
+    return (twips.isValid() ? twips : form->size()).expandedTo(form->minimumSizeHint());
 }
 
 } // namespace velda

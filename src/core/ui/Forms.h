@@ -18,5 +18,8 @@ bool DisabledByCommand(const QWidget* control);
 bool ShowOtherForm(QWidget* from, const QString& name);
 // Gives a form its size in twips as the office's forms have always had.
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips);
+// The size a finished form opens with: its size in twips (or its present size), grown to what its
+// layout needs to show every control.
+QSize FormStartSize(QWidget* form);
 
 } // namespace velda

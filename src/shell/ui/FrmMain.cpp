@@ -21,7 +21,11 @@ namespace velda {
 
 namespace {
 const QString kNotYetAvailable = QStringLiteral("此功能尚未开通，敬请期待！");
-}
+// Where the windows were, kept per account on this machine.
+const QString kMainGeometry = QStringLiteral("主窗口位置");
+const QString kMainState = QStringLiteral("主窗口状态");
+QString FormPlaceName(const QString& form) { return QStringLiteral("窗口位置/") + form; }
+} // namespace
 
 FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
     : QMainWindow(parent), m_session(session), m_forms(forms) {
@@ -35,6 +39,13 @@ FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
     buildMenu();
     const double dpi = logicalDpiX();
     resize(TwipsToPixels(12780, dpi), TwipsToPixels(9200, dpi));
+    // The account's own arrangement from its last run replaces the starting size.
+    const QByteArray geometry = readPlace(kMainGeometry);
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    const QByteArray state = readPlace(kMainState);
+    if (!state.isEmpty())
+        restoreState(state);
     m_statusUser = new QLabel(this);
     m_statusUser->setObjectName(QStringLiteral("StatusUser"));
     m_statusGroup = new QLabel(this);
@@ -48,6 +59,31 @@ FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
 }
 
 FrmMain::~FrmMain() = default;
+
+QByteArray FrmMain::readPlace(const QString& name) const {
+    return QByteArray::fromBase64(m_session.config().ReadAccountValue(m_session.ctx.UserId, name).toLatin1());
+}
+
+void FrmMain::storePlace(const QString& name, const QByteArray& place) const {
+    m_session.config().StoreAccountValue(m_session.ctx.UserId, name, QString::fromLatin1(place.toBase64()));
+}
+
+void FrmMain::storeMainPlace() const {
+    storePlace(kMainGeometry, saveGeometry());
+    storePlace(kMainState, saveState());
+}
+
+bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+    // A form's frame is hidden when it closes; that is where it is remembered, whichever way it closed.
+    if (event->type() == QEvent::Hide) {
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(watched)) {
+            const QString name = m_open.key(sub);
+            if (!name.isEmpty())
+                storePlace(FormPlaceName(name), sub->saveGeometry());
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
 
 void FrmMain::RefreshStatus() {
     m_statusUser->setText(QStringLiteral("用户：%1").arg(m_session.ctx.UserId));
@@ -135,6 +171,8 @@ void FrmMain::runCommand(const QString& item) {
         m_help->raise();
         m_help->activateWindow();
     } else if (command->dialog == QLatin1String("FrmLogin")) {
+        // The next login may be another account's, which has its own arrangement.
+        storeMainPlace();
         emit reLoginRequested();
     } else {
         showForm(command->dialog, command->disable);
@@ -168,16 +206,21 @@ void FrmMain::showForm(const QString& name, const QStringList& disable) {
     }
     QWidget* form = (*factory)(m_session);
     DisableControls(form, disable);
-    const QSize wanted = form->size();
+    // Measured once the form is complete: many fill their panels after they were sized.
+    const QSize wanted = FormStartSize(form);
     QMdiSubWindow* sub = m_mdi->addSubWindow(form);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setObjectName(name + QStringLiteral("Window"));
     sub->setWindowTitle(form->windowTitle());
     m_open.insert(name, sub);
     sub->show();
-    const QSize frame = sub->size() - sub->contentsRect().size();
-    sub->resize(wanted + frame);
-    sub->move(0, 0);
+    const QByteArray place = readPlace(FormPlaceName(name));
+    if (place.isEmpty() || !sub->restoreGeometry(place)) {
+        const QSize frame = sub->size() - sub->contentsRect().size();
+        sub->resize(wanted + frame);
+        sub->move(0, 0);
+    }
+    sub->installEventFilter(this);
     m_mdi->setActiveSubWindow(sub);
 }
 
@@ -216,7 +259,16 @@ void FrmMain::closeEvent(QCloseEvent* event) {
                     Outcome::refusal(SessionText::CommandRunning(m_session.runningCommand(), SessionText::WhatClose)));
         return;
     }
+    // A form holding work that nothing has stored may ask to stay open; the program then stays with it.
+    m_mdi->closeAllSubWindows();
+    for (QMdiSubWindow* sub : m_mdi->subWindowList()) {
+        if (!sub->isHidden()) {
+            event->ignore();
+            return;
+        }
+    }
     m_closing = true;
+    storeMainPlace();
     try {
         AppendLogRow(m_session, QString(), LogWord::Logout);
     } catch (const Error& e) {

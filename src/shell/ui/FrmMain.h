@@ -39,6 +39,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -47,6 +48,10 @@ private:
     void showForm(const QString& name, const QStringList& disable);
     void keepAtCorner();
     QMdiSubWindow* liveWindow(const QString& name) const;
+    // Window arrangements kept for the logged-in account, as base64 text in the configuration.
+    QByteArray readPlace(const QString& name) const;
+    void storePlace(const QString& name, const QByteArray& place) const;
+    void storeMainPlace() const;
 
     Session& m_session;
     QMdiArea* m_mdi = nullptr;

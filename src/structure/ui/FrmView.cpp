@@ -12,9 +12,12 @@
 #include "ui_FrmView.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTreeWidgetItem>
 
@@ -22,6 +25,7 @@ namespace velda {
 
 namespace {
 constexpr int kNodeId = Qt::UserRole;
+constexpr int kChildListRows = 8;
 const QString kAdd = QStringLiteral("Add");
 const QString kPrint = QStringLiteral("Print");
 // The tabs in their order on the bar.
@@ -44,8 +48,19 @@ FrmView::FrmView(Session& session, QWidget* parent)
     m_images.insert(QStringLiteral("AsmOpen"), style->standardIcon(QStyle::SP_DirOpenIcon));
     m_images.insert(QStringLiteral("AsmClose"), style->standardIcon(QStyle::SP_DirClosedIcon));
     m_images.insert(QStringLiteral("Item"), style->standardIcon(QStyle::SP_FileIcon));
-    m_ui->Splitter->setStretchFactor(0, 3);
+    // The child list keeps room for eight rows, however much the entry panels take, and grows with the
+    // window as much as the tree does.
+    {
+        QTreeWidget* list = m_ui->LstView;
+        auto* probe = new QTreeWidgetItem(list, QStringList{list->headerItem()->text(0)});
+        const int row = list->sizeHintForRow(0);
+        delete probe;
+        list->setMinimumHeight(list->header()->sizeHint().height() + kChildListRows * row +
+                               list->horizontalScrollBar()->sizeHint().height() + 2 * list->frameWidth());
+    }
+    m_ui->Splitter->setStretchFactor(0, 1);
     m_ui->Splitter->setStretchFactor(1, 1);
+    m_ui->Splitter->setCollapsible(1, false);
 
     // The selected tab changes by mouse and by keyboard alike.
     connect(m_ui->TabStr, &QTabBar::currentChanged, this, &FrmView::TabStr_Click);
@@ -184,7 +199,10 @@ void FrmView::refreshImage(const StructureNode* node) {
 QTreeWidgetItem* FrmView::addItem(StructureNode* node) { return attach(node, makeItem(node)); }
 
 QTreeWidgetItem* FrmView::makeItem(StructureNode* node) {
-    auto* item = new QTreeWidgetItem(QStringList{node->text});
+    // The label is for reading only: the node's text and key stay as stored, and the tooltip shows the
+    // text as it is kept.
+    auto* item = new QTreeWidgetItem(QStringList{NodeLabel(node->text, node->name)});
+    item->setToolTip(0, node->text);
     item->setData(0, kNodeId, node->id);
     m_items.insert(node->id, item);
     refreshImage(node);
@@ -279,11 +297,22 @@ void FrmView::CmdDelNode_Click() {
 }
 
 void FrmView::CmdInLib_Click() {
-    ShowOutcome(m_session.feedback(), CheckInStructure(m_session, m_tree, m_ui->TxtPwd->text()));
+    if (ShowOutcome(m_session.feedback(), CheckInStructure(m_session, m_tree, m_ui->TxtPwd->text())))
+        m_editor.markCheckedIn();
     m_loader.forgetStoredSections();
 }
 
 void FrmView::CmdCancel_Click() { CloseForm(this); }
+
+void FrmView::closeEvent(QCloseEvent* event) {
+    // A tree lives only in this window: closing it, by 取消 or by the frame, loses whatever no check-in
+    // has stored.
+    if (m_editor.hasUnsavedNodes() && !m_session.feedback().question(EditorText::DiscardUnsaved, kTitleFeedback)) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
 
 void FrmView::CmdRptNode_Click() {
     StructureNode* node = selectedNode();

@@ -37,6 +37,9 @@ public:
     // The workbook the last report wrote.
     QString lastReportFile() const { return m_lastReportFile; }
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void Form_Load();
     void TabStr_Click(int index);

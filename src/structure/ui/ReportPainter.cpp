@@ -1,5 +1,7 @@
 #include "structure/ui/ReportPainter.h"
 
+#include "structure/ui/ReportFont.h"
+
 #include <QFont>
 #include <QPagedPaintDevice>
 #include <QPainter>
@@ -36,6 +38,9 @@ void PaintReport(const ReportDocument& doc, QPagedPaintDevice& device) {
     const double fit = std::min({1.0, paper.width() / x.back(), paper.height() / y.back()});
     const double scale = perPoint * fit;
     const double left = (paper.width() - x.back() * fit) / 2.0 * perPoint;
+    // Latin text in the system's sans serif face: in the CJK face's Latin runs its digits turn into
+    // glyphs no code point names, and drop out of the PDF's text.
+    const QStringList families{QFontInfo(QFont(QStringLiteral("Sans Serif"))).family(), ReportFontFamily()};
 
     for (std::size_t n = 0; n < doc.pages.size(); ++n) {
         if (n > 0)
@@ -56,7 +61,8 @@ void PaintReport(const ReportDocument& doc, QPagedPaintDevice& device) {
             if (text.isEmpty())
                 continue;
             double size = (b.style == ReportBlock::Style::Title ? 16.0 : 10.0) * fit;
-            QFont font(QStringLiteral("Sans Serif"));
+            QFont font;
+            font.setFamilies(families);
             font.setBold(b.style == ReportBlock::Style::Title || b.style == ReportBlock::Style::Heading);
             font.setPointSizeF(size);
             // Shrink to fit, as the workbook's cells do.
