@@ -17,6 +17,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -258,6 +259,18 @@ void flatten(QMenu* menu, int depth, QStringList& out) {
     }
 }
 } // namespace
+
+// The change of account's login belongs to the main window, so it stays in front of it, without
+// blocking it.
+TEST_P(MainWindow, TheChangeOfAccountLoginStaysInFrontOfTheMainWindow) {
+    QPointer<FrmLogin> login = FrmLogin::open(*env->session, main.get());
+    EXPECT_EQ(login->parentWidget(), main.get());
+    EXPECT_TRUE(login->isWindow());
+    EXPECT_EQ(login->windowModality(), Qt::NonModal);
+    login->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(login.isNull());
+}
 
 TEST_P(MainWindow, MenuHasEveryItemInOrder) {
     EXPECT_EQ(main->windowTitle(), QStringLiteral("VELDA主界面"));

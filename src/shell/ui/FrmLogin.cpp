@@ -26,6 +26,13 @@ FrmLogin::FrmLogin(Session& session, QWidget* parent)
 
 FrmLogin::~FrmLogin() = default;
 
+FrmLogin* FrmLogin::open(Session& session, QWidget* mainWindow) {
+    auto* login = new FrmLogin(session, mainWindow);
+    login->setAttribute(Qt::WA_DeleteOnClose);
+    login->setWindowModality(Qt::NonModal);
+    return login;
+}
+
 void FrmLogin::Form_Load() {
     UserContext& ctx = m_session.ctx;
     ctx.ServerAddress = m_session.config().ReadServerAddress();
