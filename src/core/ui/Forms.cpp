@@ -4,6 +4,7 @@
 
 #include <QMdiSubWindow>
 #include <QMetaObject>
+#include <QPalette>
 
 namespace velda {
 
@@ -35,6 +36,14 @@ bool ShowOtherForm(QWidget* from, const QString& name) {
             return QMetaObject::invokeMethod(w, "ShowForm", Q_ARG(QString, name));
     }
     return false;
+}
+
+void DisableButKeepLegible(QWidget* box) {
+    box->setEnabled(false);
+    QPalette palette = box->palette();
+    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText})
+        palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+    box->setPalette(palette);
 }
 
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips) {

@@ -16,6 +16,9 @@ bool DisabledByCommand(const QWidget* control);
 // Asks the window that holds the form to show another of the program's forms by name (brought forward
 // when open); false when no such window holds it.
 bool ShowOtherForm(QWidget* from, const QString& name);
+// Disables a box that shows a fixed value, yet keeps its text in the normal colour: the value is to be
+// read, only not changed (the theme's grey text of a disabled box is hard to read).
+void DisableButKeepLegible(QWidget* box);
 // Gives a form its size in twips as the office's forms have always had.
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips);
 
