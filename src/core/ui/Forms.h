@@ -3,6 +3,10 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
+class QLineEdit;
+
 namespace velda {
 
 // Forms live inside the main window's MDI area; closing one closes its frame.
@@ -19,6 +23,9 @@ bool ShowOtherForm(QWidget* from, const QString& name);
 // Disables a box that shows a fixed value, yet keeps its text in the normal colour: the value is to be
 // read, only not changed (the theme's grey text of a disabled box is hard to read).
 void DisableButKeepLegible(QWidget* box);
+// A box for a drawing code: typing beyond kMaxCodeBytes is refused as it happens (rather than at the
+// check-in), and its tip says the limit. When trims says so as the box is left, blanks at either end go.
+void MakeCodeBox(QLineEdit* box, std::function<bool()> trims = {});
 // Gives a form its size in twips as the office's forms have always had.
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips);
 
