@@ -35,6 +35,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void TxtUser_LostFocus();
     void CmdAct_Click();
     void CmdCancel_Click();
     // Shows the server dialog (pre-filled when an address is given); true once it connected.
