@@ -43,8 +43,7 @@ int main(int argc, char* argv[]) {
 
     QPointer<velda::FrmMain> mainWindow;
     std::function<void()> showLogin = [&] {
-        auto* login = new velda::FrmLogin(session);
-        login->setAttribute(Qt::WA_DeleteOnClose);
+        auto* login = velda::FrmLogin::open(session, mainWindow);
         QObject::connect(login, &velda::FrmLogin::loggedIn, &app, [&] {
             if (!mainWindow) {
                 mainWindow = new velda::FrmMain(session, velda::ProgramForms());

@@ -15,4 +15,8 @@ bool HasUnstorableCharacter(const QString& text) {
     return false;
 }
 
+QString TypedCode(const QString& text) { return text.trimmed(); }
+
+bool CodeFits(const QString& code) { return code.toUtf8().size() <= kMaxCodeBytes; }
+
 } // namespace velda

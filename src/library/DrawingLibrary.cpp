@@ -20,9 +20,9 @@ namespace velda {
 QString LibraryDate(const QDate& d) { return ShortDateText(d); }
 
 QString CodeLengthProblem(const QString& code) {
-    const qsizetype bytes = code.toUtf8().size();
-    if (bytes <= kMaxCodeBytes)
+    if (CodeFits(code))
         return {};
+    const qsizetype bytes = code.toUtf8().size();
     return QStringLiteral("零件代号过长，入库无法完成！代号最长%1个字节（字母、数字每个占1个字节，汉字每个占3个字节），"
                           "此代号有%2个字节。")
         .arg(kMaxCodeBytes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Outcome.h"
+#include "core/TextRules.h"
 #include "transfer/TransferRunner.h"
 
 #include <QString>
@@ -96,9 +97,6 @@ inline QString CommittedFileLost(const QString& remotePath, qint64 logNumber) {
 }
 } // namespace LibraryText
 
-// The longest code a check-in takes, in bytes of UTF-8 (a Chinese character takes three): the stored
-// name and its side names must stay within what a file name on the volume may hold.
-inline constexpr int kMaxCodeBytes = 200;
 // The refusal for a code that is too long, or an empty text.
 QString CodeLengthProblem(const QString& code);
 

@@ -4,6 +4,9 @@
 #include "core/GroupList.h"
 #include "core/Session.h"
 
+#include "transfer/FtpClient.h"
+#include "transfer/TransferCommand.h"
+
 #include <QSqlQuery>
 
 namespace velda {
@@ -18,6 +21,28 @@ QStringList LoadLoginGroups(Session& session) {
     if (groups.isEmpty())
         throw Error(QStringLiteral("系统中没有任何组（PDM组为空），无法登录"));
     return groups;
+}
+
+namespace {
+const QString kLastLoginGroup = QStringLiteral("LastLoginGroup");
+} // namespace
+
+int PreferredLoginGroup(const Session& session, const QString& account, const QStringList& groups) {
+    if (account.isEmpty())
+        return 0;
+    const qsizetype last = groups.indexOf(session.config().ReadAccountValue(account, kLastLoginGroup));
+    return last < 0 ? 0 : int(last);
+}
+
+QString VolumeServerWord(const FtpOptions& options, const QString& serverAddress, const QString& adminPassword) {
+    if (serverAddress.isEmpty())
+        return QStringLiteral("无服务器");
+    FtpClient client(options);
+    const TransferResult probe = client.Exists(VolumeUrl(adminPassword, serverAddress), QStringLiteral("Volume"));
+    const bool silent =
+        !probe.ok && (probe.failure == TransferFailure::ConnectFailed || probe.failure == TransferFailure::Timeout ||
+                      probe.failure == TransferFailure::Interrupted);
+    return silent ? QStringLiteral("无法连接") : QStringLiteral("可连接");
 }
 
 namespace {
@@ -56,6 +81,7 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
     v.finish();
 
     AppendLogRow(session, QString(), LogWord::Login);
+    session.config().StoreAccountValue(account, kLastLoginGroup, group);
     return Outcome::success();
 }
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Outcome.h"
+#include "core/TransferOptions.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,15 @@ class Session;
 // Start-up's last step: the groups one can log in with, in the order the database returns them.
 // Throws Error when there is none to select.
 QStringList LoadLoginGroups(Session& session);
+
+// The group the login box offers for an account: the one it last logged in with on this machine when the
+// list still holds it, else the list's first.
+int PreferredLoginGroup(const Session& session, const QString& account, const QStringList& groups);
+
+// One word on whether a volume's FTP server answers, for the status line: it answers when it greets us,
+// whatever it then says to the login. Runs a connection, so never on the window's thread.
+QString VolumeServerWord(const FtpOptions& options, const QString& serverAddress, const QString& adminPassword);
+inline const QString kServerChecking = QStringLiteral("检查中");
 
 inline const QString kLoginRefused = QStringLiteral("密码有误，请重新输入！");
 

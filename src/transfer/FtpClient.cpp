@@ -66,8 +66,32 @@ private:
     bool m_owned;
 };
 
-QString ConnectFailedText(const QString& where) {
-    return QStringLiteral("连接FTP服务器%1失败：请检查服务器地址、端口及服务器是否已启动。").arg(where);
+// The user reads what went wrong in Chinese first; the words of libcurl or of the server follow on a line
+// of their own, for whoever looks after the server.
+QString Detail(const QString& said) {
+    return said.isEmpty() ? QString() : QStringLiteral("\n（详细信息：%1）").arg(said);
+}
+
+QString ConnectFailedText(const QString& where, const QString& cause) {
+    return QStringLiteral("无法连接FTP服务器%1：%2").arg(where, cause);
+}
+
+const QString kCheckServer = QStringLiteral("请检查服务器地址、端口及服务器是否已启动。");
+
+// 452 and 552 are the replies of a server whose disk (or the account's quota) is full; servers that
+// abort the transfer instead (426, 451) say so in words.
+bool DiskFull(const FtpPerformed& outcome) {
+    const QString refusal = outcome.dialogue.lastRefusal();
+    return outcome.code == CURLE_REMOTE_DISK_FULL || refusal.startsWith(QLatin1String("452")) ||
+           refusal.startsWith(QLatin1String("552")) ||
+           refusal.contains(QLatin1String("No space left"), Qt::CaseInsensitive) ||
+           refusal.contains(QLatin1String("quota"), Qt::CaseInsensitive);
+}
+
+// The server's own refusal where it gave one, else libcurl's description.
+QString ServerWords(const FtpPerformed& outcome) {
+    const QString refusal = outcome.dialogue.lastRefusal();
+    return refusal.isEmpty() ? outcome.curlText : refusal;
 }
 
 TransferResult BusyFailure() {
@@ -274,7 +298,7 @@ struct FtpClient::Impl {
         VolumeAddress shown = server;
         shown.explicitPort = true;
         const QString where = shown.display();
-        const QString said = QStringLiteral("\nlibcurl报告：") + outcome.curlText;
+        const QString said = Detail(outcome.curlText);
         const int code = int(outcome.code);
         if (outcome.outOfStep) {
             // A server that fails a session after login often says why in a reply of its own (vsftpd's
@@ -289,21 +313,28 @@ struct FtpClient::Impl {
         case CURLE_OK:
             return std::nullopt;
         case CURLE_COULDNT_RESOLVE_HOST:
+            return Failure(TransferFailure::ConnectFailed,
+                           ConnectFailedText(where, QStringLiteral("找不到该服务器，请检查服务器地址。")) + said, code);
         case CURLE_COULDNT_CONNECT:
-            return Failure(TransferFailure::ConnectFailed, ConnectFailedText(where) + said, code);
+            return Failure(TransferFailure::ConnectFailed,
+                           ConnectFailedText(where, QStringLiteral("服务器拒绝连接，") + kCheckServer) + said, code);
         case CURLE_LOGIN_DENIED:
             return Failure(TransferFailure::LoginDenied,
-                           QStringLiteral("FTP服务器%1拒绝登录，请检查管理员信息").arg(where), code, 530);
+                           QStringLiteral("FTP服务器%1拒绝登录，请检查管理员信息").arg(where) +
+                               Detail(ServerWords(outcome)),
+                           code, 530);
         case CURLE_OPERATION_TIMEDOUT:
             if (!outcome.dialogue.heardServer()) {
                 const double seconds = double(driver.options().connectTimeout.count()) / 1000.0;
                 return Failure(TransferFailure::Timeout,
-                               QStringLiteral("连接FTP服务器%1失败：%2秒内没有应答").arg(where).arg(seconds), code);
+                               ConnectFailedText(where, QStringLiteral("连接超时，%1秒内没有应答").arg(seconds)) + said,
+                               code);
             }
             return Failure(TransferFailure::Timeout,
                            QStringLiteral("FTP服务器%1在%2秒内没有响应，传输中断")
-                               .arg(where)
-                               .arg(driver.options().stallTime.count()),
+                                   .arg(where)
+                                   .arg(driver.options().stallTime.count()) +
+                               said,
                            code);
         case CURLE_PARTIAL_FILE:
         case CURLE_RECV_ERROR:
@@ -316,7 +347,9 @@ struct FtpClient::Impl {
         case CURLE_FTP_ACCEPT_FAILED:
         case CURLE_FTP_ACCEPT_TIMEOUT:
             if (!outcome.dialogue.heardServer())
-                return Failure(TransferFailure::ConnectFailed, ConnectFailedText(where) + said, code);
+                return Failure(TransferFailure::ConnectFailed, ConnectFailedText(where, kCheckServer) + said, code);
+            if (DiskFull(outcome))
+                return std::nullopt; // the operation names what it could not store
             return Failure(TransferFailure::Interrupted,
                            QStringLiteral("与FTP服务器%1的传输中断：连接意外断开。").arg(where) + said, code);
         default:
@@ -326,11 +359,12 @@ struct FtpClient::Impl {
 
     // A failure not tied to the connection: the operation's own wording with the server's refusal.
     TransferResult refusal(const QString& what, const FtpPerformed& outcome, int reply = 0) const {
-        QString detail = outcome.dialogue.lastRefusal();
-        if (detail.isEmpty())
-            detail = outcome.curlText;
-        return Failure(TransferFailure::RemoteRefused, what + QStringLiteral("：") + detail, int(outcome.code),
-                       reply ? reply : detail.left(3).toInt());
+        const QString detail = ServerWords(outcome);
+        const QString cause = DiskFull(outcome) ? QStringLiteral("FTP服务器磁盘空间已满")
+                              : outcome.dialogue.lastRefusal().isEmpty() ? QStringLiteral("传输出错")
+                                                                         : QStringLiteral("服务器拒绝执行");
+        return Failure(TransferFailure::RemoteRefused, what + QStringLiteral("：") + cause + Detail(detail),
+                       int(outcome.code), reply ? reply : detail.left(3).toInt());
     }
 
     TransferResult noAnswer(const VolumeAddress& server, const QByteArray& command, const FtpPerformed& outcome) const {
@@ -540,8 +574,9 @@ struct FtpClient::Impl {
                 const TransferResult found = exists(server, path);
                 if (found.ok && found.kind == RemoteKind::Absent)
                     return Failure(TransferFailure::RemoteMissing,
-                                   QStringLiteral("FTP服务器%1上不存在文件%2").arg(where, source), int(received.code),
-                                   550);
+                                   QStringLiteral("FTP服务器%1上不存在文件%2").arg(where, source) +
+                                       Detail(ServerWords(received)),
+                                   int(received.code), 550);
                 if (found.ok && found.kind == RemoteKind::Folder)
                     return Failure(TransferFailure::RemoteRefused, QStringLiteral("%1：这是一个文件夹").arg(what),
                                    int(received.code), 550);

@@ -80,6 +80,9 @@ TEST_P(FrmArchivesForm, EditModeShowsEachRecordWithItsOwnRightsAndItsButtons) {
     EXPECT_EQ(edit("TxtName")->text(), QStringLiteral("产品A1"));
     EXPECT_FALSE(enabled("TxtName"));
     EXPECT_FALSE(enabled("TxtLXDate"));
+    const QPalette name = edit("TxtName")->palette();
+    EXPECT_EQ(name.color(QPalette::Disabled, QPalette::Text), name.color(QPalette::Active, QPalette::Text))
+        << "a fixed name stays legible";
     EXPECT_FALSE(enabled("TxtYJDate"));
     EXPECT_TRUE(enabled("TxtSJDate"));
     EXPECT_TRUE(enabled("CmdEdit"));

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "core/TextRules.h"
 #include "core/ui/Forms.h"
 #include "items/ItemRecords.h"
 #include "items/ui/FrmAddDelItemInfo.h"
@@ -204,6 +205,11 @@ TEST_P(ItemRecordsForm, OpensWithItsListsAndAddsWhatIsTyped) {
     QTest::keyClicks(box(*f, "TxtCode"), QStringLiteral("ab-"));
     box(*f, "TxtCode")->insert(QStringLiteral("300c"));
     EXPECT_EQ(box(*f, "TxtCode")->text(), QStringLiteral("AB-300C"));
+    // No code longer than the library takes, yet blanks are kept as typed.
+    box(*f, "TxtCode")->clear();
+    QTest::keyClicks(box(*f, "TxtCode"), QStringLiteral(" ") + QString(kMaxCodeBytes + 5, u'X'));
+    EXPECT_EQ(box(*f, "TxtCode")->text(), QStringLiteral(" ") + QString(kMaxCodeBytes - 1, u'X'));
+    box(*f, "TxtCode")->setText(QStringLiteral("AB-300C"));
     leaveCode(*f); // as the user moves on to the name
     box(*f, "TxtName")->setText(QStringLiteral("支架"));
     combo(*f, "CboBL")->setEditText(QStringLiteral("1:7"));

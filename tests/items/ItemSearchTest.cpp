@@ -292,7 +292,12 @@ TEST_P(ItemSearchForm, SearchListsTheCodesAndAClickShowsRecordsStateAndPicture) 
     EXPECT_EQ(text(*f, "TxtCode"), QStringLiteral("P-1"));
     EXPECT_EQ(text(*f, "TxtName"), QStringLiteral("轴套"));
     EXPECT_EQ(text(*f, "TxtMat"), QStringLiteral("45"));
-    EXPECT_FALSE(child<QLineEdit>(*f, "TxtName")->isEnabled());
+    for (const char* fixed : {"TxtName", "TxtZL", "TxtMat"}) {
+        const QPalette shown = child<QLineEdit>(*f, fixed)->palette();
+        EXPECT_FALSE(child<QLineEdit>(*f, fixed)->isEnabled()) << fixed;
+        EXPECT_EQ(shown.color(QPalette::Disabled, QPalette::Text), shown.color(QPalette::Active, QPalette::Text))
+            << fixed << " is fixed, yet must stay legible";
+    }
     EXPECT_EQ(text(*f, "TxtDesign"), QString()); // no drawing record
     EXPECT_EQ(caption(*f), QStringLiteral("图纸已入库！"));
     ASSERT_TRUE(picture(*f)->hasPicture()) << picture(*f)->reason().toStdString();

@@ -2,6 +2,7 @@
 
 #include "accounts/AdminRecord.h"
 #include "app/Forms.h"
+#include "core/ui/Forms.h"
 #include "library/ui/FrmLibDrawing.h"
 #include "shell/ui/FrmMain.h"
 
@@ -81,6 +82,29 @@ TEST_P(LibraryDialog, FileChoiceRefusesWithoutCodeOrWriteRight) {
     edit(&f, "TxtCode")->setFocus();
     QTest::keyClick(edit(&f, "TxtCode"), Qt::Key_Return);
     EXPECT_TRUE(edit(&f, "TxtName")->hasFocus());
+}
+
+// Checking in, the code box drops stray end blanks as it is left and takes no more than the byte limit;
+// looking a drawing up, it keeps what was typed.
+TEST_P(LibraryDialog, TheCodeBoxTrimsForACheckInAndHoldsToTheLimit) {
+    FrmLibDrawing f(*env->session);
+    f.show();
+    QApplication::setActiveWindow(&f);
+    QLineEdit* code = edit(&f, "TxtCode");
+    code->setFocus();
+    QTest::keyClicks(code, QStringLiteral(" ab/ cd 01 "));
+    QTest::keyClick(code, Qt::Key_Return);
+    EXPECT_EQ(code->text(), QStringLiteral("ab/ cd 01"));
+    code->clear();
+    code->setFocus();
+    QTest::keyClicks(code, QString(kMaxCodeBytes + 5, u'X'));
+    EXPECT_EQ(code->text().size(), kMaxCodeBytes);
+
+    DisableControls(&f, {QStringLiteral("CmdInLib")});
+    code->setText(QStringLiteral(" K-1 "));
+    code->setFocus();
+    QTest::keyClick(code, Qt::Key_Return);
+    EXPECT_EQ(code->text(), QStringLiteral(" K-1 "));
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, LibraryDialog, kBothBackends, BackendName);

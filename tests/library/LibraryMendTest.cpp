@@ -110,6 +110,16 @@ TEST_P(LibraryMend, AnOverlongCodeIsRefusedUpFrontWithTheLimit) {
     EXPECT_FALSE(CodeLengthProblem(QString(67, QChar(0x56FE))).isEmpty());
 }
 
+// The rule every code box applies while typing: blanks at the ends go, blanks inside stay, and the
+// limit counts bytes of UTF-8.
+TEST(CodeRules, TypedCodesLoseTheirEndBlanksAndFitTheByteLimit) {
+    EXPECT_EQ(TypedCode(QStringLiteral("  ab/ cd 01 \t")), QStringLiteral("ab/ cd 01"));
+    EXPECT_TRUE(CodeFits(QString(kMaxCodeBytes, u'X')));
+    EXPECT_FALSE(CodeFits(QString(kMaxCodeBytes + 1, u'X')));
+    EXPECT_TRUE(CodeFits(QString(66, QChar(0x56FE))));
+    EXPECT_FALSE(CodeFits(QString(67, QChar(0x56FE))));
+}
+
 TEST_P(LibraryMend, AFailureAfterTheUploadLeavesNoSideFile) {
     adminRights(*env->session);
     ASSERT_TRUE(checkIn(QStringLiteral("K-1"), "old").done());

@@ -1,3 +1,4 @@
+#include "FtpServer.h"
 #include "TestSupport.h"
 
 #include "accounts/AdminRecord.h"
@@ -17,6 +18,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -98,6 +100,28 @@ TEST_P(LoginDialog, SuccessfulLoginClosesAndLogs) {
     EXPECT_EQ(env->session->ctx.UserId, QStringLiteral("admin"));
     EXPECT_EQ(logRows(QStringLiteral("用户登录")), 1);
     EXPECT_TRUE(env->feedback.boxes.isEmpty());
+}
+
+TEST_P(LoginDialog, LeavingTheAccountSelectsItsLastGroup) {
+    {
+        auto first = open();
+        fill(*first, QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("user"));
+        QTest::mouseClick(child<QPushButton>(*first, "CmdAct"), Qt::LeftButton);
+    }
+    env->session->ctx.ReLogin = true;
+    auto f = open();
+    auto* groups = child<QComboBox>(*f, "CboGrp");
+    ASSERT_NE(groups->findText(QStringLiteral("user")), 0);
+    auto* user = child<QLineEdit>(*f, "TxtUser");
+    user->setFocus();
+    QTest::keyClicks(user, QStringLiteral("alice"));
+    QTest::keyClick(user, Qt::Key_Return);
+    EXPECT_EQ(groups->currentText(), QStringLiteral("user"));
+    user->clear();
+    user->setFocus();
+    QTest::keyClicks(user, QStringLiteral("admin"));
+    QTest::keyClick(user, Qt::Key_Return);
+    EXPECT_EQ(groups->currentIndex(), 0);
 }
 
 TEST_P(LoginDialog, CancelEndsTheFirstLoginButNotAReLogin) {
@@ -258,6 +282,36 @@ void flatten(QMenu* menu, int depth, QStringList& out) {
     }
 }
 } // namespace
+
+// The change of account's login belongs to the main window, so it stays in front of it, without
+// blocking it.
+TEST_P(MainWindow, TheChangeOfAccountLoginStaysInFrontOfTheMainWindow) {
+    QPointer<FrmLogin> login = FrmLogin::open(*env->session, main.get());
+    EXPECT_EQ(login->parentWidget(), main.get());
+    EXPECT_TRUE(login->isWindow());
+    EXPECT_EQ(login->windowModality(), Qt::NonModal);
+    login->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(login.isNull());
+}
+
+// The login volume, and whether its server answers, found out without holding up the window.
+TEST_P(MainWindow, StatusSaysTheVolumeAndWhetherItsServerAnswers) {
+    FtpServer ftp;
+    UserContext& ctx = env->session->ctx;
+    ctx.VolumeName = QStringLiteral("V1");
+    ctx.VolumeServerIp = QStringLiteral("127.0.0.1:%1").arg(UnusedLoopbackPort());
+    main->RefreshStatus();
+    const QLabel* volume = main->findChild<QLabel*>(QStringLiteral("StatusVolume"));
+    ASSERT_TRUE(volume);
+    EXPECT_EQ(volume->text(), QStringLiteral("存储目录：V1（FTP检查中）"));
+    QTRY_COMPARE_WITH_TIMEOUT(volume->text(), QStringLiteral("存储目录：V1（FTP无法连接）"), 10000);
+
+    ctx.VolumeName = QStringLiteral("V2");
+    ctx.VolumeServerIp = ftp.address();
+    main->RefreshStatus();
+    QTRY_COMPARE_WITH_TIMEOUT(volume->text(), QStringLiteral("存储目录：V2（FTP可连接）"), 10000);
+}
 
 TEST_P(MainWindow, MenuHasEveryItemInOrder) {
     EXPECT_EQ(main->windowTitle(), QStringLiteral("VELDA主界面"));

@@ -120,4 +120,18 @@ TEST_P(LoginLogic, GroupsAreListedForTheLoginBox) {
     EXPECT_THROW(LoadLoginGroups(*env->session), Error);
 }
 
+// Each account is offered the group it last logged in with here; the first group for anyone else, and
+// when the remembered group is gone.
+TEST_P(LoginLogic, TheLoginBoxOffersEachAccountItsLastGroup) {
+    const QStringList groups{QStringLiteral("admin"), QStringLiteral("user"), QStringLiteral("design")};
+    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("alice"), groups), 0);
+    ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), QStringLiteral("done"));
+    ASSERT_EQ(login(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("axb")), QStringLiteral("done"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("wrong"), QStringLiteral("user")),
+              QStringLiteral("refused: ") + kLoginRefused);
+    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("alice"), groups), 2);
+    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("carol"), groups), 0);
+    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("nobody"), groups), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, LoginLogic, kBothBackends, BackendName);

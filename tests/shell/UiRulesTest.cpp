@@ -9,6 +9,9 @@
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -98,6 +101,42 @@ TEST(MessageBoxes, ANarrowBoxIsWideEnoughForItsTitle) {
     auto stop = MakeMessageBox(QStringLiteral("好"), Icon::Stop, QString(), nullptr);
     EXPECT_EQ(stop->windowTitle(), QGuiApplication::applicationDisplayName());
     EXPECT_EQ(stop->icon(), QMessageBox::Critical);
+}
+
+// The window manager shows "反馈信息 — VELDA", not "反馈信息", and draws it bold.
+TEST(MessageBoxes, RoomForTheTitleWithTheProgramsNameAppended) {
+    const QString before = QGuiApplication::applicationDisplayName();
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("VELDA"));
+    auto box = MakeMessageBox(QStringLiteral("好"), Icon::None, kTitleFeedback, nullptr);
+    box->show();
+    QApplication::processEvents();
+    QFont bold = box->font();
+    bold.setBold(true);
+    EXPECT_GE(box->width(), QFontMetrics(bold).horizontalAdvance(QStringLiteral("反馈信息 \u2014 VELDA")) + 100);
+    QGuiApplication::setApplicationDisplayName(before);
+}
+
+// A box belongs to the child window of the command that shows it and stands over its middle, not over
+// the middle of a maximised main window.
+TEST(MessageBoxes, CentredOnTheChildWindowOfTheCommand) {
+    QMainWindow main;
+    auto* mdi = new QMdiArea(&main);
+    main.setCentralWidget(mdi);
+    auto* edit = new QLineEdit;
+    QMdiSubWindow* sub = mdi->addSubWindow(edit);
+    main.resize(1400, 1000);
+    main.show();
+    sub->setGeometry(700, 500, 400, 300);
+    sub->show();
+    QApplication::setActiveWindow(&main);
+    edit->setFocus();
+    ASSERT_EQ(CommandWindow(), sub);
+    auto box = MakeMessageBox(QStringLiteral("好"), Icon::None, kTitleFeedback, CommandWindow());
+    box->show();
+    QApplication::processEvents();
+    EXPECT_EQ(box->parentWidget(), &main);
+    const QPoint mid = sub->mapToGlobal(sub->rect().center());
+    EXPECT_LE((box->geometry().center() - mid).manhattanLength(), 4);
 }
 
 TEST(Translations, QtsOwnTextsSpeakChinese) {

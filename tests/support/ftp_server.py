@@ -8,6 +8,7 @@ python3-pyftpdlib.
 """
 
 import argparse
+import logging
 import os
 import sys
 
@@ -120,6 +121,7 @@ def main():
         import errno
         from pyftpdlib.filesystems import AbstractedFS
         limit = args.full_after
+        disk_full = [False]
 
         class FullFile:
             def __init__(self, f):
@@ -131,6 +133,7 @@ def main():
                 if len(data) > room:
                     self._f.write(data[:max(0, room)])
                     self._n = limit
+                    disk_full[0] = True
                     raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
                 self._n += len(data)
                 return self._f.write(data)
@@ -144,6 +147,20 @@ def main():
                 return FullFile(f) if ("w" in mode or "a" in mode) else f
 
         Handler.abstracted_fs = FullFS
+
+        # pyftpdlib loses the error number and answers "426 None"; a server that knows its disk is
+        # full answers 552, as the standard has it.
+        base_dtp = Handler.dtp_handler
+
+        class FullDiskDTP(base_dtp):
+            def handle_error(self):
+                if not disk_full[0]:
+                    return base_dtp.handle_error(self)
+                disk_full[0] = False
+                self._resp = ("552 No space left on device; transfer aborted.", logging.getLogger().warning)
+                self.close()
+
+        Handler.dtp_handler = FullDiskDTP
 
     Handler.authorizer = authorizer
     Handler.passive_ports = passive_ports()

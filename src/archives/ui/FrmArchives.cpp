@@ -74,7 +74,7 @@ void FrmArchives::showRecord(const ArchiveRecord& r) {
     // Name, start and planned dates are fixed once a record exists.
     for (QWidget* w : {static_cast<QWidget*>(m_ui->TxtName), static_cast<QWidget*>(m_ui->TxtLXDate),
                        static_cast<QWidget*>(m_ui->TxtYJDate)})
-        w->setEnabled(false);
+        DisableButKeepLegible(w);
 }
 
 void FrmArchives::CboCode_Click() {

@@ -1,9 +1,13 @@
 #include "core/ui/Forms.h"
 
+#include "core/TextRules.h"
 #include "core/Twips.h"
 
+#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMetaObject>
+#include <QPalette>
+#include <QValidator>
 
 namespace velda {
 
@@ -37,9 +41,46 @@ bool ShowOtherForm(QWidget* from, const QString& name) {
     return false;
 }
 
+void DisableButKeepLegible(QWidget* box) {
+    box->setEnabled(false);
+    QPalette palette = box->palette();
+    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText})
+        palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+    box->setPalette(palette);
+}
+
+namespace {
+class CodeValidator final : public QValidator {
+public:
+    CodeValidator(bool trim, QObject* parent) : QValidator(parent), m_trim(trim) {}
+    State validate(QString& input, int&) const override {
+        return CodeFits(m_trim ? TypedCode(input) : input) ? Acceptable : Invalid;
+    }
+
+private:
+    bool m_trim;
+};
+} // namespace
+
+void MakeCodeBox(QLineEdit* box, std::function<bool()> trims) {
+    // The limit holds for the code as it will be kept: blanks that will go do not count.
+    box->setValidator(new CodeValidator(bool(trims), box));
+    box->setToolTip(
+        QStringLiteral("零件代号最长%1个字节（字母、数字每个占1个字节，汉字每个占3个字节）").arg(kMaxCodeBytes));
+    if (!trims)
+        return;
+    QObject::connect(box, &QLineEdit::editingFinished, box, [box, trims] {
+        if (!trims())
+            return;
+        const QString code = TypedCode(box->text());
+        if (code != box->text())
+            box->setText(code);
+    });
+}
+
 namespace {
 const char* const kTwipsSize = "veldaTwipsSize";
-}
+} // namespace
 
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips) {
     const double dpi = form->logicalDpiX();

@@ -3,6 +3,10 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
+class QLineEdit;
+
 namespace velda {
 
 // Forms live inside the main window's MDI area; closing one closes its frame.
@@ -16,6 +20,12 @@ bool DisabledByCommand(const QWidget* control);
 // Asks the window that holds the form to show another of the program's forms by name (brought forward
 // when open); false when no such window holds it.
 bool ShowOtherForm(QWidget* from, const QString& name);
+// Disables a box that shows a fixed value, yet keeps its text in the normal colour: the value is to be
+// read, only not changed (the theme's grey text of a disabled box is hard to read).
+void DisableButKeepLegible(QWidget* box);
+// A box for a drawing code: typing beyond kMaxCodeBytes is refused as it happens (rather than at the
+// check-in), and its tip says the limit. When trims says so as the box is left, blanks at either end go.
+void MakeCodeBox(QLineEdit* box, std::function<bool()> trims = {});
 // Gives a form its size in twips as the office's forms have always had.
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips);
 // The size a finished form opens with: its size in twips (or its present size), grown to what its

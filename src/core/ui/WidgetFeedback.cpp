@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QInputDialog>
+#include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QUrl>
 
@@ -19,16 +21,56 @@ namespace {
 constexpr int kTitleChrome = 140;
 
 QString shownTitle(const QString& title) { return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title; }
+
+// The title as the window manager gets it: Qt appends the program's name to any other title ("反馈信息 — VELDA").
+QString framedTitle(const QString& shown) {
+    const QString program = QGuiApplication::applicationDisplayName();
+    if (program.isEmpty() || shown.endsWith(program))
+        return shown;
+    return shown + QStringLiteral(" \u2014 ") + program;
+}
+
+// A box that centres itself on a window inside its owner once it knows its own size, which a message box
+// settles only as it is shown; Qt would centre it on the owner, a maximised main window.
+class PlacedBox final : public QMessageBox {
+public:
+    PlacedBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons, QWidget* over)
+        : QMessageBox(icon, title, text, buttons, over ? over->window() : nullptr),
+          m_over(over && !over->isWindow() ? over : nullptr) {}
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        if (m_over && m_over->isVisible())
+            move(m_over->mapToGlobal(m_over->rect().center()) - rect().center());
+    }
+
+private:
+    QPointer<QWidget> m_over;
+};
 } // namespace
 
-std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* parent) {
+QWidget* CommandWindow() {
+    QWidget* active = QApplication::activeWindow();
+    for (QWidget* w = QApplication::focusWidget(); w && w != active; w = w->parentWidget()) {
+        if (qobject_cast<QMdiSubWindow*>(w))
+            return w;
+    }
+    return active;
+}
+
+std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* over) {
     const QString shown = shownTitle(title);
-    auto box = std::make_unique<QMessageBox>(icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, shown,
-                                             text, QMessageBox::Ok, parent);
+    std::unique_ptr<QMessageBox> box = std::make_unique<PlacedBox>(
+        icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, shown, text, QMessageBox::Ok, over);
     box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
-    // Room for the title as the frame draws it, plus the frame's icon and buttons beside it.
-    const QFontMetrics titleFont(QApplication::font("QMdiSubWindowTitleBar"));
-    const int titleWidth = std::max(titleFont.horizontalAdvance(shown), box->fontMetrics().horizontalAdvance(shown));
+    // Room for the title as the frame draws it (window managers draw titles bold), plus the frame's icon
+    // and buttons beside it.
+    const QString framed = framedTitle(shown);
+    QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+    bold.setBold(true);
+    const int titleWidth =
+        std::max(QFontMetrics(bold).horizontalAdvance(framed), box->fontMetrics().horizontalAdvance(framed));
     const int wanted = titleWidth + kTitleChrome;
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
         grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
@@ -39,12 +81,11 @@ std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, cons
 }
 
 void WidgetFeedback::message(const QString& text, Icon icon, const QString& title) {
-    MakeMessageBox(text, icon, title, QApplication::activeWindow())->exec();
+    MakeMessageBox(text, icon, title, CommandWindow())->exec();
 }
 
 bool WidgetFeedback::question(const QString& text, const QString& title) {
-    QMessageBox box(QMessageBox::Question, shownTitle(title), text, QMessageBox::Yes | QMessageBox::No,
-                    QApplication::activeWindow());
+    PlacedBox box(QMessageBox::Question, shownTitle(title), text, QMessageBox::Yes | QMessageBox::No, CommandWindow());
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否"));
     box.setDefaultButton(QMessageBox::No);

@@ -10,8 +10,14 @@ class QWidget;
 namespace velda {
 
 // The box message() shows: OK only, worded "确定", wide enough that the window manager can show its
-// whole title (a short text would give a box narrower than its title, which then loses it).
-std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* parent);
+// whole title as it draws it, the program's name appended (a short text would give a box narrower than
+// its title, which then loses it). Owned by over's top-level window and centred on over, which may be a
+// child window inside it.
+std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* over);
+
+// The window the running command belongs to: the child window that holds the focus inside the active
+// window, else the active window itself; null when the program has none.
+QWidget* CommandWindow();
 
 // The real boxes: QMessageBox, QInputDialog, QFileDialog and the desktop's viewer.
 class WidgetFeedback final : public Feedback {

@@ -36,6 +36,8 @@ FrmAddDelItemInfo::FrmAddDelItemInfo(Session& session, QWidget* parent)
     });
     ShowOutcome(session.feedback(), materials);
 
+    // The records keep their texts as typed, blanks and all; only the length is held to what the library takes.
+    MakeCodeBox(m_ui->TxtCode);
     m_ui->TxtCode->installEventFilter(this);
     connect(m_ui->TxtCode, &QLineEdit::textChanged, this, &FrmAddDelItemInfo::TxtCode_Change);
     connect(m_ui->CmdAct, &QPushButton::clicked, this, &FrmAddDelItemInfo::CmdAct_Click);

@@ -143,7 +143,7 @@ void FrmSeekItemInfo::LstResult_Click() {
         m_ui->TxtZL->setText(p->weight);
         m_ui->TxtMat->setText(p->material);
         for (QLineEdit* box : {m_ui->TxtName, m_ui->TxtZL, m_ui->TxtMat})
-            box->setEnabled(false);
+            DisableButKeepLegible(box);
     }
     if (const auto& d = detail.records.drawing) {
         m_ui->TxtDesign->setText(d->design);

@@ -25,6 +25,8 @@ FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
         session.ftpOptions);
     m_library =
         std::make_unique<DrawingLibrary>(session, [this](const TransferOperation& op) { return m_transfer->run(op); });
+    // A code being checked in loses its stray blanks; one looked up is taken as typed.
+    MakeCodeBox(m_ui->TxtCode, [this] { return m_ui->CmdInLib->isEnabled(); });
     m_ui->TxtCode->installEventFilter(this);
     m_ui->TxtName->installEventFilter(this);
     connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmLibDrawing::CmdInLib_Click);

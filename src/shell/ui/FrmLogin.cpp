@@ -20,11 +20,19 @@ FrmLogin::FrmLogin(Session& session, QWidget* parent)
     m_ui->CboGrp->installEventFilter(this);
     if (m_ui->CboGrp->lineEdit())
         m_ui->CboGrp->lineEdit()->installEventFilter(this);
+    connect(m_ui->TxtUser, &QLineEdit::editingFinished, this, &FrmLogin::TxtUser_LostFocus);
     connect(m_ui->CmdAct, &QPushButton::clicked, this, &FrmLogin::CmdAct_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, &FrmLogin::CmdCancel_Click);
 }
 
 FrmLogin::~FrmLogin() = default;
+
+FrmLogin* FrmLogin::open(Session& session, QWidget* mainWindow) {
+    auto* login = new FrmLogin(session, mainWindow);
+    login->setAttribute(Qt::WA_DeleteOnClose);
+    login->setWindowModality(Qt::NonModal);
+    return login;
+}
 
 void FrmLogin::Form_Load() {
     UserContext& ctx = m_session.ctx;
@@ -86,6 +94,19 @@ bool FrmLogin::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// Each account gets the group it logged in with last on this machine, not the list's first for all.
+void FrmLogin::TxtUser_LostFocus() {
+    // Only an account just typed: leaving it unchanged keeps the group the user picked since.
+    if (!m_ui->TxtUser->isModified())
+        return;
+    m_ui->TxtUser->setModified(false);
+    QStringList groups;
+    for (int i = 0; i < m_ui->CboGrp->count(); ++i)
+        groups << m_ui->CboGrp->itemText(i);
+    if (!groups.isEmpty())
+        m_ui->CboGrp->setCurrentIndex(PreferredLoginGroup(m_session, m_ui->TxtUser->text(), groups));
 }
 
 void FrmLogin::CmdAct_Click() {

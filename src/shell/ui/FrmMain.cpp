@@ -8,14 +8,20 @@
 #include "core/ui/FormRegistry.h"
 #include "core/ui/Forms.h"
 #include "shell/CommandTable.h"
+#include "shell/Login.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStatusBar>
+
+#include <algorithm>
+#include <thread>
 
 namespace velda {
 
@@ -55,6 +61,9 @@ FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
     statusBar()->addWidget(m_statusUser);
     statusBar()->addWidget(m_statusGroup);
     statusBar()->addWidget(m_statusServer);
+    m_statusVolume = new QLabel(this);
+    m_statusVolume->setObjectName(QStringLiteral("StatusVolume"));
+    statusBar()->addWidget(m_statusVolume);
     RefreshStatus();
 }
 
@@ -99,6 +108,36 @@ void FrmMain::RefreshStatus() {
         }
     }
     m_statusServer->setText(QStringLiteral("数据库服务器：%1").arg(server));
+    probeVolume();
+}
+
+void FrmMain::probeVolume() {
+    const UserContext& ctx = m_session.ctx;
+    const QString volume = ctx.VolumeName.isEmpty() ? QStringLiteral("无") : ctx.VolumeName;
+    const QString key = volume + u'\n' + ctx.VolumeServerIp;
+    if (key == m_probedVolume)
+        return;
+    m_probedVolume = key;
+    const auto show = [this, volume](const QString& word) {
+        m_statusVolume->setText(QStringLiteral("存储目录：%1（FTP%2）").arg(volume, word));
+    };
+    if (ctx.VolumeServerIp.isEmpty()) {
+        m_statusVolume->setText(QStringLiteral("存储目录：%1").arg(volume));
+        return;
+    }
+    show(kServerChecking);
+    // The answer may take the whole connect timeout: it is sought on a thread of its own and shown when
+    // it comes, unless the window has gone or another login has asked about another volume since.
+    FtpOptions options = m_session.ftpOptions;
+    options.connectTimeout = std::min(options.connectTimeout, std::chrono::milliseconds(5000));
+    QPointer<FrmMain> self(this);
+    std::thread([self, key, show, options, ip = ctx.VolumeServerIp, password = ctx.AdminPassword] {
+        const QString word = VolumeServerWord(options, ip, password);
+        QMetaObject::invokeMethod(qApp, [self, key, show, word] {
+            if (self && self->m_probedVolume == key)
+                show(word);
+        });
+    }).detach();
 }
 
 void FrmMain::buildMenu() {

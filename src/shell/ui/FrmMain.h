@@ -43,6 +43,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Shows the login volume and, once found out off this thread, whether its FTP server answers.
+    void probeVolume();
     void buildMenu();
     void runCommand(const QString& item);
     void showForm(const QString& name, const QStringList& disable);
@@ -62,6 +64,8 @@ private:
     QLabel* m_statusUser = nullptr;
     QLabel* m_statusGroup = nullptr;
     QLabel* m_statusServer = nullptr;
+    QLabel* m_statusVolume = nullptr;
+    QString m_probedVolume; // the volume and server whose answer the status line shows or awaits
 };
 
 } // namespace velda
