@@ -3,6 +3,7 @@
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "library/DrawingLibrary.h"
+#include "library/ui/BatchControls.h"
 #include "library/ui/FrmACS.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmLibDrawing.h"
@@ -13,7 +14,9 @@ namespace velda {
 
 namespace {
 const QString kFilter = QStringLiteral("图形文件(*.dwg)");
-}
+const QString kCheckInStopped = QStringLiteral("入库已停止，库中的图纸没有改变。");
+const QString kCheckOutStopped = QStringLiteral("出库已停止，没有保存本地文件，图纸状态没有改变。");
+} // namespace
 
 FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmLibDrawing>()) {
@@ -23,6 +26,9 @@ FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
         this,
         {m_ui->CmdInLib, m_ui->CmdOutLib, m_ui->CmdDel, m_ui->CmdACS, m_ui->CmdCancel, m_ui->TxtCode, m_ui->TxtName},
         session.ftpOptions);
+    m_transfer->explainClosing(session.feedback(), kClosingWaits + QStringLiteral("如需中止，请按“停止”。"));
+    m_progress = std::make_unique<BatchControls>(m_transfer, m_ui->PrgTransfer, m_ui->CmdStop, m_ui->LblTransfer);
+    m_progress->setShown(false);
     m_library =
         std::make_unique<DrawingLibrary>(session, [this](const TransferOperation& op) { return m_transfer->run(op); });
     m_ui->TxtCode->installEventFilter(this);
@@ -93,13 +99,26 @@ void FrmLibDrawing::CmdInLib_Click() {
     if (!m_rightsCode.isEmpty() && !code.isEmpty() && code != m_rightsCode && !prepareRights(code))
         return;
     const QString path = m_ui->TxtName->text();
-    m_transfer->runCommand(m_session, QStringLiteral("图纸入库"), [&] { return m_library->CheckIn(code, path); });
+    runTransferCommand(QStringLiteral("图纸入库"), kCheckInStopped, [&] { return m_library->CheckIn(code, path); });
 }
 
 void FrmLibDrawing::CmdOutLib_Click() {
     const QString code = m_ui->TxtCode->text();
     const QString path = m_ui->TxtName->text();
-    m_transfer->runCommand(m_session, QStringLiteral("图纸出库"), [&] { return m_library->CheckOut(code, path); });
+    runTransferCommand(QStringLiteral("图纸出库"), kCheckOutStopped, [&] { return m_library->CheckOut(code, path); });
+}
+
+void FrmLibDrawing::runTransferCommand(const QString& name, const QString& stoppedText,
+                                       const std::function<Outcome()>& command) {
+    m_transfer->runCommand(m_session, name, [&] {
+        m_progress->beginSingle();
+        Outcome outcome = command();
+        m_progress->end();
+        // A stop that came too late to undo the command lets its own closing message stand.
+        if (m_progress->stopRequested() && !outcome.done())
+            return Outcome::refusal(stoppedText, kTitleFeedback, Icon::None);
+        return outcome;
+    });
 }
 
 void FrmLibDrawing::CmdDel_Click() {
