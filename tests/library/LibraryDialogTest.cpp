@@ -54,11 +54,19 @@ TEST_P(LibraryDialog, CheckInFromTheMenuAsAUserWould) {
     EXPECT_TRUE(button(f, "CmdInLib")->isEnabled()) << "actions come back after the transfer";
     EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305H-1.dwg")), QByteArray("h"));
 
-    // The same dialog asked for a check-out keeps every action button off.
+    // Asked again for check-in, the dialog has nothing to explain.
+    env->feedback.clear();
+    main.RunCommand(QStringLiteral("InLibDrawing"));
+    EXPECT_TRUE(env->feedback.boxes.isEmpty());
+    // The same dialog asked for a check-out keeps every action button off, and says how to get them.
     main.RunCommand(QStringLiteral("OutLibDrawing"));
     EXPECT_EQ(main.openForm(QStringLiteral("FrmLibDrawing")), f);
     EXPECT_FALSE(button(f, "CmdInLib")->isEnabled());
     EXPECT_FALSE(button(f, "CmdOutLib")->isEnabled());
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().text,
+              QStringLiteral("“图纸管理”窗口仍保留打开时所选功能的设置，“图纸出库”所需的按钮不可用。"
+                             "请关闭该窗口，再选择“图纸出库”。"));
 }
 
 TEST_P(LibraryDialog, FileChoiceRefusesWithoutCodeOrWriteRight) {
