@@ -2,6 +2,7 @@
 
 #include "accounts/AdminRecord.h"
 #include "app/Forms.h"
+#include "core/ui/Forms.h"
 #include "library/ui/FrmLibDrawing.h"
 #include "shell/ui/FrmMain.h"
 
@@ -89,6 +90,29 @@ TEST_P(LibraryDialog, FileChoiceRefusesWithoutCodeOrWriteRight) {
     edit(&f, "TxtCode")->setFocus();
     QTest::keyClick(edit(&f, "TxtCode"), Qt::Key_Return);
     EXPECT_TRUE(edit(&f, "TxtName")->hasFocus());
+}
+
+TEST_P(LibraryDialog, BrowseStartsInTheAccountsLastFolderAndProposesTheDrawingsName) {
+    FrmLibDrawing f(*env->session);
+    f.show();
+    QPushButton* browse = button(&f, "CmdBrowse");
+    ASSERT_TRUE(browse);
+    edit(&f, "TxtCode")->setText(QStringLiteral("GB/T-1"));
+    const QString chosen = drawing(QStringLiteral("parts/a.dwg"), "a");
+    env->feedback.fileAnswers = {chosen};
+    press(browse);
+    EXPECT_EQ(edit(&f, "TxtName")->text(), chosen);
+    // The next chooser, for this account, opens where the last one ended; a check-out proposes a name.
+    DisableControls(&f, {QStringLiteral("CmdInLib"), QStringLiteral("CmdACS"), QStringLiteral("CmdDel")});
+    QTest::mouseClick(edit(&f, "TxtName"), Qt::LeftButton);
+    const QString folder = QFileInfo(chosen).absolutePath();
+    EXPECT_EQ(env->feedback.chooserStarts, QStringList({QDir::homePath(), folder + QStringLiteral("/GB-T-1.dwg")}));
+    loginAs(QStringLiteral("alice"), QStringLiteral("design"));
+    press(browse);
+    EXPECT_EQ(env->feedback.chooserStarts.value(2), QDir::homePath() + QStringLiteral("/GB-T-1.dwg"));
+    // Delete mode has no path, so no chooser either.
+    DisableControls(&f, {QStringLiteral("TxtName")});
+    EXPECT_FALSE(browse->isEnabled());
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, LibraryDialog, kBothBackends, BackendName);

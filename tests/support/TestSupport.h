@@ -71,8 +71,14 @@ public:
         inputAnswers.pop_front();
         return a;
     }
-    QString openFileName(const QString&, const QString&, const QString&) override { return nextFile(); }
-    QString saveFileName(const QString&, const QString&, const QString&) override { return nextFile(); }
+    QString openFileName(const QString&, const QString& directory, const QString&) override {
+        chooserStarts << directory;
+        return nextFile();
+    }
+    QString saveFileName(const QString&, const QString& directory, const QString&) override {
+        chooserStarts << directory;
+        return nextFile();
+    }
     bool openDocument(const QString& path) override {
         openedDocuments << path;
         return documentOpens;
@@ -99,6 +105,7 @@ public:
     std::deque<bool> questionAnswers;
     std::deque<std::optional<QString>> inputAnswers;
     std::deque<QString> fileAnswers;
+    QStringList chooserStarts; // the folder (or proposed file) each chooser was opened with
     QStringList prompts;
     QStringList openedDocuments;
     bool documentOpens = true;

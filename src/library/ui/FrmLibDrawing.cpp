@@ -8,12 +8,15 @@
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmLibDrawing.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 
 namespace velda {
 
 namespace {
 const QString kFilter = QStringLiteral("图形文件(*.dwg)");
+const QString kLastDrawingFolder = QStringLiteral("LastDrawingFolder");
 const QString kCheckInStopped = QStringLiteral("入库已停止，库中的图纸没有改变。");
 const QString kCheckOutStopped = QStringLiteral("出库已停止，没有保存本地文件，图纸状态没有改变。");
 } // namespace
@@ -38,6 +41,9 @@ FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
     connect(m_ui->CmdDel, &QPushButton::clicked, this, &FrmLibDrawing::CmdDel_Click);
     connect(m_ui->CmdACS, &QPushButton::clicked, this, &FrmLibDrawing::CmdACS_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });
+    // The same chooser as a press on the path box, for users who do not guess that the box is one.
+    connect(m_ui->CmdBrowse, &QPushButton::clicked, this, &FrmLibDrawing::TxtName_MouseDown);
+    m_ui->CmdBrowse->setEnabled(m_ui->TxtName->isEnabled());
 }
 
 FrmLibDrawing::~FrmLibDrawing() = default;
@@ -50,6 +56,9 @@ bool FrmLibDrawing::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
+    // The button follows the box: off in delete mode and while a transfer runs.
+    if (watched == m_ui->TxtName && event->type() == QEvent::EnabledChange)
+        m_ui->CmdBrowse->setEnabled(m_ui->TxtName->isEnabled());
     if (watched == m_ui->TxtName && event->type() == QEvent::MouseButtonPress && m_ui->TxtName->isEnabled()) {
         TxtName_MouseDown();
         return true;
@@ -78,11 +87,26 @@ void FrmLibDrawing::TxtName_MouseDown() {
     const bool checkIn = m_ui->CmdInLib->isEnabled();
     if (checkIn && !prepareRights(code))
         return;
-    const QString chosen = checkIn ? m_session.feedback().openFileName(QString(), QString(), kFilter)
-                                   : m_session.feedback().saveFileName(QString(), QString(), kFilter);
+    const QString start = chooserStart(code, checkIn);
+    const QString chosen = checkIn ? m_session.feedback().openFileName(QString(), start, kFilter)
+                                   : m_session.feedback().saveFileName(QString(), start, kFilter);
     // A cancelled chooser is no new choice: the box keeps what it had.
-    if (!chosen.isEmpty())
-        m_ui->TxtName->setText(chosen);
+    if (chosen.isEmpty())
+        return;
+    m_ui->TxtName->setText(chosen);
+    m_session.config().StoreAccountValue(m_session.ctx.UserId, kLastDrawingFolder, QFileInfo(chosen).absolutePath());
+}
+
+QString FrmLibDrawing::chooserStart(const QString& code, bool checkIn) const {
+    QString folder = m_session.config().ReadAccountValue(m_session.ctx.UserId, kLastDrawingFolder);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+    if (checkIn)
+        return folder;
+    // A code such as GB/T-1 names a file the way the library stores it, without the separator.
+    QString name = code;
+    name.replace(QLatin1Char('/'), QLatin1Char('-'));
+    return folder + QLatin1Char('/') + name + QStringLiteral(".dwg");
 }
 
 void FrmLibDrawing::CmdACS_Click() {

@@ -29,6 +29,9 @@ protected:
 
 private:
     void TxtName_MouseDown();
+    // Where the chooser opens: the account's last drawing folder, else the home folder; for a
+    // check-out with the drawing's name proposed.
+    QString chooserStart(const QString& code, bool checkIn) const;
     void CmdInLib_Click();
     void CmdOutLib_Click();
     void CmdDel_Click();
