@@ -15,6 +15,7 @@
 #include <functional>
 
 int main(int argc, char* argv[]) {
+    velda::PreferChineseDates();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VELDA"));
     QApplication::setApplicationDisplayName(QStringLiteral("VELDA"));

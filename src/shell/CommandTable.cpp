@@ -81,6 +81,25 @@ const Command* FindCommand(const QString& item) {
     return nullptr;
 }
 
+QStringList FunctionControls(const Command& command) {
+    QStringList own;
+    for (const Command& other : Commands()) {
+        if (other.dialog != command.dialog)
+            continue;
+        for (const QString& name : other.disable)
+            if (!command.disable.contains(name) && !own.contains(name))
+                own << name;
+    }
+    return own;
+}
+
+QString MenuCaption(const QString& item) {
+    for (const MenuEntry& entry : MenuLayout())
+        if (entry.name == item)
+            return entry.caption;
+    return item;
+}
+
 const std::vector<MenuEntry>& MenuLayout() {
     static const std::vector<MenuEntry> menu = {
         {Name(u"Item"), Name(u"零件管理"), 0},

@@ -35,6 +35,11 @@ struct Command {
 // Every command of the main window.
 const std::vector<Command>& Commands();
 const Command* FindCommand(const QString& item);
+// The controls a command leaves for its function: those that another command opening the same
+// dialog disables and this one does not.
+QStringList FunctionControls(const Command& command);
+// The menu caption of a command's item ("图纸出库").
+QString MenuCaption(const QString& item);
 
 // One menu line: a name and caption at a nesting depth; a separator has an empty caption.
 struct MenuEntry {

@@ -261,6 +261,7 @@ struct FtpClient::Impl {
 
     FtpDriver driver;
     std::atomic<bool> busy{false};
+    std::atomic<bool> stop{false};
 
     // Parses the URL and the remote path and holds the client for one call.
     template <typename Operation>
@@ -312,6 +313,8 @@ struct FtpClient::Impl {
         switch (outcome.code) {
         case CURLE_OK:
             return std::nullopt;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return Failure(TransferFailure::Stopped, QStringLiteral("与FTP服务器%1的传输已停止").arg(where), code);
         case CURLE_COULDNT_RESOLVE_HOST:
             return Failure(TransferFailure::ConnectFailed,
                            ConnectFailedText(where, QStringLiteral("找不到该服务器，请检查服务器地址。")) + said, code);
@@ -478,6 +481,7 @@ struct FtpClient::Impl {
         upload.source = &source;
         upload.sourceSize = source.size();
         upload.progress = &progress;
+        upload.stop = &stop;
         upload.postQuote = {Tolerant(partSize)};
         const FtpPerformed sent = driver.perform(server, upload);
         if (sent.code != CURLE_OK) {
@@ -488,7 +492,8 @@ struct FtpClient::Impl {
             if (auto failed = linkFailure(server, sent)) {
                 // A server that cut the transfer off (a full disk answers 426, 452 or 552) is still
                 // there to remove what it kept; one that cannot be reached is not asked again.
-                if (failed->failure == TransferFailure::Interrupted || failed->failure == TransferFailure::Incomplete)
+                if (failed->failure == TransferFailure::Interrupted || failed->failure == TransferFailure::Incomplete ||
+                    failed->failure == TransferFailure::Stopped)
                     return discardPart(server, part, *failed);
                 return *failed;
             }
@@ -558,6 +563,7 @@ struct FtpClient::Impl {
         download.path = path;
         download.sink = target.device();
         download.progress = &progress;
+        download.stop = &stop;
         download.skipSize = !askSize;
         const FtpPerformed received = driver.perform(server, download);
         if (received.code != CURLE_OK) {
@@ -767,6 +773,9 @@ void FtpClient::Disconnect() {
     if (guard.owned())
         m_impl->driver.disconnect();
 }
+
+void FtpClient::SetStopRequested(bool stop) { m_impl->stop = stop; }
+bool FtpClient::StopRequested() const { return m_impl->stop; }
 
 TransferResult FtpClient::Execute(const QString& volumeUrl, const QString& commandText,
                                   const TransferProgress& progress) {

@@ -28,6 +28,7 @@ enum class TransferFailure {
     Incomplete,  // the transfer ended, but not all bytes arrived
     RemoteMissing,
     RemoteRefused, // the server answered the command with a refusal
+    Stopped,       // the user stopped an upload or download; nothing of it was kept
     Internal,
 };
 
@@ -120,6 +121,12 @@ public:
 
     // Closes the kept connections; the next command connects again.
     void Disconnect();
+
+    // From any thread: while set, an upload or download that runs or starts ends at once with Stopped
+    // and leaves nothing behind. Commands without data still run, so that what a stopped operation
+    // staged can be removed.
+    void SetStopRequested(bool stop);
+    bool StopRequested() const;
 
 private:
     struct Impl;

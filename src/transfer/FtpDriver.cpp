@@ -37,6 +37,10 @@ size_t ReadFromSource(char* buffer, size_t size, size_t count, void* user) {
 
 int ReportProgress(void* user, curl_off_t downTotal, curl_off_t downDone, curl_off_t upTotal, curl_off_t upDone) {
     auto* outcome = static_cast<FtpPerformed*>(user);
+    if (outcome->request->stop && outcome->request->stop->load())
+        return 1; // libcurl ends the transfer with CURLE_ABORTED_BY_CALLBACK
+    if (!outcome->request->progress || !*outcome->request->progress)
+        return 0;
     const bool upload = outcome->request->source != nullptr;
     const curl_off_t done = upload ? upDone : downDone;
     // libcurl says 0 for a total it does not know yet; an empty file has no bytes to report anyway.
@@ -279,7 +283,7 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &outcome);
     }
-    if (request.progress && *request.progress) {
+    if ((request.progress && *request.progress) || request.stop) {
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, ReportProgress);
         curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &outcome);

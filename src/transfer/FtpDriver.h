@@ -12,6 +12,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <map>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct FtpRequest {
     qint64 sourceSize = -1;
     QIODevice* sink = nullptr;
     const TransferProgress* progress = nullptr;
+    const std::atomic<bool>* stop = nullptr; // set: the transfer is abandoned at the next progress report
 };
 
 // What one request did: libcurl's verdict, the dialogue on the control connection and the bytes moved.

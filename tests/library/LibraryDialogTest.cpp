@@ -55,11 +55,19 @@ TEST_P(LibraryDialog, CheckInFromTheMenuAsAUserWould) {
     EXPECT_TRUE(button(f, "CmdInLib")->isEnabled()) << "actions come back after the transfer";
     EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305H-1.dwg")), QByteArray("h"));
 
-    // The same dialog asked for a check-out keeps every action button off.
+    // Asked again for check-in, the dialog has nothing to explain.
+    env->feedback.clear();
+    main.RunCommand(QStringLiteral("InLibDrawing"));
+    EXPECT_TRUE(env->feedback.boxes.isEmpty());
+    // The same dialog asked for a check-out keeps every action button off, and says how to get them.
     main.RunCommand(QStringLiteral("OutLibDrawing"));
     EXPECT_EQ(main.openForm(QStringLiteral("FrmLibDrawing")), f);
     EXPECT_FALSE(button(f, "CmdInLib")->isEnabled());
     EXPECT_FALSE(button(f, "CmdOutLib")->isEnabled());
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().text,
+              QStringLiteral("“图纸管理”窗口仍保留打开时所选功能的设置，“图纸出库”所需的按钮不可用。"
+                             "请关闭该窗口，再选择“图纸出库”。"));
 }
 
 TEST_P(LibraryDialog, FileChoiceRefusesWithoutCodeOrWriteRight) {
@@ -105,6 +113,29 @@ TEST_P(LibraryDialog, TheCodeBoxTrimsForACheckInAndHoldsToTheLimit) {
     code->setFocus();
     QTest::keyClick(code, Qt::Key_Return);
     EXPECT_EQ(code->text(), QStringLiteral(" K-1 "));
+}
+
+TEST_P(LibraryDialog, BrowseStartsInTheAccountsLastFolderAndProposesTheDrawingsName) {
+    FrmLibDrawing f(*env->session);
+    f.show();
+    QPushButton* browse = button(&f, "CmdBrowse");
+    ASSERT_TRUE(browse);
+    edit(&f, "TxtCode")->setText(QStringLiteral("GB/T-1"));
+    const QString chosen = drawing(QStringLiteral("parts/a.dwg"), "a");
+    env->feedback.fileAnswers = {chosen};
+    press(browse);
+    EXPECT_EQ(edit(&f, "TxtName")->text(), chosen);
+    // The next chooser, for this account, opens where the last one ended; a check-out proposes a name.
+    DisableControls(&f, {QStringLiteral("CmdInLib"), QStringLiteral("CmdACS"), QStringLiteral("CmdDel")});
+    QTest::mouseClick(edit(&f, "TxtName"), Qt::LeftButton);
+    const QString folder = QFileInfo(chosen).absolutePath();
+    EXPECT_EQ(env->feedback.chooserStarts, QStringList({QDir::homePath(), folder + QStringLiteral("/GB-T-1.dwg")}));
+    loginAs(QStringLiteral("alice"), QStringLiteral("design"));
+    press(browse);
+    EXPECT_EQ(env->feedback.chooserStarts.value(2), QDir::homePath() + QStringLiteral("/GB-T-1.dwg"));
+    // Delete mode has no path, so no chooser either.
+    DisableControls(&f, {QStringLiteral("TxtName")});
+    EXPECT_FALSE(browse->isEnabled());
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, LibraryDialog, kBothBackends, BackendName);

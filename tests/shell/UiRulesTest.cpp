@@ -5,8 +5,11 @@
 #include "core/ui/WidgetFeedback.h"
 #include "shell/ui/FrmSQLServer.h"
 
+#include <QAbstractFileIconProvider>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -14,6 +17,7 @@
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTranslator>
 
@@ -143,6 +147,13 @@ TEST(Translations, QtsOwnTextsSpeakChinese) {
     ASSERT_TRUE(LoadQtChineseTranslations(*qApp)) << "qt6-translations-l10n is part of the set-up";
     QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
     EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+    // The file dialog's type column, for a folder and for a drawing's neighbour, a text file.
+    QAbstractFileIconProvider types;
+    EXPECT_EQ(types.type(QFileInfo(QDir::tempPath())), QStringLiteral("文件夹"));
+    QTemporaryFile text(QDir::tempPath() + QStringLiteral("/XXXXXX.txt"));
+    ASSERT_TRUE(text.open());
+    EXPECT_EQ(types.type(QFileInfo(text.fileName())), QStringLiteral("纯文本文档"));
+    QLocale::setDefault(QLocale::system());
     EXPECT_FALSE(LoadQtChineseTranslations(*qApp, QStringLiteral("/no/such/folder")));
     for (QTranslator* t : qApp->findChildren<QTranslator*>(Qt::FindDirectChildrenOnly)) {
         QCoreApplication::removeTranslator(t);

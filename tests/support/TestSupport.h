@@ -71,9 +71,13 @@ public:
         inputAnswers.pop_front();
         return a;
     }
-    QString openFileName(const QString&, const QString&, const QString&) override { return nextFile(); }
+    QString openFileName(const QString&, const QString& directory, const QString&) override {
+        chooserStarts << directory;
+        return nextFile();
+    }
     QString saveFileName(const QString&, const QString& directory, const QString&) override {
         saveDirectories << directory;
+        chooserStarts << directory;
         return nextFile();
     }
     bool openDocument(const QString& path) override {
@@ -102,6 +106,7 @@ public:
     std::deque<bool> questionAnswers;
     std::deque<std::optional<QString>> inputAnswers;
     std::deque<QString> fileAnswers;
+    QStringList chooserStarts; // the folder (or proposed file) each chooser was opened with
     QStringList prompts;
     QStringList openedDocuments;
     QStringList saveDirectories; // what each save dialog suggested

@@ -3,17 +3,23 @@
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "library/DrawingLibrary.h"
+#include "library/ui/BatchControls.h"
 #include "library/ui/FrmACS.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmLibDrawing.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 
 namespace velda {
 
 namespace {
 const QString kFilter = QStringLiteral("图形文件(*.dwg)");
-}
+const QString kLastDrawingFolder = QStringLiteral("LastDrawingFolder");
+const QString kCheckInStopped = QStringLiteral("入库已停止，库中的图纸没有改变。");
+const QString kCheckOutStopped = QStringLiteral("出库已停止，没有保存本地文件，图纸状态没有改变。");
+} // namespace
 
 FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmLibDrawing>()) {
@@ -23,6 +29,9 @@ FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
         this,
         {m_ui->CmdInLib, m_ui->CmdOutLib, m_ui->CmdDel, m_ui->CmdACS, m_ui->CmdCancel, m_ui->TxtCode, m_ui->TxtName},
         session.ftpOptions);
+    m_transfer->explainClosing(session.feedback(), kClosingWaits + QStringLiteral("如需中止，请按“停止”。"));
+    m_progress = std::make_unique<BatchControls>(m_transfer, m_ui->PrgTransfer, m_ui->CmdStop, m_ui->LblTransfer);
+    m_progress->setShown(false);
     m_library =
         std::make_unique<DrawingLibrary>(session, [this](const TransferOperation& op) { return m_transfer->run(op); });
     // A code being checked in loses its stray blanks; one looked up is taken as typed.
@@ -34,6 +43,9 @@ FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
     connect(m_ui->CmdDel, &QPushButton::clicked, this, &FrmLibDrawing::CmdDel_Click);
     connect(m_ui->CmdACS, &QPushButton::clicked, this, &FrmLibDrawing::CmdACS_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });
+    // The same chooser as a press on the path box, for users who do not guess that the box is one.
+    connect(m_ui->CmdBrowse, &QPushButton::clicked, this, &FrmLibDrawing::TxtName_MouseDown);
+    m_ui->CmdBrowse->setEnabled(m_ui->TxtName->isEnabled());
 }
 
 FrmLibDrawing::~FrmLibDrawing() = default;
@@ -46,6 +58,9 @@ bool FrmLibDrawing::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
+    // The button follows the box: off in delete mode and while a transfer runs.
+    if (watched == m_ui->TxtName && event->type() == QEvent::EnabledChange)
+        m_ui->CmdBrowse->setEnabled(m_ui->TxtName->isEnabled());
     if (watched == m_ui->TxtName && event->type() == QEvent::MouseButtonPress && m_ui->TxtName->isEnabled()) {
         TxtName_MouseDown();
         return true;
@@ -74,11 +89,26 @@ void FrmLibDrawing::TxtName_MouseDown() {
     const bool checkIn = m_ui->CmdInLib->isEnabled();
     if (checkIn && !prepareRights(code))
         return;
-    const QString chosen = checkIn ? m_session.feedback().openFileName(QString(), QString(), kFilter)
-                                   : m_session.feedback().saveFileName(QString(), QString(), kFilter);
+    const QString start = chooserStart(code, checkIn);
+    const QString chosen = checkIn ? m_session.feedback().openFileName(QString(), start, kFilter)
+                                   : m_session.feedback().saveFileName(QString(), start, kFilter);
     // A cancelled chooser is no new choice: the box keeps what it had.
-    if (!chosen.isEmpty())
-        m_ui->TxtName->setText(chosen);
+    if (chosen.isEmpty())
+        return;
+    m_ui->TxtName->setText(chosen);
+    m_session.config().StoreAccountValue(m_session.ctx.UserId, kLastDrawingFolder, QFileInfo(chosen).absolutePath());
+}
+
+QString FrmLibDrawing::chooserStart(const QString& code, bool checkIn) const {
+    QString folder = m_session.config().ReadAccountValue(m_session.ctx.UserId, kLastDrawingFolder);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+    if (checkIn)
+        return folder;
+    // A code such as GB/T-1 names a file the way the library stores it, without the separator.
+    QString name = code;
+    name.replace(QLatin1Char('/'), QLatin1Char('-'));
+    return folder + QLatin1Char('/') + name + QStringLiteral(".dwg");
 }
 
 void FrmLibDrawing::CmdACS_Click() {
@@ -95,13 +125,26 @@ void FrmLibDrawing::CmdInLib_Click() {
     if (!m_rightsCode.isEmpty() && !code.isEmpty() && code != m_rightsCode && !prepareRights(code))
         return;
     const QString path = m_ui->TxtName->text();
-    m_transfer->runCommand(m_session, QStringLiteral("图纸入库"), [&] { return m_library->CheckIn(code, path); });
+    runTransferCommand(QStringLiteral("图纸入库"), kCheckInStopped, [&] { return m_library->CheckIn(code, path); });
 }
 
 void FrmLibDrawing::CmdOutLib_Click() {
     const QString code = m_ui->TxtCode->text();
     const QString path = m_ui->TxtName->text();
-    m_transfer->runCommand(m_session, QStringLiteral("图纸出库"), [&] { return m_library->CheckOut(code, path); });
+    runTransferCommand(QStringLiteral("图纸出库"), kCheckOutStopped, [&] { return m_library->CheckOut(code, path); });
+}
+
+void FrmLibDrawing::runTransferCommand(const QString& name, const QString& stoppedText,
+                                       const std::function<Outcome()>& command) {
+    m_transfer->runCommand(m_session, name, [&] {
+        m_progress->beginSingle();
+        Outcome outcome = command();
+        m_progress->end();
+        // A stop that came too late to undo the command lets its own closing message stand.
+        if (m_progress->stopRequested() && !outcome.done())
+            return Outcome::refusal(stoppedText, kTitleFeedback, Icon::None);
+        return outcome;
+    });
 }
 
 void FrmLibDrawing::CmdDel_Click() {

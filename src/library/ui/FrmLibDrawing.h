@@ -13,6 +13,7 @@ namespace velda {
 
 class Session;
 class FormTransfer;
+class BatchControls;
 class DrawingLibrary;
 struct Outcome;
 
@@ -28,16 +29,22 @@ protected:
 
 private:
     void TxtName_MouseDown();
+    // Where the chooser opens: the account's last drawing folder, else the home folder; for a
+    // check-out with the drawing's name proposed.
+    QString chooserStart(const QString& code, bool checkIn) const;
     void CmdInLib_Click();
     void CmdOutLib_Click();
     void CmdDel_Click();
     void CmdACS_Click();
     // Runs one library command with the session's command guard and the dialog's actions off.
     bool prepareRights(const QString& code);
+    // One command with the bar and 停止 shown while it moves its file.
+    void runTransferCommand(const QString& name, const QString& stoppedText, const std::function<Outcome()>& command);
 
     Session& m_session;
     std::unique_ptr<Ui::FrmLibDrawing> m_ui;
     FormTransfer* m_transfer = nullptr;
+    std::unique_ptr<BatchControls> m_progress;
     std::unique_ptr<DrawingLibrary> m_library;
     QString m_rightsCode; // the code the pending lists were prepared for
 };

@@ -214,7 +214,24 @@ void FrmMain::runCommand(const QString& item) {
         storeMainPlace();
         emit reLoginRequested();
     } else {
+        const bool wasOpen = liveWindow(command->dialog) != nullptr;
         showForm(command->dialog, command->disable);
+        if (wasOpen)
+            explainLeftoverPreparation(*command);
+    }
+}
+
+void FrmMain::explainLeftoverPreparation(const Command& command) {
+    // A dialog that is already open keeps what earlier commands disabled, so its controls for this
+    // function may stay grey until it is opened afresh: say so rather than leave the user guessing.
+    QWidget* form = openForm(command.dialog);
+    if (!form)
+        return;
+    for (const QString& name : FunctionControls(command)) {
+        if (DisabledByCommand(form->findChild<QWidget*>(name))) {
+            m_session.feedback().info(LeftoverPreparationText(form->windowTitle(), MenuCaption(command.item)));
+            return;
+        }
     }
 }
 

@@ -15,6 +15,12 @@ class FrmHelp;
 class Session;
 struct Command;
 
+// A command met its dialog open from another function, whose preparation keeps this one's controls off.
+inline QString LeftoverPreparationText(const QString& window, const QString& function) {
+    return QStringLiteral("“%1”窗口仍保留打开时所选功能的设置，“%2”所需的按钮不可用。请关闭该窗口，再选择“%2”。")
+        .arg(window, function);
+}
+
 // The main window: the whole menu, each command's gates and mode word, and the dialogs it opens.
 class FrmMain final : public QMainWindow {
     Q_OBJECT
@@ -54,6 +60,7 @@ private:
     QByteArray readPlace(const QString& name) const;
     void storePlace(const QString& name, const QByteArray& place) const;
     void storeMainPlace() const;
+    void explainLeftoverPreparation(const Command& command);
 
     Session& m_session;
     QMdiArea* m_mdi = nullptr;

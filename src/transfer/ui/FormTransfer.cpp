@@ -1,5 +1,6 @@
 #include "transfer/ui/FormTransfer.h"
 
+#include "core/Feedback.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
@@ -21,6 +22,8 @@ FormTransfer::~FormTransfer() = default;
 void FormTransfer::enter() {
     if (m_depth++ > 0)
         return;
+    m_client.SetStopRequested(false);
+    m_closingNoticeShown = false;
     m_wasEnabled.clear();
     for (const QPointer<QWidget>& w : m_actions) {
         m_wasEnabled << (w && w->isEnabled());
@@ -54,6 +57,8 @@ void FormTransfer::runCommand(Session& session, const QString& name, const std::
         session.feedback().stop(running.refusal());
         return;
     }
+    if (!m_feedback)
+        explainClosing(session.feedback());
     beginBatch();
     const Outcome outcome = command();
     endBatch();
@@ -82,6 +87,13 @@ bool FormTransfer::eventFilter(QObject* watched, QEvent* event) {
     // Closing a dialog under a running transfer would pull the client away from its worker.
     if (m_depth > 0 && event->type() == QEvent::Close) {
         event->ignore();
+        // Said once per transfer, and after the close request is done with: a modal box inside
+        // the close event would run the event loop under the frame's own handling.
+        if (m_feedback && !m_closingNoticeShown) {
+            m_closingNoticeShown = true;
+            QMetaObject::invokeMethod(
+                this, [this] { m_feedback->info(m_closingText); }, Qt::QueuedConnection);
+        }
         return true;
     }
     return QObject::eventFilter(watched, event);

@@ -11,8 +11,12 @@
 
 namespace velda {
 
+class Feedback;
 class Session;
 struct Outcome;
+
+// Why a window does not close while its transfer runs.
+inline const QString kClosingWaits = QStringLiteral("文件正在传输，传输结束后才能关闭窗口。");
 
 // How every dialog moves files: one FTP client for the dialog (its connections reused across the
 // transfers of one command), the dialog's action controls disabled while a transfer runs, the
@@ -37,6 +41,17 @@ public:
     void runCommand(Session& session, const QString& name, const std::function<Outcome()>& command);
 
     bool isRunning() const { return m_depth > 0; }
+
+    // Ends the running upload or download at once, and any other of the same command; what it moved
+    // is not kept. The next command starts afresh.
+    void requestStop() { m_client.SetStopRequested(true); }
+    bool stopRequested() const { return m_client.StopRequested(); }
+
+    // A close request refused under a running transfer is explained with this text.
+    void explainClosing(Feedback& feedback, const QString& text = kClosingWaits) {
+        m_feedback = &feedback;
+        m_closingText = text;
+    }
     FtpClient& client() { return m_client; }
 
     // Called on the dialog's thread as bytes move.
@@ -54,6 +69,9 @@ private:
     QList<bool> m_wasEnabled;
     FtpClient m_client;
     int m_depth = 0;
+    Feedback* m_feedback = nullptr;
+    QString m_closingText;
+    bool m_closingNoticeShown = false;
 };
 
 } // namespace velda
