@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QScreen>
 #include <QStatusBar>
 
 #include <algorithm>
@@ -201,6 +202,10 @@ void FrmMain::runCommand(const QString& item) {
     } else if (command->dialog == QLatin1String("Help")) {
         if (!m_help)
             m_help = new FrmHelp(this);
+        // Placed before the manual is read, so its pictures are fitted to the window they open in.
+        if (!m_help->isVisible())
+            if (const QScreen* on = screen())
+                m_help->placeWithin(on->availableGeometry(), frameGeometry());
         if (!m_help->openManual(m_session.paths().helpFile())) {
             ShowOutcome(m_session.feedback(),
                         Outcome::refusal(QStringLiteral("无法打开帮助文件%1").arg(m_session.paths().helpFile())));
