@@ -8,6 +8,7 @@
 #include "core/Feedback.h"
 #include "core/Session.h"
 #include "core/ui/FormRegistry.h"
+#include "library/ui/FolderTree.h"
 #include "shell/ui/FrmLogin.h"
 #include "shell/ui/FrmMain.h"
 #include "store/DatabaseInit.h"
@@ -15,12 +16,15 @@
 #include <QApplication>
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileSystemModel>
 #include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTreeView>
 
 #include <tuple>
 
@@ -58,6 +62,31 @@ void FillSample(velda::Database& db) {
     }
 }
 
+// Folder trees show the demo root in place of the machine's "/": the pictures then show the same
+// neutral folders (home/用户/图纸) wherever they are drawn, never the drawing machine's own.
+void ShowDemoFolders(QWidget* form, const QString& demoRoot) {
+    bool any = false;
+    for (QTreeView* view : form->findChildren<QTreeView*>())
+        if (auto* model = qobject_cast<QFileSystemModel*>(view->model())) {
+            view->setRootIndex(model->index(demoRoot));
+            // The drawings folder chosen, as a user would before pressing 入库 or 出库; the header
+            // names it as it would stand on the user's own machine.
+            const QString drawings = QStringLiteral("/home/用户/图纸");
+            view->setCurrentIndex(model->index(demoRoot + drawings));
+            view->expand(view->currentIndex());
+            if (auto* folders = dynamic_cast<velda::FolderModel*>(model))
+                folders->setChosen(drawings);
+            any = true;
+        }
+    if (!any)
+        return;
+    // The model reads folders on a thread of its own; give it time to fill the tree.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 800)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
 bool Save(QWidget* widget, const QString& file, QTextStream& out) {
     QApplication::processEvents();
     if (!widget->grab().save(file))
@@ -69,6 +98,12 @@ bool Save(QWidget* widget, const QString& file, QTextStream& out) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // The batch dialogs open at the home folder: a made-up one, with a drawings folder in it.
+    const QTemporaryDir demoRoot;
+    const QString demoHome = demoRoot.path() + QStringLiteral("/home/用户");
+    for (const char* sub : {"/图纸/零件图", "/图纸/部件图", "/文档"})
+        QDir().mkpath(demoHome + QString::fromUtf8(sub));
+    qputenv("HOME", demoHome.toLocal8Bit());
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/velda.svg")));
     QTextStream out(stdout);
@@ -119,6 +154,7 @@ int main(int argc, char* argv[]) {
                 ++failures;
                 continue;
             }
+            ShowDemoFolders(form, demoRoot.path());
             QWidget* frame = form->parentWidget() ? form->parentWidget() : form;
             failures += !Save(frame, folder + QStringLiteral("/%1.png").arg(name), out);
             if (auto* sub = qobject_cast<QMdiSubWindow*>(frame))
