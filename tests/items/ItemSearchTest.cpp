@@ -488,6 +488,11 @@ TEST_P(ItemMenu, RecordCommandsLeaveTheirButtonAndSearchCommandsPassTheirGate) {
     EXPECT_TRUE(child<QPushButton>(*records, "CmdAct")->isEnabled());
     EXPECT_FALSE(child<QPushButton>(*records, "CmdDel")->isEnabled());
     main->RunCommand(QStringLiteral("DelItemInfo"));
+    // The open window keeps what its first command set; the user is told to open it again.
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_TRUE(env->feedback.last().text.contains(QStringLiteral("仍保留打开时所选功能的设置")))
+        << env->feedback.last().text.toStdString();
+    env->feedback.boxes.clear();
     EXPECT_EQ(main->openForm(QStringLiteral("FrmAddDelItemInfo")), records);
     EXPECT_FALSE(child<QPushButton>(*records, "CmdAct")->isEnabled());
     EXPECT_FALSE(child<QPushButton>(*records, "CmdDel")->isEnabled());

@@ -90,13 +90,16 @@ void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips) {
     form->resize(FormStartSize(form));
 }
 
-QSize FormStartSize(QWidget* form) {
+QSize FormStartSize(QWidget* form, const QSize& room) {
     const QSize twips = form->property(kTwipsSize).toSize();
     // The office's sizes fitted its own font and its own controls; a wider font or a panel filled with
-    // more fields must not clip a caption or squeeze a column out of the window. Only what the layout
-    // cannot do without is added: growing to its roomier wish would push a wide form past the main
-    // window's edge.
-    return (twips.isValid() ? twips : form->size()).expandedTo(form->minimumSizeHint());
+    // more fields must not clip a caption or squeeze a column out of the window. The layout's roomier
+    // wish is granted as far as the room it opens in allows (a wide form must not reach past the main
+    // window's edge), what it cannot do without always.
+    QSize wanted = (twips.isValid() ? twips : form->size()).expandedTo(form->sizeHint());
+    if (room.isValid())
+        wanted = wanted.boundedTo(room);
+    return wanted.expandedTo(form->minimumSizeHint());
 }
 
 } // namespace velda

@@ -28,8 +28,9 @@ void DisableButKeepLegible(QWidget* box);
 void MakeCodeBox(QLineEdit* box, std::function<bool()> trims = {});
 // Gives a form its size in twips as the office's forms have always had.
 void SizeFormInTwips(QWidget* form, int widthTwips, int heightTwips);
-// The size a finished form opens with: its size in twips (or its present size), grown to what its
-// layout needs to show every control.
-QSize FormStartSize(QWidget* form);
+// The size a finished form opens with: its size in twips (or its present size), grown to its layout's
+// wish as far as the room allows (no room given: without bound), and never below what the layout
+// needs to show every control.
+QSize FormStartSize(QWidget* form, const QSize& room = {});
 
 } // namespace velda

@@ -267,8 +267,6 @@ void FrmMain::showForm(const QString& name, const QStringList& disable) {
     }
     QWidget* form = (*factory)(m_session);
     DisableControls(form, disable);
-    // Measured once the form is complete: many fill their panels after they were sized.
-    const QSize wanted = FormStartSize(form);
     QMdiSubWindow* sub = m_mdi->addSubWindow(form);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setObjectName(name + QStringLiteral("Window"));
@@ -278,7 +276,8 @@ void FrmMain::showForm(const QString& name, const QStringList& disable) {
     const QByteArray place = readPlace(FormPlaceName(name));
     if (place.isEmpty() || !sub->restoreGeometry(place)) {
         const QSize frame = sub->size() - sub->contentsRect().size();
-        sub->resize(wanted + frame);
+        // Measured once the form is complete: many fill their panels after they were sized.
+        sub->resize(FormStartSize(form, m_mdi->viewport()->size() - frame) + frame);
         sub->move(0, 0);
     }
     sub->installEventFilter(this);
