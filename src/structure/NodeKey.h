@@ -56,7 +56,7 @@ QString NodeTextOfStoredCode(const QString& storedCode, const QString& kind, con
 // The name shown for a code#spec#name code: the text after its last "#".
 QString CatalogueName(const QString& code);
 // What the tree shows for a node: its code followed by its name, and for a code#spec#name code the code,
-// the name and the specification apart, so a reader never has to take the marks apart.
+// the name and the size text apart, so a reader never has to take the marks apart.
 QString NodeLabel(const QString& nodeText, const QString& name);
 
 // The full code of a node text, used both as its section code and as the stored code of a part: the text
