@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
@@ -117,6 +118,12 @@ TEST(MessageBoxes, RoomForTheTitleWithTheProgramsNameAppended) {
     QFont bold = box->font();
     bold.setBold(true);
     EXPECT_GE(box->width(), QFontMetrics(bold).horizontalAdvance(QStringLiteral("反馈信息 \u2014 VELDA")) + 100);
+    // The input box a search asks its code in is as narrow by nature, and gets the same room.
+    auto input = MakeInputBox(QStringLiteral("借用件代号"), QStringLiteral("借用件代号"), QString(), nullptr);
+    input->show();
+    QApplication::processEvents();
+    EXPECT_GE(input->width(), QFontMetrics(bold).horizontalAdvance(QStringLiteral("借用件代号 \u2014 VELDA")) + 100);
+    EXPECT_EQ(input->okButtonText(), QStringLiteral("确定"));
     QGuiApplication::setApplicationDisplayName(before);
 }
 

@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace velda {
 
@@ -30,24 +31,43 @@ QString framedTitle(const QString& shown) {
     return shown + QStringLiteral(" \u2014 ") + program;
 }
 
-// A box that centres itself on a window inside its owner once it knows its own size, which a message box
+// A box that centres itself on a window inside its owner once it knows its own size, which a box
 // settles only as it is shown; Qt would centre it on the owner, a maximised main window.
-class PlacedBox final : public QMessageBox {
+template <typename Box>
+class Placed final : public Box {
 public:
-    PlacedBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons, QWidget* over)
-        : QMessageBox(icon, title, text, buttons, over ? over->window() : nullptr),
-          m_over(over && !over->isWindow() ? over : nullptr) {}
+    template <typename... Args>
+    explicit Placed(QWidget* over, Args&&... args)
+        : Box(std::forward<Args>(args)...), m_over(over && !over->isWindow() ? over : nullptr) {}
+
+    // The least width, kept through the box's own layout: an input box lays itself out only as it is
+    // shown and would drop a minimum set before.
+    int room = 0;
 
 protected:
     void showEvent(QShowEvent* event) override {
-        QMessageBox::showEvent(event);
+        if (room > this->width() && this->layout()) {
+            this->layout()->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Fixed));
+            this->adjustSize();
+        }
+        Box::showEvent(event);
         if (m_over && m_over->isVisible())
-            move(m_over->mapToGlobal(m_over->rect().center()) - rect().center());
+            this->move(m_over->mapToGlobal(m_over->rect().center()) - this->rect().center());
     }
 
 private:
     QPointer<QWidget> m_over;
 };
+
+// Room for the title as the frame draws it (window managers draw titles bold), plus the frame's icon
+// and buttons beside it.
+int TitleRoom(const QWidget* box, const QString& shown) {
+    const QString framed = framedTitle(shown);
+    QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+    bold.setBold(true);
+    return std::max(QFontMetrics(bold).horizontalAdvance(framed), box->fontMetrics().horizontalAdvance(framed)) +
+           kTitleChrome;
+}
 } // namespace
 
 QWidget* CommandWindow() {
@@ -61,17 +81,11 @@ QWidget* CommandWindow() {
 
 std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* over) {
     const QString shown = shownTitle(title);
-    std::unique_ptr<QMessageBox> box = std::make_unique<PlacedBox>(
-        icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, shown, text, QMessageBox::Ok, over);
+    std::unique_ptr<QMessageBox> box = std::make_unique<Placed<QMessageBox>>(
+        over, icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, shown, text, QMessageBox::Ok,
+        over ? over->window() : nullptr);
     box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
-    // Room for the title as the frame draws it (window managers draw titles bold), plus the frame's icon
-    // and buttons beside it.
-    const QString framed = framedTitle(shown);
-    QFont bold = QApplication::font("QMdiSubWindowTitleBar");
-    bold.setBold(true);
-    const int titleWidth =
-        std::max(QFontMetrics(bold).horizontalAdvance(framed), box->fontMetrics().horizontalAdvance(framed));
-    const int wanted = titleWidth + kTitleChrome;
+    const int wanted = TitleRoom(box.get(), shown);
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
         grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
                       grid->columnCount());
@@ -85,7 +99,9 @@ void WidgetFeedback::message(const QString& text, Icon icon, const QString& titl
 }
 
 bool WidgetFeedback::question(const QString& text, const QString& title) {
-    PlacedBox box(QMessageBox::Question, shownTitle(title), text, QMessageBox::Yes | QMessageBox::No, CommandWindow());
+    QWidget* over = CommandWindow();
+    Placed<QMessageBox> box(over, QMessageBox::Question, shownTitle(title), text, QMessageBox::Yes | QMessageBox::No,
+                            over ? over->window() : nullptr);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否"));
     box.setDefaultButton(QMessageBox::No);
@@ -94,15 +110,23 @@ bool WidgetFeedback::question(const QString& text, const QString& title) {
 
 std::optional<QString> WidgetFeedback::inputBox(const QString& prompt, const QString& title,
                                                 const QString& defaultText) {
-    QInputDialog dlg(QApplication::activeWindow());
-    dlg.setWindowTitle(shownTitle(title));
-    dlg.setLabelText(prompt);
-    dlg.setTextValue(defaultText);
-    dlg.setOkButtonText(QStringLiteral("确定"));
-    dlg.setCancelButtonText(QStringLiteral("取消"));
-    if (dlg.exec() != QDialog::Accepted)
+    const std::unique_ptr<QInputDialog> dlg = MakeInputBox(prompt, title, defaultText, CommandWindow());
+    if (dlg->exec() != QDialog::Accepted)
         return std::nullopt;
-    return dlg.textValue();
+    return dlg->textValue();
+}
+
+std::unique_ptr<QInputDialog> MakeInputBox(const QString& prompt, const QString& title, const QString& defaultText,
+                                           QWidget* over) {
+    const QString shown = shownTitle(title);
+    auto dlg = std::make_unique<Placed<QInputDialog>>(over, over ? over->window() : QApplication::activeWindow());
+    dlg->setWindowTitle(shown);
+    dlg->setLabelText(prompt);
+    dlg->setTextValue(defaultText);
+    dlg->setOkButtonText(QStringLiteral("确定"));
+    dlg->setCancelButtonText(QStringLiteral("取消"));
+    dlg->room = TitleRoom(dlg.get(), shown);
+    return dlg;
 }
 
 QString WidgetFeedback::openFileName(const QString& caption, const QString& directory, const QString& filter) {

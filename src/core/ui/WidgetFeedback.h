@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class QInputDialog;
 class QMessageBox;
 class QWidget;
 
@@ -14,6 +15,9 @@ namespace velda {
 // its title, which then loses it). Owned by over's top-level window and centred on over, which may be a
 // child window inside it.
 std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* over);
+// The input box inputBox shows: as wide as its title needs, over the command's window.
+std::unique_ptr<QInputDialog> MakeInputBox(const QString& prompt, const QString& title, const QString& defaultText,
+                                           QWidget* over);
 
 // The window the running command belongs to: the child window that holds the focus inside the active
 // window, else the active window itself; null when the program has none.
