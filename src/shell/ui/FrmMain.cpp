@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -50,6 +51,9 @@ FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
     const QByteArray geometry = readPlace(kMainGeometry);
     if (!geometry.isEmpty())
         restoreGeometry(geometry);
+    else if (const QScreen* on = QGuiApplication::primaryScreen())
+        // Left to the window manager, the first run's window may land in a corner and past the screen's edge.
+        move(on->availableGeometry().center() - rect().center());
     const QByteArray state = readPlace(kMainState);
     if (!state.isEmpty())
         restoreState(state);
