@@ -6,6 +6,8 @@
 
 #include <QSqlQuery>
 
+#include <algorithm>
+
 namespace velda {
 
 QString LogTimeText(const QDateTime& when) {
@@ -52,6 +54,43 @@ QHash<QString, qint64> AppendLogRows(Session& session, Database& db, const QStri
                    while (q.next())
                        numbers.insert(q.value(0).toString(), q.value(1).toLongLong());
                });
+    return numbers;
+}
+
+std::vector<qint64> ReserveLogNumbers(Database& db, int count) {
+    std::vector<qint64> numbers;
+    if (count <= 0)
+        return numbers;
+    if (db.dialect() == Dialect::PostgreSQL) {
+        QSqlQuery q = db.exec(QStringLiteral("select nextval(pg_get_serial_sequence('PDM日志', '序号')) from "
+                                             "generate_series(1, ?::integer)"),
+                              {count});
+        while (q.next())
+            numbers.push_back(q.value(0).toLongLong());
+    } else {
+        // The counter behind the local file's automatic numbers, moved on past the numbers taken; the
+        // file's own transaction makes the step atomic.
+        Transaction tx(db, Transaction::Kind::Write);
+        qint64 top = 0;
+        {
+            QSqlQuery q =
+                db.exec(QStringLiteral("update sqlite_sequence set seq = seq + ? where name = ? returning seq"),
+                        {count, QStringLiteral("PDM日志")});
+            if (q.next())
+                top = q.value(0).toLongLong();
+        }
+        if (top == 0) {
+            top = db.scalar(QStringLiteral("select coalesce(max(序号), 0) from PDM日志")).toLongLong() + count;
+            db.exec(QStringLiteral("insert into sqlite_sequence (name, seq) values (?, ?)"),
+                    {QStringLiteral("PDM日志"), top});
+        }
+        tx.commit();
+        for (qint64 k = top - count + 1; k <= top; ++k)
+            numbers.push_back(k);
+    }
+    if (int(numbers.size()) != count)
+        throw Error(QStringLiteral("无法预留日志序号"));
+    std::sort(numbers.begin(), numbers.end());
     return numbers;
 }
 

@@ -60,6 +60,9 @@ qint64 AppendNumberedLogRow(Session& session, Database& db, const QString& user,
 // One row for each code, numbered in the codes' order; returns each code's new 序号.
 QHash<QString, qint64> AppendLogRows(Session& session, Database& db, const QString& user, const QStringList& codes,
                                      const QString& operationWord);
+// Numbers for count rows yet to be written, ascending, never given out again: the rows may be written
+// with them later (AppendLogRows with numbers), or never. Throws velda::Error when it cannot reserve them.
+std::vector<qint64> ReserveLogNumbers(Database& db, int count);
 // One row for each code with the 序号 given beside it (numbers reserved before), in that order.
 void AppendLogRows(Session& session, Database& db, const QString& user, const QStringList& codes,
                    const std::vector<qint64>& numbers, const QString& operationWord);

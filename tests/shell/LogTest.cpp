@@ -78,9 +78,16 @@ TEST_P(Log, AppendsACommandsRowsForItsUserNumberedInOrder) {
     ASSERT_EQ(numbers.size(), 600);
     EXPECT_GT(numbers.value(QStringLiteral("B-0")), one);
     EXPECT_GT(numbers.value(QStringLiteral("B-599")), numbers.value(QStringLiteral("B-598")));
-    const qint64 top = numbers.value(QStringLiteral("B-599"));
-    AppendLogRows(s, env->db(), QStringLiteral("bob"), {QStringLiteral("C-1"), QStringLiteral("C-2")},
-                  {top + 10, top + 11}, LogWord::CheckIn);
+    // Reserved numbers lie past every row, and no later row takes them.
+    const std::vector<qint64> reserved = ReserveLogNumbers(env->db(), 2);
+    ASSERT_EQ(reserved.size(), 2u);
+    EXPECT_GT(reserved[0], numbers.value(QStringLiteral("B-599")));
+    EXPECT_EQ(reserved[1], reserved[0] + 1);
+    const qint64 after =
+        AppendNumberedLogRow(s, env->db(), QStringLiteral("bob"), QStringLiteral("D-1"), LogWord::CheckOut);
+    EXPECT_GT(after, reserved[1]);
+    AppendLogRows(s, env->db(), QStringLiteral("bob"), {QStringLiteral("C-1"), QStringLiteral("C-2")}, reserved,
+                  LogWord::CheckIn);
 
     QSqlQuery q = env->db().exec(QStringLiteral("select 序号, 代号 from PDM日志 where ID='bob' and 时间=? and 方式=? "
                                                 "order by 序号"),
@@ -94,8 +101,8 @@ TEST_P(Log, AppendsACommandsRowsForItsUserNumberedInOrder) {
     EXPECT_EQ(seen.size(), 603);
     EXPECT_EQ(seen.front(), QStringLiteral("A-2"));
     EXPECT_EQ(seen.back(), QStringLiteral("C-2"));
-    EXPECT_EQ(last, top + 11);
-    EXPECT_EQ(logRows(LogWord::CheckOut), 1);
+    EXPECT_EQ(last, reserved[1]);
+    EXPECT_EQ(logRows(LogWord::CheckOut), 2);
     EXPECT_EQ(rows(QStringLiteral("PDM日志"), QStringLiteral("ID='alice'")), 0);
 }
 
