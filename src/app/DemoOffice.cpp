@@ -13,6 +13,7 @@
 #include "items/ItemRecords.h"
 #include "library/Acl.h"
 #include "library/DrawingLibrary.h"
+#include "library/LibraryStore.h"
 #include "shell/Login.h"
 #include "structure/NodeKey.h"
 #include "structure/StructureEditor.h"
@@ -367,8 +368,7 @@ QString DemoBlockers(Session& session) {
         found << QStringLiteral("其他存储目录");
     if (any(QStringLiteral("select count(*) from 零件信息")) || any(QStringLiteral("select count(*) from 图纸信息")))
         found << QStringLiteral("零件信息或图纸信息");
-    if (any(QStringLiteral("select count(*) from PDM入库图纸信息")) ||
-        any(QStringLiteral("select count(*) from PDM出库图纸信息")))
+    if (!LibraryStore(session.db()).isEmpty())
         found << QStringLiteral("入库图纸");
     if (any(QStringLiteral("select count(*) from 产品结构入库人员信息表")) ||
         any(QStringLiteral("select count(*) from 产品结构")))

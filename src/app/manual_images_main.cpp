@@ -8,6 +8,7 @@
 #include "core/Feedback.h"
 #include "core/Session.h"
 #include "core/ui/FormRegistry.h"
+#include "library/LibraryStore.h"
 #include "library/ui/FolderTree.h"
 #include "shell/ui/FrmLogin.h"
 #include "shell/ui/FrmMain.h"
@@ -51,14 +52,11 @@ void FillSample(velda::Database& db) {
     for (const auto& [code, holder, daysAgo] : {std::tuple{QStringLiteral("样例-001"), QStringLiteral("zhangsan"), 9},
                                                 std::tuple{QStringLiteral("样例-002"), QStringLiteral("lisi"), 1}}) {
         const QString date = velda::ShortDateText(today.addDays(-daysAgo));
-        db.exec(
-            QStringLiteral("insert into PDM入库图纸信息 (代号, 读, 写, 删, 改, 入库帐号, 入库时间, 入库文件名称, 状态, "
-                           "目录名称) values (?, '/user(G)/', ?, ?, ?, ?, '2024/2/20', ?, '出库', '本机')"),
-            {code, QStringLiteral("/%1(U)/").arg(holder), QStringLiteral("/%1(U)/").arg(holder),
-             QStringLiteral("/%1(U)/").arg(holder), holder,
-             QStringLiteral("20240220") + code + QStringLiteral(".dwg")});
-        db.exec(QStringLiteral("insert into PDM出库图纸信息 (代号, 出库帐号, 出库时间) values (?, ?, ?)"),
-                {code, holder, date});
+        const QString only = QStringLiteral("/%1(U)/").arg(holder);
+        velda::LibraryStore store(db);
+        store.insertCheckIn({code, QStringLiteral("/user(G)/"), only, only, only, holder, QStringLiteral("2024/2/20"),
+                             QStringLiteral("20240220") + code + QStringLiteral(".dwg"), QStringLiteral("本机")});
+        store.markCheckedOut(code, holder, date);
     }
 }
 

@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
+#include <QStringList>
+
+#include <vector>
 
 namespace velda {
 
+class Database;
 class Session;
 
 // The complete set of operation words of the activity log.
@@ -44,5 +49,22 @@ QString LogTimeText(const QDateTime& when);
 
 // Appends one row for the session's user; throws velda::Error when the row cannot be written.
 void AppendLogRow(Session& session, const QString& code, const QString& operationWord);
+
+// The rows of a command that writes on a connection of its own, or inside its own transaction, for
+// the user it started with (who may have logged in as somebody else since); the time is the session's.
+void AppendLogRow(Session& session, Database& db, const QString& user, const QString& code,
+                  const QString& operationWord);
+// The same, returning the new row's 序号.
+qint64 AppendNumberedLogRow(Session& session, Database& db, const QString& user, const QString& code,
+                            const QString& operationWord);
+// One row for each code, numbered in the codes' order; returns each code's new 序号.
+QHash<QString, qint64> AppendLogRows(Session& session, Database& db, const QString& user, const QStringList& codes,
+                                     const QString& operationWord);
+// Numbers for count rows yet to be written, ascending, never given out again: the rows may be written
+// with them later (AppendLogRows with numbers), or never. Throws velda::Error when it cannot reserve them.
+std::vector<qint64> ReserveLogNumbers(Database& db, int count);
+// One row for each code with the 序号 given beside it (numbers reserved before), in that order.
+void AppendLogRows(Session& session, Database& db, const QString& user, const QStringList& codes,
+                   const std::vector<qint64>& numbers, const QString& operationWord);
 
 } // namespace velda

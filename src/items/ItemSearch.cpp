@@ -4,6 +4,7 @@
 #include "core/Session.h"
 #include "library/Acl.h"
 #include "library/LibraryRows.h"
+#include "library/LibraryStore.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 
@@ -16,11 +17,6 @@
 namespace velda {
 
 namespace {
-
-QString textAt(const QSqlQuery& q, int column) {
-    const QVariant v = q.value(column);
-    return v.isNull() ? QString() : v.toString();
-}
 
 // The first column of every row, read straight from the SQLite library under the connection. Qt's
 // driver turns every row into variants first, which alone makes a search of 100,000 codes half again
@@ -111,34 +107,27 @@ ItemDetail LoadItemDetail(Session& session, const QString& code, bool loadRecord
     if (loadRecords)
         d.records = LoadItemRecords(db, code);
 
-    // Fields by position: the server folds the ASCII part of 服务器IP.
     bool inLibrary = false;
     QString libraryCode = LibraryCodes(code).constLast();
+    const LibraryStore store(db);
     for (const QString& candidate : LibraryCodes(code)) {
-        QSqlQuery q = db.exec(QStringLiteral("select 读,入库文件名称,PDM入库图纸信息.目录名称,服务器IP,状态 from "
-                                             "PDM入库图纸信息,PDM存储目录 where 代号=? and "
-                                             "PDM入库图纸信息.目录名称=PDM存储目录.目录名称"),
-                              {candidate});
-        if (!q.next())
+        // A row whose volume is gone shows as not in the library.
+        const rows::StoredDrawing row = store.readDrawing(candidate);
+        if (!row.exists || !row.volumeKnown)
             continue;
         inLibrary = true;
         libraryCode = candidate;
-        const QString read = textAt(q, 0);
-        const QString fileName = textAt(q, 1);
-        const QString volume = textAt(q, 2);
-        const QString server = textAt(q, 3);
-        const QString state = textAt(q, 4);
-        if (Acl::Grants(read, session.ctx)) {
+        if (Acl::Grants(row.read, session.ctx)) {
             PreviewSource p;
-            p.url = VolumeUrl(session.ctx.AdminPassword, server);
-            p.remotePath = RemotePath(volume, fileName);
+            p.url = VolumeUrl(session.ctx.AdminPassword, row.server);
+            p.remotePath = row.remotePath();
             p.code = candidate;
             p.version = rows::lastCheckIn(db, candidate);
-            p.key = server + QLatin1Char('\n') + volume + QLatin1Char('\n') + fileName + QLatin1Char('\n') +
+            p.key = row.server + QLatin1Char('\n') + row.volume + QLatin1Char('\n') + row.fileName + QLatin1Char('\n') +
                     QString::number(p.version);
             d.preview = p;
         }
-        d.caption = state == SeekText::StateNormal ? SeekText::InLibrary : SeekText::OtherState(state);
+        d.caption = row.state == SeekText::StateNormal ? SeekText::InLibrary : SeekText::OtherState(row.state);
         break;
     }
     if (!inLibrary)
@@ -147,10 +136,8 @@ ItemDetail LoadItemDetail(Session& session, const QString& code, bool loadRecord
     // A check-out row has the last word, also beside a library row that still reads 正常.
     const QStringList holderCodes = inLibrary ? QStringList{libraryCode} : LibraryCodes(code);
     for (const QString& candidate : holderCodes) {
-        QSqlQuery q =
-            db.exec(QStringLiteral("select 出库帐号,出库时间 from PDM出库图纸信息 where 代号=?"), {candidate});
-        if (q.next()) {
-            d.caption = SeekText::CheckedOutBy(textAt(q, 0), textAt(q, 1));
+        if (const rows::Holder h = store.holderOf(candidate); h.exists) {
+            d.caption = SeekText::CheckedOutBy(h.account, h.when);
             break;
         }
     }

@@ -5,9 +5,8 @@
 #include "library/Acl.h"
 #include "library/DrawingLibrary.h"
 #include "library/LibraryRows.h"
+#include "library/LibraryStore.h"
 #include "store/Database.h"
-
-#include <QSqlQuery>
 
 #include <optional>
 
@@ -22,52 +21,19 @@ QDate StoredDate(const QString& text) {
     return QDate(parts[0].toInt(), parts[1].toInt(), parts[2].toInt());
 }
 
-struct HoldRow {
-    QString holder, since;
-    qint64 checkOut = 0;
-};
-
-// The number of the holder's last check-out log row, read beside each hold.
-const QString kCheckOutNumber = QStringLiteral(
-    "(select max(序号) from PDM日志 where PDM日志.代号=PDM出库图纸信息.代号 and PDM日志.ID=出库帐号 and 方式=?)");
-
-std::optional<HoldRow> ReadHold(Database& db, const QString& code) {
-    QSqlQuery q =
-        db.exec(QStringLiteral("select 出库帐号,出库时间,%1 from PDM出库图纸信息 where 代号=?").arg(kCheckOutNumber),
-                {LogWord::CheckOut, code});
-    if (!q.next())
-        return std::nullopt;
-    return HoldRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong()};
-}
-
-struct LibraryRow {
-    bool exists = false;
-    QString write;
-};
-
-LibraryRow ReadLibraryRow(Database& db, const QString& code) {
-    LibraryRow r;
-    QSqlQuery q = db.exec(QStringLiteral("select 写 from PDM入库图纸信息 where 代号=?"), {code});
-    if (q.next()) {
-        r.exists = true;
-        r.write = q.value(0).toString();
-    }
-    return r;
-}
-
 // The rules, on the rows as read.
-std::optional<Outcome> Refuse(const UserContext& ctx, const HeldDrawing& shown, const std::optional<HoldRow>& hold,
-                              const LibraryRow& row) {
-    if (!hold)
+std::optional<Outcome> Refuse(const UserContext& ctx, const HeldDrawing& shown, const rows::Holder& hold,
+                              const rows::StoredDrawing& row) {
+    if (!hold.exists)
         return Outcome::refusal(HoldText::NotHeld(shown.code));
-    if (hold->holder != shown.holder || hold->since != shown.since || hold->checkOut != shown.checkOut)
-        return Outcome::refusal(HoldText::HoldChanged(shown.code, hold->holder, hold->since));
+    if (hold.account != shown.holder || hold.when != shown.since || hold.checkOut != shown.checkOut)
+        return Outcome::refusal(HoldText::HoldChanged(shown.code, hold.account, hold.when));
     if (ctx.isAdministrator())
         return std::nullopt;
     if (!row.exists || !Acl::Grants(row.write, ctx))
         return Outcome::refusal(LibraryText::NoRight);
-    if (hold->holder != ctx.UserId)
-        return Outcome::refusal(HoldText::NotHolder(shown.code, hold->holder));
+    if (hold.account != ctx.UserId)
+        return Outcome::refusal(HoldText::NotHolder(shown.code, hold.account));
     return std::nullopt;
 }
 
@@ -75,24 +41,13 @@ std::optional<Outcome> Refuse(const UserContext& ctx, const HeldDrawing& shown, 
 
 std::vector<HeldDrawing> ListHolds(Database& db, const QDate& today, const QString& holder) {
     std::vector<HeldDrawing> list;
-    QString sql =
-        QStringLiteral("select PDM出库图纸信息.代号,出库帐号,出库时间,目录名称,%1 from PDM出库图纸信息 left join "
-                       "PDM入库图纸信息 on PDM出库图纸信息.代号=PDM入库图纸信息.代号")
-            .arg(kCheckOutNumber);
-    QVariantList values{LogWord::CheckOut};
-    if (!holder.isEmpty()) {
-        sql += QStringLiteral(" where 出库帐号=?");
-        values << holder;
-    }
-    sql += QStringLiteral(" order by PDM出库图纸信息.代号");
-    QSqlQuery q = db.exec(sql, values);
-    while (q.next()) {
+    for (HoldRow& r : LibraryStore(db).holds(holder)) {
         HeldDrawing h;
-        h.code = q.value(0).toString();
-        h.holder = q.value(1).toString();
-        h.since = q.value(2).toString();
-        h.volume = q.value(3).toString();
-        h.checkOut = q.value(4).toLongLong();
+        h.code = std::move(r.code);
+        h.holder = std::move(r.holder);
+        h.since = std::move(r.since);
+        h.volume = std::move(r.volume);
+        h.checkOut = r.checkOut;
         const QDate since = StoredDate(h.since);
         h.days = since.isValid() ? int(since.daysTo(today)) : -1;
         list.push_back(std::move(h));
@@ -100,13 +55,7 @@ std::vector<HeldDrawing> ListHolds(Database& db, const QDate& today, const QStri
     return list;
 }
 
-QStringList Holders(Database& db) {
-    QStringList names;
-    QSqlQuery q = db.exec(QStringLiteral("select distinct 出库帐号 from PDM出库图纸信息 order by 出库帐号"));
-    while (q.next())
-        names << q.value(0).toString();
-    return names;
-}
+QStringList Holders(Database& db) { return LibraryStore(db).holders(); }
 
 QString HoldText::Released(const QString& code) { return QStringLiteral("图纸<%1>的出库已撤销！").arg(code); }
 QString HoldText::NotHeld(const QString& code) {
@@ -132,8 +81,8 @@ Holds::Check Holds::Prepare(const HeldDrawing& shown) {
     Check c;
     const UserContext& ctx = m_session.ctx;
     c.refusal = Guarded([&] {
-        Database& db = m_session.db();
-        if (auto no = Refuse(ctx, shown, ReadHold(db, shown.code), ReadLibraryRow(db, shown.code)))
+        const LibraryStore store(m_session.db());
+        if (auto no = Refuse(ctx, shown, store.holderOf(shown.code), store.readDrawing(shown.code)))
             return *no;
         if (shown.holder != ctx.UserId)
             c.question = HoldText::AskRelease(shown.code, shown.holder, shown.since);
@@ -146,28 +95,22 @@ Outcome Holds::Release(const HeldDrawing& shown) {
     const UserContext ctx = m_session.ctx;
     return Guarded([&] {
         Database& db = m_session.db();
-        if (auto no = Refuse(ctx, shown, ReadHold(db, shown.code), ReadLibraryRow(db, shown.code)))
+        LibraryStore store(db);
+        if (auto no = Refuse(ctx, shown, store.holderOf(shown.code), store.readDrawing(shown.code)))
             return *no;
         if (onStep)
             onStep(u"checked");
         Transaction tx(db, Transaction::Kind::Write);
         // The library's own lock: a release serialises with check-ins and check-outs of the code.
         rows::lockCode(db, shown.code);
-        const std::optional<HoldRow> hold = ReadHold(db, shown.code);
-        if (auto no = Refuse(ctx, shown, hold, ReadLibraryRow(db, shown.code)))
+        const rows::Holder hold = store.holderOf(shown.code);
+        if (auto no = Refuse(ctx, shown, hold, store.readDrawing(shown.code)))
             return *no;
         // Only the hold the list showed goes (the check-out compared above, under the lock): a second
         // release that lost the race finds no row.
-        const int gone =
-            db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=? and 出库时间=?"),
-                    {shown.code, hold->holder, hold->since})
-                .numRowsAffected();
-        if (gone != 1)
+        if (!store.releaseHold(shown.code, hold.account, hold.when))
             return Outcome::refusal(HoldText::NotHeld(shown.code));
-        db.exec(QStringLiteral("update PDM入库图纸信息 set 状态='正常' where 代号=?"), {shown.code});
-        db.exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values (?, ?, ?, ?)"),
-                {ctx.UserId, HoldText::LogCode(shown.code, hold->holder), LogTimeText(m_session.clock().now()),
-                 HoldText::LogRelease});
+        AppendLogRow(m_session, db, ctx.UserId, HoldText::LogCode(shown.code, hold.account), HoldText::LogRelease);
         tx.commit();
         return Outcome::success(HoldText::Released(shown.code));
     });

@@ -35,6 +35,9 @@ struct StoredDrawing {
 struct Holder {
     bool exists = false;
     QString account, when;
+    // The number of the holder's last check-out log row, 0 when the log has none (a hold written by
+    // another program).
+    qint64 checkOut = 0;
 };
 
 extern const QString kOut;

@@ -3,6 +3,7 @@
 #include "core/ActivityLog.h"
 #include "core/Session.h"
 #include "library/LibraryRows.h"
+#include "library/LibraryStore.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 #include "transfer/Volumes.h"
@@ -13,7 +14,6 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QSet>
-#include <QSqlQuery>
 #include <optional>
 
 #include <xlsxwriter.h>
@@ -45,16 +45,12 @@ struct Owner {
 };
 
 std::optional<Owner> OwnerOf(Database& db, const QString& volume, const QString& storedName) {
-    QSqlQuery q = db.exec(QStringLiteral("select 代号 from PDM入库图纸信息 where 目录名称=? and 入库文件名称=?"),
-                          {volume, storedName});
-    if (!q.next())
+    const QStringList codes = LibraryStore(db).codesOfFiles(volume, {storedName}).value(storedName);
+    if (codes.isEmpty())
         return std::nullopt;
     Owner o;
-    o.code = q.value(0).toString();
-    q.finish();
-    o.lastCheckIn =
-        db.scalar(QStringLiteral("select max(序号) from PDM日志 where 代号=? and 方式=?"), {o.code, LogWord::CheckIn})
-            .toLongLong();
+    o.code = codes.front();
+    o.lastCheckIn = rows::lastCheckIn(db, o.code);
     return o;
 }
 
@@ -158,12 +154,7 @@ Outcome VolumeCheck::Run(const QString& volume, VolumeCheckResult& result) {
                 continue;
             }
 
-            QHash<QString, QString> named; // stored name -> code
-            QSqlQuery q =
-                db.exec(QStringLiteral("select 代号, 入库文件名称 from PDM入库图纸信息 where 目录名称=?"), {v.name});
-            while (q.next())
-                named.insert(q.value(1).toString(), q.value(0).toString());
-            q.finish();
+            const QHash<QString, QString> named = LibraryStore(db).filesOn(v.name); // stored name -> code
             result.rows += int(named.size());
 
             QSet<QString> present;

@@ -64,4 +64,46 @@ TEST_P(Log, AppendsOneNumberedRowForTheUser) {
     EXPECT_FALSE(q.next());
 }
 
+// A command's rows go for the user it started with, whoever the session's user is now.
+TEST_P(Log, AppendsACommandsRowsForItsUserNumberedInOrder) {
+    env->actAs(QStringLiteral("alice"), QStringLiteral("/user/"), QStringLiteral("user"));
+    Session& s = *env->session;
+    AppendLogRow(s, env->db(), QStringLiteral("bob"), QStringLiteral("A-1"), LogWord::CheckOut);
+    const qint64 one =
+        AppendNumberedLogRow(s, env->db(), QStringLiteral("bob"), QStringLiteral("A-2"), LogWord::CheckIn);
+    QStringList codes;
+    for (int i = 0; i < 600; ++i) // more rows than one statement to the server takes
+        codes << QStringLiteral("B-%1").arg(i);
+    const QHash<QString, qint64> numbers = AppendLogRows(s, env->db(), QStringLiteral("bob"), codes, LogWord::CheckIn);
+    ASSERT_EQ(numbers.size(), 600);
+    EXPECT_GT(numbers.value(QStringLiteral("B-0")), one);
+    EXPECT_GT(numbers.value(QStringLiteral("B-599")), numbers.value(QStringLiteral("B-598")));
+    // Reserved numbers lie past every row, and no later row takes them.
+    const std::vector<qint64> reserved = ReserveLogNumbers(env->db(), 2);
+    ASSERT_EQ(reserved.size(), 2u);
+    EXPECT_GT(reserved[0], numbers.value(QStringLiteral("B-599")));
+    EXPECT_EQ(reserved[1], reserved[0] + 1);
+    const qint64 after =
+        AppendNumberedLogRow(s, env->db(), QStringLiteral("bob"), QStringLiteral("D-1"), LogWord::CheckOut);
+    EXPECT_GT(after, reserved[1]);
+    AppendLogRows(s, env->db(), QStringLiteral("bob"), {QStringLiteral("C-1"), QStringLiteral("C-2")}, reserved,
+                  LogWord::CheckIn);
+
+    QSqlQuery q = env->db().exec(QStringLiteral("select 序号, 代号 from PDM日志 where ID='bob' and 时间=? and 方式=? "
+                                                "order by 序号"),
+                                 {QStringLiteral("2024年03月05日09时07分03秒"), LogWord::CheckIn});
+    QStringList seen;
+    qint64 last = 0;
+    while (q.next()) {
+        seen << q.value(1).toString();
+        last = q.value(0).toLongLong();
+    }
+    EXPECT_EQ(seen.size(), 603);
+    EXPECT_EQ(seen.front(), QStringLiteral("A-2"));
+    EXPECT_EQ(seen.back(), QStringLiteral("C-2"));
+    EXPECT_EQ(last, reserved[1]);
+    EXPECT_EQ(logRows(LogWord::CheckOut), 2);
+    EXPECT_EQ(rows(QStringLiteral("PDM日志"), QStringLiteral("ID='alice'")), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, Log, kBothBackends, BackendName);

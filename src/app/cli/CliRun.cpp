@@ -15,6 +15,7 @@
 #include "library/Acl.h"
 #include "library/Batch.h"
 #include "library/DrawingLibrary.h"
+#include "library/LibraryStore.h"
 #include "library/VolumeCheck.h"
 #include "logview/LogView.h"
 #include "shell/CommandTable.h"
@@ -369,12 +370,11 @@ int Runner::show() {
     QString since;
     const Outcome loaded = Guarded([&] {
         detail = LoadItemDetail(m_session, code, true);
+        const LibraryStore store(m_session.db());
         for (const QString& candidate : LibraryCodes(code)) {
-            QSqlQuery q = m_session.db().exec(
-                QStringLiteral("select 出库帐号,出库时间 from PDM出库图纸信息 where 代号=?"), {candidate});
-            if (q.next()) {
-                holder = q.value(0).toString();
-                since = q.value(1).toString();
+            if (const rows::Holder h = store.holderOf(candidate); h.exists) {
+                holder = h.account;
+                since = h.when;
                 break;
             }
         }
@@ -421,10 +421,8 @@ int Runner::show() {
 int Runner::holds() {
     QList<QStringList> rows;
     const Outcome read = Guarded([&] {
-        QSqlQuery q = m_session.db().exec(
-            QStringLiteral("select 代号,出库帐号,出库时间 from PDM出库图纸信息 order by 出库时间,代号"));
-        while (q.next())
-            rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
+        for (const HoldRow& h : LibraryStore(m_session.db()).holds({}, LibraryStore::HoldOrder::BySince))
+            rows << QStringList{h.code, h.holder, h.since};
         return Outcome::success();
     });
     if (!read.done())
