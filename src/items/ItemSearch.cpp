@@ -1,8 +1,8 @@
 #include "items/ItemSearch.h"
 
+#include "accounts/Acl.h"
 #include "core/ActivityLog.h"
 #include "core/Session.h"
-#include "library/Acl.h"
 #include "library/LibraryRows.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"

@@ -1,8 +1,8 @@
 #include "logview/LogView.h"
 
 #include "core/ActivityLog.h"
+#include "core/Condition.h"
 #include "core/Session.h"
-#include "items/Condition.h"
 #include "store/Database.h"
 
 #include <QFileInfo>

@@ -2,8 +2,8 @@
 
 #include "core/Session.h"
 #include "core/Twips.h"
+#include "core/ui/ConditionPanel.h"
 #include "core/ui/Forms.h"
-#include "items/ui/ConditionPanel.h"
 #include "ui_FrmLog.h"
 
 #include <QCloseEvent>

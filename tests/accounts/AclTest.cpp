@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "library/Acl.h"
-#include "library/ui/FrmACS.h"
+#include "accounts/Acl.h"
+#include "accounts/ui/FrmACS.h"
 
 #include <QListWidget>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "library/ui/FrmACS.h"
+#include "accounts/ui/FrmACS.h"
 
 #include "core/Session.h"
 #include "core/ui/Forms.h"

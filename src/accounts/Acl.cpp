@@ -1,4 +1,4 @@
-#include "library/Acl.h"
+#include "accounts/Acl.h"
 
 #include "core/UserContext.h"
 #include "store/Database.h"
