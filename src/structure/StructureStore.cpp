@@ -175,25 +175,27 @@ std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCod
     return rows;
 }
 
-std::vector<ChildListRow> ChildList(Session& session, const QString& sectionCode, const QString& productCode) {
-    std::vector<ChildListRow> out;
-    for (const ChildRow& r : StoredChildren(session, sectionCode, productCode)) {
-        ChildListRow row;
-        const int at = productCode.isEmpty() ? -1 : r.storedCode.indexOf(productCode);
-        row.code = at < 0 ? r.storedCode : r.storedCode.mid(at + productCode.size() + 1);
-        row.quantity = r.quantity;
-        row.memo = r.memo;
-        if (NodeKind::IsCatalogue(r.kind)) {
-            row.kind = r.kind;
-        } else {
-            row.name = r.name;
-            row.kind = r.partType;
-            row.material = r.material;
-            row.weight = r.weight;
+Loaded<std::vector<ChildListRow>> ChildList(Session& session, const QString& sectionCode, const QString& productCode) {
+    return Load([&] {
+        std::vector<ChildListRow> out;
+        for (const ChildRow& r : StoredChildren(session, sectionCode, productCode)) {
+            ChildListRow row;
+            const int at = productCode.isEmpty() ? -1 : r.storedCode.indexOf(productCode);
+            row.code = at < 0 ? r.storedCode : r.storedCode.mid(at + productCode.size() + 1);
+            row.quantity = r.quantity;
+            row.memo = r.memo;
+            if (NodeKind::IsCatalogue(r.kind)) {
+                row.kind = r.kind;
+            } else {
+                row.name = r.name;
+                row.kind = r.partType;
+                row.material = r.material;
+                row.weight = r.weight;
+            }
+            out.push_back(std::move(row));
         }
-        out.push_back(std::move(row));
-    }
-    return out;
+        return out;
+    });
 }
 
 StructureLoader::StructureLoader(Session& session, StructureTree& tree, LoadMode mode)

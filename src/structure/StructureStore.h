@@ -70,7 +70,7 @@ std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCod
 struct ChildListRow {
     QString code, name, kind, material, weight, quantity, memo;
 };
-std::vector<ChildListRow> ChildList(Session& session, const QString& sectionCode, const QString& productCode);
+Loaded<std::vector<ChildListRow>> ChildList(Session& session, const QString& sectionCode, const QString& productCode);
 
 enum class LoadMode { View, Print };
 

@@ -364,7 +364,7 @@ TEST_P(StructureStore, ChildListShowsThePartDataOfEachChild) {
     buildProduct();
     syncProduct();
     ASSERT_TRUE(CheckInStructure(session(), tree, QStringLiteral("pw")).done());
-    const auto list = ChildList(session(), QStringLiteral("P1-200"), QStringLiteral("P1"));
+    const auto list = ChildList(session(), QStringLiteral("P1-200"), QStringLiteral("P1")).value;
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].code, QStringLiteral("101"));
     EXPECT_EQ(list[0].name, QStringLiteral("轴"));

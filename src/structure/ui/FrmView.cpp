@@ -110,10 +110,7 @@ void FrmView::Form_Load() {
     if (StructureNode* root = m_tree.root()) {
         addSubtreeItems(root);
         m_ui->TView->setCurrentItem(itemOf(root));
-        ShowOutcome(m_session.feedback(), Guarded([&] {
-                        ShowChildList(root);
-                        return Outcome::success();
-                    }));
+        ShowChildList(root);
     }
     reportCycles();
 }
@@ -404,11 +401,13 @@ void FrmView::TView_NodeClick(QTreeWidgetItem* item) {
     StructureNode* node = nodeOf(item);
     if (!node)
         return;
-    ShowOutcome(m_session.feedback(), Guarded([&] {
-                    fetchChildren(node);
-                    ShowChildList(node);
-                    return Outcome::success();
-                }));
+    // The children come from the structure's loader, which the reports share and which throws.
+    const Outcome fetched = Guarded([&] {
+        fetchChildren(node);
+        return Outcome::success();
+    });
+    if (ShowOutcome(m_session.feedback(), fetched))
+        ShowChildList(node);
 }
 
 void FrmView::TView_Expand(QTreeWidgetItem* item) {
@@ -437,7 +436,9 @@ void FrmView::TView_Collapse(QTreeWidgetItem* item) {
 void FrmView::ShowChildList(const StructureNode* node) {
     m_ui->LstView->clear();
     const QString product = m_session.ctx.ProductCode;
-    for (const ChildListRow& row : ChildList(m_session, SectionCodeOf(m_tree, node, product), product)) {
+    const Loaded<std::vector<ChildListRow>> rows = ChildList(m_session, SectionCodeOf(m_tree, node, product), product);
+    ShowOutcome(m_session.feedback(), rows.outcome);
+    for (const ChildListRow& row : rows.value) {
         new QTreeWidgetItem(
             m_ui->LstView, QStringList{row.code, row.name, row.kind, row.material, row.weight, row.quantity, row.memo});
     }
