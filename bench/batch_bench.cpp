@@ -6,8 +6,8 @@
 #include "PgCluster.h"
 #include "TestSupport.h"
 
+#include "accounts/Acl.h"
 #include "core/Session.h"
-#include "library/Acl.h"
 #include "library/Batch.h"
 #include "store/DatabaseInit.h"
 

@@ -4,8 +4,8 @@
 // and the list's scrolling once it holds every line. Prints seconds and ratios.
 #include "PgCluster.h"
 
+#include "core/Condition.h"
 #include "core/Session.h"
-#include "items/Condition.h"
 #include "items/ItemSearch.h"
 #include "items/ui/FrmSeekItemInfo.h"
 #include "store/DatabaseInit.h"

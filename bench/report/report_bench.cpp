@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
     store(env);
     StructureTree tree(session.ctx.NodeCounter);
     StructureLoader loader(session, tree, LoadMode::Print);
-    loader.loadStored(QStringLiteral("P9"), QStringLiteral("01"));
+    if (const Outcome loaded = loader.loadStored(QStringLiteral("P9"), QStringLiteral("01")); !loaded.done())
+        throw Error(loaded.text);
 
     for (const QString& kind : {ReportKind::PartsList, ReportKind::Standard}) {
         QElapsedTimer t;

@@ -154,7 +154,8 @@ void run(Backend backend) {
         StructureTree tree(session.ctx.NodeCounter);
         StructureLoader loader(session, tree, LoadMode::Print);
         t.restart();
-        loader.loadStored(kProduct, QStringLiteral("P9-01"));
+        if (const Outcome loaded = loader.loadStored(kProduct, QStringLiteral("P9-01")); !loaded.done())
+            throw Error(loaded.text);
         load = std::min(load, t.nsecsElapsed() / 1e9);
         nodes = tree.size();
 

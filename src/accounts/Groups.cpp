@@ -39,18 +39,20 @@ QStringList ListVolumeNames(Session& session) {
     return Column(session, QStringLiteral("目录名称"), QStringLiteral("select * from PDM存储目录"));
 }
 
-QStringList ListMembers(Session& session, const QString& group) {
-    // The pattern narrows the rows; the list read against the groups decides, so that the members of
-    // a group named "admin/旧" are not taken for members of admin.
-    const QStringList groups = ListGroupNames(session);
-    QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM用户 where 所属组 like ? escape '\\'"),
-                                    {MembershipPattern(group)});
-    QStringList members;
-    while (q.next()) {
-        if (GroupListNames(q.value(QStringLiteral("所属组")).toString(), group, groups))
-            members << q.value(QStringLiteral("ID")).toString();
-    }
-    return members;
+Loaded<QStringList> ListMembers(Session& session, const QString& group) {
+    return Load([&] {
+        // The pattern narrows the rows; the list read against the groups decides, so that the members of
+        // a group named "admin/旧" are not taken for members of admin.
+        const QStringList groups = ListGroupNames(session);
+        QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM用户 where 所属组 like ? escape '\\'"),
+                                        {MembershipPattern(group)});
+        QStringList members;
+        while (q.next()) {
+            if (GroupListNames(q.value(QStringLiteral("所属组")).toString(), group, groups))
+                members << q.value(QStringLiteral("ID")).toString();
+        }
+        return members;
+    });
 }
 
 Outcome AddGroup(Session& session, const QString& name, const QString& volume, const QString& remark) {

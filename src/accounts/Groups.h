@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Loaded.h"
 #include "core/Outcome.h"
 
 #include <QString>
@@ -13,8 +14,8 @@ class Session;
 QStringList ListGroupNames(Session& session);
 // Every storage volume's name, in the order the database returns them. Throws Error.
 QStringList ListVolumeNames(Session& session);
-// The IDs of the accounts whose group list names exactly that group. Throws Error.
-QStringList ListMembers(Session& session, const QString& group);
+// The IDs of the accounts whose group list names exactly that group.
+Loaded<QStringList> ListMembers(Session& session, const QString& group);
 
 // The group commands end in an outcome worded for the group dialog: done with its message, a refusal (no
 // name, a taken name, a permanent group, a group that is gone, a caller outside the group admin) or the

@@ -52,13 +52,15 @@ bool GroupListNames(const QString& groupList, const QString& group, const QStrin
 
 QString CreationDateText(const QDate& date) { return ShortDateText(date); }
 
-QStringList ListAccountIds(Session& session) {
-    // The whole row: a select of ID alone can be answered from the key's index, sorted.
-    QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM用户"));
-    QStringList ids;
-    while (q.next())
-        ids << q.value(QStringLiteral("ID")).toString();
-    return ids;
+Loaded<QStringList> ListAccountIds(Session& session) {
+    return Load([&] {
+        // The whole row: a select of ID alone can be answered from the key's index, sorted.
+        QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM用户"));
+        QStringList ids;
+        while (q.next())
+            ids << q.value(QStringLiteral("ID")).toString();
+        return ids;
+    });
 }
 
 std::optional<UserAccount> LoadAccount(Session& session, const QString& id) {

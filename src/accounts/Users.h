@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Loaded.h"
 #include "core/Outcome.h"
 
 #include <QDate>
@@ -35,8 +36,8 @@ QString CreationDateText(const QDate& date);
 // its members administrators). Control characters, NUL and broken UTF-16 are refused too.
 QString AccountNameProblem(const QString& name, bool group);
 
-// Every account ID, in the order the database returns them. Throws Error.
-QStringList ListAccountIds(Session& session);
+// Every account ID, in the order the database returns them.
+Loaded<QStringList> ListAccountIds(Session& session);
 // The account of that exact ID, or nothing when there is no such row. Throws Error.
 std::optional<UserAccount> LoadAccount(Session& session, const QString& id);
 

@@ -11,7 +11,7 @@
 #include "items/Borrowed.h"
 #include "items/DwgSample.h"
 #include "items/ItemRecords.h"
-#include "library/Acl.h"
+#include "accounts/Acl.h"
 #include "library/DrawingLibrary.h"
 #include "library/LibraryStore.h"
 #include "shell/Login.h"

@@ -1,8 +1,8 @@
 #include "archives/Archives.h"
 
+#include "accounts/Acl.h"
 #include "core/ActivityLog.h"
 #include "core/Session.h"
-#include "library/Acl.h"
 #include "store/Database.h"
 
 #include <QRegularExpression>

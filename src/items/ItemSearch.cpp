@@ -1,56 +1,15 @@
 #include "items/ItemSearch.h"
 
+#include "accounts/Acl.h"
 #include "core/ActivityLog.h"
 #include "core/Session.h"
-#include "library/Acl.h"
 #include "library/LibraryRows.h"
 #include "library/LibraryStore.h"
 #include "store/Database.h"
+#include "store/FirstColumn.h"
 #include "transfer/TransferCommand.h"
 
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlQuery>
-
-#include <sqlite3.h>
-
 namespace velda {
-
-namespace {
-
-// The first column of every row, read straight from the SQLite library under the connection. Qt's
-// driver turns every row into variants first, which alone makes a search of 100,000 codes half again
-// as slow as the query itself. Returns false when the connection is not an SQLite one.
-bool sqliteFirstColumn(const Database& db, const QString& sql, QStringList* out) {
-    const QVariant handle = db.handle().driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return false;
-    sqlite3* connection = *static_cast<sqlite3* const*>(handle.constData());
-    if (!connection)
-        return false;
-    const QByteArray text = sql.toUtf8();
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(connection, text.constData(), int(text.size()), &statement, nullptr) != SQLITE_OK) {
-        const QString why = QString::fromUtf8(sqlite3_errmsg(connection));
-        sqlite3_finalize(statement);
-        throw Error(QStringLiteral("数据库语句有误：%1").arg(why));
-    }
-    QStringList rows;
-    int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        const auto* chars = static_cast<const QChar*>(sqlite3_column_text16(statement, 0));
-        const int bytes = sqlite3_column_bytes16(statement, 0);
-        rows << (chars ? QString(chars, bytes / int(sizeof(QChar))) : QString());
-    }
-    const QString why = QString::fromUtf8(sqlite3_errmsg(connection));
-    sqlite3_finalize(statement);
-    if (rc != SQLITE_DONE)
-        throw Error(QStringLiteral("数据库操作失败：%1").arg(why));
-    *out = std::move(rows);
-    return true;
-}
-
-} // namespace
 
 QString ItemSearchStatement(const ConditionConfig& config, const QString& conditionText) {
     // The prefix's "select * from " narrowed to the code: the same rows in the same order.
@@ -73,17 +32,7 @@ Outcome SearchItemCodes(Session& session, const ConditionConfig& config, const Q
         if (onStart)
             onStart();
         const QString statement = ItemSearchStatement(config, conditionText);
-        QStringList found;
-        if (!sqliteFirstColumn(db, statement, &found)) {
-            QSqlQuery q = db.exec(statement);
-            while (q.next()) {
-                const QVariant v = q.value(0);
-                found << (v.isNull() ? QString() : v.toString());
-            }
-            // A failure while stepping through the rows must not pass for their end.
-            if (q.lastError().type() != QSqlError::NoError)
-                throw Error(QStringLiteral("数据库操作失败：%1").arg(q.lastError().text()));
-        }
+        QStringList found = FirstColumnTexts(db, statement);
         if (found.isEmpty())
             return Outcome::refusal(ConditionText::NoRows, config.noRowsTitle, config.noRowsIcon);
         *codes = std::move(found);

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/Condition.h"
 #include "core/Outcome.h"
-#include "items/Condition.h"
 #include "items/ItemRecords.h"
 
 #include <QString>

@@ -2,7 +2,7 @@
 
 #include "core/ActivityLog.h"
 #include "core/Session.h"
-#include "library/Acl.h"
+#include "accounts/Acl.h"
 #include "library/DrawingLibrary.h"
 #include "library/LibraryRows.h"
 #include "library/LibraryStore.h"

@@ -1,8 +1,9 @@
 #include "logview/LogView.h"
 
 #include "core/ActivityLog.h"
+#include "core/Condition.h"
+#include "core/Loaded.h"
 #include "core/Session.h"
-#include "items/Condition.h"
 #include "store/Database.h"
 
 #include <QFileInfo>
@@ -75,14 +76,12 @@ LogSearch PrepareLogSearch(const Database& db, const QString& conditionText) {
     const ConditionConfig config = ConditionConfig::activityLog();
     if (conditionText.isEmpty())
         return {Outcome{Outcome::Kind::Refused, ConditionText::EmptyCondition, Icon::None, kTitleProgram}, {}};
-    try {
-        const QStringList columns = TableColumns(db, config.table);
-        // The text runs as SQL: nothing but a plain condition on the log's columns.
-        if (const auto refused = CheckConditionText(conditionText, columns))
-            return {Outcome::refusal(*refused), {}};
-    } catch (const Error& e) {
-        return {Outcome::failure(e.description()), {}};
-    }
+    const auto columns = Load([&] { return TableColumns(db, config.table); });
+    if (!columns.ok())
+        return {columns.outcome, {}};
+    // The text runs as SQL: nothing but a plain condition on the log's columns.
+    if (const auto refused = CheckConditionText(conditionText, columns.value))
+        return {Outcome::refusal(*refused), {}};
     return {Outcome::success(), config.selectPrefix + conditionText + config.orderSuffix};
 }
 

@@ -292,11 +292,13 @@ void ReportBuilder::writeSummary(const QString& kind) {
     }
 }
 
-bool ReportPasswordMatches(Session& session, const QString& sectionCode, const QString& password) {
-    QSqlQuery q = session.db().exec(
-        QStringLiteral("select 结合部代号 from 产品结构入库人员信息表 where 结合部代号=? and 入库密码=?"),
-        {sectionCode, password});
-    return q.next();
+Loaded<bool> ReportPasswordMatches(Session& session, const QString& sectionCode, const QString& password) {
+    return Load([&] {
+        QSqlQuery q = session.db().exec(
+            QStringLiteral("select 结合部代号 from 产品结构入库人员信息表 where 结合部代号=? and 入库密码=?"),
+            {sectionCode, password});
+        return q.next();
+    });
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Loaded.h"
 #include "structure/StructureTree.h"
 
 #include <QHash>
@@ -108,7 +109,7 @@ private:
 };
 
 // The section the password of a report is proved against: the one the node's children are stored under.
-bool ReportPasswordMatches(Session& session, const QString& sectionCode, const QString& password);
+Loaded<bool> ReportPasswordMatches(Session& session, const QString& sectionCode, const QString& password);
 // The file of a report in the data folder: section code, kind, ".xlsx", with every character a file
 // name cannot hold replaced.
 QString ReportFilePath(const QString& folder, const QString& sectionCode, const QString& kind);

@@ -140,12 +140,14 @@ Outcome CheckInStructure(Session& session, const StructureTree& tree, const QStr
     });
 }
 
-std::optional<QString> LookUpPartName(Session& session, const QString& typedCode, const QString& productCode) {
-    const QString code = FullCode(typedCode, productCode);
-    QSqlQuery q = session.db().exec(QStringLiteral("select 名称 from 零件信息 where 代号=?"), {code});
-    if (!q.next())
-        return std::nullopt;
-    return q.value(0).toString();
+Loaded<std::optional<QString>> LookUpPartName(Session& session, const QString& typedCode, const QString& productCode) {
+    return Load([&]() -> std::optional<QString> {
+        const QString code = FullCode(typedCode, productCode);
+        QSqlQuery q = session.db().exec(QStringLiteral("select 名称 from 零件信息 where 代号=?"), {code});
+        if (!q.next())
+            return std::nullopt;
+        return q.value(0).toString();
+    });
 }
 
 std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCode, const QString& productCode,
@@ -173,50 +175,55 @@ std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCod
     return rows;
 }
 
-std::vector<ChildListRow> ChildList(Session& session, const QString& sectionCode, const QString& productCode) {
-    std::vector<ChildListRow> out;
-    for (const ChildRow& r : StoredChildren(session, sectionCode, productCode)) {
-        ChildListRow row;
-        const int at = productCode.isEmpty() ? -1 : r.storedCode.indexOf(productCode);
-        row.code = at < 0 ? r.storedCode : r.storedCode.mid(at + productCode.size() + 1);
-        row.quantity = r.quantity;
-        row.memo = r.memo;
-        if (NodeKind::IsCatalogue(r.kind)) {
-            row.kind = r.kind;
-        } else {
-            row.name = r.name;
-            row.kind = r.partType;
-            row.material = r.material;
-            row.weight = r.weight;
+Loaded<std::vector<ChildListRow>> ChildList(Session& session, const QString& sectionCode, const QString& productCode) {
+    return Load([&] {
+        std::vector<ChildListRow> out;
+        for (const ChildRow& r : StoredChildren(session, sectionCode, productCode)) {
+            ChildListRow row;
+            const int at = productCode.isEmpty() ? -1 : r.storedCode.indexOf(productCode);
+            row.code = at < 0 ? r.storedCode : r.storedCode.mid(at + productCode.size() + 1);
+            row.quantity = r.quantity;
+            row.memo = r.memo;
+            if (NodeKind::IsCatalogue(r.kind)) {
+                row.kind = r.kind;
+            } else {
+                row.name = r.name;
+                row.kind = r.partType;
+                row.material = r.material;
+                row.weight = r.weight;
+            }
+            out.push_back(std::move(row));
         }
-        out.push_back(std::move(row));
-    }
-    return out;
+        return out;
+    });
 }
 
 StructureLoader::StructureLoader(Session& session, StructureTree& tree, LoadMode mode)
     : m_session(session), m_tree(tree), m_mode(mode) {}
 
-void StructureLoader::loadStored(const QString& productCode, const QString& asmCode) {
+Outcome StructureLoader::loadStored(const QString& productCode, const QString& asmCode) {
     m_session.ctx.ProductCode = productCode;
     m_session.ctx.AsmCode = asmCode;
     m_tree.clear();
     m_cycles.clear();
-    const QString r = productCode + QLatin1Char('-') + asmCode;
-    QSqlQuery q =
-        m_session.db().exec(QStringLiteral("select 结合部名称 from 产品结构入库人员信息表 where  结合部代号=?"), {r});
-    if (!q.next())
-        throw Error(StructureText::NoSection.arg(r));
-    const QString name = NeutraliseMarkers(q.value(0).toString());
-    q = QSqlQuery();
-    StructureNode* root = m_tree.addRoot(r, QString(), name, r);
-    root->childrenFetched = true;
-    for (const ChildRow& row : StoredChildren(m_session, r, m_session.ctx.ProductCode, false)) {
-        StructureNode* child = addRow(root, row);
-        if (m_mode == LoadMode::Print && child->image == NodeImage::AsmClose)
-            fetchChildren(child);
-    }
-    root->image = NodeImage::AsmOpen;
+    return Guarded([&] {
+        const QString r = productCode + QLatin1Char('-') + asmCode;
+        QSqlQuery q = m_session.db().exec(
+            QStringLiteral("select 结合部名称 from 产品结构入库人员信息表 where  结合部代号=?"), {r});
+        if (!q.next())
+            return Outcome::failure(StructureText::NoSection.arg(r));
+        const QString name = NeutraliseMarkers(q.value(0).toString());
+        q = QSqlQuery();
+        StructureNode* root = m_tree.addRoot(r, QString(), name, r);
+        root->childrenFetched = true;
+        for (const ChildRow& row : StoredChildren(m_session, r, m_session.ctx.ProductCode, false)) {
+            StructureNode* child = addRow(root, row);
+            if (m_mode == LoadMode::Print && child->image == NodeImage::AsmClose)
+                fetchChildren(child);
+        }
+        root->image = NodeImage::AsmOpen;
+        return Outcome::success();
+    });
 }
 
 std::vector<StructureNode*> StructureLoader::fetchChildren(StructureNode* node) {
@@ -289,33 +296,37 @@ StructureNode* StructureLoader::addRow(StructureNode* parent, const ChildRow& ro
     return node;
 }
 
-QStringList StoredProducts(Session& session) {
-    const QString sql =
-        session.db().dialect() == Dialect::PostgreSQL
-            ? QStringLiteral("select 产品代号 from (select distinct split_part(结合部代号, '-', 1) as 产品代号 "
-                             "from 产品结构入库人员信息表) t order by 产品代号 collate \"C\"")
-            : QStringLiteral("select distinct case when instr(结合部代号, '-') > 0 then substr(结合部代号, 1, "
-                             "instr(结合部代号, '-') - 1) else 结合部代号 end as 产品代号 "
-                             "from 产品结构入库人员信息表 order by 产品代号");
-    QStringList out;
-    QSqlQuery q = session.db().exec(sql);
-    while (q.next())
-        out << q.value(0).toString();
-    return out;
+Loaded<QStringList> StoredProducts(Session& session) {
+    return Load([&] {
+        const QString sql =
+            session.db().dialect() == Dialect::PostgreSQL
+                ? QStringLiteral("select 产品代号 from (select distinct split_part(结合部代号, '-', 1) as 产品代号 "
+                                 "from 产品结构入库人员信息表) t order by 产品代号 collate \"C\"")
+                : QStringLiteral("select distinct case when instr(结合部代号, '-') > 0 then substr(结合部代号, 1, "
+                                 "instr(结合部代号, '-') - 1) else 结合部代号 end as 产品代号 "
+                                 "from 产品结构入库人员信息表 order by 产品代号");
+        QStringList out;
+        QSqlQuery q = session.db().exec(sql);
+        while (q.next())
+            out << q.value(0).toString();
+        return out;
+    });
 }
 
-QStringList StoredSections(Session& session, const QString& productCode) {
-    QStringList out;
-    QSqlQuery q =
-        session.db().exec(QStringLiteral("select 结合部代号 from 产品结构入库人员信息表 where 结合部代号 like ? "
-                                         "escape '\\' order by ") +
-                              codeOrder(session, QStringLiteral("结合部代号")),
-                          {LikeEscape(productCode) + QStringLiteral("-%")});
-    while (q.next()) {
-        const QString code = q.value(0).toString();
-        out << code.mid(code.indexOf(QLatin1Char('-')) + 1);
-    }
-    return out;
+Loaded<QStringList> StoredSections(Session& session, const QString& productCode) {
+    return Load([&] {
+        QStringList out;
+        QSqlQuery q =
+            session.db().exec(QStringLiteral("select 结合部代号 from 产品结构入库人员信息表 where 结合部代号 like ? "
+                                             "escape '\\' order by ") +
+                                  codeOrder(session, QStringLiteral("结合部代号")),
+                              {LikeEscape(productCode) + QStringLiteral("-%")});
+        while (q.next()) {
+            const QString code = q.value(0).toString();
+            out << code.mid(code.indexOf(QLatin1Char('-')) + 1);
+        }
+        return out;
+    });
 }
 
 Outcome ChooseStructure(Session& session, const QString& productCode, const QString& asmCode) {

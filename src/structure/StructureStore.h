@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Loaded.h"
 #include "core/Outcome.h"
 #include "structure/StructureTree.h"
 
@@ -48,8 +49,9 @@ QString SectionCodeOf(const StructureTree& tree, const StructureNode* node, cons
 // sections below it. When no section at all could be written, that is a refusal.
 Outcome CheckInStructure(Session& session, const StructureTree& tree, const QString& password);
 
-// The name of a part record: the code as typed when it holds a "-", otherwise product "-" code.
-std::optional<QString> LookUpPartName(Session& session, const QString& typedCode, const QString& productCode);
+// The name of a part record: the code as typed when it holds a "-", otherwise product "-" code; nothing
+// when there is no such record.
+Loaded<std::optional<QString>> LookUpPartName(Session& session, const QString& typedCode, const QString& productCode);
 
 // One stored child of a section with its part data, as the child list shows it.
 struct ChildRow {
@@ -68,7 +70,7 @@ std::vector<ChildRow> StoredChildren(Session& session, const QString& sectionCod
 struct ChildListRow {
     QString code, name, kind, material, weight, quantity, memo;
 };
-std::vector<ChildListRow> ChildList(Session& session, const QString& sectionCode, const QString& productCode);
+Loaded<std::vector<ChildListRow>> ChildList(Session& session, const QString& sectionCode, const QString& productCode);
 
 enum class LoadMode { View, Print };
 
@@ -78,8 +80,8 @@ class StructureLoader final {
 public:
     StructureLoader(Session& session, StructureTree& tree, LoadMode mode);
 
-    // Loads the section product "-" assembly; throws velda::Error when it cannot.
-    void loadStored(const QString& productCode, const QString& asmCode);
+    // Loads the section product "-" assembly; a failure when it cannot (no such section, the database).
+    Outcome loadStored(const QString& productCode, const QString& asmCode);
     // Fetches a node's stored children once; returns the nodes added. In Print mode every assembly
     // below is fetched too.
     std::vector<StructureNode*> fetchChildren(StructureNode* node);
@@ -106,8 +108,8 @@ private:
 
 // The picker's lists: the products with stored sections, and the sections of one product (the text
 // after the product code and its "-").
-QStringList StoredProducts(Session& session);
-QStringList StoredSections(Session& session, const QString& productCode);
+Loaded<QStringList> StoredProducts(Session& session);
+Loaded<QStringList> StoredSections(Session& session, const QString& productCode);
 // Records the choice and writes the log row; a refusal when nothing was chosen.
 Outcome ChooseStructure(Session& session, const QString& productCode, const QString& asmCode);
 

@@ -5,10 +5,10 @@
 //                      --ftp HOST:PORT --password PW --date yyyy-MM-dd
 //                      --op checkin|delete --code CODE [--file PATH] --step STEP
 
+#include "accounts/Acl.h"
 #include "core/Clock.h"
 #include "core/Feedback.h"
 #include "core/Session.h"
-#include "library/Acl.h"
 #include "library/DrawingLibrary.h"
 #include "transfer/FtpClient.h"
 #include "transfer/TransferWait.h"

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
+#include "accounts/ui/FrmACS.h"
 #include "core/Twips.h"
-#include "library/ui/FrmACS.h"
 #include "library/ui/FrmMultiOutLib.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 #include "FtpFixture.h"
 
-#include "library/Acl.h"
+#include "accounts/Acl.h"
 #include "library/DrawingLibrary.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "LibraryFixture.h"
 
-#include "items/Condition.h"
+#include "core/Condition.h"
 #include "library/ui/FrmMultiOutLib.h"
 
 #include <QComboBox>

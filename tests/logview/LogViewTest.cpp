@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "core/ActivityLog.h"
-#include "items/Condition.h"
+#include "core/Condition.h"
 #include "logview/LogListModel.h"
 #include "logview/LogView.h"
 

@@ -110,9 +110,9 @@ TEST_P(DemoFill, AFreshOfficeGetsTheWholeSampleThroughTheOperations) {
     EXPECT_TRUE(QFile::exists(env->dir.path() + QStringLiteral("/样例图纸/DEMO1-101.dwg")));
 
     // One structure, two sections, loadable as the picker offers it.
-    EXPECT_EQ(StoredProducts(*env->session), QStringList{QStringLiteral("DEMO1")});
+    EXPECT_EQ(StoredProducts(*env->session).value, QStringList{QStringLiteral("DEMO1")});
     EXPECT_EQ(rows(QStringLiteral("产品结构入库人员信息表")), DemoSize::Sections);
-    EXPECT_EQ(StoredSections(*env->session, QStringLiteral("DEMO1")),
+    EXPECT_EQ(StoredSections(*env->session, QStringLiteral("DEMO1")).value,
               (QStringList{QStringLiteral("200"), QStringLiteral("DEMO1-01")}));
     EXPECT_EQ(rows(QStringLiteral("产品结构"), QStringLiteral("结合部代号='DEMO1-200'")), 6);
 

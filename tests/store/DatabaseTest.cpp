@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "store/DatabaseInit.h"
+#include "store/FirstColumn.h"
 
 #include <QFile>
 #include <QSqlQuery>
@@ -136,6 +137,16 @@ TEST_P(Schema, LikeIsCaseSensitiveOnBothAndEscapesWork) {
     EXPECT_EQ(env->count(sql, {MembershipPattern(QStringLiteral("axb"))}), 1);
     EXPECT_EQ(env->count(sql, {MembershipPattern(QStringLiteral("AXB"))}), 0);
     EXPECT_EQ(env->count(sql, {MembershipPattern(QStringLiteral("%"))}), 0);
+}
+
+TEST_P(Schema, FirstColumnTextsReadEveryRowInOrder) {
+    Database& db = env->db();
+    db.exec(QStringLiteral("insert into 零件信息 (代号, 名称) values ('B-2', '轴')"));
+    db.exec(QStringLiteral("insert into 零件信息 (代号) values ('A-1')"));
+    EXPECT_EQ(FirstColumnTexts(db, QStringLiteral("select 名称 from 零件信息 order by 代号 desc")),
+              (QStringList{QStringLiteral("轴"), QString()}));
+    EXPECT_TRUE(FirstColumnTexts(db, QStringLiteral("select 代号 from 零件信息 where 代号 = 'C'")).isEmpty());
+    EXPECT_THROW(FirstColumnTexts(db, QStringLiteral("select 无此列 from 零件信息")), Error);
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, Schema, kBothBackends, BackendName);

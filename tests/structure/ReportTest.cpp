@@ -89,7 +89,7 @@ protected:
     ReportDocument build(const QString& kind, bool withSubs = false, int childIndex = -1) {
         tree = std::make_unique<StructureTree>(session().ctx.NodeCounter);
         loader = std::make_unique<StructureLoader>(session(), *tree, LoadMode::Print);
-        loader->loadStored(QStringLiteral("P1"), QStringLiteral("03"));
+        EXPECT_TRUE(loader->loadStored(QStringLiteral("P1"), QStringLiteral("03")).done());
         ReportBuilder builder(session(), *tree, *loader, [this](const QString& s) { statuses << s; });
         StructureNode* node = childIndex < 0 ? tree->root() : tree->root()->children.at(childIndex);
         return builder.build(kind, node, withSubs);
@@ -251,9 +251,9 @@ TEST_P(Reports, WithSubStructuresEachAssemblyStartsItsOwnPageAndRepeatedTextsAre
 TEST_P(Reports, PasswordIsProvedAgainstTheSelectedSectionAndFilesAreNamedSafely) {
     parts(3);
     header(QStringLiteral("P1-200"), QStringLiteral("sub"));
-    EXPECT_TRUE(ReportPasswordMatches(session(), QStringLiteral("P1-200"), QStringLiteral("sub")));
-    EXPECT_FALSE(ReportPasswordMatches(session(), QStringLiteral("P1-200"), QStringLiteral("pw")));
-    EXPECT_FALSE(ReportPasswordMatches(session(), QStringLiteral("P1-200"), QStringLiteral("' or '1'='1")));
+    EXPECT_TRUE(ReportPasswordMatches(session(), QStringLiteral("P1-200"), QStringLiteral("sub")).value);
+    EXPECT_FALSE(ReportPasswordMatches(session(), QStringLiteral("P1-200"), QStringLiteral("pw")).value);
+    EXPECT_FALSE(ReportPasswordMatches(session(), QStringLiteral("P1-200"), QStringLiteral("' or '1'='1")).value);
     EXPECT_EQ(ReportFilePath(QStringLiteral("/d"), QStringLiteral("P1-A/B:1"), ReportKind::PartsList),
               QStringLiteral("/d/P1-A_B_1零件明细.xlsx"));
     // The PDF is suggested under the product's code, in the last folder used while it exists.

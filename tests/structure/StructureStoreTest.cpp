@@ -180,7 +180,7 @@ TEST_P(StructureStore, AStoredTreeLoadsBackTheSameInPrintMode) {
     session().ctx.ProductCode = QStringLiteral("P1");
     StructureTree loaded(session().ctx.NodeCounter);
     StructureLoader loader(session(), loaded, LoadMode::Print);
-    loader.loadStored(QStringLiteral("P1"), QStringLiteral("P1-03"));
+    ASSERT_TRUE(loader.loadStored(QStringLiteral("P1"), QStringLiteral("P1-03")).done());
     EXPECT_EQ(shape(loaded.root()), expected);
     EXPECT_TRUE(loader.cycles().isEmpty());
     EXPECT_EQ(loaded.root()->key(), QStringLiteral("0000/K装配件/C1/M /A机座/"));
@@ -206,7 +206,7 @@ TEST_P(StructureStore, ViewModeLoadsOneLevelAndAClickFetchesTheNext) {
     ASSERT_TRUE(CheckInStructure(session(), tree, QStringLiteral("pw")).done());
     StructureTree loaded(session().ctx.NodeCounter);
     StructureLoader loader(session(), loaded, LoadMode::View);
-    loader.loadStored(QStringLiteral("P1"), QStringLiteral("P1-03"));
+    ASSERT_TRUE(loader.loadStored(QStringLiteral("P1"), QStringLiteral("P1-03")).done());
     StructureNode* root = loaded.root();
     ASSERT_EQ(root->children.size(), 5u);
     StructureNode* shaft = root->children[0];
@@ -315,7 +315,7 @@ TEST_P(StructureStore, LoadingShowsMissingPartsAndStopsAtMissingHeaders) {
                        "('P1-03', 'P1-100', '零件', 'x', 2, '')"));
     session().ctx.ProductCode = QStringLiteral("P1");
     StructureLoader loader(session(), tree, LoadMode::View);
-    loader.loadStored(QStringLiteral("P1"), QStringLiteral("03"));
+    ASSERT_TRUE(loader.loadStored(QStringLiteral("P1"), QStringLiteral("03")).done());
     ASSERT_EQ(tree.root()->children.size(), 3u);
     const StructureNode* missing = tree.root()->children[0];
     EXPECT_EQ(missing->text, QStringLiteral("999"));
@@ -327,12 +327,9 @@ TEST_P(StructureStore, LoadingShowsMissingPartsAndStopsAtMissingHeaders) {
 
     StructureTree other(session().ctx.NodeCounter);
     StructureLoader none(session(), other, LoadMode::View);
-    try {
-        none.loadStored(QStringLiteral("P1"), QStringLiteral("77"));
-        FAIL() << "loaded a section without a header";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.description(), StructureText::NoSection.arg(QStringLiteral("P1-77")));
-    }
+    const Outcome loaded = none.loadStored(QStringLiteral("P1"), QStringLiteral("77"));
+    EXPECT_TRUE(loaded.failed()) << "loaded a section without a header";
+    EXPECT_EQ(loaded.text, StructureText::NoSection.arg(QStringLiteral("P1-77")));
     EXPECT_TRUE(other.empty());
 }
 
@@ -358,7 +355,7 @@ TEST_P(StructureStore, PrintModeShowsACycleOnceAndSaysSo) {
     row("P1-200", "P1-300", 1);
     session().ctx.ProductCode = QStringLiteral("P1");
     StructureLoader loader(session(), tree, LoadMode::Print);
-    loader.loadStored(QStringLiteral("P1"), QStringLiteral("03"));
+    ASSERT_TRUE(loader.loadStored(QStringLiteral("P1"), QStringLiteral("03")).done());
     EXPECT_EQ(tree.size(), 5u);
     EXPECT_EQ(loader.cycles(), QStringList{QStringLiteral("P1-100")});
 }
@@ -367,7 +364,7 @@ TEST_P(StructureStore, ChildListShowsThePartDataOfEachChild) {
     buildProduct();
     syncProduct();
     ASSERT_TRUE(CheckInStructure(session(), tree, QStringLiteral("pw")).done());
-    const auto list = ChildList(session(), QStringLiteral("P1-200"), QStringLiteral("P1"));
+    const auto list = ChildList(session(), QStringLiteral("P1-200"), QStringLiteral("P1")).value;
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].code, QStringLiteral("101"));
     EXPECT_EQ(list[0].name, QStringLiteral("轴"));
@@ -379,9 +376,9 @@ TEST_P(StructureStore, ChildListShowsThePartDataOfEachChild) {
     EXPECT_EQ(list[1].kind, NodeKind::Standard);
     EXPECT_EQ(list[1].name, QString());
     EXPECT_EQ(list[1].memo, QStringLiteral("镀锌"));
-    EXPECT_EQ(LookUpPartName(session(), QStringLiteral("101"), QStringLiteral("P1")), QStringLiteral("轴"));
-    EXPECT_EQ(LookUpPartName(session(), QStringLiteral("5-1"), QStringLiteral("P1")), QStringLiteral("借用座"));
-    EXPECT_FALSE(LookUpPartName(session(), QStringLiteral("102"), QStringLiteral("P1")).has_value());
+    EXPECT_EQ(LookUpPartName(session(), QStringLiteral("101"), QStringLiteral("P1")).value, QStringLiteral("轴"));
+    EXPECT_EQ(LookUpPartName(session(), QStringLiteral("5-1"), QStringLiteral("P1")).value, QStringLiteral("借用座"));
+    EXPECT_FALSE(LookUpPartName(session(), QStringLiteral("102"), QStringLiteral("P1")).value.has_value());
 }
 
 TEST_P(StructureStore, PickerListsProductsAndOnlyTheChosenProductsSections) {
@@ -389,14 +386,14 @@ TEST_P(StructureStore, PickerListsProductsAndOnlyTheChosenProductsSections) {
         env->db().exec(QStringLiteral("insert into 产品结构入库人员信息表 (结合部代号, 结合部名称) values (?, 'x')"),
                        {QString::fromUtf8(code)});
     }
-    EXPECT_EQ(StoredProducts(session()),
+    EXPECT_EQ(StoredProducts(session()).value,
               (QStringList{QStringLiteral("A%1"), QStringLiteral("AB1"), QStringLiteral("A_1"), QStringLiteral("P1"),
                            QStringLiteral("P12")}));
-    EXPECT_EQ(StoredSections(session(), QStringLiteral("P1")),
+    EXPECT_EQ(StoredSections(session(), QStringLiteral("P1")).value,
               (QStringList{QStringLiteral("01"), QStringLiteral("02")}));
-    EXPECT_EQ(StoredSections(session(), QStringLiteral("P12")), QStringList{QStringLiteral("01")});
-    EXPECT_EQ(StoredSections(session(), QStringLiteral("A_1")), QStringList{QStringLiteral("05")});
-    EXPECT_TRUE(StoredSections(session(), QStringLiteral("P")).isEmpty());
+    EXPECT_EQ(StoredSections(session(), QStringLiteral("P12")).value, QStringList{QStringLiteral("01")});
+    EXPECT_EQ(StoredSections(session(), QStringLiteral("A_1")).value, QStringList{QStringLiteral("05")});
+    EXPECT_TRUE(StoredSections(session(), QStringLiteral("P")).value.isEmpty());
 }
 
 TEST_P(StructureStore, ChoosingAStructureWritesOneLogRow) {

@@ -1,6 +1,7 @@
 #include "accounts/ui/FrmGroup.h"
 
 #include "accounts/Groups.h"
+#include "core/Loaded.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
@@ -13,11 +14,8 @@ const QString kNoneSelected = QStringLiteral("请先选择欲删除的组名");
 
 // Whether the group is still recorded; a failure to read counts as recorded, so no entry goes.
 bool GroupStillThere(Session& session, const QString& name) {
-    try {
-        return ListGroupNames(session).contains(name);
-    } catch (const Error&) {
-        return true;
-    }
+    const auto names = Load([&] { return ListGroupNames(session); });
+    return !names.ok() || names.value.contains(name);
 }
 } // namespace
 
@@ -36,15 +34,17 @@ FrmGroup::FrmGroup(Session& session, QWidget* parent)
 FrmGroup::~FrmGroup() = default;
 
 void FrmGroup::Form_Load() {
-    try {
-        m_ui->LstGrp->addItems(ListGroupNames(m_session));
-        // With no volume recorded yet the box stays empty and a new group gets none.
-        m_ui->CboVolume->addItems(ListVolumeNames(m_session));
-        if (m_ui->CboVolume->count() > 0)
-            m_ui->CboVolume->setCurrentIndex(0);
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
-    }
+    const auto groups = Load([&] { return ListGroupNames(m_session); });
+    if (!ShowOutcome(m_session.feedback(), groups.outcome))
+        return;
+    m_ui->LstGrp->addItems(groups.value);
+    // With no volume recorded yet the box stays empty and a new group gets none.
+    const auto volumes = Load([&] { return ListVolumeNames(m_session); });
+    if (!ShowOutcome(m_session.feedback(), volumes.outcome))
+        return;
+    m_ui->CboVolume->addItems(volumes.value);
+    if (m_ui->CboVolume->count() > 0)
+        m_ui->CboVolume->setCurrentIndex(0);
 }
 
 void FrmGroup::CmdAdd_Click() {
@@ -83,13 +83,12 @@ void FrmGroup::LstGrp_Click() {
     const QListWidgetItem* item = m_ui->LstGrp->currentItem();
     if (!item)
         return;
-    try {
-        const int index = m_ui->CboVolume->findText(GroupVolumeName(m_session, item->text()), Qt::MatchExactly);
-        if (index >= 0)
-            m_ui->CboVolume->setCurrentIndex(index);
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
-    }
+    const auto volume = Load([&] { return GroupVolumeName(m_session, item->text()); });
+    if (!ShowOutcome(m_session.feedback(), volume.outcome))
+        return;
+    const int index = m_ui->CboVolume->findText(volume.value, Qt::MatchExactly);
+    if (index >= 0)
+        m_ui->CboVolume->setCurrentIndex(index);
 }
 
 void FrmGroup::CmdVolume_Click() {

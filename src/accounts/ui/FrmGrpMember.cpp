@@ -1,6 +1,7 @@
 #include "accounts/ui/FrmGrpMember.h"
 
 #include "accounts/Groups.h"
+#include "core/Loaded.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
@@ -21,12 +22,10 @@ FrmGrpMember::FrmGrpMember(Session& session, QWidget* parent)
 FrmGrpMember::~FrmGrpMember() = default;
 
 void FrmGrpMember::Form_Load() {
-    try {
-        m_ui->LstGrp->addItems(ListGroupNames(m_session));
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
+    const auto groups = Load([&] { return ListGroupNames(m_session); });
+    if (!ShowOutcome(m_session.feedback(), groups.outcome))
         return;
-    }
+    m_ui->LstGrp->addItems(groups.value);
     // With no group there is nothing to choose and both lists stay empty.
     if (m_ui->LstGrp->count() > 0)
         m_ui->LstGrp->setCurrentRow(0); // runs LstGrp_Click
@@ -37,11 +36,9 @@ void FrmGrpMember::LstGrp_Click() {
     const QListWidgetItem* item = m_ui->LstGrp->currentItem();
     if (!item)
         return;
-    try {
-        m_ui->LstMember->addItems(ListMembers(m_session, item->text()));
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
-    }
+    const Loaded<QStringList> members = ListMembers(m_session, item->text());
+    if (ShowOutcome(m_session.feedback(), members.outcome))
+        m_ui->LstMember->addItems(members.value);
 }
 
 void FrmGrpMember::CmdCancel_Click() { CloseForm(this); }

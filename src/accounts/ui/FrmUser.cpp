@@ -2,6 +2,7 @@
 
 #include "accounts/Groups.h"
 #include "accounts/Users.h"
+#include "core/Loaded.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
@@ -19,11 +20,8 @@ const QString kModeEdit = QStringLiteral("Edit");
 
 // Whether the account is still recorded; a failure to read counts as recorded, so no entry goes.
 bool AccountStillThere(Session& session, const QString& id) {
-    try {
-        return LoadAccount(session, id).has_value();
-    } catch (const Error&) {
-        return true;
-    }
+    const auto account = Load([&] { return LoadAccount(session, id); });
+    return !account.ok() || account.value.has_value();
 }
 } // namespace
 
@@ -47,11 +45,9 @@ FrmUser::~FrmUser() = default;
 
 void FrmUser::Form_Load() {
     const UserContext& ctx = m_session.ctx;
-    try {
-        m_ui->LstGrp->addItems(ListGroupNames(m_session));
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
-    }
+    const auto groups = Load([&] { return ListGroupNames(m_session); });
+    ShowOutcome(m_session.feedback(), groups.outcome);
+    m_ui->LstGrp->addItems(groups.value);
 
     if (ctx.FormMode == kModeAdd) {
         m_ui->CmdEdit->setEnabled(false);
@@ -73,15 +69,12 @@ void FrmUser::Form_Load() {
         m_ui->CboUser->setEditText(ctx.UserId);
         return;
     }
-    try {
-        const QStringList ids = ListAccountIds(m_session);
-        m_ui->CboUser->addItems(ids);
-        if (ids.isEmpty()) {
-            ShowOutcome(m_session.feedback(), Outcome::refusal(kNoAccounts));
-            return;
-        }
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
+    const Loaded<QStringList> ids = ListAccountIds(m_session);
+    if (!ShowOutcome(m_session.feedback(), ids.outcome))
+        return;
+    m_ui->CboUser->addItems(ids.value);
+    if (ids.value.isEmpty()) {
+        ShowOutcome(m_session.feedback(), Outcome::refusal(kNoAccounts));
         return;
     }
     m_ui->CboUser->setCurrentIndex(0);
@@ -90,25 +83,24 @@ void FrmUser::Form_Load() {
 
 void FrmUser::CboUser_Click() {
     const QString id = m_ui->CboUser->currentText();
-    try {
-        const std::optional<UserAccount> account = LoadAccount(m_session, id);
-        if (!account) {
-            clearAccountFields();
-            ShowOutcome(m_session.feedback(), Outcome::refusal(kNotFound.arg(id)));
-            return;
-        }
-        m_ui->TxtPwd->setText(account->password);
-        m_ui->TxtPwdII->setText(account->password);
-        m_ui->TxtMemo->setText(account->remark);
-        QStringList groups;
-        for (int row = 0; row < m_ui->LstGrp->count(); ++row)
-            groups << m_ui->LstGrp->item(row)->text();
-        for (int row = 0; row < m_ui->LstGrp->count(); ++row) {
-            QListWidgetItem* item = m_ui->LstGrp->item(row);
-            item->setSelected(GroupListNames(account->groups, item->text(), groups));
-        }
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
+    const auto loaded = Load([&] { return LoadAccount(m_session, id); });
+    if (!ShowOutcome(m_session.feedback(), loaded.outcome))
+        return;
+    const std::optional<UserAccount>& account = loaded.value;
+    if (!account) {
+        clearAccountFields();
+        ShowOutcome(m_session.feedback(), Outcome::refusal(kNotFound.arg(id)));
+        return;
+    }
+    m_ui->TxtPwd->setText(account->password);
+    m_ui->TxtPwdII->setText(account->password);
+    m_ui->TxtMemo->setText(account->remark);
+    QStringList groups;
+    for (int row = 0; row < m_ui->LstGrp->count(); ++row)
+        groups << m_ui->LstGrp->item(row)->text();
+    for (int row = 0; row < m_ui->LstGrp->count(); ++row) {
+        QListWidgetItem* item = m_ui->LstGrp->item(row);
+        item->setSelected(GroupListNames(account->groups, item->text(), groups));
     }
 }
 

@@ -1,9 +1,9 @@
 #include "archives/ui/FrmArchives.h"
 
+#include "accounts/Acl.h"
+#include "accounts/ui/FrmACS.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
-#include "library/Acl.h"
-#include "library/ui/FrmACS.h"
 #include "ui_FrmArchives.h"
 
 namespace velda {

@@ -1,8 +1,8 @@
 #include "items/ui/FrmSeekItemInfo.h"
 
+#include "core/Condition.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
-#include "items/Condition.h"
 #include "items/ItemSearch.h"
 #include "library/DrawingLibrary.h"
 #include "transfer/TransferCommand.h"

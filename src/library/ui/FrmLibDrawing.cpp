@@ -1,10 +1,10 @@
 #include "library/ui/FrmLibDrawing.h"
 
+#include "accounts/ui/FrmACS.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "library/DrawingLibrary.h"
 #include "library/ui/BatchControls.h"
-#include "library/ui/FrmACS.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmLibDrawing.h"
 

@@ -1,12 +1,12 @@
 #include "library/ui/FrmMultiInLib.h"
 
+#include "accounts/Acl.h"
+#include "accounts/ui/FrmACS.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
-#include "library/Acl.h"
 #include "library/Batch.h"
 #include "library/ui/BatchControls.h"
 #include "library/ui/FolderTree.h"
-#include "library/ui/FrmACS.h"
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmMultiInLib.h"
 

@@ -1,8 +1,8 @@
 #include "library/ui/FrmMultiOutLib.h"
 
 #include "core/Session.h"
+#include "core/ui/ConditionPanel.h"
 #include "core/ui/Forms.h"
-#include "items/ui/ConditionPanel.h"
 #include "library/Batch.h"
 #include "library/ui/BatchControls.h"
 #include "library/ui/FolderTree.h"

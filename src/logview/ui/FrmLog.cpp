@@ -1,9 +1,10 @@
 #include "logview/ui/FrmLog.h"
 
+#include "core/Loaded.h"
 #include "core/Session.h"
 #include "core/Twips.h"
+#include "core/ui/ConditionPanel.h"
 #include "core/ui/Forms.h"
-#include "items/ui/ConditionPanel.h"
 #include "ui_FrmLog.h"
 
 #include <QCloseEvent>
@@ -101,18 +102,14 @@ void FrmLog::runInBackground(const std::function<void()>& work) {
 }
 
 bool FrmLog::search(const QString& condition, bool quiet) {
-    LogSearch prepared;
-    ConnectionSpec spec;
-    try {
-        prepared = PrepareLogSearch(m_session.db(), condition);
-        spec = m_session.db().spec();
-    } catch (const Error& e) {
-        prepared.verdict = Outcome::failure(e.description());
-    }
-    if (!prepared.verdict.done()) {
-        ShowOutcome(m_session.feedback(), prepared.verdict);
+    // Reaching the connection may open it again, and that may fail.
+    const auto db = Load([&] { return &m_session.db(); });
+    if (!ShowOutcome(m_session.feedback(), db.outcome))
         return false;
-    }
+    const ConnectionSpec spec = db.value->spec();
+    const LogSearch prepared = PrepareLogSearch(*db.value, condition);
+    if (!ShowOutcome(m_session.feedback(), prepared.verdict))
+        return false;
     std::vector<LogRow> listedBefore = m_model.takeRows();
     LogFetch fetch;
     runInBackground([&fetch, &spec, &prepared, &listedBefore] {

@@ -1,5 +1,6 @@
 #include "shell/ui/FrmLogin.h"
 
+#include "core/Loaded.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "shell/Login.h"
@@ -58,14 +59,12 @@ void FrmLogin::Form_Load() {
                 return;
         }
     }
-    try {
-        const QStringList groups = LoadLoginGroups(m_session);
-        m_ui->CboGrp->clear();
-        m_ui->CboGrp->addItems(groups);
-        m_ui->CboGrp->setCurrentIndex(0);
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
-    }
+    const auto groups = Load([&] { return LoadLoginGroups(m_session); });
+    if (!ShowOutcome(m_session.feedback(), groups.outcome))
+        return;
+    m_ui->CboGrp->clear();
+    m_ui->CboGrp->addItems(groups.value);
+    m_ui->CboGrp->setCurrentIndex(0);
 }
 
 bool FrmLogin::askForAddress(const QString& address) {

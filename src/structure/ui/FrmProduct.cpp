@@ -22,12 +22,12 @@ FrmProduct::FrmProduct(Session& session, QWidget* parent)
 FrmProduct::~FrmProduct() = default;
 
 void FrmProduct::Form_Load() {
-    try {
-        const QSignalBlocker quiet(m_ui->CboProductCode);
-        m_ui->CboProductCode->addItems(StoredProducts(m_session));
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+    const Loaded<QStringList> products = StoredProducts(m_session);
+    if (!ShowOutcome(m_session.feedback(), products.outcome))
         return;
+    {
+        const QSignalBlocker quiet(m_ui->CboProductCode);
+        m_ui->CboProductCode->addItems(products.value);
     }
     if (m_ui->CboProductCode->count() > 0) {
         m_ui->CboProductCode->setCurrentIndex(0);
@@ -37,12 +37,10 @@ void FrmProduct::Form_Load() {
 
 void FrmProduct::CboProductCode_Click() {
     m_ui->CboAsmCode->clear();
-    try {
-        m_ui->CboAsmCode->addItems(StoredSections(m_session, m_ui->CboProductCode->currentText()));
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+    const Loaded<QStringList> sections = StoredSections(m_session, m_ui->CboProductCode->currentText());
+    if (!ShowOutcome(m_session.feedback(), sections.outcome))
         return;
-    }
+    m_ui->CboAsmCode->addItems(sections.value);
     if (m_ui->CboAsmCode->count() > 0)
         m_ui->CboAsmCode->setCurrentIndex(0);
 }

@@ -40,13 +40,11 @@ void FrmRptPSE::choose(const QString& action) {
         m_session.feedback().stop(ReportText::PasswordEmpty);
         return;
     }
-    try {
-        if (!ReportPasswordMatches(m_session, m_section, password)) {
-            m_session.feedback().stop(ReportText::NoRight);
-            return;
-        }
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+    const Loaded<bool> matches = ReportPasswordMatches(m_session, m_section, password);
+    if (!ShowOutcome(m_session.feedback(), matches.outcome))
+        return;
+    if (!matches.value) {
+        m_session.feedback().stop(ReportText::NoRight);
         return;
     }
     m_session.ctx.ReportAction = action;

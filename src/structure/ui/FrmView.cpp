@@ -106,19 +106,11 @@ void FrmView::Form_Load() {
     } else {
         m_ui->CmdRptNode->setEnabled(false);
     }
-    try {
-        m_loader.loadStored(m_session.ctx.ProductCode, m_session.ctx.AsmCode);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
-    }
+    ShowOutcome(m_session.feedback(), m_loader.loadStored(m_session.ctx.ProductCode, m_session.ctx.AsmCode));
     if (StructureNode* root = m_tree.root()) {
         addSubtreeItems(root);
         m_ui->TView->setCurrentItem(itemOf(root));
-        try {
-            ShowChildList(root);
-        } catch (const Error& e) {
-            m_session.feedback().stop(e.description());
-        }
+        ShowChildList(root);
     }
     reportCycles();
 }
@@ -140,14 +132,13 @@ void FrmView::TxtPartCode_LostFocus() {
     if (code.isEmpty())
         return;
     m_ui->CboPartKind->setCurrentText(GuessPartKind(code));
-    try {
-        if (const auto name = LookUpPartName(m_session, code, m_session.ctx.ProductCode))
-            m_ui->TxtPartName->setText(*name);
-        else
-            m_session.feedback().stop(StructureText::PartMissing);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
-    }
+    const Loaded<std::optional<QString>> name = LookUpPartName(m_session, code, m_session.ctx.ProductCode);
+    if (!ShowOutcome(m_session.feedback(), name.outcome))
+        return;
+    if (name.value)
+        m_ui->TxtPartName->setText(*name.value);
+    else
+        m_session.feedback().stop(StructureText::PartMissing);
 }
 
 NodeEntry FrmView::entry() const {
@@ -410,12 +401,13 @@ void FrmView::TView_NodeClick(QTreeWidgetItem* item) {
     StructureNode* node = nodeOf(item);
     if (!node)
         return;
-    try {
+    // The children come from the structure's loader, which the reports share and which throws.
+    const Outcome fetched = Guarded([&] {
         fetchChildren(node);
+        return Outcome::success();
+    });
+    if (ShowOutcome(m_session.feedback(), fetched))
         ShowChildList(node);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
-    }
 }
 
 void FrmView::TView_Expand(QTreeWidgetItem* item) {
@@ -423,11 +415,10 @@ void FrmView::TView_Expand(QTreeWidgetItem* item) {
     if (!node)
         return;
     if (node->children.empty()) {
-        try {
-            fetchChildren(node);
-        } catch (const Error& e) {
-            m_session.feedback().stop(e.description());
-        }
+        ShowOutcome(m_session.feedback(), Guarded([&] {
+                        fetchChildren(node);
+                        return Outcome::success();
+                    }));
     }
     if (!node->children.empty()) {
         node->image = NodeImage::AsmOpen;
@@ -445,7 +436,9 @@ void FrmView::TView_Collapse(QTreeWidgetItem* item) {
 void FrmView::ShowChildList(const StructureNode* node) {
     m_ui->LstView->clear();
     const QString product = m_session.ctx.ProductCode;
-    for (const ChildListRow& row : ChildList(m_session, SectionCodeOf(m_tree, node, product), product)) {
+    const Loaded<std::vector<ChildListRow>> rows = ChildList(m_session, SectionCodeOf(m_tree, node, product), product);
+    ShowOutcome(m_session.feedback(), rows.outcome);
+    for (const ChildListRow& row : rows.value) {
         new QTreeWidgetItem(
             m_ui->LstView, QStringList{row.code, row.name, row.kind, row.material, row.weight, row.quantity, row.memo});
     }

@@ -1,5 +1,6 @@
 #include "transfer/ui/FrmAddVolume.h"
 
+#include "core/Loaded.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
@@ -31,11 +32,9 @@ FrmAddVolume::~FrmAddVolume() = default;
 
 void FrmAddVolume::Form_Load() {
     m_ui->LstVolume->clear();
-    try {
-        m_ui->LstVolume->addItems(VolumeNames(m_session.db()));
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
-    }
+    const auto names = Load([&] { return VolumeNames(m_session.db()); });
+    if (ShowOutcome(m_session.feedback(), names.outcome))
+        m_ui->LstVolume->addItems(names.value);
 }
 
 bool FrmAddVolume::eventFilter(QObject* watched, QEvent* event) {

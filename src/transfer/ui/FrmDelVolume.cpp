@@ -1,5 +1,6 @@
 #include "transfer/ui/FrmDelVolume.h"
 
+#include "core/Loaded.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
@@ -29,11 +30,9 @@ FrmDelVolume::~FrmDelVolume() = default;
 
 void FrmDelVolume::Form_Load() {
     m_ui->LstVolume->clear();
-    try {
-        m_ui->LstVolume->addItems(VolumeNames(m_session.db()));
-    } catch (const Error& e) {
-        ShowOutcome(m_session.feedback(), Outcome::failure(e.description()));
-    }
+    const auto names = Load([&] { return VolumeNames(m_session.db()); });
+    if (ShowOutcome(m_session.feedback(), names.outcome))
+        m_ui->LstVolume->addItems(names.value);
 }
 
 void FrmDelVolume::CmdAct_Click() {

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "items/Condition.h"
+#include "core/Condition.h"
 
 using namespace velda;
 using namespace velda::test;

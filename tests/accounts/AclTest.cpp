@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "library/Acl.h"
-#include "library/ui/FrmACS.h"
+#include "accounts/Acl.h"
+#include "accounts/ui/FrmACS.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -108,6 +108,27 @@ TEST_P(AclSql, EditorRoundTripRemovesTheDoubledSlash) {
     QTest::mouseClick(again->findChild<QPushButton*>(QStringLiteral("CmdDelChg")), Qt::LeftButton);
     QTest::mouseClick(again->findChild<QPushButton*>(QStringLiteral("CmdCancel")), Qt::LeftButton);
     EXPECT_EQ(ctx.PendingChange, QStringLiteral("/admin(U)/alice(U)/admin(G)/design(G)/"));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The editor offers every account and group; a failed read is its description and offers nobody.
+TEST_P(AclSql, TheEditorsCandidatesOrTheFailureToReadThem) {
+    env->addGroup(QStringLiteral("design"));
+    const Loaded<RightsCandidates> read = LoadRightsCandidates(*env->session);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(read.value.users, QStringList{QStringLiteral("admin")});
+    EXPECT_TRUE(read.value.groups.contains(QStringLiteral("design")));
+    env->db().exec(QStringLiteral("drop table PDM用户"));
+    const Loaded<RightsCandidates> failed = LoadRightsCandidates(*env->session);
+    EXPECT_TRUE(failed.outcome.failed());
+    EXPECT_FALSE(failed.outcome.text.isEmpty());
+    EXPECT_TRUE(failed.value.users.isEmpty() && failed.value.groups.isEmpty());
+    QWidget caller;
+    FrmACS* f = ShowRightsEditor(*env->session, &caller);
+    ASSERT_FALSE(env->feedback.boxes.isEmpty());
+    EXPECT_EQ(env->feedback.last().text, failed.outcome.text);
+    EXPECT_EQ(f->findChild<QListWidget*>(QStringLiteral("LstUser"))->count(), 0);
+    f->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "core/Loaded.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
 
 namespace velda {
 
+class Session;
 struct UserContext;
 
 // Rights lists: "/" followed by entries such as alice(U)/ and design(G)/.
@@ -36,6 +39,14 @@ void SetPending(UserContext& ctx, const QString& read, const QString& write, con
 bool PendingComplete(const UserContext& ctx);
 
 } // namespace Acl
+
+// Whom the rights editor offers: every account ID and every group name, in the order the database
+// returns them.
+struct RightsCandidates {
+    QStringList users;
+    QStringList groups;
+};
+Loaded<RightsCandidates> LoadRightsCandidates(Session& session);
 
 // What the rights editor shows and changes, apart from its widgets.
 class RightsEditorModel final {

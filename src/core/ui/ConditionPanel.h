@@ -1,6 +1,6 @@
 #pragma once
 
-#include "items/Condition.h"
+#include "core/Condition.h"
 
 #include <QGroupBox>
 

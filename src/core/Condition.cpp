@@ -1,4 +1,4 @@
-#include "items/Condition.h"
+#include "core/Condition.h"
 
 #include "core/Session.h"
 #include "store/Database.h"

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "items/ui/ConditionPanel.h"
+#include "core/ui/ConditionPanel.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "items/ui/ConditionPanel.h"
+#include "core/ui/ConditionPanel.h"
 
 #include "core/Outcome.h"
 #include "core/Session.h"

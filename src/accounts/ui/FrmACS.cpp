@@ -1,4 +1,4 @@
-#include "library/ui/FrmACS.h"
+#include "accounts/ui/FrmACS.h"
 
 #include "core/Session.h"
 #include "core/ui/Forms.h"
@@ -6,7 +6,6 @@
 
 #include <QEvent>
 #include <QPointer>
-#include <QSqlQuery>
 
 namespace velda {
 
@@ -33,18 +32,11 @@ FrmACS::FrmACS(Session& session, QWidget* parent)
 FrmACS::~FrmACS() = default;
 
 void FrmACS::Form_Load() {
-    QStringList users;
-    QStringList groups;
-    try {
-        QSqlQuery u = m_session.db().exec(QStringLiteral("select * from PDM用户"));
-        while (u.next())
-            users << u.value(QStringLiteral("ID")).toString();
-        QSqlQuery g = m_session.db().exec(QStringLiteral("select * from PDM组"));
-        while (g.next())
-            groups << g.value(QStringLiteral("组名")).toString();
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
-    }
+    // A failure is shown and leaves the editor empty: the pending lists are still shown as they stand.
+    const Loaded<RightsCandidates> loaded = LoadRightsCandidates(m_session);
+    ShowOutcome(m_session.feedback(), loaded.outcome);
+    const QStringList& users = loaded.value.users;
+    const QStringList& groups = loaded.value.groups;
     m_model = std::make_unique<RightsEditorModel>(users, groups);
     m_model->load(m_session.ctx);
     m_ui->LstUser->clear();

@@ -1,5 +1,6 @@
-#include "library/Acl.h"
+#include "accounts/Acl.h"
 
+#include "core/Session.h"
 #include "core/UserContext.h"
 #include "store/Database.h"
 
@@ -56,6 +57,19 @@ bool PendingComplete(const UserContext& ctx) {
 }
 
 } // namespace Acl
+
+Loaded<RightsCandidates> LoadRightsCandidates(Session& session) {
+    return Load([&] {
+        RightsCandidates c;
+        QSqlQuery u = session.db().exec(QStringLiteral("select * from PDM用户"));
+        while (u.next())
+            c.users << u.value(QStringLiteral("ID")).toString();
+        QSqlQuery g = session.db().exec(QStringLiteral("select * from PDM组"));
+        while (g.next())
+            c.groups << g.value(QStringLiteral("组名")).toString();
+        return c;
+    });
+}
 
 RightsEditorModel::RightsEditorModel(QStringList users, QStringList groups)
     : m_users(std::move(users)), m_groups(std::move(groups)) {}

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/Acl.h"
+#include "accounts/Acl.h"
 
 #include <QWidget>
 
