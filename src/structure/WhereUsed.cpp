@@ -74,20 +74,26 @@ QString ProductOfSection(const QString& sectionCode) {
 }
 
 const UsedSection* WhereUsed::section(const QString& code) const {
-    for (const UsedSection& s : sections) {
-        if (s.code == code)
-            return &s;
-    }
-    return nullptr;
+    const auto it = m_sectionAt.find(code);
+    return it == m_sectionAt.end() ? nullptr : &sections[static_cast<std::size_t>(*it)];
 }
 
 std::vector<const UseRow*> WhereUsed::usesOf(const QString& childSection) const {
     std::vector<const UseRow*> out;
-    for (const UseRow& r : rows) {
-        if (r.level > 1 && r.child == childSection)
-            out.push_back(&r);
-    }
+    for (const qsizetype at : m_usesAt.value(childSection))
+        out.push_back(&rows[static_cast<std::size_t>(at)]);
     return out;
+}
+
+void WhereUsed::index() {
+    m_sectionAt.clear();
+    m_usesAt.clear();
+    for (std::size_t i = 0; i < sections.size(); ++i)
+        m_sectionAt.insert(sections[i].code, static_cast<qsizetype>(i));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].level > 1)
+            m_usesAt[rows[i].child].append(static_cast<qsizetype>(i));
+    }
 }
 
 WhereUsed FindWhereUsed(Session& session, const QString& code, int maxDepth) {
@@ -254,6 +260,7 @@ WhereUsed FindWhereUsed(Session& session, const QString& code, int maxDepth) {
         w.products.push_back(std::move(p));
     }
 
+    w.index();
     {
         // As the borrowed-part list finds them: whatever the case the code was stored in.
         QSqlQuery q = db.exec(QStringLiteral("select 借用产品, 借用结合部, 入库时间, 入库帐号 from 借用件 where "

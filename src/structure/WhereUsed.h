@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QHash>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -68,6 +70,12 @@ struct WhereUsed {
     const UsedSection* section(const QString& code) const;
     // The rows listing a code further up: the sections that use it.
     std::vector<const UseRow*> usesOf(const QString& childSection) const;
+    // Makes the two look-ups above quick; FindWhereUsed does it once its lists are complete.
+    void index();
+
+private:
+    QHash<QString, qsizetype> m_sectionAt;
+    QHash<QString, QList<qsizetype>> m_usesAt;
 };
 
 // Where a code is used. Rows match when their stored code is the code itself or, for the code#spec#name

@@ -1,8 +1,18 @@
 #include "Printers.h"
 #include "TestSupport.h"
 
+#include "WorkbookReader.h"
+#include "core/Session.h"
 #include "structure/NodeKey.h"
 #include "structure/WhereUsed.h"
+#include "structure/ui/FrmView.h"
+#include "structure/ui/FrmWhereUsed.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
 
 using namespace velda;
 using namespace velda::test;
@@ -137,6 +147,64 @@ TEST_P(WhereUsedData, PatternAndQuoteCharactersMatchOnlyThemselves) {
         EXPECT_EQ(sectionsOf(w), QStringList{QStringLiteral("1 S-") + c}) << c.toStdString();
     }
     EXPECT_TRUE(find(QString()).empty());
+}
+
+// The window and its export show the answer of the query, row for row.
+TEST_P(WhereUsedData, TheWindowAndItsExportShowTheSameAnswer) {
+    twoProducts();
+    const WhereUsed expected = find(QStringLiteral("GB5782"));
+    FrmWhereUsed window(*env->session);
+    window.ShowCode(QStringLiteral("GB5782"));
+    auto* products = window.findChild<QTreeWidget*>(QStringLiteral("LstProduct"));
+    ASSERT_EQ(products->topLevelItemCount(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QStringList shown;
+        for (int c = 0; c < products->columnCount(); ++c)
+            shown << products->topLevelItem(i)->text(c);
+        EXPECT_EQ(shown, WhereUsedProductRows(expected)[std::size_t(i)]);
+    }
+    // From the part up: its three sections, and P1-A100 opens onto P1-01 with 2 x 4 bolts.
+    QTreeWidgetItem* part = window.findChild<QTreeWidget*>(QStringLiteral("TreeUse"))->topLevelItem(0);
+    ASSERT_EQ(part->childCount(), 3);
+    QTreeWidgetItem* a100 = part->child(0);
+    EXPECT_EQ(a100->text(0), QStringLiteral("P1-A100"));
+    a100->setExpanded(true);
+    ASSERT_EQ(a100->childCount(), 1);
+    EXPECT_EQ(a100->child(0)->text(0) + QLatin1Char(' ') + a100->child(0)->text(3), QStringLiteral("P1-01 8"));
+
+    const QString path = env->dir.filePath(QStringLiteral("使用位置.xlsx"));
+    env->feedback.fileAnswers.push_back(path);
+    window.findChild<QPushButton*>(QStringLiteral("CmdExport"))->click();
+    const WorkbookReader book(path);
+    ASSERT_TRUE(book.ok()) << book.error().toStdString();
+    EXPECT_EQ(book.sheetNames(), (QStringList{WhereUsedText::Title, QStringLiteral("产品"), QStringLiteral("借用件")}));
+    const std::vector<QStringList> rows = WhereUsedUseRows(expected);
+    ASSERT_EQ(book.lastRow(), int(rows.size()) + 1);
+    for (int r = 0; r < int(rows.size()); ++r)
+        for (int c = 0; c < rows[std::size_t(r)].size(); ++c)
+            EXPECT_EQ(book.cell(r + 2, c + 1), rows[std::size_t(r)][c]) << r << "," << c;
+}
+
+// The structure window's node menu asks about the node's stored code; without a main window the
+// 使用位置 window stands on its own.
+TEST_P(WhereUsedData, TheStructureWindowsNodeMenuOpensIt) {
+    twoProducts();
+    Session& s = *env->session;
+    s.ctx.ProductMode = QStringLiteral("View");
+    s.ctx.ProductCode = QStringLiteral("P1");
+    s.ctx.AsmCode = QStringLiteral("01");
+    FrmView view(s);
+    auto* tree = view.findChild<QTreeWidget*>(QStringLiteral("TView"));
+    tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+    view.findChild<QAction*>(QStringLiteral("MnuWhereUsed"))->trigger();
+    FrmWhereUsed* opened = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* f = qobject_cast<FrmWhereUsed*>(w))
+            opened = f;
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->findChild<QLineEdit*>(QStringLiteral("TxtCode"))->text(), QStringLiteral("P1-A100"));
+    EXPECT_EQ(totals(opened->answer()), QStringList{QStringLiteral("P1:2")});
+    opened->close();
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, WhereUsedData, kBothBackends, BackendName);
