@@ -105,7 +105,7 @@ void run(Backend backend) {
     TestEnvironment env(backend);
     fill(env.db());
     if (backend == Backend::PostgreSQL)
-        env.db().exec(QStringLiteral("analyze"));
+        env.db().exec(QStringLiteral("analyze 产品结构"));
     std::size_t rows = 0, products = 0, none = 0, noProducts = 0;
     const double bolt = best(*env.session, kBolt, rows, products);
     const double unused = best(*env.session, QStringLiteral("P0-NOWHERE"), none, noProducts);

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QJsonArray>
+#include <QSet>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -18,29 +19,36 @@ namespace velda {
 namespace {
 
 // The rows that list the code itself. Comparisons, never LIKE: no character of a code is a pattern.
-// The code part of code#spec#name is found as the range of stored codes from "code#" up to "code$"
-// ("$" follows "#"), which the index on the stored code serves.
+// The code part of code#spec#name is found in the range of stored codes from the code up to the code
+// followed by "$" ("$" follows "#"), which the index on the stored code serves as one range; of that
+// range only the code itself and what follows "code#" are kept.
 QString matchCondition(const QString& column, bool withCatalogue, const QString& collate) {
-    QString c = column + collate + QStringLiteral(" = ?");
-    if (withCatalogue)
-        c = QStringLiteral("(") + c + QStringLiteral(" or (") + column + collate + QStringLiteral(" >= ? and ") +
-            column + collate + QStringLiteral(" < ?))");
-    return c;
+    const QString c = column + collate;
+    if (!withCatalogue)
+        return c + QStringLiteral(" = ?");
+    return QStringLiteral("(%1 >= ? and %1 < ? and (%1 = ? or %1 >= ?))").arg(c);
 }
 
-// One statement for the whole walk: the sections listing the code, then every section listing one of
-// those, and so on. UNION keeps each section once, so a cycle in the stored data ends the walk.
-QString walkSql(bool withCatalogue, bool postgres) {
-    const QString collate = postgres ? QStringLiteral(" collate \"C\"") : QString();
-    const QString first = matchCondition(QStringLiteral("s.结点代号"), withCatalogue, collate);
-    const QString columns = QStringLiteral("s.结合部代号, s.结点代号, s.结点数量, h.结合部名称, h.入库者, "
-                                           "h.入库时间 from ");
-    const QString header = QStringLiteral(" left join 产品结构入库人员信息表 h on h.结合部代号 = s.结合部代号");
-    return QStringLiteral("with recursive used(code) as (select s.结合部代号 from 产品结构 s where ") + first +
-           QStringLiteral(" union select s.结合部代号 from used u join 产品结构 s on s.结点代号") + collate +
-           QStringLiteral(" = u.code) select 1, ") + columns + QStringLiteral("产品结构 s") + header +
-           QStringLiteral(" where ") + first + QStringLiteral(" union all select 2, ") + columns +
-           QStringLiteral("used u join 产品结构 s on s.结点代号") + collate + QStringLiteral(" = u.code") + header;
+// How many codes one statement of the walk asks about at most: well within both databases' limits on
+// bound values, and few statements for the widest level.
+constexpr int kCodesPerStatement = 500;
+
+// The rows listing the code (first level), or listing any of a number of sections (each further
+// level), with their sections' headers. Each level is one set-wise statement through the index on the
+// stored code, so the plan stays an index look-up on both databases whatever the level's size.
+QString levelSql(const QString& condition) {
+    return QStringLiteral(
+               "select s.结合部代号, s.结点代号, s.结点数量, h.结合部名称, h.入库者, h.入库时间 from 产品结构 s "
+               "left join 产品结构入库人员信息表 h on h.结合部代号 = s.结合部代号 where ") +
+           condition;
+}
+
+QString listCondition(int codes, const QString& collate) {
+    QStringList marks;
+    for (int i = 0; i < codes; ++i)
+        marks << QStringLiteral("?");
+    return QStringLiteral("s.结点代号") + collate + QStringLiteral(" in (") + marks.join(QLatin1Char(',')) +
+           QLatin1Char(')');
 }
 
 qint64 saturatedMul(qint64 a, qint64 b, bool& overflow) {
@@ -67,6 +75,12 @@ struct Totals {
 };
 
 } // namespace
+
+QVariantList WhereUsedValues(const QString& code) {
+    if (code.contains(QLatin1Char('#')))
+        return {code};
+    return {code, code + QLatin1Char('$'), code, code + QLatin1Char('#')};
+}
 
 QString ProductOfSection(const QString& sectionCode) {
     const qsizetype dash = sectionCode.indexOf(QLatin1Char('-'));
@@ -104,10 +118,6 @@ WhereUsed FindWhereUsed(Session& session, const QString& code, int maxDepth) {
     Database& db = session.db();
     const bool postgres = db.dialect() == Dialect::PostgreSQL;
     const bool withCatalogue = !code.contains(QLatin1Char('#'));
-    QVariantList first{code};
-    if (withCatalogue)
-        first << code + QLatin1Char('#') << code + QLatin1Char('$');
-    const QVariantList values = first + first;
 
     // Graph nodes: 0 is the part (also when a section of that code is met on the way up: a cycle), every
     // section gets the next number.
@@ -131,25 +141,45 @@ WhereUsed FindWhereUsed(Session& session, const QString& code, int maxDepth) {
     };
     std::vector<Edge> edges;
     QHash<QString, UsedSection> headers;
-    {
-        QSqlQuery q = db.exec(walkSql(withCatalogue, postgres), values);
+    // Each section is asked about once: the walk ends, also where the stored data holds a cycle.
+    QSet<QString> asked{code};
+    QStringList pending;
+    auto read = [&](QSqlQuery& q, bool direct) {
         while (q.next()) {
-            const bool direct = q.value(0).toInt() == 1;
             UseRow r;
-            r.section = q.value(1).toString();
-            r.child = q.value(2).toString();
-            // A row listing the part came with the first half already, even when the walk met its code.
+            r.section = q.value(0).toString();
+            r.child = q.value(1).toString();
+            // A section of the part's own code met on the way: its rows came with the first level.
             if (!direct && listsThePart(r.child))
                 continue;
-            r.quantity = q.value(3).toString();
+            r.quantity = q.value(2).toString();
             r.quantityValue = QuantityValue(r.quantity).value_or(0);
             if (!headers.contains(r.section))
-                headers.insert(r.section, UsedSection{r.section, q.value(4).toString(), q.value(5).toString(),
-                                                      q.value(6).toString(), 0});
+                headers.insert(r.section, UsedSection{r.section, q.value(3).toString(), q.value(4).toString(),
+                                                      q.value(5).toString(), 0});
+            if (!asked.contains(r.section)) {
+                asked.insert(r.section);
+                pending << r.section;
+            }
             const int from = direct ? 0 : idOf(r.child);
             const int to = idOf(r.section);
             edges.push_back({from, to, std::move(r)});
         }
+    };
+    const QString collate = postgres ? QStringLiteral(" collate \"C\"") : QString();
+    {
+        QSqlQuery q = db.exec(levelSql(matchCondition(QStringLiteral("s.结点代号"), withCatalogue, collate)),
+                              WhereUsedValues(code));
+        read(q, true);
+    }
+    while (!pending.isEmpty()) {
+        const qsizetype take = std::min<qsizetype>(pending.size(), kCodesPerStatement);
+        QVariantList codes;
+        for (qsizetype i = 0; i < take; ++i)
+            codes << pending.at(i);
+        pending.remove(0, take);
+        QSqlQuery q = db.exec(levelSql(listCondition(static_cast<int>(take), collate)), codes);
+        read(q, false);
     }
 
     const int n = static_cast<int>(names.size());

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 #include <vector>
 
@@ -84,6 +85,10 @@ private:
 // those no other section lists; maxDepth > 0 stops after that many levels. Cycles in the stored data are
 // cut and named. Reads only. Throws velda::Error.
 WhereUsed FindWhereUsed(Session& session, const QString& code, int maxDepth = 0);
+
+// The values of the condition on a code's own rows: the code, or for a code without "#" the range of
+// its code#spec#name codes.
+QVariantList WhereUsedValues(const QString& code);
 
 // The product of a section code: the text before its first "-".
 QString ProductOfSection(const QString& sectionCode);
