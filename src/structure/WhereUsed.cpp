@@ -33,9 +33,10 @@ QString matchCondition(const QString& column, bool withCatalogue, const QString&
 // bound values, and few statements for the widest level.
 constexpr int kCodesPerStatement = 500;
 
-// The rows listing the code (first level), or listing any of a number of sections (each further
-// level), with their sections' headers. Each level is one set-wise statement through the index on the
-// stored code, so the plan stays an index look-up on both databases whatever the level's size.
+// The rows listing the code (first level), or listing any of a set of sections met on the way up, with
+// their sections' headers. The sections met are asked about in sets, breadth first, each set one
+// statement through the index on the stored code: the plan stays an index look-up on both databases
+// however many sections a level holds.
 QString levelSql(const QString& condition) {
     return QStringLiteral(
                "select s.结合部代号, s.结点代号, s.结点数量, h.结合部名称, h.入库者, h.入库时间 from 产品结构 s "
