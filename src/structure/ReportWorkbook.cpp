@@ -59,21 +59,54 @@ void check(lxw_error e, const char* what) {
                         .arg(QString::fromLatin1(what), QString::fromUtf8(lxw_strerror(e))));
 }
 
+// A workbook written under a private side name, so that two reports of one section never write into
+// each other's file, and renamed over the target once complete.
+struct SideWorkbook {
+    QString path, side;
+    QByteArray sideName;
+    lxw_workbook* wb = nullptr;
+
+    explicit SideWorkbook(const QString& target_) : path(target_) {
+        const QFileInfo target(path);
+        if (!QDir().mkpath(target.absolutePath()))
+            throw Error(QStringLiteral("无法创建报表文件夹%1").arg(target.absolutePath()));
+        side = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+               QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        sideName = QFile::encodeName(side);
+        wb = workbook_new(sideName.constData());
+        if (!wb)
+            throw Error(QStringLiteral("无法创建报表文件%1").arg(side));
+    }
+    ~SideWorkbook() {
+        // Left unfinished by a fault: nothing of it stays behind.
+        if (wb) {
+            workbook_close(wb);
+            QFile::remove(side);
+        }
+    }
+    SideWorkbook(const SideWorkbook&) = delete;
+    SideWorkbook& operator=(const SideWorkbook&) = delete;
+    void finish() {
+        const lxw_error closed = workbook_close(wb);
+        wb = nullptr;
+        if (closed != LXW_NO_ERROR) {
+            QFile::remove(side);
+            check(closed, "close");
+        }
+        // The complete file takes the place of any older one in one step.
+        if (std::rename(sideName.constData(), QFile::encodeName(path).constData()) != 0) {
+            QFile::remove(side);
+            throw Error(QStringLiteral("无法写入报表文件%1，该文件可能正被其他程序打开").arg(path));
+        }
+    }
+};
+
 } // namespace
 
 void WriteReportWorkbook(const ReportDocument& doc, const QString& path) {
     const ReportLayout& l = doc.layout();
-    const QFileInfo target(path);
-    if (!QDir().mkpath(target.absolutePath()))
-        throw Error(QStringLiteral("无法创建报表文件夹%1").arg(target.absolutePath()));
-    // A private side name: two reports of one section never write into each other's file.
-    const QString side =
-        target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-        QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-    const QByteArray sideName = QFile::encodeName(side);
-    lxw_workbook* wb = workbook_new(sideName.constData());
-    if (!wb)
-        throw Error(QStringLiteral("无法创建报表文件%1").arg(side));
+    SideWorkbook book(path);
+    lxw_workbook* wb = book.wb;
     const QByteArray sheetName = l.sheet.toUtf8();
     lxw_worksheet* ws = workbook_add_worksheet(wb, sheetName.constData());
     std::map<ReportBlock::Style, lxw_format*> formats;
@@ -113,16 +146,30 @@ void WriteReportWorkbook(const ReportDocument& doc, const QString& path) {
         worksheet_set_h_pagebreaks(ws, breaks.data());
     if (pages > 0)
         worksheet_print_area(ws, 0, 0, lxw_row_t(pages * l.pageRows - 1), lxw_col_t(l.columnWidths.size() - 1));
-    const lxw_error closed = workbook_close(wb);
-    if (closed != LXW_NO_ERROR) {
-        QFile::remove(side);
-        check(closed, "close");
+    book.finish();
+}
+
+void WriteTableWorkbook(const std::vector<TableSheet>& sheets, const QString& path) {
+    SideWorkbook book(path);
+    lxw_format* heading = makeFormat(book.wb, ReportBlock::Style::Heading);
+    lxw_format* data = makeFormat(book.wb, ReportBlock::Style::Data);
+    for (const TableSheet& sheet : sheets) {
+        const QByteArray name = sheet.name.toUtf8();
+        lxw_worksheet* ws = workbook_add_worksheet(book.wb, name.constData());
+        for (int c = 0; c < sheet.headings.size(); ++c) {
+            worksheet_set_column(ws, lxw_col_t(c), lxw_col_t(c), 16, nullptr);
+            check(worksheet_write_string(ws, 0, lxw_col_t(c), sheet.headings[c].toUtf8().constData(), heading),
+                  "cell");
+        }
+        lxw_row_t r = 1;
+        for (const QStringList& row : sheet.rows) {
+            for (int c = 0; c < row.size(); ++c)
+                check(worksheet_write_string(ws, r, lxw_col_t(c), row[c].toUtf8().constData(), data), "cell");
+            ++r;
+        }
+        worksheet_freeze_panes(ws, 1, 0);
     }
-    // The complete file takes the place of any older one in one step.
-    if (std::rename(sideName.constData(), QFile::encodeName(path).constData()) != 0) {
-        QFile::remove(side);
-        throw Error(QStringLiteral("无法写入报表文件%1，该文件可能正被其他程序打开").arg(path));
-    }
+    book.finish();
 }
 
 } // namespace velda

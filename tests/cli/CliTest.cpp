@@ -13,8 +13,10 @@
 #include "library/Batch.h"
 #include "library/VolumeCheck.h"
 #include "shell/Login.h"
+#include "structure/WhereUsed.h"
 #include "transfer/Volumes.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -536,6 +538,30 @@ TEST_P(CliTest, AdministrationSetsUpAnOffice) {
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(ftp->localPath(QStringLiteral("Volume/V3"))));
     EXPECT_FALSE(FindVolume(env->db(), QStringLiteral("V3")).has_value());
+}
+
+// where-used prints the answer of the query that the 使用位置 window shows.
+TEST_P(CliTest, WhereUsedPrintsTheQuerysAnswer) {
+    int number = 0;
+    for (const auto& [section, child, quantity] : std::vector<std::tuple<QString, QString, QString>>{
+             {QStringLiteral("P1-01"), QStringLiteral("P1-A100"), QStringLiteral("2")},
+             {QStringLiteral("P1-A100"), QStringLiteral("GB5782#M10#螺栓"), QStringLiteral("4")},
+             {QStringLiteral("P5-100"), QStringLiteral("P5-200"), QStringLiteral("1")},
+             {QStringLiteral("P5-200"), QStringLiteral("P5-100"), QStringLiteral("1")},
+             {QStringLiteral("P5-200"), QStringLiteral("GB5782#M10#螺栓"), QStringLiteral("1")}})
+        env->db().exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点数量, 结点编号) values (?, ?, ?, ?)"),
+                       {section, child, quantity, ++number});
+    CliResult r = cli({QStringLiteral("--json"), QStringLiteral("where-used"), QStringLiteral("GB5782")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QList<QJsonObject> json = jsonLines(r.out);
+    ASSERT_EQ(json.size(), 1);
+    EXPECT_EQ(json[0], WhereUsedJson(FindWhereUsed(*env->session, QStringLiteral("GB5782"))));
+    EXPECT_EQ(json[0].value(QStringLiteral("products")).toArray().size(), 1);
+    EXPECT_TRUE(r.err.contains(WhereUsedText::Cycle.arg(QStringLiteral("P5-200")))) << r.err.toStdString();
+    r = cli({QStringLiteral("where-used"), QStringLiteral("GB5782"), QStringLiteral("--depth"), QStringLiteral("1")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, WhereUsedPlainText(FindWhereUsed(*env->session, QStringLiteral("GB5782"), 1)));
+    EXPECT_EQ(cli({QStringLiteral("where-used")}).code, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, CliTest, kBothBackends, BackendName);

@@ -7,6 +7,7 @@
 #include "shell/ui/FrmMain.h"
 #include "shell/ui/FrmSQLServer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -429,6 +430,24 @@ TEST_P(MainWindow, HelpAboutBorrowedCodeAndChangeOfAccount) {
     main->RunCommand(QStringLiteral("ChangerUserID"));
     EXPECT_EQ(relogin.count(), 1);
     EXPECT_TRUE(env->session->ctx.ReLogin);
+}
+
+// The item search's detail opens 使用位置 by name through the main window, handing it the code shown;
+// asked again for another code, the one window answers that.
+TEST_P(MainWindow, TheItemDetailOpensWhereUsedForItsCode) {
+    main->ShowForm(QStringLiteral("FrmSeekItemInfo"));
+    QWidget* seek = main->openForm(QStringLiteral("FrmSeekItemInfo"));
+    ASSERT_TRUE(seek);
+    auto* action = seek->findChild<QAction*>(QStringLiteral("MnuWhereUsed"));
+    ASSERT_TRUE(action);
+    for (const QString& code : {QStringLiteral("GB-01"), QStringLiteral("GB-02")}) {
+        seek->findChild<QLineEdit*>(QStringLiteral("TxtCode"))->setText(code);
+        action->trigger();
+        QWidget* whereUsed = main->openForm(QStringLiteral("FrmWhereUsed"));
+        ASSERT_TRUE(whereUsed);
+        EXPECT_EQ(whereUsed->findChild<QLineEdit*>(QStringLiteral("TxtCode"))->text(), code);
+    }
+    EXPECT_EQ(main->mdiArea()->subWindowList().size(), 2);
 }
 
 TEST_P(MainWindow, EachAccountFindsItsWindowsAsItLeftThem) {

@@ -154,7 +154,8 @@ INSTANTIATE_TEST_SUITE_P(Db, Schema, kBothBackends, BackendName);
 TEST_P(Schema, ADatabaseOfAnOlderVersionGetsTheIndexesItLacks) {
     env->db().exec(QStringLiteral("drop index PDM日志_代号"));
     env->db().exec(QStringLiteral("drop index PDM入库图纸信息_文件"));
-    EXPECT_EQ(AddMissingIndexes(env->db()), 2);
+    env->db().exec(QStringLiteral("drop index 产品结构_结点代号"));
+    EXPECT_EQ(AddMissingIndexes(env->db()), 3);
     EXPECT_EQ(AddMissingIndexes(env->db()), 0);
     const QString catalogue = env->backend == Backend::SQLite
                                   ? QStringLiteral("select count(*) from sqlite_master where type='index' and name=?")

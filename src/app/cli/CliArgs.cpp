@@ -13,7 +13,7 @@ const QStringList kGlobalValued = {QStringLiteral("--user"), QStringLiteral("--g
 const QStringList kCommandValued = {QStringLiteral("--folder"), QStringLiteral("--to"),
                                     QStringLiteral("--where"),  QStringLiteral("--password-file"),
                                     QStringLiteral("--groups"), QStringLiteral("--remark"),
-                                    QStringLiteral("--export")};
+                                    QStringLiteral("--export"), QStringLiteral("--depth")};
 const QStringList kCommandFlags = {QStringLiteral("--recursive"), QStringLiteral("--by-part"), QStringLiteral("--json"),
                                    QStringLiteral("--clean"), QStringLiteral("--move-orphans")};
 // Subcommands made of two words.
@@ -148,6 +148,8 @@ QString HelpText() {
         "  find --where 条件 [--by-part]             查找零件信息，列出代号\n"
         "  show 代号                                 显示零件信息、图纸信息、入库状态与出库人\n"
         "  holds                                     列出已出库（被占用）的图纸\n"
+        "  where-used 代号 [--depth 层数]            使用位置：列出使用该代号的各级结合部直至产品、\n"
+        "                                            各产品的总数量及借用件（--depth 只向上查若干层）\n"
         "  volume-check [存储目录] [--export 文件] [--clean] [--move-orphans]\n"
         "                                            存储目录检查（仅限管理员）：列出缺失文件、孤立文件与\n"
         "                                            遗留文件；--export 存为文本或.xlsx，--clean 删除超过一小时的\n"

@@ -20,6 +20,7 @@
 #include "logview/LogView.h"
 #include "shell/CommandTable.h"
 #include "shell/Login.h"
+#include "structure/WhereUsed.h"
 #include "transfer/FtpClient.h"
 #include "transfer/TransferWait.h"
 #include "transfer/Volumes.h"
@@ -211,6 +212,7 @@ private:
     int groupSetVolume();
     int userAdd();
     int userRemove();
+    int whereUsed();
 
     const CliArgs& m_args;
     Session& m_session;
@@ -235,6 +237,7 @@ const std::vector<Runner::Subcommand>& Runner::subcommands() {
         {QLatin1String("group set-volume"), &Runner::groupSetVolume},
         {QLatin1String("user add"), &Runner::userAdd},
         {QLatin1String("user remove"), &Runner::userRemove},
+        {QLatin1String("where-used"), &Runner::whereUsed},
     };
     return list;
 }
@@ -642,6 +645,21 @@ int Runner::userRemove() {
     return finish(Guarded([&] { return DeleteAccount(m_session, id); }), QJsonObject{{QStringLiteral("user"), id}});
 }
 
+// Reads only, as the structure windows do: no gate.
+int Runner::whereUsed() {
+    WhereUsed w;
+    const Outcome found = Guarded([&] {
+        w = FindWhereUsed(m_session, m_args.words[0], m_args.value(QStringLiteral("--depth")).toInt());
+        return Outcome::success(w.empty() ? WhereUsedText::NotUsed.arg(m_args.words[0]) : QString());
+    });
+    if (!w.cycles.isEmpty())
+        m_feedback.stop(WhereUsedText::Cycle.arg(w.cycles.join(QStringLiteral("、"))));
+    if (found.done())
+        m_args.json ? record(WhereUsedJson(w)) : WriteOut(WhereUsedPlainText(w));
+    ShowOutcome(m_feedback, found);
+    return ExitFor(found);
+}
+
 // What each subcommand needs after its name, checked before anything is opened.
 QString ArgumentProblem(const CliArgs& a) {
     const QString& c = a.command;
@@ -658,6 +676,10 @@ QString ArgumentProblem(const CliArgs& a) {
     }
     if (c == QLatin1String("delete") || c == QLatin1String("show"))
         return words(1) ? QString() : QStringLiteral("用法：%1 代号").arg(c);
+    if (c == QLatin1String("where-used"))
+        return words(1) && (!a.hasValue(QStringLiteral("--depth")) || a.value(QStringLiteral("--depth")).toInt() > 0)
+                   ? QString()
+                   : QStringLiteral("用法：where-used 代号 [--depth 层数]");
     if (c == QLatin1String("find") || c == QLatin1String("log"))
         return words(0) && a.hasValue(QStringLiteral("--where")) ? QString()
                                                                  : QStringLiteral("用法：%1 --where 条件").arg(c);

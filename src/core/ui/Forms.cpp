@@ -41,6 +41,22 @@ bool ShowOtherForm(QWidget* from, const QString& name) {
     return false;
 }
 
+bool ShowOtherFormWithCode(QWidget* from, const QString& name, const QString& code) {
+    if (!ShowOtherForm(from, name))
+        return false;
+    for (QWidget* w = from->parentWidget(); w; w = w->parentWidget()) {
+        if (w->metaObject()->indexOfMethod("ShowForm(QString)") < 0)
+            continue;
+        // The form's frame carries its name; a closed one may linger hidden until it is deleted.
+        for (auto* sub : w->findChildren<QMdiSubWindow*>(name + QStringLiteral("Window"))) {
+            if (!sub->isHidden() && sub->widget())
+                return QMetaObject::invokeMethod(sub->widget(), "ShowCode", Q_ARG(QString, code));
+        }
+        return false;
+    }
+    return false;
+}
+
 void DisableButKeepLegible(QWidget* box) {
     box->setEnabled(false);
     QPalette palette = box->palette();

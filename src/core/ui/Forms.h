@@ -20,6 +20,8 @@ bool DisabledByCommand(const QWidget* control);
 // Asks the window that holds the form to show another of the program's forms by name (brought forward
 // when open); false when no such window holds it.
 bool ShowOtherForm(QWidget* from, const QString& name);
+// The same, and hands the form a code to show through its ShowCode(QString); false when no window holds it.
+bool ShowOtherFormWithCode(QWidget* from, const QString& name, const QString& code);
 // Disables a box that shows a fixed value, yet keeps its text in the normal colour: the value is to be
 // read, only not changed (the theme's grey text of a disabled box is hard to read).
 void DisableButKeepLegible(QWidget* box);

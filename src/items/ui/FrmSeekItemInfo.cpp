@@ -9,6 +9,7 @@
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmSeekItemInfo.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -74,6 +75,17 @@ FrmSeekItemInfo::FrmSeekItemInfo(Session& session, QWidget* parent)
     m_previewFile = windowPreviewName(session.paths().dataFolder);
     m_transfer = new FormTransfer(this, {m_ui->CmdSeek}, session.ftpOptions);
 
+    // Where the part shown is used: the structure window's 使用位置, opened by name.
+    auto* whereUsed = new QAction(QStringLiteral("使用位置"), this);
+    whereUsed->setObjectName(QStringLiteral("MnuWhereUsed"));
+    for (QWidget* w : {static_cast<QWidget*>(m_ui->FmPartInfo), static_cast<QWidget*>(m_ui->LstResult)}) {
+        w->setContextMenuPolicy(Qt::ActionsContextMenu);
+        w->addAction(whereUsed);
+    }
+    connect(whereUsed, &QAction::triggered, this, [this] {
+        if (!m_ui->TxtCode->text().isEmpty())
+            ShowOtherFormWithCode(this, QStringLiteral("FrmWhereUsed"), m_ui->TxtCode->text());
+    });
     connect(m_ui->CmdSeek, &QPushButton::clicked, this, &FrmSeekItemInfo::CmdSeek_Click);
     connect(m_ui->LstResult, &QListView::clicked, this, &FrmSeekItemInfo::LstResult_Click);
     // Moving through the list with the keys shows each line as a click does.

@@ -9,8 +9,11 @@
 #include "structure/ui/FrmRptPSE.h"
 #include "structure/ui/ReportOutput.h"
 #include "structure/ui/ReportPainter.h"
+#include "structure/WhereUsed.h"
+#include "structure/ui/FrmWhereUsed.h"
 #include "ui_FrmView.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -74,6 +77,12 @@ FrmView::FrmView(Session& session, QWidget* parent)
     connect(m_ui->CmdRptNode, &QPushButton::clicked, this, &FrmView::CmdRptNode_Click);
     connect(m_ui->TView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { TView_NodeClick(item); });
     connect(m_ui->TView, &QTreeWidget::itemExpanded, this, &FrmView::TView_Expand);
+    // The node menu: where the selected node's part is used.
+    auto* whereUsed = new QAction(WhereUsedText::Title, this);
+    whereUsed->setObjectName(QStringLiteral("MnuWhereUsed"));
+    m_ui->TView->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_ui->TView->addAction(whereUsed);
+    connect(whereUsed, &QAction::triggered, this, &FrmView::MnuWhereUsed_Click);
     connect(m_ui->TView, &QTreeWidget::itemCollapsed, this, &FrmView::TView_Collapse);
     Form_Load();
     SizeFormInTwips(this, 11160, 8430);
@@ -294,6 +303,26 @@ void FrmView::CmdInLib_Click() {
 }
 
 void FrmView::CmdCancel_Click() { CloseForm(this); }
+
+QString FrmView::storedCodeOf(const StructureNode* node) const {
+    return NodeKind::IsCatalogue(node->kind) ? node->text : SectionCodeOf(m_tree, node, m_session.ctx.ProductCode);
+}
+
+void FrmView::MnuWhereUsed_Click() {
+    const StructureNode* node = selectedNode();
+    if (!node) {
+        m_session.feedback().stop(QStringLiteral("请先选择要查询的节点"));
+        return;
+    }
+    const QString code = storedCodeOf(node);
+    // The main window holds the one 使用位置 window; without one it stands on its own.
+    if (!ShowOtherFormWithCode(this, QStringLiteral("FrmWhereUsed"), code)) {
+        auto* window = new FrmWhereUsed(m_session);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+        window->ShowCode(code);
+    }
+}
 
 void FrmView::closeEvent(QCloseEvent* event) {
     // A tree lives only in this window: closing it, by 取消 or by the frame, loses whatever no check-in

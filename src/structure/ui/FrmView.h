@@ -34,6 +34,8 @@ public:
     StructureNode* nodeOf(const QTreeWidgetItem* item) const;
     // The node kind of the tab shown: 零件, 标准件 or 外购件.
     QString CurrentKind() const;
+    // The code a node is stored under: what 使用位置 asks about.
+    QString storedCodeOf(const StructureNode* node) const;
     // The workbook the last report wrote.
     QString lastReportFile() const { return m_lastReportFile; }
 
@@ -50,6 +52,7 @@ private:
     void CmdDelNode_Click();
     void CmdInLib_Click();
     void CmdCancel_Click();
+    void MnuWhereUsed_Click();
     void CmdRptNode_Click();
     void GenerateReport(int nodeId);
     void TView_NodeClick(QTreeWidgetItem* item);

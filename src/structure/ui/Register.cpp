@@ -3,12 +3,14 @@
 #include "core/ui/FormRegistry.h"
 #include "structure/ui/FrmProduct.h"
 #include "structure/ui/FrmView.h"
+#include "structure/ui/FrmWhereUsed.h"
 
 namespace velda {
 
 void RegisterStructureForms(FormRegistry& registry) {
     registry.add(QStringLiteral("FrmView"), [](Session& s) { return new FrmView(s); });
     registry.add(QStringLiteral("FrmProduct"), [](Session& s) { return new FrmProduct(s); });
+    registry.add(QStringLiteral("FrmWhereUsed"), [](Session& s) { return new FrmWhereUsed(s); });
 }
 
 } // namespace velda
