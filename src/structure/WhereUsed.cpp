@@ -1,5 +1,6 @@
 #include "structure/WhereUsed.h"
 
+#include "accounts/Acl.h"
 #include "core/Session.h"
 #include "structure/NodeKey.h"
 #include "structure/ReportWorkbook.h"
@@ -301,10 +302,11 @@ WhereUsed FindWhereUsed(Session& session, const QString& code, int maxDepth) {
             w.borrowed.push_back(
                 {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
     }
+    // An archive is shown as its own search shows it: only to those its read list names.
     for (ProductUse& p : w.products) {
-        QSqlQuery q =
-            db.exec(QStringLiteral("select 名称, 主任设计, 立项时间 from 产品档案库 where 代号 = ?"), {p.product});
-        if (q.next()) {
+        QSqlQuery q = db.exec(QStringLiteral("select 名称, 主任设计, 立项时间, 读 from 产品档案库 where 代号 = ?"),
+                              {p.product});
+        if (q.next() && Acl::Grants(q.value(3).toString(), session.ctx)) {
             p.hasArchive = true;
             p.archiveName = q.value(0).toString();
             p.archiveDesigner = q.value(1).toString();

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "WorkbookReader.h"
+#include "accounts/Acl.h"
 #include "core/Session.h"
 #include "structure/NodeKey.h"
 #include "structure/WhereUsed.h"
@@ -13,6 +14,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+
+#include <tuple>
 
 using namespace velda;
 using namespace velda::test;
@@ -61,8 +64,13 @@ protected:
         row(QStringLiteral("P1-B100"), kBolt, QStringLiteral("2"), NodeKind::Standard);
         row(QStringLiteral("P2-01"), QStringLiteral("GB5782#M12x50#螺栓"), QStringLiteral("5"), NodeKind::Standard);
         row(QStringLiteral("P2-01"), QStringLiteral("GB57821#M10#垫"), QStringLiteral("7"), NodeKind::Standard);
-        env->db().exec(QStringLiteral("insert into 产品档案库 (代号, 名称, 主任设计) values (?, ?, ?)"),
-                       {QStringLiteral("P1"), QStringLiteral("起重机"), QStringLiteral("王")});
+        const UserContext& ctx = env->session->ctx;
+        // P2's archive is someone else's: its read list does not name this user.
+        for (const auto& [code, name, readers] :
+             {std::tuple{QStringLiteral("P1"), QStringLiteral("起重机"), Acl::DefaultList(ctx.UserId, ctx.LoginGroup)},
+              std::tuple{QStringLiteral("P2"), QStringLiteral("秘密"), QStringLiteral("/zz(U)/")}})
+            env->db().exec(QStringLiteral("insert into 产品档案库 (代号, 名称, 主任设计, 读) values (?, ?, ?, ?)"),
+                           {code, name, QStringLiteral("王"), readers});
     }
 
 private:
