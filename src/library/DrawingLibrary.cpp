@@ -4,6 +4,7 @@
 #include "core/Session.h"
 #include "library/Acl.h"
 #include "library/CheckInSteps.h"
+#include "library/CheckOutRules.h"
 #include "library/LibraryRows.h"
 #include "store/DatabaseInit.h"
 #include "transfer/TransferCommand.h"
@@ -533,37 +534,18 @@ Outcome DrawingLibrary::CheckOut(const QString& code, const QString& localPath) 
             Transaction tx(db, Transaction::Kind::Write);
             lockCode(db, code);
             const StoredDrawing now = readDrawing(db, code);
-            if (!now.exists)
-                return Outcome::refusal(LibraryText::NotInLibrary);
-            // The copy is the drawing the row describes only if no check-in came in between.
-            if (!now.sameFile(d) || lastCheckIn(db, code) != version)
+            const qint64 nowVersion = now.exists ? lastCheckIn(db, code) : 0;
+            const CheckOutRule rule =
+                CheckOutRuleFor(ctx, code, d, version, now, nowVersion, [&] { return readHolder(db, code); });
+            if (rule.kind == CheckOutRule::Kind::Changed)
                 continue;
-            if (!Acl::Grants(now.read, ctx))
-                return Outcome::refusal(LibraryText::NoRight);
-            // Only a user who may write the drawing back takes the hold; anybody else's hold
-            // would lock the drawing against every writer with no way to release it.
-            if (!Acl::Grants(now.write, ctx)) {
-                const Holder h = readHolder(db, code);
-                appendLog(m_session, db, ctx.UserId, code, LogWord::CheckOut);
-                tx.commit();
-                return Outcome::success(h.exists ? LibraryText::AlreadyOut(code, h.account, h.when)
-                                                 : LibraryText::CheckedOutForViewing);
-            }
-            QString closing;
-            if (now.state != kOut) {
-                db.exec(QStringLiteral("update PDM入库图纸信息 set 状态='出库' where 代号=?"), {code});
-                db.exec(QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values (?,?,?)"),
-                        {code, ctx.UserId, LibraryDate(m_session.clock().today())});
-                closing = LibraryText::CheckedOut;
-            } else {
-                const Holder h = readHolder(db, code);
-                if (!h.exists)
-                    throw Error(QStringLiteral("图纸<%1>标记为出库，但没有出库记录").arg(code));
-                closing = LibraryText::AlreadyOut(code, h.account, h.when);
-            }
-            appendLog(m_session, db, ctx.UserId, code, LogWord::CheckOut);
+            if (rule.kind == CheckOutRule::Kind::Broken)
+                throw Error(rule.outcome.text);
+            if (rule.kind == CheckOutRule::Kind::Refused)
+                return rule.outcome;
+            RecordCheckOut(m_session, db, ctx.UserId, code, rule.takesHold);
             tx.commit();
-            return Outcome::success(closing);
+            return rule.outcome;
         }
         return Outcome::failure(QStringLiteral("图纸<%1>正被他人反复入库，请稍后再出库").arg(code));
     });
