@@ -117,8 +117,7 @@ QString CheckOutSummary(const BatchProgress& p) {
 }
 } // namespace BatchText
 
-BatchLibrary::BatchLibrary(Session& session, TransferRunner runner)
-    : m_session(session), m_run(runner), m_single(session, std::move(runner)) {}
+BatchLibrary::BatchLibrary(Session& session, TransferRunner runner) : m_session(session), m_run(std::move(runner)) {}
 
 BatchLibrary::~BatchLibrary() = default;
 

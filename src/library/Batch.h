@@ -88,7 +88,6 @@ private:
 
     Session& m_session;
     TransferRunner m_run;
-    DrawingLibrary m_single;
     QStringList m_composed;
     std::vector<std::unique_ptr<FtpClient>> m_clients; // the batch's connections, kept between batches
 };

@@ -18,79 +18,16 @@ namespace velda {
 using namespace batch;
 
 namespace {
-// The rows, the ends of the user's holds and the log rows of files that passed their locked rules, in
-// a few statements for all of them; the log rows are numbered in file order.
-// reserved: the log rows take the numbers the files reserved, under which they were uploaded.
-void recordTogether(Session& session, Database& db, const std::vector<CheckInSteps*>& steps, bool reserved) {
-    const QString& user = steps.front()->user();
-    QStringList holdCodes, logCodes;
-    QList<QVariantList> added;
-    QList<QVariantList> replaced;
-    for (CheckInSteps* s : steps) {
-        if (s->endsHold())
-            holdCodes << s->code();
-        logCodes << s->code();
-        QVariantList row = s->rowValues();
-        if (s->replacesRow()) {
-            replaced << row;
-        } else {
-            row.insert(8, QStringLiteral("正常"));
-            added << row;
-        }
-    }
-    if (!holdCodes.isEmpty()) {
-        QVariantList values{user};
-        for (const QString& c : holdCodes)
-            values << c;
-        db.exec(QStringLiteral("delete from PDM出库图纸信息 where 出库帐号=? and 代号 in (%1)")
-                    .arg(QStringLiteral("?,").repeated(holdCodes.size()).chopped(1)),
-                values);
-    }
-    if (!added.isEmpty())
-        insertRows(db, QStringLiteral("PDM入库图纸信息"),
-                   {QStringLiteral("代号"), QStringLiteral("读"), QStringLiteral("写"), QStringLiteral("删"),
-                    QStringLiteral("改"), QStringLiteral("入库帐号"), QStringLiteral("入库时间"),
-                    QStringLiteral("入库文件名称"), QStringLiteral("状态"), QStringLiteral("目录名称")},
-                   added);
-    if (!replaced.isEmpty()) {
-        QVariantList values;
-        for (const QVariantList& row : replaced)
-            values << row;
-        db.exec(QStringLiteral("update PDM入库图纸信息 set 读=v.column2,写=v.column3,删=v.column4,改=v.column5,"
-                               "入库帐号=v.column6,入库时间=v.column7,入库文件名称=v.column8,状态='正常',"
-                               "目录名称=v.column9 from (values %1) as v where PDM入库图纸信息.代号=v.column1")
-                    .arg(QStringLiteral("(?,?,?,?,?,?,?,?,?),").repeated(replaced.size()).chopped(1)),
-                values);
-    }
-    if (reserved) {
-        std::vector<qint64> numbers;
-        for (CheckInSteps* s : steps) {
-            numbers.push_back(s->reserved());
-            s->recorded(s->reserved());
-        }
-        appendLogs(session, db, user, logCodes, numbers, LogWord::CheckIn);
-        return;
-    }
-    const QHash<QString, qint64> numbers = appendLogs(session, db, user, logCodes, LogWord::CheckIn);
-    for (CheckInSteps* s : steps) {
-        const qint64 number = numbers.value(s->code());
-        if (number <= 0)
-            throw Error(QStringLiteral("图纸<%1>的日志记录没有返回序号").arg(s->code()));
-        s->recorded(number);
-    }
-}
-
 Outcome JustCheckedInByOther(const QString& code) {
     return Outcome::failure(QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库").arg(code));
 }
 
 // What every group of one batch check-in shares.
 struct InBatch {
-    InBatch(Session& s, const TransferRunner& runner, DrawingLibrary& one, const QStringList& rights,
-            const QStringList& paths, const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients,
-            int filesPerGroup)
-        : session(s), db(s.db()), ctx(s.ctx), run(runner), single(one), composed(rights), files(paths),
-          today(s.clock().today()), perGroup(filesPerGroup), groupBytes(batch.groupBytes), onPhase(batch.onPhase),
+    InBatch(Session& s, const TransferRunner& runner, const QStringList& rights, const QStringList& paths,
+            const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
+        : session(s), db(s.db()), ctx(s.ctx), run(runner), composed(rights), files(paths), today(s.clock().today()),
+          perGroup(filesPerGroup), groupBytes(batch.groupBytes), onPhase(batch.onPhase),
           lanes(clients, laneCount(s, int(paths.size())), s.ftpOptions) {
         for (const QString& f : files)
             codes << DrawingCodeFromPath(f);
@@ -100,7 +37,6 @@ struct InBatch {
     Database& db;
     UserContext& ctx;
     const TransferRunner& run;
-    DrawingLibrary& single;
     const QStringList& composed;
     const QStringList& files;
     QStringList codes;
@@ -259,7 +195,7 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
         f.early = no;
         return f;
     }
-    f.steps = std::make_unique<CheckInSteps>(m_b->single, ctx, code, m_b->files[i]);
+    f.steps = std::make_unique<CheckInSteps>(m_b->session, ctx, code, m_b->files[i]);
     QString other;
     for (const QString& c : named)
         if (c != code) {
@@ -275,7 +211,7 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
 
 void CheckInGroup::reserveAndUpload() {
     // Numbers for the log rows of its files, in file order, so that each uploads straight under
-    // its staged name. Without them the uploads take staged files of their own and are renamed once
+    // its staged name. Without them the staged files take names of their own and are numbered once
     // recorded.
     std::vector<CheckInSteps*> toUpload;
     for (File& f : m_files)
@@ -469,7 +405,7 @@ void CheckInGroup::writeTogether(const std::vector<int>& recorded) {
         for (CheckInSteps* st : steps)
             reserved = reserved && last.value(st->code()) < st->reserved();
     }
-    recordTogether(m_b->session, m_b->db, steps, reserved);
+    CheckInSteps::recordTogether(m_b->session, m_b->db, steps, reserved);
 }
 
 // 4. Staged under the log rows' numbers, before the commit; uploads under their reserved numbers are
@@ -623,8 +559,7 @@ private:
 BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
     BatchResult r;
     r.progress.total = static_cast<int>(files.size());
-    CheckInRun batch(r, step, m_session, m_run, m_single, m_composed, files, *this, m_clients,
-                     filesPerGroup(m_session.db()));
+    CheckInRun batch(r, step, m_session, m_run, m_composed, files, *this, m_clients, filesPerGroup(m_session.db()));
     return batch.run();
 }
 
