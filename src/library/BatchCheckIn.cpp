@@ -46,6 +46,11 @@ struct InBatch {
     const std::function<void(const char*, double)>& onPhase;
     Lanes lanes;
     int next = 0; // the next file to plan
+
+    static constexpr size_t kGroupsAhead = 1;
+    static inline const Words kWords{QStringLiteral("图纸文件入库"), QStringLiteral("入库图纸"), true,
+                                     BatchText::CheckInSummary};
+    const QString& nameOf(int index) const { return files[index]; }
 };
 
 // One group of a batch check-in: it plans its files, uploads them, records them in one transaction
@@ -69,13 +74,13 @@ public:
     // 2. its uploads start at once.
     static std::optional<CheckInGroup> plan(InBatch& b, const QSet<QString>& busy);
     // Waits for its uploads.
-    void waitUploads();
+    void waitTransfers() { m_uploads.wait(m_b->lanes, m_b->run); }
     // 3. and 4. Its rows, staged files and commit.
     Recorded record();
     // 5. Its moves, handed to the lanes; the code locks go with them.
     WorkPtr startMoves(std::vector<int>& movingFiles, std::unique_ptr<HeldCodeLocks>& locks);
     // A group that will not be recorded: its uploads stopped and removed.
-    void cancel() { m_b->lanes.cancel(m_uploads); }
+    void cancel() { m_uploads.cancel(m_b->lanes); }
     void drop();
 
     const QSet<QString>& names() const { return m_names; }
@@ -98,7 +103,7 @@ private:
     std::vector<File> m_files;
     QSet<QString> m_names; // its codes and stored names
     bool m_planFailed = false;
-    WorkPtr m_uploads;
+    GroupTransfers m_uploads;
     std::unique_ptr<ReservedNumbers> m_reservation; // its log numbers, until the group has ended
     // While it is recorded:
     Recorded m_rec;
@@ -231,21 +236,14 @@ void CheckInGroup::reserveAndUpload() {
             f.upload = int(tasks.size());
             tasks.push_back([s = f.steps.get()](FtpClient& c, const TransferProgress& p) { return s->upload(c, p); });
         }
-    m_uploads = m_b->lanes.submit(std::move(tasks));
-}
-
-void CheckInGroup::waitUploads() {
-    m_b->lanes.wait(m_b->run, m_uploads);
-    for (File& f : m_files)
-        f.uploaded = f.upload >= 0 && m_uploads->ok(f.upload);
+    m_uploads.start(m_b->lanes, std::move(tasks));
 }
 
 void CheckInGroup::drop() {
-    m_b->lanes.cancel(m_uploads);
-    m_b->lanes.wait(m_b->run, m_uploads);
+    m_uploads.stop(m_b->lanes, m_b->run);
     std::vector<Task> tasks;
     for (File& f : m_files)
-        if (f.upload >= 0 && m_uploads->ran[size_t(f.upload)] && m_uploads->results[size_t(f.upload)])
+        if (m_uploads.ok(f.upload))
             tasks.push_back([s = f.steps.get()](FtpClient& c, const TransferProgress&) { return s->discard(c); });
     m_b->lanes.wait(m_b->run, m_b->lanes.submit(std::move(tasks), true, false));
 }
@@ -256,6 +254,8 @@ void CheckInGroup::drop() {
 // and those after it; the uploads already renamed are renamed once more after the numbers the new
 // log rows take.
 Recorded CheckInGroup::record() {
+    for (File& f : m_files)
+        f.uploaded = m_uploads.ok(f.upload);
     m_limit = int(m_files.size());
     RecordTogetherOrEach(
         [&](bool together, bool& commitAsked) { return attempt(together, commitAsked); },
@@ -340,7 +340,7 @@ void CheckInGroup::recordFiles(bool together, const QHash<QString, StoredDrawing
             continue;
         }
         if (!f.uploaded) {
-            failure = Settled{f.index, Outcome::failure(m_uploads->results[size_t(f.upload)].message)};
+            failure = Settled{f.index, Outcome::failure(m_uploads.result(f.upload).message)};
             break;
         }
         const QString& code = f.steps->code();
@@ -470,22 +470,14 @@ WorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::unique_ptr<
 }
 
 // The batch check-in's run of groups.
-class CheckInRun final : public GroupLoop<CheckInGroup> {
+class CheckInRun final : public GroupLoop<CheckInGroup, InBatch> {
 public:
-    template <typename... Args>
-    CheckInRun(BatchResult& result, const BatchLibrary::Step& step, Session& session, Args&&... batch)
-        : GroupLoop(session, result, step, {QStringLiteral("图纸文件入库"), QStringLiteral("入库图纸"), true}),
-          m_b(session, std::forward<Args>(batch)...) {}
-    using GroupLoop::run;
+    using GroupLoop::GroupLoop;
 
 private:
-    bool more() const override { return m_b.next < int(m_b.codes.size()); }
     std::optional<CheckInGroup> plan(const CheckInGroup* last) override {
         return CheckInGroup::plan(m_b, last ? last->names() : QSet<QString>());
     }
-    bool plansAfter(const CheckInGroup& last) const override { return !last.planFailed(); }
-    size_t groupsAhead() const override { return 1; }
-    void transfer(CheckInGroup& g) override { g.waitUploads(); }
     // The moves of a committed group go on while the next group is recorded; they are waited for
     // before the next group's moves start, so that those never overtake them, and before the batch
     // ends. A committed file found neither staged nor in place is lost; the batch must not count on.
@@ -508,16 +500,7 @@ private:
         m_moving = g.startMoves(m_movingFiles, m_movingLocks);
         return rec;
     }
-    void cancel(CheckInGroup& g) override { g.cancel(); }
-    void drop(CheckInGroup& g) override { g.drop(); }
-    void restart(int at) override { m_b.next = at; }
-    int lastIndex(const CheckInGroup& g) const override { return g.lastIndex(); }
-    const QStringList& codes() const override { return m_b.codes; }
-    const QString& nameOf(int index) const override { return m_b.files[index]; }
-    QString summary(const BatchProgress& p) const override { return BatchText::CheckInSummary(p); }
-    const std::function<void(const char*, double)>& phases() const override { return m_b.onPhase; }
 
-    InBatch m_b;
     WorkPtr m_moving;                             // the moves of the group committed last
     std::vector<int> m_movingFiles;               // each move's file, -1 for the removal of a staged file
     std::unique_ptr<HeldCodeLocks> m_movingLocks; // its codes, locked until those moves are done

@@ -72,6 +72,12 @@ struct OutBatch {
     QSet<int> again;               // files to read and probe on their own
     int next = 0;                  // the next file to plan
     int againAt = -1, tries = 0;   // the file last read again, and how often
+
+    // Two, so that the connections stay busy while a slow group's rows are written.
+    static constexpr size_t kGroupsAhead = 2;
+    static inline const Words kWords{QStringLiteral("图纸出库"), QStringLiteral("出库图纸"), false,
+                                     BatchText::CheckOutSummary};
+    const QString& nameOf(int index) const { return codes[index]; }
 };
 
 void OutBatch::readAll() {
@@ -144,9 +150,9 @@ public:
     explicit CheckOutGroup(OutBatch& batch) : m_b(&batch) {}
 
     static CheckOutGroup plan(OutBatch& b);
-    void waitDownloads();
+    void waitTransfers();
     Recorded record();
-    void cancel() { m_b->lanes.cancel(m_downloads); }
+    void cancel() { m_downloads.cancel(m_b->lanes); }
     // A group that will not be recorded: its downloads stopped and their copies removed.
     void drop();
 
@@ -178,7 +184,7 @@ private:
     OutBatch* m_b;
     std::vector<File> m_files;
     bool m_planFailed = false;
-    WorkPtr m_downloads;
+    GroupTransfers m_downloads;
     Recorded m_rec; // while it is recorded
 };
 
@@ -257,20 +263,19 @@ void CheckOutGroup::startDownloads() {
                 return c.GetPrivate(f.url, f.remote, f.copy, p, one);
             });
         }
-    m_downloads = m_b->lanes.submit(std::move(tasks));
+    m_downloads.start(m_b->lanes, std::move(tasks));
 }
 
-void CheckOutGroup::waitDownloads() {
-    m_b->lanes.wait(m_b->run, m_downloads);
+void CheckOutGroup::waitTransfers() {
+    m_downloads.wait(m_b->lanes, m_b->run);
     for (File& f : m_files)
-        f.fetched = f.fetch >= 0 && m_downloads->ok(f.fetch);
+        f.fetched = m_downloads.ok(f.fetch);
 }
 
 void CheckOutGroup::drop() {
-    m_b->lanes.cancel(m_downloads);
-    m_b->lanes.wait(m_b->run, m_downloads);
+    m_downloads.stop(m_b->lanes, m_b->run);
     for (const File& f : m_files)
-        if (f.fetch >= 0 && m_downloads->ok(f.fetch))
+        if (m_downloads.ok(f.fetch))
             QFile::remove(f.copy);
 }
 
@@ -313,7 +318,7 @@ QStringList CheckOutGroup::codesToLock() const {
     for (const File& f : m_files) {
         if (f.early ? f.early->failed() : !f.fetched) {
             // A file gone from the server may have been replaced since the batch read its row.
-            if (!f.early && missing(m_downloads->results[size_t(f.fetch)]))
+            if (!f.early && missing(m_downloads.result(f.fetch)))
                 lockCodes << m_b->codes[f.index];
             break;
         }
@@ -368,7 +373,7 @@ bool CheckOutGroup::recordFile(bool together, int g, const CheckOutRows& rows, Q
     }
     const StoredDrawing now = rows.drawings.value(code);
     if (!f.fetched) {
-        const TransferResult& got = m_downloads->results[size_t(f.fetch)];
+        const TransferResult& got = m_downloads.result(f.fetch);
         // Another client checked the drawing in again, or deleted it, after this batch read its row
         // and before the download: read again and fetch with the next group.
         if (missing(got) && (!now.exists || !now.sameFile(f.drawing) || rows.numbers.value(code) != f.version)) {
@@ -448,12 +453,9 @@ void CheckOutGroup::placeRecorded(const QStringList& logCodes) {
 }
 
 // The batch check-out's run of groups.
-class CheckOutRun final : public GroupLoop<CheckOutGroup> {
+class CheckOutRun final : public GroupLoop<CheckOutGroup, OutBatch> {
 public:
-    template <typename... Args>
-    CheckOutRun(BatchResult& result, const BatchLibrary::Step& step, Session& session, Args&&... batch)
-        : GroupLoop(session, result, step, {QStringLiteral("图纸出库"), QStringLiteral("出库图纸"), false}),
-          m_b(session, std::forward<Args>(batch)...) {}
+    using GroupLoop::GroupLoop;
 
     BatchResult run() {
         {
@@ -464,28 +466,14 @@ public:
     }
 
 private:
-    bool more() const override { return m_b.next < int(m_b.codes.size()); }
     std::optional<CheckOutGroup> plan(const CheckOutGroup*) override { return CheckOutGroup::plan(m_b); }
-    bool plansAfter(const CheckOutGroup& last) const override { return !last.planFailed(); }
-    // Two, so that the connections stay busy while a slow group's rows are written.
-    size_t groupsAhead() const override { return 2; }
-    void transfer(CheckOutGroup& g) override { g.waitDownloads(); }
     std::optional<Settled> finishPrevious() override { return std::nullopt; }
     Recorded record(CheckOutGroup& g) override { return g.record(); }
-    void cancel(CheckOutGroup& g) override { g.cancel(); }
-    void drop(CheckOutGroup& g) override { g.drop(); }
     // Read again and fetched again with the next group, from the changed file on.
     void restart(int at) override {
         m_b.again << at;
         m_b.next = at;
     }
-    int lastIndex(const CheckOutGroup& g) const override { return g.lastIndex(); }
-    const QStringList& codes() const override { return m_b.codes; }
-    const QString& nameOf(int index) const override { return m_b.codes[index]; }
-    QString summary(const BatchProgress& p) const override { return BatchText::CheckOutSummary(p); }
-    const std::function<void(const char*, double)>& phases() const override { return m_b.onPhase; }
-
-    OutBatch m_b;
 };
 
 } // namespace

@@ -21,19 +21,16 @@ void undoFrom(Database& db, int position) {
 }
 
 BatchResult AccountChanged(BatchResult r, const QString& doneWord) {
-    r.failed = true;
-    r.icon = Icon::Stop;
-    r.message = QStringLiteral("登录帐号已变更，批处理已中止。此前已%1%2张。").arg(doneWord).arg(r.progress.processed);
+    r.outcome = Outcome::failure(
+        QStringLiteral("登录帐号已变更，批处理已中止。此前已%1%2张。").arg(doneWord).arg(r.progress.processed));
     return r;
 }
 
 BatchResult StoppedOrFailed(BatchResult r, const QString& what, const QString& path, const Outcome& out,
                             const QString& doneWord) {
-    r.failed = true;
-    r.icon = Icon::Stop;
-    r.message = QStringLiteral("%1<%2>失败：%3\r\n此前已%4%5张，批处理已中止。")
-                    .arg(what, path, out.text, doneWord)
-                    .arg(r.progress.processed);
+    r.outcome = Outcome::failure(QStringLiteral("%1<%2>失败：%3\r\n此前已%4%5张，批处理已中止。")
+                                     .arg(what, path, out.text, doneWord)
+                                     .arg(r.progress.processed));
     return r;
 }
 

@@ -5,6 +5,7 @@
 
 #include "core/Session.h"
 #include "library/Batch.h"
+#include "library/BatchLanes.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -55,6 +56,24 @@ private:
     QElapsedTimer m_clock;
 };
 
+// A group's transfers, one task for each file that has one, known by its place among them.
+class GroupTransfers final {
+public:
+    void start(Lanes& lanes, std::vector<Task> tasks) { m_work = lanes.submit(std::move(tasks)); }
+    void cancel(Lanes& lanes) { lanes.cancel(m_work); }
+    void wait(Lanes& lanes, const TransferRunner& run) { lanes.wait(run, m_work); }
+    // No further task starts; those running finish.
+    void stop(Lanes& lanes, const TransferRunner& run) {
+        lanes.cancel(m_work);
+        lanes.wait(run, m_work);
+    }
+    bool ok(int task) const { return task >= 0 && m_work->ok(task); }
+    const TransferResult& result(int task) const { return m_work->results[size_t(task)]; }
+
+private:
+    WorkPtr m_work;
+};
+
 // The outcome of one file in a group, kept until the group's commit decides what counts.
 struct Settled {
     Settled() = default;
@@ -97,9 +116,10 @@ template <typename Attempt, typename Failed> void RecordTogetherOrEach(Attempt&&
 
 // The texts that tell one batch from the other.
 struct Words {
-    QString what;     // what failed: "图纸文件入库"
-    QString doneWord; // what was done so far: "入库图纸"
-    bool in = true;   // a check-in
+    QString what;                                         // what failed: "图纸文件入库"
+    QString doneWord;                                     // what was done so far: "入库图纸"
+    bool in = true;                                       // a check-in
+    QString (*summary)(const BatchProgress& p) = nullptr; // the batch's closing words
 };
 
 // How the batch ends: the summary, the stop, the failure or a change of account.
@@ -112,41 +132,28 @@ BatchResult StoppedOrFailed(BatchResult r, const QString& what, const QString& p
 bool Count(BatchResult& r, const std::vector<Settled>& settled, const QStringList& codes,
            const BatchLibrary::Step& step);
 
-// The loop both batches run. The next groups are planned and their transfers set going while a group
+// The loop both batches run. A Group tells planFailed() (no group may follow it), lastIndex() (its
+// last file), and has waitTransfers(), cancel() (no more of its transfers start) and drop() (it will
+// not be recorded). A Batch holds what the groups share: session, codes, onPhase, next (the next
+// file to plan), m_b.nameOf() (how a failure names a file), and kWords and kGroupsAhead (how many groups
+// are planned ahead). The next groups are planned and their transfers set going while a group
 // is recorded; a failure, a stop or a new login drops the groups ahead, whose transfers leave nothing
-// behind. The groups live here, before the batch's connections, whose tasks point into them.
-template <typename Group> class GroupLoop {
+// behind. The groups live here, and outlive the batch's connections, whose tasks point into them.
+template <typename Group, typename Batch> class GroupLoop {
 public:
+    template <typename... Args>
+    GroupLoop(BatchResult& result, const BatchLibrary::Step& step, Session& session, Args&&... batch)
+        : m_result(result), m_step(step), m_b(session, std::forward<Args>(batch)...) {}
     virtual ~GroupLoop() = default;
 
-protected:
-    GroupLoop(Session& session, BatchResult& result, const BatchLibrary::Step& step, Words words)
-        : m_loopSession(session), m_result(result), m_step(step), m_words(std::move(words)) {}
-
-    virtual bool more() const = 0;                             // files left to plan
-    virtual std::optional<Group> plan(const Group* last) = 0;  // the next group, if any can go now
-    virtual bool plansAfter(const Group& last) const = 0;      // whether a group may follow it yet
-    virtual size_t groupsAhead() const = 0;                    // how many groups are planned ahead
-    virtual void transfer(Group& g) = 0;                       // waits for its transfers
-    virtual std::optional<Settled> finishPrevious() = 0;       // what the group before left to finish
-    virtual Recorded record(Group& g) = 0;                     // its rows, in one transaction
-    virtual void cancel(Group& g) = 0;                         // no more of its transfers start
-    virtual void drop(Group& g) = 0;                           // a group that will not be recorded
-    virtual void restart(int at) = 0;                          // plans again from file `at`
-    virtual int lastIndex(const Group& g) const = 0;           // its last file
-    virtual const QStringList& codes() const = 0;              // each file's code
-    virtual const QString& nameOf(int index) const = 0;        // how a failure names a file
-    virtual QString summary(const BatchProgress& p) const = 0; // the batch's closing words
-    virtual const std::function<void(const char*, double)>& phases() const = 0;
-
     BatchResult run() {
-        const QString who = identity(m_loopSession.ctx);
-        auto sameUser = [&] { return identity(m_loopSession.ctx) == who; };
+        const QString who = identity(m_b.session.ctx);
+        auto sameUser = [&] { return identity(m_b.session.ctx) == who; };
         while (more() || m_current) {
             if (!m_current) {
                 if (!sameUser())
                     return endAccount();
-                Timed timed(phases(), "plan");
+                Timed timed(m_b.onPhase, "plan");
                 m_current = plan(nullptr);
             } else if (!sameUser()) {
                 // Planned while the group before was recorded; a new login since must not carry it over.
@@ -154,9 +161,9 @@ protected:
             }
             Group& group = *m_current;
             {
-                Timed timed(phases(), "plan");
-                while (more() && m_ahead.size() < groupsAhead() &&
-                       plansAfter(m_ahead.empty() ? group : m_ahead.back()) && sameUser()) {
+                Timed timed(m_b.onPhase, "plan");
+                while (more() && m_ahead.size() < Batch::kGroupsAhead &&
+                       !(m_ahead.empty() ? group : m_ahead.back()).planFailed() && sameUser()) {
                     std::optional<Group> next = plan(m_ahead.empty() ? &group : &m_ahead.back());
                     if (!next)
                         break;
@@ -164,28 +171,28 @@ protected:
                 }
             }
             {
-                Timed timed(phases(), "transfers");
-                transfer(group);
+                Timed timed(m_b.onPhase, "transfers");
+                group.waitTransfers();
             }
             if (const std::optional<Settled> lost = finishPrevious())
                 return endFailed(*lost);
             const Recorded rec = record(group);
-            const bool goOn = Count(m_result, rec.settled, codes(), m_step);
+            const bool goOn = Count(m_result, rec.settled, m_b.codes, m_step);
             if (rec.failure) {
                 dropAhead();
                 finishPrevious();
-                return StoppedOrFailed(m_result, m_words.what, nameOf(rec.failure->index), rec.failure->outcome,
-                                       m_words.doneWord);
+                return StoppedOrFailed(m_result, Batch::kWords.what, m_b.nameOf(rec.failure->index),
+                                       rec.failure->outcome, Batch::kWords.doneWord);
             }
             if (rec.restartAt >= 0) {
                 dropAhead();
                 restart(rec.restartAt);
             }
-            if (!goOn && (rec.restartAt >= 0 || lastIndex(group) + 1 < int(codes().size()))) {
+            if (!goOn && (rec.restartAt >= 0 || group.lastIndex() + 1 < int(m_b.codes.size()))) {
                 dropAhead();
                 finishPrevious();
                 m_result.stopped = true;
-                m_result.message = StoppedText(m_result.progress, m_words.in);
+                m_result.outcome = Outcome::success(StoppedText(m_result.progress, Batch::kWords.in));
                 return m_result;
             }
             // Kept while what it set going may still point into it.
@@ -198,43 +205,52 @@ protected:
         }
         if (const std::optional<Settled> lost = finishPrevious())
             return endFailed(*lost);
-        m_result.message = summary(m_result.progress);
+        m_result.outcome = Outcome::success(Batch::kWords.summary(m_result.progress));
         return m_result;
     }
+
+protected:
+    virtual std::optional<Group> plan(const Group* last) = 0; // the next group, if any can go now
+    virtual std::optional<Settled> finishPrevious() = 0;      // what the group before left to finish
+    virtual Recorded record(Group& g) = 0;                    // its rows, in one transaction
+    virtual void restart(int at) { m_b.next = at; }           // plans again from file `at`
 
     std::optional<Group> m_previous; // the group recorded last
 
 private:
+    bool more() const { return m_b.next < int(m_b.codes.size()); }
     void dropAhead() {
         for (Group& g : m_ahead)
-            cancel(g);
+            g.cancel();
         while (!m_ahead.empty()) {
-            drop(m_ahead.back());
+            m_ahead.back().drop();
             m_ahead.pop_back();
         }
     }
     void dropAll() {
         dropAhead();
         if (m_current)
-            drop(*m_current);
+            m_current->drop();
         m_current.reset();
     }
     BatchResult endAccount() {
         dropAll();
         finishPrevious();
-        return AccountChanged(m_result, m_words.doneWord);
+        return AccountChanged(m_result, Batch::kWords.doneWord);
     }
     BatchResult endFailed(const Settled& lost) {
         dropAll();
-        return StoppedOrFailed(m_result, m_words.what, nameOf(lost.index), lost.outcome, m_words.doneWord);
+        return StoppedOrFailed(m_result, Batch::kWords.what, m_b.nameOf(lost.index), lost.outcome,
+                               Batch::kWords.doneWord);
     }
 
-    Session& m_loopSession;
     BatchResult& m_result;
     const BatchLibrary::Step& m_step;
-    const Words m_words;
     std::optional<Group> m_current;
     std::deque<Group> m_ahead;
+
+protected:
+    Batch m_b; // after the groups: its connections go first
 };
 
 } // namespace batch
