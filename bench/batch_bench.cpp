@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
     const double inSeconds = t.elapsed() / 1000.0;
     const double inCpu = cpuSeconds() - cpuBeforeIn;
     const double inServerCpu = cpuSecondsOf(ftp.pid) - serverBeforeIn;
-    if (r1.failed || r1.progress.rejected) {
-        fprintf(stderr, "check-in failed: %s\n", qPrintable(r1.message));
+    if (r1.outcome.failed() || r1.progress.rejected) {
+        fprintf(stderr, "check-in failed: %s\n", qPrintable(r1.outcome.text));
         return 1;
     }
     // A profiler can be attached to the FTP server between the two batches: with BENCH_PAUSE set,
@@ -192,8 +192,8 @@ int main(int argc, char** argv) {
     const double outSeconds = t.elapsed() / 1000.0;
     const double outCpu = cpuSeconds() - cpuBeforeOut;
     const double outServerCpu = cpuSecondsOf(ftp.pid) - serverBeforeOut;
-    if (r2.failed || r2.progress.rejected) {
-        fprintf(stderr, "check-out failed: %s\n", qPrintable(r2.message));
+    if (r2.outcome.failed() || r2.progress.rejected) {
+        fprintf(stderr, "check-out failed: %s\n", qPrintable(r2.outcome.text));
         return 1;
     }
     const int logRows = session.db().scalar(QStringLiteral("select count(*) from PDM日志")).toInt();

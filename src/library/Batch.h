@@ -45,12 +45,12 @@ struct BatchProgress {
     QList<std::pair<QString, QString>> heldCopies;
 };
 
+// What a batch came to: its outcome for the box (the summary, the stop, or a failure that says what
+// and where) and its counts.
 struct BatchResult {
+    Outcome outcome;
     BatchProgress progress;
     bool stopped = false; // the user asked to stop after the current file
-    bool failed = false;  // a step went wrong: message says what and where
-    QString message;      // the summary or the failure
-    Icon icon = Icon::None;
 };
 
 // A batch check-in or check-out with the single-drawing commands' guarantees: a failure ends the
@@ -88,7 +88,6 @@ private:
 
     Session& m_session;
     TransferRunner m_run;
-    DrawingLibrary m_single;
     QStringList m_composed;
     std::vector<std::unique_ptr<FtpClient>> m_clients; // the batch's connections, kept between batches
 };

@@ -12,14 +12,15 @@
 namespace velda {
 
 class Session;
+struct UserContext;
 
 // The single-drawing commands of the library. Each either refuses (changing nothing) or completes;
 // a failed transfer or database step leaves the library as it was before the command.
 //
-// How a check-in stays loss-free: the new file is uploaded under a side name private to this client;
-// the row, the end of the user's own hold and the log row are written in one transaction; before it
-// commits the upload is renamed to "<stored name>.new-<log number>", the number of the check-in's own
-// log row. The stored file itself is touched only after the commit. So a check-in cut off anywhere
+// How a check-in stays loss-free: the new file is uploaded as a staged file, under a name of this
+// client's own beside the stored name; the row, the end of the user's own hold and the log row are
+// written in one transaction; before it commits the staged file is renamed to
+// "<stored name>.new-<log number>", the number of the check-in's own log row. The stored file itself is touched only after the commit. So a check-in cut off anywhere
 // leaves either the old row with its old file in place, or the new row with its file staged under a
 // name that the committed log row gives away: Recover() moves it into place, and every command on
 // a code runs it first.
@@ -51,7 +52,7 @@ public:
     std::function<void(QStringView step)> onStep;
 
 private:
-    friend class CheckInSteps;
+    Outcome checkIn(const UserContext& ctx, const QString& code, const QString& localPath);
     void step(QStringView name) const {
         if (onStep)
             onStep(name);
@@ -103,7 +104,7 @@ QString CodeLengthProblem(const QString& code);
 // year/month/day without leading zeros, as the library's date columns hold it.
 QString LibraryDate(const QDate& d);
 
-// The side name of a check-in staged under its log row's number.
+// The name of a check-in's staged file numbered after its log row.
 QString StagedName(const QString& remotePath, qint64 logNumber);
 
 } // namespace velda

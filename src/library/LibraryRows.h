@@ -101,8 +101,8 @@ void appendLogs(Session& session, Database& db, const QString& user, const QStri
                 const std::vector<qint64>& numbers, const QString& word);
 // Rows into a table in a few statements; each row holds a value for each column.
 void insertRows(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows);
-// A private upload name beside the stored name.
-QString incomingName(const QString& remotePath);
+// A name for a check-in's staged file that is this client's own, before its log row numbers it.
+QString freshStagedName(const QString& remotePath);
 // Moves the staged file of the check-in numbered logNumber over the stored name, when it is there.
 TransferResult promoteOn(FtpClient& client, const QString& url, const QString& finalPath, qint64 logNumber);
 // The same as one transfer on the runner's client.

@@ -113,12 +113,12 @@ TEST_P(BatchLibraryTest, ChecksInWhatItMayAndNamesTheRest) {
         steps.push_back(i);
         return true;
     });
-    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    EXPECT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
     EXPECT_EQ(steps, (std::vector<int>{0, 1, 2, 3, 4}));
-    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库完成，共需入库图纸5张，有效入库图纸为：2张！\r\n图纸")))
-        << r.message.toStdString();
-    EXPECT_TRUE(r.message.endsWith(QStringLiteral("因权限问题无法入库")));
-    EXPECT_TRUE(r.message.contains(QStringLiteral("HELD")) && r.message.contains(QStringLiteral("LOCKED")));
+    EXPECT_TRUE(r.outcome.text.startsWith(QStringLiteral("入库完成，共需入库图纸5张，有效入库图纸为：2张！\r\n图纸")))
+        << r.outcome.text.toStdString();
+    EXPECT_TRUE(r.outcome.text.endsWith(QStringLiteral("因权限问题无法入库")));
+    EXPECT_TRUE(r.outcome.text.contains(QStringLiteral("HELD")) && r.outcome.text.contains(QStringLiteral("LOCKED")));
     EXPECT_TRUE(r.progress.rejectedCodes.contains(QStringLiteral("TWO\nLINES&")));
     EXPECT_EQ(column(QStringLiteral("NEW-1"), QStringLiteral("读")),
               QStringLiteral("/admin(U)/alice(U)//admin(G)/design(G)/"));
@@ -140,7 +140,7 @@ TEST_P(BatchLibraryTest, ComposedRightsReachNewCodesOnlyAndStopEndsAfterTheCurre
     const BatchResult r = b.CheckIn(files, [](int i, const BatchProgress&) { return i < 1; });
     EXPECT_TRUE(r.stopped);
     EXPECT_EQ(r.progress.processed, 2);
-    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库已停止"))) << r.message.toStdString();
+    EXPECT_TRUE(r.outcome.text.startsWith(QStringLiteral("入库已停止"))) << r.outcome.text.toStdString();
     EXPECT_EQ(column(QStringLiteral("OLD"), QStringLiteral("读")), QStringLiteral("/admin(U)/alice(U)/bob(U)/"));
     EXPECT_EQ(column(QStringLiteral("N1"), QStringLiteral("删")), QStringLiteral("/"));
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息 where 代号='N2'")), 0);
@@ -164,10 +164,11 @@ TEST_P(BatchLibraryTest, AFailedTransferEndsTheBatchNamingTheFile) {
     // The next file may have been uploaded while the first was recorded, and then gets in; the
     // first file whose upload the server did not take ends the batch.
     const int done = r.progress.processed;
-    EXPECT_TRUE(r.failed);
+    EXPECT_TRUE(r.outcome.failed());
     EXPECT_TRUE(done == 1 || done == 2) << done;
-    EXPECT_TRUE(r.message.contains(files[done])) << r.message.toStdString();
-    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已入库图纸%1张").arg(done))) << r.message.toStdString();
+    EXPECT_TRUE(r.outcome.text.contains(files[done])) << r.outcome.text.toStdString();
+    EXPECT_TRUE(r.outcome.text.contains(QStringLiteral("此前已入库图纸%1张").arg(done)))
+        << r.outcome.text.toStdString();
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), done);
     // A file committed while the server was gone is put in place by the next command on it.
     const QString copy = env->dir.path() + QStringLiteral("/P2-copy.dwg");
@@ -191,9 +192,10 @@ TEST_P(BatchLibraryTest, ChecksOutWhatTheConditionFound) {
     // Refused for rights, not in the library, and fetched as a copy while bob holds it: each said apart.
     const BatchResult r =
         b.CheckOut({QStringLiteral("Q-1"), QStringLiteral("Q-2"), QStringLiteral("Q-3"), QStringLiteral("Q-4")}, out);
-    EXPECT_EQ(r.message, QStringLiteral("出库完成，共需出库图纸4张，有效出库数量为：2张！\r\n图纸Q-4因权限问题无法出库"
-                                        "\r\n图纸Q-2在库中不存在"
-                                        "\r\n图纸Q-3（bob）此前已被他人出库，仅取得副本，目前可以查看但无权修改"));
+    EXPECT_EQ(r.outcome.text,
+              QStringLiteral("出库完成，共需出库图纸4张，有效出库数量为：2张！\r\n图纸Q-4因权限问题无法出库"
+                             "\r\n图纸Q-2在库中不存在"
+                             "\r\n图纸Q-3（bob）此前已被他人出库，仅取得副本，目前可以查看但无权修改"));
     EXPECT_EQ(read(out + QStringLiteral("Q-1.dwg")), QByteArray("q1"));
     EXPECT_EQ(read(out + QStringLiteral("Q-3.dwg")), QByteArray("q3"));
     EXPECT_EQ(env->db().scalar(QStringLiteral("select 出库帐号 from PDM出库图纸信息 where 代号='Q-3'")).toString(),
@@ -203,8 +205,8 @@ TEST_P(BatchLibraryTest, ChecksOutWhatTheConditionFound) {
     // Again with the same codes: fetched again, states unchanged; the user's own hold is no copy.
     const BatchResult again = b.CheckOut({QStringLiteral("Q-1"), QStringLiteral("Q-3")}, out);
     EXPECT_EQ(again.progress.rejected, 0);
-    EXPECT_EQ(again.message, QStringLiteral("出库完成，共需出库图纸2张，有效出库数量为：2张！\r\n图纸Q-3（bob）"
-                                            "此前已被他人出库，仅取得副本，目前可以查看但无权修改"));
+    EXPECT_EQ(again.outcome.text, QStringLiteral("出库完成，共需出库图纸2张，有效出库数量为：2张！\r\n图纸Q-3（bob）"
+                                                 "此前已被他人出库，仅取得副本，目前可以查看但无权修改"));
     EXPECT_EQ(checkouts(QStringLiteral("Q-1")), 1);
 }
 

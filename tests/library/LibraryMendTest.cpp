@@ -269,7 +269,7 @@ TEST_P(LibraryMend, TheCleanUpLeavesABatchGroupsStagedFilesBeforeItsCommit) {
     const BatchResult r = batch.CheckIn(files);
     EXPECT_EQ(leftovers, 3) << "the clean-up ran before the commit";
     EXPECT_EQ(counts.removed, 0);
-    ASSERT_FALSE(r.failed) << r.message.toStdString();
+    ASSERT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
     for (const QString& code : {QStringLiteral("S-1"), QStringLiteral("S-2"), QStringLiteral("S-3")}) {
         const QString copy = drawing(QStringLiteral("copy-") + code + QStringLiteral(".dwg"), "");
         const Outcome out = library().CheckOut(code, copy);
@@ -339,9 +339,9 @@ TEST_P(LibraryMend, BatchCheckOutNamesLocalFilesSafelyInsideTheFolder) {
     QDir().mkpath(folder);
     BatchLibrary batch(*env->session, runner());
     const BatchResult r = batch.CheckOut({QStringLiteral("GB/T-9"), QStringLiteral("../escape"), huge}, folder);
-    EXPECT_FALSE(r.failed) << r.message.toStdString();
-    EXPECT_EQ(r.message, QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：2张！\r\n图纸") + huge +
-                             QStringLiteral("因权限问题无法出库"));
+    EXPECT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
+    EXPECT_EQ(r.outcome.text, QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：2张！\r\n图纸") + huge +
+                                  QStringLiteral("因权限问题无法出库"));
     EXPECT_EQ(read(folder + QStringLiteral("/GB-T-9.dwg")), QByteArray("gb"));
     EXPECT_EQ(read(folder + QStringLiteral("/..-escape.dwg")), QByteArray("esc"));
     EXPECT_FALSE(QFileInfo::exists(env->dir.path() + QStringLiteral("/out/escape.dwg")));
@@ -363,8 +363,8 @@ TEST_P(LibraryMend, ABatchStopsWhenTheAccountChangesUnderIt) {
             loginAs(QStringLiteral("bob"), QStringLiteral("design"));
         return true;
     });
-    EXPECT_TRUE(r.failed);
-    EXPECT_EQ(r.message, QStringLiteral("登录帐号已变更，批处理已中止。此前已入库图纸1张。"));
+    EXPECT_TRUE(r.outcome.failed());
+    EXPECT_EQ(r.outcome.text, QStringLiteral("登录帐号已变更，批处理已中止。此前已入库图纸1张。"));
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 1);
     EXPECT_EQ(column(QStringLiteral("B-1"), QStringLiteral("入库帐号")), QStringLiteral("admin"));
 }

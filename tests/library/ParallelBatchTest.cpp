@@ -76,9 +76,9 @@ TEST_P(ParallelBatch, AFileTheServerRefusesEndsTheBatchWithTheFilesBeforeItIn) {
         steps.push_back(i);
         return true;
     });
-    EXPECT_TRUE(r.failed);
-    EXPECT_TRUE(r.message.contains(list[2])) << r.message.toStdString();
-    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已入库图纸2张"))) << r.message.toStdString();
+    EXPECT_TRUE(r.outcome.failed());
+    EXPECT_TRUE(r.outcome.text.contains(list[2])) << r.outcome.text.toStdString();
+    EXPECT_TRUE(r.outcome.text.contains(QStringLiteral("此前已入库图纸2张"))) << r.outcome.text.toStdString();
     EXPECT_EQ(steps, (std::vector<int>{0, 1}));
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息")), 2);
     EXPECT_EQ(loggedCodes(LogWord::CheckIn), (QStringList{QStringLiteral("R0"), QStringLiteral("R1")}));
@@ -96,8 +96,8 @@ TEST_P(ParallelBatch, RowsAndLogFollowTheFileOrderAndAStopEndsAfterTheFilesInFli
     EXPECT_TRUE(r.stopped);
     // The stop came with the second file; the rest of its group was already on its way.
     EXPECT_EQ(r.progress.processed, 4);
-    EXPECT_TRUE(r.message.startsWith(QStringLiteral("入库已停止：共需入库图纸9张，已处理4张")))
-        << r.message.toStdString();
+    EXPECT_TRUE(r.outcome.text.startsWith(QStringLiteral("入库已停止：共需入库图纸9张，已处理4张")))
+        << r.outcome.text.toStdString();
     EXPECT_EQ(loggedCodes(LogWord::CheckIn),
               (QStringList{QStringLiteral("S0"), QStringLiteral("S1"), QStringLiteral("S2"), QStringLiteral("S3")}));
     EXPECT_TRUE(sideFiles().isEmpty());
@@ -106,7 +106,7 @@ TEST_P(ParallelBatch, RowsAndLogFollowTheFileOrderAndAStopEndsAfterTheFilesInFli
     // and the hold rows and log rows come in the order of the codes.
     BatchLibrary all(*env->session, runner());
     all.groupFiles = 4;
-    ASSERT_FALSE(all.CheckIn(list).failed);
+    ASSERT_FALSE(all.CheckIn(list).outcome.failed());
     QStringList codes;
     for (const QString& f : list)
         codes << DrawingCodeFromPath(f);
@@ -115,8 +115,8 @@ TEST_P(ParallelBatch, RowsAndLogFollowTheFileOrderAndAStopEndsAfterTheFilesInFli
     BatchLibrary down(*env->session, runner());
     down.groupFiles = 4;
     const BatchResult got = down.CheckOut(codes, out);
-    EXPECT_FALSE(got.failed) << got.message.toStdString();
-    EXPECT_EQ(got.message, QStringLiteral("出库完成，共需出库图纸9张，有效出库数量为：9张！"));
+    EXPECT_FALSE(got.outcome.failed()) << got.outcome.text.toStdString();
+    EXPECT_EQ(got.outcome.text, QStringLiteral("出库完成，共需出库图纸9张，有效出库数量为：9张！"));
     EXPECT_EQ(loggedCodes(LogWord::CheckOut), codes);
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(read(out + QStringLiteral("/S%1.dwg").arg(i)), QStringLiteral("S%1").arg(i).toUtf8());
@@ -128,7 +128,7 @@ TEST_P(ParallelBatch, RowsAndLogFollowTheFileOrderAndAStopEndsAfterTheFilesInFli
 TEST_P(ParallelBatch, AServerKilledMidBatchLeavesEveryDrawingOldOrNew) {
     // Every drawing is in the library with its old content; the batch brings a new one for each.
     const QStringList old = files(40, QStringLiteral("K"));
-    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(old).failed);
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(old).outcome.failed());
     QStringList fresh;
     const QString folder = env->dir.path() + QStringLiteral("/fresh");
     QDir().mkpath(folder);
@@ -152,7 +152,7 @@ TEST_P(ParallelBatch, AServerKilledMidBatchLeavesEveryDrawingOldOrNew) {
     ftp->start();
     client->Disconnect();
     const int done = r.progress.processed;
-    EXPECT_TRUE(r.failed || done == 40) << r.message.toStdString();
+    EXPECT_TRUE(r.outcome.failed() || done == 40) << r.outcome.text.toStdString();
     // What a later command finds after its recovery: each drawing whole, old or new, as its log says.
     DrawingLibrary lib = library();
     for (int i = 0; i < 40; ++i) {
@@ -182,9 +182,9 @@ TEST_P(ParallelBatch, AFailureInALaterGroupKeepsTheGroupsBeforeAndLeavesTheFaili
         steps.push_back(i);
         return true;
     });
-    EXPECT_TRUE(r.failed);
-    EXPECT_TRUE(r.message.contains(list[5])) << r.message.toStdString();
-    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已入库图纸5张"))) << r.message.toStdString();
+    EXPECT_TRUE(r.outcome.failed());
+    EXPECT_TRUE(r.outcome.text.contains(list[5])) << r.outcome.text.toStdString();
+    EXPECT_TRUE(r.outcome.text.contains(QStringLiteral("此前已入库图纸5张"))) << r.outcome.text.toStdString();
     EXPECT_EQ(steps, (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_EQ(loggedCodes(LogWord::CheckIn),
               (QStringList{QStringLiteral("L5"), QStringLiteral("L0"), QStringLiteral("L1"), QStringLiteral("L2"),
@@ -198,7 +198,7 @@ TEST_P(ParallelBatch, AFailureInALaterGroupKeepsTheGroupsBeforeAndLeavesTheFaili
 TEST_P(ParallelBatch, ACheckOutFindsACheckInCutOffAfterItsCommitInTheVolumeListingAndFinishesIt) {
     // Enough drawings on the volume for the check-out to list its folder instead of probing each.
     const QStringList list = files(20, QStringLiteral("C"));
-    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).failed);
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).outcome.failed());
     QStringList codes;
     for (const QString& f : list)
         codes << DrawingCodeFromPath(f);
@@ -217,7 +217,7 @@ TEST_P(ParallelBatch, ACheckOutFindsACheckInCutOffAfterItsCommitInTheVolumeListi
     BatchLibrary b(*env->session, runner());
     b.groupFiles = 4;
     const BatchResult r = b.CheckOut(codes, out);
-    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    EXPECT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
     EXPECT_EQ(read(out + QStringLiteral("/C2.dwg")), QByteArray("C2 new"));
     for (int i : {0, 1, 3, 19})
         EXPECT_EQ(read(out + QStringLiteral("/C%1.dwg").arg(i)), QStringLiteral("C%1").arg(i).toUtf8());
@@ -245,7 +245,7 @@ TEST_P(ParallelBatch, ACheckInOfTheSameCodeBetweenPlanAndRowsLeavesTheBatchsVers
         return true;
     });
     ASSERT_TRUE(between.done()) << between.text.toStdString();
-    EXPECT_FALSE(r.failed) << r.message.toStdString();
+    EXPECT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
     // The batch's version is the last one by its log row's number too, so that recovery finds it.
     EXPECT_EQ(env->db()
                   .scalar(QStringLiteral("select ID from PDM日志 where 代号='X1' and 方式=? order by 序号 desc"),
@@ -261,7 +261,7 @@ TEST_P(ParallelBatch, ACheckInOfTheSameCodeBetweenPlanAndRowsLeavesTheBatchsVers
 
 TEST_P(ParallelBatch, ADrawingCheckedInAgainElsewhereAfterTheBatchReadItIsFetchedAgain) {
     const QStringList list = files(3, QStringLiteral("D"));
-    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).failed);
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).outcome.failed());
     RecordingFeedback otherFeedback;
     auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
     loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
@@ -286,8 +286,8 @@ TEST_P(ParallelBatch, ADrawingCheckedInAgainElsewhereAfterTheBatchReadItIsFetche
     });
     ASSERT_TRUE(between.done()) << between.text.toStdString();
     ASSERT_FALSE(QFile::exists(ftp->localPath(QStringLiteral("Volume/V1/20240305D2.dwg"))));
-    EXPECT_FALSE(r.failed) << r.message.toStdString();
-    EXPECT_EQ(r.message, QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：3张！"));
+    EXPECT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
+    EXPECT_EQ(r.outcome.text, QStringLiteral("出库完成，共需出库图纸3张，有效出库数量为：3张！"));
     EXPECT_EQ(read(out + QStringLiteral("/D2.dwg")), QByteArray("D2 later"));
     EXPECT_EQ(loggedCodes(LogWord::CheckOut), DrawingCodesOf(list));
 }
@@ -320,7 +320,7 @@ TEST_P(ParallelBatch, ReservedLogNumbersAscendAndAreNeverGivenOutAgain) {
 
 TEST_P(ParallelBatch, ACheckOutWhoseRowsCannotAllGoInTogetherNamesTheFileThatFails) {
     const QStringList list = files(3, QStringLiteral("H"));
-    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).failed);
+    ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).outcome.failed());
     // H1 carries a hold without being marked out: its hold row cannot be written a second time.
     env->db().exec(
         QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values ('H1','bob','2024/3/1')"));
@@ -332,9 +332,9 @@ TEST_P(ParallelBatch, ACheckOutWhoseRowsCannotAllGoInTogetherNamesTheFileThatFai
     mine.close();
     BatchLibrary b(*env->session, runner());
     const BatchResult r = b.CheckOut(DrawingCodesOf(list), out);
-    EXPECT_TRUE(r.failed);
-    EXPECT_TRUE(r.message.startsWith(QStringLiteral("图纸出库<H1>失败"))) << r.message.toStdString();
-    EXPECT_TRUE(r.message.contains(QStringLiteral("此前已出库图纸1张"))) << r.message.toStdString();
+    EXPECT_TRUE(r.outcome.failed());
+    EXPECT_TRUE(r.outcome.text.startsWith(QStringLiteral("图纸出库<H1>失败"))) << r.outcome.text.toStdString();
+    EXPECT_TRUE(r.outcome.text.contains(QStringLiteral("此前已出库图纸1张"))) << r.outcome.text.toStdString();
     EXPECT_EQ(loggedCodes(LogWord::CheckOut), QStringList{QStringLiteral("H0")});
     EXPECT_EQ(column(QStringLiteral("H0"), QStringLiteral("状态")), QStringLiteral("出库"));
     EXPECT_EQ(column(QStringLiteral("H1"), QStringLiteral("状态")), QStringLiteral("正常"));

@@ -168,8 +168,8 @@ private:
         if (isatty(fileno(stderr)) && !m_args.json && r.progress.total > 0)
             std::fprintf(stderr, "\n");
         (void)what;
-        m_feedback.message(r.message, r.icon, kTitleFeedback);
-        const int code = r.failed ? ExitFailed : (r.progress.rejected > 0 ? ExitRefused : ExitDone);
+        m_feedback.message(r.outcome.text, r.outcome.icon, r.outcome.title);
+        const int code = r.outcome.failed() ? ExitFailed : (r.progress.rejected > 0 ? ExitRefused : ExitDone);
         if (m_args.json) {
             // Every code not fetched or not checked in, as before; those with no drawing also on their own.
             QJsonArray rejected, missing, copies;
@@ -181,18 +181,18 @@ private:
             }
             for (const auto& [c, account] : r.progress.heldCopies)
                 copies.append(QJsonObject{{QStringLiteral("code"), c}, {QStringLiteral("heldBy"), account}});
-            record(
-                QJsonObject{{QStringLiteral("command"), m_args.command},
-                            {QStringLiteral("result"),
-                             r.failed ? QStringLiteral("failed")
-                                      : (r.progress.rejected > 0 ? QStringLiteral("refused") : QStringLiteral("done"))},
-                            {QStringLiteral("total"), r.progress.total},
-                            {QStringLiteral("processed"), r.progress.processed},
-                            {QStringLiteral("rejected"), r.progress.rejected},
-                            {QStringLiteral("rejectedCodes"), rejected},
-                            {QStringLiteral("missingCodes"), missing},
-                            {QStringLiteral("heldCopies"), copies},
-                            {QStringLiteral("message"), r.message}});
+            record(QJsonObject{{QStringLiteral("command"), m_args.command},
+                               {QStringLiteral("result"),
+                                r.outcome.failed()
+                                    ? QStringLiteral("failed")
+                                    : (r.progress.rejected > 0 ? QStringLiteral("refused") : QStringLiteral("done"))},
+                               {QStringLiteral("total"), r.progress.total},
+                               {QStringLiteral("processed"), r.progress.processed},
+                               {QStringLiteral("rejected"), r.progress.rejected},
+                               {QStringLiteral("rejectedCodes"), rejected},
+                               {QStringLiteral("missingCodes"), missing},
+                               {QStringLiteral("heldCopies"), copies},
+                               {QStringLiteral("message"), r.outcome.text}});
         }
         return code;
     }

@@ -62,7 +62,7 @@ void FrmMultiInLib::CmdInLib_Click() {
     FindAllFile(folder, m_ui->ChkSubDir->isChecked(), files, [this] { return m_batch->keepAlive(); });
     BatchResult result;
     if (m_batch->stopRequested()) {
-        result.message = QStringLiteral("已停止查找入库文件，未入库任何图纸。");
+        result.outcome = Outcome::success(QStringLiteral("已停止查找入库文件，未入库任何图纸。"));
     } else {
         m_batch->startItems(static_cast<int>(files.size()));
         BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });
@@ -70,7 +70,7 @@ void FrmMultiInLib::CmdInLib_Click() {
         result = batch.CheckIn(files, [this](int i, const BatchProgress&) { return m_batch->step(i); });
     }
     m_batch->end();
-    m_session.feedback().message(result.message, result.icon, kTitleFeedback);
+    m_session.feedback().message(result.outcome.text, result.outcome.icon, result.outcome.title);
 }
 
 } // namespace velda

@@ -66,7 +66,7 @@ void FrmMultiOutLib::CmdOutLib_Click() {
     const BatchResult result =
         batch.CheckOut(codes, selectedFolder(), [this](int i, const BatchProgress&) { return m_batch->step(i); });
     m_batch->end();
-    m_session.feedback().message(result.message, result.icon, kTitleFeedback);
+    m_session.feedback().message(result.outcome.text, result.outcome.icon, result.outcome.title);
 }
 
 } // namespace velda
