@@ -20,7 +20,7 @@
 #include "shell/CommandTable.h"
 #include "shell/Login.h"
 #include "transfer/FtpClient.h"
-#include "transfer/TransferWait.h"
+#include "transfer/TransferPool.h"
 #include "transfer/Volumes.h"
 
 #include <QDir>
