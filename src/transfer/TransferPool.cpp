@@ -313,4 +313,14 @@ TransferResult WaitForTransfer(FtpClient& client, const QString& volumeUrl, cons
         watch);
 }
 
+void WaitForWork(const std::function<void()>& work) {
+    FtpClient unused;
+    WaitForTransfer(unused, [&work](FtpClient&, const TransferProgress&) {
+        work();
+        TransferResult done;
+        done.ok = true;
+        return done;
+    });
+}
+
 } // namespace velda

@@ -133,4 +133,8 @@ TransferResult WaitForTransfer(FtpClient& client, const TransferOperation& opera
 TransferResult WaitForTransfer(FtpClient& client, const QString& volumeUrl, const QString& commandText,
                                TransferWatch* watch = nullptr);
 
+// Work that needs no connection (reading or writing a large file, a query on a connection of its own),
+// run on a worker the same way while this thread serves its events.
+void WaitForWork(const std::function<void()>& work);
+
 } // namespace velda

@@ -2,6 +2,7 @@
 #include "transfer/TransferRunner.h"
 
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -206,6 +207,21 @@ TEST(TransferPoolTest, ADestroyedPoolStartsNothingQueuedAndFinishesWhatRuns) {
     EXPECT_TRUE(queued->finished());
     EXPECT_FALSE(queued->ran[0] || queued->ran[1]);
     EXPECT_TRUE(journal.order.empty());
+}
+
+TEST(TransferPoolTest, WorkWithoutAConnectionRunsOffTheWaitingThread) {
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    std::thread::id ranOn;
+    WaitForWork([&] {
+        ranOn = std::this_thread::get_id();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    });
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+    EXPECT_GE(ticks, 5);
 }
 
 } // namespace
