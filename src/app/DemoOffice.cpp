@@ -20,7 +20,7 @@
 #include "structure/StructureStore.h"
 #include "structure/StructureTree.h"
 #include "transfer/FtpClient.h"
-#include "transfer/TransferWait.h"
+#include "transfer/TransferPool.h"
 
 #include <QBuffer>
 #include <QDir>

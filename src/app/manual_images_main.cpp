@@ -17,7 +17,7 @@
 #include <QApplication>
 #include <QDate>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileSystemModel>
 #include <QIcon>
 #include <QMdiArea>
@@ -25,6 +25,7 @@
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 #include <QTreeView>
 
 #include <tuple>
@@ -62,6 +63,13 @@ void FillSample(velda::Database& db) {
 
 // Folder trees show the demo root in place of the machine's "/": the pictures then show the same
 // neutral folders (home/用户/图纸) wherever they are drawn, never the drawing machine's own.
+// Serves the events due meanwhile (layouts, the folder model's answers) until a timer ends the wait.
+void ServeEventsFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 void ShowDemoFolders(QWidget* form, const QString& demoRoot) {
     bool any = false;
     for (QTreeView* view : form->findChildren<QTreeView*>())
@@ -79,14 +87,11 @@ void ShowDemoFolders(QWidget* form, const QString& demoRoot) {
     if (!any)
         return;
     // The model reads folders on a thread of its own; give it time to fill the tree.
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 800)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    ServeEventsFor(800);
 }
 
 bool Save(QWidget* widget, const QString& file, QTextStream& out) {
-    QApplication::processEvents();
+    ServeEventsFor(0);
     if (!widget->grab().save(file))
         return false;
     out << file << "\n";
@@ -157,7 +162,7 @@ int main(int argc, char* argv[]) {
             failures += !Save(frame, folder + QStringLiteral("/%1.png").arg(name), out);
             if (auto* sub = qobject_cast<QMdiSubWindow*>(frame))
                 sub->close();
-            QApplication::processEvents();
+            ServeEventsFor(0);
         }
     } catch (const velda::Error& e) {
         err << e.description() << "\n";

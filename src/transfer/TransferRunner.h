@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/TransferWait.h"
+#include "transfer/TransferPool.h"
 
 #include <QString>
 
@@ -15,8 +15,6 @@ namespace velda {
 // The library and the volumes both run their transfers through one of these.
 class TransferRunner final {
 public:
-    using Function = std::function<TransferResult(const TransferOperation&)>;
-
     TransferRunner() = default;
     // Any callable that runs an operation is a runner.
     template <typename F,
@@ -48,7 +46,7 @@ public:
     std::function<void(const QString& volumeUrl, const QString& commandText)> onCommand;
 
 private:
-    Function m_run;
+    std::function<TransferResult(const TransferOperation&)> m_run;
 };
 
 } // namespace velda

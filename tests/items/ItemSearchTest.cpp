@@ -440,6 +440,7 @@ TEST_P(ItemSearchSlowServer, TheLaterClickWinsOverARunningFetch) {
     condition(*f, QStringLiteral("代号 like  '%L-%' "));
     seek(*f);
 
+    const int loginsBefore = ftp->loginCount();
     bool firstReturned = false;
     bool firstWasRunning = false;
     QTimer::singleShot(400, f.get(), [&] {
@@ -454,6 +455,7 @@ TEST_P(ItemSearchSlowServer, TheLaterClickWinsOverARunningFetch) {
     ASSERT_TRUE(picture(*f)->hasPicture());
     EXPECT_EQ(picture(*f)->image().width(), 5);
     EXPECT_TRUE(firstWasRunning) << "the first fetch was not running when the second click came";
+    EXPECT_EQ(ftp->loginCount() - loginsBefore, 1) << "the second fetch waits for the window's connection";
     EXPECT_EQ(previewCopies(), QStringList{QFileInfo(f->previewFile()).fileName()});
     EXPECT_TRUE(env->feedback.boxes.isEmpty());
     EXPECT_EQ(browseRows(QStringLiteral("L-1")), 1);

@@ -11,7 +11,7 @@
 #include "core/Session.h"
 #include "library/DrawingLibrary.h"
 #include "transfer/FtpClient.h"
-#include "transfer/TransferWait.h"
+#include "transfer/TransferPool.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

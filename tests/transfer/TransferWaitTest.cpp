@@ -1,7 +1,7 @@
 #include "FtpServer.h"
 
 #include "transfer/TransferCommand.h"
-#include "transfer/TransferWait.h"
+#include "transfer/TransferPool.h"
 
 #include <QCoreApplication>
 #include <QDir>

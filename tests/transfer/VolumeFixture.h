@@ -2,7 +2,7 @@
 
 #include "FtpFixture.h"
 
-#include "transfer/TransferWait.h"
+#include "transfer/TransferPool.h"
 #include "transfer/Volumes.h"
 
 #include <QDir>

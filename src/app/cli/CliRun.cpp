@@ -22,7 +22,7 @@
 #include "shell/Login.h"
 #include "structure/WhereUsed.h"
 #include "transfer/FtpClient.h"
-#include "transfer/TransferWait.h"
+#include "transfer/TransferPool.h"
 #include "transfer/Volumes.h"
 
 #include <QDir>

@@ -182,17 +182,8 @@ void FrmSeekItemInfo::showPreview(quint64 view, const QString& code, const Previ
         m_ui->Dwg->setPicture(kept->image, QString(), kept->reason);
         return;
     }
-    const FtpOptions options = m_session.ftpOptions;
-    const TransferRunner run = [this, options](const TransferOperation& operation) {
-        return m_transfer->run([operation, options](FtpClient& client, const TransferProgress& progress) {
-            TransferResult r = operation(client, progress);
-            if (r.failure != TransferFailure::Busy)
-                return r;
-            // An earlier view's fetch still holds the window's client: this one goes on its own.
-            FtpClient own(options);
-            return operation(own, progress);
-        });
-    };
+    // An earlier view's fetch may still hold the window's connection: this one waits for it there.
+    const TransferRunner run = [this](const TransferOperation& operation) { return m_transfer->run(operation); };
     // A check-in cut off after its commit left the new file under its staged name: it is put in place
     // first, as a check-out does, or the picture would show the version before, or none.
     if (source.version > 0) {

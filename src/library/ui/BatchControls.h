@@ -2,10 +2,11 @@
 
 #include "transfer/ui/FormTransfer.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include <atomic>
 
 namespace velda {
 
@@ -34,7 +35,7 @@ inline QString TransferredMegabytes(qint64 done, qint64 total) {
 }
 
 // What both batch dialogs do around a batch: actions off (through the dialog's transfer), 停止
-// on, the bar moving per item, and the window served between items.
+// on, and the bar moving per item.
 //
 // The single-drawing dialog uses the same piece around its one transfer (beginSingle): the bar and
 // the label follow the bytes, and 停止 ends the transfer at once, since there is no next item to stop
@@ -89,15 +90,14 @@ public:
         m_total = total;
         StartBatchProgress(m_bar, total);
     }
-    // After item i; false once the user asked to stop.
+    // After item i; false once the user asked to stop. The window is served while the batch waits
+    // for its transfers, which is where 停止 is heard.
     bool step(int index) {
         StepBatchProgress(m_bar, index, m_total);
         return keepAlive();
     }
-    bool keepAlive() {
-        QCoreApplication::processEvents();
-        return !m_stopRequested;
-    }
+    // Asked also by work that runs off the window, such as the search for the files of a batch.
+    bool keepAlive() const { return !m_stopRequested; }
     bool stopRequested() const { return m_stopRequested; }
     void end() {
         m_transfer->onProgress = nullptr;
@@ -121,7 +121,7 @@ private:
     QPushButton* m_stop;
     QLabel* m_bytes;
     int m_total = 0;
-    bool m_stopRequested = false;
+    std::atomic<bool> m_stopRequested{false};
     bool m_single = false;
 };
 

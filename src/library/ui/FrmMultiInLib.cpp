@@ -59,7 +59,9 @@ void FrmMultiInLib::CmdInLib_Click() {
     m_session.config().StoreAccountValue(m_session.ctx.UserId, kLastBatchFolder, folder);
     m_batch->begin();
     QStringList files;
-    FindAllFile(folder, m_ui->ChkSubDir->isChecked(), files, [this] { return m_batch->keepAlive(); });
+    // A deep folder takes a while to list: off the window, so that 停止 is heard meanwhile.
+    const bool withSubFolders = m_ui->ChkSubDir->isChecked();
+    WaitForWork([&] { FindAllFile(folder, withSubFolders, files, [this] { return m_batch->keepAlive(); }); });
     BatchResult result;
     if (m_batch->stopRequested()) {
         result.outcome = Outcome::success(QStringLiteral("已停止查找入库文件，未入库任何图纸。"));

@@ -5,13 +5,11 @@
 #include "core/Twips.h"
 #include "core/ui/ConditionPanel.h"
 #include "core/ui/Forms.h"
+#include "transfer/TransferPool.h"
 #include "ui_FrmLog.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QHeaderView>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -91,13 +89,7 @@ void FrmLog::setBusy(bool busy) {
 
 void FrmLog::runInBackground(const std::function<void()>& work) {
     setBusy(true);
-    std::unique_ptr<QThread> worker(QThread::create(work));
-    QEventLoop loop;
-    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    worker->start();
-    loop.exec();
-    // The program may be ending and have left the loop early: the worker is always awaited.
-    worker->wait();
+    WaitForWork(work);
     setBusy(false);
 }
 
@@ -145,8 +137,9 @@ std::vector<int> FrmLog::selectedRows() const {
 
 bool FrmLog::deleteRows(const std::vector<qint64>& seqs) {
     setBusy(true);
-    const Outcome outcome = DeleteLogRows(m_session, seqs, nullptr,
-                                          [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    // The deletion runs on the session's connection, which belongs to this thread: the window is
+    // painted between its statements rather than served.
+    const Outcome outcome = DeleteLogRows(m_session, seqs, nullptr, [this] { repaint(); });
     setBusy(false);
     if (!outcome.done()) {
         ShowOutcome(m_session.feedback(), outcome);

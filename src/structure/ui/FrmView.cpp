@@ -362,9 +362,9 @@ void FrmView::GenerateReport(int nodeId) {
     status->repaint();
     try {
         ReportBuilder builder(m_session, m_tree, m_loader, [status](const QString& text) {
+            // Painted at once: the report is built on this thread, which serves no events meanwhile.
             status->showMessage(text);
             status->repaint();
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         });
         m_loader.setMode(LoadMode::Print);
         const ReportDocument doc = builder.build(kind, node, m_session.ctx.ReportWithSubs);

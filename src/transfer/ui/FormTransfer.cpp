@@ -22,7 +22,7 @@ FormTransfer::~FormTransfer() = default;
 void FormTransfer::enter() {
     if (m_depth++ > 0)
         return;
-    m_client.SetStopRequested(false);
+    m_pool.clearStop();
     m_closingNoticeShown = false;
     m_wasEnabled.clear();
     for (const QPointer<QWidget>& w : m_actions) {
@@ -72,7 +72,7 @@ TransferResult FormTransfer::run(const TransferOperation& operation) {
     if (onProgress)
         connect(&watch, &TransferWatch::progressed, this,
                 [this](qint64 done, qint64 total) { onProgress(done, total); });
-    TransferResult result = WaitForTransfer(m_client, operation, &watch);
+    TransferResult result = m_pool.run(operation, &watch);
     leave();
     return result;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/TransferWait.h"
+#include "transfer/TransferPool.h"
 
 #include <QList>
 #include <QObject>
@@ -18,9 +18,9 @@ struct Outcome;
 // Why a window does not close while its transfer runs.
 inline const QString kClosingWaits = QStringLiteral("文件正在传输，传输结束后才能关闭窗口。");
 
-// How every dialog moves files: one FTP client for the dialog (its connections reused across the
-// transfers of one command), the dialog's action controls disabled while a transfer runs, the
-// dialog kept from closing under a running transfer, and the event loop serving all windows.
+// How every dialog moves files: one FTP client for the dialog on a pool of one worker (its connections
+// reused across the transfers of one command), the dialog's action controls disabled while a transfer
+// runs, the dialog kept from closing under a running transfer, and the event loop serving all windows.
 class FormTransfer final : public QObject {
     Q_OBJECT
 public:
@@ -44,8 +44,8 @@ public:
 
     // Ends the running upload or download at once, and any other of the same command; what it moved
     // is not kept. The next command starts afresh.
-    void requestStop() { m_client.SetStopRequested(true); }
-    bool stopRequested() const { return m_client.StopRequested(); }
+    void requestStop() { m_pool.requestStop(); }
+    bool stopRequested() const { return m_pool.stopRequested(); }
 
     // A close request refused under a running transfer is explained with this text.
     void explainClosing(Feedback& feedback, const QString& text = kClosingWaits) {
@@ -68,6 +68,9 @@ private:
     QList<QPointer<QWidget>> m_actions;
     QList<bool> m_wasEnabled;
     FtpClient m_client;
+    // The dialog's one connection on its one worker: a transfer asked for while another runs (from an
+    // event served meanwhile) waits for it rather than opening a second connection.
+    TransferPool m_pool{m_client};
     int m_depth = 0;
     Feedback* m_feedback = nullptr;
     QString m_closingText;
