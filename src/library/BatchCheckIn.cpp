@@ -1,15 +1,15 @@
 #include "library/Batch.h"
 
+#include "accounts/Acl.h"
 #include "core/ActivityLog.h"
 #include "core/Session.h"
-#include "accounts/Acl.h"
 #include "library/BatchGroups.h"
-#include "library/BatchLanes.h"
 #include "library/CheckInSteps.h"
 #include "library/LibraryLocks.h"
 #include "library/LibraryRows.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
+#include "transfer/TransferPool.h"
 
 #include <QSet>
 
@@ -28,7 +28,7 @@ struct InBatch {
             const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
         : session(s), db(s.db()), ctx(s.ctx), run(runner), composed(rights), files(paths), today(s.clock().today()),
           perGroup(filesPerGroup), groupBytes(batch.groupBytes), onPhase(batch.onPhase),
-          lanes(clients, laneCount(s, int(paths.size())), s.ftpOptions) {
+          pool(clients, workerCount(s, int(paths.size())), s.ftpOptions) {
         for (const QString& f : files)
             codes << DrawingCodeFromPath(f);
     }
@@ -44,7 +44,7 @@ struct InBatch {
     const int perGroup;
     const qint64 groupBytes;
     const std::function<void(const char*, double)>& onPhase;
-    Lanes lanes;
+    TransferPool pool;
     int next = 0; // the next file to plan
 
     static constexpr size_t kGroupsAhead = 1;
@@ -74,13 +74,13 @@ public:
     // 2. its uploads start at once.
     static std::optional<CheckInGroup> plan(InBatch& b, const QSet<QString>& busy);
     // Waits for its uploads.
-    void waitTransfers() { m_uploads.wait(m_b->lanes, m_b->run); }
+    void waitTransfers() { m_uploads.wait(m_b->pool, m_b->run); }
     // 3. and 4. Its rows, staged files and commit.
     Recorded record();
-    // 5. Its moves, handed to the lanes; the code locks go with them.
-    WorkPtr startMoves(std::vector<int>& movingFiles, std::unique_ptr<HeldCodeLocks>& locks);
+    // 5. Its moves, handed to the pool; the code locks go with them.
+    TransferWorkPtr startMoves(std::vector<int>& movingFiles, std::unique_ptr<HeldCodeLocks>& locks);
     // A group that will not be recorded: its uploads stopped and removed.
-    void cancel() { m_uploads.cancel(m_b->lanes); }
+    void cancel() { m_uploads.cancel(m_b->pool); }
     void drop();
 
     const QSet<QString>& names() const { return m_names; }
@@ -230,22 +230,23 @@ void CheckInGroup::reserveAndUpload() {
         }).done())
         for (size_t k = 0; k < toUpload.size(); ++k)
             toUpload[k]->reserve(reserved[k]);
-    std::vector<Task> tasks;
+    std::vector<TransferOperation> operations;
     for (File& f : m_files)
         if (f.steps) {
-            f.upload = int(tasks.size());
-            tasks.push_back([s = f.steps.get()](FtpClient& c, const TransferProgress& p) { return s->upload(c, p); });
+            f.upload = int(operations.size());
+            operations.push_back(
+                [s = f.steps.get()](FtpClient& c, const TransferProgress& p) { return s->upload(c, p); });
         }
-    m_uploads.start(m_b->lanes, std::move(tasks));
+    m_uploads.start(m_b->pool, std::move(operations));
 }
 
 void CheckInGroup::drop() {
-    m_uploads.stop(m_b->lanes, m_b->run);
-    std::vector<Task> tasks;
+    m_uploads.stop(m_b->pool, m_b->run);
+    std::vector<TransferOperation> operations;
     for (File& f : m_files)
         if (m_uploads.ok(f.upload))
-            tasks.push_back([s = f.steps.get()](FtpClient& c, const TransferProgress&) { return s->discard(c); });
-    m_b->lanes.wait(m_b->run, m_b->lanes.submit(std::move(tasks), true, false));
+            operations.push_back([s = f.steps.get()](FtpClient& c, const TransferProgress&) { return s->discard(c); });
+    m_b->pool.wait(m_b->run, m_b->pool.submit(std::move(operations), true, false));
 }
 
 // 3. and 4. The rows of the whole group go in with a few statements. Should one of them fail, the
@@ -411,7 +412,7 @@ void CheckInGroup::writeTogether(const std::vector<int>& recorded) {
 // 4. Staged under the log rows' numbers, before the commit; uploads under their reserved numbers are
 // staged already. False when the group must go again without a file whose rename failed.
 bool CheckInGroup::stageRecorded(bool together, std::vector<int>& recorded, const std::vector<size_t>& settledBefore) {
-    std::vector<Task> stages;
+    std::vector<TransferOperation> stages;
     std::vector<int> stageOf(recorded.size(), -1);
     for (size_t k = 0; k < recorded.size(); ++k) {
         CheckInSteps* st = m_files[size_t(recorded[k])].steps.get();
@@ -420,10 +421,10 @@ bool CheckInGroup::stageRecorded(bool together, std::vector<int>& recorded, cons
         stageOf[k] = int(stages.size());
         stages.push_back([st](FtpClient& c, const TransferProgress&) { return st->stage(c); });
     }
-    const WorkPtr staged = m_b->lanes.submit(std::move(stages), true);
+    const TransferWorkPtr staged = m_b->pool.submit(std::move(stages), true);
     {
         Timed timed(m_b->onPhase, "renames");
-        m_b->lanes.wait(m_b->run, staged);
+        m_b->pool.wait(m_b->run, staged);
     }
     int keep = int(recorded.size());
     for (int k = 0; k < int(recorded.size()); ++k) {
@@ -451,8 +452,8 @@ bool CheckInGroup::stageRecorded(bool together, std::vector<int>& recorded, cons
 
 // 5. Into place; staged files of what did not get in removed. A failure here loses nothing:
 // recovery finishes the move later, and a staged file left over is named by no row.
-WorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::unique_ptr<HeldCodeLocks>& locks) {
-    std::vector<Task> moves;
+TransferWorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::unique_ptr<HeldCodeLocks>& locks) {
+    std::vector<TransferOperation> moves;
     for (File& f : m_files) {
         CheckInSteps* s = f.steps.get();
         if (f.committed) {
@@ -466,7 +467,7 @@ WorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::unique_ptr<
         }
     }
     locks = std::move(m_held);
-    return m_b->lanes.submit(std::move(moves), true, false);
+    return m_b->pool.submit(std::move(moves), true, false);
 }
 
 // The batch check-in's run of groups.
@@ -483,7 +484,7 @@ private:
     // ends. A committed file found neither staged nor in place is lost; the batch must not count on.
     std::optional<Settled> finishPrevious() override {
         Timed timed(m_b.onPhase, "moves");
-        m_b.lanes.wait(m_b.run, m_moving);
+        m_b.pool.wait(m_b.run, m_moving);
         std::optional<Settled> lost;
         for (size_t k = 0; m_moving && k < m_movingFiles.size() && !lost; ++k)
             if (m_movingFiles[k] >= 0 && m_moving->ran[k] && !m_moving->results[k] &&
@@ -501,7 +502,7 @@ private:
         return rec;
     }
 
-    WorkPtr m_moving;                             // the moves of the group committed last
+    TransferWorkPtr m_moving;                     // the moves of the group committed last
     std::vector<int> m_movingFiles;               // each move's file, -1 for the removal of a staged file
     std::unique_ptr<HeldCodeLocks> m_movingLocks; // its codes, locked until those moves are done
 };

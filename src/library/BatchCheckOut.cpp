@@ -1,14 +1,14 @@
 #include "library/Batch.h"
 
+#include "accounts/Acl.h"
 #include "core/ActivityLog.h"
 #include "core/Session.h"
-#include "accounts/Acl.h"
 #include "library/BatchGroups.h"
-#include "library/BatchLanes.h"
 #include "library/CheckOutRules.h"
 #include "library/LibraryRows.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
+#include "transfer/TransferPool.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -50,7 +50,7 @@ struct OutBatch {
     OutBatch(Session& s, const TransferRunner& runner, const QStringList& codeList, const QString& into,
              const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
         : session(s), db(s.db()), ctx(s.ctx), run(runner), codes(codeList), folder(into), perGroup(filesPerGroup),
-          onPhase(batch.onPhase), lanes(clients, laneCount(s, int(codeList.size())), s.ftpOptions) {}
+          onPhase(batch.onPhase), pool(clients, workerCount(s, int(codeList.size())), s.ftpOptions) {}
 
     void readAll();
     void listStaged();
@@ -63,7 +63,7 @@ struct OutBatch {
     const QString& folder;
     const int perGroup;
     const std::function<void(const char*, double)>& onPhase;
-    Lanes lanes;
+    TransferPool pool;
     QHash<QString, StoredDrawing> rowsOf;
     QHash<QString, qint64> numbers;
     QSet<QString> staged;          // "<volume>/<name>" of each staged file the listings show
@@ -127,11 +127,11 @@ void OutBatch::listStaged() {
         folders.push_back(
             {d.volume, VolumeUrl(ctx.AdminPassword, d.server), remote.left(remote.lastIndexOf(QLatin1Char('/'))), {}});
     }
-    std::vector<Task> listings;
+    std::vector<TransferOperation> listings;
     for (Folder& f : folders)
         listings.push_back([&f](FtpClient& c, const TransferProgress&) { return c.ListNames(f.url, f.path, f.names); });
-    const WorkPtr listed = lanes.submit(std::move(listings), false, false);
-    lanes.wait(run, listed);
+    const TransferWorkPtr listed = pool.submit(std::move(listings), false, false);
+    pool.wait(run, listed);
     for (int k = 0; k < int(folders.size()); ++k) {
         if (!listed->ok(k)) {
             unlisted << folders[size_t(k)].volume;
@@ -152,7 +152,7 @@ public:
     static CheckOutGroup plan(OutBatch& b);
     void waitTransfers();
     Recorded record();
-    void cancel() { m_downloads.cancel(m_b->lanes); }
+    void cancel() { m_downloads.cancel(m_b->pool); }
     // A group that will not be recorded: its downloads stopped and their copies removed.
     void drop();
 
@@ -248,11 +248,11 @@ Outcome CheckOutGroup::planFile(File& f, const QString& code) {
 }
 
 void CheckOutGroup::startDownloads() {
-    std::vector<Task> tasks;
+    std::vector<TransferOperation> operations;
     for (File& f : m_files)
         if (!f.early) {
-            f.fetch = int(tasks.size());
-            tasks.push_back([&f, one = m_files.size() == 1](FtpClient& c, const TransferProgress& p) {
+            f.fetch = int(operations.size());
+            operations.push_back([&f, one = m_files.size() == 1](FtpClient& c, const TransferProgress& p) {
                 // A check-in cut off after its commit is finished first, as the single check-out does.
                 if (f.probe) {
                     const TransferResult recovered = promoteOn(c, f.url, f.remote, f.version);
@@ -263,17 +263,17 @@ void CheckOutGroup::startDownloads() {
                 return c.GetPrivate(f.url, f.remote, f.copy, p, one);
             });
         }
-    m_downloads.start(m_b->lanes, std::move(tasks));
+    m_downloads.start(m_b->pool, std::move(operations));
 }
 
 void CheckOutGroup::waitTransfers() {
-    m_downloads.wait(m_b->lanes, m_b->run);
+    m_downloads.wait(m_b->pool, m_b->run);
     for (File& f : m_files)
         f.fetched = m_downloads.ok(f.fetch);
 }
 
 void CheckOutGroup::drop() {
-    m_downloads.stop(m_b->lanes, m_b->run);
+    m_downloads.stop(m_b->pool, m_b->run);
     for (const File& f : m_files)
         if (m_downloads.ok(f.fetch))
             QFile::remove(f.copy);

@@ -11,7 +11,7 @@ QString identity(const UserContext& ctx) {
     return ctx.UserId + u'\n' + ctx.LoginGroup + u'\n' + ctx.VolumeName + u'\n' + ctx.VolumeServerIp;
 }
 
-int laneCount(const Session& session, int files) {
+int workerCount(const Session& session, int files) {
     return std::max(1, std::min(std::clamp(session.ftpOptions.connectionsPerServer, 1, 16), files));
 }
 

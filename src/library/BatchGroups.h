@@ -5,7 +5,7 @@
 
 #include "core/Session.h"
 #include "library/Batch.h"
-#include "library/BatchLanes.h"
+#include "transfer/TransferPool.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -29,7 +29,7 @@ namespace batch {
 QString identity(const UserContext& ctx);
 
 // The connections a batch of so many files uses.
-int laneCount(const Session& session, int files);
+int workerCount(const Session& session, int files);
 
 // Marks a place in the group's transaction to which one file's rows, and every later file's, can be
 // taken back.
@@ -59,19 +59,21 @@ private:
 // A group's transfers, one task for each file that has one, known by its place among them.
 class GroupTransfers final {
 public:
-    void start(Lanes& lanes, std::vector<Task> tasks) { m_work = lanes.submit(std::move(tasks)); }
-    void cancel(Lanes& lanes) { lanes.cancel(m_work); }
-    void wait(Lanes& lanes, const TransferRunner& run) { lanes.wait(run, m_work); }
+    void start(TransferPool& pool, std::vector<TransferOperation> operations) {
+        m_work = pool.submit(std::move(operations));
+    }
+    void cancel(TransferPool& pool) { pool.cancel(m_work); }
+    void wait(TransferPool& pool, const TransferRunner& run) { pool.wait(run, m_work); }
     // No further task starts; those running finish.
-    void stop(Lanes& lanes, const TransferRunner& run) {
-        lanes.cancel(m_work);
-        lanes.wait(run, m_work);
+    void stop(TransferPool& pool, const TransferRunner& run) {
+        pool.cancel(m_work);
+        pool.wait(run, m_work);
     }
     bool ok(int task) const { return task >= 0 && m_work->ok(task); }
     const TransferResult& result(int task) const { return m_work->results[size_t(task)]; }
 
 private:
-    WorkPtr m_work;
+    TransferWorkPtr m_work;
 };
 
 // The outcome of one file in a group, kept until the group's commit decides what counts.
@@ -138,7 +140,7 @@ bool Count(BatchResult& r, const std::vector<Settled>& settled, const QStringLis
 // file to plan), m_b.nameOf() (how a failure names a file), and kWords and kGroupsAhead (how many groups
 // are planned ahead). The next groups are planned and their transfers set going while a group
 // is recorded; a failure, a stop or a new login drops the groups ahead, whose transfers leave nothing
-// behind. The groups live here, and outlive the batch's connections, whose tasks point into them.
+// behind. The groups live here, and outlive the batch's connections, whose operations point into them.
 template <typename Group, typename Batch> class GroupLoop {
 public:
     template <typename... Args>
