@@ -7,6 +7,7 @@
 #include "library/CheckInSteps.h"
 #include "library/LibraryLocks.h"
 #include "library/LibraryRows.h"
+#include "library/LibraryStore.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 #include "transfer/TransferPool.h"
@@ -139,9 +140,10 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
     QHash<QString, qint64> numbers;
     Database& db = m_b->db;
     const Outcome read = Guarded([&] {
-        rowsOf = readDrawings(db, someCodes);
-        holds = readHolders(db, someCodes);
-        named = codesOfFiles(db, m_b->ctx.VolumeName, someNames);
+        const LibraryStore store(db);
+        rowsOf = store.readDrawings(someCodes);
+        holds = store.holdersOf(someCodes);
+        named = store.codesOfFiles(m_b->ctx.VolumeName, someNames);
         QStringList stored;
         for (const QString& c : someCodes)
             if (rowsOf.value(c).volumeKnown)
@@ -224,7 +226,7 @@ void CheckInGroup::reserveAndUpload() {
             toUpload.push_back(f.steps.get());
     std::vector<qint64> reserved;
     if (Guarded([&] {
-            reserved = reserveLogNumbers(m_b->db, int(toUpload.size()));
+            reserved = ReserveLogNumbers(m_b->db, int(toUpload.size()));
             m_reservation = std::make_unique<ReservedNumbers>(m_b->db, reserved);
             return Outcome::success();
         }).done())
@@ -302,9 +304,10 @@ bool CheckInGroup::attempt(bool together, bool& commitAsked) {
     m_held = std::make_unique<HeldCodeLocks>(db, lockCodes, ctx.VolumeName, lockNames);
     Transaction tx(db, Transaction::Kind::Write);
     lockAll(db, lockCodes, ctx.VolumeName, lockNames);
-    const QHash<QString, StoredDrawing> rowsOf = readDrawings(db, lockCodes);
-    const QHash<QString, Holder> holds = readHolders(db, lockCodes);
-    const QHash<QString, QStringList> named = codesOfFiles(db, ctx.VolumeName, lockNames);
+    const LibraryStore store(db);
+    const QHash<QString, StoredDrawing> rowsOf = store.readDrawings(lockCodes);
+    const QHash<QString, Holder> holds = store.holdersOf(lockCodes);
+    const QHash<QString, QStringList> named = store.codesOfFiles(ctx.VolumeName, lockNames);
     std::vector<int> recorded;
     std::vector<size_t> settledBefore;
     recordFiles(together, rowsOf, holds, named, recorded, settledBefore);
@@ -367,7 +370,7 @@ void CheckInGroup::recordFiles(bool together, const QHash<QString, StoredDrawing
             markFile(db, g);
             try {
                 if (other.isEmpty() && askAgain)
-                    other = otherCodeOfFile(db, code, m_b->ctx.VolumeName, f.name);
+                    other = LibraryStore(db).otherCodeOfFile(code, m_b->ctx.VolumeName, f.name);
                 if (std::optional<Outcome> no = f.steps->lockAndRecord(holds.value(code), rowsOf.value(code), other)) {
                     undoFrom(db, g);
                     settled.push_back({f.index, *no});

@@ -6,6 +6,7 @@
 #include "library/BatchGroups.h"
 #include "library/CheckOutRules.h"
 #include "library/LibraryRows.h"
+#include "library/LibraryStore.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 #include "transfer/TransferPool.h"
@@ -89,7 +90,7 @@ void OutBatch::readAll() {
             all << c;
         }
     const Outcome read = Guarded([&] {
-        rowsOf = readDrawings(db, all);
+        rowsOf = LibraryStore(db).readDrawings(all);
         QStringList stored;
         for (const QString& c : all)
             if (rowsOf.value(c).volumeKnown)
@@ -232,7 +233,7 @@ Outcome CheckOutGroup::planFile(File& f, const QString& code) {
         if (b.unread)
             return *b.unread;
         const bool alone = b.again.contains(f.index);
-        f.drawing = alone ? readDrawing(b.db, code) : b.rowsOf.value(code);
+        f.drawing = alone ? LibraryStore(b.db).readDrawing(code) : b.rowsOf.value(code);
         if (!f.drawing.exists || !f.drawing.volumeKnown) {
             f.missing = true;
             return Outcome::refusal(LibraryText::NotInLibrary);
@@ -335,8 +336,9 @@ bool CheckOutGroup::attempt(bool together, bool& commitAsked) {
     Transaction tx(db, Transaction::Kind::Write);
     lockAll(db, lockCodes, {}, {});
     CheckOutRows rows;
-    rows.drawings = readDrawings(db, lockCodes);
-    rows.holders = readHolders(db, lockCodes);
+    const LibraryStore store(db);
+    rows.drawings = store.readDrawings(lockCodes);
+    rows.holders = store.holdersOf(lockCodes);
     QStringList stored;
     for (const QString& c : lockCodes)
         if (rows.drawings.contains(c))
@@ -348,7 +350,7 @@ bool CheckOutGroup::attempt(bool together, bool& commitAsked) {
             break;
     writeHolds(holdCodes);
     if (!logCodes.isEmpty())
-        appendLogs(m_b->session, db, m_b->ctx.UserId, logCodes, LogWord::CheckOut);
+        AppendLogRows(m_b->session, db, m_b->ctx.UserId, logCodes, LogWord::CheckOut);
     if (together)
         placeRecorded(logCodes);
     commitAsked = true;
@@ -425,20 +427,7 @@ bool CheckOutGroup::recordFile(bool together, int g, const CheckOutRows& rows, Q
 }
 
 void CheckOutGroup::writeHolds(const QStringList& holdCodes) {
-    if (holdCodes.isEmpty())
-        return;
-    QVariantList values;
-    QList<QVariantList> rows;
-    const QString today = LibraryDate(m_b->session.clock().today());
-    for (const QString& c : holdCodes) {
-        values << c;
-        rows << QVariantList{c, m_b->ctx.UserId, today};
-    }
-    m_b->db.exec(QStringLiteral("update PDM入库图纸信息 set 状态='出库' where 代号 in (%1)")
-                     .arg(QStringLiteral("?,").repeated(holdCodes.size()).chopped(1)),
-                 values);
-    insertRows(m_b->db, QStringLiteral("PDM出库图纸信息"),
-               {QStringLiteral("代号"), QStringLiteral("出库帐号"), QStringLiteral("出库时间")}, rows);
+    LibraryStore(m_b->db).markAllCheckedOut(holdCodes, m_b->ctx.UserId, LibraryDate(m_b->session.clock().today()));
 }
 
 // The copies of the files recorded, in file order; should one not go in place, the group goes

@@ -21,77 +21,41 @@ std::optional<Outcome> CheckInSteps::refuseFirst(const UserContext& ctx, const Q
 }
 
 qint64 CheckInSteps::record(bool holds) {
-    const QVariantList rights = this->rights();
+    LibraryStore store(m_db);
     if (holds)
-        m_db.exec(QStringLiteral("delete from PDM出库图纸信息 where 代号=? and 出库帐号=?"), {m_code, m_ctx.UserId});
-    QVariantList values = rights;
-    values << m_ctx.UserId << LibraryDate(m_today) << m_storedName << m_ctx.VolumeName;
-    if (m_old.exists) {
-        values << m_code;
-        m_db.exec(QStringLiteral("update PDM入库图纸信息 set 读=?,写=?,删=?,改=?,入库帐号=?,入库时间=?,入库文件名称=?,"
-                                 "状态='正常',目录名称=? where 代号=?"),
-                  values);
-    } else {
-        values.prepend(m_code);
-        m_db.exec(QStringLiteral("insert into PDM入库图纸信息 (代号,读,写,删,改,入库帐号,入库时间,入库文件名称,状态,"
-                                 "目录名称) values (?,?,?,?,?,?,?,?,'正常',?)"),
-                  values);
-    }
-    return appendLogNumbered(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
+        store.dropHold(m_code, m_ctx.UserId);
+    if (m_old.exists)
+        store.replaceCheckIn(row());
+    else
+        store.insertCheckIn(row());
+    return AppendNumberedLogRow(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
 }
 
 void CheckInSteps::recordTogether(Session& session, Database& db, const std::vector<CheckInSteps*>& steps,
                                   bool reserved) {
     const QString& user = steps.front()->user();
     QStringList holdCodes, logCodes;
-    QList<QVariantList> added;
-    QList<QVariantList> replaced;
+    QList<CheckInRow> added, replaced;
     for (CheckInSteps* s : steps) {
         if (s->endsHold())
             holdCodes << s->code();
         logCodes << s->code();
-        QVariantList row = s->rowValues();
-        if (s->replacesRow()) {
-            replaced << row;
-        } else {
-            row.insert(8, QStringLiteral("正常"));
-            added << row;
-        }
+        (s->replacesRow() ? replaced : added) << s->row();
     }
-    if (!holdCodes.isEmpty()) {
-        QVariantList values{user};
-        for (const QString& c : holdCodes)
-            values << c;
-        db.exec(QStringLiteral("delete from PDM出库图纸信息 where 出库帐号=? and 代号 in (%1)")
-                    .arg(QStringLiteral("?,").repeated(holdCodes.size()).chopped(1)),
-                values);
-    }
-    if (!added.isEmpty())
-        insertRows(db, QStringLiteral("PDM入库图纸信息"),
-                   {QStringLiteral("代号"), QStringLiteral("读"), QStringLiteral("写"), QStringLiteral("删"),
-                    QStringLiteral("改"), QStringLiteral("入库帐号"), QStringLiteral("入库时间"),
-                    QStringLiteral("入库文件名称"), QStringLiteral("状态"), QStringLiteral("目录名称")},
-                   added);
-    if (!replaced.isEmpty()) {
-        QVariantList values;
-        for (const QVariantList& row : replaced)
-            values << row;
-        db.exec(QStringLiteral("update PDM入库图纸信息 set 读=v.column2,写=v.column3,删=v.column4,改=v.column5,"
-                               "入库帐号=v.column6,入库时间=v.column7,入库文件名称=v.column8,状态='正常',"
-                               "目录名称=v.column9 from (values %1) as v where PDM入库图纸信息.代号=v.column1")
-                    .arg(QStringLiteral("(?,?,?,?,?,?,?,?,?),").repeated(replaced.size()).chopped(1)),
-                values);
-    }
+    LibraryStore store(db);
+    store.dropHolds(user, holdCodes);
+    store.insertCheckIns(added);
+    store.replaceCheckIns(replaced);
     if (reserved) {
         std::vector<qint64> numbers;
         for (CheckInSteps* s : steps) {
             numbers.push_back(s->reserved());
             s->recorded(s->reserved());
         }
-        appendLogs(session, db, user, logCodes, numbers, LogWord::CheckIn);
+        AppendLogRows(session, db, user, logCodes, numbers, LogWord::CheckIn);
         return;
     }
-    const QHash<QString, qint64> numbers = appendLogs(session, db, user, logCodes, LogWord::CheckIn);
+    const QHash<QString, qint64> numbers = AppendLogRows(session, db, user, logCodes, LogWord::CheckIn);
     for (CheckInSteps* s : steps) {
         const qint64 number = numbers.value(s->code());
         if (number <= 0)

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "accounts/Acl.h"
 #include "core/ActivityLog.h"
 #include "core/Session.h"
-#include "accounts/Acl.h"
 #include "library/DrawingLibrary.h"
 #include "library/LibraryRows.h"
+#include "library/LibraryStore.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 
@@ -26,7 +27,7 @@ using namespace rows;
 //   reserve()       caller, before the upload: the number the log row will take, if it can
 //   upload()        any connection: that recovery, then the file as its staged file
 //   lockAndRecord() caller, inside the transaction, the code and name locked: the locked refusals and
-//                   the rows (or refuse() and rowValues(), for a batch that writes a group's rows together)
+//                   the rows (or refuse() and row(), for a batch that writes a group's rows together)
 //   stage()         any connection, before the commit: the staged file numbered after its log row
 //   place()         any connection, after the commit: the staged file into place
 //   oldFileToGo()   caller, after the commit: whether the previous version's file may go
@@ -79,12 +80,12 @@ public:
         m_endsHold = holder.exists;
         return rules(holder, otherCode);
     }
-    // After refuse(): the file's row as record() writes it (code, the four lists, account, date,
-    // stored name, volume), whether it replaces a row, and whether it ends the user's hold.
-    QVariantList rowValues() const {
-        QVariantList values{m_code};
-        values << rights() << m_ctx.UserId << LibraryDate(m_today) << m_storedName << m_ctx.VolumeName;
-        return values;
+    // After refuse(): the file's row as record() writes it, whether it replaces a row, and whether it
+    // ends the user's hold.
+    CheckInRow row() const {
+        const QVariantList r = rights();
+        return {m_code,       r[0].toString(),      r[1].toString(), r[2].toString(), r[3].toString(),
+                m_ctx.UserId, LibraryDate(m_today), m_storedName,    m_ctx.VolumeName};
     }
     bool replacesRow() const { return m_old.exists; }
     // The rows, the ends of the user's holds and the log rows of files that passed their locked rules,
@@ -121,7 +122,7 @@ public:
                                m_old.remotePath() == m_finalPath;
         if (!m_old.exists || !m_old.volumeKnown || samePlace)
             return false;
-        return otherCodeOfFile(m_db, m_code, m_old.volume, m_old.fileName).isEmpty();
+        return LibraryStore(m_db).otherCodeOfFile(m_code, m_old.volume, m_old.fileName).isEmpty();
     }
     TransferResult place(FtpClient& c) {
         // The file was staged by this client a moment ago: try the rename first, and only when it is

@@ -1,9 +1,10 @@
 #include "library/CheckOutRules.h"
 
+#include "accounts/Acl.h"
 #include "core/ActivityLog.h"
 #include "core/Session.h"
-#include "accounts/Acl.h"
 #include "library/DrawingLibrary.h"
+#include "library/LibraryStore.h"
 #include "store/Database.h"
 
 namespace velda {
@@ -53,12 +54,9 @@ CheckOutRule CheckOutRuleFor(const UserContext& ctx, const QString& code, const 
 }
 
 void RecordCheckOut(Session& session, Database& db, const QString& user, const QString& code, bool takesHold) {
-    if (takesHold) {
-        db.exec(QStringLiteral("update PDM入库图纸信息 set 状态='出库' where 代号=?"), {code});
-        db.exec(QStringLiteral("insert into PDM出库图纸信息 (代号,出库帐号,出库时间) values (?,?,?)"),
-                {code, user, LibraryDate(session.clock().today())});
-    }
-    appendLog(session, db, user, code, LogWord::CheckOut);
+    if (takesHold)
+        LibraryStore(db).markCheckedOut(code, user, LibraryDate(session.clock().today()));
+    AppendLogRow(session, db, user, code, LogWord::CheckOut);
 }
 
 } // namespace velda

@@ -1,11 +1,12 @@
 #include "library/DrawingLibrary.h"
 
+#include "accounts/Acl.h"
 #include "core/ActivityLog.h"
 #include "core/Session.h"
-#include "accounts/Acl.h"
 #include "library/CheckInSteps.h"
 #include "library/CheckOutRules.h"
 #include "library/LibraryRows.h"
+#include "library/LibraryStore.h"
 #include "store/DatabaseInit.h"
 #include "transfer/TransferCommand.h"
 
@@ -41,7 +42,7 @@ DrawingLibrary::Choice DrawingLibrary::PrepareCheckIn(const QString& code) {
     Choice c;
     UserContext& ctx = m_session.ctx;
     c.refusal = Guarded([&] {
-        const StoredDrawing d = readDrawing(m_session.db(), code);
+        const StoredDrawing d = LibraryStore(m_session.db()).readDrawing(code);
         if (d.exists) {
             if (!Acl::Grants(d.write, ctx))
                 return Outcome::refusal(LibraryText::NoWriteRight);
@@ -60,7 +61,7 @@ DrawingLibrary::Choice DrawingLibrary::PrepareCheckIn(const QString& code) {
 Outcome DrawingLibrary::Recover(const QString& code) {
     return Guarded([&] {
         Database& db = m_session.db();
-        const StoredDrawing d = readDrawing(db, code);
+        const StoredDrawing d = LibraryStore(db).readDrawing(code);
         if (!d.exists || !d.volumeKnown)
             return Outcome::success();
         const qint64 last = lastCheckIn(db, code);
@@ -80,7 +81,7 @@ Outcome DrawingLibrary::Recover(const QString& code) {
         // Moved only under the lock a check-in holds up to its own move, and only while its number is
         // still the last: a newer file that landed meanwhile must not be overwritten by this one.
         const HeldCodeLocks held(db, {code});
-        const StoredDrawing now = readDrawing(db, code);
+        const StoredDrawing now = LibraryStore(db).readDrawing(code);
         if (!now.exists || !now.volumeKnown)
             return Outcome::success();
         const TransferResult done =
@@ -136,8 +137,9 @@ Outcome DrawingLibrary::checkIn(const UserContext& ctx, const QString& code, con
         QString otherCode;
     };
     auto readNow = [&] {
-        return Now{readHolder(db, code), readDrawing(db, code),
-                   otherCodeOfFile(db, code, ctx.VolumeName, steps.storedName())};
+        const LibraryStore store(db);
+        return Now{store.holderOf(code), store.readDrawing(code),
+                   store.otherCodeOfFile(code, ctx.VolumeName, steps.storedName())};
     };
     const Now before = readNow();
     if (std::optional<Outcome> no = steps.plan(before.holder, before.old, before.otherCode, 0))
@@ -191,12 +193,13 @@ Outcome DrawingLibrary::CheckOut(const QString& code, const QString& localPath) 
         return Outcome::refusal(LibraryText::CodeOrFileEmpty);
     return Guarded([&] {
         Database& db = m_session.db();
+        LibraryStore store(db);
         // A re-check-in may replace the file between the fetch and the record; then fetch again so
         // the holder's copy is the version his check-out records.
         for (int attempt = 0; attempt < 3; ++attempt) {
             if (const Outcome recovered = Recover(code); !recovered.done())
                 return recovered;
-            const StoredDrawing d = readDrawing(db, code);
+            const StoredDrawing d = store.readDrawing(code);
             if (!d.exists || !d.volumeKnown)
                 return Outcome::refusal(LibraryText::NotInLibrary);
             if (!Acl::Grants(d.read, ctx))
@@ -211,10 +214,10 @@ Outcome DrawingLibrary::CheckOut(const QString& code, const QString& localPath) 
 
             Transaction tx(db, Transaction::Kind::Write);
             lockCode(db, code);
-            const StoredDrawing now = readDrawing(db, code);
+            const StoredDrawing now = store.readDrawing(code);
             const qint64 nowVersion = now.exists ? lastCheckIn(db, code) : 0;
             const CheckOutRule rule =
-                CheckOutRuleFor(ctx, code, d, version, now, nowVersion, [&] { return readHolder(db, code); });
+                CheckOutRuleFor(ctx, code, d, version, now, nowVersion, [&] { return store.holderOf(code); });
             if (rule.kind == CheckOutRule::Kind::Changed)
                 continue;
             if (rule.kind == CheckOutRule::Kind::Broken)
@@ -235,9 +238,10 @@ Outcome DrawingLibrary::Delete(const QString& code) {
         return Outcome::refusal(LibraryText::CodeEmpty);
     return Guarded([&] {
         Database& db = m_session.db();
+        LibraryStore store(db);
         if (const Outcome recovered = Recover(code); !recovered.done())
             return recovered;
-        StoredDrawing d = readDrawing(db, code);
+        StoredDrawing d = store.readDrawing(code);
         if (!d.exists || !d.volumeKnown)
             return Outcome::refusal(LibraryText::NotInLibrary);
         if (!Acl::Grants(d.del, ctx))
@@ -252,7 +256,7 @@ Outcome DrawingLibrary::Delete(const QString& code) {
         lockCode(db, code);
         step(u"locked");
         const StoredDrawing before = d;
-        d = readDrawing(db, code);
+        d = store.readDrawing(code);
         if (!d.exists || !d.volumeKnown)
             return Outcome::refusal(LibraryText::NotInLibrary);
         if (!d.sameFile(before))
@@ -269,13 +273,13 @@ Outcome DrawingLibrary::Delete(const QString& code) {
             m_run([&](FtpClient& c, const TransferProgress&) { return c.Exists(url, remote); });
         if (!there)
             return Outcome::failure(there.message);
-        db.exec(QStringLiteral("delete from PDM入库图纸信息 where 代号=?"), {code});
-        appendLog(m_session, db, ctx.UserId, code, LogWord::DeleteDrawing);
+        store.deleteDrawing(code);
+        AppendLogRow(m_session, db, ctx.UserId, code, LogWord::DeleteDrawing);
         step(u"recorded");
         tx.commit();
         step(u"committed");
         // The row is gone; its file follows. Should this fail, the file is left over, never missing.
-        if (there.kind == RemoteKind::File && otherCodeOfFile(db, code, d.volume, d.fileName).isEmpty())
+        if (there.kind == RemoteKind::File && store.otherCodeOfFile(code, d.volume, d.fileName).isEmpty())
             m_run([&](FtpClient& c, const TransferProgress&) { return c.Delete(url, remote); });
         return Outcome::success(LibraryText::Deleted);
     });

@@ -17,8 +17,8 @@ namespace velda {
 class Database;
 class Session;
 
-// The row-level steps the single-drawing commands and the batches share, so that both write the
-// library in exactly the same way.
+// What the single-drawing commands and the batches share beside the library store (LibraryStore) and
+// the log (core/ActivityLog): the rows' shapes, the check-in numbers, the locks and the staged files.
 namespace rows {
 
 // The drawing's library row with the server of the volume it lies on.
@@ -42,22 +42,13 @@ struct Holder {
 
 extern const QString kOut;
 
-StoredDrawing readDrawing(Database& db, const QString& code);
-Holder readHolder(Database& db, const QString& code);
 // The number of the code's last committed check-in: its log row's 序号, 0 when there is none.
 qint64 lastCheckIn(Database& db, const QString& code);
-// Another code whose row names the same file on the same volume, or an empty text.
-QString otherCodeOfFile(Database& db, const QString& code, const QString& volume, const QString& storedName);
-void appendLog(Session& session, Database& db, const QString& user, const QString& code, const QString& word);
 void lockCode(Database& db, const QString& code);
 void lockStoredName(Database& db, const QString& volume, const QString& name);
-// The same reads for many codes at once, a round trip for all of them instead of one each; a code
-// without a row, hold or check-in is missing from the answer. Any number of codes.
-QHash<QString, StoredDrawing> readDrawings(Database& db, const QStringList& codes);
-QHash<QString, Holder> readHolders(Database& db, const QStringList& codes);
+// lastCheckIn() for many codes at once, a round trip a slice instead of one each; a code without a
+// check-in is missing from the answer. Any number of codes.
 QHash<QString, qint64> lastCheckIns(Database& db, const QStringList& codes);
-// The codes whose rows name each of these stored names on the volume.
-QHash<QString, QStringList> codesOfFiles(Database& db, const QString& volume, const QStringList& names);
 // lockCode() for every code and lockStoredName() for every name, in one round trip and in one fixed
 // order (codes before names, each sorted), so two batches never wait for each other in a circle.
 void lockAll(Database& db, const QStringList& codes, const QString& volume, const QStringList& names);
@@ -88,19 +79,6 @@ private:
     QStringList m_names;
     std::unique_ptr<LocalKeyLocks> m_local;
 };
-// appendLog(), returning the new log row's number.
-qint64 appendLogNumbered(Session& session, Database& db, const QString& user, const QString& code, const QString& word);
-// Log rows for the codes in their order, numbered in that order; returns each code's new number.
-QHash<QString, qint64> appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
-                                  const QString& word);
-// Numbers for count check-in log rows yet to be written, ascending, never given out again: the rows
-// may be written with them later (appendLogs with numbers), or never.
-std::vector<qint64> reserveLogNumbers(Database& db, int count);
-// Log rows for the codes with the numbers given, in that order.
-void appendLogs(Session& session, Database& db, const QString& user, const QStringList& codes,
-                const std::vector<qint64>& numbers, const QString& word);
-// Rows into a table in a few statements; each row holds a value for each column.
-void insertRows(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows);
 // A name for a check-in's staged file that is this client's own, before its log row numbers it.
 QString freshStagedName(const QString& remotePath);
 // Moves the staged file of the check-in numbered logNumber over the stored name, when it is there.

@@ -23,22 +23,6 @@ const QStringList kDrawingColumns{
     QStringLiteral("改"),   QStringLiteral("入库帐号"), QStringLiteral("入库时间"), QStringLiteral("入库文件名称"),
     QStringLiteral("状态"), QStringLiteral("目录名称")};
 
-// Runs the statement for each slice of keys; sql holds %1 where the slice's marks go, and the keys
-// follow the values given before them.
-template <typename Row>
-void Sliced(Database& db, const QString& sql, const QVariantList& before, const QStringList& keys, Row&& row) {
-    const int size = SliceSize(db);
-    for (qsizetype at = 0; at < keys.size(); at += size) {
-        const QStringList slice = keys.mid(at, size);
-        QVariantList values = before;
-        for (const QString& k : slice)
-            values << k;
-        QSqlQuery q = db.exec(sql.arg(Marks(slice.size())), values);
-        while (q.next())
-            row(q);
-    }
-}
-
 // Columns from `first` on: 读,写,删,改,状态,入库文件名称,目录名称, the volume's 服务器IP and 目录名称
 // (null when the volume is gone). By position: the server folds the ASCII part of 服务器IP.
 StoredDrawing DrawingAt(const QSqlQuery& q, int first) {
@@ -73,7 +57,7 @@ StoredDrawing LibraryStore::readDrawing(const QString& code) const {
 
 QHash<QString, StoredDrawing> LibraryStore::readDrawings(const QStringList& codes) const {
     QHash<QString, StoredDrawing> found;
-    Sliced(
+    SelectSliced(
         m_db,
         QStringLiteral("select d.代号,d.读,d.写,d.删,d.改,d.状态,d.入库文件名称,d.目录名称,v.服务器IP,v.目录名称 "
                        "from PDM入库图纸信息 d left join PDM存储目录 v on v.目录名称=d.目录名称 where d.代号 in (%1)"),
@@ -92,21 +76,21 @@ Holder LibraryStore::holderOf(const QString& code) const {
 
 QHash<QString, Holder> LibraryStore::holdersOf(const QStringList& codes) const {
     QHash<QString, Holder> found;
-    Sliced(m_db,
-           QStringLiteral("select 代号,出库帐号,出库时间,") + kCheckOutNumber +
-               QStringLiteral(" from PDM出库图纸信息 where 代号 in (%1)"),
-           {LogWord::CheckOut}, codes, [&](const QSqlQuery& q) {
-               found.insert(q.value(0).toString(),
-                            Holder{true, q.value(1).toString(), q.value(2).toString(), q.value(3).toLongLong()});
-           });
+    SelectSliced(m_db,
+                 QStringLiteral("select 代号,出库帐号,出库时间,") + kCheckOutNumber +
+                     QStringLiteral(" from PDM出库图纸信息 where 代号 in (%1)"),
+                 {LogWord::CheckOut}, codes, [&](const QSqlQuery& q) {
+                     found.insert(q.value(0).toString(),
+                                  Holder{true, q.value(1).toString(), q.value(2).toString(), q.value(3).toLongLong()});
+                 });
     return found;
 }
 
 QHash<QString, QStringList> LibraryStore::codesOfFiles(const QString& volume, const QStringList& names) const {
     QHash<QString, QStringList> found;
-    Sliced(m_db,
-           QStringLiteral("select 入库文件名称,代号 from PDM入库图纸信息 where 目录名称=? and 入库文件名称 in (%1)"),
-           {volume}, names, [&](const QSqlQuery& q) { found[q.value(0).toString()] << q.value(1).toString(); });
+    SelectSliced(
+        m_db, QStringLiteral("select 入库文件名称,代号 from PDM入库图纸信息 where 目录名称=? and 入库文件名称 in (%1)"),
+        {volume}, names, [&](const QSqlQuery& q) { found[q.value(0).toString()] << q.value(1).toString(); });
     return found;
 }
 

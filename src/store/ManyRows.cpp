@@ -18,6 +18,20 @@ QString Marks(qsizetype n) {
     return s;
 }
 
+void SelectSliced(Database& db, const QString& sql, const QVariantList& before, const QStringList& keys,
+                  const std::function<void(const QSqlQuery&)>& row) {
+    const int size = SliceSize(db);
+    for (qsizetype at = 0; at < keys.size(); at += size) {
+        const QStringList slice = keys.mid(at, size);
+        QVariantList values = before;
+        for (const QString& k : slice)
+            values << k;
+        QSqlQuery q = db.exec(sql.arg(Marks(slice.size())), values);
+        while (q.next())
+            row(q);
+    }
+}
+
 // A server gets one "insert ... values (...),(...)" per slice of rows, each statement costing round
 // trips. The local file gets one row's statement, prepared once and run for each row: it has no round
 // trips, and parsing a statement of hundreds of values cost it more than writing the rows (its lookup

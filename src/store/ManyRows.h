@@ -22,6 +22,11 @@ int SliceSize(const Database& db);
 // n bound-value marks separated by commas: "?,?,?".
 QString Marks(qsizetype n);
 
+// Runs the select for each slice of keys and hands each answered row to row; sql holds %1 where the
+// slice's marks go, and the keys follow the values given before them.
+void SelectSliced(Database& db, const QString& sql, const QVariantList& before, const QStringList& keys,
+                  const std::function<void(const QSqlQuery&)>& row);
+
 // Rows into a table in a few statements; each row holds a value for each column. tail follows the
 // values (a returning clause) and answer, when given, reads each statement's rows.
 void InsertRows(Database& db, const QString& table, const QStringList& columns, const QList<QVariantList>& rows,

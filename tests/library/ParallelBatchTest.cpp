@@ -295,25 +295,25 @@ TEST_P(ParallelBatch, ADrawingCheckedInAgainElsewhereAfterTheBatchReadItIsFetche
 TEST_P(ParallelBatch, ReservedLogNumbersAscendAndAreNeverGivenOutAgain) {
     Database& db = env->db();
     // Reservations before and after automatic numbers, and rows written with them.
-    const std::vector<qint64> first = rows::reserveLogNumbers(db, 3);
+    const std::vector<qint64> first = ReserveLogNumbers(db, 3);
     ASSERT_EQ(first.size(), 3u);
     EXPECT_TRUE(first[0] < first[1] && first[1] < first[2]);
-    rows::appendLog(*env->session, db, QStringLiteral("admin"), QStringLiteral("A"), LogWord::CheckIn);
+    AppendLogRow(*env->session, db, QStringLiteral("admin"), QStringLiteral("A"), LogWord::CheckIn);
     const qint64 automatic = rows::lastCheckIn(db, QStringLiteral("A"));
     EXPECT_GT(automatic, first[2]);
-    const std::vector<qint64> second = rows::reserveLogNumbers(db, 2);
+    const std::vector<qint64> second = ReserveLogNumbers(db, 2);
     ASSERT_EQ(second.size(), 2u);
     EXPECT_GT(second[0], automatic);
     // Rows written with reserved numbers keep them, in the order given; later automatic numbers
     // stay above every number reserved.
-    rows::appendLogs(*env->session, db, QStringLiteral("admin"), {QStringLiteral("B"), QStringLiteral("C")}, second,
-                     LogWord::CheckIn);
+    AppendLogRows(*env->session, db, QStringLiteral("admin"), {QStringLiteral("B"), QStringLiteral("C")}, second,
+                  LogWord::CheckIn);
     EXPECT_EQ(rows::lastCheckIn(db, QStringLiteral("B")), second[0]);
     EXPECT_EQ(rows::lastCheckIn(db, QStringLiteral("C")), second[1]);
-    rows::appendLog(*env->session, db, QStringLiteral("admin"), QStringLiteral("D"), LogWord::CheckIn);
+    AppendLogRow(*env->session, db, QStringLiteral("admin"), QStringLiteral("D"), LogWord::CheckIn);
     EXPECT_GT(rows::lastCheckIn(db, QStringLiteral("D")), second[1]);
-    const QHash<QString, qint64> numbered = rows::appendLogs(
-        *env->session, db, QStringLiteral("admin"), {QStringLiteral("E"), QStringLiteral("F")}, LogWord::CheckIn);
+    const QHash<QString, qint64> numbered = AppendLogRows(*env->session, db, QStringLiteral("admin"),
+                                                          {QStringLiteral("E"), QStringLiteral("F")}, LogWord::CheckIn);
     EXPECT_GT(numbered.value(QStringLiteral("F")), numbered.value(QStringLiteral("E")));
     EXPECT_GT(numbered.value(QStringLiteral("E")), rows::lastCheckIn(db, QStringLiteral("D")));
 }
