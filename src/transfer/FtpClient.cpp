@@ -1,7 +1,9 @@
 #include "transfer/FtpClient.h"
 
 #include "transfer/FtpDriver.h"
+#include "transfer/FtpFailureText.h"
 #include "transfer/FtpListing.h"
+#include "transfer/FtpLocalFile.h"
 #include "transfer/FtpReply.h"
 #include "transfer/TransferCommand.h"
 
@@ -14,13 +16,12 @@
 #include <curl/curl.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <optional>
 #include <vector>
 
 namespace velda {
+
+using namespace ftp;
 
 TransferError::TransferError(TransferResult result)
     : std::runtime_error(result.message.toStdString()), m_result(std::move(result)) {}
@@ -32,22 +33,6 @@ const TransferResult& ThrowIfFailed(const TransferResult& result) {
 }
 
 namespace {
-
-TransferResult Success(int ftpReply = 0) {
-    TransferResult result;
-    result.ok = true;
-    result.ftpReply = ftpReply;
-    return result;
-}
-
-TransferResult Failure(TransferFailure failure, const QString& message, int curlCode = 0, int ftpReply = 0) {
-    TransferResult result;
-    result.failure = failure;
-    result.message = message;
-    result.curlCode = curlCode;
-    result.ftpReply = ftpReply;
-    return result;
-}
 
 // Marks the client busy for one call, so that a second thread cannot share its connections.
 class BusyGuard final {
@@ -64,194 +49,6 @@ public:
 private:
     std::atomic<bool>& m_busy;
     bool m_owned;
-};
-
-// The user reads what went wrong in Chinese first; the words of libcurl or of the server follow on a line
-// of their own, for whoever looks after the server.
-QString Detail(const QString& said) {
-    return said.isEmpty() ? QString() : QStringLiteral("\n（详细信息：%1）").arg(said);
-}
-
-QString ConnectFailedText(const QString& where, const QString& cause) {
-    return QStringLiteral("无法连接FTP服务器%1：%2").arg(where, cause);
-}
-
-const QString kCheckServer = QStringLiteral("请检查服务器地址、端口及服务器是否已启动。");
-
-// 452 and 552 are the replies of a server whose disk (or the account's quota) is full; servers that
-// abort the transfer instead (426, 451) say so in words.
-bool DiskFull(const FtpPerformed& outcome) {
-    const QString refusal = outcome.dialogue.lastRefusal();
-    return outcome.code == CURLE_REMOTE_DISK_FULL || refusal.startsWith(QLatin1String("452")) ||
-           refusal.startsWith(QLatin1String("552")) ||
-           refusal.contains(QLatin1String("No space left"), Qt::CaseInsensitive) ||
-           refusal.contains(QLatin1String("quota"), Qt::CaseInsensitive);
-}
-
-// The server's own refusal where it gave one, else libcurl's description.
-QString ServerWords(const FtpPerformed& outcome) {
-    const QString refusal = outcome.dialogue.lastRefusal();
-    return refusal.isEmpty() ? outcome.curlText : refusal;
-}
-
-TransferResult BusyFailure() {
-    return Failure(TransferFailure::Busy, QStringLiteral("上一个文件传输还没有结束，请稍候再试"));
-}
-
-} // namespace
-
-namespace {
-
-// Why the system refused to write a local file, in the user's words, the system's own text after
-// it for the administrator. Without the cause a full disk read "写入本地文件…失败：Unknown error".
-QString LocalWriteProblem(int error, const QString& systemText) {
-    QString cause;
-    switch (error) {
-    case ENOSPC:
-        cause = QStringLiteral("磁盘空间不足");
-        break;
-    case EDQUOT:
-        cause = QStringLiteral("超出磁盘配额");
-        break;
-    case EACCES:
-    case EPERM:
-        cause = QStringLiteral("没有写入权限");
-        break;
-    case EROFS:
-        cause = QStringLiteral("磁盘为只读，不能写入");
-        break;
-    case EFBIG:
-        cause = QStringLiteral("文件超出系统允许的大小");
-        break;
-    case EIO:
-        cause = QStringLiteral("磁盘读写出错");
-        break;
-    case ENOENT:
-        cause = QStringLiteral("文件夹不存在");
-        break;
-    case EEXIST:
-        cause = QStringLiteral("同名文件已存在");
-        break;
-    case EISDIR:
-        cause = QStringLiteral("这是一个文件夹");
-        break;
-    case ENAMETOOLONG:
-        cause = QStringLiteral("文件名过长");
-        break;
-    case EMFILE:
-    case ENFILE:
-        cause = QStringLiteral("打开的文件过多");
-        break;
-    case EBUSY:
-    case ETXTBSY:
-        cause = QStringLiteral("文件正被使用");
-        break;
-    default:
-        break;
-    }
-    const QString detail = error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : systemText;
-    if (cause.isEmpty())
-        return detail.isEmpty() ? QStringLiteral("原因不明") : detail;
-    return QStringLiteral("%1（%2）").arg(cause, detail);
-}
-
-// A file that keeps the system's reason for its first refused write: QFile keeps only a text, and
-// closing or removing the file clears it.
-class LocalFile final : public QFile {
-public:
-    using QFile::QFile;
-    int refusal() const { return m_errno; }
-    void noteRefusal(int error) {
-        if (m_errno == 0)
-            m_errno = error;
-    }
-
-protected:
-    qint64 writeData(const char* data, qint64 length) override {
-        errno = 0;
-        const qint64 written = QFile::writeData(data, length);
-        if (written != length)
-            noteRefusal(errno);
-        return written;
-    }
-
-private:
-    int m_errno = 0;
-};
-
-// A download's own file beside its target, moved over the target in one step once complete and
-// removed otherwise, so the target is either as it was or the whole file. Unlike QSaveFile it asks
-// for no sync to disk: a copy lost to a power cut is fetched again from the library, and a sync
-// per file would cost more than the transfer itself.
-class PartFile final {
-public:
-    // direct: the target is already a name nobody else reads; it is written in place, created new.
-    PartFile(const QString& target, bool direct)
-        : m_target(target),
-          m_file(direct ? target
-                        : QFileInfo(target).absolutePath() + QStringLiteral("/.") + QFileInfo(target).fileName() +
-                              QStringLiteral(".down-") + QString::number(QRandomGenerator::global()->generate64(), 36)),
-          m_direct(direct) {}
-    ~PartFile() {
-        if (!m_done)
-            cancelWriting();
-    }
-    PartFile(const PartFile&) = delete;
-    PartFile& operator=(const PartFile&) = delete;
-
-    bool open() {
-        errno = 0;
-        m_created = m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-        if (!m_created)
-            noteProblem(errno);
-        return m_created;
-    }
-    QIODevice* device() { return &m_file; }
-    // Only a file this download created is removed: a name already taken belongs to someone else.
-    void cancelWriting() {
-        noteProblem(m_file.refusal());
-        m_file.close();
-        if (m_created)
-            m_file.remove();
-        m_done = true;
-    }
-    bool commit() {
-        errno = 0;
-        const bool written = m_file.flush();
-        if (!written)
-            m_file.noteRefusal(errno);
-        errno = 0;
-        m_file.close();
-        if (!written || m_file.error() != QFileDevice::NoError) {
-            m_file.noteRefusal(errno);
-            cancelWriting();
-            return false;
-        }
-        if (!m_direct && std::rename(QFile::encodeName(m_file.fileName()).constData(),
-                                     QFile::encodeName(m_target).constData()) != 0) {
-            noteProblem(errno);
-            cancelWriting();
-            return false;
-        }
-        m_done = true;
-        return true;
-    }
-    // Why the file could not be written; meant once writing has failed.
-    QString errorString() const { return m_problem.isEmpty() ? LocalWriteProblem(0, m_file.errorString()) : m_problem; }
-
-private:
-    // The first reason wins: what a later close or removal says is a consequence.
-    void noteProblem(int error) {
-        if (m_problem.isEmpty() && (error != 0 || m_file.error() != QFileDevice::NoError))
-            m_problem = LocalWriteProblem(error, m_file.errorString());
-    }
-
-    QString m_target;
-    LocalFile m_file;
-    bool m_direct;
-    QString m_problem;
-    bool m_created = false;
-    bool m_done = false;
 };
 
 } // namespace
@@ -276,105 +73,13 @@ struct FtpClient::Impl {
         const auto path = CanonicalRemoteSegments(remotePath, &error);
         if (!path)
             return Failure(TransferFailure::BadCommand, error);
-        if (std::optional<TransferResult> tooLong = overlong(*path))
+        if (std::optional<TransferResult> tooLong = Overlong(*path))
             return *tooLong;
         return operation(*server, *path);
     }
 
-    // Refused before anything is sent: see FtpDriver::kMaxPathBytes.
-    static std::optional<TransferResult> overlong(const QStringList& path) {
-        const qsizetype bytes = path.join(u'/').toUtf8().size();
-        if (bytes <= FtpDriver::kMaxPathBytes)
-            return std::nullopt;
-        return Failure(TransferFailure::BadCommand,
-                       QStringLiteral("远程路径过长（%1字节，最多%2字节），未发送给FTP服务器")
-                           .arg(bytes)
-                           .arg(FtpDriver::kMaxPathBytes));
-    }
-
-    // Failures of the connection itself, whatever the command was.
-    // The user reads what failed and where first, in Chinese, with the port even when it was left to
-    // the default; libcurl's own words follow on a line of their own, for the administrator.
     std::optional<TransferResult> linkFailure(const VolumeAddress& server, const FtpPerformed& outcome) const {
-        VolumeAddress shown = server;
-        shown.explicitPort = true;
-        const QString where = shown.display();
-        const QString said = Detail(outcome.curlText);
-        const int code = int(outcome.code);
-        if (outcome.outOfStep) {
-            // A server that fails a session after login often says why in a reply of its own (vsftpd's
-            // "500 OOPS: ..."): the administrator needs that line.
-            const QString refusal = outcome.dialogue.lastRefusal();
-            return Failure(TransferFailure::Interrupted,
-                           QStringLiteral("FTP服务器%1的应答与所发命令不对应，连接已断开，请重试").arg(where) +
-                               (refusal.isEmpty() ? QString() : QStringLiteral("\n服务器应答：") + refusal),
-                           code);
-        }
-        switch (outcome.code) {
-        case CURLE_OK:
-            return std::nullopt;
-        case CURLE_ABORTED_BY_CALLBACK:
-            return Failure(TransferFailure::Stopped, QStringLiteral("与FTP服务器%1的传输已停止").arg(where), code);
-        case CURLE_COULDNT_RESOLVE_HOST:
-            return Failure(TransferFailure::ConnectFailed,
-                           ConnectFailedText(where, QStringLiteral("找不到该服务器，请检查服务器地址。")) + said, code);
-        case CURLE_COULDNT_CONNECT:
-            return Failure(TransferFailure::ConnectFailed,
-                           ConnectFailedText(where, QStringLiteral("服务器拒绝连接，") + kCheckServer) + said, code);
-        case CURLE_LOGIN_DENIED:
-            return Failure(TransferFailure::LoginDenied,
-                           QStringLiteral("FTP服务器%1拒绝登录，请检查管理员信息").arg(where) +
-                               Detail(ServerWords(outcome)),
-                           code, 530);
-        case CURLE_OPERATION_TIMEDOUT:
-            if (!outcome.dialogue.heardServer()) {
-                const double seconds = double(driver.options().connectTimeout.count()) / 1000.0;
-                return Failure(TransferFailure::Timeout,
-                               ConnectFailedText(where, QStringLiteral("连接超时，%1秒内没有应答").arg(seconds)) + said,
-                               code);
-            }
-            return Failure(TransferFailure::Timeout,
-                           QStringLiteral("FTP服务器%1在%2秒内没有响应，传输中断")
-                                   .arg(where)
-                                   .arg(driver.options().stallTime.count()) +
-                               said,
-                           code);
-        case CURLE_PARTIAL_FILE:
-        case CURLE_RECV_ERROR:
-        case CURLE_SEND_ERROR:
-        case CURLE_GOT_NOTHING:
-        case CURLE_WEIRD_SERVER_REPLY:
-        case CURLE_FTP_WEIRD_PASV_REPLY:
-        case CURLE_FTP_WEIRD_227_FORMAT:
-        case CURLE_FTP_CANT_GET_HOST:
-        case CURLE_FTP_ACCEPT_FAILED:
-        case CURLE_FTP_ACCEPT_TIMEOUT:
-            if (!outcome.dialogue.heardServer())
-                return Failure(TransferFailure::ConnectFailed, ConnectFailedText(where, kCheckServer) + said, code);
-            if (DiskFull(outcome))
-                return std::nullopt; // the operation names what it could not store
-            return Failure(TransferFailure::Interrupted,
-                           QStringLiteral("与FTP服务器%1的传输中断：连接意外断开。").arg(where) + said, code);
-        default:
-            return std::nullopt;
-        }
-    }
-
-    // A failure not tied to the connection: the operation's own wording with the server's refusal.
-    TransferResult refusal(const QString& what, const FtpPerformed& outcome, int reply = 0) const {
-        const QString detail = ServerWords(outcome);
-        const QString cause = DiskFull(outcome) ? QStringLiteral("FTP服务器磁盘空间已满")
-                              : outcome.dialogue.lastRefusal().isEmpty() ? QStringLiteral("传输出错")
-                                                                         : QStringLiteral("服务器拒绝执行");
-        return Failure(TransferFailure::RemoteRefused, what + QStringLiteral("：") + cause + Detail(detail),
-                       int(outcome.code), reply ? reply : detail.left(3).toInt());
-    }
-
-    TransferResult noAnswer(const VolumeAddress& server, const QByteArray& command, const FtpPerformed& outcome) const {
-        return Failure(TransferFailure::Internal,
-                       QStringLiteral("FTP服务器%1没有答复命令%2")
-                           .arg(server.display(), QString::fromUtf8(command.split(' ').first())),
-                       int(outcome.code));
+        return LinkFailure(server, outcome, driver.options());
     }
 
     TransferResult exists(const VolumeAddress& server, const QStringList& path) {
@@ -385,7 +90,7 @@ struct FtpClient::Impl {
             return *failed;
         const FtpExchange* exchange = outcome.dialogue.replyTo(mlst);
         if (!exchange)
-            return noAnswer(server, mlst, outcome);
+            return NoAnswer(server, mlst, outcome);
 
         TransferResult result = Success();
         result.ftpReply = exchange->code;
@@ -497,7 +202,7 @@ struct FtpClient::Impl {
                     return discardPart(server, part, *failed);
                 return *failed;
             }
-            return discardPart(server, part, refusal(uploadFailed, sent));
+            return discardPart(server, part, Refusal(uploadFailed, sent));
         }
         QString sizeText;
         if (sent.reply(partSize, &sizeText) == kFtpFileStatus &&
@@ -587,7 +292,7 @@ struct FtpClient::Impl {
                     return Failure(TransferFailure::RemoteRefused, QStringLiteral("%1：这是一个文件夹").arg(what),
                                    int(received.code), 550);
             }
-            return refusal(what, received);
+            return Refusal(what, received);
         }
         if (received.announcedSize >= 0 && received.announcedSize != received.received) {
             target.cancelWriting();
@@ -620,7 +325,7 @@ struct FtpClient::Impl {
             return *failed;
         const int code = outcome.reply(command);
         if (code == 0)
-            return noAnswer(server, command, outcome);
+            return NoAnswer(server, command, outcome);
         if (code == kFtpActionDone)
             return Success(code);
         return absentOrRefused(server, path, outcome, failureText.arg(server.display(), joined));
@@ -637,7 +342,7 @@ struct FtpClient::Impl {
             result.wasAbsent = true;
             return result;
         }
-        return refusal(what, outcome);
+        return Refusal(what, outcome);
     }
 
     TransferResult makeFolder(const VolumeAddress& server, const QStringList& path) {
@@ -672,7 +377,7 @@ struct FtpClient::Impl {
             return *failed;
         if (outcome.reply(command) == kFtpPathCreated)
             return Success(kFtpPathCreated);
-        return refusal(what, outcome);
+        return Refusal(what, outcome);
     }
 
     // One listing request; nullopt when the server refused the verb (the caller tries another).
@@ -746,19 +451,19 @@ struct FtpClient::Impl {
             return *failed;
         const int fromCode = outcome.reply(rnfr);
         if (fromCode == 0)
-            return noAnswer(server, rnfr, outcome);
+            return NoAnswer(server, rnfr, outcome);
         if (fromCode != kFtpPendingRename) {
             const TransferResult found = exists(server, from);
             if (found.ok && found.kind == RemoteKind::Absent)
                 return Failure(TransferFailure::RemoteMissing,
                                QStringLiteral("FTP服务器%1上不存在文件%2").arg(server.display(), from.join(u'/')), 0,
                                fromCode);
-            return refusal(what, outcome, fromCode);
+            return Refusal(what, outcome, fromCode);
         }
         const int toCode = outcome.reply(rnto);
         if (toCode == kFtpActionDone)
             return Success(toCode);
-        return toCode == 0 ? noAnswer(server, rnto, outcome) : refusal(what, outcome, toCode);
+        return toCode == 0 ? NoAnswer(server, rnto, outcome) : Refusal(what, outcome, toCode);
     }
 };
 
@@ -874,7 +579,7 @@ TransferResult FtpClient::Rename(const QString& volumeUrl, const QString& fromRe
         const auto to = CanonicalRemoteSegments(toRemotePath, &error);
         if (!to)
             return Failure(TransferFailure::BadCommand, error);
-        if (std::optional<TransferResult> tooLong = Impl::overlong(*to))
+        if (std::optional<TransferResult> tooLong = Overlong(*to))
             return *tooLong;
         return m_impl->rename(
             server, from, *to,
