@@ -79,7 +79,7 @@ public:
     // 3. and 4. Its rows, staged files and commit.
     Recorded record();
     // 5. Its moves, handed to the pool; the code locks go with them.
-    TransferWorkPtr startMoves(std::vector<int>& movingFiles, std::unique_ptr<HeldCodeLocks>& locks);
+    TransferWorkPtr startMoves(std::vector<int>& movingFiles, std::unique_ptr<CodeLocks>& locks);
     // A group that will not be recorded: its uploads stopped and removed.
     void cancel() { m_uploads.cancel(m_b->pool); }
     void drop();
@@ -110,7 +110,7 @@ private:
     Recorded m_rec;
     std::optional<Settled> m_cut; // the file whose rename failed, with those after it left out
     int m_limit = 0;
-    std::unique_ptr<HeldCodeLocks> m_held;
+    std::unique_ptr<CodeLocks> m_held;
 };
 
 std::optional<CheckInGroup> CheckInGroup::plan(InBatch& b, const QSet<QString>& busy) {
@@ -301,7 +301,7 @@ bool CheckInGroup::attempt(bool together, bool& commitAsked) {
     // group before lets go of its own first, so no client holds one group's codes while it waits
     // for another's.
     m_held.reset();
-    m_held = std::make_unique<HeldCodeLocks>(db, lockCodes, ctx.VolumeName, lockNames);
+    m_held = std::make_unique<CodeLocks>(db, lockCodes, ctx.VolumeName, lockNames);
     Transaction tx(db, Transaction::Kind::Write);
     lockAll(db, lockCodes, ctx.VolumeName, lockNames);
     const LibraryStore store(db);
@@ -455,7 +455,7 @@ bool CheckInGroup::stageRecorded(bool together, std::vector<int>& recorded, cons
 
 // 5. Into place; staged files of what did not get in removed. A failure here loses nothing:
 // recovery finishes the move later, and a staged file left over is named by no row.
-TransferWorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::unique_ptr<HeldCodeLocks>& locks) {
+TransferWorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::unique_ptr<CodeLocks>& locks) {
     std::vector<TransferOperation> moves;
     for (File& f : m_files) {
         CheckInSteps* s = f.steps.get();
@@ -507,7 +507,7 @@ private:
 
     TransferWorkPtr m_moving;                     // the moves of the group committed last
     std::vector<int> m_movingFiles;               // each move's file, -1 for the removal of a staged file
-    std::unique_ptr<HeldCodeLocks> m_movingLocks; // its codes, locked until those moves are done
+    std::unique_ptr<CodeLocks> m_movingLocks; // its codes, locked until those moves are done
 };
 
 } // namespace
@@ -525,7 +525,7 @@ private:
 //  5. move each staged file over its stored name and remove the previous version's file.
 // The groups overlap: while group k goes through 3 to 5, group k+1 is planned and its files upload,
 // and group k's moves run on while group k+1's files upload. Group k's codes stay locked from before
-// its transaction until its moves are done (HeldCodeLocks), and are let go before group k+1 locks its
+// its transaction until its moves are done (CodeLocks), and are let go before group k+1 locks its
 // own: another client's check-in of one of those codes can commit only once our file is in place, so
 // our move can never put an older version over its newer one. A group never shares a code or a stored
 // name with the group before it, so its plan cannot depend on rows that group is writing; its moves

@@ -80,7 +80,7 @@ Outcome DrawingLibrary::Recover(const QString& code) {
             return Outcome::success();
         // Moved only under the lock a check-in holds up to its own move, and only while its number is
         // still the last: a newer file that landed meanwhile must not be overwritten by this one.
-        const HeldCodeLocks held(db, {code});
+        const CodeLocks held(db, {code});
         const StoredDrawing now = LibraryStore(db).readDrawing(code);
         if (!now.exists || !now.volumeKnown)
             return Outcome::success();
@@ -154,8 +154,8 @@ Outcome DrawingLibrary::checkIn(const UserContext& ctx, const QString& code, con
         return Outcome::failure(put.message);
     step(u"uploaded");
 
-    // Held until the staged file is in place, past the commit (see HeldCodeLocks).
-    const HeldCodeLocks held(db, {code}, ctx.VolumeName, {steps.storedName()});
+    // Held until the staged file is in place, past the commit (see CodeLocks).
+    const CodeLocks held(db, {code}, ctx.VolumeName, {steps.storedName()});
     Transaction tx(db, Transaction::Kind::Write);
     lockCode(db, code);
     lockStoredName(db, ctx.VolumeName, steps.storedName());
@@ -251,7 +251,7 @@ Outcome DrawingLibrary::Delete(const QString& code) {
 
         // Held until the file is gone, past the commit: a check-in of the same code on the same day
         // writes a row naming the same file, which our late removal would otherwise take from it.
-        const HeldCodeLocks held(db, {code}, d.volume, {d.fileName});
+        const CodeLocks held(db, {code}, d.volume, {d.fileName});
         Transaction tx(db, Transaction::Kind::Write);
         lockCode(db, code);
         step(u"locked");

@@ -94,7 +94,7 @@ QStringList LocalKeys(QStringList codes, const QString& volume, const QStringLis
 }
 } // namespace
 
-HeldCodeLocks::HeldCodeLocks(Database& db, QStringList codes, const QString& volume, const QStringList& names)
+CodeLocks::CodeLocks(Database& db, QStringList codes, const QString& volume, const QStringList& names)
     : m_db(db), m_codes(std::move(codes)), m_volume(volume), m_names(names) {
     m_codes.removeDuplicates();
     m_names.removeDuplicates();
@@ -104,7 +104,7 @@ HeldCodeLocks::HeldCodeLocks(Database& db, QStringList codes, const QString& vol
         advisoryAll(m_db, QStringLiteral("pg_advisory_lock"), m_codes, m_volume, m_names);
 }
 
-HeldCodeLocks::~HeldCodeLocks() {
+CodeLocks::~CodeLocks() {
     if (m_local)
         return; // given back with it
     try {
@@ -125,8 +125,8 @@ bool KeyFree(Database& db, int space, const QString& key) {
 }
 } // namespace
 
-bool HeldCodeLocks::codeFree(Database& db, const QString& code) { return KeyFree(db, 7301, code); }
-bool HeldCodeLocks::nameFree(Database& db, const QString& volume, const QString& name) {
+bool CodeLocks::codeFree(Database& db, const QString& code) { return KeyFree(db, 7301, code); }
+bool CodeLocks::nameFree(Database& db, const QString& volume, const QString& name) {
     return KeyFree(db, 7302, volume + QLatin1Char('/') + name);
 }
 

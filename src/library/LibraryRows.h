@@ -61,12 +61,12 @@ void lockAll(Database& db, const QStringList& codes, const QString& volume, cons
 // file it removes is gone. Taken before the transaction, in the order lockAll() takes them, so the two
 // never wait on each other crosswise. The server's are session locks; the local file, which other
 // programs on the machine may open too, takes locked files beside it (see LocalKeyLocks).
-class HeldCodeLocks final {
+class CodeLocks final {
 public:
-    HeldCodeLocks(Database& db, QStringList codes, const QString& volume = {}, const QStringList& names = {});
-    ~HeldCodeLocks();
-    HeldCodeLocks(const HeldCodeLocks&) = delete;
-    HeldCodeLocks& operator=(const HeldCodeLocks&) = delete;
+    CodeLocks(Database& db, QStringList codes, const QString& volume = {}, const QStringList& names = {});
+    ~CodeLocks();
+    CodeLocks(const CodeLocks&) = delete;
+    CodeLocks& operator=(const CodeLocks&) = delete;
 
     // Whether nobody holds the code's lock, or the stored name's (volume given), at this moment.
     static bool codeFree(Database& db, const QString& code);

@@ -333,7 +333,7 @@ Outcome VolumeCheck::MoveOrphans(VolumeCheckResult& result, CareCounts& counts) 
             }
             // A check-in holds the name's lock from before its commit until its file is in place, so
             // under that lock a file no row names stays unnamed until it is moved.
-            const rows::HeldCodeLocks held(db, {}, f.volume, {f.fileName});
+            const rows::CodeLocks held(db, {}, f.volume, {f.fileName});
             if (OwnerOf(db, f.volume, f.fileName)) {
                 ++counts.kept;
                 continue;

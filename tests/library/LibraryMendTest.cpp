@@ -150,9 +150,9 @@ TEST_P(LibraryMend, ACheckInKeepsItsCodeAndNameLockedUntilItsFileIsInPlace) {
     auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
     const QString name = StoredFileName(env->clock.today(), QStringLiteral("L-1"));
     auto locks = [&] {
-        return QString::fromLatin1(rows::HeldCodeLocks::codeFree(other->db(), QStringLiteral("L-1")) ? "code free"
+        return QString::fromLatin1(rows::CodeLocks::codeFree(other->db(), QStringLiteral("L-1")) ? "code free"
                                                                                                : "code locked") +
-               QString::fromLatin1(rows::HeldCodeLocks::nameFree(other->db(), QStringLiteral("V1"), name) ? ", name free"
+               QString::fromLatin1(rows::CodeLocks::nameFree(other->db(), QStringLiteral("V1"), name) ? ", name free"
                                                                                                     : ", name locked");
     };
     QStringList seen;
@@ -231,15 +231,15 @@ TEST_P(LibraryMend, ADeletionKeepsTheCodeAndNameLockedUntilItsFileIsGone) {
     DrawingLibrary lib(*env->session, [&](const TransferOperation& op) {
         if (atRemoval.isEmpty() && column(QStringLiteral("D-1"), QStringLiteral("代号")).isEmpty())
             atRemoval =
-                QString::fromLatin1(rows::HeldCodeLocks::codeFree(other->db(), QStringLiteral("D-1")) ? "code free"
+                QString::fromLatin1(rows::CodeLocks::codeFree(other->db(), QStringLiteral("D-1")) ? "code free"
                                                                                                 : "code locked") +
-                QString::fromLatin1(rows::HeldCodeLocks::nameFree(other->db(), QStringLiteral("V1"), name) ? ", name free"
+                QString::fromLatin1(rows::CodeLocks::nameFree(other->db(), QStringLiteral("V1"), name) ? ", name free"
                                                                                                      : ", name locked");
         return WaitForTransfer(*client, op);
     });
     ASSERT_TRUE(lib.Delete(QStringLiteral("D-1")).done());
     EXPECT_EQ(atRemoval, QStringLiteral("code locked, name locked"));
-    EXPECT_TRUE(rows::HeldCodeLocks::codeFree(other->db(), QStringLiteral("D-1")));
+    EXPECT_TRUE(rows::CodeLocks::codeFree(other->db(), QStringLiteral("D-1")));
 }
 
 // A batch uploads under reserved log numbers long before its commit; a clean-up in between, by a
