@@ -56,9 +56,10 @@ void Session::connect(const QString& serverAddress) {
     auto db = std::make_unique<Database>();
     db->open(spec);
     try {
-        AddMissingIndexes(*db);
+        AddMissingSchema(*db);
     } catch (const Error&) {
-        // Only speed is at stake; the records are read and written the same without them.
+        // The described records are read and written the same without them; what the added tables
+        // keep reports its own refusal where it is used.
     }
     m_db = std::move(db);
 }

@@ -53,22 +53,24 @@ bool HasSchema(const Database& db) {
            db.handle().tables().contains(QStringLiteral("pdm用户"), Qt::CaseInsensitive);
 }
 
-int AddMissingIndexes(Database& db) {
+int AddMissingSchema(Database& db) {
     if (!HasSchema(db))
         return 0;
-    // The catalogue first: a CREATE INDEX IF NOT EXISTS would wait for the table's lock behind
-    // another client's running transaction even when the index is there.
+    // The catalogue first: a CREATE ... IF NOT EXISTS would wait for the table's lock behind
+    // another client's running transaction even when the object is there.
     QSet<QString> present;
+    for (const QString& table : db.handle().tables())
+        present.insert(table.toLower());
     QSqlQuery q = db.exec(db.dialect() == Dialect::SQLite
                               ? QStringLiteral("select name from sqlite_master where type='index'")
                               : QStringLiteral("select indexname from pg_indexes where schemaname=current_schema()"));
     while (q.next())
         present.insert(q.value(0).toString().toLower());
     q.finish();
-    static const QRegularExpression index(QStringLiteral(R"(CREATE\s+INDEX\s+(\S+)\s+ON)"));
+    static const QRegularExpression added(QStringLiteral(R"(^CREATE\s+(?:TABLE|INDEX)\s+(\S+))"));
     int made = 0;
     for (const QString& sql : SchemaStatements(db.dialect())) {
-        const QRegularExpressionMatch m = index.match(sql);
+        const QRegularExpressionMatch m = added.match(sql);
         if (!m.hasMatch() || present.contains(m.captured(1).toLower()))
             continue;
         try {

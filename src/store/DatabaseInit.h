@@ -20,10 +20,11 @@ QStringList ReferenceStatements();
 void InitializeDatabase(Database& db, const QDate& today);
 bool HasSchema(const Database& db);
 
-// Creates the schema's indexes that a database made by an older version lacks (they came with
-// later versions, for speed only). Returns how many it made; an account that may not create them,
-// or any other refusal, leaves the database as it was, only slower.
-int AddMissingIndexes(Database& db);
+// Creates the schema's tables and indexes that a database made by an older version lacks (they came
+// with later versions: indexes for speed, tables for what older clients never stored). Returns how
+// many it made; an account that may not create them, or any other refusal, leaves the database as
+// it was: slower, and without what the added tables keep.
+int AddMissingSchema(Database& db);
 
 // Creates a new local database file readable and writable by its owner only, with the schema
 // and reference data. Refuses to touch an existing file.

@@ -151,16 +151,18 @@ TEST_P(Schema, FirstColumnTextsReadEveryRowInOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Db, Schema, kBothBackends, BackendName);
 
-TEST_P(Schema, ADatabaseOfAnOlderVersionGetsTheIndexesItLacks) {
+TEST_P(Schema, ADatabaseOfAnOlderVersionGetsTheTablesAndIndexesItLacks) {
     env->db().exec(QStringLiteral("drop index PDM日志_代号"));
     env->db().exec(QStringLiteral("drop index PDM入库图纸信息_文件"));
     env->db().exec(QStringLiteral("drop index 产品结构_结点代号"));
-    EXPECT_EQ(AddMissingIndexes(env->db()), 3);
-    EXPECT_EQ(AddMissingIndexes(env->db()), 0);
+    env->db().exec(QStringLiteral("drop table 系统设置"));
+    EXPECT_EQ(AddMissingSchema(env->db()), 4);
+    EXPECT_EQ(AddMissingSchema(env->db()), 0);
     const QString catalogue = env->backend == Backend::SQLite
                                   ? QStringLiteral("select count(*) from sqlite_master where type='index' and name=?")
                                   : QStringLiteral("select count(*) from pg_indexes where indexname=?");
     const QString folded =
         env->backend == Backend::SQLite ? QStringLiteral("PDM日志_代号") : QStringLiteral("pdm日志_代号");
     EXPECT_EQ(env->count(catalogue, {folded}), 1);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 系统设置")), 0);
 }

@@ -140,6 +140,14 @@ CREATE TABLE 产品结构入库人员信息表 (
     PRIMARY KEY (结合部代号)
 );
 
+-- What an office decides once for every client (numbers, switches), by name; tables the program added
+-- after the first version are created at connect when an older database lacks them.
+CREATE TABLE 系统设置 (
+    名称 text NOT NULL,
+    值 text,
+    PRIMARY KEY (名称)
+);
+
 CREATE INDEX 产品结构_结合部代号 ON 产品结构 (结合部代号, 结点编号);
 -- Where a code is used: the sections that list it, found by the stored code (compared code unit by code
 -- unit, so that the range of a code#spec#name code is the same on both databases), without reading rows.
