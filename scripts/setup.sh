@@ -11,7 +11,8 @@ VELDA_BUILD="${VELDA_BUILD:-$VELDA_ROOT/build}"
 # arithmetic), unzip (the tests' workbook reader), file and dpkg-dev (CPack's DEB generator), the
 # office suite and poppler's tools (reading reports back), groff-base (setting the manual page),
 # openssl (the office's and the tests' certificates) and python3-openssl (the tests' FTP server over
-# TLS). QuaZip reads the workbooks an office imports.
+# TLS), xdg-utils (opening a drawing with the desktop's program). QuaZip reads the workbooks an office
+# imports.
 # Coreutils, util-linux (runuser, flock, setsid), mawk, tar and apt come with every Debian.
 velda_packages=(
     g++ cmake make pkg-config
@@ -20,7 +21,7 @@ velda_packages=(
     libgtest-dev
     postgresql postgresql-client python3 python3-pyftpdlib python3-openssl openssl lftp bc unzip
     fonts-noto-cjk xvfb xauth qt6-translations-l10n
-    libqt6svg6 dpkg-dev file
+    libqt6svg6 dpkg-dev file xdg-utils
     libreoffice-calc-nogui fonts-crosextra-carlito poppler-utils groff-base
 )
 
