@@ -2,6 +2,7 @@
 
 #include "accounts/Acl.h"
 #include "core/Session.h"
+#include "library/ChangeImpact.h"
 #include "structure/NodeKey.h"
 #include "structure/ReportWorkbook.h"
 
@@ -401,6 +402,15 @@ void WriteWhereUsedWorkbook(const WhereUsed& w, const QString& path) {
                         {QStringLiteral("产品"), WhereUsedProductHeadings(), WhereUsedProductRows(w)},
                         {QStringLiteral("借用件"), WhereUsedBorrowHeadings(), WhereUsedBorrowRows(w)}},
                        path);
+}
+
+void AnswerLibraryImpactQuestions() {
+    SetProductsUsingCode([](Session& session, const QString& code) {
+        QStringList products;
+        for (const ProductUse& use : FindWhereUsed(session, code).products)
+            products << use.product;
+        return products;
+    });
 }
 
 } // namespace velda

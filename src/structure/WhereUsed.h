@@ -86,6 +86,10 @@ private:
 // cut and named. Reads only. Throws velda::Error.
 WhereUsed FindWhereUsed(Session& session, const QString& code, int maxDepth = 0);
 
+// Lets the library ask before a new version or a deletion of a used part: the program calls it once
+// at start.
+void AnswerLibraryImpactQuestions();
+
 // The values of the condition on a code's own rows: the code, or for a code without "#" the range of
 // its code#spec#name codes.
 QVariantList WhereUsedValues(const QString& code);

@@ -564,6 +564,23 @@ TEST_P(CliTest, WhereUsedPrintsTheQuerysAnswer) {
     EXPECT_EQ(cli({QStringLiteral("where-used")}).code, 2);
 }
 
+// A script does not replace or delete a used drawing unseen: the question is the refusal until --yes.
+TEST_P(CliTest, ChangingAUsedDrawingNeedsYes) {
+    if (!server())
+        GTEST_SKIP() << "the local file has no file server";
+    ASSERT_EQ(cli({QStringLiteral("checkin"), QStringLiteral("U-1"), drawing(QStringLiteral("U-1.dwg"), "one")}).code, 0);
+    env->db().exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点数量, 结点编号) values ('P7-01', 'U-1', '1', 1)"));
+    const QString second = drawing(QStringLiteral("U-1.dwg"), "two");
+    CliResult r = cli({QStringLiteral("checkin"), QStringLiteral("U-1"), second});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("图纸<U-1>：P7"))) << r.err.toStdString();
+    EXPECT_EQ(cli({QStringLiteral("delete"), QStringLiteral("U-1")}).code, 1);
+    EXPECT_EQ(storedContent(QStringLiteral("U-1")), QByteArray("one"));
+    EXPECT_EQ(cli({QStringLiteral("checkin"), QStringLiteral("U-1"), second, QStringLiteral("--yes")}).code, 0);
+    EXPECT_EQ(storedContent(QStringLiteral("U-1")), QByteArray("two"));
+    EXPECT_EQ(cli({QStringLiteral("delete"), QStringLiteral("U-1"), QStringLiteral("--yes")}).code, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Both, CliTest, kBothBackends, BackendName);
 
 } // namespace

@@ -139,3 +139,27 @@ TEST_P(LibraryDialog, BrowseStartsInTheAccountsLastFolderAndProposesTheDrawingsN
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, LibraryDialog, kBothBackends, BackendName);
+
+// Deleting a drawing that a stored structure uses names the product and asks; no keeps it.
+TEST_P(LibraryDialog, DeletingAUsedDrawingAsksFirst) {
+    if (env->backend == Backend::SQLite)
+        GTEST_SKIP() << "the local file has no file server";
+    env->session->config().StoreServerAddress(QStringLiteral("127.0.0.1:1")); // any server: gates pass
+    FrmMain main(*env->session, ProgramForms());
+    main.show();
+    WriteAdminPassword(env->db(), env->session->machineSerialHex(), ftp->password());
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("U-1"), "u").done());
+    env->db().exec(QStringLiteral("insert into 产品结构 (结合部代号, 结点代号, 结点数量, 结点编号) values ('P7-01', 'U-1', '2', 1)"));
+    main.RunCommand(QStringLiteral("DelLibDrawing"));
+    QWidget* f = main.openForm(QStringLiteral("FrmLibDrawing"));
+    ASSERT_TRUE(f);
+    edit(f, "TxtCode")->setText(QStringLiteral("U-1"));
+    env->feedback.questionAnswers = {false};
+    press(button(f, "CmdDel"));
+    ASSERT_EQ(env->feedback.questions.size(), 1);
+    EXPECT_TRUE(env->feedback.questions[0].text.contains(QStringLiteral("图纸<U-1>：P7"))) << env->feedback.questions[0].text.toStdString();
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息 where 代号='U-1'")), 1);
+    env->feedback.questionAnswers = {true};
+    press(button(f, "CmdDel"));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM入库图纸信息 where 代号='U-1'")), 0);
+}

@@ -3,7 +3,9 @@
 
 #include "WorkbookReader.h"
 #include "accounts/Acl.h"
+#include "core/OfficeSettings.h"
 #include "core/Session.h"
+#include "library/ChangeImpact.h"
 #include "structure/NodeKey.h"
 #include "structure/WhereUsed.h"
 #include "structure/ui/FrmView.h"
@@ -11,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -155,6 +158,32 @@ TEST_P(WhereUsedData, PatternAndQuoteCharactersMatchOnlyThemselves) {
         EXPECT_EQ(sectionsOf(w), QStringList{QStringLiteral("1 S-") + c}) << c.toStdString();
     }
     EXPECT_TRUE(find(QString()).empty());
+}
+
+// Before a used drawing changes: only codes in the library whose parts a stored structure uses, named
+// with their products, and nothing once the office turns the question off.
+TEST_P(WhereUsedData, TheImpactQuestionNamesTheProductsOfUsedDrawingsInTheLibrary) {
+    twoProducts();
+    AnswerLibraryImpactQuestions();
+    Session& s = *env->session;
+    const QStringList codes{QStringLiteral("GB5782"), QStringLiteral("P1-A100"), QStringLiteral("FREE-1")};
+    EXPECT_EQ(ImpactQuestion(s, codes, ChangeKind::CheckIn), QString()) << "none is in the library yet";
+    for (const QString& code : codes)
+        env->db().exec(QStringLiteral("insert into PDM入库图纸信息 (代号) values (?)"), {code});
+    const QString asked = ImpactQuestion(s, codes, ChangeKind::Delete);
+    EXPECT_TRUE(asked.contains(QStringLiteral("图纸<GB5782>：P1、P2\n图纸<P1-A100>：P1\n删除图纸"))) << asked.toStdString();
+    EXPECT_FALSE(asked.contains(QStringLiteral("FREE-1")));
+    OfficeSettings(env->db()).setFlag(ImpactText::Setting, false);
+    EXPECT_EQ(ImpactQuestion(s, codes, ChangeKind::CheckIn), QString());
+    // An administrator turns it back on where the answer shows; others do not see the switch.
+    EXPECT_FALSE(FrmWhereUsed(s).findChild<QCheckBox*>(QStringLiteral("ChkAskBeforeChange")));
+    s.ctx.UserGroups = QStringLiteral("/admin/");
+    FrmWhereUsed window(s);
+    auto* ask = window.findChild<QCheckBox*>(QStringLiteral("ChkAskBeforeChange"));
+    ASSERT_TRUE(ask);
+    EXPECT_FALSE(ask->isChecked());
+    ask->setChecked(true);
+    EXPECT_TRUE(OfficeSettings(env->db()).flag(ImpactText::Setting, false));
 }
 
 // The window and its export show the answer of the query, row for row.

@@ -15,7 +15,7 @@ const QStringList kCommandValued = {QStringLiteral("--folder"), QStringLiteral("
                                     QStringLiteral("--groups"), QStringLiteral("--remark"),
                                     QStringLiteral("--export"), QStringLiteral("--depth")};
 const QStringList kCommandFlags = {QStringLiteral("--recursive"), QStringLiteral("--by-part"), QStringLiteral("--json"),
-                                   QStringLiteral("--clean"), QStringLiteral("--move-orphans")};
+                                   QStringLiteral("--clean"), QStringLiteral("--move-orphans"), QStringLiteral("--yes")};
 // Subcommands made of two words.
 const QStringList kTwoWordCommands = {QStringLiteral("volume"), QStringLiteral("group"), QStringLiteral("user")};
 
@@ -139,12 +139,15 @@ QString HelpText() {
         "  --help                   显示本说明\n"
         "\n"
         "子命令：\n"
-        "  checkin 代号 文件                         图纸入库\n"
-        "  checkin --folder 文件夹 [--recursive]     批量入库（代号取自文件名，--recursive 含子文件夹）\n"
+        "  checkin 代号 文件 [--yes]                 图纸入库\n"
+        "  checkin --folder 文件夹 [--recursive] [--yes]\n"
+        "                                            批量入库（代号取自文件名，--recursive 含子文件夹）\n"
         "  checkout 代号 [--to 文件夹]               图纸出库（默认存到当前文件夹）\n"
         "  checkout --where 条件 --to 文件夹 [--by-part]\n"
         "                                            批量出库：出库符合条件的图纸（默认依据图纸信息）\n"
-        "  delete 代号                               图纸删除\n"
+        "  delete 代号 [--yes]                       图纸删除\n"
+        "                                            入库新版本或删除的图纸用于已入库的产品结构时，列出这些产品\n"
+        "                                            并拒绝执行，除非给出 --yes（管理员可关闭此提示）\n"
         "  find --where 条件 [--by-part]             查找零件信息，列出代号\n"
         "  show 代号                                 显示零件信息、图纸信息、入库状态与出库人\n"
         "  holds                                     列出已出库（被占用）的图纸\n"
@@ -174,10 +177,10 @@ QString HelpText() {
         "  export VELDA_PASSWORD=zhang    # 或 --password-file 文件\n"
         "  mkdir -p 出库\n"
         "  velda-cli --user zhang --group 设计组 checkout DEMO1-101 --to 出库\n"
-        "  velda-cli --user zhang --group 设计组 checkin DEMO1-101 出库/DEMO1-101.dwg\n"
+        "  velda-cli --user zhang --group 设计组 checkin DEMO1-101 出库/DEMO1-101.dwg --yes    # 该零件用于产品DEMO1\n"
         "  velda-cli --user zhang --group 设计组 checkout --where \"代号 = 'DEMO1-201' Or 代号 = 'DEMO1-202'\" --to "
         "出库\n"
-        "  velda-cli --user zhang --group 设计组 checkin --folder 出库 --recursive\n"
+        "  velda-cli --user zhang --group 设计组 checkin --folder 出库 --recursive --yes\n"
         "  velda-cli --user zhang --group 设计组 --json find --where \"设计 = '张伟'\"\n"
         "  export VELDA_PASSWORD=admin\n"
         "  velda-cli --user admin --group admin volume-check --export 检查.xlsx --clean\n"

@@ -14,6 +14,7 @@
 #include "items/ItemSearch.h"
 #include "accounts/Acl.h"
 #include "library/Batch.h"
+#include "library/ChangeImpact.h"
 #include "library/DrawingLibrary.h"
 #include "library/LibraryStore.h"
 #include "library/VolumeCheck.h"
@@ -121,6 +122,14 @@ private:
 
     TransferRunner transfers() {
         return [this](const TransferOperation& op) { return WaitForTransfer(m_client, op); };
+    }
+    // A script must not change what products use unseen: the question the dialogs ask is the refusal
+    // here, unless --yes answers it.
+    std::optional<Outcome> unconfirmedChange(const QStringList& codes, ChangeKind kind) {
+        const QString question = ImpactQuestion(m_session, codes, kind);
+        if (question.isEmpty() || m_args.has(QStringLiteral("--yes")))
+            return std::nullopt;
+        return Outcome::refusal(question + QStringLiteral("\n（确认继续请加 --yes）"));
     }
     bool gates(const QString& item) {
         const Command* command = FindCommand(item);
@@ -266,6 +275,11 @@ int Runner::checkIn() {
             return finish(*refused);
         QStringList files;
         FindAllFile(folder, m_args.has(QStringLiteral("--recursive")), files);
+        QStringList codes;
+        for (const QString& f : files)
+            codes << DrawingCodeFromPath(f);
+        if (auto no = unconfirmedChange(codes, ChangeKind::CheckIn))
+            return finish(*no);
         BatchLibrary batch(m_session, transfers());
         return finishBatch(batch.CheckIn(files, progress(QStringLiteral("批量入库"))), QStringLiteral("批量入库"));
     }
@@ -283,6 +297,8 @@ int Runner::checkIn() {
     const DrawingLibrary::Choice choice = library.PrepareCheckIn(code);
     if (!choice.refusal.done())
         return finish(choice.refusal, json);
+    if (auto no = unconfirmedChange({code}, ChangeKind::CheckIn))
+        return finish(*no, json);
     const CommandGuard running(m_session, QStringLiteral("图纸入库"));
     if (auto refused = busy(running))
         return finish(*refused, json);
@@ -338,6 +354,8 @@ int Runner::deleteDrawing() {
     const QString code = m_args.words.value(0);
     if (!gates(QStringLiteral("DelLibDrawing")))
         return ExitRefused;
+    if (auto no = unconfirmedChange({code}, ChangeKind::Delete))
+        return finish(*no, QJsonObject{{QStringLiteral("code"), code}});
     DrawingLibrary library(m_session, transfers());
     const CommandGuard running(m_session, QStringLiteral("图纸删除"));
     if (auto refused = busy(running))
@@ -762,6 +780,7 @@ int Run(const CliArgs& args) {
         feedback.message(e.description(), Icon::None, kTitleProgram);
         return ExitFailed;
     }
+    AnswerLibraryImpactQuestions();
     Runner runner(args, session, feedback);
     try {
         return runner.dispatch();

@@ -3,6 +3,7 @@
 #include "accounts/ui/FrmACS.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
+#include "library/ChangeImpact.h"
 #include "library/DrawingLibrary.h"
 #include "library/ui/BatchControls.h"
 #include "transfer/ui/FormTransfer.h"
@@ -125,6 +126,8 @@ void FrmLibDrawing::CmdInLib_Click() {
     if (!m_rightsCode.isEmpty() && !code.isEmpty() && code != m_rightsCode && !prepareRights(code))
         return;
     const QString path = m_ui->TxtName->text();
+    if (!code.isEmpty() && !path.isEmpty() && !ConfirmChange(m_session, {code}, ChangeKind::CheckIn))
+        return;
     runTransferCommand(QStringLiteral("图纸入库"), kCheckInStopped, [&] { return m_library->CheckIn(code, path); });
 }
 
@@ -149,6 +152,8 @@ void FrmLibDrawing::runTransferCommand(const QString& name, const QString& stopp
 
 void FrmLibDrawing::CmdDel_Click() {
     const QString code = m_ui->TxtCode->text();
+    if (!code.isEmpty() && !ConfirmChange(m_session, {code}, ChangeKind::Delete))
+        return;
     m_transfer->runCommand(m_session, QStringLiteral("图纸删除"), [&] { return m_library->Delete(code); });
 }
 

@@ -5,6 +5,7 @@
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "library/Batch.h"
+#include "library/ChangeImpact.h"
 #include "library/ui/BatchControls.h"
 #include "library/ui/FolderTree.h"
 #include "transfer/ui/FormTransfer.h"
@@ -62,9 +63,15 @@ void FrmMultiInLib::CmdInLib_Click() {
     // A deep folder takes a while to list: off the window, so that 停止 is heard meanwhile.
     const bool withSubFolders = m_ui->ChkSubDir->isChecked();
     WaitForWork([&] { FindAllFile(folder, withSubFolders, files, [this] { return m_batch->keepAlive(); }); });
+    QStringList codes;
+    for (const QString& file : files)
+        codes << DrawingCodeFromPath(file);
     BatchResult result;
     if (m_batch->stopRequested()) {
         result.outcome = Outcome::success(QStringLiteral("已停止查找入库文件，未入库任何图纸。"));
+    } else if (!ConfirmChange(m_session, codes, ChangeKind::CheckIn)) {
+        m_batch->end();
+        return;
     } else {
         m_batch->startItems(static_cast<int>(files.size()));
         BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });

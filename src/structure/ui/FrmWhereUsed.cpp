@@ -1,14 +1,19 @@
 #include "structure/ui/FrmWhereUsed.h"
 
 #include "core/Session.h"
+#include "core/OfficeSettings.h"
+#include "core/Outcome.h"
 #include "core/ui/Forms.h"
+#include "library/ChangeImpact.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -28,6 +33,32 @@ QString FileNameOf(QString code) {
     return code;
 }
 } // namespace
+
+// The office's switch for the question before a used part changes sits beside the answer it gives;
+// only an administrator sees it, since it holds for every client.
+void FrmWhereUsed::addImpactSetting(QVBoxLayout* layout) {
+    if (!m_session.ctx.isAdministrator())
+        return;
+    auto* ask = new QCheckBox(ImpactText::SettingLabel, this);
+    ask->setObjectName(QStringLiteral("ChkAskBeforeChange"));
+    try {
+        ask->setChecked(OfficeSettings(m_session.db()).flag(ImpactText::Setting, true));
+    } catch (const Error&) {
+        ask->setEnabled(false);
+    }
+    layout->addWidget(ask);
+    connect(ask, &QCheckBox::toggled, this, [this, ask](bool on) {
+        const Outcome saved = Guarded([&] {
+            OfficeSettings(m_session.db()).setFlag(ImpactText::Setting, on);
+            return Outcome::success();
+        });
+        if (!saved.done()) {
+            const QSignalBlocker quiet(ask);
+            ask->setChecked(!on);
+            ShowOutcome(m_session.feedback(), saved);
+        }
+    });
+}
 
 FrmWhereUsed::FrmWhereUsed(Session& session, QWidget* parent) : QWidget(parent), m_session(session) {
     setObjectName(QStringLiteral("FrmWhereUsed"));
@@ -69,6 +100,7 @@ FrmWhereUsed::FrmWhereUsed(Session& session, QWidget* parent) : QWidget(parent),
     m_message = new QLabel(this);
     m_message->setObjectName(QStringLiteral("LblMsg"));
     layout->addWidget(m_message);
+    addImpactSetting(layout);
 
     connect(m_seek, &QPushButton::clicked, this, &FrmWhereUsed::CmdSeek_Click);
     connect(m_code, &QLineEdit::returnPressed, this, &FrmWhereUsed::CmdSeek_Click);

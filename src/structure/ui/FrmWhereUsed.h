@@ -9,6 +9,7 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QVBoxLayout;
 
 namespace velda {
 
@@ -31,6 +32,7 @@ private:
     void CmdExport_Click();
     void TreeUse_Expand(QTreeWidgetItem* item);
     void addUses(QTreeWidgetItem* parent, const QString& childSection, qint64 pathCount);
+    void addImpactSetting(QVBoxLayout* layout);
 
     Session& m_session;
     QLineEdit* m_code = nullptr;
