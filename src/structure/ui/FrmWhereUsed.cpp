@@ -1,6 +1,7 @@
 #include "structure/ui/FrmWhereUsed.h"
 
 #include "core/Session.h"
+#include "core/Loaded.h"
 #include "core/OfficeSettings.h"
 #include "core/Outcome.h"
 #include "core/ui/Forms.h"
@@ -41,11 +42,9 @@ void FrmWhereUsed::addImpactSetting(QVBoxLayout* layout) {
         return;
     auto* ask = new QCheckBox(ImpactText::SettingLabel, this);
     ask->setObjectName(QStringLiteral("ChkAskBeforeChange"));
-    try {
-        ask->setChecked(OfficeSettings(m_session.db()).flag(ImpactText::Setting, true));
-    } catch (const Error&) {
-        ask->setEnabled(false);
-    }
+    const Loaded<bool> asking = Load([&] { return OfficeSettings(m_session.db()).flag(ImpactText::Setting, true); });
+    ask->setChecked(asking.value);
+    ask->setEnabled(asking.ok());
     layout->addWidget(ask);
     connect(ask, &QCheckBox::toggled, this, [this, ask](bool on) {
         const Outcome saved = Guarded([&] {
@@ -126,12 +125,10 @@ void FrmWhereUsed::CmdSeek_Click() {
         m_session.feedback().stop(WhereUsedText::CodeFirst);
         return;
     }
-    try {
-        m_answer = FindWhereUsed(m_session, code);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+    Loaded<WhereUsed> found = Load([&] { return FindWhereUsed(m_session, code); });
+    if (!ShowOutcome(m_session.feedback(), found.outcome))
         return;
-    }
+    m_answer = std::move(found.value);
     auto* root = new QTreeWidgetItem(m_tree, QStringList{code});
     addUses(root, QString(), 1);
     if (!m_answer.borrowed.empty()) {
@@ -208,12 +205,11 @@ void FrmWhereUsed::CmdExport_Click() {
         return;
     if (!path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
         path += QStringLiteral(".xlsx");
-    try {
-        WriteWhereUsedWorkbook(m_answer, path);
-    } catch (const Error& e) {
-        m_session.feedback().stop(e.description());
+    if (!ShowOutcome(m_session.feedback(), Guarded([&] {
+            WriteWhereUsedWorkbook(m_answer, path);
+            return Outcome::success();
+        })))
         return;
-    }
     m_lastExport = path;
     m_session.feedback().info(QStringLiteral("使用位置已导出到%1").arg(QDir::toNativeSeparators(path)));
 }
