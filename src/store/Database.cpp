@@ -2,7 +2,9 @@
 
 #include <QAtomicInt>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlRecord>
 
 #include <optional>
@@ -46,6 +48,52 @@ ConnectionSpec ConnectionSpec::server(const QString& address) {
     s.host = host;
     s.port = port;
     return s;
+}
+
+QString InlineValues(const QString& sql, const QVariantList& values, const QSqlDriver& driver) {
+    // Quoted, each value is a literal of unknown type that the server types from its place, as it
+    // types a parameter; a number bound to a text column keeps working.
+    auto literal = [&](const QVariant& v) {
+        if (v.isNull())
+            return QStringLiteral("NULL");
+        const int type = v.metaType().id();
+        if (type == QMetaType::QByteArray) {
+            QSqlField f(QString(), v.metaType());
+            f.setValue(v);
+            return driver.formatValue(f);
+        }
+        const QString text = type == QMetaType::Bool ? (v.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
+                             : type == QMetaType::Double ? QString::number(v.toDouble(), 'g', 17)
+                                                         : v.toString();
+        // The server keeps no NUL in a text, and a NUL would end the statement's text early.
+        if (text.contains(QChar(0)))
+            throw Error(QStringLiteral("文字中含有不能保存的空字符（NUL）"));
+        QSqlField f(QString(), QMetaType(QMetaType::QString));
+        f.setValue(text);
+        return driver.formatValue(f);
+    };
+    QString out;
+    out.reserve(sql.size() + 16 * values.size());
+    qsizetype next = 0;
+    QChar quote;
+    for (const QChar c : sql) {
+        if (!quote.isNull()) {
+            // A doubled quote inside a literal ends it and opens it again: the same outcome.
+            if (c == quote)
+                quote = QChar();
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            quote = c;
+        } else if (c == QLatin1Char('?')) {
+            if (next >= values.size())
+                throw Error(QStringLiteral("数据库语句有误：值少于占位符"));
+            out += literal(values[next++]);
+            continue;
+        }
+        out += c;
+    }
+    if (next != values.size())
+        throw Error(QStringLiteral("数据库语句有误：值多于占位符"));
+    return out;
 }
 
 QString LikeEscape(const QString& value) {
@@ -193,6 +241,13 @@ QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
         if (values.isEmpty()) {
             // The server cannot prepare DDL; a statement without values needs no preparing anyway.
             ok = q.exec(sql);
+        } else if (dialect() == Dialect::PostgreSQL && (m_inTransaction || OnlyReads(sql))) {
+            // The driver prepares, executes and deallocates: three round trips where one does, which
+            // a branch office pays on every statement. Its EXECUTE carries the values as literals made
+            // by the same escaping (libpq's, through the driver), so the statement goes as one text.
+            // A change outside a transaction is still prepared first: a preparing that meets a dead
+            // connection proves the change never ran, so it may be made again on a new one.
+            ok = q.exec(InlineValues(sql, values, *handle().driver()));
         } else if ((prepared = q.prepare(sql))) {
             for (const QVariant& v : values)
                 q.addBindValue(v);

@@ -166,3 +166,28 @@ TEST_P(Schema, ADatabaseOfAnOlderVersionGetsTheTablesAndIndexesItLacks) {
     EXPECT_EQ(env->count(catalogue, {folded}), 1);
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from 系统设置")), 0);
 }
+
+// Values go to the server inside the statement's text: quotes, backslashes, question marks and comment
+// marks in them stay data, a number finds its place in a text column, and a NUL is refused.
+TEST_P(Schema, ValuesAreDataWhateverTheyHold) {
+    Database& db = env->db();
+    const QString code = QStringLiteral("O'Brien\\?--");
+    const QString name = QStringLiteral("a?b'');drop table 零件信息;--\\'");
+    db.exec(QStringLiteral("insert into 零件信息 (代号, 名称, 材料) values (?, ?, ?)"), {code, name, QVariant()});
+    db.exec(QStringLiteral("insert into 零件信息 (代号, 名称) values (?, ?)"), {42, true});
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息 where 代号=? and 名称<>'?''' and 材料 is null"),
+                         {code}),
+              1);
+    QSqlQuery q = db.exec(QStringLiteral("select 名称 from 零件信息 where 代号=?"), {code});
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), name);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息 where 代号=?"), {QStringLiteral("42")}), 1);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息 where 代号 like ? escape '\\'"),
+                         {LikeEscape(QStringLiteral("O'Brien\\")) + QLatin1Char('%')}),
+              1);
+    if (env->backend == Backend::PostgreSQL) {
+        EXPECT_THROW(db.exec(QStringLiteral("select count(*) from 零件信息 where 代号=?"), {QStringLiteral("N\u0000UL")}),
+                     Error);
+        EXPECT_THROW(db.exec(QStringLiteral("select ?, ?"), {1}), Error);
+    }
+}
