@@ -9,8 +9,7 @@
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <map>
@@ -21,18 +20,145 @@ namespace {
 
 const QString kNsRelationships = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships");
 
-std::optional<QByteArray> Member(QuaZip& zip, const QString& name) {
-    if (!zip.setCurrentFile(name))
-        return std::nullopt;
-    QuaZipFile f(&zip);
-    if (!f.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = f.readAll();
-    f.close();
-    if (f.getZipError() != UNZ_OK)
-        return std::nullopt;
-    return bytes;
-}
+// The members of a zip package, read with zlib. (QuaZip carries its own copy of minizip's functions
+// under their usual names, and libxlsxwriter, which writes the reports, calls Debian's libminizip by
+// the same names: in one program the reports would call QuaZip's copy and crash.)
+class ZipPackage final {
+public:
+    enum class State { Ok, Unreadable, NotZip };
+    // The largest member unpacked: far beyond any sheet of a million rows, short of exhausting memory.
+    static constexpr qint64 kMaxMember = qint64(1) << 31;
+
+    explicit ZipPackage(const QString& path) : m_file(path) {
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            m_state = State::Unreadable;
+            return;
+        }
+        const uchar* mapped = m_file.map(0, m_file.size());
+        if (mapped) {
+            m_data = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), qsizetype(m_file.size()));
+        } else {
+            m_data = m_file.readAll();
+        }
+        m_state = readDirectory() ? State::Ok : State::NotZip;
+    }
+
+    State state() const { return m_state; }
+    bool has(const QString& name) const { return m_entries.contains(name); }
+    // Whether a member is encrypted: the package was saved with a password.
+    bool encrypted(const QString& name) const { return m_entries.value(name).flags & 1; }
+
+    // The unpacked member; nothing when it is missing, damaged or encrypted.
+    std::optional<QByteArray> member(const QString& name) const {
+        const auto it = m_entries.constFind(name);
+        if (it == m_entries.cend() || (it->flags & 1) || it->size > kMaxMember)
+            return std::nullopt;
+        const qint64 local = it->offset;
+        if (local + 30 > m_data.size() || u32(local) != 0x04034b50)
+            return std::nullopt;
+        const qint64 start = local + 30 + u16(local + 26) + u16(local + 28);
+        if (start + it->packed > m_data.size())
+            return std::nullopt;
+        const char* packed = m_data.constData() + start;
+        QByteArray out;
+        if (it->method == 0) {
+            out = QByteArray(packed, qsizetype(it->packed));
+        } else if (it->method == 8) {
+            out.resize(qsizetype(it->size));
+            z_stream z{};
+            if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+                return std::nullopt;
+            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed));
+            z.avail_in = uInt(it->packed);
+            z.next_out = reinterpret_cast<Bytef*>(out.data());
+            z.avail_out = uInt(out.size());
+            const int r = inflate(&z, Z_FINISH);
+            const uLong produced = z.total_out;
+            inflateEnd(&z);
+            if (r != Z_STREAM_END || qint64(produced) != it->size)
+                return std::nullopt;
+        } else {
+            return std::nullopt;
+        }
+        if (crc32(0, reinterpret_cast<const Bytef*>(out.constData()), uInt(out.size())) != it->crc)
+            return std::nullopt;
+        return out;
+    }
+
+private:
+    struct Entry {
+        quint16 flags = 0, method = 0;
+        quint32 crc = 0;
+        qint64 packed = 0, size = 0, offset = 0;
+    };
+
+    quint16 u16(qint64 at) const {
+        const auto* p = reinterpret_cast<const uchar*>(m_data.constData() + at);
+        return quint16(p[0] | (p[1] << 8));
+    }
+    quint32 u32(qint64 at) const { return quint32(u16(at)) | (quint32(u16(at + 2)) << 16); }
+    qint64 u64(qint64 at) const { return qint64(u32(at)) | (qint64(u32(at + 4)) << 32); }
+
+    bool readDirectory() {
+        const qint64 n = m_data.size();
+        qint64 end = -1;
+        for (qint64 at = n - 22; at >= 0 && at >= n - 22 - 65535; --at)
+            if (u32(at) == 0x06054b50) {
+                end = at;
+                break;
+            }
+        if (end < 0)
+            return false;
+        qint64 count = u16(end + 10);
+        qint64 offset = u32(end + 16);
+        // A package past four gigabytes or sixty-five thousand members says where in its zip64 record.
+        if (end >= 20 && u32(end - 20) == 0x07064b50) {
+            const qint64 record = u64(end - 20 + 8);
+            if (record < 0 || record + 56 > n || u32(record) != 0x06064b50)
+                return false;
+            count = u64(record + 32);
+            offset = u64(record + 48);
+        }
+        qint64 at = offset;
+        for (qint64 i = 0; i < count; ++i) {
+            if (at < 0 || at + 46 > n || u32(at) != 0x02014b50)
+                return false;
+            Entry e;
+            e.flags = u16(at + 8);
+            e.method = u16(at + 10);
+            e.crc = u32(at + 16);
+            e.packed = u32(at + 20);
+            e.size = u32(at + 24);
+            const int nameLength = u16(at + 28), extraLength = u16(at + 30), commentLength = u16(at + 32);
+            e.offset = u32(at + 42);
+            if (at + 46 + nameLength + extraLength > n)
+                return false;
+            // Sizes and offset too large for their fields are in the zip64 extra field, in this order.
+            for (qint64 x = at + 46 + nameLength; x + 4 <= at + 46 + nameLength + extraLength;) {
+                const int id = u16(x), length = u16(x + 2);
+                if (id == 0x0001) {
+                    qint64 f = x + 4;
+                    if (e.size == 0xFFFFFFFF && f + 8 <= x + 4 + length)
+                        e.size = u64(f), f += 8;
+                    if (e.packed == 0xFFFFFFFF && f + 8 <= x + 4 + length)
+                        e.packed = u64(f), f += 8;
+                    if (e.offset == 0xFFFFFFFF && f + 8 <= x + 4 + length)
+                        e.offset = u64(f);
+                }
+                x += 4 + length;
+            }
+            const QByteArray name = m_data.mid(at + 46, nameLength);
+            m_entries.insert((u16(at + 8) & 0x800) ? QString::fromUtf8(name) : QString::fromLatin1(name), e);
+            at += 46 + nameLength + extraLength + commentLength;
+        }
+        return true;
+    }
+
+    QFile m_file;
+    QByteArray m_data;
+    QHash<QString, Entry> m_entries;
+    State m_state = State::Ok;
+};
 
 // "xl/worksheets/sheet1.xml" from a relationship's target, which is relative to xl/ or absolute.
 QString PartPath(const QString& target) {
@@ -218,10 +344,8 @@ QString SheetColumnName(int column) {
 }
 
 std::optional<QByteArray> ZipMember(const QString& path, const QString& member) {
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdUnzip))
-        return std::nullopt;
-    return Member(zip, member);
+    const ZipPackage zip(path);
+    return zip.state() == ZipPackage::State::Ok ? zip.member(member) : std::nullopt;
 }
 
 SheetTable ReadSheetFile(const QString& path, const SheetReadOptions& options) {
@@ -248,10 +372,13 @@ SheetTable ReadWorkbook(const QString& path, const SheetReadOptions& options) {
         if (f.read(8) == QByteArray::fromHex("d0cf11e0a1b11ae1"))
             return Fail(table, SheetText::Protected.arg(path));
     }
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdUnzip))
-        return Fail(table, SheetText::NotWorkbook.arg(path));
-    const std::optional<QByteArray> workbook = Member(zip, QStringLiteral("xl/workbook.xml"));
+    const ZipPackage zip(path);
+    if (zip.state() == ZipPackage::State::Unreadable)
+        return Fail(table, SheetText::Unreadable.arg(path));
+    if (zip.encrypted(QStringLiteral("xl/workbook.xml")))
+        return Fail(table, SheetText::Protected.arg(path));
+    const std::optional<QByteArray> workbook =
+        zip.state() == ZipPackage::State::Ok ? zip.member(QStringLiteral("xl/workbook.xml")) : std::nullopt;
     if (!workbook)
         return Fail(table, SheetText::NotWorkbook.arg(path));
 
@@ -284,7 +411,7 @@ SheetTable ReadWorkbook(const QString& path, const SheetReadOptions& options) {
     QString sheetPath = QStringLiteral("xl/worksheets/sheet%1.xml").arg(chosen + 1);
     QString sharedPath = QStringLiteral("xl/sharedStrings.xml");
     QString stylesPath = QStringLiteral("xl/styles.xml");
-    if (const auto rels = Member(zip, QStringLiteral("xl/_rels/workbook.xml.rels"))) {
+    if (const auto rels = zip.member(QStringLiteral("xl/_rels/workbook.xml.rels"))) {
         QXmlStreamReader x(*rels);
         while (!x.atEnd()) {
             if (x.readNext() != QXmlStreamReader::StartElement || x.name() != QLatin1String("Relationship"))
@@ -302,7 +429,7 @@ SheetTable ReadWorkbook(const QString& path, const SheetReadOptions& options) {
     }
 
     QStringList shared;
-    if (const auto xml = Member(zip, sharedPath)) {
+    if (const auto xml = zip.member(sharedPath)) {
         QXmlStreamReader x(*xml);
         while (!x.atEnd()) {
             if (x.readNext() == QXmlStreamReader::StartElement && x.name() == QLatin1String("si"))
@@ -312,14 +439,12 @@ SheetTable ReadWorkbook(const QString& path, const SheetReadOptions& options) {
             return Fail(table, SheetText::Damaged.arg(sharedPath, QStringLiteral("第%1个文字").arg(shared.size() + 1),
                                                       x.errorString()));
     }
-    const Styles styles = ReadStyles(Member(zip, stylesPath).value_or(QByteArray()));
+    const Styles styles = ReadStyles(zip.member(stylesPath).value_or(QByteArray()));
 
-    if (!zip.setCurrentFile(sheetPath))
-        return Fail(table, SheetText::NotWorkbook.arg(path));
-    QuaZipFile file(&zip);
-    if (!file.open(QIODevice::ReadOnly))
-        return Fail(table, SheetText::NotWorkbook.arg(path));
-    QXmlStreamReader x(&file);
+    const std::optional<QByteArray> sheetXml = zip.member(sheetPath);
+    if (!sheetXml)
+        return Fail(table, SheetText::Damaged.arg(sheetPath, QStringLiteral("开头"), QStringLiteral("无法解压")));
+    QXmlStreamReader x(*sheetXml);
     RowMap rows;
     int rowNumber = 0, column = -1;
     QStringList* cells = nullptr;
@@ -384,10 +509,9 @@ SheetTable ReadWorkbook(const QString& path, const SheetReadOptions& options) {
             table.merges << x.attributes().value(QStringLiteral("ref")).toString();
         }
     }
-    if (x.hasError() || file.getZipError() != UNZ_OK) {
+    if (x.hasError()) {
         const QString where = rowNumber > 0 && column >= 0 ? SheetText::At(rowNumber, column) : QStringLiteral("开头");
-        return Fail(table, SheetText::Damaged.arg(sheetPath, where,
-                                                  x.hasError() ? x.errorString() : QStringLiteral("压缩数据有误")));
+        return Fail(table, SheetText::Damaged.arg(sheetPath, where, x.errorString()));
     }
     FillMerges(rows, table.merges);
     KeepFilledRows(rows, table);

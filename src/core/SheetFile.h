@@ -12,8 +12,8 @@ namespace velda {
 // Reading a table of texts out of a workbook (.xlsx) or a comma-separated file (.csv), as an office's
 // spreadsheet program shows it: shared and inline strings, a formula's last computed value, numbers
 // without the binary noise of their stored form, dates stored as day numbers written yyyy/MM/dd.
-// Nothing here starts another program; the workbook is unpacked with QuaZip and read with Qt's
-// streaming XML reader, so a sheet of 100,000 rows never sits in memory as XML.
+// Nothing here starts another program: the workbook is unpacked with zlib and read with Qt's streaming
+// XML reader.
 
 enum class TextEncoding {
     Detect, // UTF-8 (with or without its byte-order mark) when the bytes are UTF-8, otherwise GBK

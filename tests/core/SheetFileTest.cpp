@@ -6,24 +6,37 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
+#include <zlib.h>
 
 using namespace velda;
 
 namespace {
 
-// A workbook made of the given members, as a spreadsheet program would lay it out.
+// A workbook made of the given members, stored without compression, as a zip package lays it out.
 QString WriteZip(const QString& path, const QList<std::pair<QString, QByteArray>>& members) {
-    QuaZip zip(path);
-    EXPECT_TRUE(zip.open(QuaZip::mdCreate));
+    auto le = [](quint32 v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i)
+            b += char((v >> (8 * i)) & 0xFF);
+        return b;
+    };
+    QByteArray body, directory;
     for (const auto& [name, bytes] : members) {
-        QuaZipFile f(&zip);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly, QuaZipNewInfo(name)));
-        f.write(bytes);
-        f.close();
+        const QByteArray n = name.toUtf8();
+        const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(bytes.constData()), uInt(bytes.size())));
+        const QByteArray common = le(20, 2) + le(0x800, 2) + le(0, 2) + le(0, 4) + le(crc, 4) +
+                                  le(quint32(bytes.size()), 4) + le(quint32(bytes.size()), 4) +
+                                  le(quint32(n.size()), 2) + le(0, 2);
+        directory += le(0x02014b50, 4) + le(20, 2) + common + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
+                     le(quint32(body.size()), 4) + n;
+        body += le(0x04034b50, 4) + common + n + bytes;
     }
-    zip.close();
+    const QByteArray end = le(0x06054b50, 4) + le(0, 4) + le(quint32(members.size()), 2) +
+                           le(quint32(members.size()), 2) + le(quint32(directory.size()), 4) +
+                           le(quint32(body.size()), 4) + le(0, 2);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(body + directory + end);
     return path;
 }
 
