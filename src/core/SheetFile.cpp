@@ -208,7 +208,9 @@ bool IsDateFormat(int id, const QString& code) {
         else if (bracket == 0)
             bare += c.toLower();
     }
-    return bare.contains(QLatin1Char('y')) || bare.contains(QLatin1Char('d')) || bare.contains(QLatin1Char('e')) ||
+    // "General" names no date, and its letters must not count as one.
+    bare.remove(QStringLiteral("general"));
+    return bare.contains(QLatin1Char('y')) || bare.contains(QLatin1Char('d')) ||
            (bare.contains(QLatin1Char('m')) && !bare.contains(QLatin1Char('h')) && !bare.contains(QLatin1Char('s')));
 }
 

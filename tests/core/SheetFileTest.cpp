@@ -63,14 +63,15 @@ const QByteArray kShared = R"(<sst xmlns="http://schemas.openxmlformats.org/spre
 // Style 1: a built-in date; style 2: a format of the workbook's own that is a date; style 3: a number.
 const QByteArray kStyles = R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">
 <numFmts><numFmt numFmtId="164" formatCode="yyyy&quot;年&quot;m&quot;月&quot;d&quot;日&quot;"/>
-<numFmt numFmtId="165" formatCode="[Red]0.00"/></numFmts>
-<cellXfs><xf numFmtId="0"/><xf numFmtId="14"/><xf numFmtId="164"/><xf numFmtId="165"/></cellXfs></styleSheet>)";
+<numFmt numFmtId="165" formatCode="[Red]0.00"/><numFmt numFmtId="166" formatCode="General"/></numFmts>
+<cellXfs><xf numFmtId="0"/><xf numFmtId="14"/><xf numFmtId="164"/><xf numFmtId="165"/><xf numFmtId="166"/>
+</cellXfs></styleSheet>)";
 const QByteArray kSheet = R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>
 <row r="1"><c r="A1" t="s"><v>2</v></c></row>
 <row r="2"><c r="A2" t="s"><v>0</v></c><c r="B2" t="s"><v>1</v></c><c r="C2" t="inlineStr"><is><t>日期</t></is></c></row>
 <row r="4"><c r="A4" t="str"><f>"GB-"&amp;1</f><v>GB-1</v></c><c r="B4"><f>1/10</f><v>0.10000000000000001</v></c>
 <c r="C4" s="1"><v>45356</v></c><c r="D4" s="2"><v>45356.75</v></c><c r="E4" s="3"><v>12</v></c>
-<c r="F4" t="s"><v>0</v></c></row>
+<c r="F4" t="s"><v>0</v></c><c r="G4" s="4"><v>1.5</v></c></row>
 <row r="5"><c r="A5"/><c r="B5" t="inlineStr"><is><t></t></is></c></row>
 <row r="6"><c r="B6" t="b"><v>1</v></c><c r="C6" t="e"><v>#N/A</v></c></row>
 </sheetData><mergeCells count="1"><mergeCell ref="A1:C1"/></mergeCells></worksheet>)";
@@ -95,7 +96,8 @@ TEST(SheetFile, WorkbookCellsReadAsTheSpreadsheetShowsThem) {
     EXPECT_EQ(Cells(t, 1), QStringList(3, QStringLiteral("零件信息")));
     EXPECT_EQ(Cells(t, 2), (QStringList{QStringLiteral("代号"), QStringLiteral("名称"), QStringLiteral("日期")}));
     EXPECT_EQ(Cells(t, 4), (QStringList{QStringLiteral("GB-1"), QStringLiteral("0.1"), QStringLiteral("2024/03/05"),
-                                        QStringLiteral("2024/03/05"), QStringLiteral("12"), QStringLiteral("代号")}));
+                                        QStringLiteral("2024/03/05"), QStringLiteral("12"), QStringLiteral("代号"),
+                                        QStringLiteral("1.5")}));
     EXPECT_EQ(Cells(t, 6), (QStringList{QString(), QStringLiteral("TRUE"), QStringLiteral("#N/A")}));
     ASSERT_EQ(t.rows.size(), 4u);
 
