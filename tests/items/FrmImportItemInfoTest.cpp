@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "core/CodePage.h"
 #include "core/GateText.h"
 #include "core/OfficeSettings.h"
 #include "items/ui/FrmImportItemInfo.h"
@@ -73,6 +74,19 @@ TEST_P(ImportWindow, MapsTheFileDryRunsImportsAndReportsRememberingTheMapping) {
     // The account's choice of column comes back with the next file that has it.
     f = open(path);
     EXPECT_EQ(fieldBox(*f, FieldCoding)->currentText(), QStringLiteral("D：备注"));
+
+    // A file of another encoding is read as its own, not as the last file's.
+    const QString gbk = env->dir.path() + QStringLiteral("/gbk.csv");
+    QFile g(gbk);
+    ASSERT_TRUE(g.open(QIODevice::WriteOnly));
+    g.write(ToAnsi(QStringLiteral("代号,名称\nB-1,垫圈\n")));
+    g.close();
+    EXPECT_EQ(child<QComboBox>(*f, "CboEncoding")->currentText(), QStringLiteral("UTF-8"));
+    const auto shown = env->feedback.boxes.size();
+    env->feedback.fileAnswers.push_back(gbk);
+    click(*f, "CmdBrowse");
+    EXPECT_EQ(env->feedback.boxes.size(), shown);
+    EXPECT_EQ(child<QComboBox>(*f, "CboEncoding")->currentText(), QStringLiteral("GBK"));
 
     // The administrator lets the users import; the menu's gate follows the office setting.
     const Command& command = *FindCommand(QStringLiteral("ImportItemInfo"));

@@ -76,7 +76,9 @@ void FrmImportItemInfo::CmdBrowse_Click() {
 
 void FrmImportItemInfo::OpenFile(const QString& path) {
     m_ui->TxtFile->setText(path);
+    // Another file: its own first sheet and its own encoding, until the user says otherwise.
     m_ui->CboSheet->clear();
+    m_ui->CboEncoding->setCurrentIndex(0);
     readFile();
 }
 
