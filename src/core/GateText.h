@@ -12,6 +12,12 @@ inline const QString AdminRecord = QStringLiteral("缺乏管理员信息，请�
 inline const QString BorrowedPrompt = QStringLiteral("请输入借用件代号：");
 inline const QString BorrowedTitle = QStringLiteral("借用件代号");
 inline const QString BorrowedWrong = QStringLiteral("借用件代号输入有误！");
+// Importing part records is for administrators, and for users where the office allows it.
+inline const QString RecordImport =
+    QStringLiteral("您权限不够，只有admin组的用户才能导入零件信息（管理员可在导入窗口中允许普通用户导入）");
 } // namespace GateText
+
+// The office setting (系统设置) that lets users who are not administrators import part records.
+inline const QString kSettingUsersMayImport = QStringLiteral("允许用户导入零件信息");
 
 } // namespace velda

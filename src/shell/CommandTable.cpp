@@ -1,6 +1,7 @@
 #include "shell/CommandTable.h"
 
 #include "accounts/AdminRecord.h"
+#include "core/OfficeSettings.h"
 #include "core/Session.h"
 
 namespace velda {
@@ -33,6 +34,7 @@ const std::vector<Command>& Commands() {
         {Name(u"SeekItemInfoByPart"), {Gate::AdminRecord}, Effect::SeekMode, Name(u"ByPart"), Name(u"FrmSeekItemInfo"),
          {}},
         {Name(u"DelItemInfo"), {}, Effect::None, {}, Name(u"FrmAddDelItemInfo"), {Name(u"CmdAct")}},
+        {Name(u"ImportItemInfo"), {Gate::RecordImport}, Effect::None, {}, Name(u"FrmImportItemInfo"), {}},
         {Name(u"AddNonLocalItem"), {}, Effect::None, {}, Name(u"FrmAddDelItemNonLocal"), {Name(u"CmdDel")}},
         {Name(u"SeekItemNonLocal"), {Gate::BorrowedCode}, Effect::None, {}, Name(u"FrmSeekItemNonLocal"), {}},
         {Name(u"DelNonLocalItem"), {}, Effect::None, {}, Name(u"FrmAddDelItemNonLocal"), {Name(u"CmdAct")}},
@@ -118,6 +120,7 @@ const std::vector<MenuEntry>& MenuLayout() {
         {Name(u"SeekItemInfoByDrawing"), Name(u"依据图纸信息"), 3},
         {Name(u"SeekItemInfoByPart"), Name(u"依据零件信息"), 3},
         {Name(u"DelItemInfo"), Name(u"删除信息"), 2},
+        {Name(u"ImportItemInfo"), Name(u"导入信息"), 2},
         {Name(u"ItemNonLocal"), Name(u"借用信息管理"), 1},
         {Name(u"AddNonLocalItem"), Name(u"添加借用信息"), 2},
         {Name(u"SeekItemNonLocal"), Name(u"查找借用信息"), 2},
@@ -185,6 +188,20 @@ Outcome PassGates(Session& session, const Command& command) {
             ctx.BorrowedCode = answer.value_or(QString()).toUpper();
             if (!ctx.BorrowedCode.contains(QLatin1Char('-'))) {
                 return Outcome::refusal(GateText::BorrowedWrong);
+            }
+            break;
+        }
+        case Gate::RecordImport: {
+            bool allowed = ctx.isAdministrator();
+            // A setting that cannot be read allows nothing.
+            if (!allowed && session.hasConnection())
+                allowed = Guarded([&] {
+                              return OfficeSettings(session.db()).flag(kSettingUsersMayImport, false)
+                                         ? Outcome::success()
+                                         : Outcome::refusal({});
+                          }).done();
+            if (!allowed) {
+                return Outcome::refusal(GateText::RecordImport);
             }
             break;
         }

@@ -18,6 +18,7 @@ enum class Gate {
     Administrator, // the user's group list holds /admin/
     AdminRecord,   // this machine's file-server account record deciphers
     BorrowedCode,  // asks for a borrowed-part code and checks it
+    RecordImport,  // an administrator, or a user where the office setting allows importing part records
 };
 
 // What a command leaves in the user context for its dialog, after all gates passed.

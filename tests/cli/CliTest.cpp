@@ -10,6 +10,7 @@
 #include "core/GateText.h"
 #include "items/ItemRecords.h"
 #include "items/ItemSearch.h"
+#include "items/RecordExport.h"
 #include "library/Batch.h"
 #include "library/VolumeCheck.h"
 #include "shell/Login.h"
@@ -21,6 +22,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QStandardPaths>
 
 namespace velda::test {
 namespace {
@@ -579,6 +581,86 @@ TEST_P(CliTest, ChangingAUsedDrawingNeedsYes) {
     EXPECT_EQ(cli({QStringLiteral("checkin"), QStringLiteral("U-1"), second, QStringLiteral("--yes")}).code, 0);
     EXPECT_EQ(storedContent(QStringLiteral("U-1")), QByteArray("two"));
     EXPECT_EQ(cli({QStringLiteral("delete"), QStringLiteral("U-1"), QStringLiteral("--yes")}).code, 0);
+}
+
+// The office's round trip: its records exported, edited, saved by LibreOffice as a workbook (numbers
+// and dates become numbers), and imported back: the dry run shows just the edits, --update applies them.
+TEST_P(CliTest, ImportShowsAndAppliesTheEditsOfALibreOfficeWorkbook) {
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (soffice.isEmpty())
+        GTEST_SKIP() << "soffice is not installed";
+    env->session->ctx.UserId = QStringLiteral("admin");
+    for (const char* code : {"K-1", "K-2", "K-300"}) {
+        ItemEntry e;
+        e.code = QString::fromUtf8(code);
+        e.part = {QStringLiteral("轴承座"), QStringLiteral("1.5"), QStringLiteral("45")};
+        e.drawing = {QStringLiteral("张三"),
+                     {},
+                     {},
+                     {},
+                     {},
+                     {},
+                     QStringLiteral("2024/03/05"),
+                     QStringLiteral("1:2"),
+                     {},
+                     QStringLiteral("A3"),
+                     QStringLiteral("2"),
+                     QStringLiteral("S")};
+        ASSERT_TRUE(AddItemRecords(*env->session, e).done());
+    }
+    const QString csv = env->dir.path() + QStringLiteral("/records.csv");
+    ASSERT_TRUE(ExportItemRecords(env->db(), csv).done());
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(f.readAll());
+    f.close();
+    text.replace(QStringLiteral("K-2,轴承座,1.5"), QStringLiteral("K-2,轴承盖,2.25"));
+    text.replace(QStringLiteral("K-300,轴承座,1.5,45,张三"), QStringLiteral("K-300,轴承座,1.5,45,李四"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text.toUtf8());
+    f.close();
+    // Weight and date as LibreOffice reads them; the scale and the rest kept as text, as an office's list has them.
+    const QString columns = QStringLiteral("1/2/2/2/3/1/4/2/5/2/6/2/7/2/8/2/9/2/10/2/11/1/12/2/13/2/14/2/15/1/16/2");
+    const QString outDir = env->dir.path() + QStringLiteral("/lo");
+    QProcess lo;
+    lo.start(soffice,
+             {QStringLiteral("-env:UserInstallation=file://") + env->dir.path() + QStringLiteral("/lo-profile"),
+              QStringLiteral("--headless"), QStringLiteral("--infilter=CSV:44,34,76,1,") + columns,
+              QStringLiteral("--convert-to"), QStringLiteral("xlsx"), QStringLiteral("--outdir"), outDir, csv});
+    ASSERT_TRUE(lo.waitForFinished(180000));
+    const QString book = outDir + QStringLiteral("/records.xlsx");
+    ASSERT_TRUE(QFile::exists(book)) << lo.readAllStandardError().toStdString();
+
+    CliResult r = cli({QStringLiteral("--json"), QStringLiteral("import"), book, QStringLiteral("--dry-run")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QStringList seen;
+    for (const QJsonObject& o : jsonLines(r.out)) {
+        QStringList changes;
+        for (const QJsonValue& c : o.value(QStringLiteral("changes")).toArray())
+            changes << c[QStringLiteral("field")].toString() + QLatin1Char(':') +
+                           c[QStringLiteral("before")].toString() + QLatin1Char('>') +
+                           c[QStringLiteral("after")].toString();
+        seen << o.value(QStringLiteral("code")).toString() + QLatin1Char(' ') +
+                    o.value(QStringLiteral("verdict")).toString() + QLatin1Char(' ') + changes.join(QLatin1Char(','));
+    }
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("K-1 unchanged "),
+                                 QStringLiteral("K-2 changed 名称:轴承座>轴承盖,重量:1.5>2.25"),
+                                 QStringLiteral("K-300 changed 设计:张三>李四")}));
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息 where 名称='轴承盖'")), 0);
+
+    r = cli({QStringLiteral("import"), book});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("2条有变化但未选择更新已有记录"))) << r.err.toStdString();
+    r = cli({QStringLiteral("import"), book, QStringLiteral("--update")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息 where 名称='轴承盖' and 重量='2.25'")), 1);
+    EXPECT_EQ(logOf(QStringLiteral("K-300")),
+              (QStringList{QStringLiteral("admin|添加图纸信息"), QStringLiteral("admin|添加图纸信息")}));
+    EXPECT_EQ(cli({QStringLiteral("import"), book, QStringLiteral("--map"), QStringLiteral("颜色=A")}).code, 2);
+    EXPECT_EQ(
+        cli({QStringLiteral("import"), book}, QStringLiteral("bob"), QStringLiteral("design"), QStringLiteral("pw"))
+            .code,
+        1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, CliTest, kBothBackends, BackendName);

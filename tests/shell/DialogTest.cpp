@@ -331,6 +331,7 @@ TEST_P(MainWindow, MenuHasEveryItemInOrder) {
             "    DelLibDrawing 图纸删除|    HeldDrawings 出库图纸一览|  ItemInfo 零件信息管理|    AddItemInfo "
             "添加信息|    SeekItemInfo 查找信息|"
             "      SeekItemInfoByDrawing 依据图纸信息|      SeekItemInfoByPart 依据零件信息|    DelItemInfo 删除信息|"
+            "    ImportItemInfo 导入信息|"
             "  ItemNonLocal 借用信息管理|    AddNonLocalItem 添加借用信息|    SeekItemNonLocal 查找借用信息|"
             "    DelNonLocalItem 删除借用信息|  -|  ExitSys 退出系统|Product 产品管理|  Archives 产品档案|"
             "    AddArchives 添加档案|    SeekArchives 查询档案|    DelArchives 删除档案|  PSE 产品结构|"

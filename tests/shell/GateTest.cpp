@@ -9,7 +9,8 @@ using namespace velda;
 using namespace velda::test;
 
 namespace {
-enum G { FS, AD, AR, CODE };
+// IMP: an administrator, or a user where the office allows importing records.
+enum G { FS, AD, AR, CODE, IMP };
 
 // The gates of every command in the order it applies them, written out from the office's
 // command list rather than from the table under test.
@@ -25,6 +26,7 @@ const std::map<QString, std::vector<G>>& expectedGates() {
         {QStringLiteral("SeekItemInfoByDrawing"), {AR}},
         {QStringLiteral("SeekItemInfoByPart"), {AR}},
         {QStringLiteral("DelItemInfo"), {}},
+        {QStringLiteral("ImportItemInfo"), {IMP}},
         {QStringLiteral("AddNonLocalItem"), {}},
         {QStringLiteral("SeekItemNonLocal"), {CODE}},
         {QStringLiteral("DelNonLocalItem"), {}},
@@ -69,6 +71,9 @@ Expected messageOf(G g) {
         return {QStringLiteral("缺乏管理员信息，请先进行<系统管理/记录管理员信息>操作！"), QStringLiteral("反馈信息")};
     case CODE:
         return {QStringLiteral("借用件代号输入有误！"), QStringLiteral("反馈信息")};
+    case IMP:
+        return {QStringLiteral("您权限不够，只有admin组的用户才能导入零件信息（管理员可在导入窗口中允许普通用户导入）"),
+                QStringLiteral("反馈信息")};
     }
     return {};
 }
@@ -95,7 +100,7 @@ protected:
         };
         const Configuration& config = env->session->config();
         config.StoreServerAddress(passes(FS) ? QStringLiteral("10.0.0.9") : QStringLiteral("None"));
-        env->session->ctx.UserGroups = passes(AD) ? QStringLiteral("/admin/user/") : QStringLiteral("/user/");
+        env->session->ctx.UserGroups = passes(AD) && passes(IMP) ? QStringLiteral("/admin/user/") : QStringLiteral("/user/");
         env->db().exec(QStringLiteral("delete from PDM系统管理员信息"));
         if (passes(AR))
             WriteAdminPassword(env->db(), env->session->machineSerialHex(), QStringLiteral("ftppw"));

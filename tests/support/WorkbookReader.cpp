@@ -1,19 +1,19 @@
 #include "WorkbookReader.h"
 
-#include <QProcess>
+#include "core/SheetFile.h"
+
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
 namespace velda::test {
 
 QByteArray WorkbookReader::member(const QString& path, const QString& name) {
-    QProcess unzip;
-    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), path, name});
-    if (!unzip.waitForFinished(30000) || unzip.exitCode() != 0) {
+    const std::optional<QByteArray> bytes = ZipMember(path, name);
+    if (!bytes) {
         m_error = QStringLiteral("cannot unpack %1 from %2").arg(name, path);
         return {};
     }
-    return unzip.readAllStandardOutput();
+    return *bytes;
 }
 
 QString WorkbookReader::columnName(int col) {

@@ -8,7 +8,7 @@
 namespace velda::test {
 
 // Reads back an .xlsx workbook: the sheet names and, of the first sheet, every cell's text by its
-// reference ("A1"), the merged ranges and the manual page breaks. Unpacks with unzip.
+// reference ("A1"), the merged ranges and the manual page breaks. Unpacks with the program's own zip reader.
 class WorkbookReader final {
 public:
     explicit WorkbookReader(const QString& path);

@@ -13,9 +13,12 @@ const QStringList kGlobalValued = {QStringLiteral("--user"), QStringLiteral("--g
 const QStringList kCommandValued = {QStringLiteral("--folder"), QStringLiteral("--to"),
                                     QStringLiteral("--where"),  QStringLiteral("--password-file"),
                                     QStringLiteral("--groups"), QStringLiteral("--remark"),
-                                    QStringLiteral("--export"), QStringLiteral("--depth")};
+                                    QStringLiteral("--export"), QStringLiteral("--depth"),
+                                    QStringLiteral("--sheet"),  QStringLiteral("--map"),
+                                    QStringLiteral("--encoding")};
 const QStringList kCommandFlags = {QStringLiteral("--recursive"), QStringLiteral("--by-part"), QStringLiteral("--json"),
-                                   QStringLiteral("--clean"), QStringLiteral("--move-orphans"), QStringLiteral("--yes")};
+                                   QStringLiteral("--clean"), QStringLiteral("--move-orphans"), QStringLiteral("--yes"),
+                                   QStringLiteral("--update"), QStringLiteral("--dry-run")};
 // Subcommands made of two words.
 const QStringList kTwoWordCommands = {QStringLiteral("volume"), QStringLiteral("group"), QStringLiteral("user")};
 
@@ -111,6 +114,8 @@ CliArgs ParseArgs(const QStringList& args) {
             const auto v = takeValue(name, inlineValue);
             if (!v)
                 return a;
+            if (name == QLatin1String("--map"))
+                a.maps << *v;
             a.values.insert(name, *v);
         } else {
             a.error = QStringLiteral("未知的选项：%1").arg(arg);
@@ -166,6 +171,13 @@ QString HelpText() {
         "  user add 帐号 --password-file 文件 --groups 组1,组2 [--remark 备注]\n"
         "                                            添加用户\n"
         "  user remove 帐号                          删除用户\n"
+        "  import 文件 [--sheet 工作表] [--map 字段=列 ...] [--encoding utf-8|gbk] [--update] [--dry-run]\n"
+        "                                            从.xlsx工作簿或.csv文件导入零件信息和图纸信息（admin组，\n"
+        "                                            或办公室设置允许的用户）：按列标题对应字段，--map 改变对应\n"
+        "                                            （列为标题文字或列字母，空则不导入该字段）；--dry-run 只列出\n"
+        "                                            每行将新增、修改（旧值→新值）、不变或拒绝（原因），不写入；\n"
+        "                                            已有记录只在给出 --update 时修改\n"
+        "  export 文件                               把全部零件信息和图纸信息导出为.xlsx或.csv（列与导入相同）\n"
         "\n"
         "条件与查询窗口中拼成的条件文字相同，只能含有所查表的字段、比较符（> >= < <= = like）、\n"
         "单引号括起的值、数字、And/Or/Not和括号。例如：代号 = 'GB-01' Or 设计 like '%王%'\n"

@@ -26,6 +26,7 @@ struct CliArgs {
     QStringList words;             // what follows the subcommand, without options
     QMap<QString, QString> values; // the subcommand's options with a value
     QSet<QString> flags;           // the subcommand's options without one
+    QStringList maps;              // every --map FIELD=COLUMN of an import, in order
 
     QString error; // why the command line cannot be used; empty when it can
 

@@ -12,6 +12,8 @@
 #include "core/Condition.h"
 #include "items/ItemRecords.h"
 #include "items/ItemSearch.h"
+#include "items/RecordExport.h"
+#include "items/RecordImport.h"
 #include "accounts/Acl.h"
 #include "library/Batch.h"
 #include "library/ChangeImpact.h"
@@ -222,6 +224,8 @@ private:
     int userAdd();
     int userRemove();
     int whereUsed();
+    int importRecords();
+    int exportRecords();
 
     const CliArgs& m_args;
     Session& m_session;
@@ -247,6 +251,8 @@ const std::vector<Runner::Subcommand>& Runner::subcommands() {
         {QLatin1String("user add"), &Runner::userAdd},
         {QLatin1String("user remove"), &Runner::userRemove},
         {QLatin1String("where-used"), &Runner::whereUsed},
+        {QLatin1String("import"), &Runner::importRecords},
+        {QLatin1String("export"), &Runner::exportRecords},
     };
     return list;
 }
@@ -678,6 +684,127 @@ int Runner::whereUsed() {
     return ExitFor(found);
 }
 
+QString VerdictWord(const ImportRow& r) {
+    switch (r.verdict) {
+    case RowVerdict::New:
+        return QStringLiteral("new");
+    case RowVerdict::Changed:
+        return QStringLiteral("changed");
+    case RowVerdict::Unchanged:
+        return QStringLiteral("unchanged");
+    case RowVerdict::Refused:
+        break;
+    }
+    return QStringLiteral("refused");
+}
+
+QString ResultWord(RowResult result) {
+    switch (result) {
+    case RowResult::Added:
+        return QStringLiteral("added");
+    case RowResult::Updated:
+        return QStringLiteral("updated");
+    case RowResult::Skipped:
+        return QStringLiteral("skipped");
+    case RowResult::Failed:
+        return QStringLiteral("failed");
+    case RowResult::NotReached:
+        return QStringLiteral("not-reached");
+    case RowResult::Pending:
+        break;
+    }
+    return {};
+}
+
+// The window's import without the window: the dry run or the import, one line (or JSON object) a row.
+int Runner::importRecords() {
+    if (!gates(QStringLiteral("ImportItemInfo")))
+        return ExitRefused;
+    const QString path = QFileInfo(m_args.words[0]).absoluteFilePath();
+    const QString encoding = m_args.value(QStringLiteral("--encoding")).toLower();
+    SheetReadOptions options;
+    options.sheet = m_args.value(QStringLiteral("--sheet"));
+    options.encoding = encoding == QLatin1String("gbk")     ? TextEncoding::Gbk
+                       : encoding == QLatin1String("utf-8") ? TextEncoding::Utf8
+                                                            : TextEncoding::Detect;
+    const SheetTable table = ReadSheetFile(path, options);
+    if (!table.ok())
+        return finish(Outcome::refusal(table.error));
+    ImportMapping mapping = MatchColumns(table);
+    for (const QString& map : m_args.maps) {
+        const qsizetype eq = map.indexOf(QLatin1Char('='));
+        const QString problem = eq < 0 ? QStringLiteral("--map 的写法是 字段=列：%1").arg(map)
+                                       : MapColumn(mapping, map.left(eq), map.mid(eq + 1));
+        if (!problem.isEmpty())
+            return usage(problem);
+    }
+    if (mapping.column[FieldCode] < 0)
+        return finish(Outcome::refusal(ImportText::NoCodeColumn));
+    const bool dryRun = m_args.has(QStringLiteral("--dry-run"));
+    const CommandGuard running(m_session, QStringLiteral("导入零件信息"));
+    if (auto refused = busy(running))
+        return finish(*refused);
+    ImportPlan plan;
+    const Outcome planned = Guarded([&] {
+        plan = PlanImport(m_session.db(), table, mapping);
+        return Outcome::success();
+    });
+    if (!planned.done())
+        return finish(planned);
+    Outcome outcome = Outcome::success(QStringLiteral("预演（未写入）：新增%1条，修改%2条，不变%3条，拒绝%4行")
+                                           .arg(plan.count(RowVerdict::New))
+                                           .arg(plan.count(RowVerdict::Changed))
+                                           .arg(plan.count(RowVerdict::Unchanged))
+                                           .arg(plan.count(RowVerdict::Refused)));
+    if (!dryRun) {
+        const bool tty = isatty(fileno(stderr)) && !m_args.json;
+        outcome = ApplyImport(m_session, plan, m_args.has(QStringLiteral("--update")), [tty](int done, int total) {
+            if (tty) {
+                std::fprintf(stderr, "\r导入零件信息：%d/%d", done, total);
+                std::fflush(stderr);
+            }
+            return true;
+        });
+        if (tty)
+            std::fprintf(stderr, "\n");
+    }
+    const QList<QStringList> report = ImportReportRows(plan);
+    for (size_t i = 0; i < plan.rows.size(); ++i) {
+        const ImportRow& r = plan.rows[i];
+        if (!m_args.json) {
+            WriteOut(report[qsizetype(i)].join(QLatin1Char('\t')) + QLatin1Char('\n'));
+            continue;
+        }
+        QJsonArray changes;
+        for (const FieldChange& c : r.changes)
+            changes.append(QJsonObject{{QStringLiteral("field"), RecordFieldNames()[c.field]},
+                                       {QStringLiteral("before"), c.before},
+                                       {QStringLiteral("after"), c.after}});
+        QJsonObject o{{QStringLiteral("row"), r.row},
+                      {QStringLiteral("code"), r.code},
+                      {QStringLiteral("verdict"), VerdictWord(r)},
+                      {QStringLiteral("changes"), changes}};
+        if (!r.reason.isEmpty())
+            o.insert(QStringLiteral("reason"), r.reason);
+        if (r.result != RowResult::Pending)
+            o.insert(QStringLiteral("result"), ResultWord(r.result));
+        if (!r.message.isEmpty())
+            o.insert(QStringLiteral("message"), r.message);
+        record(o);
+    }
+    ShowOutcome(m_feedback, outcome);
+    if (!outcome.done())
+        return ExitFor(outcome);
+    return plan.count(RowVerdict::Refused) > 0 ? ExitRefused : ExitDone;
+}
+
+int Runner::exportRecords() {
+    if (!gates(QStringLiteral("SeekItemInfoByDrawing")))
+        return ExitRefused;
+    const QString path = QFileInfo(m_args.words[0]).absoluteFilePath();
+    return finish(ExportItemRecords(m_session.db(), path), QJsonObject{{QStringLiteral("file"), path}});
+}
+
 // What each subcommand needs after its name, checked before anything is opened.
 QString ArgumentProblem(const CliArgs& a) {
     const QString& c = a.command;
@@ -692,6 +819,13 @@ QString ArgumentProblem(const CliArgs& a) {
             return {};
         return QStringLiteral("用法：checkout 代号 [--to 文件夹]，或 checkout --where 条件 --to 文件夹 [--by-part]");
     }
+    if (c == QLatin1String("import"))
+        return words(1)
+                   ? QString()
+                   : QStringLiteral("用法：import 文件 [--sheet 工作表] [--map 字段=列 ...] [--encoding utf-8|gbk] "
+                                    "[--update] [--dry-run]");
+    if (c == QLatin1String("export"))
+        return words(1) ? QString() : QStringLiteral("用法：export 文件（.xlsx 或 .csv）");
     if (c == QLatin1String("delete") || c == QLatin1String("show"))
         return words(1) ? QString() : QStringLiteral("用法：%1 代号").arg(c);
     if (c == QLatin1String("where-used"))
