@@ -2,10 +2,13 @@
 
 #include "library/LibraryList.h"
 #include "library/WorkingFolder.h"
+#include "store/DatabaseInit.h"
 
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QSqlDriver>
 #include <QSqlQuery>
+#include <QTest>
 #include <QThread>
 
 using namespace velda;
@@ -56,6 +59,27 @@ TEST_P(LibraryListing, ListsEveryDrawingWithItsNameAndHold) {
     EXPECT_EQ(list[2].code + list[2].checkInBy + list[2].checkInAt + list[2].volume,
               QStringLiteral("C'3bob2024/3/5V1"));
     EXPECT_EQ(list[2].storedName, QStringLiteral("20240305C'3.dwg"));
+}
+
+// The server announces each change of the library tables, on an older database too once connected.
+TEST_P(LibraryListing, TheServerAnnouncesEveryChangeOfTheLibrary) {
+    if (GetParam() == Backend::SQLite)
+        GTEST_SKIP() << "the local file is asked for its log's last number instead";
+    Database& db = env->db();
+    db.exec(QStringLiteral("drop trigger 图纸库变更_入库 on PDM入库图纸信息"));
+    db.exec(QStringLiteral("drop trigger 图纸库变更_出库 on PDM出库图纸信息"));
+    db.exec(QStringLiteral("drop function 图纸库变更通知"));
+    EXPECT_EQ(AddMissingSchema(db), 3);
+    EXPECT_EQ(AddMissingSchema(db), 0);
+
+    RecordingFeedback otherFeedback;
+    std::unique_ptr<Session> other = env->otherSession(otherFeedback, QStringLiteral("B2C3D4E"));
+    QSqlDriver* driver = other->db().handle().driver();
+    ASSERT_TRUE(driver->subscribeToNotification(QStringLiteral("velda_library")));
+    int heard = 0;
+    QObject::connect(driver, &QSqlDriver::notification, [&] { ++heard; });
+    LibraryStore(db).markCheckedOut(QStringLiteral("X"), QStringLiteral("bob"), QStringLiteral("2024/3/6"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heard > 0; }, 2000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, LibraryListing, kBothBackends, BackendName);

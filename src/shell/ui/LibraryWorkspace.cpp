@@ -32,6 +32,7 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QSqlDriver>
 #include <QStyle>
 #include <QTableView>
 #include <QTimer>
@@ -42,6 +43,8 @@ namespace velda {
 
 namespace {
 const QString kColumns = QStringLiteral("图纸列表列");
+// The channel the server's triggers announce every change of the library tables on.
+const QString kLibraryChannel = QStringLiteral("velda_library");
 // How often the list asks whether another client changed the library: a change shows within two.
 constexpr int kPollMs = 1000;
 constexpr int kRecentLogRows = 8;
@@ -239,6 +242,7 @@ void LibraryWorkspace::Reload() {
     if (!m_session.hasConnection() || m_session.commandRunning())
         return;
     try {
+        listen();
         LibraryStore store(m_session.db());
         m_lastLog = store.lastLogNumber();
         m_model->setRows(store.listing());
@@ -252,10 +256,27 @@ void LibraryWorkspace::Reload() {
     showDetails();
 }
 
+void LibraryWorkspace::listen() {
+    Database& db = m_session.db();
+    if (db.dialect() != Dialect::PostgreSQL)
+        return;
+    QSqlDriver* driver = db.handle().driver();
+    if (!driver || driver == m_listening)
+        return;
+    m_listening = driver;
+    driver->subscribeToNotification(kLibraryChannel);
+    connect(driver, &QSqlDriver::notification, this, [this](const QString& channel) {
+        // A change may come without a log row (another program's): read the list itself again.
+        if (channel == kLibraryChannel && !m_session.commandRunning() && !m_transfer->isRunning())
+            Reload();
+    });
+}
+
 void LibraryWorkspace::CheckForChanges() {
     if (!m_session.hasConnection() || m_session.commandRunning() || m_transfer->isRunning())
         return;
     try {
+        listen();
         const qint64 last = LibraryStore(m_session.db()).lastLogNumber();
         if (last == m_lastLog && !m_lost)
             return;

@@ -2,6 +2,7 @@
 
 #include "library/LibraryList.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -11,6 +12,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QSqlDriver;
 class QTableView;
 class QTimer;
 class QToolBar;
@@ -64,6 +66,9 @@ private:
     void buildActions();
     void showDetails();
     void refreshLocalCopies();
+    // On the server: listens for the library's announcements on the session's connection of the
+    // moment (a new login or a reconnect brings another one).
+    void listen();
     void updateCounts();
     void fillScopes();
     void scopeChosen(int index);
@@ -91,7 +96,8 @@ private:
     FormTransfer* m_transfer = nullptr;
     qint64 m_lastLog = -1;
     bool m_lost = false;
-    QString m_columnsFor; // the account whose columns the header shows
+    QString m_columnsFor;             // the account whose columns the header shows
+    QPointer<QSqlDriver> m_listening; // the server connection whose announcements the list hears
 };
 
 namespace WorkspaceText {
