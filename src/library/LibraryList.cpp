@@ -12,10 +12,23 @@ namespace {
 constexpr const char16_t* kHeaders[LibraryListModel::ColumnCount] = {
     u"代号", u"名称", u"状态", u"出库人", u"出库时间", u"最后入库人", u"最后入库时间", u"存储目录", u"本地副本"};
 
-// The library's dates are year/month/day without leading zeros; an unreadable one sorts first.
+// The library's dates are year/month/day without leading zeros; an unreadable one sorts first. Read
+// by hand: a list of 100,000 drawings has 200,000 of them.
 qint64 DayNumber(const QString& text) {
-    const QDate d = QDate::fromString(text, QStringLiteral("yyyy/M/d"));
-    return d.isValid() ? d.toJulianDay() : 0;
+    int parts[3] = {0, 0, 0};
+    int at = 0;
+    for (const QChar c : text) {
+        if (c == u'/') {
+            if (++at > 2)
+                return 0;
+        } else if (c >= u'0' && c <= u'9' && parts[at] < 100000) {
+            parts[at] = parts[at] * 10 + (c.unicode() - u'0');
+        } else {
+            return 0;
+        }
+    }
+    const QDate d(parts[0], parts[1], parts[2]);
+    return at == 2 && d.isValid() ? d.toJulianDay() : 0;
 }
 } // namespace
 
@@ -43,18 +56,33 @@ void LibraryListModel::setViewer(const QString& account, const QDate& today) {
 }
 
 void LibraryListModel::setRows(std::vector<ListedDrawing> rows) {
-    relayout([&] {
-        m_rows = std::move(rows);
-        m_days.resize(m_rows.size());
-        for (size_t i = 0; i < m_rows.size(); ++i)
-            m_days[i] = {DayNumber(m_rows[i].since), DayNumber(m_rows[i].checkInAt)};
-    });
+    relayout(
+        [&] {
+            m_rows = std::move(rows);
+            const size_t n = m_rows.size();
+            m_days.resize(n);
+            m_folded.resize(n);
+            for (size_t i = 0; i < n; ++i) {
+                const ListedDrawing& d = m_rows[i];
+                m_days[i] = {DayNumber(d.since), DayNumber(d.checkInAt)};
+                m_folded[i] = d.code.toCaseFolded() + u'\n' + d.name.toCaseFolded();
+            }
+            std::vector<int> byCode(n);
+            for (size_t i = 0; i < n; ++i)
+                byCode[i] = int(i);
+            std::sort(byCode.begin(), byCode.end(),
+                      [this](int x, int y) { return m_rows[size_t(x)].code < m_rows[size_t(y)].code; });
+            m_codeRank.resize(n);
+            for (size_t r = 0; r < n; ++r)
+                m_codeRank[size_t(byCode[r])] = int(r);
+        },
+        true);
 }
 
 void LibraryListModel::setLocalCopies(QHash<QString, LocalCopy> copies) {
     m_local = std::move(copies);
     if (m_sortColumn == Local) {
-        relayout();
+        relayout({}, true);
     } else if (!m_shown.empty()) {
         emit dataChanged(index(0, Local), index(rowCount() - 1, Local));
     }
@@ -101,35 +129,58 @@ bool LibraryListModel::accepts(const ListedDrawing& d) const {
             return false;
         break;
     }
-    return m_filter.isEmpty() || d.code.contains(m_filter, Qt::CaseInsensitive) ||
-           d.name.contains(m_filter, Qt::CaseInsensitive);
+    return true;
 }
 
-bool LibraryListModel::lessThan(int column, const ListedDrawing& a, const ListedDrawing& b) const {
-    const auto days = [this](const ListedDrawing& d) { return m_days[size_t(&d - m_rows.data())]; };
-    switch (column) {
+void LibraryListModel::sortAll() {
+    const size_t n = m_rows.size();
+    m_sorted.resize(n);
+    for (size_t i = 0; i < n; ++i)
+        m_sorted[i] = int(i);
+    // One key per row, compared as numbers or texts; ties go by the code.
+    std::vector<qint64> numbers;
+    const QString ListedDrawing::*text = nullptr;
+    switch (m_sortColumn) {
     case Name:
-        return a.name < b.name;
+        text = &ListedDrawing::name;
+        break;
     case State:
-        return a.state < b.state;
+        text = &ListedDrawing::state;
+        break;
     case Holder:
-        return a.holder < b.holder;
-    case Since:
-        return days(a).since < days(b).since;
+        text = &ListedDrawing::holder;
+        break;
     case CheckInBy:
-        return a.checkInBy < b.checkInBy;
-    case CheckInAt:
-        return days(a).checkIn < days(b).checkIn;
+        text = &ListedDrawing::checkInBy;
+        break;
     case Volume:
-        return a.volume < b.volume;
-    case Local:
-        return int(localCopyOf(a.code)) < int(localCopyOf(b.code));
+        text = &ListedDrawing::volume;
+        break;
     default:
-        return a.code < b.code;
+        numbers.resize(n);
+        for (size_t i = 0; i < n; ++i)
+            numbers[i] = m_sortColumn == Since       ? m_days[i].since
+                         : m_sortColumn == CheckInAt ? m_days[i].checkIn
+                         : m_sortColumn == Local     ? qint64(localCopyOf(m_rows[i].code))
+                                                     : m_codeRank[i];
     }
+    const bool ascending = m_order == Qt::AscendingOrder;
+    std::sort(m_sorted.begin(), m_sorted.end(), [&](int x, int y) {
+        int c = 0;
+        if (text) {
+            c = QtPrivate::compareStrings(m_rows[size_t(x)].*text, m_rows[size_t(y)].*text);
+        } else {
+            const qint64 a = numbers[size_t(x)];
+            const qint64 b = numbers[size_t(y)];
+            c = a < b ? -1 : a > b ? 1 : 0;
+        }
+        if (c != 0)
+            return ascending ? c < 0 : c > 0;
+        return m_codeRank[size_t(x)] < m_codeRank[size_t(y)];
+    });
 }
 
-void LibraryListModel::relayout(const std::function<void()>& change) {
+void LibraryListModel::relayout(const std::function<void()>& change, bool resort) {
     emit layoutAboutToBeChanged();
     const QModelIndexList before = persistentIndexList();
     QStringList codes;
@@ -139,23 +190,15 @@ void LibraryListModel::relayout(const std::function<void()>& change) {
     if (change)
         change();
 
+    if (resort || m_sorted.size() != m_rows.size())
+        sortAll();
+    // The filter keeps a part of the order already made: a keystroke never sorts.
+    const QString folded = m_filter.toCaseFolded();
     m_shown.clear();
-    m_shown.reserve(m_rows.size());
-    for (size_t i = 0; i < m_rows.size(); ++i)
-        if (accepts(m_rows[i]))
-            m_shown.push_back(int(i));
-    // Ties keep the code order, so that one sort after another stays predictable.
-    const int column = m_sortColumn;
-    const bool ascending = m_order == Qt::AscendingOrder;
-    std::stable_sort(m_shown.begin(), m_shown.end(), [&](int x, int y) {
-        const ListedDrawing& a = m_rows[size_t(x)];
-        const ListedDrawing& b = m_rows[size_t(y)];
-        if (lessThan(column, a, b))
-            return ascending;
-        if (lessThan(column, b, a))
-            return !ascending;
-        return a.code < b.code;
-    });
+    m_shown.reserve(m_sorted.size());
+    for (const int i : m_sorted)
+        if ((folded.isEmpty() || m_folded[size_t(i)].contains(folded)) && accepts(m_rows[size_t(i)]))
+            m_shown.push_back(i);
 
     if (!before.isEmpty()) {
         const QSet<QString> wanted(codes.begin(), codes.end());
@@ -179,7 +222,7 @@ void LibraryListModel::relayout(const std::function<void()>& change) {
 void LibraryListModel::sort(int column, Qt::SortOrder order) {
     m_sortColumn = column;
     m_order = order;
-    relayout();
+    relayout({}, true);
 }
 
 int LibraryListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(m_shown.size()); }

@@ -64,8 +64,9 @@ private:
     bool accepts(const ListedDrawing& d) const;
     // Rebuilds the shown rows (filter, then order) inside one layout change that keeps the persistent
     // indexes of the rows still shown; change, when given, alters the rows in between.
-    void relayout(const std::function<void()>& change = {});
-    bool lessThan(int column, const ListedDrawing& a, const ListedDrawing& b) const;
+    // resort: the order of all rows changed too (new rows, another column), not only the filter.
+    void relayout(const std::function<void()>& change = {}, bool resort = false);
+    void sortAll();
 
     std::vector<ListedDrawing> m_rows;
     // The two dates of each row as day numbers, read once so that sorting by them compares numbers.
@@ -73,7 +74,10 @@ private:
         qint64 since = 0, checkIn = 0;
     };
     std::vector<Days> m_days;
-    std::vector<int> m_shown; // indexes into m_rows, in the shown order
+    std::vector<int> m_codeRank;   // each row's place in code order: ties of any column go by it
+    std::vector<QString> m_folded; // code and name, case-folded, for the filter
+    std::vector<int> m_sorted;     // every row in the chosen order; the filter keeps a part of it
+    std::vector<int> m_shown;      // indexes into m_rows, in the shown order
     QHash<QString, LocalCopy> m_local;
     QString m_filter;
     Scope m_scope = Scope::All;

@@ -72,6 +72,8 @@ LibraryWorkspace::LibraryWorkspace(Session& session, std::function<QWidget*(cons
                                    QWidget* parent)
     : QWidget(parent), m_session(session), m_runCommand(std::move(runCommand)) {
     setObjectName(QStringLiteral("LibraryWorkspace"));
+    // Drawn over the dialogs' grey area, which must not show through.
+    setAutoFillBackground(true);
     m_model = new LibraryListModel(this);
     m_model->setStateDecorations(style()->standardIcon(QStyle::SP_DialogApplyButton),
                                  style()->standardIcon(QStyle::SP_MessageBoxWarning));
@@ -141,7 +143,7 @@ LibraryWorkspace::LibraryWorkspace(Session& session, std::function<QWidget*(cons
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("查找："), this));
     top->addWidget(m_filter, 2);
-    top->addWidget(m_scope, 1);
+    top->addWidget(m_scope);
     top->addWidget(m_count);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
@@ -234,8 +236,11 @@ void LibraryWorkspace::Reload() {
         const QByteArray state =
             QByteArray::fromBase64(m_session.config().ReadAccountValue(account, kColumns).toLatin1());
         if (state.isEmpty() || !m_view->horizontalHeader()->restoreState(state)) {
-            m_view->horizontalHeader()->resizeSection(LibraryListModel::Code, 180);
-            m_view->horizontalHeader()->resizeSection(LibraryListModel::Name, 160);
+            // Room for a long code and a name; the rest as wide as their headings.
+            static constexpr int kWidths[LibraryListModel::ColumnCount] = {150, 130, 70, 80, 90, 90, 100, 80, 80};
+            const double scale = logicalDpiX() / 96.0;
+            for (int c = 0; c < LibraryListModel::ColumnCount; ++c)
+                m_view->horizontalHeader()->resizeSection(c, int(kWidths[c] * scale));
         }
     }
     m_model->setViewer(account, m_session.clock().today());
