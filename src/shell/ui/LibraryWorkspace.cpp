@@ -48,6 +48,7 @@ const QString kLibraryChannel = QStringLiteral("velda_library");
 // How often the list asks whether another client changed the library: a change shows within two.
 constexpr int kPollMs = 1000;
 constexpr int kRecentLogRows = 8;
+constexpr qint64 kRetryLostMs = 10000;
 } // namespace
 
 QString WorkspaceText::AskHold(const QString& code) {
@@ -254,6 +255,7 @@ void LibraryWorkspace::Reload() {
         m_lost = false;
     } catch (const Error&) {
         m_lost = true;
+        m_lostAt.start();
     }
     refreshLocalCopies();
     fillScopes();
@@ -280,6 +282,9 @@ void LibraryWorkspace::listen() {
 void LibraryWorkspace::CheckForChanges() {
     if (!m_session.hasConnection() || m_session.commandRunning() || m_transfer->isRunning())
         return;
+    // Each try to reconnect may wait for the connect timeout: a lost server is asked seldom.
+    if (m_lost && m_lostAt.isValid() && m_lostAt.elapsed() < kRetryLostMs)
+        return;
     try {
         listen();
         const qint64 last = LibraryStore(m_session.db()).lastLogNumber();
@@ -287,6 +292,7 @@ void LibraryWorkspace::CheckForChanges() {
             return;
     } catch (const Error&) {
         m_lost = true;
+        m_lostAt.start();
         updateCounts();
         return;
     }
@@ -310,6 +316,7 @@ void LibraryWorkspace::refreshLocalCopies() {
                                               }));
     } catch (const Error&) {
         m_lost = true;
+        m_lostAt.start();
     }
 }
 
@@ -386,6 +393,7 @@ void LibraryWorkspace::showDetails() {
             m_recent->addItem(row.join(QLatin1Char(' ')));
     } catch (const Error&) {
         m_lost = true;
+        m_lostAt.start();
         updateCounts();
     }
 }

@@ -2,6 +2,7 @@
 
 #include "library/LibraryList.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -96,6 +97,7 @@ private:
     FormTransfer* m_transfer = nullptr;
     qint64 m_lastLog = -1;
     bool m_lost = false;
+    QElapsedTimer m_lostAt;           // when the connection was last found lost
     QString m_columnsFor;             // the account whose columns the header shows
     QPointer<QSqlDriver> m_listening; // the server connection whose announcements the list hears
 };
