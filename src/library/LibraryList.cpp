@@ -43,7 +43,7 @@ QString LocalCopyText(LocalCopy copy) {
     case LocalCopy::Older:
         return QStringLiteral("较旧");
     case LocalCopy::Unrecorded:
-        return QStringLiteral("来历不明");
+        return QStringLiteral("未经登记");
     }
     return {};
 }
