@@ -147,6 +147,12 @@ int main(int argc, char* argv[]) {
         main.RefreshStatus();
         main.show();
         failures += !Save(&main, folder + QStringLiteral("/FrmMain.png"), out);
+        // The library workspace at the two screen sizes an office has most.
+        for (const QSize size : {QSize(1280, 800), QSize(1920, 1080)}) {
+            main.resize(size);
+            ServeEventsFor(0);
+            failures += !Save(&main, folder + QStringLiteral("/FrmMain-%1.png").arg(size.width()), out);
+        }
         for (const QString& name : velda::ProgramForms().names()) {
             if (name == QLatin1String("FrmLogin"))
                 continue;

@@ -27,6 +27,12 @@ public:
     // File choosers; the empty text when cancelled.
     virtual QString openFileName(const QString& caption, const QString& directory, const QString& filter) = 0;
     virtual QString saveFileName(const QString& caption, const QString& directory, const QString& filter) = 0;
+    // A folder chooser; the empty text when cancelled.
+    virtual QString folderName(const QString& caption, const QString& directory) {
+        (void)caption;
+        (void)directory;
+        return {};
+    }
     // Hands a document to the desktop's viewer; false when nothing could open it.
     virtual bool openDocument(const QString& path) = 0;
 

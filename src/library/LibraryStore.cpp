@@ -138,6 +138,32 @@ QStringList LibraryStore::holders() const {
     return names;
 }
 
+std::vector<ListedDrawing> LibraryStore::listing() const {
+    std::vector<ListedDrawing> list;
+    QSqlQuery q = m_db.exec(QStringLiteral(
+        "select d.代号,p.名称,d.状态,h.出库帐号,h.出库时间,d.入库帐号,d.入库时间,d.目录名称,d.入库文件名称 "
+        "from PDM入库图纸信息 d left join PDM出库图纸信息 h on h.代号=d.代号 "
+        "left join 零件信息 p on p.代号=d.代号"));
+    while (q.next())
+        list.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                        q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
+                        q.value(8).toString()});
+    return list;
+}
+
+qint64 LibraryStore::lastLogNumber() const {
+    return m_db.scalar(QStringLiteral("select max(序号) from PDM日志")).toLongLong();
+}
+
+std::vector<QStringList> LibraryStore::recentLog(const QString& code, int count) const {
+    std::vector<QStringList> found;
+    QSqlQuery q = m_db.exec(
+        QStringLiteral("select ID,时间,方式 from PDM日志 where 代号=? order by 序号 desc limit %1").arg(count), {code});
+    while (q.next())
+        found.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString()});
+    return found;
+}
+
 bool LibraryStore::isEmpty() const {
     return m_db.scalar(QStringLiteral("select count(*) from PDM入库图纸信息")).toLongLong() == 0 &&
            m_db.scalar(QStringLiteral("select count(*) from PDM出库图纸信息")).toLongLong() == 0;

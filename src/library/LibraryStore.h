@@ -23,6 +23,14 @@ struct HoldRow {
     qint64 checkOut = 0; // as in rows::Holder
 };
 
+// A drawing as the library list shows it: its row, the part record's name, its hold.
+struct ListedDrawing {
+    QString code, name, state;
+    QString holder, since;        // 出库帐号, 出库时间; empty when nobody holds it
+    QString checkInBy, checkInAt; // 入库帐号, 入库时间
+    QString volume, storedName;   // 目录名称, 入库文件名称
+};
+
 // A library row as a check-in writes it; its state is always 正常.
 struct CheckInRow {
     QString code, read, write, del, change;
@@ -61,6 +69,13 @@ public:
     std::vector<HoldRow> holds(const QString& holder = {}, HoldOrder order = HoldOrder::ByCode) const;
     // The accounts that hold drawings, sorted (Holds).
     QStringList holders() const;
+    // Every drawing of the library with its name and hold, in one statement (the library list).
+    std::vector<ListedDrawing> listing() const;
+    // The number of the log's last row, 0 for an empty log: every command that changes the library
+    // writes one, so a new number tells a list that another client changed something.
+    qint64 lastLogNumber() const;
+    // The drawing's last log rows, newest first: account, time and word of each (the library list).
+    std::vector<QStringList> recentLog(const QString& code, int count) const;
     // Whether neither table has a row (DemoOffice).
     bool isEmpty() const;
 

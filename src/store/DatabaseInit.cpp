@@ -67,7 +67,14 @@ int AddMissingSchema(Database& db) {
     while (q.next())
         present.insert(q.value(0).toString().toLower());
     q.finish();
-    static const QRegularExpression added(QStringLiteral(R"(^CREATE\s+(?:TABLE|INDEX)\s+(\S+))"));
+    if (db.dialect() == Dialect::PostgreSQL) {
+        QSqlQuery more = db.exec(
+            QStringLiteral("select proname from pg_proc where pronamespace=current_schema()::regnamespace union all "
+                           "select tgname from pg_trigger where not tgisinternal"));
+        while (more.next())
+            present.insert(more.value(0).toString().toLower());
+    }
+    static const QRegularExpression added(QStringLiteral(R"(^CREATE\s+(?:TABLE|INDEX|FUNCTION|TRIGGER)\s+([^\s(]+))"));
     int made = 0;
     for (const QString& sql : SchemaStatements(db.dialect())) {
         const QRegularExpressionMatch m = added.match(sql);

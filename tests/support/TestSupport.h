@@ -80,6 +80,10 @@ public:
         chooserStarts << directory;
         return nextFile();
     }
+    QString folderName(const QString&, const QString& directory) override {
+        chooserStarts << directory;
+        return nextFile();
+    }
     bool openDocument(const QString& path) override {
         openedDocuments << path;
         return documentOpens;

@@ -1,16 +1,16 @@
 #include "core/ui/WidgetFeedback.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QInputDialog>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
-#include <QUrl>
 
 #include <algorithm>
 #include <utility>
@@ -33,11 +33,9 @@ QString framedTitle(const QString& shown) {
 
 // A box that centres itself on a window inside its owner once it knows its own size, which a box
 // settles only as it is shown; Qt would centre it on the owner, a maximised main window.
-template <typename Box>
-class Placed final : public Box {
+template <typename Box> class Placed final : public Box {
 public:
-    template <typename... Args>
-    explicit Placed(QWidget* over, Args&&... args)
+    template <typename... Args> explicit Placed(QWidget* over, Args&&... args)
         : Box(std::forward<Args>(args)...), m_over(over && !over->isWindow() ? over : nullptr) {}
 
     // The least width, kept through the box's own layout: an input box lays itself out only as it is
@@ -81,9 +79,9 @@ QWidget* CommandWindow() {
 
 std::unique_ptr<QMessageBox> MakeMessageBox(const QString& text, Icon icon, const QString& title, QWidget* over) {
     const QString shown = shownTitle(title);
-    std::unique_ptr<QMessageBox> box = std::make_unique<Placed<QMessageBox>>(
-        over, icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, shown, text, QMessageBox::Ok,
-        over ? over->window() : nullptr);
+    std::unique_ptr<QMessageBox> box =
+        std::make_unique<Placed<QMessageBox>>(over, icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon,
+                                              shown, text, QMessageBox::Ok, over ? over->window() : nullptr);
     box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     const int wanted = TitleRoom(box.get(), shown);
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
@@ -137,10 +135,38 @@ QString WidgetFeedback::saveFileName(const QString& caption, const QString& dire
     return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption, directory, filter);
 }
 
+QString WidgetFeedback::folderName(const QString& caption, const QString& directory) {
+    return QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, directory);
+}
+
+namespace {
+// One answer line of xdg-mime, or the empty text when it cannot be asked.
+QString AskXdgMime(const QStringList& arguments) {
+    QProcess mime;
+    mime.start(QStringLiteral("xdg-mime"), arguments);
+    if (!mime.waitForFinished(10000) || mime.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(mime.readAllStandardOutput()).section(QLatin1Char(';'), 0, 0).trimmed();
+}
+} // namespace
+
+QString DesktopProgramFor(const QString& path) {
+    // The type as xdg-open itself will take it, so that the answer is the program it will start.
+    QString type = AskXdgMime({QStringLiteral("query"), QStringLiteral("filetype"), path});
+    if (type.isEmpty())
+        type = QMimeDatabase().mimeTypeForFile(path).name();
+    return AskXdgMime({QStringLiteral("query"), QStringLiteral("default"), type});
+}
+
 bool WidgetFeedback::openDocument(const QString& path) {
-    if (!QFileInfo::exists(path))
+    const QFileInfo info(path);
+    if (!info.exists())
         return false;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    // A folder always has the file manager; a file without an associated program would reach xdg-open's
+    // last resort, a web browser, or nothing at all, while the user was told it opened.
+    if (!info.isDir() && DesktopProgramFor(path).isEmpty())
+        return false;
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {info.absoluteFilePath()});
 }
 
 } // namespace velda

@@ -31,7 +31,12 @@ public:
     std::optional<QString> inputBox(const QString& prompt, const QString& title, const QString& defaultText) override;
     QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;
     QString saveFileName(const QString& caption, const QString& directory, const QString& filter) override;
+    QString folderName(const QString& caption, const QString& directory) override;
+    // A file opens only when the desktop associates a program with its type (as xdg-open finds one).
     bool openDocument(const QString& path) override;
 };
+
+// The desktop file of the program the desktop opens the file's type with, or the empty text.
+QString DesktopProgramFor(const QString& path);
 
 } // namespace velda

@@ -81,6 +81,14 @@ bool FrmLibDrawing::prepareRights(const QString& code) {
     return true;
 }
 
+void FrmLibDrawing::prefill(const QString& code, const QString& path) {
+    m_ui->TxtCode->setText(code);
+    if (m_ui->CmdInLib->isEnabled() && !prepareRights(code))
+        return;
+    if (m_ui->TxtName->isEnabled())
+        m_ui->TxtName->setText(path);
+}
+
 void FrmLibDrawing::TxtName_MouseDown() {
     const QString code = m_ui->TxtCode->text();
     if (code.isEmpty()) {

@@ -24,6 +24,10 @@ public:
     explicit FrmLibDrawing(Session& session, QWidget* parent = nullptr);
     ~FrmLibDrawing() override;
 
+    // Fills in the code and the file as the user would, for the library list: in check-in mode the
+    // rights are prepared as a file choice prepares them. Nothing runs until the user presses a button.
+    void prefill(const QString& code, const QString& path);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

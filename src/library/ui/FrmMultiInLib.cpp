@@ -11,6 +11,8 @@
 #include "transfer/ui/FormTransfer.h"
 #include "ui_FrmMultiInLib.h"
 
+#include <QLabel>
+
 namespace velda {
 
 FrmMultiInLib::FrmMultiInLib(Session& session, QWidget* parent)
@@ -25,6 +27,20 @@ FrmMultiInLib::FrmMultiInLib(Session& session, QWidget* parent)
     connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmMultiInLib::CmdInLib_Click);
     connect(m_ui->CmdACS, &QPushButton::clicked, this, &FrmMultiInLib::CmdACS_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });
+    m_droppedLabel = new QLabel(this);
+    m_droppedLabel->setObjectName(QStringLiteral("LblDropped"));
+    m_droppedLabel->setWordWrap(true);
+    m_droppedLabel->hide();
+    m_ui->mainLayout->addWidget(m_droppedLabel, 6, 0, 1, 3);
+    // A folder chosen after a drop is the user's new choice.
+    connect(m_ui->FolderView, &QTreeView::clicked, this, [this] { setFiles({}); });
+}
+
+void FrmMultiInLib::setFiles(const QStringList& files) {
+    m_dropped = files;
+    m_droppedLabel->setText(
+        QStringLiteral("将入库拖入的%1个图纸文件（选择文件夹则改为入库该文件夹）").arg(files.size()));
+    m_droppedLabel->setVisible(!files.isEmpty());
 }
 
 FrmMultiInLib::~FrmMultiInLib() = default;
@@ -48,7 +64,7 @@ void FrmMultiInLib::CmdACS_Click() {
 
 void FrmMultiInLib::CmdInLib_Click() {
     const QString folder = selectedFolder();
-    if (!IsUsableFolder(folder)) {
+    if (m_dropped.isEmpty() && !IsUsableFolder(folder)) {
         m_session.feedback().stop(BatchText::NoFolderIn);
         return;
     }
@@ -57,12 +73,14 @@ void FrmMultiInLib::CmdInLib_Click() {
         m_session.feedback().stop(running.refusal());
         return;
     }
-    m_session.config().StoreAccountValue(m_session.ctx.UserId, kLastBatchFolder, folder);
     m_batch->begin();
-    QStringList files;
-    // A deep folder takes a while to list: off the window, so that 停止 is heard meanwhile.
-    const bool withSubFolders = m_ui->ChkSubDir->isChecked();
-    WaitForWork([&] { FindAllFile(folder, withSubFolders, files, [this] { return m_batch->keepAlive(); }); });
+    QStringList files = m_dropped;
+    if (m_dropped.isEmpty()) {
+        m_session.config().StoreAccountValue(m_session.ctx.UserId, kLastBatchFolder, folder);
+        // A deep folder takes a while to list: off the window, so that 停止 is heard meanwhile.
+        const bool withSubFolders = m_ui->ChkSubDir->isChecked();
+        WaitForWork([&] { FindAllFile(folder, withSubFolders, files, [this] { return m_batch->keepAlive(); }); });
+    }
     QStringList codes;
     for (const QString& file : files)
         codes << DrawingCodeFromPath(file);

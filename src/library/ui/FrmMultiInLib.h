@@ -6,6 +6,7 @@
 #include <memory>
 
 class QFileSystemModel;
+class QLabel;
 
 namespace Ui {
 class FrmMultiInLib;
@@ -27,6 +28,9 @@ public:
     // The folder the tree has selected (tests and the batch read it).
     QString selectedFolder() const;
     void selectFolder(const QString& path);
+    // Files dropped on the library list: the next 入库 takes exactly these instead of the folder's,
+    // until another folder is chosen.
+    void setFiles(const QStringList& files);
 
 private:
     void CmdInLib_Click();
@@ -39,6 +43,8 @@ private:
     QStringList m_composed; // the lists confirmed in the editor this dialog opened
     QMetaObject::Connection m_acsConnection;
     std::unique_ptr<BatchControls> m_batch;
+    QStringList m_dropped;
+    QLabel* m_droppedLabel = nullptr;
 };
 
 } // namespace velda

@@ -9,6 +9,7 @@
 #include "core/ui/Forms.h"
 #include "shell/CommandTable.h"
 #include "shell/Login.h"
+#include "shell/ui/LibraryWorkspace.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -33,17 +34,58 @@ const QString kNotYetAvailable = QStringLiteral("此功能尚未开通，敬请�
 const QString kMainGeometry = QStringLiteral("主窗口位置");
 const QString kMainState = QStringLiteral("主窗口状态");
 QString FormPlaceName(const QString& form) { return QStringLiteral("窗口位置/") + form; }
+
+// The dialogs' area with the library list filling it underneath them: the list is a plain child of the
+// viewport, kept lowest and the viewport's size, so the dialogs stay over it whatever is clicked.
+class WorkspaceArea final : public QMdiArea {
+public:
+    using QMdiArea::QMdiArea;
+    void setBackground(QWidget* widget) {
+        m_background = widget;
+        widget->setParent(viewport());
+        place();
+        widget->show();
+    }
+
+protected:
+    bool viewportEvent(QEvent* event) override {
+        const bool done = QMdiArea::viewportEvent(event);
+        if (event->type() == QEvent::Resize)
+            place();
+        return done;
+    }
+    void scrollContentsBy(int dx, int dy) override {
+        QMdiArea::scrollContentsBy(dx, dy);
+        place();
+    }
+
+private:
+    void place() {
+        if (!m_background)
+            return;
+        m_background->setGeometry(viewport()->rect());
+        m_background->lower();
+    }
+    QPointer<QWidget> m_background;
+};
 } // namespace
 
 FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
     : QMainWindow(parent), m_session(session), m_forms(forms) {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("VELDA主界面"));
-    m_mdi = new QMdiArea(this);
+    auto* area = new WorkspaceArea(this);
+    m_mdi = area;
     m_mdi->setObjectName(QStringLiteral("MdiArea"));
     m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_mdi);
+    m_workspace = new LibraryWorkspace(session, [this](const QString& item) -> QWidget* {
+        m_lastShown = nullptr;
+        RunCommand(item);
+        return m_lastShown;
+    });
+    area->setBackground(m_workspace);
     buildMenu();
     const double dpi = logicalDpiX();
     resize(TwipsToPixels(12780, dpi), TwipsToPixels(9200, dpi));
@@ -83,6 +125,7 @@ void FrmMain::storePlace(const QString& name, const QByteArray& place) const {
 }
 
 void FrmMain::storeMainPlace() const {
+    m_workspace->StoreColumns();
     storePlace(kMainGeometry, saveGeometry());
     storePlace(kMainState, saveState());
 }
@@ -114,6 +157,7 @@ void FrmMain::RefreshStatus() {
     }
     m_statusServer->setText(QStringLiteral("数据库服务器：%1").arg(server));
     probeVolume();
+    m_workspace->Reload();
 }
 
 void FrmMain::probeVolume() {
@@ -259,6 +303,7 @@ void FrmMain::showForm(const QString& name, const QStringList& disable) {
     if (QMdiSubWindow* sub = liveWindow(name)) {
         // Already open: brought forward, not loaded again; the preparation adds to its state.
         DisableControls(sub->widget(), disable);
+        m_lastShown = sub->widget();
         sub->showNormal();
         m_mdi->setActiveSubWindow(sub);
         sub->raise();
@@ -286,6 +331,7 @@ void FrmMain::showForm(const QString& name, const QStringList& disable) {
     }
     sub->installEventFilter(this);
     m_mdi->setActiveSubWindow(sub);
+    m_lastShown = form;
 }
 
 void FrmMain::keepAtCorner() {

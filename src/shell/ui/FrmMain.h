@@ -12,6 +12,7 @@ namespace velda {
 
 class FormRegistry;
 class FrmHelp;
+class LibraryWorkspace;
 class Session;
 struct Command;
 
@@ -33,6 +34,8 @@ public:
     // The open instance of a dialog, or nullptr.
     QWidget* openForm(const QString& name) const;
     QMdiArea* mdiArea() const { return m_mdi; }
+    // The library list under the dialogs.
+    LibraryWorkspace* workspace() const { return m_workspace; }
     // Shows a form by name as its menu command would, without the command's gates; a form opens
     // another through this.
     Q_INVOKABLE void ShowForm(const QString& name) { showForm(name, {}); }
@@ -64,6 +67,8 @@ private:
 
     Session& m_session;
     QMdiArea* m_mdi = nullptr;
+    LibraryWorkspace* m_workspace = nullptr;
+    QPointer<QWidget> m_lastShown; // the form the last command showed
     const FormRegistry& m_forms;
     QMap<QString, QPointer<QMdiSubWindow>> m_open;
     bool m_closing = false;

@@ -157,3 +157,8 @@ CREATE INDEX PDM日志_时间 ON PDM日志 (时间);
 CREATE INDEX PDM日志_代号 ON PDM日志 (代号);
 -- A check-in asks whether another code already names its stored file.
 CREATE INDEX PDM入库图纸信息_文件 ON PDM入库图纸信息 (目录名称, 入库文件名称);
+-- Every change of the library's two tables is announced on channel velda_library, so that the clients'
+-- library lists show it at once instead of asking for it.
+CREATE FUNCTION 图纸库变更通知() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_notify('velda_library', ''); RETURN NULL; END $$;
+CREATE TRIGGER 图纸库变更_入库 AFTER INSERT OR UPDATE OR DELETE ON PDM入库图纸信息 FOR EACH STATEMENT EXECUTE FUNCTION 图纸库变更通知();
+CREATE TRIGGER 图纸库变更_出库 AFTER INSERT OR UPDATE OR DELETE ON PDM出库图纸信息 FOR EACH STATEMENT EXECUTE FUNCTION 图纸库变更通知();

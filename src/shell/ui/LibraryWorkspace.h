@@ -1,0 +1,118 @@
+#pragma once
+
+#include "library/LibraryList.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QSqlDriver;
+class QTableView;
+class QTimer;
+class QToolBar;
+
+namespace velda {
+
+class DwgView;
+class FormTransfer;
+class Session;
+class WorkingFolder;
+
+// The library itself in the main window: every drawing with its state, holder and local copy, a quick
+// filter, the details and preview of the selected one, and the actions on the selection. The actions
+// run the commands the dialogs run, through their gates, with their messages and log rows: a single
+// check-in opens its dialog filled in for the user to confirm; check-out, open, release and deletion
+// call the library's own operations. Another client's change shows within a second or two.
+class LibraryWorkspace final : public QWidget {
+    Q_OBJECT
+public:
+    // runCommand runs a menu command as the menu does and answers the dialog it opened (or nullptr).
+    LibraryWorkspace(Session& session, std::function<QWidget*(const QString& item)> runCommand,
+                     QWidget* parent = nullptr);
+    ~LibraryWorkspace() override;
+
+    // Reads the library again for the account logged in now (after each login).
+    void Reload();
+    // Looks for another client's change and shows it (the timer's tick; tests call it at once).
+    void CheckForChanges();
+    // Keeps the column arrangement for the account (the main window, as it closes or changes account).
+    void StoreColumns() const;
+
+    LibraryListModel* model() const { return m_model; }
+    QTableView* view() const { return m_view; }
+    QString workingFolder() const;
+    // The codes of the selected rows, in the list's order.
+    QStringList selectedCodes() const;
+    // What the list does with files and folders dropped on it (the drop event's paths).
+    void DropPaths(const QStringList& paths);
+
+    void OpenSelected();
+    void CheckOutSelected();
+    void CheckInSelected();
+    void ReleaseSelected();
+    void DeleteSelected();
+    void CopyCodes();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildActions();
+    void showDetails();
+    void refreshLocalCopies();
+    // On the server: listens for the library's announcements on the session's connection of the
+    // moment (a new login or a reconnect brings another one).
+    void listen();
+    void updateCounts();
+    void fillScopes();
+    void scopeChosen(int index);
+    // The working folder ready to take files, or nothing after the user was told why not (and offered
+    // another one).
+    bool readyFolder(WorkingFolder& folder);
+    void chooseWorkingFolder();
+    bool passGates(const QString& item);
+    // Brings a copy of the drawing into the working folder, with a hold when asked for; false when none came.
+    bool fetch(const QString& code, bool withHold, QString& file);
+
+    Session& m_session;
+    std::function<QWidget*(const QString&)> m_runCommand;
+    LibraryListModel* m_model = nullptr;
+    QTableView* m_view = nullptr;
+    QLineEdit* m_filter = nullptr;
+    QComboBox* m_scope = nullptr;
+    QToolBar* m_tools = nullptr;
+    QLabel* m_count = nullptr;
+    QLabel* m_details = nullptr;
+    DwgView* m_preview = nullptr;
+    QLabel* m_previewNote = nullptr;
+    QListWidget* m_recent = nullptr;
+    QTimer* m_poll = nullptr;
+    FormTransfer* m_transfer = nullptr;
+    qint64 m_lastLog = -1;
+    bool m_lost = false;
+    QElapsedTimer m_lostAt;           // when the connection was last found lost
+    QString m_columnsFor;             // the account whose columns the header shows
+    QPointer<QSqlDriver> m_listening; // the server connection whose announcements the list hears
+};
+
+namespace WorkspaceText {
+inline const QString ChooseFirst = QStringLiteral("请先在图纸列表中选择图纸！");
+inline const QString ChooseOne = QStringLiteral("请只选择一份图纸！");
+inline const QString ConnectionLost = QStringLiteral("连接已中断");
+inline const QString OnlyDrawings = QStringLiteral("只能拖入.dwg图纸文件或文件夹，其他文件不能入库！");
+inline const QString NoCopyToCheckIn = QStringLiteral("工作文件夹中没有所选图纸的副本，无法批量入库！");
+QString AskHold(const QString& code);
+QString AskDelete(const QStringList& codes);
+QString ChangedCopyWillGo(const QString& file);
+QString NoProgram(const QString& file);
+QString Counts(int shown, int total);
+} // namespace WorkspaceText
+
+} // namespace velda
