@@ -5,6 +5,7 @@
 #include "core/Session.h"
 #include "items/ui/DwgView.h"
 #include "library/Batch.h"
+#include "library/ChangeImpact.h"
 #include "library/DrawingLibrary.h"
 #include "library/Holds.h"
 #include "library/LibraryRows.h"
@@ -601,7 +602,8 @@ void LibraryWorkspace::DeleteSelected() {
         return;
     }
     if (!passGates(QStringLiteral("DelLibDrawing")) ||
-        !m_session.feedback().question(WorkspaceText::AskDelete(codes), kTitleFeedback))
+        !m_session.feedback().question(WorkspaceText::AskDelete(codes), kTitleFeedback) ||
+        !ConfirmChange(m_session, codes, ChangeKind::Delete))
         return;
     const auto runner = [this](const TransferOperation& op) { return m_transfer->run(op); };
     m_transfer->runCommand(m_session, QStringLiteral("图纸删除"), [&] {
