@@ -8,18 +8,18 @@ VELDA_BUILD="${VELDA_BUILD:-$VELDA_ROOT/build}"
 
 # Besides the build and the libraries, every program the tests, benchmarks and scripts start that a
 # minimal Debian lacks: psql (office, benchmarks), sqlite3 and lftp (benchmarks), bc (benchmark
-# arithmetic), unzip (the tests' workbook reader), file and dpkg-dev (CPack's DEB generator), the
+# arithmetic), file and dpkg-dev (CPack's DEB generator), the
 # office suite and poppler's tools (reading reports back), groff-base (setting the manual page),
 # openssl (the office's and the tests' certificates) and python3-openssl (the tests' FTP server over
-# TLS), xdg-utils (opening a drawing with the desktop's program). QuaZip reads the workbooks an office
+# TLS), xdg-utils (opening a drawing with the desktop's program). zlib unpacks the workbooks an office
 # imports.
 # Coreutils, util-linux (runuser, flock, setsid), mawk, tar and apt come with every Debian.
 velda_packages=(
     g++ cmake make pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
-    libcurl4-openssl-dev libxlsxwriter-dev libsqlite3-dev sqlite3 libquazip1-qt6-dev
+    libcurl4-openssl-dev libxlsxwriter-dev libsqlite3-dev sqlite3 zlib1g-dev
     libgtest-dev
-    postgresql postgresql-client python3 python3-pyftpdlib python3-openssl openssl lftp bc unzip
+    postgresql postgresql-client python3 python3-pyftpdlib python3-openssl openssl lftp bc
     fonts-noto-cjk xvfb xauth qt6-translations-l10n
     libqt6svg6 dpkg-dev file xdg-utils
     libreoffice-calc-nogui fonts-crosextra-carlito poppler-utils groff-base
