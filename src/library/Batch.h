@@ -82,6 +82,9 @@ public:
     // trips (three through Qt's driver) and a group's statements are the same few whatever its size.
     int groupFiles = 0;
     qint64 groupBytes = 64LL << 20;
+    // What every version the batch checks in keeps with it (cleaned as CleanComment does; the caller
+    // refuses a longer one).
+    QString comment;
 
 private:
     int filesPerGroup(const Database& db) const;

@@ -8,6 +8,7 @@
 #include "library/LibraryLocks.h"
 #include "library/LibraryRows.h"
 #include "library/LibraryStore.h"
+#include "library/Versions.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 #include "transfer/TransferPool.h"
@@ -29,6 +30,7 @@ struct InBatch {
             const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
         : session(s), db(s.db()), ctx(s.ctx), run(runner), composed(rights), files(paths), today(s.clock().today()),
           perGroup(filesPerGroup), groupBytes(batch.groupBytes), onPhase(batch.onPhase),
+          comment(CleanComment(batch.comment).value_or(batch.comment.left(kMaxVersionComment))),
           pool(clients, workerCount(s, int(paths.size())), s.ftpOptions) {
         for (const QString& f : files)
             codes << DrawingCodeFromPath(f);
@@ -45,7 +47,10 @@ struct InBatch {
     const int perGroup;
     const qint64 groupBytes;
     const std::function<void(const char*, double)>& onPhase;
+    const QString comment;
     TransferPool pool;
+    // Each volume's history folder is asked once whether it takes files: the answer, by volume.
+    QHash<QString, TransferResult> historyFolders;
     int next = 0; // the next file to plan
 
     static constexpr size_t kGroupsAhead = 1;
@@ -91,7 +96,7 @@ public:
 private:
     void planFiles(const QStringList& someCodes, const QStringList& someNames);
     File planFile(const QString& code, const QString& name, const StoredDrawing& d, const Holder& holder,
-                  const QStringList& named, qint64 lastNumber);
+                  const QStringList& named, qint64 lastNumber, const std::optional<VersionRow>& previous);
     void reserveAndUpload();
     bool attempt(bool together, bool& commitAsked);
     void recordFiles(bool together, const QHash<QString, StoredDrawing>& rowsOf, const QHash<QString, Holder>& holds,
@@ -138,6 +143,7 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
     QHash<QString, Holder> holds;
     QHash<QString, QStringList> named;
     QHash<QString, qint64> numbers;
+    QHash<QString, VersionRow> previous;
     Database& db = m_b->db;
     const Outcome read = Guarded([&] {
         const LibraryStore store(db);
@@ -148,8 +154,13 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
         for (const QString& c : someCodes)
             if (rowsOf.value(c).volumeKnown)
                 stored << c;
-        if (!stored.isEmpty())
+        if (!stored.isEmpty()) {
             numbers = lastCheckIns(db, stored);
+            previous = VersionStore(db).previousOf(stored);
+            for (auto it = previous.begin(); it != previous.end();)
+                it = store.otherCodeOfFile(it.key(), it->volume, it->storedName).isEmpty() ? std::next(it)
+                                                                                           : previous.erase(it);
+        }
         return Outcome::success();
     });
     qint64 bytes = 0;
@@ -164,7 +175,8 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
             f.early = read;
         } else {
             f = planFile(code, someNames[k], rowsOf[code], holds.value(code), named.value(someNames[k]),
-                         numbers.value(code));
+                         numbers.value(code),
+                         previous.contains(code) ? std::optional<VersionRow>(previous.value(code)) : std::nullopt);
         }
         if (f.steps)
             bytes += f.steps->fileSize();
@@ -178,7 +190,8 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
 }
 
 CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& name, const StoredDrawing& d,
-                                          const Holder& holder, const QStringList& named, qint64 lastNumber) {
+                                          const Holder& holder, const QStringList& named, qint64 lastNumber,
+                                          const std::optional<VersionRow>& previous) {
     UserContext& ctx = m_b->ctx;
     const int i = m_b->next;
     File f;
@@ -202,16 +215,32 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
         f.early = no;
         return f;
     }
-    f.steps = std::make_unique<CheckInSteps>(m_b->session, ctx, code, m_b->files[i]);
+    f.steps = std::make_unique<CheckInSteps>(m_b->session, ctx, code, m_b->files[i], m_b->comment);
     QString other;
     for (const QString& c : named)
         if (c != code) {
             other = c;
             break;
         }
-    if (std::optional<Outcome> no = f.steps->plan(holder, d, other, lastNumber)) {
+    if (std::optional<Outcome> no = f.steps->plan(holder, d, other, lastNumber, previous)) {
         f.early = no;
         f.steps.reset();
+        return f;
+    }
+    if (f.steps->replacesFile()) {
+        auto asked = m_b->historyFolders.find(d.volume);
+        if (asked == m_b->historyFolders.end()) {
+            const QString url = VolumeUrl(ctx.AdminPassword, d.server);
+            asked = m_b->historyFolders.insert(d.volume, m_b->run([&](FtpClient& c, const TransferProgress&) {
+                return ProbeHistoryFolder(c, url, d.volume);
+            }));
+        }
+        if (!*asked) {
+            f.early = Outcome::failure(asked->message);
+            f.steps.reset();
+            return f;
+        }
+        f.steps->historyProbed();
     }
     return f;
 }
@@ -460,9 +489,9 @@ TransferWorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::uni
     for (File& f : m_files) {
         CheckInSteps* s = f.steps.get();
         if (f.committed) {
-            const bool removeOld =
-                Guarded([&] { return s->oldFileToGo() ? Outcome::success() : Outcome::refusal({}); }).done();
-            moves.push_back([s, removeOld](FtpClient& c, const TransferProgress&) { return s->finish(c, removeOld); });
+            const bool keepOld =
+                Guarded([&] { return s->oldFileToKeep() ? Outcome::success() : Outcome::refusal({}); }).done();
+            moves.push_back([s, keepOld](FtpClient& c, const TransferProgress&) { return s->finish(c, keepOld); });
             movingFiles.push_back(f.index);
         } else if (f.uploaded) {
             moves.push_back([s](FtpClient& c, const TransferProgress&) { return s->discard(c); });
@@ -522,7 +551,8 @@ private:
 //     file in file order check again, then write the rows, the ends of the holds and the log rows
 //     with the reserved numbers;
 //  4. commit;
-//  5. move each staged file over its stored name and remove the previous version's file.
+//  5. move the previous version's file into the history folder, then each staged file over its
+//     stored name (as the single check-in does, DrawingLibrary).
 // The groups overlap: while group k goes through 3 to 5, group k+1 is planned and its files upload,
 // and group k's moves run on while group k+1's files upload. Group k's codes stay locked from before
 // its transaction until its moves are done (CodeLocks), and are let go before group k+1 locks its

@@ -1,0 +1,241 @@
+// Kept versions on both databases and a real FTP server: every replaced and deleted file kept, fetched
+// and made current again byte for byte; bad input and missing files refused without a change.
+#include "LibraryFixture.h"
+
+#include "core/ActivityLog.h"
+#include "library/Batch.h"
+#include "library/DrawingHistory.h"
+#include "library/LibraryRows.h"
+#include "library/Versions.h"
+
+#include <QCryptographicHash>
+#include <QProcess>
+
+using namespace velda;
+using namespace velda::test;
+
+namespace {
+QString Sha(const QByteArray& b) {
+    return QString::fromLatin1(QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex());
+}
+} // namespace
+
+class History : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        if (env)
+            adminRights();
+    }
+    void adminRights() {
+        const QString all = QStringLiteral("/admin(U)/bob(U)/");
+        Acl::SetPending(env->session->ctx, all, all, all, all);
+    }
+    Outcome checkIn(const QString& code, const QByteArray& content, const QString& comment = {}) {
+        return library().CheckIn(code, drawing(code + QString::number(++m_files) + QStringLiteral(".dwg"), content),
+                                 comment);
+    }
+    DrawingHistory history() { return DrawingHistory(*env->session, runner()); }
+    std::vector<VersionRow> versions(const QString& code) {
+        std::vector<VersionRow> v;
+        const Outcome o = history().Versions(code, v);
+        EXPECT_TRUE(o.done()) << o.text.toStdString();
+        return v;
+    }
+    QByteArray fetched(const QString& code, qint64 number) {
+        const QString folder = env->dir.path() + QStringLiteral("/fetched");
+        QDir().mkpath(folder);
+        QString saved;
+        const Outcome o = history().Fetch(code, number, folder, &saved);
+        EXPECT_TRUE(o.done()) << o.text.toStdString();
+        EXPECT_EQ(QFileInfo(saved).fileName(), DrawingHistory::FetchName(code, number));
+        return read(saved);
+    }
+    // The file the library row names, as a check-out would fetch it (without holding the drawing).
+    QByteArray current(const QString& code) {
+        return stored(QStringLiteral("Volume/") + column(code, QStringLiteral("目录名称")) + QLatin1Char('/') +
+                      column(code, QStringLiteral("入库文件名称")));
+    }
+    int m_files = 0;
+};
+
+// Three check-ins, a fetch, a restore, a deletion and the way back: every version byte for byte.
+TEST_P(History, EveryVersionIsKeptFetchedRestoredAndBroughtBackAfterDeletion) {
+    const QString code = QStringLiteral("H/1");
+    ASSERT_TRUE(checkIn(code, "one", QStringLiteral("第一版 \"引号\"")).done());
+    ASSERT_TRUE(checkIn(code, "two").done());
+    ASSERT_TRUE(checkIn(code, "three").done());
+
+    std::vector<VersionRow> v = versions(code);
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(v[0].number, rows::lastCheckIn(env->db(), code)) << "the newest first, numbered by its log row";
+    EXPECT_GT(v[0].number, v[1].number);
+    EXPECT_GT(v[1].number, v[2].number);
+    EXPECT_EQ(v[0].sha256, Sha("three"));
+    EXPECT_EQ(v[0].size, 5);
+    EXPECT_EQ(v[0].user, QStringLiteral("admin"));
+    EXPECT_EQ(v[2].comment, QStringLiteral("第一版 \"引号\""));
+    const qint64 first = v[2].number, second = v[1].number, third = v[0].number;
+    EXPECT_EQ(stored(HistoryPath(QStringLiteral("V1"), first, QStringLiteral("20240305H-1.dwg"))), "one");
+    EXPECT_EQ(stored(HistoryPath(QStringLiteral("V1"), second, QStringLiteral("20240305H-1.dwg"))), "two");
+    EXPECT_EQ(volumeFiles(QStringLiteral("V1")), QStringList{QStringLiteral("20240305H-1.dwg")});
+
+    EXPECT_EQ(fetched(code, first), "one");
+    EXPECT_EQ(logRows(LogWord::FetchVersion), 1);
+    EXPECT_EQ(checkouts(code), 0) << "a fetch holds nothing";
+
+    ASSERT_TRUE(history().Restore(code, first).done());
+    EXPECT_EQ(current(code), "one");
+    v = versions(code);
+    ASSERT_EQ(v.size(), 4u);
+    EXPECT_EQ(v[0].comment, VersionText::RestoredFrom(first));
+    EXPECT_EQ(fetched(code, third), "three") << "the version a restore replaced is kept too";
+
+    ASSERT_TRUE(library().Delete(code).done());
+    EXPECT_EQ(rows(QStringLiteral("PDM入库图纸信息"), QStringLiteral("代号=?"), {code}), 0);
+    std::vector<DeletedDrawing> deleted;
+    ASSERT_TRUE(history().Deleted(deleted).done());
+    ASSERT_EQ(deleted.size(), 1u);
+    EXPECT_EQ(deleted[0].code, code);
+    EXPECT_EQ(deleted[0].deletedBy, QStringLiteral("admin"));
+    EXPECT_EQ(deleted[0].versions, 4);
+    EXPECT_EQ(fetched(code, first), "one");
+    EXPECT_EQ(fetched(code, second), "two");
+    EXPECT_EQ(fetched(code, third), "three");
+
+    // Only an administrator sees the deleted.
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+    EXPECT_EQ(history().Deleted(deleted).text, HistoryText::AdminOnly);
+    EXPECT_EQ(history().Undelete(code).text, HistoryText::AdminOnly);
+    loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
+
+    ASSERT_TRUE(history().Undelete(code).done());
+    EXPECT_EQ(current(code), "one");
+    ASSERT_TRUE(history().Deleted(deleted).done());
+    EXPECT_TRUE(deleted.empty());
+    EXPECT_EQ(versions(code).size(), 5u);
+    EXPECT_TRUE(versions(code)[4].deletedAt.isEmpty()) << "the versions came back with it";
+    EXPECT_EQ(history().Undelete(code).text, HistoryText::CodeTaken(code));
+    ASSERT_TRUE(history().Restore(code, second).done());
+    EXPECT_EQ(current(code), "two");
+}
+
+TEST_P(History, HostileCommentsMissingFilesAndAnUnwritableHistoryFolderChangeNothing) {
+    const QString code = QStringLiteral("H-2");
+    const QString huge(kMaxVersionComment + 1, QLatin1Char('x'));
+    EXPECT_EQ(checkIn(code, "one", huge).text, VersionText::CommentTooLong(huge.size()));
+    ASSERT_TRUE(
+        checkIn(code, "one", QStringLiteral("a';drop table 图纸版本;--") + QChar(0) + QStringLiteral("b")).done());
+    EXPECT_EQ(versions(code)[0].comment, QStringLiteral("a';drop table 图纸版本;--b"));
+    ASSERT_TRUE(checkIn(code, "two").done());
+    const qint64 first = versions(code)[1].number;
+
+    // The kept file gone behind the program's back: restore and fetch name the version and its volume.
+    QFile::remove(ftp->localPath(HistoryPath(QStringLiteral("V1"), first, QStringLiteral("20240305H-2.dwg"))));
+    const int logs = rows(QStringLiteral("PDM日志"));
+    Outcome out = history().Restore(code, first);
+    EXPECT_TRUE(out.failed());
+    EXPECT_EQ(out.text, VersionText::VersionFileMissing(code, first, QStringLiteral("V1")));
+    EXPECT_EQ(history().Fetch(code, first, env->dir.path()).text, out.text);
+    EXPECT_EQ(rows(QStringLiteral("PDM日志")), logs);
+    EXPECT_EQ(current(code), "two");
+    EXPECT_EQ(history().Fetch(code, 999999, env->dir.path()).text, VersionText::NoSuchVersion(code, 999999));
+
+    // A volume whose history folder the account may only read: the replacing check-in is refused
+    // before anything changes; a new drawing needs no history folder.
+    FtpServerOptions options;
+    options.password = ftp->password();
+    options.readOnlyFolders = {QStringLiteral("Volume/V3/") + kHistoryFolderName};
+    FtpServer readOnly(options);
+    QDir().mkpath(readOnly.localPath(QStringLiteral("Volume/V3")));
+    env->addVolume(QStringLiteral("V3"), readOnly.address());
+    env->session->ctx.VolumeName = QStringLiteral("V3");
+    env->session->ctx.VolumeServerIp = readOnly.address();
+    ASSERT_TRUE(checkIn(QStringLiteral("R-1"), "one").done());
+    const int before = rows(QStringLiteral("PDM日志"));
+    out = checkIn(QStringLiteral("R-1"), "two");
+    EXPECT_TRUE(out.failed());
+    EXPECT_TRUE(out.text.startsWith(VersionText::HistoryNotWritable(QStringLiteral("V3"), {}).split(u'\r').first()))
+        << out.text.toStdString();
+    EXPECT_EQ(rows(QStringLiteral("PDM日志")), before);
+    EXPECT_EQ(read(readOnly.localPath(QStringLiteral("Volume/V3/20240305R-1.dwg"))), "one");
+    EXPECT_EQ(QDir(readOnly.localPath(QStringLiteral("Volume/V3"))).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// A library another client kept (no version rows, no log row): its next check-in keeps that file as
+// version 0; a batch keeps what it replaces and carries its comment.
+TEST_P(History, ALibraryWithoutVersionsStartsKeepingThemAndBatchesKeepToo) {
+    QDir().mkpath(ftp->localPath(QStringLiteral("Volume/V1")));
+    QFile old(ftp->localPath(QStringLiteral("Volume/V1/20230101OLD-1.dwg")));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("legacy");
+    old.close();
+    env->db().exec(QStringLiteral("insert into PDM入库图纸信息 values ('OLD-1','/admin(U)/','/admin(U)/','/admin(U)/',"
+                                  "'/admin(U)/','zhao','2023/1/1','20230101OLD-1.dwg','正常','V1')"));
+    ASSERT_TRUE(checkIn(QStringLiteral("OLD-1"), "new").done());
+    std::vector<VersionRow> v = versions(QStringLiteral("OLD-1"));
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[1].number, 0);
+    EXPECT_EQ(v[1].user, QStringLiteral("zhao"));
+    EXPECT_EQ(v[1].size, -1);
+    EXPECT_EQ(fetched(QStringLiteral("OLD-1"), 0), "legacy");
+    EXPECT_FALSE(QFileInfo::exists(old.fileName()));
+
+    ASSERT_TRUE(checkIn(QStringLiteral("B-1"), "b1").done());
+    ASSERT_TRUE(checkIn(QStringLiteral("B-2"), "b2").done());
+    BatchLibrary batch(*env->session, runner());
+    batch.comment = QStringLiteral("批量");
+    batch.groupFiles = 1;
+    const BatchResult r =
+        batch.CheckIn({drawing(QStringLiteral("b/B-1.dwg"), "B1"), drawing(QStringLiteral("b/B-2.dwg"), "B2")});
+    ASSERT_TRUE(r.outcome.done()) << r.outcome.text.toStdString();
+    for (const QString& code : {QStringLiteral("B-1"), QStringLiteral("B-2")}) {
+        v = versions(code);
+        ASSERT_EQ(v.size(), 2u);
+        EXPECT_EQ(v[0].comment, QStringLiteral("批量"));
+        EXPECT_EQ(v[0].sha256, Sha(code == QLatin1String("B-1") ? "B1" : "B2"));
+        EXPECT_EQ(fetched(code, v[1].number), code == QLatin1String("B-1") ? "b1" : "b2");
+    }
+}
+
+// Two programs check the same code in at once: both versions kept, in commit order, the later current.
+TEST_P(History, TwoClientsCheckingInOneCodeAtOnceKeepBothVersions) {
+    const QString code = QStringLiteral("C-1");
+    ASSERT_TRUE(checkIn(code, "base").done());
+    std::vector<std::unique_ptr<QProcess>> children;
+    for (const char* content : {"from A", "from B"}) {
+        QStringList args{QStringLiteral("--ftp"),
+                         ftp->address(),
+                         QStringLiteral("--password"),
+                         ftp->password(),
+                         QStringLiteral("--date"),
+                         QStringLiteral("2024-03-05"),
+                         QStringLiteral("--op"),
+                         QStringLiteral("checkin"),
+                         QStringLiteral("--code"),
+                         code,
+                         QStringLiteral("--file"),
+                         drawing(QString::fromLatin1(content).replace(u' ', u'-') + QStringLiteral(".dwg"), content),
+                         QStringLiteral("--step"),
+                         QStringLiteral("none")};
+        if (GetParam() == Backend::SQLite)
+            args << QStringLiteral("--data") << env->session->paths().dataFolder;
+        else
+            args << QStringLiteral("--server") << env->address << QStringLiteral("--database") << env->pgDatabase;
+        children.push_back(std::make_unique<QProcess>());
+        children.back()->start(QStringLiteral(VELDA_CRASH_CLIENT), args);
+    }
+    for (auto& child : children) {
+        ASSERT_TRUE(child->waitForFinished(60000));
+        EXPECT_EQ(child->exitCode(), 0) << child->readAll().toStdString()
+                                        << child->readAllStandardError().toStdString();
+    }
+    const std::vector<VersionRow> v = versions(code);
+    ASSERT_EQ(v.size(), 3u);
+    const QByteArray newest = current(code);
+    EXPECT_EQ(v[0].sha256, Sha(newest));
+    EXPECT_EQ(fetched(code, v[1].number), newest == "from A" ? "from B" : "from A");
+    EXPECT_EQ(fetched(code, v[2].number), "base");
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, History, kBothBackends, BackendName);
