@@ -105,6 +105,18 @@ Outcome DrawingHistory::Fetch(const QString& code, qint64 number, const QString&
     });
 }
 
+Outcome DrawingHistory::Preview(const QString& code, qint64 number, const QString& localPath) {
+    return Guarded([&] {
+        bool deleted = false;
+        if (Outcome no = readable(code, &deleted); !no.done())
+            return no;
+        const std::optional<VersionRow> v = VersionStore(m_session.db()).one(code, number);
+        if (!v)
+            return Outcome::refusal(VersionText::NoSuchVersion(code, number));
+        return download(*v, localPath);
+    });
+}
+
 Outcome DrawingHistory::checkInVersion(const QString& code, qint64 number, const QString& comment, bool undelete) {
     const Outcome prepared = Guarded([&] {
         bool deleted = false;

@@ -38,6 +38,8 @@ public:
     // Saves the version's file into the folder as "<code>-v<number>.dwg" ("/" in the code as "-"); the
     // path it took in *savedAs.
     Outcome Fetch(const QString& code, qint64 number, const QString& folder, QString* savedAs = nullptr);
+    // The version's file into localPath for a look at its picture: no log row, no hold.
+    Outcome Preview(const QString& code, qint64 number, const QString& localPath);
     // The version becomes the current one as a new check-in: the write right, the drawing not held by
     // another, as for any check-in.
     Outcome Restore(const QString& code, qint64 number, const QString& comment = {});

@@ -193,13 +193,11 @@ std::vector<DeletedDrawing> VersionStore::deleted() const {
     return out;
 }
 
-QHash<qint64, VersionRow> VersionStore::onVolume(const QString& volume) const {
-    QHash<qint64, VersionRow> out;
-    QSqlQuery q = m_db.exec(kSelect + QStringLiteral("where v.目录名称=?"), {volume});
-    while (q.next()) {
-        VersionRow r = RowAt(q);
-        out.insert(r.number, std::move(r));
-    }
+std::vector<VersionRow> VersionStore::onVolume(const QString& volume) const {
+    std::vector<VersionRow> out;
+    QSqlQuery q = m_db.exec(kSelect + QStringLiteral("where v.目录名称=? order by v.版本号 desc"), {volume});
+    while (q.next())
+        out.push_back(RowAt(q));
     return out;
 }
 

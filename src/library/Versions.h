@@ -80,8 +80,8 @@ public:
     // A check-in brings a deleted drawing's versions back with it.
     void revive(const QStringList& codes);
     std::vector<DeletedDrawing> deleted() const;
-    // The numbers of the versions kept on the volume, with their stored names.
-    QHash<qint64, VersionRow> onVolume(const QString& volume) const;
+    // The versions on the volume, newest first.
+    std::vector<VersionRow> onVolume(const QString& volume) const;
     // Whether a version row of another version names that stored file: a deleted drawing's file may
     // wait there for its move into the history folder.
     bool namesStoredFile(const QString& volume, const QString& storedName) const;

@@ -3,13 +3,20 @@
 #include "LibraryFixture.h"
 
 #include "core/ActivityLog.h"
+#include "core/OfficeSettings.h"
 #include "library/Batch.h"
 #include "library/DrawingHistory.h"
 #include "library/LibraryRows.h"
 #include "library/Versions.h"
+#include "library/VolumeCheck.h"
+#include "library/ui/FrmDeletedDrawings.h"
+#include "library/ui/FrmDrawingHistory.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
 
 using namespace velda;
 using namespace velda::test;
@@ -236,6 +243,89 @@ TEST_P(History, TwoClientsCheckingInOneCodeAtOnceKeepBothVersions) {
     EXPECT_EQ(v[0].sha256, Sha(newest));
     EXPECT_EQ(fetched(code, v[1].number), newest == "from A" ? "from B" : "from A");
     EXPECT_EQ(fetched(code, v[2].number), "base");
+}
+
+// The windows' wiring: the list, the fetch into the chosen folder, the restore, the way back.
+TEST_P(History, TheWindowsFetchRestoreAndBringBackADeletedDrawing) {
+    const QString code = QStringLiteral("W-1");
+    ASSERT_TRUE(checkIn(code, "one").done());
+    ASSERT_TRUE(checkIn(code, "two").done());
+    FrmDrawingHistory f(*env->session);
+    f.ShowCode(code);
+    auto* list = f.findChild<QTableWidget*>(QStringLiteral("LstVersions"));
+    ASSERT_EQ(list->rowCount(), 2);
+    const qint64 first = list->item(1, 0)->text().toLongLong();
+    list->selectRow(1);
+    const QString folder = env->dir.path() + QStringLiteral("/chosen");
+    QDir().mkpath(folder);
+    env->feedback.fileAnswers = {folder + QStringLiteral("/any name.dwg")};
+    QTest::mouseClick(f.findChild<QPushButton*>(QStringLiteral("CmdFetch")), Qt::LeftButton);
+    EXPECT_EQ(read(folder + QLatin1Char('/') + DrawingHistory::FetchName(code, first)), "one");
+    env->feedback.questionAnswers = {true};
+    QTest::mouseClick(f.findChild<QPushButton*>(QStringLiteral("CmdRestore")), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, HistoryText::Restored);
+    EXPECT_EQ(current(code), "one");
+    EXPECT_EQ(list->rowCount(), 3);
+
+    ASSERT_TRUE(library().Delete(code).done());
+    FrmDeletedDrawings d(*env->session);
+    auto* deleted = d.findChild<QTableWidget*>(QStringLiteral("LstDeleted"));
+    ASSERT_EQ(deleted->rowCount(), 1);
+    deleted->selectRow(0);
+    QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("CmdRestore")), Qt::LeftButton);
+    EXPECT_EQ(deleted->rowCount(), 0);
+    EXPECT_EQ(current(code), "one");
+}
+
+// The volume check knows the kept versions: a row without its file, a file without its row, versions
+// beyond the office's number to keep (removed by the clean-up, never the current one), and 校验.
+TEST_P(History, TheVolumeCheckFindsVersionProblemsKeepsTheSettingAndVerifies) {
+    const QString code = QStringLiteral("K-1");
+    for (const char* content : {"1", "2", "3", "4"})
+        ASSERT_TRUE(checkIn(code, content).done());
+    std::vector<VersionRow> v = versions(code);
+    ASSERT_EQ(v.size(), 4u);
+    // A deleted drawing's file still under its stored name is no orphan.
+    ASSERT_TRUE(checkIn(QStringLiteral("D-1"), "d").done());
+    ASSERT_TRUE(library().Delete(QStringLiteral("D-1")).done());
+    QFile::rename(ftp->localPath(HistoryPath(QStringLiteral("V1"), versions(QStringLiteral("D-1"))[0].number,
+                                             QStringLiteral("20240305D-1.dwg"))),
+                  ftp->localPath(QStringLiteral("Volume/V1/20240305D-1.dwg")));
+    const QString history = QStringLiteral("Volume/V1/") + kHistoryFolderName + QLatin1Char('/');
+    QFile::remove(ftp->localPath(HistoryPath(QStringLiteral("V1"), v[3].number, QStringLiteral("20240305K-1.dwg"))));
+    QFile stray(ftp->localPath(history + QStringLiteral("77-20240101X.dwg")));
+    ASSERT_TRUE(stray.open(QIODevice::WriteOnly));
+    stray.close();
+    OfficeSettings(env->db()).setNumber(kKeepVersionsSetting, 2);
+
+    VolumeCheck check(*env->session, runner());
+    VolumeCheckResult r;
+    ASSERT_TRUE(check.Run(QStringLiteral("V1"), r).done());
+    QStringList found;
+    for (const Finding& f : r.findings)
+        found << VolumeCheckText::KindName(f.kind) + QLatin1Char(' ') + f.fileName;
+    const QString k = QStringLiteral("-20240305K-1.dwg");
+    EXPECT_EQ(found, (QStringList{QStringLiteral("缺失历史版本 历史版本/%1%2").arg(v[3].number).arg(k),
+                                  QStringLiteral("无记录的历史版本 历史版本/77-20240101X.dwg"),
+                                  QStringLiteral("超出保留数的版本 历史版本/%1%2").arg(v[2].number).arg(k)}));
+    EXPECT_TRUE(VolumeCheckText::Counts(r).endsWith(QStringLiteral("，历史版本问题3个")));
+
+    // The current file changed behind the program's back.
+    QFile current(ftp->localPath(QStringLiteral("Volume/V1/20240305K-1.dwg")));
+    ASSERT_TRUE(current.open(QIODevice::WriteOnly));
+    current.write("rot");
+    current.close();
+    ASSERT_TRUE(check.Verify(r, true).done());
+    EXPECT_EQ(r.verified, 3) << "the current file and the two kept versions still there";
+    ASSERT_EQ(r.count(FindingKind::Mismatch), 1);
+
+    CareCounts counts;
+    ASSERT_TRUE(check.CleanUp(r, counts).done());
+    EXPECT_EQ(counts.removed, 1);
+    EXPECT_EQ(versions(code).size(), 3u);
+    EXPECT_FALSE(QFile::exists(
+        ftp->localPath(HistoryPath(QStringLiteral("V1"), v[2].number, QStringLiteral("20240305K-1.dwg")))));
+    EXPECT_EQ(fetched(code, v[1].number), "3");
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, History, kBothBackends, BackendName);
