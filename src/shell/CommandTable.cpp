@@ -30,7 +30,7 @@ const std::vector<Command>& Commands() {
         // Kept versions of a drawing, and the deleted drawings an administrator brings back.
         {Name(u"DrawingHistory"), {Gate::FileServer, Gate::AdminRecord}, Effect::None, {}, Name(u"FrmDrawingHistory"),
          {}},
-        {Name(u"DeletedDrawings"), {Gate::Administrator, Gate::FileServer, Gate::AdminRecord}, Effect::None, {},
+        {Name(u"DeletedDrawings"), {Gate::FileServer, Gate::Administrator, Gate::AdminRecord}, Effect::None, {},
          Name(u"FrmDeletedDrawings"), {}},
         {Name(u"AddItemInfo"), {}, Effect::None, {}, Name(u"FrmAddDelItemInfo"), {Name(u"CmdDel")}},
         {Name(u"SeekItemInfoByDrawing"), {Gate::AdminRecord}, Effect::SeekMode, Name(u"ByDrawing"),

@@ -11,6 +11,7 @@
 #include "library/VolumeCheck.h"
 #include "library/ui/FrmDeletedDrawings.h"
 #include "library/ui/FrmDrawingHistory.h"
+#include "library/ui/FrmVolumeCheck.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -275,6 +276,17 @@ TEST_P(History, TheWindowsFetchRestoreAndBringBackADeletedDrawing) {
     QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("CmdRestore")), Qt::LeftButton);
     EXPECT_EQ(deleted->rowCount(), 0);
     EXPECT_EQ(current(code), "one");
+    // 校验 in the volume check's window lists a file changed behind the program's back.
+    QFile changed(ftp->localPath(QStringLiteral("Volume/V1/20240305W-1.dwg")));
+    ASSERT_TRUE(changed.open(QIODevice::WriteOnly));
+    changed.write("changed");
+    changed.close();
+    FrmVolumeCheck v(*env->session);
+    QTest::mouseClick(v.findChild<QPushButton*>(QStringLiteral("CmdCheck")), Qt::LeftButton);
+    QTest::mouseClick(v.findChild<QPushButton*>(QStringLiteral("CmdVerify")), Qt::LeftButton);
+    auto* found = v.findChild<QTableWidget*>(QStringLiteral("LstResult"));
+    ASSERT_EQ(found->rowCount(), 1);
+    EXPECT_EQ(found->item(0, 0)->text(), VolumeCheckText::KindName(FindingKind::Mismatch));
 }
 
 // The volume check knows the kept versions: a row without its file, a file without its row, versions
