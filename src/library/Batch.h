@@ -85,6 +85,9 @@ public:
     // What every version the batch checks in keeps with it (cleaned as CleanComment does; the caller
     // refuses a longer one).
     QString comment;
+    // false: the replaced files are overwritten as a client that keeps no versions does; the
+    // benchmark's baseline for what keeping them costs.
+    bool keepVersions = true;
 
 private:
     int filesPerGroup(const Database& db) const;

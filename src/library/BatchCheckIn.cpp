@@ -15,6 +15,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 namespace velda {
 
 using namespace batch;
@@ -31,7 +33,7 @@ struct InBatch {
         : session(s), db(s.db()), ctx(s.ctx), run(runner), composed(rights), files(paths), today(s.clock().today()),
           perGroup(filesPerGroup), groupBytes(batch.groupBytes), onPhase(batch.onPhase),
           comment(CleanComment(batch.comment).value_or(batch.comment.left(kMaxVersionComment))),
-          pool(clients, workerCount(s, int(paths.size())), s.ftpOptions) {
+          keepVersions(batch.keepVersions), pool(clients, workerCount(s, int(paths.size())), s.ftpOptions) {
         for (const QString& f : files)
             codes << DrawingCodeFromPath(f);
     }
@@ -48,6 +50,7 @@ struct InBatch {
     const qint64 groupBytes;
     const std::function<void(const char*, double)>& onPhase;
     const QString comment;
+    const bool keepVersions;
     TransferPool pool;
     // Each volume's history folder is asked once whether it takes files: the answer, by volume.
     QHash<QString, TransferResult> historyFolders;
@@ -58,6 +61,22 @@ struct InBatch {
                                      BatchText::CheckInSummary};
     const QString& nameOf(int index) const { return files[index]; }
 };
+
+// The versions whose files no other code's row names, so that their codes may keep them.
+QHash<QString, VersionRow> OwnFiles(const LibraryStore& store, QHash<QString, VersionRow> versions) {
+    QHash<QString, QStringList> namesOn; // volume -> stored names
+    for (const VersionRow& v : versions)
+        namesOn[v.volume] << v.storedName;
+    QHash<QString, QHash<QString, QStringList>> codesOn;
+    for (auto it = namesOn.cbegin(); it != namesOn.cend(); ++it)
+        codesOn.insert(it.key(), store.codesOfFiles(it.key(), it.value()));
+    for (auto it = versions.begin(); it != versions.end();) {
+        const QStringList codes = codesOn.value(it->volume).value(it->storedName);
+        const bool other = std::any_of(codes.begin(), codes.end(), [&](const QString& c) { return c != it.key(); });
+        it = other ? versions.erase(it) : std::next(it);
+    }
+    return versions;
+}
 
 // One group of a batch check-in: it plans its files, uploads them, records them in one transaction
 // and sets their moves going.
@@ -156,10 +175,8 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
                 stored << c;
         if (!stored.isEmpty()) {
             numbers = lastCheckIns(db, stored);
-            previous = VersionStore(db).previousOf(stored);
-            for (auto it = previous.begin(); it != previous.end();)
-                it = store.otherCodeOfFile(it.key(), it->volume, it->storedName).isEmpty() ? std::next(it)
-                                                                                           : previous.erase(it);
+            if (m_b->keepVersions)
+                previous = OwnFiles(store, VersionStore(db).previousOf(stored));
         }
         return Outcome::success();
     });
@@ -216,6 +233,8 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
         return f;
     }
     f.steps = std::make_unique<CheckInSteps>(m_b->session, ctx, code, m_b->files[i], m_b->comment);
+    if (!m_b->keepVersions)
+        f.steps->keepNoVersions();
     QString other;
     for (const QString& c : named)
         if (c != code) {
@@ -227,7 +246,7 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
         f.steps.reset();
         return f;
     }
-    if (f.steps->replacesFile()) {
+    if (f.steps->replacesFile() && m_b->keepVersions) {
         auto asked = m_b->historyFolders.find(d.volume);
         if (asked == m_b->historyFolders.end()) {
             const QString url = VolumeUrl(ctx.AdminPassword, d.server);
@@ -486,11 +505,28 @@ bool CheckInGroup::stageRecorded(bool together, std::vector<int>& recorded, cons
 // recovery finishes the move later, and a staged file left over is named by no row.
 TransferWorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::unique_ptr<CodeLocks>& locks) {
     std::vector<TransferOperation> moves;
+    // Whose old files to keep, asked for the group in one statement a volume.
+    QHash<QString, VersionRow> olds;
+    for (File& f : m_files)
+        if (f.committed && f.steps->replacesFile() && f.steps->keepsVersions()) {
+            VersionRow o;
+            o.volume = f.steps->old().volume;
+            o.storedName = f.steps->old().fileName;
+            olds.insert(f.steps->code(), o);
+        }
+    const QHash<QString, VersionRow> replacing = olds;
+    // Unanswered, the files stay staged: placing them could overwrite a version not yet kept, and
+    // recovery keeps and places them later.
+    const bool asked = olds.isEmpty() || Guarded([&] {
+                                             olds = OwnFiles(LibraryStore(m_b->db), olds);
+                                             return Outcome::success();
+                                         }).done();
     for (File& f : m_files) {
         CheckInSteps* s = f.steps.get();
+        if (f.committed && !asked && replacing.contains(s->code()))
+            continue;
         if (f.committed) {
-            const bool keepOld =
-                Guarded([&] { return s->oldFileToKeep() ? Outcome::success() : Outcome::refusal({}); }).done();
+            const bool keepOld = olds.contains(s->code());
             moves.push_back([s, keepOld](FtpClient& c, const TransferProgress&) { return s->finish(c, keepOld); });
             movingFiles.push_back(f.index);
         } else if (f.uploaded) {

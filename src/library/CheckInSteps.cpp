@@ -28,15 +28,19 @@ qint64 CheckInSteps::record(bool holds) {
     if (m_old.exists) {
         // Described before the row changes: the row is all that tells a version stored by a client
         // that keeps none.
-        m_previousNumber = lastCheckIn(m_db, m_code);
-        versions.describeCurrent({{m_code, m_previousNumber}});
+        if (m_keepVersions) {
+            m_previousNumber = lastCheckIn(m_db, m_code);
+            versions.describeCurrent({{m_code, m_previousNumber}});
+        }
         store.replaceCheckIn(row());
     } else {
         store.insertCheckIn(row());
     }
-    versions.revive({m_code});
+    if (m_keepVersions)
+        versions.revive({m_code});
     m_number = AppendNumberedLogRow(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
-    versions.insert(version());
+    if (m_keepVersions)
+        versions.insert(version());
     return m_number;
 }
 
@@ -53,21 +57,25 @@ void CheckInSteps::recordTogether(Session& session, Database& db, const std::vec
     }
     LibraryStore store(db);
     VersionStore versions(db);
-    QStringList replacedCodes;
-    for (const CheckInRow& r : replaced)
-        replacedCodes << r.code;
-    const QHash<QString, qint64> previous = lastCheckIns(db, replacedCodes);
-    QHash<QString, qint64> replacedNumbers;
-    for (const QString& c : replacedCodes)
-        replacedNumbers.insert(c, previous.value(c));
-    versions.describeCurrent(replacedNumbers);
-    for (CheckInSteps* s : steps)
-        if (s->replacesRow())
-            s->replacing(replacedNumbers.value(s->code()));
+    const bool keep = steps.front()->keepsVersions();
+    if (keep) {
+        QStringList replacedCodes;
+        for (const CheckInRow& r : replaced)
+            replacedCodes << r.code;
+        const QHash<QString, qint64> previous = lastCheckIns(db, replacedCodes);
+        QHash<QString, qint64> replacedNumbers;
+        for (const QString& c : replacedCodes)
+            replacedNumbers.insert(c, previous.value(c));
+        versions.describeCurrent(replacedNumbers);
+        for (CheckInSteps* s : steps)
+            if (s->replacesRow())
+                s->replacing(replacedNumbers.value(s->code()));
+    }
     store.dropHolds(user, holdCodes);
     store.insertCheckIns(added);
     store.replaceCheckIns(replaced);
-    versions.revive(logCodes);
+    if (keep)
+        versions.revive(logCodes);
     if (reserved) {
         std::vector<qint64> numbers;
         for (CheckInSteps* s : steps) {
@@ -84,6 +92,8 @@ void CheckInSteps::recordTogether(Session& session, Database& db, const std::vec
             s->recorded(number);
         }
     }
+    if (!keep)
+        return;
     QList<VersionRow> rows;
     for (CheckInSteps* s : steps)
         rows << s->version();

@@ -68,6 +68,10 @@ public:
     }
     // Whether upload() asks whether the history folder takes files; a batch asks once per volume.
     void historyProbed() { m_probeHistory = false; }
+    // Replaces the stored file the way a client that keeps no versions does: no version rows, the old
+    // file overwritten (the benchmark's measure of what keeping costs).
+    void keepNoVersions() { m_keepVersions = m_probeHistory = false; }
+    bool keepsVersions() const { return m_keepVersions; }
     bool replacesFile() const { return m_old.exists && m_old.volumeKnown; }
     const StoredDrawing& old() const { return m_old; }
     TransferResult upload(FtpClient& c, const TransferProgress& progress) {
@@ -144,7 +148,7 @@ public:
     // A file that another row still names (two codes that shared a name before this was refused)
     // stays for that row.
     bool oldFileToKeep() {
-        if (!replacesFile())
+        if (!replacesFile() || !m_keepVersions)
             return false;
         return LibraryStore(m_db).otherCodeOfFile(m_code, m_old.volume, m_old.fileName).isEmpty();
     }
@@ -233,6 +237,7 @@ private:
     qint64 m_recoverNumber = 0;
     std::optional<VersionRow> m_recoverPrevious;
     bool m_probeHistory = true;
+    bool m_keepVersions = true;
     QString m_sha256;
     qint64 m_size = -1;
     qint64 m_previousNumber = 0; // the number of the version this check-in replaces

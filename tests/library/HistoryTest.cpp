@@ -204,6 +204,11 @@ TEST_P(History, ALibraryWithoutVersionsStartsKeepingThemAndBatchesKeepToo) {
         EXPECT_EQ(v[0].sha256, Sha(code == QLatin1String("B-1") ? "B1" : "B2"));
         EXPECT_EQ(fetched(code, v[1].number), code == QLatin1String("B-1") ? "b1" : "b2");
     }
+    // The benchmark's baseline overwrites as a client that keeps no versions does.
+    batch.keepVersions = false;
+    ASSERT_TRUE(batch.CheckIn({drawing(QStringLiteral("c/B-1.dwg"), "C1")}).outcome.done());
+    EXPECT_EQ(versions(QStringLiteral("B-1")).size(), 2u);
+    EXPECT_EQ(current(QStringLiteral("B-1")), "C1");
 }
 
 // Two programs check the same code in at once: both versions kept, in commit order, the later current.
