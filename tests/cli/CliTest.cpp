@@ -422,6 +422,14 @@ TEST_P(CliTest, HistoryFetchRestoreDeletedAndUndelete) {
     EXPECT_EQ(storedContent(code), QByteArray("one"));
     EXPECT_EQ(cli({QStringLiteral("undelete"), code}).code, 1);
     EXPECT_EQ(cli({QStringLiteral("restore"), code, QStringLiteral("x")}).code, 2);
+
+    EXPECT_EQ(cli({QStringLiteral("keep-versions"), QStringLiteral("3")}, QStringLiteral("bob"),
+                  QStringLiteral("design"), QStringLiteral("pw"))
+                  .code,
+              1);
+    ASSERT_EQ(cli({QStringLiteral("keep-versions"), QStringLiteral("3")}).code, 0);
+    r = cli({QStringLiteral("--json"), QStringLiteral("keep-versions")});
+    EXPECT_EQ(jsonLines(r.out).value(0).value(QStringLiteral("keepVersions")).toInt(), 3) << r.out.toStdString();
 }
 
 TEST_P(CliTest, LogIsForAdministrators) {

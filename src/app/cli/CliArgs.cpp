@@ -153,6 +153,8 @@ QString HelpText() {
         "  restore 代号 版本号 [--comment 说明]      恢复为此版本：该版作为新的一次入库成为当前版\n"
         "  deleted                                   列出已删除图纸（仅限管理员）\n"
         "  undelete 代号 [--comment 说明]            恢复已删除图纸（仅限管理员），作为新的一次入库\n"
+        "  keep-versions [数目]                      显示或设定（仅限管理员）每份图纸保留的版本数，0为全部；\n"
+        "                                            超出的版本由 volume-check --clean 删除\n"
         "  checkout --where 条件 --to 文件夹 [--by-part]\n"
         "                                            批量出库：出库符合条件的图纸（默认依据图纸信息）\n"
         "  delete 代号                               图纸删除\n"

@@ -18,6 +18,7 @@
 #include "library/DrawingLibrary.h"
 #include "library/LibraryStore.h"
 #include "library/VolumeCheck.h"
+#include "core/OfficeSettings.h"
 #include "logview/LogView.h"
 #include "shell/CommandTable.h"
 #include "shell/Login.h"
@@ -218,6 +219,7 @@ private:
     int restore();
     int deleted();
     int undelete();
+    int keepVersions();
     int checkOutVersion(const QString& code, const QString& folder);
 
     const CliArgs& m_args;
@@ -248,6 +250,7 @@ const std::vector<Runner::Subcommand>& Runner::subcommands() {
         {QLatin1String("restore"), &Runner::restore},
         {QLatin1String("deleted"), &Runner::deleted},
         {QLatin1String("undelete"), &Runner::undelete},
+        {QLatin1String("keep-versions"), &Runner::keepVersions},
     };
     return list;
 }
@@ -780,6 +783,25 @@ int Runner::undelete() {
                   QJsonObject{{QStringLiteral("code"), code}});
 }
 
+// The office's number of versions to keep per drawing (0: all), shown, or set by an administrator.
+int Runner::keepVersions() {
+    const bool setting = !m_args.words.isEmpty();
+    if (setting && !m_session.ctx.isAdministrator())
+        return finish(Outcome::refusal(GateText::Administrator));
+    qint64 keep = 0;
+    const Outcome done = Guarded([&] {
+        OfficeSettings settings(m_session.db());
+        if (setting)
+            settings.setNumber(kKeepVersionsSetting, m_args.words[0].toLongLong());
+        keep = settings.number(kKeepVersionsSetting, 0);
+        return Outcome::success();
+    });
+    if (done.done() && !m_args.json)
+        WriteOut((keep > 0 ? QStringLiteral("每份图纸保留最近%1版").arg(keep) : QStringLiteral("保留全部版本")) +
+                 QLatin1Char('\n'));
+    return finish(done, QJsonObject{{QStringLiteral("keepVersions"), keep}});
+}
+
 // What each subcommand needs after its name, checked before anything is opened.
 QString ArgumentProblem(const CliArgs& a) {
     const QString& c = a.command;
@@ -800,6 +822,12 @@ QString ArgumentProblem(const CliArgs& a) {
         bool number = false;
         a.words.value(1).toLongLong(&number);
         return words(2) && number ? QString() : QStringLiteral("用法：restore 代号 版本号");
+    }
+    if (c == QLatin1String("keep-versions")) {
+        bool number = false;
+        const qint64 n = a.words.value(0).toLongLong(&number);
+        return words(0) || (words(1) && number && n >= 0) ? QString()
+                                                          : QStringLiteral("用法：keep-versions [保留版本数，0为全部]");
     }
     if (c == QLatin1String("deleted"))
         return words(0) ? QString() : QStringLiteral("deleted 不带参数");
