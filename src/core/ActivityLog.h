@@ -19,6 +19,8 @@ inline const QString Logout = QStringLiteral("用户注销");
 inline const QString CheckIn = QStringLiteral("图纸入库");
 inline const QString CheckOut = QStringLiteral("图纸出库");
 inline const QString DeleteDrawing = QStringLiteral("图纸删除");
+// A kept version of a drawing fetched into a folder: no hold, only this row.
+inline const QString FetchVersion = QStringLiteral("取出历史版本");
 inline const QString AddItemInfo = QStringLiteral("添加图纸信息");
 inline const QString DeleteItemInfo = QStringLiteral("删除图纸信息");
 inline const QString BrowseItemInfo = QStringLiteral("浏览图纸信息");

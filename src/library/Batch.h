@@ -82,6 +82,12 @@ public:
     // trips (three through Qt's driver) and a group's statements are the same few whatever its size.
     int groupFiles = 0;
     qint64 groupBytes = 64LL << 20;
+    // What every version the batch checks in keeps with it (cleaned as CleanComment does; the caller
+    // refuses a longer one).
+    QString comment;
+    // false: the replaced files are overwritten as a client that keeps no versions does; the
+    // benchmark's baseline for what keeping them costs.
+    bool keepVersions = true;
 
 private:
     int filesPerGroup(const Database& db) const;

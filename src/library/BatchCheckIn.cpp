@@ -8,11 +8,14 @@
 #include "library/LibraryLocks.h"
 #include "library/LibraryRows.h"
 #include "library/LibraryStore.h"
+#include "library/Versions.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 #include "transfer/TransferPool.h"
 
 #include <QSet>
+
+#include <algorithm>
 
 namespace velda {
 
@@ -29,7 +32,8 @@ struct InBatch {
             const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
         : session(s), db(s.db()), ctx(s.ctx), run(runner), composed(rights), files(paths), today(s.clock().today()),
           perGroup(filesPerGroup), groupBytes(batch.groupBytes), onPhase(batch.onPhase),
-          pool(clients, workerCount(s, int(paths.size())), s.ftpOptions) {
+          comment(CleanComment(batch.comment).value_or(batch.comment.left(kMaxVersionComment))),
+          keepVersions(batch.keepVersions), pool(clients, workerCount(s, int(paths.size())), s.ftpOptions) {
         for (const QString& f : files)
             codes << DrawingCodeFromPath(f);
     }
@@ -45,7 +49,11 @@ struct InBatch {
     const int perGroup;
     const qint64 groupBytes;
     const std::function<void(const char*, double)>& onPhase;
+    const QString comment;
+    const bool keepVersions;
     TransferPool pool;
+    // Each volume's history folder is asked once whether it takes files: the answer, by volume.
+    QHash<QString, TransferResult> historyFolders;
     int next = 0; // the next file to plan
 
     static constexpr size_t kGroupsAhead = 1;
@@ -53,6 +61,22 @@ struct InBatch {
                                      BatchText::CheckInSummary};
     const QString& nameOf(int index) const { return files[index]; }
 };
+
+// The versions whose files no other code's row names, so that their codes may keep them.
+QHash<QString, VersionRow> OwnFiles(const LibraryStore& store, QHash<QString, VersionRow> versions) {
+    QHash<QString, QStringList> namesOn; // volume -> stored names
+    for (const VersionRow& v : versions)
+        namesOn[v.volume] << v.storedName;
+    QHash<QString, QHash<QString, QStringList>> codesOn;
+    for (auto it = namesOn.cbegin(); it != namesOn.cend(); ++it)
+        codesOn.insert(it.key(), store.codesOfFiles(it.key(), it.value()));
+    for (auto it = versions.begin(); it != versions.end();) {
+        const QStringList codes = codesOn.value(it->volume).value(it->storedName);
+        const bool other = std::any_of(codes.begin(), codes.end(), [&](const QString& c) { return c != it.key(); });
+        it = other ? versions.erase(it) : std::next(it);
+    }
+    return versions;
+}
 
 // One group of a batch check-in: it plans its files, uploads them, records them in one transaction
 // and sets their moves going.
@@ -91,7 +115,7 @@ public:
 private:
     void planFiles(const QStringList& someCodes, const QStringList& someNames);
     File planFile(const QString& code, const QString& name, const StoredDrawing& d, const Holder& holder,
-                  const QStringList& named, qint64 lastNumber);
+                  const QStringList& named, qint64 lastNumber, const std::optional<VersionRow>& previous);
     void reserveAndUpload();
     bool attempt(bool together, bool& commitAsked);
     void recordFiles(bool together, const QHash<QString, StoredDrawing>& rowsOf, const QHash<QString, Holder>& holds,
@@ -138,6 +162,7 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
     QHash<QString, Holder> holds;
     QHash<QString, QStringList> named;
     QHash<QString, qint64> numbers;
+    QHash<QString, VersionRow> previous;
     Database& db = m_b->db;
     const Outcome read = Guarded([&] {
         const LibraryStore store(db);
@@ -148,8 +173,11 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
         for (const QString& c : someCodes)
             if (rowsOf.value(c).volumeKnown)
                 stored << c;
-        if (!stored.isEmpty())
+        if (!stored.isEmpty()) {
             numbers = lastCheckIns(db, stored);
+            if (m_b->keepVersions)
+                previous = OwnFiles(store, VersionStore(db).previousOf(stored));
+        }
         return Outcome::success();
     });
     qint64 bytes = 0;
@@ -164,7 +192,8 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
             f.early = read;
         } else {
             f = planFile(code, someNames[k], rowsOf[code], holds.value(code), named.value(someNames[k]),
-                         numbers.value(code));
+                         numbers.value(code),
+                         previous.contains(code) ? std::optional<VersionRow>(previous.value(code)) : std::nullopt);
         }
         if (f.steps)
             bytes += f.steps->fileSize();
@@ -178,7 +207,8 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
 }
 
 CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& name, const StoredDrawing& d,
-                                          const Holder& holder, const QStringList& named, qint64 lastNumber) {
+                                          const Holder& holder, const QStringList& named, qint64 lastNumber,
+                                          const std::optional<VersionRow>& previous) {
     UserContext& ctx = m_b->ctx;
     const int i = m_b->next;
     File f;
@@ -202,16 +232,34 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
         f.early = no;
         return f;
     }
-    f.steps = std::make_unique<CheckInSteps>(m_b->session, ctx, code, m_b->files[i]);
+    f.steps = std::make_unique<CheckInSteps>(m_b->session, ctx, code, m_b->files[i], m_b->comment);
+    if (!m_b->keepVersions)
+        f.steps->keepNoVersions();
     QString other;
     for (const QString& c : named)
         if (c != code) {
             other = c;
             break;
         }
-    if (std::optional<Outcome> no = f.steps->plan(holder, d, other, lastNumber)) {
+    if (std::optional<Outcome> no = f.steps->plan(holder, d, other, lastNumber, previous)) {
         f.early = no;
         f.steps.reset();
+        return f;
+    }
+    if (f.steps->replacesFile() && m_b->keepVersions) {
+        auto asked = m_b->historyFolders.find(d.volume);
+        if (asked == m_b->historyFolders.end()) {
+            const QString url = VolumeUrl(ctx.AdminPassword, d.server);
+            asked = m_b->historyFolders.insert(d.volume, m_b->run([&](FtpClient& c, const TransferProgress&) {
+                return ProbeHistoryFolder(c, url, d.volume);
+            }));
+        }
+        if (!*asked) {
+            f.early = Outcome::failure(asked->message);
+            f.steps.reset();
+            return f;
+        }
+        f.steps->historyProbed();
     }
     return f;
 }
@@ -457,12 +505,29 @@ bool CheckInGroup::stageRecorded(bool together, std::vector<int>& recorded, cons
 // recovery finishes the move later, and a staged file left over is named by no row.
 TransferWorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::unique_ptr<CodeLocks>& locks) {
     std::vector<TransferOperation> moves;
+    // Whose old files to keep, asked for the group in one statement a volume.
+    QHash<QString, VersionRow> olds;
+    for (File& f : m_files)
+        if (f.committed && f.steps->replacesFile() && f.steps->keepsVersions()) {
+            VersionRow o;
+            o.volume = f.steps->old().volume;
+            o.storedName = f.steps->old().fileName;
+            olds.insert(f.steps->code(), o);
+        }
+    const QHash<QString, VersionRow> replacing = olds;
+    // Unanswered, the files stay staged: placing them could overwrite a version not yet kept, and
+    // recovery keeps and places them later.
+    const bool asked = olds.isEmpty() || Guarded([&] {
+                                             olds = OwnFiles(LibraryStore(m_b->db), olds);
+                                             return Outcome::success();
+                                         }).done();
     for (File& f : m_files) {
         CheckInSteps* s = f.steps.get();
+        if (f.committed && !asked && replacing.contains(s->code()))
+            continue;
         if (f.committed) {
-            const bool removeOld =
-                Guarded([&] { return s->oldFileToGo() ? Outcome::success() : Outcome::refusal({}); }).done();
-            moves.push_back([s, removeOld](FtpClient& c, const TransferProgress&) { return s->finish(c, removeOld); });
+            const bool keepOld = olds.contains(s->code());
+            moves.push_back([s, keepOld](FtpClient& c, const TransferProgress&) { return s->finish(c, keepOld); });
             movingFiles.push_back(f.index);
         } else if (f.uploaded) {
             moves.push_back([s](FtpClient& c, const TransferProgress&) { return s->discard(c); });
@@ -522,7 +587,8 @@ private:
 //     file in file order check again, then write the rows, the ends of the holds and the log rows
 //     with the reserved numbers;
 //  4. commit;
-//  5. move each staged file over its stored name and remove the previous version's file.
+//  5. move the previous version's file into the history folder, then each staged file over its
+//     stored name (as the single check-in does, DrawingLibrary).
 // The groups overlap: while group k goes through 3 to 5, group k+1 is planned and its files upload,
 // and group k's moves run on while group k+1's files upload. Group k's codes stay locked from before
 // its transaction until its moves are done (CodeLocks), and are let go before group k+1 locks its

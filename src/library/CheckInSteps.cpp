@@ -22,13 +22,26 @@ std::optional<Outcome> CheckInSteps::refuseFirst(const UserContext& ctx, const Q
 
 qint64 CheckInSteps::record(bool holds) {
     LibraryStore store(m_db);
+    VersionStore versions(m_db);
     if (holds)
         store.dropHold(m_code, m_ctx.UserId);
-    if (m_old.exists)
+    if (m_old.exists) {
+        // Described before the row changes: the row is all that tells a version stored by a client
+        // that keeps none.
+        if (m_keepVersions) {
+            m_previousNumber = lastCheckIn(m_db, m_code);
+            versions.describeCurrent({{m_code, m_previousNumber}});
+        }
         store.replaceCheckIn(row());
-    else
+    } else {
         store.insertCheckIn(row());
-    return AppendNumberedLogRow(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
+    }
+    if (m_keepVersions)
+        versions.revive({m_code});
+    m_number = AppendNumberedLogRow(m_session, m_db, m_ctx.UserId, m_code, LogWord::CheckIn);
+    if (m_keepVersions)
+        versions.insert(version());
+    return m_number;
 }
 
 void CheckInSteps::recordTogether(Session& session, Database& db, const std::vector<CheckInSteps*>& steps,
@@ -43,9 +56,26 @@ void CheckInSteps::recordTogether(Session& session, Database& db, const std::vec
         (s->replacesRow() ? replaced : added) << s->row();
     }
     LibraryStore store(db);
+    VersionStore versions(db);
+    const bool keep = steps.front()->keepsVersions();
+    if (keep) {
+        QStringList replacedCodes;
+        for (const CheckInRow& r : replaced)
+            replacedCodes << r.code;
+        const QHash<QString, qint64> previous = lastCheckIns(db, replacedCodes);
+        QHash<QString, qint64> replacedNumbers;
+        for (const QString& c : replacedCodes)
+            replacedNumbers.insert(c, previous.value(c));
+        versions.describeCurrent(replacedNumbers);
+        for (CheckInSteps* s : steps)
+            if (s->replacesRow())
+                s->replacing(replacedNumbers.value(s->code()));
+    }
     store.dropHolds(user, holdCodes);
     store.insertCheckIns(added);
     store.replaceCheckIns(replaced);
+    if (keep)
+        versions.revive(logCodes);
     if (reserved) {
         std::vector<qint64> numbers;
         for (CheckInSteps* s : steps) {
@@ -53,15 +83,21 @@ void CheckInSteps::recordTogether(Session& session, Database& db, const std::vec
             s->recorded(s->reserved());
         }
         AppendLogRows(session, db, user, logCodes, numbers, LogWord::CheckIn);
+    } else {
+        const QHash<QString, qint64> numbers = AppendLogRows(session, db, user, logCodes, LogWord::CheckIn);
+        for (CheckInSteps* s : steps) {
+            const qint64 number = numbers.value(s->code());
+            if (number <= 0)
+                throw Error(QStringLiteral("图纸<%1>的日志记录没有返回序号").arg(s->code()));
+            s->recorded(number);
+        }
+    }
+    if (!keep)
         return;
-    }
-    const QHash<QString, qint64> numbers = AppendLogRows(session, db, user, logCodes, LogWord::CheckIn);
-    for (CheckInSteps* s : steps) {
-        const qint64 number = numbers.value(s->code());
-        if (number <= 0)
-            throw Error(QStringLiteral("图纸<%1>的日志记录没有返回序号").arg(s->code()));
-        s->recorded(number);
-    }
+    QList<VersionRow> rows;
+    for (CheckInSteps* s : steps)
+        rows << s->version();
+    versions.insertMany(rows);
 }
 
 } // namespace velda

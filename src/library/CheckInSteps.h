@@ -6,6 +6,7 @@
 #include "library/DrawingLibrary.h"
 #include "library/LibraryRows.h"
 #include "library/LibraryStore.h"
+#include "library/Versions.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
 
@@ -30,16 +31,21 @@ using namespace rows;
 //                   the rows (or refuse() and row(), for a batch that writes a group's rows together)
 //   stage()         any connection, before the commit: the staged file numbered after its log row
 //   place()         any connection, after the commit: the staged file into place
-//   oldFileToGo()   caller, after the commit: whether the previous version's file may go
-//   removeOld()     any connection: that file removed
+//   oldFileToKeep() caller, after the commit: whether the previous version's file is this code's to keep
+//   keepOld()       any connection, before place(): that file into the volume's history folder
 //   discard()       any connection: the staged file of a check-in that did not get in, removed
 // The staged file is the upload beside the stored name: first under a name of this client's own
 // (freshStagedName), or straight under its reserved number, and numbered after its log row
 // (StagedName) before the commit, so that recovery finds it by the committed log row.
+// The version the check-in replaces is kept: its row in 图纸版本 is written in the transaction (one
+// describing the file as it is, when a client that keeps no versions stored it), and after the commit
+// its file moves into the history folder before the staged file goes over the stored name. The upload
+// asks first whether that folder takes files, since after the commit nothing may be refused.
 class CheckInSteps final {
 public:
-    CheckInSteps(Session& session, const UserContext& ctx, const QString& code, const QString& localPath)
-        : m_session(session), m_db(session.db()), m_ctx(ctx), m_code(code), m_localPath(localPath),
+    CheckInSteps(Session& session, const UserContext& ctx, const QString& code, const QString& localPath,
+                 const QString& comment = {})
+        : m_session(session), m_db(session.db()), m_ctx(ctx), m_code(code), m_localPath(localPath), m_comment(comment),
           m_today(m_session.clock().today()), m_storedName(StoredFileName(m_today, code)),
           m_finalPath(RemotePath(ctx.VolumeName, m_storedName)),
           m_url(VolumeUrl(ctx.AdminPassword, ctx.VolumeServerIp)) {}
@@ -48,26 +54,50 @@ public:
     static std::optional<Outcome> refuseFirst(const UserContext& ctx, const QString& code, const QString& localPath);
 
     // The rules on the rows as read before the upload, a cheap early refusal; lastNumber, when the
-    // code has a stored file, the check-in whose staged file upload() first puts in place.
+    // code has a stored file, the check-in whose staged file upload() first puts in place, keeping
+    // `previous`, the version before it, when that one is this code's to keep.
     std::optional<Outcome> plan(const Holder& holder, const StoredDrawing& old, const QString& otherCode,
-                                qint64 lastNumber) {
+                                qint64 lastNumber, const std::optional<VersionRow>& previous = {}) {
         m_old = old;
         std::optional<Outcome> no = rules(holder, otherCode);
-        if (!no && m_old.exists && m_old.volumeKnown)
+        if (!no && m_old.exists && m_old.volumeKnown) {
             m_recoverNumber = lastNumber;
+            m_recoverPrevious = previous;
+        }
         return no;
     }
+    // Whether upload() asks whether the history folder takes files; a batch asks once per volume.
+    void historyProbed() { m_probeHistory = false; }
+    // Replaces the stored file the way a client that keeps no versions does: no version rows, the old
+    // file overwritten (the benchmark's measure of what keeping costs).
+    void keepNoVersions() { m_keepVersions = m_probeHistory = false; }
+    bool keepsVersions() const { return m_keepVersions; }
+    bool replacesFile() const { return m_old.exists && m_old.volumeKnown; }
+    const StoredDrawing& old() const { return m_old; }
     TransferResult upload(FtpClient& c, const TransferProgress& progress) {
+        if (replacesFile() && m_probeHistory) {
+            const TransferResult writable =
+                ProbeHistoryFolder(c, VolumeUrl(m_ctx.AdminPassword, m_old.server), m_old.volume);
+            if (!writable)
+                return writable;
+        }
         if (m_recoverNumber > 0) {
-            const TransferResult recovered =
-                promoteOn(c, VolumeUrl(m_ctx.AdminPassword, m_old.server), m_old.remotePath(), m_recoverNumber);
+            const QString oldUrl = VolumeUrl(m_ctx.AdminPassword, m_old.server);
+            const TransferResult recovered = PromoteKeeping(
+                c, oldUrl, m_old.remotePath(), m_recoverNumber, m_recoverPrevious,
+                m_recoverPrevious ? VolumeUrl(m_ctx.AdminPassword, m_recoverPrevious->server) : QString());
             if (!recovered)
                 return recovered;
         }
         // With a number reserved for its log row the upload goes straight to the staged name: no row
         // names that number until the commit, and then the file is already where recovery looks.
         m_staged = m_reserved > 0 ? StagedName(m_finalPath, m_reserved) : freshStagedName(m_finalPath);
-        return c.PutPrivate(m_url, m_localPath, m_staged, progress);
+        TransferResult put = c.PutPrivate(m_url, m_localPath, m_staged, progress);
+        if (put) {
+            m_sha256 = QString::fromLatin1(put.sha256);
+            m_size = put.size;
+        }
+        return put;
     }
     // Before upload(): the number the file's log row will take, if its code has no later check-in by then.
     void reserve(qint64 logNumber) { m_reserved = logNumber; }
@@ -117,12 +147,14 @@ public:
     }
     // A file that another row still names (two codes that shared a name before this was refused)
     // stays for that row.
-    bool oldFileToGo() {
-        const bool samePlace = m_old.exists && m_old.volumeKnown && m_old.server == m_ctx.VolumeServerIp &&
-                               m_old.remotePath() == m_finalPath;
-        if (!m_old.exists || !m_old.volumeKnown || samePlace)
+    bool oldFileToKeep() {
+        if (!replacesFile() || !m_keepVersions)
             return false;
         return LibraryStore(m_db).otherCodeOfFile(m_code, m_old.volume, m_old.fileName).isEmpty();
+    }
+    TransferResult keepOld(FtpClient& c) {
+        return KeepInHistory(c, VolumeUrl(m_ctx.AdminPassword, m_old.server), m_old.volume, m_old.fileName,
+                             m_previousNumber);
     }
     TransferResult place(FtpClient& c) {
         // The file was staged by this client a moment ago: try the rename first, and only when it is
@@ -132,14 +164,14 @@ public:
             placed = promoteOn(c, m_url, m_finalPath, m_number);
         return placed;
     }
-    TransferResult removeOld(FtpClient& c) {
-        return c.Delete(VolumeUrl(m_ctx.AdminPassword, m_old.server), m_old.remotePath());
-    }
-    TransferResult finish(FtpClient& c, bool removeOld) {
-        TransferResult placed = place(c);
-        if (placed && removeOld)
-            this->removeOld(c);
-        return placed;
+    // Should the old file not move, the staged one stays staged: recovery keeps and places them later.
+    TransferResult finish(FtpClient& c, bool keepOld) {
+        if (keepOld) {
+            const TransferResult kept = this->keepOld(c);
+            if (!kept)
+                return kept;
+        }
+        return place(c);
     }
     // The staged file of a check-in that ended before its commit.
     TransferResult discard(FtpClient& c) {
@@ -151,6 +183,21 @@ public:
     const QString& user() const { return m_ctx.UserId; }
     const QString& storedName() const { return m_storedName; }
     qint64 fileSize() const { return QFileInfo(m_localPath).size(); }
+    // The row of the version this check-in stores, once uploaded and numbered.
+    VersionRow version() const {
+        VersionRow v;
+        v.code = m_code;
+        v.number = m_number;
+        v.user = m_ctx.UserId;
+        v.time = LogTimeText(m_session.clock().now());
+        v.size = m_size;
+        v.sha256 = m_sha256;
+        v.volume = m_ctx.VolumeName;
+        v.storedName = m_storedName;
+        v.comment = m_comment;
+        return v;
+    }
+    void replacing(qint64 previousNumber) { m_previousNumber = previousNumber; }
 
 private:
     // The rules on the rows as read; again once the code is locked, since another client may act in
@@ -181,12 +228,19 @@ private:
     const UserContext m_ctx; // a copy: a batch gives each file the lists it had when planned
     const QString m_code;
     const QString m_localPath;
+    const QString m_comment;
     const QDate m_today;
     const QString m_storedName;
     const QString m_finalPath;
     const QString m_url;
     StoredDrawing m_old;
     qint64 m_recoverNumber = 0;
+    std::optional<VersionRow> m_recoverPrevious;
+    bool m_probeHistory = true;
+    bool m_keepVersions = true;
+    QString m_sha256;
+    qint64 m_size = -1;
+    qint64 m_previousNumber = 0; // the number of the version this check-in replaces
     QString m_staged; // the staged file's name now: its own, or numbered
     qint64 m_reserved = 0;
     bool m_endsHold = false;

@@ -7,6 +7,7 @@
 #include "library/CheckOutRules.h"
 #include "library/LibraryRows.h"
 #include "library/LibraryStore.h"
+#include "library/Versions.h"
 #include "store/DatabaseInit.h"
 #include "transfer/TransferCommand.h"
 
@@ -81,11 +82,20 @@ Outcome DrawingLibrary::Recover(const QString& code) {
         // Moved only under the lock a check-in holds up to its own move, and only while its number is
         // still the last: a newer file that landed meanwhile must not be overwritten by this one.
         const CodeLocks held(db, {code});
-        const StoredDrawing now = LibraryStore(db).readDrawing(code);
+        const LibraryStore store(db);
+        const StoredDrawing now = store.readDrawing(code);
         if (!now.exists || !now.volumeKnown)
             return Outcome::success();
-        const TransferResult done =
-            promote(m_run, VolumeUrl(m_session.ctx.AdminPassword, now.server), now.remotePath(), lastCheckIn(db, code));
+        const qint64 number = lastCheckIn(db, code);
+        // The version before it first, unless another code's row names that file.
+        std::optional<VersionRow> previous = VersionStore(db).before(code, number);
+        if (previous && !store.otherCodeOfFile(code, previous->volume, previous->storedName).isEmpty())
+            previous.reset();
+        const QString& password = m_session.ctx.AdminPassword;
+        const TransferResult done = m_run([&](FtpClient& c, const TransferProgress&) {
+            return PromoteKeeping(c, VolumeUrl(password, now.server), now.remotePath(), number, previous,
+                                  previous ? VolumeUrl(password, previous->server) : QString());
+        });
         return done ? Outcome::success() : Outcome::failure(done.message);
     });
 }
@@ -111,14 +121,17 @@ private:
 };
 } // namespace
 
-Outcome DrawingLibrary::CheckIn(const QString& code, const QString& localPath) {
+Outcome DrawingLibrary::CheckIn(const QString& code, const QString& localPath, const QString& comment) {
     // Taken once: a change of account while the transfers run must not change whose check-in this is.
     const UserContext ctx = m_session.ctx;
     if (std::optional<Outcome> no = CheckInSteps::refuseFirst(ctx, code, localPath))
         return *no;
+    const std::optional<QString> kept = CleanComment(comment);
+    if (!kept)
+        return Outcome::refusal(VersionText::CommentTooLong(comment.size()));
     return Guarded([&] {
         try {
-            return checkIn(ctx, code, localPath);
+            return checkIn(ctx, code, localPath, *kept);
         } catch (const DuplicateKeyError&) {
             return Outcome::failure(QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库").arg(code));
         }
@@ -126,9 +139,10 @@ Outcome DrawingLibrary::CheckIn(const QString& code, const QString& localPath) {
 }
 
 // The check-in's steps one after the other, in the order that loses nothing (see the class comment).
-Outcome DrawingLibrary::checkIn(const UserContext& ctx, const QString& code, const QString& localPath) {
+Outcome DrawingLibrary::checkIn(const UserContext& ctx, const QString& code, const QString& localPath,
+                                const QString& comment) {
     Database& db = m_session.db();
-    CheckInSteps steps(m_session, ctx, code, localPath);
+    CheckInSteps steps(m_session, ctx, code, localPath, comment);
     // The rules on the rows as they are now: before the upload, a cheap early refusal; again once the
     // code is locked, since another client may act in between.
     struct Now {
@@ -176,12 +190,16 @@ Outcome DrawingLibrary::checkIn(const UserContext& ctx, const QString& code, con
     tx.commit();
     step(u"committed");
 
-    // After the commit: the staged file into place, then the previous version's file, when it lay
-    // elsewhere, removed. Any other failure of the move loses nothing: recovery finishes it later.
+    // After the commit: the previous version's file into the history folder, then the staged file
+    // into place. A failure of either loses nothing: recovery finishes both later.
+    if (steps.oldFileToKeep()) {
+        const TransferResult kept = m_run([&](FtpClient& c, const TransferProgress&) { return steps.keepOld(c); });
+        if (!kept)
+            return Outcome::success(LibraryText::CheckedIn);
+    }
+    step(u"kept");
     const TransferResult placed = m_run([&](FtpClient& c, const TransferProgress&) { return steps.place(c); });
     step(u"promoted");
-    if (placed && steps.oldFileToGo())
-        m_run([&](FtpClient& c, const TransferProgress&) { return steps.removeOld(c); });
     if (!placed && placed.failure == TransferFailure::RemoteMissing)
         return Outcome::failure(placed.message);
     return Outcome::success(LibraryText::CheckedIn);
@@ -268,19 +286,30 @@ Outcome DrawingLibrary::Delete(const QString& code) {
         const QString url = VolumeUrl(ctx.AdminPassword, d.server);
         const QString remote = d.remotePath();
         // The server must answer before the row goes: a deletion against a server that is gone is
-        // refused and keeps the row. A file already missing counts as deleted.
-        const TransferResult there =
-            m_run([&](FtpClient& c, const TransferProgress&) { return c.Exists(url, remote); });
+        // refused and keeps the row. A file already missing counts as deleted. The history folder
+        // must take the file, since after the commit the move cannot be refused.
+        TransferResult there = m_run([&](FtpClient& c, const TransferProgress&) {
+            const TransferResult writable = ProbeHistoryFolder(c, url, d.volume);
+            return writable ? c.Exists(url, remote) : writable;
+        });
         if (!there)
             return Outcome::failure(there.message);
+        const qint64 number = lastCheckIn(db, code);
+        VersionStore versions(db);
+        versions.describeCurrent({{code, number}});
         store.deleteDrawing(code);
         AppendLogRow(m_session, db, ctx.UserId, code, LogWord::DeleteDrawing);
+        versions.markDeleted(code, ctx.UserId, LogTimeText(m_session.clock().now()));
         step(u"recorded");
         tx.commit();
         step(u"committed");
-        // The row is gone; its file follows. Should this fail, the file is left over, never missing.
+        // The row is gone; its file follows into the history folder. Should this fail, the file waits
+        // under its stored name, where its version row finds it.
         if (there.kind == RemoteKind::File && store.otherCodeOfFile(code, d.volume, d.fileName).isEmpty())
-            m_run([&](FtpClient& c, const TransferProgress&) { return c.Delete(url, remote); });
+            m_run([&](FtpClient& c, const TransferProgress&) {
+                return KeepInHistory(c, url, d.volume, d.fileName, number);
+            });
+        step(u"kept");
         return Outcome::success(LibraryText::Deleted);
     });
 }

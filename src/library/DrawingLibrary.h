@@ -24,6 +24,22 @@ struct UserContext;
 // leaves either the old row with its old file in place, or the new row with its file staged under a
 // name that the committed log row gives away: Recover() moves it into place, and every command on
 // a code runs it first.
+//
+// How the replaced version stays: the transaction also writes the new version's row in 图纸版本 (and
+// one for the version it replaces, when a client that keeps no versions stored that one). After the
+// commit, the replaced file is renamed into the volume's history folder under its version's number
+// (see Versions.h), and only then is the staged file renamed over the stored name. A check-in cut off
+// before the commit changed no file; cut off after it, it left the staged file, which tells recovery
+// to finish both moves in that order: the previous version, the newest version row before the last
+// check-in, into the history folder (a file already gone from its stored name is already there), then
+// the staged file into place. So the current version and every kept one lie under a name that a
+// committed row gives away. The history folder is asked before the upload whether it takes files:
+// after the commit the move must not be refused.
+//
+// A deletion keeps the file too: the transaction removes the row (as ever) and marks the drawing's
+// version rows deleted; after the commit its file is renamed into the history folder. Cut off in
+// between, the file still lies under its stored name, which its version row names, and fetching that
+// version looks there when the history folder does not hold it.
 class DrawingLibrary final {
 public:
     DrawingLibrary(Session& session, TransferRunner runner);
@@ -38,7 +54,8 @@ public:
     };
     Choice PrepareCheckIn(const QString& code);
 
-    Outcome CheckIn(const QString& code, const QString& localPath);
+    // comment: what the version's row keeps with it; a refusal names the limit when it is too long.
+    Outcome CheckIn(const QString& code, const QString& localPath, const QString& comment = {});
     Outcome CheckOut(const QString& code, const QString& localPath);
     Outcome Delete(const QString& code);
 
@@ -47,12 +64,12 @@ public:
     Outcome Recover(const QString& code);
 
     // Called after each named step of a check-in ("uploaded", "locked", "recorded", "staged",
-    // "committed", "promoted") and of a deletion ("locked", "recorded", "committed"); tests stop the
-    // program or the server there.
+    // "committed", "kept", "promoted") and of a deletion ("locked", "recorded", "committed", "kept");
+    // tests stop the program or the server there.
     std::function<void(QStringView step)> onStep;
 
 private:
-    Outcome checkIn(const UserContext& ctx, const QString& code, const QString& localPath);
+    Outcome checkIn(const UserContext& ctx, const QString& code, const QString& localPath, const QString& comment);
     void step(QStringView name) const {
         if (onStep)
             onStep(name);

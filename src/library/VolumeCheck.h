@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/Outcome.h"
+#include "library/Versions.h"
 #include "transfer/FtpListing.h"
 #include "transfer/TransferRunner.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +23,11 @@ enum class FindingKind {
     MissingFile, // a row names a file its volume does not hold
     Orphan,      // a file that no row names
     Leftover,    // what an interrupted transfer left: a side name of a check-in or a part file
+    // The kept versions (fileName "历史版本/<number>-<stored name>"):
+    MissingVersion, // a version row whose file is neither in the history folder nor under its stored name
+    StrayVersion,   // a file in the history folder that no version row names
+    BeyondKeeping,  // a kept version beyond the office's number of versions to keep
+    Mismatch,       // a file whose SHA-256 or size differs from its version row (校验)
 };
 
 struct Finding {
@@ -39,6 +46,8 @@ struct VolumeCheckResult {
     int rows = 0;        // library rows on the checked volumes
     int files = 0;       // files in the checked volume folders
     int missing = 0, orphans = 0, leftovers = 0;
+    int versionFindings = 0; // the four kinds of the kept versions together
+    int verified = 0;        // files compared by Verify()
     void recount();
     QDateTime checkedAt; // UTC
     int count(FindingKind kind) const;
@@ -65,6 +74,9 @@ QString Counts(const VolumeCheckResult& result);
 // Whether a file name is a leftover of an interrupted transfer, and the stored name it belongs to.
 bool IsLeftoverName(const QString& fileName, QString* storedName = nullptr);
 
+// The office setting: how many versions of a drawing to keep, the current one among them; 0 keeps all.
+inline const QString kKeepVersionsSetting = QStringLiteral("保留版本数");
+
 // Compares the library rows of each volume with one listing of its folder. Plain logic: a dialog or a
 // command-line tool runs it with its own transfer runner and shows the outcome.
 class VolumeCheck final {
@@ -74,10 +86,16 @@ public:
     // volume empty: every volume. progress(done, total, volume) before each volume and at the end.
     Outcome Run(const QString& volume, VolumeCheckResult& result);
 
+    // 校验: downloads each current file (allVersions: each kept version too) of the volumes checked and
+    // compares its SHA-256 and size with its version row; a difference becomes a Mismatch finding.
+    // progress(done, total, file) before each file; stop() asked before each, ends the run early.
+    Outcome Verify(VolumeCheckResult& result, bool allVersions, const std::function<bool()>& stop = {});
+
     // Leftovers older than an hour (by the session's clock) that are still leftovers now: never a file a
     // row names, never a .dwg, never the staged file of a drawing's last check-in.
     int RemovableCount(const VolumeCheckResult& result) const;
-    // Removed files leave the result's list.
+    // Removed files leave the result's list. Versions beyond keeping go too, with their rows, when the
+    // setting still says so at clean-up time; never a drawing's current version.
     Outcome CleanUp(VolumeCheckResult& result, CareCounts& counts);
 
     // Moves the orphans found into the folder 孤立文件 of their volume; a name a row took meanwhile stays.
@@ -94,7 +112,12 @@ public:
     static constexpr int kLeftoverAgeSeconds = 3600;
 
 private:
+    // The version findings of one volume, its folder's files listed in `present`.
+    void checkVersions(Database& db, const QString& volume, const QString& url, const QHash<QString, QString>& named,
+                       const std::vector<VersionRow>& versions, const QSet<QString>& present,
+                       VolumeCheckResult& result);
     bool removable(const Finding& f) const;
+    Outcome dropBeyondKeeping(Database& db, const Finding& f);
     bool keepNow(Database& db, const Finding& f) const;
     Outcome closeCare(const Outcome& outcome, const CareCounts& counts, const QString& logPattern,
                       const QString& logWord, const QString& doneText, const QString& failedPattern);

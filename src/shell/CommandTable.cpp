@@ -28,6 +28,11 @@ const std::vector<Command>& Commands() {
          {Name(u"CmdInLib"), Name(u"CmdACS"), Name(u"CmdOutLib"), Name(u"TxtName")}},
         // Every hold in one list; the holder or an administrator releases one there.
         {Name(u"HeldDrawings"), {}, Effect::None, {}, Name(u"FrmHeldDrawings"), {}},
+        // Kept versions of a drawing, and the deleted drawings an administrator brings back.
+        {Name(u"DrawingHistory"), {Gate::FileServer, Gate::AdminRecord}, Effect::None, {}, Name(u"FrmDrawingHistory"),
+         {}},
+        {Name(u"DeletedDrawings"), {Gate::FileServer, Gate::Administrator, Gate::AdminRecord}, Effect::None, {},
+         Name(u"FrmDeletedDrawings"), {}},
         {Name(u"AddItemInfo"), {}, Effect::None, {}, Name(u"FrmAddDelItemInfo"), {Name(u"CmdDel")}},
         {Name(u"SeekItemInfoByDrawing"), {Gate::AdminRecord}, Effect::SeekMode, Name(u"ByDrawing"),
          Name(u"FrmSeekItemInfo"), {}},
@@ -114,6 +119,8 @@ const std::vector<MenuEntry>& MenuLayout() {
         {Name(u"OutLibDrawing"), Name(u"图纸出库"), 2},
         {Name(u"DelLibDrawing"), Name(u"图纸删除"), 2},
         {Name(u"HeldDrawings"), Name(u"出库图纸一览"), 2},
+        {Name(u"DrawingHistory"), Name(u"图纸历史版本"), 2},
+        {Name(u"DeletedDrawings"), Name(u"已删除图纸"), 2},
         {Name(u"ItemInfo"), Name(u"零件信息管理"), 1},
         {Name(u"AddItemInfo"), Name(u"添加信息"), 2},
         {Name(u"SeekItemInfo"), Name(u"查找信息"), 2},

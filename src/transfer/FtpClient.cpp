@@ -8,6 +8,7 @@
 #include "transfer/TransferCommand.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -181,9 +182,12 @@ struct FtpClient::Impl {
         const QString part = partPath.join(u'/');
         const QByteArray partSize = FtpCommand("SIZE", part);
 
+        // Hashed as it goes out: a second read of a large drawing would cost as much as the upload.
+        QCryptographicHash digest(QCryptographicHash::Sha256);
         FtpRequest upload;
         upload.path = partPath;
         upload.source = &source;
+        upload.sourceDigest = &digest;
         upload.sourceSize = source.size();
         upload.progress = &progress;
         upload.stop = &stop;
@@ -218,6 +222,7 @@ struct FtpClient::Impl {
             TransferResult done = Success();
             done.bytes = sent.sent;
             done.size = upload.sourceSize;
+            done.sha256 = digest.result().toHex();
             return done;
         }
         TransferResult renamed = rename(server, partPath, path, uploadFailed);
@@ -236,6 +241,7 @@ struct FtpClient::Impl {
         TransferResult result = Success();
         result.bytes = sent.sent;
         result.size = upload.sourceSize;
+        result.sha256 = digest.result().toHex();
         return result;
     }
 

@@ -47,6 +47,7 @@ struct TransferResult {
     RemoteKind kind = RemoteKind::Unknown; // Exists
     qint64 size = -1;                      // Size; get: the size the server announced
     qint64 bytes = 0;                      // put, get: bytes moved
+    QByteArray sha256;                     // put: the SHA-256 of the bytes sent, in hex, taken as they went out
 
     explicit operator bool() const { return ok; }
 };

@@ -32,6 +32,8 @@ size_t ReadFromSource(char* buffer, size_t size, size_t count, void* user) {
         return CURL_READFUNC_ABORT;
     }
     outcome->sent += length;
+    if (outcome->request->sourceDigest)
+        outcome->request->sourceDigest->addData(QByteArrayView(buffer, length));
     return size_t(length);
 }
 

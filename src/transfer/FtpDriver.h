@@ -6,6 +6,7 @@
 #include "transfer/TransferCommand.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,7 @@ struct FtpRequest {
     bool skipSize = false;  // download: no SIZE before RETR; the closing reply alone tells it complete
     QIODevice* source = nullptr;
     qint64 sourceSize = -1;
+    QCryptographicHash* sourceDigest = nullptr; // fed every byte read from source, as it goes out
     QIODevice* sink = nullptr;
     const TransferProgress* progress = nullptr;
     const std::atomic<bool>* stop = nullptr; // set: the transfer is abandoned at the next progress report

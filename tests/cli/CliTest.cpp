@@ -17,6 +17,7 @@
 #include "structure/WhereUsed.h"
 #include "transfer/Volumes.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -371,6 +372,66 @@ TEST_P(CliTest, BatchCheckInAndOut) {
     json = jsonLines(r.out);
     ASSERT_EQ(json.size(), 2) << r.out.toStdString();
     EXPECT_EQ(json[0].value(QStringLiteral("holder")).toString(), QStringLiteral("admin"));
+}
+
+TEST_P(CliTest, HistoryFetchRestoreDeletedAndUndelete) {
+    const QString code = QStringLiteral("V-1");
+    CliResult r = cli({QStringLiteral("checkin"), code, drawing(QStringLiteral("v1.dwg"), "one"),
+                       QStringLiteral("--comment"), QStringLiteral("第一版")});
+    if (!server()) {
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(r.err.contains(GateText::FileServer));
+        return;
+    }
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    r = cli({QStringLiteral("checkin"), code, drawing(QStringLiteral("v2.dwg"), "two"), QStringLiteral("--comment"),
+             QString(2001, QLatin1Char('x'))});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("最多2000个字"))) << r.err.toStdString();
+    ASSERT_EQ(cli({QStringLiteral("checkin"), code, drawing(QStringLiteral("v2.dwg"), "two")}).code, 0);
+
+    r = cli({QStringLiteral("--json"), QStringLiteral("history"), code});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QList<QJsonObject> versions = jsonLines(r.out);
+    ASSERT_EQ(versions.size(), 2);
+    const qint64 first = versions[1].value(QStringLiteral("version")).toInteger();
+    EXPECT_GT(versions[0].value(QStringLiteral("version")).toInteger(), first);
+    EXPECT_EQ(versions[1].value(QStringLiteral("comment")).toString(), QStringLiteral("第一版"));
+    EXPECT_EQ(versions[1].value(QStringLiteral("user")).toString(), QStringLiteral("admin"));
+    EXPECT_EQ(versions[1].value(QStringLiteral("size")).toInt(), 3);
+    EXPECT_EQ(versions[1].value(QStringLiteral("sha256")).toString(),
+              QString::fromLatin1(QCryptographicHash::hash("one", QCryptographicHash::Sha256).toHex()));
+    EXPECT_FALSE(versions[1].value(QStringLiteral("time")).toString().isEmpty());
+
+    const QString to = localFolder(QStringLiteral("versions"));
+    r = cli({QStringLiteral("checkout"), code, QStringLiteral("--version"), QString::number(first),
+             QStringLiteral("--to"), to});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(read(to + QStringLiteral("/V-1-v%1.dwg").arg(first)), QByteArray("one"));
+    EXPECT_EQ(checkouts(code), 0);
+
+    ASSERT_EQ(cli({QStringLiteral("restore"), code, QString::number(first)}).code, 0);
+    EXPECT_EQ(storedContent(code), QByteArray("one"));
+    ASSERT_EQ(cli({QStringLiteral("delete"), code}).code, 0);
+    r = cli({QStringLiteral("--json"), QStringLiteral("deleted")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(jsonLines(r.out).size(), 1);
+    EXPECT_EQ(jsonLines(r.out)[0].value(QStringLiteral("code")).toString(), code);
+    EXPECT_EQ(
+        cli({QStringLiteral("deleted")}, QStringLiteral("bob"), QStringLiteral("design"), QStringLiteral("pw")).code,
+        1);
+    ASSERT_EQ(cli({QStringLiteral("undelete"), code}).code, 0);
+    EXPECT_EQ(storedContent(code), QByteArray("one"));
+    EXPECT_EQ(cli({QStringLiteral("undelete"), code}).code, 1);
+    EXPECT_EQ(cli({QStringLiteral("restore"), code, QStringLiteral("x")}).code, 2);
+
+    EXPECT_EQ(cli({QStringLiteral("keep-versions"), QStringLiteral("3")}, QStringLiteral("bob"),
+                  QStringLiteral("design"), QStringLiteral("pw"))
+                  .code,
+              1);
+    ASSERT_EQ(cli({QStringLiteral("keep-versions"), QStringLiteral("3")}).code, 0);
+    r = cli({QStringLiteral("--json"), QStringLiteral("keep-versions")});
+    EXPECT_EQ(jsonLines(r.out).value(0).value(QStringLiteral("keepVersions")).toInt(), 3) << r.out.toStdString();
 }
 
 TEST_P(CliTest, LogIsForAdministrators) {

@@ -49,8 +49,11 @@ TEST_P(LibraryDialog, CheckInFromTheMenuAsAUserWould) {
     QTest::mouseClick(edit(f, "TxtName"), Qt::LeftButton);
     EXPECT_EQ(edit(f, "TxtName")->text(), path);
     EXPECT_EQ(env->session->ctx.PendingRead, QStringLiteral("/admin(U)//admin(G)/"));
+    edit(f, "TxtComment")->setText(QStringLiteral("改了孔径"));
     press(button(f, "CmdInLib"));
     EXPECT_EQ(env->feedback.last().text, QStringLiteral("入库完毕！"));
+    EXPECT_EQ(field(QStringLiteral("图纸版本"), QStringLiteral("说明"), QStringLiteral("代号"), QStringLiteral("H-1")),
+              QStringLiteral("改了孔径"));
     EXPECT_EQ(env->feedback.last().icon, Icon::None);
     EXPECT_TRUE(button(f, "CmdInLib")->isEnabled()) << "actions come back after the transfer";
     EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305H-1.dwg")), QByteArray("h"));
@@ -64,6 +67,7 @@ TEST_P(LibraryDialog, CheckInFromTheMenuAsAUserWould) {
     EXPECT_EQ(main.openForm(QStringLiteral("FrmLibDrawing")), f);
     EXPECT_FALSE(button(f, "CmdInLib")->isEnabled());
     EXPECT_FALSE(button(f, "CmdOutLib")->isEnabled());
+    EXPECT_FALSE(edit(f, "TxtComment")->isEnabled()) << "a comment belongs to a check-in";
     ASSERT_EQ(env->feedback.boxes.size(), 1);
     EXPECT_EQ(env->feedback.last().text,
               QStringLiteral("“图纸管理”窗口仍保留打开时所选功能的设置，“图纸出库”所需的按钮不可用。"

@@ -1,6 +1,7 @@
 #include "LibraryFixture.h"
 
 #include "library/Batch.h"
+#include "library/DrawingHistory.h"
 #include "library/LibraryRows.h"
 #include "library/VolumeCheck.h"
 #include "transfer/TransferCommand.h"
@@ -370,7 +371,8 @@ TEST_P(LibraryMend, ABatchStopsWhenTheAccountChangesUnderIt) {
 }
 
 // Killing the client (SIGKILL) and the server at each step of a same-day re-check-in and of a
-// deletion: afterwards the first command on the code puts back the committed version.
+// deletion: afterwards the first command on the code puts back the committed version, and the one
+// before it (or the deleted one) is still there to fetch or bring back.
 TEST_P(LibraryMend, AClientKilledAtAnyStepLeavesTheCommittedVersionForTheNextCheckOut) {
     struct Case {
         const char* op;
@@ -379,9 +381,11 @@ TEST_P(LibraryMend, AClientKilledAtAnyStepLeavesTheCommittedVersionForTheNextChe
     };
     const Case cases[] = {
         {"checkin", "uploaded", false}, {"checkin", "locked", false},   {"checkin", "recorded", false},
-        {"checkin", "staged", false},   {"checkin", "committed", true}, {"checkin", "promoted", true},
-        {"delete", "locked", false},    {"delete", "recorded", false},  {"delete", "committed", true}};
+        {"checkin", "staged", false},   {"checkin", "committed", true}, {"checkin", "kept", true},
+        {"checkin", "promoted", true},  {"delete", "locked", false},    {"delete", "recorded", false},
+        {"delete", "committed", true},  {"delete", "kept", true}};
     int n = 0;
+    int broughtBack = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.op) + " killed after " + c.step);
         const QString code = QStringLiteral("Z-%1").arg(++n);
@@ -421,19 +425,33 @@ TEST_P(LibraryMend, AClientKilledAtAnyStepLeavesTheCommittedVersionForTheNextChe
                                         : QByteArray("committed");
         const QString copy = drawing(QStringLiteral("copy-") + code + QStringLiteral(".dwg"), "");
         const Outcome out = library().CheckOut(code, copy);
+        DrawingHistory history(*env->session, runner());
         if (gone) {
             EXPECT_EQ(out.text, QStringLiteral("库中不存在符合条件的零件图！"));
+            const Outcome back = history.Undelete(code);
+            ASSERT_TRUE(back.done()) << back.text.toStdString();
+            ++broughtBack;
+            ASSERT_TRUE(library().CheckOut(code, copy).done());
+            EXPECT_EQ(read(copy), QByteArray("committed"));
             continue;
         }
         ASSERT_TRUE(out.done()) << out.text.toStdString();
         EXPECT_EQ(read(copy), expected);
+        std::vector<VersionRow> versions;
+        ASSERT_TRUE(history.Versions(code, versions).done());
+        ASSERT_EQ(versions.size(), expected == QByteArray("committed") ? 1u : 2u);
+        if (versions.size() == 2) {
+            ASSERT_TRUE(history.Fetch(code, versions[1].number, env->dir.path()).done());
+            EXPECT_EQ(read(env->dir.filePath(DrawingHistory::FetchName(code, versions[1].number))),
+                      QByteArray("committed"));
+        }
         EXPECT_EQ(column(code, QStringLiteral("入库文件名称")),
                   QStringLiteral("20240305") + code + QStringLiteral(".dwg"));
         EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305") + code + QStringLiteral(".dwg")), expected);
         int committedByChild = 0;
         for (int i = 0; i < n; ++i)
             committedByChild += QLatin1String(cases[i].op) == QLatin1String("checkin") && cases[i].committed;
-        EXPECT_EQ(logRows(QStringLiteral("图纸入库")), n + committedByChild);
+        EXPECT_EQ(logRows(QStringLiteral("图纸入库")), n + committedByChild + broughtBack);
     }
 }
 

@@ -47,6 +47,8 @@ const std::map<QString, std::vector<G>>& expectedGates() {
         {QStringLiteral("GrpMember"), {AD}},
         {QStringLiteral("GrpVolume"), {AD}},
         {QStringLiteral("HeldDrawings"), {}},
+        {QStringLiteral("DrawingHistory"), {FS, AR}},
+        {QStringLiteral("DeletedDrawings"), {FS, AD, AR}},
         {QStringLiteral("VolumeCheck"), {FS, AD, AR}},
         {QStringLiteral("AddVolume"), {FS, AD, AR}},
         {QStringLiteral("DelVolume"), {FS, AD, AR}},

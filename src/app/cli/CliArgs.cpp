@@ -10,15 +10,18 @@ namespace {
 const QStringList kGlobalValued = {QStringLiteral("--user"), QStringLiteral("--group"),
                                    QStringLiteral("--password-file"), QStringLiteral("--server"),
                                    QStringLiteral("--database")};
-const QStringList kCommandValued = {QStringLiteral("--folder"), QStringLiteral("--to"),
-                                    QStringLiteral("--where"),  QStringLiteral("--password-file"),
-                                    QStringLiteral("--groups"), QStringLiteral("--remark"),
-                                    QStringLiteral("--export"), QStringLiteral("--depth"),
-                                    QStringLiteral("--sheet"),  QStringLiteral("--map"),
-                                    QStringLiteral("--encoding")};
-const QStringList kCommandFlags = {QStringLiteral("--recursive"), QStringLiteral("--by-part"), QStringLiteral("--json"),
-                                   QStringLiteral("--clean"), QStringLiteral("--move-orphans"), QStringLiteral("--yes"),
-                                   QStringLiteral("--update"), QStringLiteral("--dry-run")};
+const QStringList kCommandValued = {QStringLiteral("--folder"),  QStringLiteral("--to"),
+                                    QStringLiteral("--where"),   QStringLiteral("--password-file"),
+                                    QStringLiteral("--groups"),  QStringLiteral("--remark"),
+                                    QStringLiteral("--export"),  QStringLiteral("--depth"),
+                                    QStringLiteral("--sheet"),   QStringLiteral("--map"),
+                                    QStringLiteral("--encoding"), QStringLiteral("--comment"),
+                                    QStringLiteral("--version")};
+const QStringList kCommandFlags = {QStringLiteral("--recursive"),    QStringLiteral("--by-part"),
+                                   QStringLiteral("--json"),         QStringLiteral("--clean"),
+                                   QStringLiteral("--move-orphans"), QStringLiteral("--yes"),
+                                   QStringLiteral("--update"),       QStringLiteral("--dry-run"),
+                                   QStringLiteral("--verify"),       QStringLiteral("--all-versions")};
 // Subcommands made of two words.
 const QStringList kTwoWordCommands = {QStringLiteral("volume"), QStringLiteral("group"), QStringLiteral("user")};
 
@@ -144,10 +147,20 @@ QString HelpText() {
         "  --help                   显示本说明\n"
         "\n"
         "子命令：\n"
-        "  checkin 代号 文件 [--yes]                 图纸入库\n"
-        "  checkin --folder 文件夹 [--recursive] [--yes]\n"
+        "  checkin 代号 文件 [--comment 说明] [--yes]\n"
+        "                                            图纸入库（--comment 为这一版写下说明）\n"
+        "  checkin --folder 文件夹 [--recursive] [--comment 说明] [--yes]\n"
         "                                            批量入库（代号取自文件名，--recursive 含子文件夹）\n"
         "  checkout 代号 [--to 文件夹]               图纸出库（默认存到当前文件夹）\n"
+        "  checkout 代号 --version 版本号 [--to 文件夹]\n"
+        "                                            取出该图纸的某一版，存为“代号-v版本号.dwg”（不出库）\n"
+        "  history 代号                              列出图纸保存的各版：版本号、入库人、时间、大小、\n"
+        "                                            SHA-256、说明（最新的在前）\n"
+        "  restore 代号 版本号 [--comment 说明]      恢复为此版本：该版作为新的一次入库成为当前版\n"
+        "  deleted                                   列出已删除图纸（仅限管理员）\n"
+        "  undelete 代号 [--comment 说明]            恢复已删除图纸（仅限管理员），作为新的一次入库\n"
+        "  keep-versions [数目]                      显示或设定（仅限管理员）每份图纸保留的版本数，0为全部；\n"
+        "                                            超出的版本由 volume-check --clean 删除\n"
         "  checkout --where 条件 --to 文件夹 [--by-part]\n"
         "                                            批量出库：出库符合条件的图纸（默认依据图纸信息）\n"
         "  delete 代号 [--yes]                       图纸删除\n"
@@ -158,10 +171,15 @@ QString HelpText() {
         "  holds                                     列出已出库（被占用）的图纸\n"
         "  where-used 代号 [--depth 层数]            使用位置：列出使用该代号的各级结合部直至产品、\n"
         "                                            各产品的总数量及借用件（--depth 只向上查若干层）\n"
-        "  volume-check [存储目录] [--export 文件] [--clean] [--move-orphans]\n"
-        "                                            存储目录检查（仅限管理员）：列出缺失文件、孤立文件与\n"
-        "                                            遗留文件；--export 存为文本或.xlsx，--clean 删除超过一小时的\n"
-        "                                            遗留文件，--move-orphans 把孤立文件移入“孤立文件”文件夹\n"
+        "  volume-check [存储目录] [--export 文件] [--clean] [--move-orphans] [--verify [--all-versions]]\n"
+        "                                            存储目录检查（仅限管理员）：列出缺失文件、孤立文件、\n"
+        "                                            遗留文件与历史版本问题；--export 存为文本或.xlsx，--clean "
+        "删除超过\n"
+        "                                            一小时的遗留文件及超出保留数的版本，--move-orphans "
+        "把孤立文件移入\n"
+        "                                            “孤立文件”文件夹；--verify "
+        "下载各当前版本（--all-versions：各版本）\n"
+        "                                            核对SHA-256与大小\n"
         "  log --where 条件                          查询日志（仅限管理员）\n"
         "  admin-record --password-file 文件         记录本机的文件服务器帐号（velda）密码\n"
         "  volume add 名称 主机[:端口] [--remark 备注]  添加存储目录\n"

@@ -17,9 +17,11 @@
 #include "accounts/Acl.h"
 #include "library/Batch.h"
 #include "library/ChangeImpact.h"
+#include "library/DrawingHistory.h"
 #include "library/DrawingLibrary.h"
 #include "library/LibraryStore.h"
 #include "library/VolumeCheck.h"
+#include "core/OfficeSettings.h"
 #include "logview/LogView.h"
 #include "shell/CommandTable.h"
 #include "shell/Login.h"
@@ -226,6 +228,12 @@ private:
     int whereUsed();
     int importRecords();
     int exportRecords();
+    int history();
+    int restore();
+    int deleted();
+    int undelete();
+    int keepVersions();
+    int checkOutVersion(const QString& code, const QString& folder);
 
     const CliArgs& m_args;
     Session& m_session;
@@ -253,6 +261,11 @@ const std::vector<Runner::Subcommand>& Runner::subcommands() {
         {QLatin1String("where-used"), &Runner::whereUsed},
         {QLatin1String("import"), &Runner::importRecords},
         {QLatin1String("export"), &Runner::exportRecords},
+        {QLatin1String("history"), &Runner::history},
+        {QLatin1String("restore"), &Runner::restore},
+        {QLatin1String("deleted"), &Runner::deleted},
+        {QLatin1String("undelete"), &Runner::undelete},
+        {QLatin1String("keep-versions"), &Runner::keepVersions},
     };
     return list;
 }
@@ -287,6 +300,10 @@ int Runner::checkIn() {
         if (auto no = unconfirmedChange(codes, ChangeKind::CheckIn))
             return finish(*no);
         BatchLibrary batch(m_session, transfers());
+        const QString comment = m_args.value(QStringLiteral("--comment"));
+        if (!CleanComment(comment))
+            return finish(Outcome::refusal(VersionText::CommentTooLong(comment.size())));
+        batch.comment = *CleanComment(comment);
         return finishBatch(batch.CheckIn(files, progress(QStringLiteral("批量入库"))), QStringLiteral("批量入库"));
     }
     const QString code = m_args.words.value(0);
@@ -308,7 +325,7 @@ int Runner::checkIn() {
     const CommandGuard running(m_session, QStringLiteral("图纸入库"));
     if (auto refused = busy(running))
         return finish(*refused, json);
-    return finish(library.CheckIn(code, path), json);
+    return finish(library.CheckIn(code, path, m_args.value(QStringLiteral("--comment"))), json);
 }
 
 int Runner::checkOut() {
@@ -345,6 +362,8 @@ int Runner::checkOut() {
         return finish(Outcome::refusal(LibraryText::CodeOrFileEmpty), json);
     if (!IsUsableFolder(folder))
         return finish(Outcome::refusal(BatchText::NoFolderOut), json);
+    if (m_args.hasValue(QStringLiteral("--version")))
+        return checkOutVersion(code, folder);
     const std::optional<QString> target = BatchTargetFile(folder, code);
     if (!target)
         return finish(Outcome::refusal(kNoTargetName.arg(code)), json);
@@ -479,6 +498,16 @@ int Runner::volumeCheck() {
     const Outcome checked = check.Run(volume, result);
     if (!checked.done())
         return finish(checked);
+    if (m_args.has(QStringLiteral("--verify"))) {
+        if (isatty(fileno(stderr)) && !m_args.json)
+            check.onProgress = [](int done, int total, const QString&) {
+                std::fprintf(stderr, "\r校验：%d/%d", done, total);
+                std::fflush(stderr);
+            };
+        const Outcome verified = check.Verify(result, m_args.has(QStringLiteral("--all-versions")));
+        if (!verified.done())
+            return finish(verified);
+    }
     for (const Finding& f : result.findings) {
         const QString modified =
             f.modified.isValid() ? f.modified.toLocalTime().toString(QStringLiteral("yyyy/MM/dd HH:mm")) : QString();
@@ -805,6 +834,119 @@ int Runner::exportRecords() {
     return finish(ExportItemRecords(m_session.db(), path), QJsonObject{{QStringLiteral("file"), path}});
 }
 
+QJsonObject VersionJson(const VersionRow& v) {
+    QJsonObject o{{QStringLiteral("code"), v.code},     {QStringLiteral("version"), v.number},
+                  {QStringLiteral("user"), v.user},     {QStringLiteral("time"), v.time},
+                  {QStringLiteral("sha256"), v.sha256}, {QStringLiteral("comment"), v.comment},
+                  {QStringLiteral("volume"), v.volume}, {QStringLiteral("storedName"), v.storedName}};
+    o.insert(QStringLiteral("size"), v.size < 0 ? QJsonValue() : QJsonValue(v.size));
+    if (!v.deletedAt.isEmpty()) {
+        o.insert(QStringLiteral("deletedBy"), v.deletedBy);
+        o.insert(QStringLiteral("deletedAt"), v.deletedAt);
+    }
+    return o;
+}
+
+// The kept versions of one drawing, newest first; one line, or one object, each.
+int Runner::history() {
+    const QString code = m_args.words.value(0);
+    DrawingHistory history(m_session, transfers());
+    std::vector<VersionRow> versions;
+    const Outcome read = history.Versions(code, versions);
+    if (!read.done())
+        return finish(read, QJsonObject{{QStringLiteral("code"), code}});
+    for (const VersionRow& v : versions) {
+        if (m_args.json)
+            record(VersionJson(v));
+        else
+            WriteOut(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
+                         .arg(v.number)
+                         .arg(v.user, v.time, v.size < 0 ? QString() : QString::number(v.size), v.sha256,
+                              QString(v.comment).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+    }
+    return ExitDone;
+}
+
+int Runner::checkOutVersion(const QString& code, const QString& folder) {
+    bool ok = false;
+    const qint64 number = m_args.value(QStringLiteral("--version")).toLongLong(&ok);
+    QJsonObject json{{QStringLiteral("code"), code}, {QStringLiteral("version"), number}};
+    if (!ok || number < 0)
+        return usage(QStringLiteral("--version 应为版本号（history 列出的数字）"));
+    DrawingHistory history(m_session, transfers());
+    const CommandGuard running(m_session, QStringLiteral("取出历史版本"));
+    if (auto refused = busy(running))
+        return finish(*refused, json);
+    QString savedAs;
+    const Outcome out = history.Fetch(code, number, folder, &savedAs);
+    if (out.done())
+        json.insert(QStringLiteral("file"), savedAs);
+    return finish(out, json);
+}
+
+int Runner::restore() {
+    const QString code = m_args.words.value(0);
+    const qint64 number = m_args.words.value(1).toLongLong();
+    if (!gates(QStringLiteral("InLibDrawing")))
+        return ExitRefused;
+    QJsonObject json{{QStringLiteral("code"), code}, {QStringLiteral("version"), number}};
+    DrawingHistory history(m_session, transfers());
+    const CommandGuard running(m_session, QStringLiteral("恢复历史版本"));
+    if (auto refused = busy(running))
+        return finish(*refused, json);
+    return finish(history.Restore(code, number, m_args.value(QStringLiteral("--comment"))), json);
+}
+
+int Runner::deleted() {
+    DrawingHistory history(m_session, transfers());
+    std::vector<DeletedDrawing> list;
+    const Outcome read = history.Deleted(list);
+    if (!read.done())
+        return finish(read);
+    for (const DeletedDrawing& d : list) {
+        if (m_args.json)
+            record(QJsonObject{{QStringLiteral("code"), d.code},
+                               {QStringLiteral("deletedBy"), d.deletedBy},
+                               {QStringLiteral("deletedAt"), d.deletedAt},
+                               {QStringLiteral("version"), d.last},
+                               {QStringLiteral("versions"), d.versions}});
+        else
+            WriteOut(QStringLiteral("%1\t%2\t%3\t%4\n").arg(d.code, d.deletedBy, d.deletedAt).arg(d.versions));
+    }
+    return ExitDone;
+}
+
+int Runner::undelete() {
+    const QString code = m_args.words.value(0);
+    if (!gates(QStringLiteral("InLibDrawing")))
+        return ExitRefused;
+    DrawingHistory history(m_session, transfers());
+    const CommandGuard running(m_session, QStringLiteral("恢复已删除图纸"));
+    if (auto refused = busy(running))
+        return finish(*refused, QJsonObject{{QStringLiteral("code"), code}});
+    return finish(history.Undelete(code, m_args.value(QStringLiteral("--comment"))),
+                  QJsonObject{{QStringLiteral("code"), code}});
+}
+
+// The office's number of versions to keep per drawing (0: all), shown, or set by an administrator.
+int Runner::keepVersions() {
+    const bool setting = !m_args.words.isEmpty();
+    if (setting && !m_session.ctx.isAdministrator())
+        return finish(Outcome::refusal(GateText::Administrator));
+    qint64 keep = 0;
+    const Outcome done = Guarded([&] {
+        OfficeSettings settings(m_session.db());
+        if (setting)
+            settings.setNumber(kKeepVersionsSetting, m_args.words[0].toLongLong());
+        keep = settings.number(kKeepVersionsSetting, 0);
+        return Outcome::success();
+    });
+    if (done.done() && !m_args.json)
+        WriteOut((keep > 0 ? QStringLiteral("每份图纸保留最近%1版").arg(keep) : QStringLiteral("保留全部版本")) +
+                 QLatin1Char('\n'));
+    return finish(done, QJsonObject{{QStringLiteral("keepVersions"), keep}});
+}
+
 // What each subcommand needs after its name, checked before anything is opened.
 QString ArgumentProblem(const CliArgs& a) {
     const QString& c = a.command;
@@ -826,6 +968,21 @@ QString ArgumentProblem(const CliArgs& a) {
                                     "[--update] [--dry-run]");
     if (c == QLatin1String("export"))
         return words(1) ? QString() : QStringLiteral("用法：export 文件（.xlsx 或 .csv）");
+    if (c == QLatin1String("history") || c == QLatin1String("undelete"))
+        return words(1) ? QString() : QStringLiteral("用法：%1 代号").arg(c);
+    if (c == QLatin1String("restore")) {
+        bool number = false;
+        a.words.value(1).toLongLong(&number);
+        return words(2) && number ? QString() : QStringLiteral("用法：restore 代号 版本号");
+    }
+    if (c == QLatin1String("keep-versions")) {
+        bool number = false;
+        const qint64 n = a.words.value(0).toLongLong(&number);
+        return words(0) || (words(1) && number && n >= 0) ? QString()
+                                                          : QStringLiteral("用法：keep-versions [保留版本数，0为全部]");
+    }
+    if (c == QLatin1String("deleted"))
+        return words(0) ? QString() : QStringLiteral("deleted 不带参数");
     if (c == QLatin1String("delete") || c == QLatin1String("show"))
         return words(1) ? QString() : QStringLiteral("用法：%1 代号").arg(c);
     if (c == QLatin1String("where-used"))
@@ -838,9 +995,9 @@ QString ArgumentProblem(const CliArgs& a) {
     if (c == QLatin1String("holds") || c == QLatin1String("admin-record"))
         return words(0) ? QString() : QStringLiteral("%1 不带参数").arg(c);
     if (c == QLatin1String("volume-check"))
-        return a.words.size() <= 1
-                   ? QString()
-                   : QStringLiteral("用法：volume-check [存储目录] [--export 文件] [--clean] [--move-orphans]");
+        return a.words.size() <= 1 ? QString()
+                                   : QStringLiteral("用法：volume-check [存储目录] [--export 文件] [--clean] "
+                                                    "[--move-orphans] [--verify [--all-versions]]");
     return {};
 }
 

@@ -26,10 +26,10 @@ FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmLibDrawing>()) {
     m_ui->setupUi(this);
     SizeFormInTwips(this, 4905, 2805);
-    m_transfer = new FormTransfer(
-        this,
-        {m_ui->CmdInLib, m_ui->CmdOutLib, m_ui->CmdDel, m_ui->CmdACS, m_ui->CmdCancel, m_ui->TxtCode, m_ui->TxtName},
-        session.ftpOptions);
+    m_transfer = new FormTransfer(this,
+                                  {m_ui->CmdInLib, m_ui->CmdOutLib, m_ui->CmdDel, m_ui->CmdACS, m_ui->CmdCancel,
+                                   m_ui->TxtCode, m_ui->TxtName, m_ui->TxtComment},
+                                  session.ftpOptions);
     m_transfer->explainClosing(session.feedback(), kClosingWaits + QStringLiteral("如需中止，请按“停止”。"));
     m_progress = std::make_unique<BatchControls>(m_transfer, m_ui->PrgTransfer, m_ui->CmdStop, m_ui->LblTransfer);
     m_progress->setShown(false);
@@ -39,6 +39,9 @@ FrmLibDrawing::FrmLibDrawing(Session& session, QWidget* parent)
     MakeCodeBox(m_ui->TxtCode, [this] { return m_ui->CmdInLib->isEnabled(); });
     m_ui->TxtCode->installEventFilter(this);
     m_ui->TxtName->installEventFilter(this);
+    // The version's comment belongs to a check-in: the box follows the check-in button.
+    m_ui->CmdInLib->installEventFilter(this);
+    m_ui->TxtComment->setEnabled(m_ui->CmdInLib->isEnabled());
     connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmLibDrawing::CmdInLib_Click);
     connect(m_ui->CmdOutLib, &QPushButton::clicked, this, &FrmLibDrawing::CmdOutLib_Click);
     connect(m_ui->CmdDel, &QPushButton::clicked, this, &FrmLibDrawing::CmdDel_Click);
@@ -62,6 +65,8 @@ bool FrmLibDrawing::eventFilter(QObject* watched, QEvent* event) {
     // The button follows the box: off in delete mode and while a transfer runs.
     if (watched == m_ui->TxtName && event->type() == QEvent::EnabledChange)
         m_ui->CmdBrowse->setEnabled(m_ui->TxtName->isEnabled());
+    if (watched == m_ui->CmdInLib && event->type() == QEvent::EnabledChange)
+        m_ui->TxtComment->setEnabled(m_ui->CmdInLib->isEnabled());
     if (watched == m_ui->TxtName && event->type() == QEvent::MouseButtonPress && m_ui->TxtName->isEnabled()) {
         TxtName_MouseDown();
         return true;
@@ -136,7 +141,9 @@ void FrmLibDrawing::CmdInLib_Click() {
     const QString path = m_ui->TxtName->text();
     if (!code.isEmpty() && !path.isEmpty() && !ConfirmChange(m_session, {code}, ChangeKind::CheckIn))
         return;
-    runTransferCommand(QStringLiteral("图纸入库"), kCheckInStopped, [&] { return m_library->CheckIn(code, path); });
+    const QString comment = m_ui->TxtComment->text();
+    runTransferCommand(QStringLiteral("图纸入库"), kCheckInStopped,
+                       [&] { return m_library->CheckIn(code, path, comment); });
 }
 
 void FrmLibDrawing::CmdOutLib_Click() {

@@ -22,7 +22,8 @@ FrmMultiInLib::FrmMultiInLib(Session& session, QWidget* parent)
     m_folders =
         MakeFolderTree(m_ui->FolderView, session.config().ReadAccountValue(session.ctx.UserId, kLastBatchFolder));
     m_transfer = new FormTransfer(
-        this, {m_ui->CmdACS, m_ui->CmdInLib, m_ui->CmdCancel, m_ui->ChkSubDir, m_ui->FolderView}, session.ftpOptions);
+        this, {m_ui->CmdACS, m_ui->CmdInLib, m_ui->CmdCancel, m_ui->ChkSubDir, m_ui->FolderView, m_ui->TxtComment},
+        session.ftpOptions);
     m_batch = std::make_unique<BatchControls>(m_transfer, m_ui->PrgBar, m_ui->CmdStop);
     connect(m_ui->CmdInLib, &QPushButton::clicked, this, &FrmMultiInLib::CmdInLib_Click);
     connect(m_ui->CmdACS, &QPushButton::clicked, this, &FrmMultiInLib::CmdACS_Click);
@@ -94,6 +95,7 @@ void FrmMultiInLib::CmdInLib_Click() {
         m_batch->startItems(static_cast<int>(files.size()));
         BatchLibrary batch(m_session, [this](const TransferOperation& op) { return m_transfer->run(op); });
         batch.setComposedRights(m_composed);
+        batch.comment = m_ui->TxtComment->text();
         result = batch.CheckIn(files, [this](int i, const BatchProgress&) { return m_batch->step(i); });
     }
     m_batch->end();

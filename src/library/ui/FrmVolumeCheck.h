@@ -30,6 +30,7 @@ private:
     void CmdExport_Click();
     void CmdClean_Click();
     void CmdMoveOrphans_Click();
+    void CmdVerify_Click();
     void fillTable();
     // Runs one command under the session's command guard with the form's actions off.
 

@@ -148,6 +148,24 @@ CREATE TABLE 系统设置 (
     PRIMARY KEY (名称)
 );
 
+-- Every version of a drawing that a check-in stored: 版本号 is the number of the check-in's log row, so
+-- versions sort by time. A version no longer current lies in the volume's history folder; 删除帐号 and
+-- 删除时间 are set while its drawing is deleted.
+CREATE TABLE 图纸版本 (
+    代号 text NOT NULL,
+    版本号 integer NOT NULL,
+    入库帐号 text,
+    入库时间 text,
+    文件大小 bigint,
+    摘要 text,
+    目录名称 text,
+    入库文件名称 text,
+    说明 text,
+    删除帐号 text,
+    删除时间 text,
+    PRIMARY KEY (代号, 版本号)
+);
+
 CREATE INDEX 产品结构_结合部代号 ON 产品结构 (结合部代号, 结点编号);
 -- Where a code is used: the sections that list it, found by the stored code (compared code unit by code
 -- unit, so that the range of a code#spec#name code is the same on both databases), without reading rows.
@@ -162,3 +180,5 @@ CREATE INDEX PDM入库图纸信息_文件 ON PDM入库图纸信息 (目录名称
 CREATE FUNCTION 图纸库变更通知() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_notify('velda_library', ''); RETURN NULL; END $$;
 CREATE TRIGGER 图纸库变更_入库 AFTER INSERT OR UPDATE OR DELETE ON PDM入库图纸信息 FOR EACH STATEMENT EXECUTE FUNCTION 图纸库变更通知();
 CREATE TRIGGER 图纸库变更_出库 AFTER INSERT OR UPDATE OR DELETE ON PDM出库图纸信息 FOR EACH STATEMENT EXECUTE FUNCTION 图纸库变更通知();
+-- The deleted drawings' list reads the versions of deleted drawings alone.
+CREATE INDEX 图纸版本_删除 ON 图纸版本 (删除时间);
