@@ -4,6 +4,7 @@
 
 #include "accounts/AdminRecord.h"
 #include "accounts/Groups.h"
+#include "accounts/LoginLock.h"
 #include "accounts/Users.h"
 #include "core/ActivityLog.h"
 #include "core/Condition.h"
@@ -538,6 +539,25 @@ TEST_P(CliTest, AdministrationSetsUpAnOffice) {
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(ftp->localPath(QStringLiteral("Volume/V3"))));
     EXPECT_FALSE(FindVolume(env->db(), QStringLiteral("V3")).has_value());
+}
+
+// A locked name is unlocked by an administrator only; the cli's own login counts like the dialog's.
+TEST_P(CliTest, UserUnlockEndsALockOut) {
+    env->clock.set(QDateTime::currentDateTime()); // the tool keeps the wall's time
+    for (int i = 0; i < 4; ++i)
+        Login(*env->session, QStringLiteral("bob"), QStringLiteral("x"), QStringLiteral("design"));
+    CliResult r = cli({QStringLiteral("holds")}, QStringLiteral("bob"), QStringLiteral("design"), QStringLiteral("x"));
+    EXPECT_EQ(r.code, 1);
+    ASSERT_TRUE(LoginLockedUntil(*env->session, QStringLiteral("bob")));
+    r = cli({QStringLiteral("user"), QStringLiteral("unlock"), QStringLiteral("bob")}, QStringLiteral("carol"),
+            QStringLiteral("design"), QStringLiteral("pw"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(GateText::Administrator)) << r.err.toStdString();
+    r = cli({QStringLiteral("user"), QStringLiteral("unlock"), QStringLiteral("bob")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_FALSE(LoginLockedUntil(*env->session, QStringLiteral("bob")));
+    EXPECT_EQ(
+        cli({QStringLiteral("holds")}, QStringLiteral("bob"), QStringLiteral("design"), QStringLiteral("pw")).code, 0);
 }
 
 // where-used prints the answer of the query that the 使用位置 window shows.

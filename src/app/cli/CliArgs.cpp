@@ -163,6 +163,7 @@ QString HelpText() {
         "  user add 帐号 --password-file 文件 --groups 组1,组2 [--remark 备注]\n"
         "                                            添加用户\n"
         "  user remove 帐号                          删除用户\n"
+        "  user unlock 帐号                          解除登录失败造成的锁定（仅限管理员）\n"
         "\n"
         "条件与查询窗口中拼成的条件文字相同，只能含有所查表的字段、比较符（> >= < <= = like）、\n"
         "单引号括起的值、数字、And/Or/Not和括号。例如：代号 = 'GB-01' Or 设计 like '%王%'\n"

@@ -1,18 +1,19 @@
 #include "app/cli/CliRun.h"
 
+#include "accounts/Acl.h"
 #include "accounts/AdminRecord.h"
 #include "accounts/Groups.h"
+#include "accounts/LoginLock.h"
 #include "accounts/Users.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
+#include "core/Condition.h"
 #include "core/Feedback.h"
 #include "core/GateText.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
-#include "core/Condition.h"
 #include "items/ItemRecords.h"
 #include "items/ItemSearch.h"
-#include "accounts/Acl.h"
 #include "library/Batch.h"
 #include "library/DrawingLibrary.h"
 #include "library/LibraryStore.h"
@@ -212,6 +213,7 @@ private:
     int groupSetVolume();
     int userAdd();
     int userRemove();
+    int userUnlock();
     int whereUsed();
 
     const CliArgs& m_args;
@@ -237,6 +239,7 @@ const std::vector<Runner::Subcommand>& Runner::subcommands() {
         {QLatin1String("group set-volume"), &Runner::groupSetVolume},
         {QLatin1String("user add"), &Runner::userAdd},
         {QLatin1String("user remove"), &Runner::userRemove},
+        {QLatin1String("user unlock"), &Runner::userUnlock},
         {QLatin1String("where-used"), &Runner::whereUsed},
     };
     return list;
@@ -643,6 +646,14 @@ int Runner::userRemove() {
         return ExitRefused;
     const QString id = m_args.words[0];
     return finish(Guarded([&] { return DeleteAccount(m_session, id); }), QJsonObject{{QStringLiteral("user"), id}});
+}
+
+// Administrators only; the name need not be an account: unknown names are locked out alike.
+int Runner::userUnlock() {
+    if (m_args.words.size() != 1)
+        return usage(QStringLiteral("用法：user unlock 帐号"));
+    const QString id = m_args.words[0];
+    return finish(UnlockAccount(m_session, id), QJsonObject{{QStringLiteral("user"), id}});
 }
 
 // Reads only, as the structure windows do: no gate.

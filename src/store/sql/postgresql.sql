@@ -148,6 +148,16 @@ CREATE TABLE 系统设置 (
     PRIMARY KEY (名称)
 );
 
+-- Failed logins by the name as typed: the run's count and start, and the end of a lock-out (seconds
+-- since 1970), so that every client sees the same lock.
+CREATE TABLE 登录失败 (
+    帐号 text NOT NULL,
+    次数 integer NOT NULL DEFAULT 0,
+    首次 bigint NOT NULL DEFAULT 0,
+    锁至 bigint NOT NULL DEFAULT 0,
+    PRIMARY KEY (帐号)
+);
+
 CREATE INDEX 产品结构_结合部代号 ON 产品结构 (结合部代号, 结点编号);
 -- Where a code is used: the sections that list it, found by the stored code (compared code unit by code
 -- unit, so that the range of a code#spec#name code is the same on both databases), without reading rows.
