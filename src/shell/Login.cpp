@@ -7,6 +7,7 @@
 
 #include "transfer/FtpClient.h"
 #include "transfer/TransferCommand.h"
+#include "transfer/Volumes.h"
 
 #include <QSqlQuery>
 
@@ -92,6 +93,7 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
 
     ClearLoginFailures(session, account);
     AppendLogRow(session, QString(), LogWord::Login);
+    InstallVolumeTls(session);
     session.config().StoreAccountValue(account, kLastLoginGroup, group);
     return Outcome::success();
 }

@@ -539,6 +539,18 @@ TEST_P(CliTest, AdministrationSetsUpAnOffice) {
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(ftp->localPath(QStringLiteral("Volume/V3"))));
     EXPECT_FALSE(FindVolume(env->db(), QStringLiteral("V3")).has_value());
+
+    // The volume's encryption: a word the tool does not know, a server without TLS for "require".
+    const QStringList v4{QStringLiteral("volume"), QStringLiteral("add"), QStringLiteral("V4"), ftp->address(),
+                         QStringLiteral("--tls")};
+    EXPECT_EQ(cli(v4 + QStringList{QStringLiteral("maybe")}).code, 2);
+    r = cli(v4 + QStringList{QStringLiteral("require")});
+    EXPECT_NE(r.code, 0);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("不提供加密连接"))) << r.err.toStdString();
+    EXPECT_FALSE(FindVolume(env->db(), QStringLiteral("V4")).has_value());
+    r = cli(v4 + QStringList{QStringLiteral("off")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(ReadVolumeTls(env->db(), QStringLiteral("V4")).mode, FtpTlsMode::Off);
 }
 
 // A locked name is unlocked by an administrator only; the cli's own login counts like the dialog's.

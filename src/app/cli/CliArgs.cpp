@@ -10,10 +10,10 @@ namespace {
 const QStringList kGlobalValued = {QStringLiteral("--user"), QStringLiteral("--group"),
                                    QStringLiteral("--password-file"), QStringLiteral("--server"),
                                    QStringLiteral("--database")};
-const QStringList kCommandValued = {QStringLiteral("--folder"), QStringLiteral("--to"),
-                                    QStringLiteral("--where"),  QStringLiteral("--password-file"),
-                                    QStringLiteral("--groups"), QStringLiteral("--remark"),
-                                    QStringLiteral("--export"), QStringLiteral("--depth")};
+const QStringList kCommandValued = {
+    QStringLiteral("--folder"),        QStringLiteral("--to"),     QStringLiteral("--where"),
+    QStringLiteral("--password-file"), QStringLiteral("--groups"), QStringLiteral("--remark"),
+    QStringLiteral("--export"),        QStringLiteral("--depth"),  QStringLiteral("--tls")};
 const QStringList kCommandFlags = {QStringLiteral("--recursive"), QStringLiteral("--by-part"), QStringLiteral("--json"),
                                    QStringLiteral("--clean"), QStringLiteral("--move-orphans")};
 // Subcommands made of two words.
@@ -156,7 +156,8 @@ QString HelpText() {
         "                                            遗留文件，--move-orphans 把孤立文件移入“孤立文件”文件夹\n"
         "  log --where 条件                          查询日志（仅限管理员）\n"
         "  admin-record --password-file 文件         记录本机的文件服务器帐号（velda）密码\n"
-        "  volume add 名称 主机[:端口] [--remark 备注]  添加存储目录\n"
+        "  volume add 名称 主机[:端口] [--remark 备注] [--tls require|prefer|off]\n"
+        "                                            添加存储目录（传输加密：必须、优先（默认）、不加密）\n"
         "  volume remove 名称                        删除存储目录\n"
         "  group add 组名 存储目录 [--remark 备注]   添加组\n"
         "  group set-volume 组名 存储目录            更改组的存储目录\n"

@@ -560,10 +560,14 @@ int Runner::adminRecord() {
 
 int Runner::volumeAdd() {
     if (m_args.words.size() != 2)
-        return usage(QStringLiteral("用法：volume add 名称 主机[:端口] [--remark 备注]"));
+        return usage(QStringLiteral("用法：volume add 名称 主机[:端口] [--remark 备注] [--tls require|prefer|off]"));
+    const auto tls = m_args.hasValue(QStringLiteral("--tls")) ? TlsModeFromWord(m_args.value(QStringLiteral("--tls")))
+                                                              : std::optional<FtpTlsMode>(FtpTlsMode::Prefer);
+    if (!tls)
+        return usage(QStringLiteral("--tls 只能是 require、prefer 或 off"));
     if (!gates(QStringLiteral("AddVolume")))
         return ExitRefused;
-    const Volume volume{m_args.words[0], m_args.words[1], m_args.value(QStringLiteral("--remark"))};
+    const Volume volume{m_args.words[0], m_args.words[1], m_args.value(QStringLiteral("--remark")), *tls};
     const CommandGuard running(m_session, QStringLiteral("添加存储目录"));
     if (auto refused = busy(running))
         return finish(*refused);
