@@ -4,7 +4,9 @@
 #   bash scripts/office-server.sh [--network 192.168.1.0/24] [--ftp-password PASSWORD]
 #
 # What it changes:
-#   - installs postgresql, vsftpd and iproute2 from Debian's archive;
+#   - installs postgresql, vsftpd, openssl and iproute2 from Debian's archive;
+#   - makes a certificate of its own for PostgreSQL and for vsftpd in /etc/velda-tls (keys 0600) and
+#     turns TLS on for both, refusing plain connections from the office network;
 #   - PostgreSQL: the role "Hodrin" and the catalogue "HD信息库" (tables and reference data made with
 #     velda-initdb when it is found beside this script's build, else printed as the next step);
 #     listen_addresses = '*' in postgresql.conf and one line in pg_hba.conf admitting the office
@@ -34,7 +36,7 @@ done
 # iproute2 gives the server's network and address below; a minimal Debian lacks it.
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends postgresql vsftpd iproute2 >/dev/null
+apt-get install -y -qq --no-install-recommends postgresql vsftpd openssl iproute2 >/dev/null
 
 # The office network: the server's own IPv4 network unless given.
 if [ -z "$NETWORK" ]; then
@@ -62,7 +64,31 @@ if ! grep -q "^listen_addresses = '\*'" "$PG_CONF_DIR/postgresql.conf"; then
     cp -n "$PG_CONF_DIR/postgresql.conf" "$PG_CONF_DIR/postgresql.conf.velda-old"
     echo "listen_addresses = '*'   # VELDA clients of the office network" >>"$PG_CONF_DIR/postgresql.conf"
 fi
-HBA_LINE="host    \"HD信息库\"    \"Hodrin\"    $NETWORK    scram-sha-256"
+# A certificate of the server's own, made here (the key never leaves the machine, readable by its
+# service alone): the clients connect with TLS ("prefer" finds it; "verify-full" checks it against a
+# copy of velda-server.crt named in the client's configuration).
+TLS_DIR=/etc/velda-tls
+make_cert() { # name owner
+    local name="$1" owner="$2"
+    if [ ! -s "$TLS_DIR/$name.key" ]; then
+        (umask 077; openssl req -x509 -newkey rsa:3072 -nodes -days 3650 -subj "/CN=$SERVER_IP" \
+            -addext "subjectAltName=IP:$SERVER_IP,DNS:$(hostname -f 2>/dev/null || hostname)" \
+            -keyout "$TLS_DIR/$name.key" -out "$TLS_DIR/$name.crt" 2>/dev/null)
+    fi
+    chown "$owner" "$TLS_DIR/$name.key"
+    chmod 600 "$TLS_DIR/$name.key"
+    chmod 644 "$TLS_DIR/$name.crt"
+}
+install -d -m 755 "$TLS_DIR"
+make_cert velda-server postgres
+make_cert velda-ftp root
+if ! grep -q "^ssl_cert_file = '$TLS_DIR/velda-server.crt'" "$PG_CONF_DIR/postgresql.conf"; then
+    cp -n "$PG_CONF_DIR/postgresql.conf" "$PG_CONF_DIR/postgresql.conf.velda-old"
+    printf "ssl = on   # VELDA\nssl_cert_file = '%s'\nssl_key_file = '%s'\n" \
+        "$TLS_DIR/velda-server.crt" "$TLS_DIR/velda-server.key" >>"$PG_CONF_DIR/postgresql.conf"
+fi
+# hostssl: the office network reaches the catalogue over TLS only.
+HBA_LINE="hostssl \"HD信息库\"    \"Hodrin\"    $NETWORK    scram-sha-256"
 if ! grep -qF "$HBA_LINE" "$PG_CONF_DIR/pg_hba.conf"; then
     cp -n "$PG_CONF_DIR/pg_hba.conf" "$PG_CONF_DIR/pg_hba.conf.velda-old"
     printf '# VELDA clients\n%s\n' "$HBA_LINE" >>"$PG_CONF_DIR/pg_hba.conf"
@@ -117,6 +143,18 @@ utf8_filesystem=YES
 xferlog_enable=YES
 secure_chroot_dir=/var/run/vsftpd/empty
 pam_service_name=vsftpd
+# TLS on both connections; logins and data in clear are refused. Data connections resume the
+# control connection's session, which VELDA's client does.
+ssl_enable=YES
+rsa_cert_file=/etc/velda-tls/velda-ftp.crt
+rsa_private_key_file=/etc/velda-tls/velda-ftp.key
+force_local_logins_ssl=YES
+force_local_data_ssl=YES
+ssl_tlsv1=NO
+ssl_sslv2=NO
+ssl_sslv3=NO
+require_ssl_reuse=YES
+ssl_ciphers=HIGH
 CONF
 echo velda >/etc/vsftpd.velda-users
 systemctl enable --now vsftpd >/dev/null 2>&1 || true
@@ -130,4 +168,7 @@ VELDA 办公室服务器已就绪。
   FTP帐号 velda 的密码（系统管理 → 记录管理员信息，每台客户机一次）：${FTP_PASSWORD:-（未更改，沿用原密码）}
   存储目录的服务器地址（系统管理 → 存储目录管理 → 添加存储目录）：$SERVER_IP
   防火墙需放行：TCP $PG_PORT、21 和 40000-40100（仅对 $NETWORK）。
+  数据库与FTP均只接受加密连接。数据库证书 $TLS_DIR/velda-server.crt 可复制到客户机，并在其配置文件
+  ~/.config/VELDA/velda.ini 中写入 [Database] SslMode=verify-full 与 SslRootCert=证书路径，以核对服务器。
+  FTP公钥指纹（客户机首次连接时记下，请核对）：$(openssl x509 -in "$TLS_DIR/velda-ftp.crt" -pubkey -noout | openssl pkey -pubin -outform der | openssl dgst -sha256 -binary | base64 | sed 's|^|sha256//|')
 TEXT

@@ -66,11 +66,30 @@ password_file() {
     echo "$f"
 }
 
+# Certificates of the office's own servers, made here on first use (and for offices made before);
+# each key is readable by its server's account alone. The clients encrypt both channels with them.
+self_signed() { # key certificate
+    (umask 077; openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj /CN=127.0.0.1 \
+        -addext subjectAltName=IP:127.0.0.1 -keyout "$1" -out "$2" 2>/dev/null) ||
+        die "openssl 未能生成证书 $2"
+}
+make_certs() {
+    mkdir -p "$OFFICE/tls"
+    [ -s "$OFFICE/tls/ftp.key" ] || self_signed "$OFFICE/tls/ftp.key" "$OFFICE/tls/ftp.crt"
+    chmod 600 "$OFFICE/tls/ftp.key"
+    # PostgreSQL takes server.crt and server.key from its data folder, the key owned by its account.
+    if [ ! -s "$PG_DIR/data/server.key" ]; then
+        self_signed "$PG_DIR/data/server.key" "$PG_DIR/data/server.crt"
+        if [ "$AS_POSTGRES" -eq 1 ]; then chown postgres:postgres "$PG_DIR/data/server.key" "$PG_DIR/data/server.crt"; fi
+    fi
+    chmod 600 "$PG_DIR/data/server.key"
+}
+
 start_pg() {
     pg_running && return 0
     port_free "$PG_PORT" || die "端口 $PG_PORT 已被其他程序占用，数据库服务器无法启动"
     pg "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w \
-        -o "-p $PG_PORT -k $PG_DIR -c listen_addresses=127.0.0.1" start >/dev/null 9>&- ||
+        -o "-p $PG_PORT -k $PG_DIR -c listen_addresses=127.0.0.1 -c ssl=on" start >/dev/null 9>&- ||
         die "数据库服务器未能启动，见 $PG_DIR/server.log"
 }
 
@@ -80,6 +99,7 @@ start_ftp() {
     # Started in a session of its own so that it outlives the run.sh that started it.
     # The password goes through a file of the user's own, never the command line, which ps shows to all.
     setsid "$PYTHON" "$FTP_SCRIPT" --root "$OFFICE/ftp" --password-file "$(password_file)" --port "$FTP_PORT" \
+        --tls-cert "$OFFICE/tls/ftp.crt" --tls-key "$OFFICE/tls/ftp.key" \
         >"$OFFICE/ftp.port" 2>"$OFFICE/ftp.log" </dev/null 9>&- &
     echo $! >"$OFFICE/ftp.pid"
     local waited=0
@@ -118,6 +138,7 @@ create() {
     mkdir -p "$OFFICE/ftp"
     pg "$PG_BIN/initdb" -D "$PG_DIR/data" -U postgres -E UTF8 --no-locale --auth-local=trust \
         --auth-host=scram-sha-256 >"$OFFICE/initdb.log" 2>&1 || die "initdb 失败，见 $OFFICE/initdb.log"
+    make_certs
     (umask 077; printf 'PG_PORT=%s\nFTP_PORT=%s\nFTP_PASSWORD=%s\nPG_DIR=%q\n' \
         "$PG_PORT" "$FTP_PORT" "$FTP_PASSWORD" "$PG_DIR" >"$CONF")
     start_pg
@@ -130,6 +151,7 @@ create() {
 up() {
     load_conf
     if [ ! -f "$CONF" ]; then create; load_conf; fi
+    make_certs
     start_pg
     start_ftp
     "$VELDA_BIN/velda-office" seed "127.0.0.1:$PG_PORT" "127.0.0.1:$FTP_PORT" "$(password_file)"

@@ -114,14 +114,26 @@ Outcome DeleteAccount(Session& session, const QString& id) {
     });
 }
 
+bool EditNeedsOldPassword(const Session& session, const QString& id) {
+    const UserContext& ctx = session.ctx;
+    return !ctx.isAdministrator() || id == ctx.UserId;
+}
+
 Outcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
-                    const QStringList& selectedGroups, const QString& remark) {
+                    const QStringList& selectedGroups, const QString& remark, const QString& oldPassword) {
     if (!PasswordsUsable(password, passwordAgain))
         return Outcome::refusal(kWrongPassword);
     const UserContext& ctx = session.ctx;
     if (ctx.isAdministrator() && selectedGroups.isEmpty())
         return Outcome::refusal(kChooseGroupsEdit);
     return Guarded([&] {
+        const QString target = ctx.isAdministrator() ? id : ctx.UserId;
+        if (EditNeedsOldPassword(session, target)) {
+            // Saving one's groups or remark with the password left as it was needs no old one.
+            const std::optional<UserAccount> present = LoadAccount(session, target);
+            if (present && present->password != password && present->password != oldPassword)
+                return Outcome::refusal(UserText::WrongOldPassword);
+        }
         QSqlQuery q;
         if (!ctx.isAdministrator()) {
             // Only his own row, whatever the dialog's account box says.

@@ -53,9 +53,13 @@ Outcome AddAccount(Session& session, const QString& id, const QString& password,
 // holds checked-out drawings (nobody could end those holds).
 Outcome DeleteAccount(Session& session, const QString& id);
 // An administrator changes the password, groups and remark of the account id; anybody else
-// changes only the password of his own account, whatever id says.
+// changes only the password of his own account, whatever id says. A new password for one's own
+// account needs the present one as oldPassword (somebody at a desk left logged in must not take the
+// account over); an administrator setting another account's does not.
 Outcome EditAccount(Session& session, const QString& id, const QString& password, const QString& passwordAgain,
-                    const QStringList& selectedGroups, const QString& remark);
+                    const QStringList& selectedGroups, const QString& remark, const QString& oldPassword = {});
+// Whether EditAccount on that account asks for the present password: it is the caller's own.
+bool EditNeedsOldPassword(const Session& session, const QString& id);
 
 // What the account commands answer, in the user dialog and on the command line alike.
 namespace UserText {
@@ -65,6 +69,7 @@ inline const QString Added = QStringLiteral("添加完毕！");
 inline const QString Protected = QStringLiteral("此帐号不能被删除！");
 inline const QString Deleted = QStringLiteral("删除完毕！");
 inline const QString WrongPassword = QStringLiteral("密码有误！");
+inline const QString WrongOldPassword = QStringLiteral("原密码有误！");
 inline const QString Exists = QStringLiteral("帐号<%1>已存在，请换一个帐号！");
 inline const QString NotFound = QStringLiteral("帐号<%1>不存在，可能已被删除！");
 } // namespace UserText

@@ -36,6 +36,9 @@ inline const QString BrowseStructure = QStringLiteral("浏览产品结构");
 inline const QString ChangeGroupVolume = QStringLiteral("更改组存储目录");
 // Deleting rows of the log itself; the code tells how many went ("共3条"), so no deletion is silent.
 inline const QString DeleteLog = QStringLiteral("删除日志记录");
+// A login refused for its name, password or group, or for a lock-out; the ID is the name tried and the
+// code the name of the machine it came from.
+inline const QString LoginFailed = QStringLiteral("登录失败");
 // "输出" + report name + "表": 输出零件明细表, 输出标准件汇总表, 输出外购件汇总表.
 inline QString ReportOutput(const QString& reportName) {
     return QStringLiteral("输出") + reportName + QStringLiteral("表");

@@ -1,5 +1,7 @@
 #include "core/Session.h"
 
+#include "core/DatabaseTls.h"
+
 #include "store/DatabaseInit.h"
 
 #include <QCoreApplication>
@@ -53,6 +55,8 @@ void Session::connect(const QString& serverAddress) {
     // database without noticing. Creating one is velda-initdb's job.
     if (spec.dialect == Dialect::SQLite && !QFileInfo::exists(spec.filePath))
         throw Error(MissingLocalDatabaseText(spec.filePath));
+    if (spec.dialect == Dialect::PostgreSQL)
+        ApplyDatabaseTls(DatabaseTls::Read(m_config));
     auto db = std::make_unique<Database>();
     db->open(spec);
     try {

@@ -1,11 +1,13 @@
 #include "shell/Login.h"
 
+#include "accounts/LoginLock.h"
 #include "core/ActivityLog.h"
 #include "core/GroupList.h"
 #include "core/Session.h"
 
 #include "transfer/FtpClient.h"
 #include "transfer/TransferCommand.h"
+#include "transfer/Volumes.h"
 
 #include <QSqlQuery>
 
@@ -29,9 +31,8 @@ const QString kLastLoginGroup = QStringLiteral("LastLoginGroup");
 
 int PreferredLoginGroup(const Session& session, const QString& account, const QStringList& groups) {
     if (account.isEmpty())
-        return 0;
-    const qsizetype last = groups.indexOf(session.config().ReadAccountValue(account, kLastLoginGroup));
-    return last < 0 ? 0 : int(last);
+        return -1;
+    return int(groups.indexOf(session.config().ReadAccountValue(account, kLastLoginGroup)));
 }
 
 QString VolumeServerWord(const FtpOptions& options, const QString& serverAddress, const QString& adminPassword) {
@@ -47,18 +48,28 @@ QString VolumeServerWord(const FtpOptions& options, const QString& serverAddress
 
 namespace {
 Outcome LogIn(Session& session, const QString& account, const QString& password, const QString& group) {
-    if (group.isEmpty())
+    // Every refusal takes the same steps whether the name exists or not, so neither the answer nor
+    // its time tells an account from a name nobody has.
+    if (const auto until = LoginLockedUntil(session, account)) {
+        LogLoginFailure(session, account);
+        return Outcome::refusal(LoginLockText::Locked(*until));
+    }
+    const auto refuse = [&] {
+        RecordLoginFailure(session, account);
         return Outcome::refusal(kLoginRefused);
+    };
+    if (group.isEmpty())
+        return refuse();
     QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM用户 where ID=? and 密码=?"), {account, password});
     if (!q.next())
-        return Outcome::refusal(kLoginRefused);
+        return refuse();
     const QString list = q.value(QStringLiteral("所属组")).toString();
     q.finish();
     // Membership is an exact name of the list, read against the groups that exist: a pattern or a
     // substring would let a group named "admin/旧" pass for admin.
     const QStringList groups = GroupListMembers(list, LoadLoginGroups(session));
     if (!groups.contains(group))
-        return Outcome::refusal(kLoginRefused);
+        return refuse();
 
     UserContext& ctx = session.ctx;
     ctx.UserId = account;
@@ -80,7 +91,9 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
     }
     v.finish();
 
+    ClearLoginFailures(session, account);
     AppendLogRow(session, QString(), LogWord::Login);
+    InstallVolumeTls(session);
     session.config().StoreAccountValue(account, kLastLoginGroup, group);
     return Outcome::success();
 }

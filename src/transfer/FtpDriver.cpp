@@ -2,6 +2,10 @@
 
 #include <QUrl>
 
+#include <openssl/pem.h>
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -86,6 +90,46 @@ void EnsureCurlInitialised() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// TLS sessions shared by every connection of the run: a batch's connections to one server resume
+// the session of the first instead of each making a full handshake.
+class SharedTlsSessions final {
+public:
+    static CURLSH* get() {
+        static SharedTlsSessions shared;
+        return shared.m_share;
+    }
+
+private:
+    SharedTlsSessions() {
+        m_share = curl_share_init();
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, Lock);
+        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, Unlock);
+        curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
+    }
+    static void Lock(CURL*, curl_lock_data, curl_lock_access, void* self) {
+        static_cast<SharedTlsSessions*>(self)->m_mutex.lock();
+    }
+    static void Unlock(CURL*, curl_lock_data, void* self) { static_cast<SharedTlsSessions*>(self)->m_mutex.unlock(); }
+
+    CURLSH* m_share = nullptr;
+    std::mutex m_mutex;
+};
+
+// The key the server showed on a connection made by this request, or an empty text (a kept
+// connection, or no TLS).
+QString ShownKey(CURL* handle) {
+    curl_certinfo* info = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_CERTINFO, &info) != CURLE_OK || !info || info->num_of_certs < 1)
+        return {};
+    for (curl_slist* field = info->certinfo[0]; field; field = field->next) {
+        const QByteArray line(field->data);
+        if (line.startsWith("Cert:"))
+            return PublicKeyPin(line.mid(5));
+    }
+    return {};
+}
+
 } // namespace
 
 int FtpPerformed::reply(const QByteArray& command, QString* text) const {
@@ -93,6 +137,28 @@ int FtpPerformed::reply(const QByteArray& command, QString* text) const {
     if (text)
         *text = exchange ? exchange->lastLine() : QString();
     return exchange ? exchange->code : 0;
+}
+
+QString PublicKeyPin(const QByteArray& pemCertificate) {
+    BIO* bio = BIO_new_mem_buf(pemCertificate.constData(), int(pemCertificate.size()));
+    X509* certificate = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    if (!certificate)
+        return {};
+    unsigned char* der = nullptr;
+    const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
+    X509_free(certificate);
+    if (length <= 0)
+        return {};
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(der, size_t(length), digest);
+    OPENSSL_free(der);
+    return QStringLiteral("sha256//") +
+           QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), sizeof digest).toBase64());
+}
+
+QString TlsServerKey(const VolumeAddress& server) {
+    return server.host.toLower() + u':' + QString::number(server.port);
 }
 
 QByteArray FtpCommand(const char* verb, const QString& argument) { return QByteArray(verb) + ' ' + argument.toUtf8(); }
@@ -285,6 +351,24 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &outcome);
     }
+    const FtpTlsTable::Server tls = m_options.tls ? m_options.tls->find(TlsServerKey(server)) : FtpTlsTable::Server{};
+    const QByteArray pin = tls.pin.toLatin1();
+    if (tls.mode != FtpTlsMode::Off) {
+        outcome.tlsAsked = true;
+        outcome.pinnedKey = tls.pin;
+        // A server whose key is pinned must keep speaking TLS: falling back to plain text under
+        // "prefer" would hand the password to whoever took its place.
+        outcome.tlsRequired = tls.mode == FtpTlsMode::Require || !tls.pin.isEmpty();
+        curl_easy_setopt(handle, CURLOPT_USE_SSL, long(outcome.tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+        curl_easy_setopt(handle, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+        // Office servers make their own certificates: the pinned key decides, not a CA.
+        curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+        curl_easy_setopt(handle, CURLOPT_CERTINFO, 1L);
+        if (!pin.isEmpty())
+            curl_easy_setopt(handle, CURLOPT_PINNEDPUBLICKEY, pin.constData());
+        curl_easy_setopt(handle, CURLOPT_SHARE, SharedTlsSessions::get());
+    }
     if ((request.progress && *request.progress) || request.stop) {
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, ReportProgress);
@@ -301,6 +385,11 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         m_sockets[key] = m_lastSocket;
     else
         m_sockets.erase(key);
+    if (outcome.tlsAsked) {
+        outcome.shownKey = ShownKey(handle);
+        if (outcome.pinnedKey.isEmpty() && !outcome.shownKey.isEmpty())
+            m_options.tls->learn(TlsServerKey(server), outcome.shownKey);
+    }
     curl_off_t announced = -1;
     if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK)
         outcome.announcedSize = qint64(announced);

@@ -51,10 +51,22 @@ struct FtpPerformed {
     curl_off_t lastDone = -1;
     curl_off_t lastTotal = -1;
     const FtpRequest* request = nullptr;
+    // TLS: whether the server was asked for it, the key pinned for it (empty: none yet) and the key
+    // it showed on a new connection ("sha256//..." both).
+    bool tlsAsked = false;
+    bool tlsRequired = false;
+    QString pinnedKey;
+    QString shownKey;
 
     // The code of the final reply to exactly this command, 0 when it got none; text receives its last line.
     int reply(const QByteArray& command, QString* text = nullptr) const;
 };
+
+// The pin of a PEM certificate's public key: "sha256//" + base64 of the SHA-256 of its
+// SubjectPublicKeyInfo, as CURLOPT_PINNEDPUBLICKEY takes it; empty when the text is no certificate.
+QString PublicKeyPin(const QByteArray& pemCertificate);
+// How a file server is named in the TLS table: "host:port".
+QString TlsServerKey(const VolumeAddress& server);
 
 // "VERB argument", the argument in UTF-8.
 QByteArray FtpCommand(const char* verb, const QString& argument);

@@ -83,6 +83,18 @@ std::optional<TransferResult> LinkFailure(const VolumeAddress& server, const Ftp
     switch (outcome.code) {
     case CURLE_OK:
         return std::nullopt;
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        return Failure(TransferFailure::ConnectFailed,
+                       FtpTlsText::KeyChanged(where, outcome.pinnedKey, outcome.shownKey), code);
+    case CURLE_USE_SSL_FAILED:
+        return Failure(
+            TransferFailure::ConnectFailed,
+            QStringLiteral("FTP服务器%1不提供加密连接（AUTH TLS），而该存储目录要求加密传输，未发送密码。").arg(where) +
+                Detail(ServerWords(outcome)),
+            code);
+    case CURLE_SSL_CONNECT_ERROR:
+        return Failure(TransferFailure::ConnectFailed,
+                       QStringLiteral("与FTP服务器%1建立加密连接失败，未发送密码。").arg(where) + said, code);
     case CURLE_ABORTED_BY_CALLBACK:
         return Failure(TransferFailure::Stopped, QStringLiteral("与FTP服务器%1的传输已停止").arg(where), code);
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -145,3 +157,14 @@ TransferResult NoAnswer(const VolumeAddress& server, const QByteArray& command, 
 }
 
 } // namespace velda::ftp
+
+namespace velda {
+
+QString FtpTlsText::KeyChanged(const QString& where, const QString& pinned, const QString& shown) {
+    return QStringLiteral("FTP服务器%1出示的公钥与该存储目录记录的不符，已拒绝连接，未发送密码。\n"
+                          "记录的公钥指纹：%2\n现在的公钥指纹：%3\n"
+                          "若服务器确已更换证书，请管理员核对新指纹后在存储目录对话框中接受新公钥。")
+        .arg(where, pinned, shown.isEmpty() ? QStringLiteral("（未知）") : shown);
+}
+
+} // namespace velda

@@ -36,4 +36,9 @@ TransferResult Refusal(const QString& what, const FtpPerformed& outcome, int rep
 TransferResult NoAnswer(const VolumeAddress& server, const QByteArray& command, const FtpPerformed& outcome);
 
 } // namespace ftp
+
+namespace FtpTlsText {
+// A server showing another key than the one pinned: both fingerprints, and what the administrator does.
+QString KeyChanged(const QString& where, const QString& pinned, const QString& shown);
+} // namespace FtpTlsText
 } // namespace velda

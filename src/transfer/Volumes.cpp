@@ -1,7 +1,9 @@
 #include "transfer/Volumes.h"
 
+#include "core/GateText.h"
 #include "core/Session.h"
 #include "store/Database.h"
+#include "transfer/FtpDriver.h"
 #include "transfer/TransferCommand.h"
 
 #include <QSqlQuery>
@@ -20,6 +22,9 @@ const QString kAdded = QStringLiteral("添加完毕");
 const QString kRemoved = QStringLiteral("删除完毕");
 
 bool IsBlank(const QString& text) { return text.trimmed().isEmpty(); }
+
+// A key not known yet is stored as the empty text: the column takes no null.
+QString PinText(const QString& pin) { return pin.isEmpty() ? QStringLiteral("") : pin; }
 
 QString InUseText(const QString& name, const VolumeUse& use) {
     QString users;
@@ -82,6 +87,15 @@ Outcome CreateVolume(Session& session, const TransferRunner& run, const Volume& 
         if (FindVolume(db, volume.name))
             return Outcome::refusal(kDuplicate.arg(volume.name));
 
+        // The first connection to the server already speaks as the volume will.
+        if (!session.ftpOptions.tls)
+            session.ftpOptions.tls = std::make_shared<FtpTlsTable>();
+        const QString server = TlsServerOf(volume.serverIp);
+        FtpTlsTable::Server settings = session.ftpOptions.tls->find(server);
+        if (volume.tls > settings.mode || volume.tls == FtpTlsMode::Off) {
+            settings.mode = volume.tls;
+            session.ftpOptions.tls->set(server, settings);
+        }
         const TransferResult made =
             run(VolumeUrl(session.ctx.AdminPassword, volume.serverIp), MkdirCommand(volume.name));
         if (!made.ok)
@@ -90,6 +104,14 @@ Outcome CreateVolume(Session& session, const TransferRunner& run, const Volume& 
         try {
             db.exec(QStringLiteral("insert into PDM存储目录 (目录名称, 服务器IP, 备注) values (?, ?, ?)"),
                     {volume.name, volume.serverIp, volume.remark});
+            // The key the folder's connection was shown (when encrypted) is the one pinned.
+            const QString pin = session.ftpOptions.tls && volume.tls != FtpTlsMode::Off
+                                    ? session.ftpOptions.tls->find(TlsServerOf(volume.serverIp)).pin
+                                    : QString();
+            db.exec(QStringLiteral("insert into 存储目录加密 (目录名称, 加密方式, 公钥指纹) values (?, ?, ?) "
+                                   "on conflict (目录名称) do update set 加密方式=excluded.加密方式, "
+                                   "公钥指纹=excluded.公钥指纹"),
+                    {volume.name, TlsModeWord(volume.tls), PinText(pin)});
         } catch (const DuplicateKeyError&) {
             // Another administrator recorded the name meanwhile; the folder is theirs now, so it stays.
             return Outcome::refusal(kDuplicate.arg(volume.name));
@@ -113,8 +135,133 @@ Outcome RemoveVolume(Session& session, const TransferRunner& run, const QString&
             return Outcome::failure(kRmdirFailed.arg(volume->serverIp, name, removed.message));
 
         db.exec(QStringLiteral("delete from PDM存储目录 where 目录名称=?"), {name});
+        db.exec(QStringLiteral("delete from 存储目录加密 where 目录名称=?"), {name});
         return Outcome::success(kRemoved);
     });
+}
+
+VolumeTls ReadVolumeTls(Database& db, const QString& volume) {
+    QSqlQuery q = db.exec(QStringLiteral("select 加密方式, 公钥指纹 from 存储目录加密 where 目录名称=?"), {volume});
+    VolumeTls tls;
+    if (q.next()) {
+        tls.mode = TlsModeFromWord(q.value(0).toString()).value_or(FtpTlsMode::Prefer);
+        tls.pin = q.value(1).toString();
+    }
+    return tls;
+}
+
+QString TlsModeWord(FtpTlsMode mode) {
+    switch (mode) {
+    case FtpTlsMode::Require:
+        return QStringLiteral("require");
+    case FtpTlsMode::Off:
+        return QStringLiteral("off");
+    case FtpTlsMode::Prefer:
+        break;
+    }
+    return QStringLiteral("prefer");
+}
+
+std::optional<FtpTlsMode> TlsModeFromWord(const QString& word) {
+    for (const FtpTlsMode mode : {FtpTlsMode::Require, FtpTlsMode::Prefer, FtpTlsMode::Off})
+        if (word.trimmed().compare(TlsModeWord(mode), Qt::CaseInsensitive) == 0)
+            return mode;
+    return std::nullopt;
+}
+
+QString TlsServerOf(const QString& serverIp) {
+    const auto address = ParseVolumeUrl(VolumeUrl(QStringLiteral("x"), serverIp.trimmed()));
+    return address ? TlsServerKey(*address) : serverIp.trimmed().toLower();
+}
+
+void InstallVolumeTls(Session& session) {
+    // Filled in place: clients made before (a dialog's) share the table and see the new settings.
+    std::shared_ptr<FtpTlsTable> table = session.ftpOptions.tls;
+    if (!table)
+        table = std::make_shared<FtpTlsTable>();
+    table->clear();
+    QSqlQuery q = session.db().exec(QStringLiteral("select PDM存储目录.目录名称, 服务器IP, 加密方式, 公钥指纹 from "
+                                                   "PDM存储目录 left join 存储目录加密 on "
+                                                   "存储目录加密.目录名称=PDM存储目录.目录名称"));
+    while (q.next()) {
+        const QString server = TlsServerOf(q.value(1).toString());
+        const FtpTlsMode mode = q.value(2).isNull()
+                                    ? FtpTlsMode::Prefer
+                                    : TlsModeFromWord(q.value(2).toString()).value_or(FtpTlsMode::Prefer);
+        // Volumes sharing a server share its connections: the strictest setting and any pinned key hold.
+        FtpTlsTable::Server settings = table->find(server);
+        settings.mode = std::max(settings.mode, mode);
+        if (settings.pin.isEmpty())
+            settings.pin = q.value(3).toString();
+        table->set(server, settings);
+    }
+    // The first key arrives on a transfer's thread: it is written over a connection of its own.
+    table->onFirstKey = [spec = session.db().spec()](const QString& server, const QString& pin) {
+        try {
+            Database db;
+            db.open(spec);
+            QSqlQuery volumes = db.exec(QStringLiteral("select 目录名称, 服务器IP from PDM存储目录"));
+            QStringList names;
+            while (volumes.next())
+                if (TlsServerOf(volumes.value(1).toString()) == server)
+                    names << volumes.value(0).toString();
+            volumes.finish();
+            for (const QString& name : names)
+                db.exec(
+                    QStringLiteral("insert into 存储目录加密 (目录名称, 加密方式, 公钥指纹) values (?, 'prefer', ?) "
+                                   "on conflict (目录名称) do update set 公钥指纹=excluded.公钥指纹 "
+                                   "where 存储目录加密.公钥指纹=''"),
+                    {name, pin});
+        } catch (const Error&) {
+            // Kept for this run only; the next run pins the key again at its first connection.
+        }
+    };
+    session.ftpOptions.tls = table;
+}
+
+Outcome SetVolumeTls(Session& session, const QString& volume, FtpTlsMode mode) {
+    if (!session.ctx.isAdministrator())
+        return Outcome::refusal(GateText::Administrator);
+    return Guarded([&] {
+        if (!FindVolume(session.db(), volume))
+            return Outcome::refusal(kUnknown.arg(volume));
+        const QString pin = mode == FtpTlsMode::Off ? QString() : ReadVolumeTls(session.db(), volume).pin;
+        session.db().exec(QStringLiteral("insert into 存储目录加密 (目录名称, 加密方式, 公钥指纹) values (?, ?, ?) "
+                                         "on conflict (目录名称) do update set 加密方式=excluded.加密方式, "
+                                         "公钥指纹=excluded.公钥指纹"),
+                          {volume, TlsModeWord(mode), PinText(pin)});
+        InstallVolumeTls(session);
+        return Outcome::success(VolumeTlsText::Saved);
+    });
+}
+
+Outcome AcceptVolumeKey(Session& session, const QString& volume, const QString& pin) {
+    if (!session.ctx.isAdministrator())
+        return Outcome::refusal(GateText::Administrator);
+    return Guarded([&] {
+        if (!FindVolume(session.db(), volume))
+            return Outcome::refusal(kUnknown.arg(volume));
+        const VolumeTls tls = ReadVolumeTls(session.db(), volume);
+        session.db().exec(QStringLiteral("insert into 存储目录加密 (目录名称, 加密方式, 公钥指纹) values (?, ?, ?) "
+                                         "on conflict (目录名称) do update set 公钥指纹=excluded.公钥指纹"),
+                          {volume, TlsModeWord(tls.mode), pin});
+        InstallVolumeTls(session);
+        return Outcome::success(VolumeTlsText::Accepted.arg(volume));
+    });
+}
+
+QString ProbeServerKey(const FtpOptions& base, const QString& serverIp, const QString& adminPassword,
+                       QString* failure) {
+    FtpOptions options = base;
+    options.tls = std::make_shared<FtpTlsTable>();
+    const QString server = TlsServerOf(serverIp);
+    options.tls->set(server, {FtpTlsMode::Require, {}});
+    FtpClient client(options);
+    const TransferResult probe = client.Exists(VolumeUrl(adminPassword, serverIp), QStringLiteral("Volume"));
+    const QString pin = options.tls->find(server).pin;
+    if (pin.isEmpty() && failure)
+        *failure = probe.message;
+    return pin;
 }
 
 } // namespace velda

@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 
+#include "accounts/LoginLock.h"
 #include "accounts/ui/FrmUser.h"
 #include "core/Twips.h"
+#include "shell/Login.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -192,10 +194,15 @@ TEST_P(FrmUserDialog, NonAdministratorEditsOnlyHisOwnPassword) {
     EXPECT_FALSE(child<QLineEdit>(*f, "TxtMemo")->isEnabled());
     EXPECT_TRUE(selected(*f).isEmpty());
 
-    // Even a box that somehow names another account changes only his own row.
+    EXPECT_FALSE(child<QPushButton>(*f, "CmdUnlock")->isVisible());
+    // Even a box that somehow names another account changes only his own row, given his password.
+    auto* old = child<QLineEdit>(*f, "TxtOldPwd");
+    EXPECT_TRUE(old->isVisible());
+    EXPECT_EQ(old->echoMode(), QLineEdit::Password);
     combo->setEditText(QStringLiteral("admin"));
     child<QLineEdit>(*f, "TxtPwd")->setText(QStringLiteral("new"));
     child<QLineEdit>(*f, "TxtPwdII")->setText(QStringLiteral("new"));
+    old->setText(QStringLiteral("old"));
     click(*f, "CmdEdit");
     ASSERT_EQ(env->feedback.boxes.size(), 1);
     EXPECT_EQ(env->feedback.last().text, QStringLiteral("修改完毕！"));
@@ -277,6 +284,28 @@ TEST_P(FrmUserDialog, CancelClosesTheDialog) {
     auto f = open(QStringLiteral("Add"));
     click(*f, "CmdCancel");
     EXPECT_FALSE(f->isVisible());
+}
+
+// The locked names are listed for the administrator, who unlocks the one in the account box; his
+// own password needs the old one, another account's does not.
+TEST_P(FrmUserDialog, AdministratorSeesAndEndsALockOut) {
+    env->addUser(QStringLiteral("bob"), QStringLiteral("b"), QStringLiteral("/user/"));
+    for (int i = 0; i < 5; ++i)
+        Login(*env->session, QStringLiteral("bob"), QStringLiteral("x"), QStringLiteral("user"));
+    env->actAs(QStringLiteral("admin"), QStringLiteral("/admin/user/"), QStringLiteral("admin"));
+    auto f = open(QStringLiteral("Edit"));
+    EXPECT_TRUE(child<QLabel>(*f, "LblLocked")->text().contains(QStringLiteral("bob（至")));
+    auto* unlock = child<QPushButton>(*f, "CmdUnlock");
+    EXPECT_TRUE(child<QLineEdit>(*f, "TxtOldPwd")->isVisible()) << "admin's own account is loaded";
+    EXPECT_FALSE(unlock->isEnabled());
+    choose(*f, QStringLiteral("bob"));
+    EXPECT_FALSE(child<QLineEdit>(*f, "TxtOldPwd")->isVisible());
+    ASSERT_TRUE(unlock->isEnabled());
+    click(*f, "CmdUnlock");
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("帐号<bob>已解锁！"));
+    EXPECT_TRUE(child<QLabel>(*f, "LblLocked")->text().isEmpty());
+    EXPECT_FALSE(unlock->isEnabled());
+    EXPECT_FALSE(LoginLockedUntil(*env->session, QStringLiteral("bob")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, FrmUserDialog, kBothBackends, BackendName);

@@ -118,9 +118,15 @@ TEST_P(Accounts, OnlyAdministratorsAddOrDelete) {
 TEST_P(Accounts, NonAdministratorChangesOnlyHisOwnPassword) {
     env->addUser(QStringLiteral("bob"), QStringLiteral("old"), QStringLiteral("/user/"));
     env->actAs(QStringLiteral("bob"), QStringLiteral("/user/"), QStringLiteral("user"));
-    // Whatever the account box says, and whatever groups and remark come along.
+    // Only with his present password; whatever the account box says, and whatever groups and remark
+    // come along.
+    for (const QString& old : {QString(), QStringLiteral("admin")})
+        EXPECT_EQ(Shown(EditAccount(s(), QStringLiteral("admin"), QStringLiteral("new"), QStringLiteral("new"),
+                                    {QStringLiteral("admin")}, QStringLiteral("hacked"), old)),
+                  QStringLiteral("refused: 原密码有误！"));
+    EXPECT_EQ(accountField(QStringLiteral("密码"), QStringLiteral("bob")), QStringLiteral("old"));
     EXPECT_EQ(Shown(EditAccount(s(), QStringLiteral("admin"), QStringLiteral("new"), QStringLiteral("new"),
-                                {QStringLiteral("admin")}, QStringLiteral("hacked"))),
+                                {QStringLiteral("admin")}, QStringLiteral("hacked"), QStringLiteral("old"))),
               QStringLiteral("done: 修改完毕！"));
     EXPECT_EQ(accountField(QStringLiteral("密码"), QStringLiteral("bob")), QStringLiteral("new"));
     EXPECT_EQ(accountField(QStringLiteral("所属组"), QStringLiteral("bob")), QStringLiteral("/user/"));
@@ -137,6 +143,14 @@ TEST_P(Accounts, AdministratorChangesPasswordGroupsAndRemark) {
     EXPECT_EQ(accountField(QStringLiteral("密码"), QStringLiteral("bob")), QStringLiteral("new"));
     EXPECT_EQ(accountField(QStringLiteral("所属组"), QStringLiteral("bob")), QStringLiteral("/user/design/"));
     EXPECT_EQ(accountField(QStringLiteral("备注"), QStringLiteral("bob")), QStringLiteral("组长"));
+    EXPECT_EQ(accountField(QStringLiteral("密码"), QStringLiteral("admin")), QStringLiteral("admin"));
+    // His own account: the remark goes with the password unchanged, a new password needs the old.
+    const QStringList groups{QStringLiteral("admin"), QStringLiteral("user")};
+    EXPECT_EQ(Shown(EditAccount(s(), QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("admin"), groups,
+                                QStringLiteral("管理员"))),
+              QStringLiteral("done: 修改完毕！"));
+    EXPECT_EQ(Shown(EditAccount(s(), QStringLiteral("admin"), QStringLiteral("n"), QStringLiteral("n"), groups, {})),
+              QStringLiteral("refused: 原密码有误！"));
     EXPECT_EQ(accountField(QStringLiteral("密码"), QStringLiteral("admin")), QStringLiteral("admin"));
 }
 

@@ -4,6 +4,7 @@
 
 #include "accounts/AdminRecord.h"
 #include "accounts/Groups.h"
+#include "accounts/LoginLock.h"
 #include "accounts/Users.h"
 #include "core/ActivityLog.h"
 #include "core/Condition.h"
@@ -601,6 +602,37 @@ TEST_P(CliTest, AdministrationSetsUpAnOffice) {
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(ftp->localPath(QStringLiteral("Volume/V3"))));
     EXPECT_FALSE(FindVolume(env->db(), QStringLiteral("V3")).has_value());
+
+    // The volume's encryption: a word the tool does not know, a server without TLS for "require".
+    const QStringList v4{QStringLiteral("volume"), QStringLiteral("add"), QStringLiteral("V4"), ftp->address(),
+                         QStringLiteral("--tls")};
+    EXPECT_EQ(cli(v4 + QStringList{QStringLiteral("maybe")}).code, 2);
+    r = cli(v4 + QStringList{QStringLiteral("require")});
+    EXPECT_NE(r.code, 0);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("不提供加密连接"))) << r.err.toStdString();
+    EXPECT_FALSE(FindVolume(env->db(), QStringLiteral("V4")).has_value());
+    r = cli(v4 + QStringList{QStringLiteral("off")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(ReadVolumeTls(env->db(), QStringLiteral("V4")).mode, FtpTlsMode::Off);
+}
+
+// A locked name is unlocked by an administrator only; the cli's own login counts like the dialog's.
+TEST_P(CliTest, UserUnlockEndsALockOut) {
+    env->clock.set(QDateTime::currentDateTime()); // the tool keeps the wall's time
+    for (int i = 0; i < 4; ++i)
+        Login(*env->session, QStringLiteral("bob"), QStringLiteral("x"), QStringLiteral("design"));
+    CliResult r = cli({QStringLiteral("holds")}, QStringLiteral("bob"), QStringLiteral("design"), QStringLiteral("x"));
+    EXPECT_EQ(r.code, 1);
+    ASSERT_TRUE(LoginLockedUntil(*env->session, QStringLiteral("bob")));
+    r = cli({QStringLiteral("user"), QStringLiteral("unlock"), QStringLiteral("bob")}, QStringLiteral("carol"),
+            QStringLiteral("design"), QStringLiteral("pw"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(GateText::Administrator)) << r.err.toStdString();
+    r = cli({QStringLiteral("user"), QStringLiteral("unlock"), QStringLiteral("bob")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_FALSE(LoginLockedUntil(*env->session, QStringLiteral("bob")));
+    EXPECT_EQ(
+        cli({QStringLiteral("holds")}, QStringLiteral("bob"), QStringLiteral("design"), QStringLiteral("pw")).code, 0);
 }
 
 // where-used prints the answer of the query that the 使用位置 window shows.

@@ -59,7 +59,8 @@ TEST_P(LoginDialog, StartUpListsTheGroupsAndEnterMovesTheFocus) {
     auto f = open();
     auto* groups = child<QComboBox>(*f, "CboGrp");
     ASSERT_GE(groups->count(), 2);
-    EXPECT_EQ(groups->currentIndex(), 0);
+    EXPECT_EQ(groups->currentIndex(), -1) << "no group offered to an account typed for the first time";
+    EXPECT_TRUE(groups->currentText().isEmpty());
     EXPECT_EQ(f->windowTitle(), QStringLiteral("用户登录"));
     auto* user = child<QLineEdit>(*f, "TxtUser");
     auto* pwd = child<QLineEdit>(*f, "TxtPwd");
@@ -73,6 +74,11 @@ TEST_P(LoginDialog, StartUpListsTheGroupsAndEnterMovesTheFocus) {
     EXPECT_TRUE(pwd->hasFocus());
     EXPECT_TRUE(f->isVisible()) << "Enter must not press 登录";
     EXPECT_TRUE(env->feedback.boxes.isEmpty());
+    fill(*f, QStringLiteral("alice"), QStringLiteral("pw"), QString());
+    QTest::mouseClick(child<QPushButton>(*f, "CmdAct"), Qt::LeftButton);
+    ASSERT_EQ(env->feedback.boxes.size(), 1);
+    EXPECT_EQ(env->feedback.last().text, QStringLiteral("请选择登录的组！"));
+    EXPECT_EQ(logRows(QStringLiteral("登录失败")), 0);
 }
 
 TEST_P(LoginDialog, WrongPasswordOrForeignGroupIsRefusedAndThePasswordEmptied) {
@@ -124,7 +130,7 @@ TEST_P(LoginDialog, LeavingTheAccountSelectsItsLastGroup) {
     user->setFocus();
     QTest::keyClicks(user, QStringLiteral("admin"));
     QTest::keyClick(user, Qt::Key_Return);
-    EXPECT_EQ(groups->currentIndex(), 0);
+    EXPECT_EQ(groups->currentIndex(), -1);
 }
 
 TEST_P(LoginDialog, CancelEndsTheFirstLoginButNotAReLogin) {

@@ -1,6 +1,10 @@
 #include "TestSupport.h"
 
+#include "accounts/LoginLock.h"
+#include "core/OfficeSettings.h"
 #include "shell/Login.h"
+
+#include <QSysInfo>
 
 using namespace velda;
 using namespace velda::test;
@@ -48,6 +52,8 @@ TEST_P(LoginLogic, AdministratorWithUserGroupIsStillAdministrator) {
 }
 
 TEST_P(LoginLogic, RefusesWrongPasswordForeignGroupAndInjectedText) {
+    // Many tries of one name: the lock-out is not what this looks at.
+    OfficeSettings(env->db()).setNumber(LoginLockSetting::Failures, 100);
     EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("PW"), QStringLiteral("design")),
               QStringLiteral("refused: 密码有误，请重新输入！"));
     EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("admin")),
@@ -120,18 +126,71 @@ TEST_P(LoginLogic, GroupsAreListedForTheLoginBox) {
     EXPECT_THROW(LoadLoginGroups(*env->session), Error);
 }
 
-// Each account is offered the group it last logged in with here; the first group for anyone else, and
-// when the remembered group is gone.
+// Each account is offered the group it last logged in with here; none for anyone else, nor when the
+// remembered group is gone.
 TEST_P(LoginLogic, TheLoginBoxOffersEachAccountItsLastGroup) {
     const QStringList groups{QStringLiteral("admin"), QStringLiteral("user"), QStringLiteral("design")};
-    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("alice"), groups), 0);
+    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("alice"), groups), -1);
     ASSERT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), QStringLiteral("done"));
     ASSERT_EQ(login(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("axb")), QStringLiteral("done"));
     EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("wrong"), QStringLiteral("user")),
               QStringLiteral("refused: ") + kLoginRefused);
     EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("alice"), groups), 2);
-    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("carol"), groups), 0);
-    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("nobody"), groups), 0);
+    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("carol"), groups), -1);
+    EXPECT_EQ(PreferredLoginGroup(*env->session, QStringLiteral("nobody"), groups), -1);
+}
+
+// A run of failures locks the name for every client, whether an account has it or not, and each
+// failure leaves a row naming the machine; the right password does not pass a lock.
+TEST_P(LoginLogic, FailuresAreLoggedAndLockKnownAndUnknownNamesAlike) {
+    const QString refused = QStringLiteral("refused: ") + kLoginRefused;
+    const QDateTime start = env->clock.now();
+    for (int i = 0; i < 5; ++i) {
+        env->clock.set(start.addSecs(60 * i));
+        EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("wrong"), QStringLiteral("design")), refused);
+        EXPECT_EQ(login(QStringLiteral("nobody"), QStringLiteral("wrong"), QStringLiteral("design")), refused);
+    }
+    env->clock.set(start.addSecs(5 * 60));
+    const QString locked = QStringLiteral("refused: ") +
+                           LoginLockText::Locked(start.addSecs(4 * 60 + 5 * 60)); // from the fifth failure on
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), locked);
+    EXPECT_EQ(login(QStringLiteral("nobody"), QStringLiteral("pw"), QStringLiteral("design")), locked);
+    RecordingFeedback otherFeedback;
+    auto other = env->otherSession(otherFeedback, QStringLiteral("0F0F0F0"));
+    EXPECT_EQ(Shown(Login(*other, QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design"))), locked);
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from PDM日志 where 方式='登录失败' and ID='alice' and 代号=?"),
+                         {QSysInfo::machineHostName()}),
+              7);
+    EXPECT_EQ(logRows(QStringLiteral("登录失败")), 13);
+    EXPECT_EQ(logins(), 0);
+    env->clock.set(start.addSecs(9 * 60 + 1));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), QStringLiteral("done"));
+}
+
+// The office's own numbers; failures further apart than the window do not add up; an administrator
+// ends a lock early.
+TEST_P(LoginLogic, AdministratorUnlocksANameLockedByTheOfficesNumbers) {
+    OfficeSettings(env->db()).setNumber(LoginLockSetting::Failures, 2);
+    const QDateTime start = env->clock.now();
+    const QString refused = QStringLiteral("refused: ") + kLoginRefused;
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("x"), QStringLiteral("design")), refused);
+    env->clock.set(start.addSecs(10 * 60 + 1));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("x"), QStringLiteral("design")), refused);
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("x"), QStringLiteral("design")), refused);
+    EXPECT_TRUE(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design"))
+                    .contains(QStringLiteral("锁定")));
+    ASSERT_EQ(LockedAccounts(*env->session).size(), 1u);
+    EXPECT_EQ(LockedAccounts(*env->session)[0].account, QStringLiteral("alice"));
+
+    env->actAs(QStringLiteral("carol"), QStringLiteral("/axb/"), QStringLiteral("axb"));
+    EXPECT_EQ(Shown(UnlockAccount(*env->session, QStringLiteral("alice"))),
+              QStringLiteral("refused: 您权限不够，只有admin组的用户才能进行此项操作"));
+    env->actAs(QStringLiteral("admin"), QStringLiteral("/admin/user/"), QStringLiteral("admin"));
+    EXPECT_EQ(Shown(UnlockAccount(*env->session, QStringLiteral("alice"))),
+              QStringLiteral("done: 帐号<alice>已解锁！"));
+    EXPECT_EQ(Shown(UnlockAccount(*env->session, QStringLiteral("alice"))),
+              QStringLiteral("refused: 帐号<alice>未被锁定！"));
+    EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), QStringLiteral("done"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, LoginLogic, kBothBackends, BackendName);

@@ -102,6 +102,11 @@ void FtpServer::start() {
         arguments << QStringLiteral("--full-after") << QString::number(m_options.fullAfterBytes);
     if (!m_options.extraReplyTo.isEmpty())
         arguments << QStringLiteral("--extra-reply") << m_options.extraReplyTo;
+    if (!m_options.tlsCertificate.isEmpty())
+        arguments << QStringLiteral("--tls-cert") << m_options.tlsCertificate << QStringLiteral("--tls-key")
+                  << m_options.tlsKey;
+    if (m_options.tlsRequired)
+        arguments << QStringLiteral("--tls-required");
 
     // The server logs every command; a file never fills up the way an unread pipe does.
     m_process.setStandardErrorFile(log, QIODevice::Append);
@@ -151,6 +156,40 @@ int FtpServer::countEvents(const QByteArray& prefix) const {
             ++count;
     }
     return count;
+}
+
+QStringList FtpServer::clearCommands() const {
+    QFile file(QDir(m_state.path()).filePath(QStringLiteral("events.txt")));
+    QStringList lines;
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith("CLEAR "))
+            lines << QString::fromUtf8(line.mid(6));
+    return lines;
+}
+
+void FtpServer::useCertificate(const TestCertificate& certificate) {
+    stop();
+    m_options.tlsCertificate = certificate.certificate;
+    m_options.tlsKey = certificate.key;
+    start();
+}
+
+TestCertificate MakeTestCertificate(const QString& folder, const QString& name) {
+    const TestCertificate made{QDir(folder).filePath(name + QStringLiteral(".crt")),
+                               QDir(folder).filePath(name + QStringLiteral(".key"))};
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), made.key,
+                   QStringLiteral("-out"), made.certificate});
+    if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        Fail(QStringLiteral("openssl could not make a certificate: %1")
+                 .arg(QString::fromUtf8(openssl.readAllStandardError())));
+    QFile::setPermissions(made.key, QFile::ReadOwner | QFile::WriteOwner);
+    return made;
 }
 
 int FtpServer::loginCount() const { return countEvents("LOGIN "); }

@@ -17,7 +17,20 @@ struct FtpServerOptions {
     bool withoutMlst = false;    // answer MLST with 500, as servers that lack it do
     qint64 fullAfterBytes = -1;  // the disk fills up once a file being written holds this many bytes
     QString extraReplyTo;        // a verb whose first use gets a second, unasked reply
+    // Explicit TLS (AUTH TLS) with this certificate and key; required: USER and PASS are refused until
+    // the control connection is encrypted.
+    QString tlsCertificate;
+    QString tlsKey;
+    bool tlsRequired = false;
 };
+
+// A self-signed certificate for 127.0.0.1 and its key (0600), made with openssl in folder as
+// name.crt and name.key; throws std::runtime_error when openssl fails.
+struct TestCertificate {
+    QString certificate;
+    QString key;
+};
+TestCertificate MakeTestCertificate(const QString& folder, const QString& name);
 
 // A pyftpdlib server on 127.0.0.1 serving a fresh temporary folder to the account "velda". Construction
 // starts it and throws std::runtime_error saying why when it cannot (pyftpdlib missing, no port within
@@ -31,6 +44,8 @@ public:
 
     // Starts again after stop(), on the same port and root folder.
     void start();
+    // Restarts with another certificate, as a server does whose key was replaced.
+    void useCertificate(const TestCertificate& certificate);
     // Kills the server; open connections break off.
     void stop();
     bool isRunning() const;
@@ -50,6 +65,8 @@ public:
     // Successful logins and accepted connections since the first start.
     int loginCount() const;
     int connectionCount() const;
+    // Every command line the server read while its control connection was not encrypted, as received.
+    QStringList clearCommands() const;
 
 private:
     int countEvents(const QByteArray& prefix) const;

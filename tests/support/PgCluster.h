@@ -17,6 +17,8 @@ public:
     const QString& error() const { return m_error; }
     int port() const { return m_port; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // The server's self-signed certificate, for 127.0.0.1.
+    QString certificatePath() const { return m_dir + QStringLiteral("/data/server.crt"); }
 
     // A new database holding the schema and reference data, owned by the program's account.
     QString createDatabase();

@@ -45,6 +45,11 @@ def parse_args():
     parser.add_argument("--extra-reply", metavar="VERB",
                         help="answer the first VERB the server gets twice, as servers do with a command "
                              "line they cut in two")
+    parser.add_argument("--tls-cert", metavar="FILE", help="speak explicit TLS (AUTH TLS) with this certificate")
+    parser.add_argument("--tls-key", metavar="FILE", help="the certificate's private key")
+    parser.add_argument("--tls-required", action="store_true",
+                        help="refuse USER and PASS until the control connection is encrypted, and plain data "
+                             "connections")
     parser.add_argument("--max-cons", type=int, default=64,
                         help="connections served at once; more are turned away with 421")
     args = parser.parse_args()
@@ -91,7 +96,22 @@ def main():
 
     events = open(args.events, "a", buffering=1, encoding="utf-8") if args.events else None
 
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if args.tls_cert:
+        try:
+            from pyftpdlib.handlers import TLS_FTPHandler
+        except ImportError as err:
+            sys.stderr.write("VELDA-FTP-SERVER: no TLS in pyftpdlib (%s); install python3-openssl\n" % err)
+            sys.exit(3)
+        base = TLS_FTPHandler
+
+    class Handler(base):
+        def pre_process_command(self, line, cmd, arg):
+            # What crossed the wire readable by anyone: the tests look for the password in it.
+            if events and not getattr(self, "_ssl_established", False):
+                events.write("CLEAR %s\n" % line)
+            base.pre_process_command(self, line, cmd, arg)
+
         def on_connect(self):
             if events:
                 events.write("CONNECT %s:%d\n" % (self.remote_ip, self.remote_port))
@@ -110,7 +130,7 @@ def main():
         extra_pending = [True]
 
         def process_command(self, cmd, *cmd_args, **kwargs):
-            FTPHandler.process_command(self, cmd, *cmd_args, **kwargs)
+            base.process_command(self, cmd, *cmd_args, **kwargs)
             if cmd == extra_verb and extra_pending[0]:
                 extra_pending[0] = False
                 self.respond("500 Command not understood.")
@@ -161,6 +181,35 @@ def main():
                 self.close()
 
         Handler.dtp_handler = FullDiskDTP
+
+    if args.tls_cert:
+        Handler.certfile = args.tls_cert
+        Handler.keyfile = args.tls_key
+        Handler.tls_control_required = args.tls_required
+        Handler.tls_data_required = args.tls_required
+        # Clients resume the control connection's TLS session on each data connection (vsftpd even
+        # demands it); OpenSSL refuses a resumption on a context without a session id context.
+        from OpenSSL import SSL
+        context = SSL.Context(SSL.SSLv23_METHOD)
+        context.use_certificate_chain_file(args.tls_cert)
+        context.use_privatekey_file(args.tls_key)
+        context.set_session_id(b"velda-test")
+        Handler.ssl_context = context
+
+        # libcurl secures a data connection as soon as it is open, before it sends the transfer
+        # command; pyftpdlib takes a data connection that is readable before that command for one
+        # the client dropped and closes it in the middle of the handshake.
+        from pyftpdlib.handlers import TLS_DTPHandler
+
+        class EagerTlsDTP(TLS_DTPHandler):
+            def readable(self):
+                if self._ssl_accepting or self._ssl_want_read:
+                    return True
+                if not self.receive and not self._initialized:
+                    return False
+                return TLS_DTPHandler.readable(self)
+
+        Handler.dtp_handler = EagerTlsDTP
 
     Handler.authorizer = authorizer
     Handler.passive_ports = passive_ports()

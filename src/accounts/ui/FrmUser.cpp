@@ -1,7 +1,9 @@
 #include "accounts/ui/FrmUser.h"
 
 #include "accounts/Groups.h"
+#include "accounts/LoginLock.h"
 #include "accounts/Users.h"
+#include "core/ActivityLog.h"
 #include "core/Loaded.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
@@ -32,12 +34,15 @@ FrmUser::FrmUser(Session& session, QWidget* parent)
     const QString stars = QStringLiteral("lineedit-password-character: 42");
     m_ui->TxtPwd->setStyleSheet(stars);
     m_ui->TxtPwdII->setStyleSheet(stars);
+    m_ui->TxtOldPwd->setStyleSheet(stars);
     // Choosing an entry of the list loads that account; typing an ID does not.
     connect(m_ui->CboUser, &QComboBox::activated, this, &FrmUser::CboUser_Click);
     connect(m_ui->CmdAdd, &QPushButton::clicked, this, &FrmUser::CmdAdd_Click);
     connect(m_ui->CmdDel, &QPushButton::clicked, this, &FrmUser::CmdDel_Click);
     connect(m_ui->CmdEdit, &QPushButton::clicked, this, &FrmUser::CmdEdit_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, &FrmUser::CmdCancel_Click);
+    connect(m_ui->CmdUnlock, &QPushButton::clicked, this, &FrmUser::CmdUnlock_Click);
+    connect(m_ui->CboUser, &QComboBox::editTextChanged, this, &FrmUser::showAccountState);
     Form_Load();
 }
 
@@ -59,14 +64,18 @@ void FrmUser::Form_Load() {
         m_ui->CmdAdd->setEnabled(false);
         m_ui->CmdDel->setEnabled(false);
     }
-    if (ctx.FormMode != kModeDel && ctx.FormMode != kModeEdit)
+    showLocks();
+    if (ctx.FormMode != kModeDel && ctx.FormMode != kModeEdit) {
+        showAccountState();
         return;
+    }
 
     if (!ctx.isAdministrator()) {
         m_ui->CboUser->setEnabled(false);
         m_ui->LstGrp->setEnabled(false);
         m_ui->TxtMemo->setEnabled(false);
         m_ui->CboUser->setEditText(ctx.UserId);
+        showAccountState();
         return;
     }
     const Loaded<QStringList> ids = ListAccountIds(m_session);
@@ -146,8 +155,44 @@ void FrmUser::CmdEdit_Click() {
     const UserContext& ctx = m_session.ctx;
     // Somebody outside the group admin edits his own account, whatever the box shows.
     const QString id = ctx.isAdministrator() ? m_ui->CboUser->currentText() : ctx.UserId;
-    ShowOutcome(m_session.feedback(), EditAccount(m_session, id, m_ui->TxtPwd->text(), m_ui->TxtPwdII->text(),
-                                                  selectedGroups(), m_ui->TxtMemo->text()));
+    const Outcome outcome = EditAccount(m_session, id, m_ui->TxtPwd->text(), m_ui->TxtPwdII->text(), selectedGroups(),
+                                        m_ui->TxtMemo->text(), m_ui->TxtOldPwd->text());
+    ShowOutcome(m_session.feedback(), outcome);
+    m_ui->TxtOldPwd->clear();
+}
+
+void FrmUser::CmdUnlock_Click() {
+    ShowOutcome(m_session.feedback(), UnlockAccount(m_session, m_ui->CboUser->currentText()));
+    showLocks();
+}
+
+void FrmUser::showLocks() {
+    m_locked.clear();
+    const bool admin = m_session.ctx.isAdministrator();
+    m_ui->CmdUnlock->setVisible(admin);
+    m_ui->LblLocked->setVisible(admin);
+    if (admin) {
+        const auto locked = Load([&] { return LockedAccounts(m_session); });
+        QStringList names;
+        for (const LockedAccount& a : locked.value) {
+            m_locked << a.account;
+            names << QStringLiteral("%1（至%2）").arg(a.account, LogTimeText(a.until));
+        }
+        m_ui->LblLocked->setText(names.isEmpty() ? QString()
+                                                 : QStringLiteral("已锁定的帐号：") + names.join(QStringLiteral("、")));
+    }
+    showAccountState();
+}
+
+void FrmUser::showAccountState() {
+    const QString id = m_ui->CboUser->currentText();
+    m_ui->CmdUnlock->setEnabled(m_locked.contains(id));
+    // The present password is asked only where it is needed: a new password for one's own account.
+    const bool own = m_session.ctx.FormMode == kModeEdit && EditNeedsOldPassword(m_session, id);
+    m_ui->Label6->setVisible(own);
+    m_ui->TxtOldPwd->setVisible(own);
+    if (!own)
+        m_ui->TxtOldPwd->clear();
 }
 
 void FrmUser::CmdCancel_Click() { CloseForm(this); }

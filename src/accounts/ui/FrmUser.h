@@ -29,6 +29,11 @@ private:
     void CmdDel_Click();
     void CmdEdit_Click();
     void CmdCancel_Click();
+    void CmdUnlock_Click();
+    // Administrators see the names locked out now and may end a lock-out.
+    void showLocks();
+    // What fits the account in the box: unlocking it, asking for its present password.
+    void showAccountState();
 
     // The entries of LstGrp that are selected, in list order.
     QStringList selectedGroups() const;
@@ -37,6 +42,7 @@ private:
 
     Session& m_session;
     std::unique_ptr<Ui::FrmUser> m_ui;
+    QStringList m_locked;
 };
 
 } // namespace velda

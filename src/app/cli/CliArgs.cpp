@@ -16,7 +16,7 @@ const QStringList kCommandValued = {QStringLiteral("--folder"),  QStringLiteral(
                                     QStringLiteral("--export"),  QStringLiteral("--depth"),
                                     QStringLiteral("--sheet"),   QStringLiteral("--map"),
                                     QStringLiteral("--encoding"), QStringLiteral("--comment"),
-                                    QStringLiteral("--version")};
+                                    QStringLiteral("--version"), QStringLiteral("--tls")};
 const QStringList kCommandFlags = {QStringLiteral("--recursive"),    QStringLiteral("--by-part"),
                                    QStringLiteral("--json"),         QStringLiteral("--clean"),
                                    QStringLiteral("--move-orphans"), QStringLiteral("--yes"),
@@ -182,7 +182,8 @@ QString HelpText() {
         "                                            核对SHA-256与大小\n"
         "  log --where 条件                          查询日志（仅限管理员）\n"
         "  admin-record --password-file 文件         记录本机的文件服务器帐号（velda）密码\n"
-        "  volume add 名称 主机[:端口] [--remark 备注]  添加存储目录\n"
+        "  volume add 名称 主机[:端口] [--remark 备注] [--tls require|prefer|off]\n"
+        "                                            添加存储目录（传输加密：必须、优先（默认）、不加密）\n"
         "  volume remove 名称                        删除存储目录\n"
         "  group add 组名 存储目录 [--remark 备注]   添加组\n"
         "  group set-volume 组名 存储目录            更改组的存储目录\n"
@@ -196,6 +197,7 @@ QString HelpText() {
         "                                            每行将新增、修改（旧值→新值）、不变或拒绝（原因），不写入；\n"
         "                                            已有记录只在给出 --update 时修改\n"
         "  export 文件                               把全部零件信息和图纸信息导出为.xlsx或.csv（列与导入相同）\n"
+        "  user unlock 帐号                          解除登录失败造成的锁定（仅限管理员）\n"
         "\n"
         "条件与查询窗口中拼成的条件文字相同，只能含有所查表的字段、比较符（> >= < <= = like）、\n"
         "单引号括起的值、数字、And/Or/Not和括号。例如：代号 = 'GB-01' Or 设计 like '%王%'\n"

@@ -1,15 +1,17 @@
 #include "app/cli/CliRun.h"
 
+#include "accounts/Acl.h"
 #include "accounts/AdminRecord.h"
 #include "accounts/Groups.h"
+#include "accounts/LoginLock.h"
 #include "accounts/Users.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
+#include "core/Condition.h"
 #include "core/Feedback.h"
 #include "core/GateText.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
-#include "core/Condition.h"
 #include "items/ItemRecords.h"
 #include "items/ItemSearch.h"
 #include "items/RecordExport.h"
@@ -225,6 +227,7 @@ private:
     int groupSetVolume();
     int userAdd();
     int userRemove();
+    int userUnlock();
     int whereUsed();
     int importRecords();
     int exportRecords();
@@ -258,6 +261,7 @@ const std::vector<Runner::Subcommand>& Runner::subcommands() {
         {QLatin1String("group set-volume"), &Runner::groupSetVolume},
         {QLatin1String("user add"), &Runner::userAdd},
         {QLatin1String("user remove"), &Runner::userRemove},
+        {QLatin1String("user unlock"), &Runner::userUnlock},
         {QLatin1String("where-used"), &Runner::whereUsed},
         {QLatin1String("import"), &Runner::importRecords},
         {QLatin1String("export"), &Runner::exportRecords},
@@ -610,10 +614,14 @@ int Runner::adminRecord() {
 
 int Runner::volumeAdd() {
     if (m_args.words.size() != 2)
-        return usage(QStringLiteral("用法：volume add 名称 主机[:端口] [--remark 备注]"));
+        return usage(QStringLiteral("用法：volume add 名称 主机[:端口] [--remark 备注] [--tls require|prefer|off]"));
+    const auto tls = m_args.hasValue(QStringLiteral("--tls")) ? TlsModeFromWord(m_args.value(QStringLiteral("--tls")))
+                                                              : std::optional<FtpTlsMode>(FtpTlsMode::Prefer);
+    if (!tls)
+        return usage(QStringLiteral("--tls 只能是 require、prefer 或 off"));
     if (!gates(QStringLiteral("AddVolume")))
         return ExitRefused;
-    const Volume volume{m_args.words[0], m_args.words[1], m_args.value(QStringLiteral("--remark"))};
+    const Volume volume{m_args.words[0], m_args.words[1], m_args.value(QStringLiteral("--remark")), *tls};
     const CommandGuard running(m_session, QStringLiteral("添加存储目录"));
     if (auto refused = busy(running))
         return finish(*refused);
@@ -696,6 +704,14 @@ int Runner::userRemove() {
         return ExitRefused;
     const QString id = m_args.words[0];
     return finish(Guarded([&] { return DeleteAccount(m_session, id); }), QJsonObject{{QStringLiteral("user"), id}});
+}
+
+// Administrators only; the name need not be an account: unknown names are locked out alike.
+int Runner::userUnlock() {
+    if (m_args.words.size() != 1)
+        return usage(QStringLiteral("用法：user unlock 帐号"));
+    const QString id = m_args.words[0];
+    return finish(UnlockAccount(m_session, id), QJsonObject{{QStringLiteral("user"), id}});
 }
 
 // Reads only, as the structure windows do: no gate.

@@ -64,7 +64,7 @@ void FrmLogin::Form_Load() {
         return;
     m_ui->CboGrp->clear();
     m_ui->CboGrp->addItems(groups.value);
-    m_ui->CboGrp->setCurrentIndex(0);
+    m_ui->CboGrp->setCurrentIndex(-1);
 }
 
 bool FrmLogin::askForAddress(const QString& address) {
@@ -109,6 +109,12 @@ void FrmLogin::TxtUser_LostFocus() {
 }
 
 void FrmLogin::CmdAct_Click() {
+    // A group left unchosen is the user's slip, not a guess: said so before anything is tried or counted.
+    if (m_ui->CboGrp->currentText().isEmpty()) {
+        ShowOutcome(m_session.feedback(), Outcome::refusal(kChooseLoginGroup));
+        m_ui->CboGrp->setFocus();
+        return;
+    }
     const Outcome outcome = Login(m_session, m_ui->TxtUser->text(), m_ui->TxtPwd->text(), m_ui->CboGrp->currentText());
     if (!ShowOutcome(m_session.feedback(), outcome)) {
         if (outcome.refused()) {

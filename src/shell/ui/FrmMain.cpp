@@ -2,6 +2,7 @@
 #include "shell/ui/FrmHelp.h"
 
 #include "core/ActivityLog.h"
+#include "core/DatabaseTls.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/Twips.h"
@@ -10,6 +11,7 @@
 #include "shell/CommandTable.h"
 #include "shell/Login.h"
 #include "shell/ui/LibraryWorkspace.h"
+#include "transfer/Volumes.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -111,6 +113,9 @@ FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
     m_statusVolume = new QLabel(this);
     m_statusVolume->setObjectName(QStringLiteral("StatusVolume"));
     statusBar()->addWidget(m_statusVolume);
+    m_statusLock = new QLabel(this);
+    m_statusLock->setObjectName(QStringLiteral("StatusLock"));
+    statusBar()->addWidget(m_statusLock);
     RefreshStatus();
 }
 
@@ -167,9 +172,24 @@ void FrmMain::probeVolume() {
     if (key == m_probedVolume)
         return;
     m_probedVolume = key;
-    const auto show = [this, volume](const QString& word) {
+    // The database's side is known now; the volume's once its server answered over TLS with a key
+    // that is pinned (the probe itself pins a first key).
+    bool dbEncrypted = false;
+    if (m_session.hasConnection()) {
+        try {
+            dbEncrypted = ConnectionEncrypted(m_session.db());
+        } catch (const Error&) {
+            // A lost connection that cannot be opened again is not encrypted; the server's label says so.
+        }
+    }
+    const auto show = [this, volume, dbEncrypted, tls = m_session.ftpOptions.tls,
+                       server = TlsServerOf(ctx.VolumeServerIp)](const QString& word) {
         m_statusVolume->setText(QStringLiteral("存储目录：%1（FTP%2）").arg(volume, word));
+        const FtpTlsTable::Server settings = tls ? tls->find(server) : FtpTlsTable::Server{};
+        const bool ftpEncrypted = settings.mode != FtpTlsMode::Off && !settings.pin.isEmpty();
+        m_statusLock->setText(dbEncrypted && ftpEncrypted ? QStringLiteral("🔒 数据库与文件传输均已加密") : QString());
     };
+    m_statusLock->clear();
     if (ctx.VolumeServerIp.isEmpty()) {
         m_statusVolume->setText(QStringLiteral("存储目录：%1").arg(volume));
         return;

@@ -166,6 +166,25 @@ CREATE TABLE 图纸版本 (
     PRIMARY KEY (代号, 版本号)
 );
 
+-- Failed logins by the name as typed: the run's count and start, and the end of a lock-out (seconds
+-- since 1970), so that every client sees the same lock.
+CREATE TABLE 登录失败 (
+    帐号 text NOT NULL,
+    次数 integer NOT NULL DEFAULT 0,
+    首次 bigint NOT NULL DEFAULT 0,
+    锁至 bigint NOT NULL DEFAULT 0,
+    PRIMARY KEY (帐号)
+);
+
+-- Encryption of each volume's transfers: 加密方式 require, prefer or off; 公钥指纹 the server's public
+-- key pinned at the first encrypted connection ("sha256//" + base64), empty until then.
+CREATE TABLE 存储目录加密 (
+    目录名称 text NOT NULL,
+    加密方式 text NOT NULL DEFAULT 'prefer',
+    公钥指纹 text NOT NULL DEFAULT '',
+    PRIMARY KEY (目录名称)
+);
+
 CREATE INDEX 产品结构_结合部代号 ON 产品结构 (结合部代号, 结点编号);
 -- Where a code is used: the sections that list it, found by the stored code (compared code unit by code
 -- unit, so that the range of a code#spec#name code is the same on both databases), without reading rows.

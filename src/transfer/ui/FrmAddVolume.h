@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/TransferOptions.h"
+
 #include <QWidget>
 
 #include <memory>
@@ -27,6 +29,11 @@ private:
     void Form_Load();
     void CmdAct_Click();
     void CmdCancel_Click();
+    // The encryption of the volume chosen in the list: shown, changed, and its server's new key accepted.
+    void LstVolume_Click();
+    void CmdSaveTls_Click();
+    void CmdAcceptKey_Click();
+    FtpTlsMode chosenTls() const;
 
     Session& m_session;
     std::unique_ptr<Ui::FrmAddVolume> m_ui;

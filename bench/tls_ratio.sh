@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# What encrypting the transfers costs: batch check-in and check-out of N drawings of SIZE KB through
+# velda-cli on a volume with TLS off and on a volume that requires it, on one server, and lftp
+# mirroring the same set with ftp:ssl-force on that server. Prints the medians of RUNS runs and the
+# ratios TLS / plain and VELDA-TLS / lftp-TLS.
+# The office comes from scripts/office.sh (PostgreSQL and the tests' FTP server, both with TLS) in a
+# folder of its own, removed at the end.
+# Usage: bench/tls_ratio.sh [N] [SIZE_KB]   (RUNS=3 SKIP_BUILD=1)
+set -euo pipefail
+N="${1:-500}"
+KB="${2:-200}"
+RUNS="${RUNS:-3}"
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$ROOT/scripts/setup.sh"
+if [ -z "${SKIP_BUILD:-}" ]; then
+    velda_install
+    velda_build
+fi
+CLI="$ROOT/build/bin/velda-cli"
+work="$(mktemp -d)"
+export VELDA_CONFIG="$work/config/velda.ini" VELDA_DATA_DIR="$work/data"
+trap '"$ROOT/scripts/office.sh" purge >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+"$ROOT/scripts/office.sh" up >/dev/null
+office="$("$ROOT/build/bin/velda-office" data-folder)/office"
+# shellcheck disable=SC1091
+source "$office/office.conf"
+ftp="127.0.0.1:$FTP_PORT"
+export VELDA_PASSWORD=admin
+admin() { "$CLI" --user admin --group admin --server "127.0.0.1:$PG_PORT" "$@" >/dev/null; }
+admin admin-record --password-file "$office/ftp.password"
+admin volume add 明文 "$ftp" --tls off
+admin volume add 加密 "$ftp" --tls require
+admin group add 明文组 明文
+admin group add 加密组 加密
+printf 'bench\n' >"$work/bench.pw"
+admin user add bench --password-file "$work/bench.pw" --groups 明文组,加密组
+
+make_set() { # folder prefix
+    rm -rf "$1"
+    mkdir -p "$1"
+    for i in $(seq 1 "$N"); do head -c "$((KB * 1024))" /dev/urandom >"$1/$2-$i.dwg"; done
+}
+median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
+timed() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo "$e - $s" | bc; }
+
+declare -A results
+for run in $(seq 1 "$RUNS"); do
+    for group in 明文组 加密组; do
+        prefix="T${run}$([ "$group" = 加密组 ] && echo S || echo P)"
+        make_set "$work/in" "$prefix"
+        rm -rf "$work/out"
+        mkdir -p "$work/out"
+        bench() { VELDA_PASSWORD=bench "$CLI" --user bench --group "$group" --server "127.0.0.1:$PG_PORT" "$@"; }
+        results[$group-in]+="$(timed bench checkin --folder "$work/in")"$'\n'
+        results[$group-out]+="$(timed bench checkout --where "代号 like '$prefix-%'" --to "$work/out")"$'\n'
+    done
+    make_set "$work/in" "L${run}"
+    rm -rf "$work/lftp-out"
+    lftp_run() {
+        lftp -u "velda,$FTP_PASSWORD" -e "set ftp:ssl-force true; set ftp:ssl-protect-data true; \
+set ssl:verify-certificate no; set cmd:fail-exit true; $1; quit" "$ftp"
+    }
+    results[lftp-in]+="$(timed lftp_run "mirror -R --parallel=4 $work/in /Volume/L$run")"$'\n'
+    results[lftp-out]+="$(timed lftp_run "mirror --parallel=4 /Volume/L$run $work/lftp-out")"$'\n'
+done
+
+for what in in out; do
+    plain=$(printf '%s' "${results[明文组-$what]}" | median)
+    tls=$(printf '%s' "${results[加密组-$what]}" | median)
+    lftp=$(printf '%s' "${results[lftp-$what]}" | median)
+    label=$([ "$what" = in ] && echo 批量入库 || echo 批量出库)
+    printf '%s %d×%dKB：不加密 %.2fs，加密 %.2fs（%.2f倍，目标≤1.5），lftp加密 %.2fs（%.2f倍，目标≤1.2）\n' \
+        "$label" "$N" "$KB" "$plain" "$tls" "$(echo "$tls / $plain" | bc -l)" "$lftp" "$(echo "$tls / $lftp" | bc -l)"
+done

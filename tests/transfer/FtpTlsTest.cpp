@@ -1,0 +1,139 @@
+#include "FtpServer.h"
+
+#include "transfer/FtpClient.h"
+#include "transfer/FtpDriver.h"
+#include "transfer/TransferCommand.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace velda {
+namespace {
+
+using test::FtpServer;
+using test::FtpServerOptions;
+using test::MakeTestCertificate;
+
+QString PinOf(const QString& certificatePath) {
+    QFile file(certificatePath);
+    return file.open(QIODevice::ReadOnly) ? PublicKeyPin(file.readAll()) : QString();
+}
+
+bool ClearTextHasPassword(const FtpServer& server) {
+    for (const QString& line : server.clearCommands())
+        if (line.startsWith(QLatin1String("PASS"), Qt::CaseInsensitive) || line.contains(server.password()))
+            return true;
+    return false;
+}
+
+class FtpTls : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        first = MakeTestCertificate(dir.path(), QStringLiteral("first"));
+        FtpServerOptions o;
+        o.tlsCertificate = first.certificate;
+        o.tlsKey = first.key;
+        o.tlsRequired = true; // a plain USER or PASS is refused: nothing works unless encrypted
+        server = std::make_unique<FtpServer>(o);
+        options.connectTimeout = std::chrono::seconds(5);
+        options.stallTime = std::chrono::seconds(10);
+        options.tls = std::make_shared<FtpTlsTable>();
+        options.tls->onFirstKey = [this](const QString& s, const QString& pin) { recorded << s + u'=' + pin; };
+        key = QStringLiteral("127.0.0.1:%1").arg(server->port());
+        local = dir.filePath(QStringLiteral("a.dwg"));
+        QFile f(local);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(200 * 1024, 'x'));
+    }
+    TransferResult put(const QString& name) {
+        FtpClient client(options);
+        return client.Put(server->volumeUrl(), local, QStringLiteral("Volume/") + name);
+    }
+
+    QTemporaryDir dir;
+    test::TestCertificate first;
+    std::unique_ptr<FtpServer> server;
+    FtpOptions options;
+    QString key;
+    QString local;
+    QStringList recorded;
+};
+
+// The first connection pins the key it was shown; the password never crosses in clear; a data
+// connection of its own is encrypted too (the server refuses plain ones).
+TEST_F(FtpTls, PrefersTlsPinsTheFirstKeyAndSendsNoPasswordInClear) {
+    QDir().mkpath(server->localPath(QStringLiteral("Volume")));
+    options.tls->set(key, {FtpTlsMode::Prefer, {}});
+    const TransferResult sent = put(QStringLiteral("a.dwg"));
+    ASSERT_TRUE(sent.ok) << sent.message.toStdString();
+    EXPECT_EQ(QFileInfo(server->localPath(QStringLiteral("Volume/a.dwg"))).size(), 200 * 1024);
+    const QString pin = PinOf(first.certificate);
+    ASSERT_TRUE(pin.startsWith(QLatin1String("sha256//")));
+    EXPECT_EQ(options.tls->find(key).pin, pin);
+    EXPECT_EQ(recorded, QStringList{key + u'=' + pin});
+    EXPECT_FALSE(ClearTextHasPassword(*server)) << server->clearCommands().join(u'|').toStdString();
+    EXPECT_FALSE(server->clearCommands().isEmpty()) << "AUTH TLS itself is read in clear";
+}
+
+// A server showing another key is refused before the login, naming both keys, and nothing is
+// written; once the administrator accepts the new key it is served again.
+TEST_F(FtpTls, AChangedKeyIsRefusedUntilAccepted) {
+    QDir().mkpath(server->localPath(QStringLiteral("Volume")));
+    options.tls->set(key, {FtpTlsMode::Prefer, PinOf(first.certificate)});
+    const auto second = MakeTestCertificate(dir.path(), QStringLiteral("second"));
+    server->useCertificate(second);
+    const TransferResult refused = put(QStringLiteral("b.dwg"));
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.failure, TransferFailure::ConnectFailed);
+    EXPECT_TRUE(refused.message.contains(PinOf(first.certificate))) << refused.message.toStdString();
+    EXPECT_TRUE(refused.message.contains(PinOf(second.certificate))) << refused.message.toStdString();
+    EXPECT_EQ(server->loginCount(), 0);
+    EXPECT_FALSE(QFileInfo::exists(server->localPath(QStringLiteral("Volume/b.dwg"))));
+    EXPECT_TRUE(recorded.isEmpty());
+
+    options.tls->set(key, {FtpTlsMode::Prefer, PinOf(second.certificate)});
+    const TransferResult sent = put(QStringLiteral("b.dwg"));
+    EXPECT_TRUE(sent.ok) << sent.message.toStdString();
+    EXPECT_FALSE(ClearTextHasPassword(*server));
+}
+
+// "require" against a server without TLS stops before the password; "prefer" falls back to plain
+// text only while no key is pinned.
+TEST(FtpTlsPlain, RequireAndAPinnedKeyRefuseAServerWithoutTls) {
+    FtpServer plain;
+    QDir().mkpath(plain.localPath(QStringLiteral("Volume")));
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("a.dwg"));
+    QFile f(local);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("drawing");
+    f.close();
+    FtpOptions options;
+    options.connectTimeout = std::chrono::seconds(5);
+    options.tls = std::make_shared<FtpTlsTable>();
+    const QString key = QStringLiteral("127.0.0.1:%1").arg(plain.port());
+    for (const FtpTlsTable::Server& s :
+         {FtpTlsTable::Server{FtpTlsMode::Require, {}},
+          FtpTlsTable::Server{FtpTlsMode::Prefer,
+                              QStringLiteral("sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=")}}) {
+        options.tls->set(key, s);
+        FtpClient client(options);
+        const TransferResult r = client.Put(plain.volumeUrl(), local, QStringLiteral("Volume/a.dwg"));
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.message.contains(QStringLiteral("不提供加密连接"))) << r.message.toStdString();
+    }
+    for (const QString& line : plain.clearCommands())
+        EXPECT_FALSE(line.startsWith(QLatin1String("PASS"))) << line.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(plain.localPath(QStringLiteral("Volume/a.dwg"))));
+    options.tls->set(key, {FtpTlsMode::Prefer, {}});
+    FtpClient client(options);
+    EXPECT_TRUE(client.Put(plain.volumeUrl(), local, QStringLiteral("Volume/a.dwg")).ok);
+    EXPECT_TRUE(options.tls->find(key).pin.isEmpty());
+}
+
+} // namespace
+} // namespace velda
