@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -344,6 +345,9 @@ void FrmMain::showForm(const QString& name, const QStringList& disable) {
     sub->show();
     const QByteArray place = readPlace(FormPlaceName(name));
     if (place.isEmpty() || !sub->restoreGeometry(place)) {
+        // The status bar may have grown with its last texts; the room is measured once it has.
+        if (layout())
+            layout()->activate();
         const QSize frame = sub->size() - sub->contentsRect().size();
         // Measured once the form is complete: many fill their panels after they were sized.
         sub->resize(FormStartSize(form, m_mdi->viewport()->size() - frame) + frame);
