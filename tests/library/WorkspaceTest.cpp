@@ -132,11 +132,16 @@ TEST_P(Workspace, BatchDrawingsAreFoundByTypingAndOpenOnDoubleClick) {
     QStringList names;
     for (QAction* a : menu->actions())
         names << a->text();
-    EXPECT_EQ(names, (L({"打开", "出库", "入库", "撤销出库", "删除", "复制代号", "刷新"})));
+    EXPECT_EQ(names, (L({"打开", "出库", "入库", "撤销出库", "删除", "复制代号", "使用位置", "历史版本", "刷新"})));
     menu->close();
     view->selectAll();
     main.workspace()->findChild<QAction*>(QStringLiteral("ActCopyCode"))->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("XT-100\nXT-101"));
+    // Where the first selected drawing is used opens on its code.
+    main.workspace()->findChild<QAction*>(QStringLiteral("ActWhereUsed"))->trigger();
+    QWidget* used = main.openForm(QStringLiteral("FrmWhereUsed"));
+    ASSERT_TRUE(used);
+    EXPECT_EQ(child<QLineEdit>(*used, "TxtCode")->text(), QStringLiteral("XT-100"));
 }
 
 TEST_P(Workspace, DropsOpenTheCheckInFilledIn) {

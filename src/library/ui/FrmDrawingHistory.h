@@ -26,7 +26,7 @@ public:
     ~FrmDrawingHistory() override;
 
     // Shows the drawing's versions (the item search's detail and the library's lists open it so).
-    void ShowCode(const QString& code);
+    Q_INVOKABLE void ShowCode(const QString& code);
 
 private:
     void CmdShow_Click();

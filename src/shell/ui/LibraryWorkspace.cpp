@@ -3,6 +3,7 @@
 #include "accounts/Acl.h"
 #include "core/Outcome.h"
 #include "core/Session.h"
+#include "core/ui/Forms.h"
 #include "items/ui/DwgView.h"
 #include "library/Batch.h"
 #include "library/ChangeImpact.h"
@@ -197,6 +198,10 @@ void LibraryWorkspace::buildActions() {
         &LibraryWorkspace::DeleteSelected);
     add("ActCopyCode", QStringLiteral("复制代号"), QStyle::SP_FileIcon, QKeySequence(QKeySequence::Copy),
         &LibraryWorkspace::CopyCodes);
+    add("ActWhereUsed", QStringLiteral("使用位置"), QStyle::SP_FileDialogContentsView, QKeySequence(),
+        &LibraryWorkspace::ShowWhereUsed);
+    add("ActHistory", QStringLiteral("历史版本"), QStyle::SP_FileDialogDetailedView, QKeySequence(),
+        &LibraryWorkspace::ShowHistory);
     m_tools->addSeparator();
     add("ActRefresh", QStringLiteral("刷新"), QStyle::SP_BrowserReload, QKeySequence(QKeySequence::Refresh),
         &LibraryWorkspace::Reload);
@@ -617,6 +622,26 @@ void LibraryWorkspace::DeleteSelected() {
         return outcome;
     });
     Reload();
+}
+
+// Both windows answer for one drawing: the first selected.
+void LibraryWorkspace::ShowWhereUsed() {
+    const QStringList codes = selectedCodes();
+    if (codes.isEmpty()) {
+        m_session.feedback().stop(WorkspaceText::ChooseFirst);
+        return;
+    }
+    ShowOtherFormWithCode(this, QStringLiteral("FrmWhereUsed"), codes.first());
+}
+
+void LibraryWorkspace::ShowHistory() {
+    const QStringList codes = selectedCodes();
+    if (codes.isEmpty()) {
+        m_session.feedback().stop(WorkspaceText::ChooseFirst);
+        return;
+    }
+    if (passGates(QStringLiteral("DrawingHistory")))
+        ShowOtherFormWithCode(this, QStringLiteral("FrmDrawingHistory"), codes.first());
 }
 
 void LibraryWorkspace::CopyCodes() {

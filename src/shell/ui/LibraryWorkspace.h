@@ -59,6 +59,8 @@ public:
     void ReleaseSelected();
     void DeleteSelected();
     void CopyCodes();
+    void ShowWhereUsed();
+    void ShowHistory();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
