@@ -25,15 +25,6 @@ using namespace velda;
 using namespace velda::test;
 
 namespace {
-QStringList L(std::initializer_list<const char*> texts) {
-    QStringList list;
-    for (const char* t : texts)
-        list << QString::fromUtf8(t);
-    return list;
-}
-} // namespace
-
-namespace {
 
 class Workspace : public LibraryTest {
 protected:

@@ -138,6 +138,14 @@ enum class Backend { SQLite, PostgreSQL };
 inline std::ostream& operator<<(std::ostream& os, Backend b) {
     return os << (b == Backend::SQLite ? "SQLite" : "PostgreSQL");
 }
+// A list of texts written as UTF-8 literals, for expected columns and menu entries.
+inline QStringList L(std::initializer_list<const char*> texts) {
+    QStringList list;
+    for (const char* t : texts)
+        list << QString::fromUtf8(t);
+    return list;
+}
+
 inline const auto kBothBackends = ::testing::Values(Backend::SQLite, Backend::PostgreSQL);
 inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
     return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
