@@ -8,6 +8,8 @@
 # (needs root: it logs the benchmark's account in through a PAM service of its own).
 # Usage: bench/batch_throughput.sh [N] [SIZE_KB] [LARGE_MB]
 #        (RUNS=3 SKIP_BUILD=1 CONNECTIONS=4 SERVERS="pyftpdlib vsftpd")
+# BEFORE=DIR also runs DIR/bin/batch_bench (an earlier build) on every set right after ours, so that
+# a change is judged against the code before it in the same run, under the same load.
 set -euo pipefail
 N="${1:-500}"
 KB="${2:-200}"
@@ -163,6 +165,23 @@ run_case() { # server backend set label large(0/1)
         mv "$info.big" "$BENCH_KEEP_DIR/"
     fi
     touch "$info.finish"; wait $bench_pid || true; bench_pid=""
+    if [ -n "${BEFORE:-}" ]; then
+        local binfo="$info.before"
+        if [ "$server" = vsftpd ]; then
+            local aside2="$BENCH_KEEP_DIR/vsftpd-$RANDOM$RANDOM"
+            mkdir -p "$aside2"
+            find "$work/vsftpd-root" -mindepth 1 -maxdepth 1 -exec mv -t "$aside2" {} +
+        fi
+        BENCH_FTP="$external" "$BEFORE/bin/batch_bench" "$work/$set" "$binfo" "$backend" "" "$CONNECTIONS" \
+            > "$binfo.out" 2>&1 &
+        bench_pid=$!
+        while [ ! -f "$binfo.done" ]; do
+            if ! kill -0 $bench_pid 2>/dev/null; then cat "$binfo.out"; echo "earlier build failed"; exit 1; fi
+            sleep 0.2
+        done
+        touch "$binfo.finish"; wait $bench_pid || true; bench_pid=""
+        awk -v k="$key" '/^velda_check(in|out)_seconds/ {print k, "before_" $1, $2}' "$binfo.out" >> "$results"
+    fi
     # The few large files go now; what the run wrote reaches the disk before the next run starts, so
     # that no run pays for the writing of the one before.
     find "$BENCH_KEEP_DIR" -type f -size +16M -delete
@@ -204,6 +223,10 @@ for backend in "$server sqlite" "$server postgresql"; do
             printf "  %-24s %s\n" "$m" "$(figure "$backend" "$label" "$m")"
         done
         vin=$(median "$backend" "$label" velda_checkin_seconds); vout=$(median "$backend" "$label" velda_checkout_seconds)
+        if [ -n "${BEFORE:-}" ]; then
+            echo "  check-in / earlier build:             $(ratio "$vin" "$(median "$backend" "$label" before_velda_checkin_seconds)")   (goal <= 1.0)"
+            echo "  check-out / earlier build:            $(ratio "$vout" "$(median "$backend" "$label" before_velda_checkout_seconds)")   (goal <= 1.0)"
+        fi
         echo "  check-in / lftp mirror:               $(ratio "$vin" "$(median "$backend" "$label" lftp_mirror_up)")   (goal <= 0.8)"
         echo "  check-in / lftp mirror --parallel=4:  $(ratio "$vin" "$(median "$backend" "$label" lftp_mirror4_up)")   (goal <= 1.2)"
         echo "  check-out / lftp mirror:              $(ratio "$vout" "$(median "$backend" "$label" lftp_mirror_down)")   (goal <= 0.8)"

@@ -1,303 +1,22 @@
-#include "library/Batch.h"
+#include "library/BatchCheckInGroup.h"
 
 #include "accounts/Acl.h"
 #include "core/ActivityLog.h"
-#include "core/Session.h"
-#include "library/BatchGroups.h"
-#include "library/CheckInSteps.h"
-#include "library/LibraryLocks.h"
 #include "library/LibraryRows.h"
 #include "library/LibraryStore.h"
-#include "library/Versions.h"
 #include "store/Database.h"
 #include "transfer/TransferCommand.h"
-#include "transfer/TransferPool.h"
-
-#include <QSet>
 
 #include <algorithm>
 
 namespace velda {
-
-using namespace batch;
+namespace batch {
 
 namespace {
 Outcome JustCheckedInByOther(const QString& code) {
     return Outcome::failure(QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库").arg(code));
 }
-
-// What every group of one batch check-in shares.
-struct InBatch {
-    InBatch(Session& s, const TransferRunner& runner, const QStringList& rights, const QStringList& paths,
-            const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
-        : session(s), db(s.db()), ctx(s.ctx), run(runner), composed(rights), files(paths), today(s.clock().today()),
-          perGroup(filesPerGroup), groupBytes(batch.groupBytes), onPhase(batch.onPhase),
-          comment(CleanComment(batch.comment).value_or(batch.comment.left(kMaxVersionComment))),
-          keepVersions(batch.keepVersions), pool(clients, workerCount(s, int(paths.size())), s.ftpOptions) {
-        for (const QString& f : files)
-            codes << DrawingCodeFromPath(f);
-    }
-
-    Session& session;
-    Database& db;
-    UserContext& ctx;
-    const TransferRunner& run;
-    const QStringList& composed;
-    const QStringList& files;
-    QStringList codes;
-    const QDate today;
-    const int perGroup;
-    const qint64 groupBytes;
-    const std::function<void(const char*, double)>& onPhase;
-    const QString comment;
-    const bool keepVersions;
-    TransferPool pool;
-    // Each volume's history folder is asked once whether it takes files: the answer, by volume.
-    QHash<QString, TransferResult> historyFolders;
-    int next = 0; // the next file to plan
-
-    static constexpr size_t kGroupsAhead = 1;
-    static inline const Words kWords{QStringLiteral("图纸文件入库"), QStringLiteral("入库图纸"), true,
-                                     BatchText::CheckInSummary};
-    const QString& nameOf(int index) const { return files[index]; }
-};
-
-// The versions whose files no other code's row names, so that their codes may keep them.
-QHash<QString, VersionRow> OwnFiles(const LibraryStore& store, QHash<QString, VersionRow> versions) {
-    QHash<QString, QStringList> namesOn; // volume -> stored names
-    for (const VersionRow& v : versions)
-        namesOn[v.volume] << v.storedName;
-    QHash<QString, QHash<QString, QStringList>> codesOn;
-    for (auto it = namesOn.cbegin(); it != namesOn.cend(); ++it)
-        codesOn.insert(it.key(), store.codesOfFiles(it.key(), it.value()));
-    for (auto it = versions.begin(); it != versions.end();) {
-        const QStringList codes = codesOn.value(it->volume).value(it->storedName);
-        const bool other = std::any_of(codes.begin(), codes.end(), [&](const QString& c) { return c != it.key(); });
-        it = other ? versions.erase(it) : std::next(it);
-    }
-    return versions;
-}
-
-// One group of a batch check-in: it plans its files, uploads them, records them in one transaction
-// and sets their moves going.
-class CheckInGroup final {
-public:
-    struct File {
-        int index = 0;
-        QString name;                 // the stored name it takes
-        std::optional<Outcome> early; // refused or failed before any transfer
-        std::unique_ptr<CheckInSteps> steps;
-        int upload = -1; // its task among the uploads
-        bool uploaded = false;
-        bool staged = false;
-        bool committed = false;
-    };
-
-    explicit CheckInGroup(InBatch& batch) : m_b(&batch) {}
-
-    // 1. The next group from the batch's next file on, none of whose codes or names is in `busy`;
-    // 2. its uploads start at once.
-    static std::optional<CheckInGroup> plan(InBatch& b, const QSet<QString>& busy);
-    // Waits for its uploads.
-    void waitTransfers() { m_uploads.wait(m_b->pool, m_b->run); }
-    // 3. and 4. Its rows, staged files and commit.
-    Recorded record();
-    // 5. Its moves, handed to the pool; the code locks go with them.
-    TransferWorkPtr startMoves(std::vector<int>& movingFiles, std::unique_ptr<CodeLocks>& locks);
-    // A group that will not be recorded: its uploads stopped and removed.
-    void cancel() { m_uploads.cancel(m_b->pool); }
-    void drop();
-
-    const QSet<QString>& names() const { return m_names; }
-    bool planFailed() const { return m_planFailed; }
-    int lastIndex() const { return m_files.back().index; }
-
-private:
-    void planFiles(const QStringList& someCodes, const QStringList& someNames);
-    File planFile(const QString& code, const QString& name, const StoredDrawing& d, const Holder& holder,
-                  const QStringList& named, qint64 lastNumber, const std::optional<VersionRow>& previous);
-    void reserveAndUpload();
-    bool attempt(bool together, bool& commitAsked);
-    void recordFiles(bool together, const QHash<QString, StoredDrawing>& rowsOf, const QHash<QString, Holder>& holds,
-                     const QHash<QString, QStringList>& named, std::vector<int>& recorded,
-                     std::vector<size_t>& settledBefore);
-    void writeTogether(const std::vector<int>& recorded);
-    bool stageRecorded(bool together, std::vector<int>& recorded, const std::vector<size_t>& settledBefore);
-
-    InBatch* m_b;
-    std::vector<File> m_files;
-    QSet<QString> m_names; // its codes and stored names
-    bool m_planFailed = false;
-    GroupTransfers m_uploads;
-    std::unique_ptr<ReservedNumbers> m_reservation; // its log numbers, until the group has ended
-    // While it is recorded:
-    Recorded m_rec;
-    std::optional<Settled> m_cut; // the file whose rename failed, with those after it left out
-    int m_limit = 0;
-    std::unique_ptr<CodeLocks> m_held;
-};
-
-std::optional<CheckInGroup> CheckInGroup::plan(InBatch& b, const QSet<QString>& busy) {
-    QStringList someCodes, someNames;
-    QSet<QString> seen;
-    for (int at = b.next; at < int(b.codes.size()) && at - b.next < b.perGroup; ++at) {
-        const QString& code = b.codes[at];
-        const QString name = StoredFileName(b.today, code);
-        if (seen.contains(code) || seen.contains(name) || busy.contains(code) || busy.contains(name))
-            break;
-        seen << code << name;
-        someCodes << code;
-        someNames << name;
-    }
-    if (someCodes.isEmpty())
-        return std::nullopt;
-    CheckInGroup g(b);
-    g.planFiles(someCodes, someNames);
-    g.reserveAndUpload();
-    return g;
-}
-
-void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& someNames) {
-    QHash<QString, StoredDrawing> rowsOf;
-    QHash<QString, Holder> holds;
-    QHash<QString, QStringList> named;
-    QHash<QString, qint64> numbers;
-    QHash<QString, VersionRow> previous;
-    Database& db = m_b->db;
-    const Outcome read = Guarded([&] {
-        const LibraryStore store(db);
-        rowsOf = store.readDrawings(someCodes);
-        holds = store.holdersOf(someCodes);
-        named = store.codesOfFiles(m_b->ctx.VolumeName, someNames);
-        QStringList stored;
-        for (const QString& c : someCodes)
-            if (rowsOf.value(c).volumeKnown)
-                stored << c;
-        if (!stored.isEmpty()) {
-            numbers = lastCheckIns(db, stored);
-            if (m_b->keepVersions)
-                previous = OwnFiles(store, VersionStore(db).previousOf(stored));
-        }
-        return Outcome::success();
-    });
-    qint64 bytes = 0;
-    for (int k = 0; k < int(someCodes.size()); ++k) {
-        if (!m_files.empty() && bytes >= m_b->groupBytes)
-            break;
-        const QString& code = someCodes[k];
-        File f;
-        if (!read.done()) {
-            f.index = m_b->next;
-            f.name = someNames[k];
-            f.early = read;
-        } else {
-            f = planFile(code, someNames[k], rowsOf[code], holds.value(code), named.value(someNames[k]),
-                         numbers.value(code),
-                         previous.contains(code) ? std::optional<VersionRow>(previous.value(code)) : std::nullopt);
-        }
-        if (f.steps)
-            bytes += f.steps->fileSize();
-        m_names << code << f.name;
-        m_planFailed = f.early && f.early->failed();
-        m_files.push_back(std::move(f));
-        ++m_b->next;
-        if (m_planFailed)
-            break;
-    }
-}
-
-CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& name, const StoredDrawing& d,
-                                          const Holder& holder, const QStringList& named, qint64 lastNumber,
-                                          const std::optional<VersionRow>& previous) {
-    UserContext& ctx = m_b->ctx;
-    const int i = m_b->next;
-    File f;
-    f.index = i;
-    f.name = name;
-    if (d.exists && !Acl::Grants(d.write, ctx)) {
-        f.early = Outcome::refusal(LibraryText::NoWriteRight);
-        return f;
-    }
-    // Stored drawings keep their lists; new ones take what the user composed, if anything.
-    if (d.exists) {
-        Acl::SetPending(ctx, d.read, d.write, d.del, d.change);
-    } else {
-        const QString list = Acl::DefaultList(ctx.UserId, ctx.LoginGroup);
-        Acl::SetPending(ctx, list, list, list, list);
-        const QStringList& composed = m_b->composed;
-        if (composed.size() == 4)
-            Acl::SetPending(ctx, composed[0], composed[1], composed[2], composed[3]);
-    }
-    if (std::optional<Outcome> no = CheckInSteps::refuseFirst(ctx, code, m_b->files[i])) {
-        f.early = no;
-        return f;
-    }
-    f.steps = std::make_unique<CheckInSteps>(m_b->session, ctx, code, m_b->files[i], m_b->comment);
-    if (!m_b->keepVersions)
-        f.steps->keepNoVersions();
-    QString other;
-    for (const QString& c : named)
-        if (c != code) {
-            other = c;
-            break;
-        }
-    if (std::optional<Outcome> no = f.steps->plan(holder, d, other, lastNumber, previous)) {
-        f.early = no;
-        f.steps.reset();
-        return f;
-    }
-    if (f.steps->replacesFile() && m_b->keepVersions) {
-        auto asked = m_b->historyFolders.find(d.volume);
-        if (asked == m_b->historyFolders.end()) {
-            const QString url = VolumeUrl(ctx.AdminPassword, d.server);
-            asked = m_b->historyFolders.insert(d.volume, m_b->run([&](FtpClient& c, const TransferProgress&) {
-                return ProbeHistoryFolder(c, url, d.volume);
-            }));
-        }
-        if (!*asked) {
-            f.early = Outcome::failure(asked->message);
-            f.steps.reset();
-            return f;
-        }
-        f.steps->historyProbed();
-    }
-    return f;
-}
-
-void CheckInGroup::reserveAndUpload() {
-    // Numbers for the log rows of its files, in file order, so that each uploads straight under
-    // its staged name. Without them the staged files take names of their own and are numbered once
-    // recorded.
-    std::vector<CheckInSteps*> toUpload;
-    for (File& f : m_files)
-        if (f.steps)
-            toUpload.push_back(f.steps.get());
-    std::vector<qint64> reserved;
-    if (Guarded([&] {
-            reserved = ReserveLogNumbers(m_b->db, int(toUpload.size()));
-            m_reservation = std::make_unique<ReservedNumbers>(m_b->db, reserved);
-            return Outcome::success();
-        }).done())
-        for (size_t k = 0; k < toUpload.size(); ++k)
-            toUpload[k]->reserve(reserved[k]);
-    std::vector<TransferOperation> operations;
-    for (File& f : m_files)
-        if (f.steps) {
-            f.upload = int(operations.size());
-            operations.push_back(
-                [s = f.steps.get()](FtpClient& c, const TransferProgress& p) { return s->upload(c, p); });
-        }
-    m_uploads.start(m_b->pool, std::move(operations));
-}
-
-void CheckInGroup::drop() {
-    m_uploads.stop(m_b->pool, m_b->run);
-    std::vector<TransferOperation> operations;
-    for (File& f : m_files)
-        if (m_uploads.ok(f.upload))
-            operations.push_back([s = f.steps.get()](FtpClient& c, const TransferProgress&) { return s->discard(c); });
-    m_b->pool.wait(m_b->run, m_b->pool.submit(std::move(operations), true, false));
-}
+} // namespace
 
 // 3. and 4. The rows of the whole group go in with a few statements. Should one of them fail, the
 // group goes again file by file, each behind a savepoint, so that the file named is the one that
@@ -570,12 +289,12 @@ private:
         return rec;
     }
 
-    TransferWorkPtr m_moving;                     // the moves of the group committed last
-    std::vector<int> m_movingFiles;               // each move's file, -1 for the removal of a staged file
+    TransferWorkPtr m_moving;                 // the moves of the group committed last
+    std::vector<int> m_movingFiles;           // each move's file, -1 for the removal of a staged file
     std::unique_ptr<CodeLocks> m_movingLocks; // its codes, locked until those moves are done
 };
 
-} // namespace
+} // namespace batch
 
 // A batch check-in runs in groups. For each group, in this order:
 //  1. plan every file on this thread from the group's rows, read in a few statements: the refusals
@@ -612,8 +331,9 @@ private:
 BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
     BatchResult r;
     r.progress.total = static_cast<int>(files.size());
-    CheckInRun batch(r, step, m_session, m_run, m_composed, files, *this, m_clients, filesPerGroup(m_session.db()));
-    return batch.run();
+    batch::CheckInRun groups(r, step, m_session, m_run, m_composed, files, *this, m_clients,
+                             filesPerGroup(m_session.db()));
+    return groups.run();
 }
 
 } // namespace velda
