@@ -7,10 +7,10 @@
 #include "library/LibraryStore.h"
 #include "library/Versions.h"
 #include "store/Database.h"
+#include "transfer/Sha256.h"
 #include "transfer/TransferCommand.h"
 #include "transfer/Volumes.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
@@ -334,14 +334,14 @@ Outcome VolumeCheck::Verify(VolumeCheckResult& result, bool allVersions, const s
             if (!got)
                 continue; // a missing file is the check's own finding
             QFile f(local);
-            QCryptographicHash hash(QCryptographicHash::Sha256);
+            Sha256 hash;
             if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
                 return Outcome::failure(QStringLiteral("无法读取下载的文件%1").arg(local));
             const qint64 size = f.size();
             f.close();
             QFile::remove(local);
             ++result.verified;
-            if (QString::fromLatin1(hash.result().toHex()) == it.row.sha256 && (it.row.size < 0 || size == it.row.size))
+            if (QString::fromLatin1(hash.hexResult()) == it.row.sha256 && (it.row.size < 0 || size == it.row.size))
                 continue;
             Finding m;
             m.kind = FindingKind::Mismatch;

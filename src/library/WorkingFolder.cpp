@@ -7,8 +7,8 @@
 #include "library/DrawingLibrary.h"
 #include "library/LibraryRows.h"
 #include "library/LibraryStore.h"
+#include "transfer/Sha256.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -25,15 +25,6 @@ const QString kCheckIn = QStringLiteral("入库序号");
 const QString kSize = QStringLiteral("大小");
 const QString kTime = QStringLiteral("修改时间");
 const QString kHash = QStringLiteral("SHA256");
-
-QByteArray Sha256(const QString& file) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&f);
-    return hash.result().toHex();
-}
 
 qint64 ModifiedMs(const QFileInfo& info) { return info.lastModified().toMSecsSinceEpoch(); }
 } // namespace
@@ -78,7 +69,7 @@ void WorkingFolder::record(const QString& code, const QString& file, qint64 chec
     manifest.setValue(kCheckIn, checkIn);
     manifest.setValue(kSize, info.size());
     manifest.setValue(kTime, ModifiedMs(info));
-    manifest.setValue(kHash, QString::fromLatin1(Sha256(file)));
+    manifest.setValue(kHash, QString::fromLatin1(Sha256::ofFile(file)));
     manifest.endGroup();
 }
 
@@ -105,7 +96,7 @@ WorkingFolder::copies(const std::function<QHash<QString, qint64>(const QStringLi
             bool same = info.size() == manifest.value(kSize).toLongLong();
             // Only a file touched since it was fetched is read through to be sure.
             if (same && ModifiedMs(info) != manifest.value(kTime).toLongLong())
-                same = Sha256(info.filePath()) == manifest.value(kHash).toString().toLatin1();
+                same = Sha256::ofFile(info.filePath()) == manifest.value(kHash).toString().toLatin1();
             found.append({code, same ? LocalCopy::Same : LocalCopy::Changed, manifest.value(kCheckIn).toLongLong(),
                           info.filePath()});
         }

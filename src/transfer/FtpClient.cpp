@@ -4,11 +4,11 @@
 #include "transfer/FtpFailureText.h"
 #include "transfer/FtpListing.h"
 #include "transfer/FtpLocalFile.h"
+#include "transfer/Sha256.h"
 #include "transfer/FtpReply.h"
 #include "transfer/TransferCommand.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -183,7 +183,7 @@ struct FtpClient::Impl {
         const QByteArray partSize = FtpCommand("SIZE", part);
 
         // Hashed as it goes out: a second read of a large drawing would cost as much as the upload.
-        QCryptographicHash digest(QCryptographicHash::Sha256);
+        Sha256 digest;
         FtpRequest upload;
         upload.path = partPath;
         upload.source = &source;
@@ -222,7 +222,7 @@ struct FtpClient::Impl {
             TransferResult done = Success();
             done.bytes = sent.sent;
             done.size = upload.sourceSize;
-            done.sha256 = digest.result().toHex();
+            done.sha256 = digest.hexResult();
             return done;
         }
         TransferResult renamed = rename(server, partPath, path, uploadFailed);
@@ -241,7 +241,7 @@ struct FtpClient::Impl {
         TransferResult result = Success();
         result.bytes = sent.sent;
         result.size = upload.sourceSize;
-        result.sha256 = digest.result().toHex();
+        result.sha256 = digest.hexResult();
         return result;
     }
 

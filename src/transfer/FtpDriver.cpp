@@ -1,5 +1,7 @@
 #include "transfer/FtpDriver.h"
 
+#include "transfer/Sha256.h"
+
 #include <QUrl>
 
 #include <openssl/pem.h>

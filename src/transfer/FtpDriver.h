@@ -6,7 +6,6 @@
 #include "transfer/TransferCommand.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
@@ -18,6 +17,8 @@
 #include <vector>
 
 namespace velda {
+
+class Sha256;
 
 // One libcurl request against a server: where, which commands around it, and what flows which way.
 struct FtpRequest {
@@ -31,7 +32,7 @@ struct FtpRequest {
     bool skipSize = false;  // download: no SIZE before RETR; the closing reply alone tells it complete
     QIODevice* source = nullptr;
     qint64 sourceSize = -1;
-    QCryptographicHash* sourceDigest = nullptr; // fed every byte read from source, as it goes out
+    Sha256* sourceDigest = nullptr; // fed every byte read from source, as it goes out
     QIODevice* sink = nullptr;
     const TransferProgress* progress = nullptr;
     const std::atomic<bool>* stop = nullptr; // set: the transfer is abandoned at the next progress report
