@@ -75,6 +75,7 @@ bool CheckInGroup::attempt(bool together, bool& commitAsked) {
     const QHash<QString, StoredDrawing> rowsOf = store.readDrawings(lockCodes);
     const QHash<QString, Holder> holds = store.holdersOf(lockCodes);
     const QHash<QString, QStringList> named = store.codesOfFiles(ctx.VolumeName, lockNames);
+    askHistoryFolders(rowsOf);
     std::vector<int> recorded;
     std::vector<size_t> settledBefore;
     recordFiles(together, rowsOf, holds, named, recorded, settledBefore);
@@ -92,6 +93,29 @@ bool CheckInGroup::attempt(bool together, bool& commitAsked) {
     for (int g : recorded)
         m_files[size_t(g)].committed = true;
     return true;
+}
+
+// Files planned as new that now replace another client's file (see CheckInSteps::historyUnasked):
+// their history folders are asked under the lock, once a volume. A folder that takes no files ends
+// the batch at that file, before anything of it is written.
+void CheckInGroup::askHistoryFolders(const QHash<QString, StoredDrawing>& rowsOf) {
+    for (int g = 0; g < m_limit; ++g) {
+        File& f = m_files[size_t(g)];
+        if (!f.steps || f.early || !f.uploaded)
+            continue;
+        const StoredDrawing now = rowsOf.value(f.steps->code());
+        if (!f.steps->historyUnasked(now))
+            continue;
+        auto asked = m_b->historyFolders.find(now.volume);
+        if (asked == m_b->historyFolders.end())
+            asked = m_b->historyFolders.insert(now.volume, m_b->run([&](FtpClient& c, const TransferProgress&) {
+                return ProbeHistoryFolder(c, VolumeUrl(m_b->ctx.AdminPassword, now.server), now.volume);
+            }));
+        if (*asked)
+            f.steps->historyProbed(now.volume);
+        else
+            f.early = Outcome::failure(asked->message);
+    }
 }
 
 void CheckInGroup::recordFiles(bool together, const QHash<QString, StoredDrawing>& rowsOf,

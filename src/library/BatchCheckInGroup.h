@@ -102,6 +102,7 @@ private:
                   const QStringList& named, qint64 lastNumber, const std::optional<VersionRow>& previous);
     void reserveAndUpload();
     bool attempt(bool together, bool& commitAsked);
+    void askHistoryFolders(const QHash<QString, StoredDrawing>& rowsOf);
     void recordFiles(bool together, const QHash<QString, StoredDrawing>& rowsOf, const QHash<QString, Holder>& holds,
                      const QHash<QString, QStringList>& named, std::vector<int>& recorded,
                      std::vector<size_t>& settledBefore);

@@ -149,7 +149,7 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
             f.steps.reset();
             return f;
         }
-        f.steps->historyProbed();
+        f.steps->historyProbed(d.volume);
     }
     return f;
 }

@@ -67,7 +67,23 @@ public:
         return no;
     }
     // Whether upload() asks whether the history folder takes files; a batch asks once per volume.
-    void historyProbed() { m_probeHistory = false; }
+    void historyProbed(const QString& volume) {
+        m_probeHistory = false;
+        m_historyVolume = volume;
+    }
+    // A check-in planned as new may find, once the code is locked, a file another client stored
+    // meanwhile. The history folder of that file must still be asked whether it takes files: after the
+    // commit nothing may be refused, and a version that cannot move there would leave this check-in's
+    // file staged, out of reach of a recovery that looks only at the newest check-in.
+    bool historyUnasked(const StoredDrawing& now) const {
+        return m_keepVersions && now.exists && now.volumeKnown && now.volume != m_historyVolume;
+    }
+    TransferResult askHistory(FtpClient& c, const StoredDrawing& now) {
+        const TransferResult writable = ProbeHistoryFolder(c, VolumeUrl(m_ctx.AdminPassword, now.server), now.volume);
+        if (writable)
+            m_historyVolume = now.volume;
+        return writable;
+    }
     // Replaces the stored file the way a client that keeps no versions does: no version rows, the old
     // file overwritten (the benchmark's measure of what keeping costs).
     void keepNoVersions() { m_keepVersions = m_probeHistory = false; }
@@ -80,6 +96,7 @@ public:
                 ProbeHistoryFolder(c, VolumeUrl(m_ctx.AdminPassword, m_old.server), m_old.volume);
             if (!writable)
                 return writable;
+            m_historyVolume = m_old.volume;
         }
         if (m_recoverNumber > 0) {
             const QString oldUrl = VolumeUrl(m_ctx.AdminPassword, m_old.server);
@@ -237,11 +254,12 @@ private:
     qint64 m_recoverNumber = 0;
     std::optional<VersionRow> m_recoverPrevious;
     bool m_probeHistory = true;
+    QString m_historyVolume; // the volume whose history folder was found to take files
     bool m_keepVersions = true;
     QString m_sha256;
     qint64 m_size = -1;
     qint64 m_previousNumber = 0; // the number of the version this check-in replaces
-    QString m_staged; // the staged file's name now: its own, or numbered
+    QString m_staged;            // the staged file's name now: its own, or numbered
     qint64 m_reserved = 0;
     bool m_endsHold = false;
     qint64 m_number = 0;

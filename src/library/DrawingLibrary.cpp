@@ -175,6 +175,12 @@ Outcome DrawingLibrary::checkIn(const UserContext& ctx, const QString& code, con
     lockStoredName(db, ctx.VolumeName, steps.storedName());
     step(u"locked");
     const Now locked = readNow();
+    if (steps.historyUnasked(locked.old)) {
+        const TransferResult asked =
+            m_run([&](FtpClient& c, const TransferProgress&) { return steps.askHistory(c, locked.old); });
+        if (!asked)
+            return Outcome::failure(asked.message);
+    }
     if (std::optional<Outcome> no = steps.lockAndRecord(locked.holder, locked.old, locked.otherCode))
         return *no;
     step(u"recorded");

@@ -3,6 +3,7 @@
 #include "core/ActivityLog.h"
 #include "library/Batch.h"
 #include "library/LibraryRows.h"
+#include "library/Versions.h"
 
 #include <QDir>
 #include <QFile>
@@ -257,6 +258,54 @@ TEST_P(ParallelBatch, ACheckInOfTheSameCodeBetweenPlanAndRowsLeavesTheBatchsVers
     const QString copy = env->dir.path() + QStringLiteral("/X1-copy.dwg");
     ASSERT_TRUE(library().CheckOut(QStringLiteral("X1"), copy).done());
     EXPECT_EQ(read(copy), QByteArray("X1"));
+}
+
+// A check-in planned as new may find, once locked, the drawing another client stored meanwhile on a
+// volume whose history folder is not there yet. It asks for the folder before its commit, so the
+// other's version is kept and no staged file waits for a recovery that would never come.
+TEST_P(ParallelBatch, ACheckInPlannedAsNewKeepsTheVersionAnotherClientStoredMeanwhile) {
+    RecordingFeedback otherFeedback;
+    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
+    loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
+    const QString everyone = Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin"));
+    Acl::SetPending(other->ctx, everyone, everyone, everyone, everyone);
+    auto theirs = [&](const QString& code) {
+        return DrawingLibrary(*other, runner()).CheckIn(code, drawing(code + QStringLiteral("-theirs.dwg"), "theirs"));
+    };
+    const QString history = ftp->localPath(QStringLiteral("Volume/V1/") + kHistoryFolderName);
+    auto kept = [&] {
+        QStringList contents;
+        for (const QString& name : QDir(history).entryList(QDir::Files))
+            contents << QString::fromUtf8(read(history + QLatin1Char('/') + name));
+        return contents;
+    };
+
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 1;
+    Outcome between;
+    const BatchResult r = b.CheckIn(files(2, QStringLiteral("M")), [&](int i, const BatchProgress&) {
+        if (i == 0)
+            between = theirs(QStringLiteral("M1"));
+        return true;
+    });
+    ASSERT_TRUE(between.done()) << between.text.toStdString();
+    EXPECT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305M1.dwg")), QByteArray("M1"));
+    EXPECT_EQ(kept(), QStringList{QStringLiteral("theirs")});
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
+
+    // The single check-in, on a volume whose history folder is gone again.
+    ASSERT_TRUE(QDir(history).removeRecursively());
+    DrawingLibrary single = library();
+    single.onStep = [&](QStringView step) {
+        if (step == u"uploaded")
+            between = theirs(QStringLiteral("N1"));
+    };
+    ASSERT_TRUE(single.CheckIn(QStringLiteral("N1"), drawing(QStringLiteral("N1.dwg"), "mine")).done());
+    ASSERT_TRUE(between.done()) << between.text.toStdString();
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305N1.dwg")), QByteArray("mine"));
+    EXPECT_EQ(kept(), QStringList{QStringLiteral("theirs")});
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
 }
 
 TEST_P(ParallelBatch, ADrawingCheckedInAgainElsewhereAfterTheBatchReadItIsFetchedAgain) {
