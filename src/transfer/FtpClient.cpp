@@ -4,8 +4,8 @@
 #include "transfer/FtpFailureText.h"
 #include "transfer/FtpListing.h"
 #include "transfer/FtpLocalFile.h"
-#include "transfer/Sha256.h"
 #include "transfer/FtpReply.h"
+#include "transfer/Sha256.h"
 #include "transfer/TransferCommand.h"
 
 #include <QBuffer>
@@ -458,18 +458,23 @@ struct FtpClient::Impl {
         const int fromCode = outcome.reply(rnfr);
         if (fromCode == 0)
             return NoAnswer(server, rnfr, outcome);
-        if (fromCode != kFtpPendingRename) {
+        // A file another client moved away, before RNFR or between RNFR and RNTO (vsftpd then refuses RNTO
+        // with 550), is missing, not refused: the library's callers tell a move someone else finished
+        // from a refusal by that.
+        auto missingOr = [&](int code) {
             const TransferResult found = exists(server, from);
             if (found.ok && found.kind == RemoteKind::Absent)
                 return Failure(TransferFailure::RemoteMissing,
                                QStringLiteral("FTP服务器%1上不存在文件%2").arg(server.display(), from.join(u'/')), 0,
-                               fromCode);
-            return Refusal(what, outcome, fromCode);
-        }
+                               code);
+            return Refusal(what, outcome, code);
+        };
+        if (fromCode != kFtpPendingRename)
+            return missingOr(fromCode);
         const int toCode = outcome.reply(rnto);
         if (toCode == kFtpActionDone)
             return Success(toCode);
-        return toCode == 0 ? NoAnswer(server, rnto, outcome) : Refusal(what, outcome, toCode);
+        return toCode == 0 ? NoAnswer(server, rnto, outcome) : missingOr(toCode);
     }
 };
 

@@ -100,6 +100,8 @@ void FtpServer::start() {
         arguments << QStringLiteral("--no-mlst");
     if (m_options.fullAfterBytes >= 0)
         arguments << QStringLiteral("--full-after") << QString::number(m_options.fullAfterBytes);
+    if (m_options.renameRace)
+        arguments << QStringLiteral("--rename-race");
     if (!m_options.extraReplyTo.isEmpty())
         arguments << QStringLiteral("--extra-reply") << m_options.extraReplyTo;
     if (!m_options.tlsCertificate.isEmpty())

@@ -17,6 +17,7 @@ struct FtpServerOptions {
     bool withoutMlst = false;    // answer MLST with 500, as servers that lack it do
     qint64 fullAfterBytes = -1;  // the disk fills up once a file being written holds this many bytes
     QString extraReplyTo;        // a verb whose first use gets a second, unasked reply
+    bool renameRace = false;     // the first RNTO finds its file moved away by another client
     // Explicit TLS (AUTH TLS) with this certificate and key; required: USER and PASS are refused until
     // the control connection is encrypted.
     QString tlsCertificate;

@@ -45,6 +45,9 @@ def parse_args():
     parser.add_argument("--extra-reply", metavar="VERB",
                         help="answer the first VERB the server gets twice, as servers do with a command "
                              "line they cut in two")
+    parser.add_argument("--rename-race", action="store_true",
+                        help="the first RNTO finds its file gone, as when another client moved it between RNFR "
+                             "and RNTO, and is refused with 550 as vsftpd refuses it")
     parser.add_argument("--tls-cert", metavar="FILE", help="speak explicit TLS (AUTH TLS) with this certificate")
     parser.add_argument("--tls-key", metavar="FILE", help="the certificate's private key")
     parser.add_argument("--tls-required", action="store_true",
@@ -136,6 +139,20 @@ def main():
                 self.respond("500 Command not understood.")
 
         Handler.process_command = process_command
+
+    if args.rename_race:
+        race_pending = [True]
+
+        def ftp_RNTO(self, path):
+            if race_pending[0] and self._rnfr:
+                race_pending[0] = False
+                os.remove(self._rnfr)
+                self._rnfr = None
+                self.respond("550 Rename failed.")
+                return
+            return base.ftp_RNTO(self, path)
+
+        Handler.ftp_RNTO = ftp_RNTO
 
     if args.full_after >= 0:
         import errno

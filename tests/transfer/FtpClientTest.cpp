@@ -291,6 +291,26 @@ TEST_F(FtpClientWithoutMlstTest, ExistsAndAbsentRemovalsStillWork) {
     EXPECT_EQ(client.Delete(url(), QStringLiteral("Volume/V3")).failure, TransferFailure::RemoteRefused);
 }
 
+// Another client moved the file away between RNFR and RNTO: vsftpd refuses RNTO with 550, and the
+// library must hear "missing" to know the move was finished for it.
+class FtpClientRenameRaceTest : public FtpClientTest {
+protected:
+    FtpClientRenameRaceTest() : FtpClientTest(Options()) {}
+    static FtpServerOptions Options() {
+        FtpServerOptions options;
+        options.renameRace = true;
+        return options;
+    }
+};
+
+TEST_F(FtpClientRenameRaceTest, ARenameWhoseFileVanishedBeforeRntoIsMissingNotRefused) {
+    WriteFile(onServer(QStringLiteral("Volume/V1/a.dwg.new-7")), "content");
+    const TransferResult raced =
+        client.Rename(url(), QStringLiteral("Volume/V1/a.dwg.new-7"), QStringLiteral("Volume/V1/a.dwg"));
+    EXPECT_FALSE(raced.ok);
+    EXPECT_EQ(raced.failure, TransferFailure::RemoteMissing) << raced.message.toStdString();
+}
+
 // --- one login per server for a batch -------------------------------------------------------------------------
 
 TEST_F(FtpClientTest, ABatchOfCommandsLogsInOncePerServer) {
