@@ -116,7 +116,9 @@ void FrmImportItemInfo::readFile() {
     const QString path = m_ui->TxtFile->text();
     setRunning(true);
     m_ui->CmdStop->setEnabled(false);
-    WaitForWork([&] { m_table = ReadSheetFile(path, options); });
+    SheetTable table;
+    WaitForWork([&] { table = ReadSheetFile(path, options); });
+    m_table = std::move(table);
     setRunning(false);
     m_ui->CboSheet->clear();
     m_ui->CboSheet->addItems(m_table.sheetNames);
