@@ -11,7 +11,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <map>
 
 namespace velda {
@@ -326,6 +329,354 @@ void KeepFilledRows(RowMap& rows, SheetTable& table) {
     }
 }
 
+// A cell's text from its type, style and stored value, as the spreadsheet shows it; nothing for a
+// shared string that is not there.
+std::optional<QString> CellText(QLatin1StringView type, int style, const QString& value, const QStringList& shared,
+                                const Styles& styles, bool date1904) {
+    if (type == QLatin1String("s")) {
+        bool ok = false;
+        const int index = value.toInt(&ok);
+        if (!ok || index < 0 || index >= shared.size())
+            return std::nullopt;
+        return shared[index];
+    }
+    if (type == QLatin1String("b"))
+        return value == QLatin1String("1") ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+    if (type.isEmpty() || type == QLatin1String("n"))
+        return size_t(style) < styles.dateStyle.size() && styles.dateStyle[size_t(style)] ? DateText(value, date1904)
+                                                                                          : NumberText(value);
+    return value; // str (a formula's text), inlineStr, e (an error value shown as its text)
+}
+
+// The sheets and shared strings that spreadsheet programs write, read straight from their bytes: for a
+// sheet of a hundred thousand rows Qt's XML reader took seconds, most of it in making and dropping a
+// text for every name and attribute. The subset read here: UTF-8, the sheet's own elements without a
+// prefix, no DTD or CDATA, the five named entities and numeric ones. Anything else, and anything not
+// well formed, is left to the XML reader (read() returns false), which reads every sheet and says where
+// a damaged one breaks.
+class PlainSheetXml final {
+public:
+    // A sheet: its cells by row, and its merged ranges. cell() turns a cell's type, style and value into
+    // its text; it returns nothing for a value it cannot place (the XML reader then says why).
+    using Cell = std::function<std::optional<QString>(QByteArrayView type, int style, const QString& value)>;
+    bool readSheet(const QByteArray& xml, const Cell& cell, RowMap& rows, QStringList& merges) {
+        m_cell = &cell;
+        m_rows = &rows;
+        m_merges = &merges;
+        return read(xml) && m_sawSheetData;
+    }
+    // Shared strings: the text of each <si>.
+    bool readShared(const QByteArray& xml, QStringList& shared) {
+        m_shared = &shared;
+        return read(xml);
+    }
+
+private:
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+    // Text as XML gives it: entities replaced, line ends made \n; false for what the subset lacks.
+    static bool decode(QByteArrayView raw, QString& out) {
+        if (!raw.contains('&') && !raw.contains('\r')) {
+            out = QString::fromUtf8(raw);
+            return !out.contains(QChar::ReplacementCharacter);
+        }
+        QByteArray plain;
+        plain.reserve(raw.size());
+        for (qsizetype i = 0; i < raw.size(); ++i) {
+            const char c = raw[i];
+            if (c == '\r') {
+                plain += '\n';
+                if (i + 1 < raw.size() && raw[i + 1] == '\n')
+                    ++i;
+                continue;
+            }
+            if (c != '&') {
+                plain += c;
+                continue;
+            }
+            const qsizetype semi = raw.indexOf(';', i);
+            if (semi < 0)
+                return false;
+            const QByteArrayView name = raw.sliced(i + 1, semi - i - 1);
+            i = semi;
+            if (name == "lt")
+                plain += '<';
+            else if (name == "gt")
+                plain += '>';
+            else if (name == "amp")
+                plain += '&';
+            else if (name == "quot")
+                plain += '"';
+            else if (name == "apos")
+                plain += '\'';
+            else if (name.startsWith('#')) {
+                bool ok = false;
+                const uint code = name.startsWith("#x") ? name.sliced(2).toUInt(&ok, 16) : name.sliced(1).toUInt(&ok);
+                const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code < 0xD800) ||
+                                     (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+                if (!ok || !allowed)
+                    return false;
+                const char32_t one = char32_t(code);
+                plain += QString::fromUcs4(&one, 1).toUtf8();
+            } else {
+                return false;
+            }
+        }
+        out = QString::fromUtf8(plain);
+        return !out.contains(QChar::ReplacementCharacter);
+    }
+
+    // Characters XML does not allow, as bytes: control characters other than tab and line ends.
+    static bool clean(QByteArrayView text) {
+        for (const char c : text)
+            if (uchar(c) < 0x20 && !isSpace(c))
+                return false;
+        return true;
+    }
+
+    bool read(const QByteArray& xml) {
+        const char* p = xml.constData();
+        const char* const end = p + xml.size();
+        if (xml.startsWith("\xEF\xBB\xBF"))
+            p += 3;
+        bool seenRoot = false;
+        while (p < end) {
+            if (*p != '<') {
+                const char* lt = static_cast<const char*>(memchr(p, '<', size_t(end - p)));
+                const char* stop = lt ? lt : end;
+                const QByteArrayView text(p, stop - p);
+                if (!clean(text))
+                    return false;
+                if (m_stack.empty() && !std::all_of(text.begin(), text.end(), isSpace))
+                    return false;
+                if (m_collect)
+                    m_raw += text;
+                else if (text.contains('&') && !m_stack.empty()) {
+                    QString ignored;
+                    if (!decode(text, ignored))
+                        return false;
+                }
+                p = stop;
+                continue;
+            }
+            const qsizetype left = end - p;
+            if (left >= 2 && p[1] == '?') {
+                const char* close = static_cast<const char*>(memmem(p, size_t(left), "?>", 2));
+                if (!close)
+                    return false;
+                const QByteArrayView pi(p, close - p);
+                // Only UTF-8 is read here.
+                if (pi.startsWith("<?xml") && pi.contains("encoding") && !pi.contains("UTF-8") && !pi.contains("utf-8"))
+                    return false;
+                p = close + 2;
+                continue;
+            }
+            if (left >= 4 && memcmp(p, "<!--", 4) == 0) {
+                const char* close = static_cast<const char*>(memmem(p + 4, size_t(left - 4), "-->", 3));
+                if (!close || m_collect)
+                    return false;
+                p = close + 3;
+                continue;
+            }
+            if (left >= 2 && p[1] == '!')
+                return false;
+            const char* gt = static_cast<const char*>(memchr(p, '>', size_t(left)));
+            if (!gt)
+                return false;
+            if (p[1] == '/') {
+                QByteArrayView name(p + 2, gt - p - 2);
+                while (!name.isEmpty() && isSpace(name.back()))
+                    name.chop(1);
+                if (m_stack.empty() || m_stack.back() != name || !endElement(name))
+                    return false;
+                m_stack.pop_back();
+                p = gt + 1;
+                continue;
+            }
+            // A start tag: its name, its attributes, and whether it closes itself.
+            const char* q = p + 1;
+            while (q < gt && !isSpace(*q) && *q != '/')
+                ++q;
+            const QByteArrayView name(p + 1, q - p - 1);
+            if (name.isEmpty() || (m_stack.empty() && seenRoot))
+                return false;
+            seenRoot = true;
+            m_attributes.clear();
+            bool closes = false;
+            for (;;) {
+                while (q < end && isSpace(*q))
+                    ++q;
+                if (q >= end)
+                    return false;
+                if (*q == '>') {
+                    p = q + 1;
+                    break;
+                }
+                if (*q == '/') {
+                    if (q + 1 >= end || q[1] != '>')
+                        return false;
+                    closes = true;
+                    p = q + 2;
+                    break;
+                }
+                const char* n = q;
+                while (q < end && *q != '=' && !isSpace(*q) && *q != '>' && *q != '/')
+                    ++q;
+                const QByteArrayView attribute(n, q - n);
+                while (q < end && isSpace(*q))
+                    ++q;
+                if (q + 1 >= end || *q != '=')
+                    return false;
+                ++q;
+                while (q < end && isSpace(*q))
+                    ++q;
+                if (q >= end || (*q != '"' && *q != '\''))
+                    return false;
+                const char quote = *q++;
+                const char* v = static_cast<const char*>(memchr(q, quote, size_t(end - q)));
+                if (!v)
+                    return false;
+                const QByteArrayView value(q, v - q);
+                // Entities and line ends in the values read here would need the XML reader's handling.
+                if (attribute.isEmpty() || value.contains('<') || value.contains('&') || !clean(value) ||
+                    value.contains('\n') || value.contains('\r') || value.contains('\t'))
+                    return false;
+                m_attributes.push_back({attribute, value});
+                q = v + 1;
+            }
+            m_stack.push_back(name);
+            if (!startElement(name))
+                return false;
+            if (closes) {
+                if (!endElement(name))
+                    return false;
+                m_stack.pop_back();
+            }
+        }
+        return seenRoot && m_stack.empty();
+    }
+
+    QByteArrayView attribute(QByteArrayView name) const {
+        for (const auto& [n, v] : m_attributes)
+            if (n == name)
+                return v;
+        return {};
+    }
+
+    bool startElement(QByteArrayView name) {
+        if (m_collect)
+            return false; // an element inside <v> or <t>: the XML reader's affair
+        const bool inText = m_shared ? m_inItem : m_inCell;
+        if (name.contains(':'))
+            return !(m_inSheetData || inText || (m_shared && m_stack.size() == 2));
+        if (m_shared) {
+            if (m_stack.size() == 2 && name == "si") {
+                m_inItem = true;
+                m_text.clear();
+            } else if (m_inItem) {
+                return rich(name);
+            }
+            return true;
+        }
+        if (name == "sheetData" && m_stack.size() == 2) {
+            m_inSheetData = m_sawSheetData = true;
+        } else if (name == "row" && m_inSheetData && m_stack.size() == 3) {
+            const int r = attribute("r").toInt();
+            m_row = r > 0 ? r : m_row + 1;
+            m_column = -1;
+            m_cells = &(*m_rows)[m_row];
+        } else if (name == "c" && m_cells && m_stack.size() == 4) {
+            const QByteArrayView ref = attribute("r");
+            int c = 0;
+            qsizetype i = 0;
+            for (; i < ref.size() && QChar::isLetter(uchar(ref[i])); ++i)
+                c = c * 26 + (QChar::toUpper(uchar(ref[i])) - u'A' + 1);
+            m_column = i > 0 ? c - 1 : m_column + 1;
+            m_type = attribute("t");
+            m_style = attribute("s").toInt();
+            m_inCell = true;
+            m_hasValue = false;
+            m_text.clear();
+        } else if (m_inCell && name == "v" && m_stack.size() == 5) {
+            m_collect = true;
+            m_raw.clear();
+        } else if (m_inCell && name == "is" && m_stack.size() == 5) {
+            m_inItem = true;
+            m_hasValue = true;
+        } else if (m_inItem) {
+            return rich(name);
+        } else if (name == "mergeCell") {
+            *m_merges << QString::fromUtf8(attribute("ref"));
+        }
+        return true;
+    }
+
+    // Inside <si> or <is>: every <t> of its runs, not the phonetic guides (<rPh>).
+    bool rich(QByteArrayView name) {
+        if (name == "rPh")
+            ++m_phonetic;
+        else if (name == "t" && m_phonetic == 0) {
+            m_collect = true;
+            m_raw.clear();
+        }
+        return true;
+    }
+
+    bool endElement(QByteArrayView name) {
+        if (m_collect) {
+            m_collect = false;
+            QString text;
+            if (!decode(m_raw, text))
+                return false;
+            if (m_inItem)
+                m_text += text;
+            else
+                m_text = text;
+            if (!m_inItem)
+                m_hasValue = true;
+            return true;
+        }
+        if (name.contains(':'))
+            return true;
+        if (m_inItem && name == "rPh") {
+            --m_phonetic;
+        } else if (m_shared && m_inItem && name == "si" && m_stack.size() == 2) {
+            m_inItem = false;
+            *m_shared << m_text;
+        } else if (!m_shared && m_inItem && name == "is" && m_stack.size() == 5) {
+            m_inItem = false;
+        } else if (name == "c" && m_inCell && m_stack.size() == 4) {
+            m_inCell = false;
+            if (!m_hasValue)
+                return true;
+            const std::optional<QString> text = (*m_cell)(m_type, m_style, m_text);
+            if (!text)
+                return false;
+            while (m_cells->size() <= m_column)
+                *m_cells << QString();
+            (*m_cells)[m_column] = *text;
+        } else if (name == "sheetData" && m_stack.size() == 2) {
+            m_inSheetData = false;
+            m_cells = nullptr;
+        }
+        return true;
+    }
+
+    const Cell* m_cell = nullptr;
+    RowMap* m_rows = nullptr;
+    QStringList* m_merges = nullptr;
+    QStringList* m_shared = nullptr;
+    std::vector<QByteArrayView> m_stack;
+    std::vector<std::pair<QByteArrayView, QByteArrayView>> m_attributes;
+    bool m_sawSheetData = false, m_inSheetData = false, m_inCell = false, m_inItem = false, m_collect = false,
+         m_hasValue = false;
+    int m_phonetic = 0, m_row = 0, m_column = -1, m_style = 0;
+    QStringList* m_cells = nullptr;
+    QByteArrayView m_type;
+    QByteArray m_raw;
+    QString m_text;
+};
+
 SheetTable Fail(SheetTable table, const QString& why) {
     table.error = why;
     table.rows.clear();
@@ -431,7 +782,8 @@ SheetTable ReadWorkbook(const QString& path, const SheetReadOptions& options) {
     }
 
     QStringList shared;
-    if (const auto xml = zip.member(sharedPath)) {
+    if (const auto xml = zip.member(sharedPath); xml && !PlainSheetXml().readShared(*xml, shared)) {
+        shared.clear();
         QXmlStreamReader x(*xml);
         while (!x.atEnd()) {
             if (x.readNext() == QXmlStreamReader::StartElement && x.name() == QLatin1String("si"))
@@ -446,8 +798,23 @@ SheetTable ReadWorkbook(const QString& path, const SheetReadOptions& options) {
     const std::optional<QByteArray> sheetXml = zip.member(sheetPath);
     if (!sheetXml)
         return Fail(table, SheetText::Damaged.arg(sheetPath, QStringLiteral("开头"), QStringLiteral("无法解压")));
-    QXmlStreamReader x(*sheetXml);
     RowMap rows;
+    const PlainSheetXml::Cell cell = [&](QByteArrayView type, int style,
+                                         const QString& value) -> std::optional<QString> {
+        std::optional<QString> text = CellText(QLatin1StringView(type), style, value, shared, styles, date1904);
+        // Refused by the XML reader below, which names the row and column.
+        if (text && text->size() > SheetText::kMaxCellChars)
+            return std::nullopt;
+        return text;
+    };
+    if (PlainSheetXml().readSheet(*sheetXml, cell, rows, table.merges)) {
+        FillMerges(rows, table.merges);
+        KeepFilledRows(rows, table);
+        return table;
+    }
+    rows.clear();
+    table.merges.clear();
+    QXmlStreamReader x(*sheetXml);
     int rowNumber = 0, column = -1;
     QStringList* cells = nullptr;
     while (!x.atEnd()) {
@@ -484,23 +851,12 @@ SheetTable ReadWorkbook(const QString& path, const SheetReadOptions& options) {
             }
             if (!hasValue || x.hasError())
                 continue;
-            QString text;
-            if (type == QLatin1String("s")) {
-                bool ok = false;
-                const int index = value.toInt(&ok);
-                if (!ok || index < 0 || index >= shared.size())
-                    return Fail(table, SheetText::Damaged.arg(sheetPath, SheetText::At(rowNumber, column),
-                                                              QStringLiteral("共享文字的编号%1不存在").arg(value)));
-                text = shared[index];
-            } else if (type == QLatin1String("b")) {
-                text = value == QLatin1String("1") ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
-            } else if (type.isEmpty() || type == QLatin1String("n")) {
-                text = size_t(style) < styles.dateStyle.size() && styles.dateStyle[size_t(style)]
-                           ? DateText(value, date1904)
-                           : NumberText(value);
-            } else {
-                text = value; // str (a formula's text), inlineStr, e (an error value shown as its text)
-            }
+            const std::optional<QString> converted =
+                CellText(QLatin1StringView(type.toLatin1()), style, value, shared, styles, date1904);
+            if (!converted)
+                return Fail(table, SheetText::Damaged.arg(sheetPath, SheetText::At(rowNumber, column),
+                                                          QStringLiteral("共享文字的编号%1不存在").arg(value)));
+            const QString& text = *converted;
             if (text.size() > SheetText::kMaxCellChars)
                 return Fail(table,
                             SheetText::CellTooLong.arg(SheetText::At(rowNumber, column)).arg(SheetText::kMaxCellChars));

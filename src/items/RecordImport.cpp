@@ -4,11 +4,16 @@
 #include "core/Session.h"
 #include "core/TextRules.h"
 #include "store/Database.h"
+#include "store/ManyRows.h"
 
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSqlError>
 #include <QSqlQuery>
+
+#include <algorithm>
+#include <optional>
 
 namespace velda {
 
@@ -58,10 +63,16 @@ const QHash<QString, int>& Variants() {
 }
 
 // A line break or a tab in a cell is data the spreadsheet shows and the database keeps; NUL, other
-// control characters and lone surrogates are not.
+// control characters and lone surrogates are not. Most cells have none of the three: those are
+// checked as they are, without a copy.
 bool Unstorable(const QString& text) {
+    const auto kept = [](QChar c) {
+        return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t');
+    };
+    if (std::none_of(text.begin(), text.end(), kept))
+        return HasUnstorableCharacter(text);
     QString bare = text;
-    bare.remove(QLatin1Char('\n')).remove(QLatin1Char('\r')).remove(QLatin1Char('\t'));
+    bare.removeIf(kept);
     return HasUnstorableCharacter(bare);
 }
 
@@ -82,33 +93,59 @@ ItemEntry ToEntry(const Values& v) {
 }
 
 QString Text(const QSqlQuery& q, int column) {
-    return q.value(column).isNull() ? QString() : q.value(column).toString();
+    const QVariant v = q.value(column);
+    return v.isNull() ? QString() : v.toString();
 }
 
-// The records of many codes at once, a few hundred codes a statement.
-QHash<QString, ItemRecords> LoadMany(const Database& db, const QStringList& codes) {
+const QString kPartColumns = QStringLiteral("select 代号,名称,重量,材料 from 零件信息");
+const QString kDrawingColumns =
+    QStringLiteral("select 代号,设计,校对,主管设计,审定,标准审查,工艺审查,日期,比例,编码,幅面,页数,图样 from 图纸信息");
+
+// The stored records of the file's codes. A long list is matched against each table read once, when
+// the table is not much larger than the list; otherwise the codes are asked for a slice at a time. The
+// step is asked between statements whether to go on.
+QHash<QString, ItemRecords> LoadMany(const Database& db, const QStringList& codes, const std::function<bool()>& goOn) {
     QHash<QString, ItemRecords> out;
-    constexpr qsizetype kChunk = 500;
-    for (qsizetype at = 0; at < codes.size(); at += kChunk) {
-        const QStringList chunk = codes.mid(at, kChunk);
-        QVariantList values;
-        for (const QString& c : chunk)
-            values << c;
-        QStringList marks(chunk.size(), QStringLiteral("?"));
-        const QString in = marks.join(QLatin1Char(','));
-        QSqlQuery p =
-            db.exec(QStringLiteral("select 代号,名称,重量,材料 from 零件信息 where 代号 in (%1)").arg(in), values);
+    if (codes.isEmpty())
+        return out;
+    out.reserve(codes.size());
+    const auto part = [&](const QSqlQuery& p) {
+        out[Text(p, 0)].part = PartFields{Text(p, 1), Text(p, 2), Text(p, 3)};
+    };
+    const auto drawing = [&](const QSqlQuery& d) {
+        out[Text(d, 0)].drawing =
+            DrawingFields{Text(d, 1), Text(d, 2), Text(d, 3), Text(d, 4),  Text(d, 5),  Text(d, 6),
+                          Text(d, 7), Text(d, 8), Text(d, 9), Text(d, 10), Text(d, 11), Text(d, 12)};
+    };
+    constexpr qsizetype kWholeFrom = 2000;
+    const bool whole = codes.size() >= kWholeFrom &&
+                       db.scalar(QStringLiteral("select count(*) from 零件信息")).toLongLong() <= 4 * codes.size();
+    if (whole) {
+        const QSet<QString> wanted(codes.begin(), codes.end());
+        for (const auto& [sql, take] : {std::pair{kPartColumns, std::function<void(const QSqlQuery&)>(part)},
+                                        std::pair{kDrawingColumns, std::function<void(const QSqlQuery&)>(drawing)}}) {
+            if (goOn && !goOn())
+                return out;
+            QSqlQuery q = db.exec(sql);
+            while (q.next())
+                if (wanted.contains(Text(q, 0)))
+                    take(q);
+        }
+        return out;
+    }
+    const int slice = SliceSize(db);
+    for (qsizetype at = 0; at < codes.size(); at += slice) {
+        if (goOn && !goOn())
+            return out;
+        const QStringList chunk = codes.mid(at, slice);
+        const QVariantList values(chunk.begin(), chunk.end());
+        const QString in = QStringLiteral(" where 代号 in (%1)").arg(Marks(chunk.size()));
+        QSqlQuery p = db.exec(kPartColumns + in, values);
         while (p.next())
-            out[Text(p, 0)].part = PartFields{Text(p, 1), Text(p, 2), Text(p, 3)};
-        QSqlQuery d = db.exec(
-            QStringLiteral("select 代号,设计,校对,主管设计,审定,标准审查,工艺审查,日期,比例,编码,幅面,页数,图样 from "
-                           "图纸信息 where 代号 in (%1)")
-                .arg(in),
-            values);
+            part(p);
+        QSqlQuery d = db.exec(kDrawingColumns + in, values);
         while (d.next())
-            out[Text(d, 0)].drawing =
-                DrawingFields{Text(d, 1), Text(d, 2), Text(d, 3), Text(d, 4),  Text(d, 5),  Text(d, 6),
-                              Text(d, 7), Text(d, 8), Text(d, 9), Text(d, 10), Text(d, 11), Text(d, 12)};
+            drawing(d);
     }
     return out;
 }
@@ -118,9 +155,8 @@ QVariant Stored(const QString& value) {
 }
 
 // Changes the records of a code that has at least one of them; the one it lacks is added.
-Outcome UpdateItemRecords(Session& session, const ImportRow& row) {
+Outcome UpdateItemRecords(Session& session, Database& db, const ImportRow& row) {
     return Guarded([&] {
-        Database& db = session.db();
         Transaction tx(db);
         const ItemEntry& e = row.next;
         const PartFields& p = e.part;
@@ -152,7 +188,7 @@ Outcome UpdateItemRecords(Session& session, const ImportRow& row) {
         // Deleted by somebody else since the dry run: nothing is put back in its place.
         if (touched < int(row.hadPart) + int(row.hadDrawing))
             return Outcome::failure(QStringLiteral("代号为%1的记录已被删除，未修改").arg(e.code));
-        AppendLogRow(session, e.code, LogWord::AddItemInfo);
+        AppendLogRow(session, db, session.ctx.UserId, e.code, LogWord::AddItemInfo);
         tx.commit();
         return Outcome::success();
     });
@@ -193,6 +229,89 @@ QVariantList NewPairValues(const ItemEntry& e, const QString& user, const QStrin
             when,
             LogWord::AddItemInfo};
 }
+
+const QString kPartInsert = QStringLiteral("insert into 零件信息 (代号,名称,重量,材料,类型) values (?,?,?,?,?)");
+const QString kDrawingInsert = QStringLiteral(
+    "insert into 图纸信息 (代号,设计,校对,主管设计,审定,标准审查,工艺审查,日期,比例,编码,幅面,页数,图样,页码) "
+    "values (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+const QString kLogInsert = QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values (?,?,?,?)");
+
+// New pairs into the local file: the pair and its log row in a transaction of their own, as the
+// records dialog writes them, through three statements prepared once for the whole import (preparing
+// them for each pair cost more than running them).
+class LocalPairWriter final {
+public:
+    explicit LocalPairWriter(Database& db) : m_db(db), m_part(db.handle()), m_drawing(db.handle()), m_log(db.handle()) {
+        for (auto [q, sql] : {std::pair{&m_part, &kPartInsert}, {&m_drawing, &kDrawingInsert}, {&m_log, &kLogInsert}})
+            if (!q->prepare(*sql))
+                throw Error(QStringLiteral("数据库语句有误：%1").arg(q->lastError().text()));
+    }
+
+    Outcome add(const ItemEntry& e, const QString& user, const QString& when) {
+        return Guarded([&] {
+            Transaction tx(m_db);
+            const QVariantList values = NewPairValues(e, user, when);
+            if (!run(m_part, values, 0, 5))
+                return Outcome::failure(ItemText::AlreadyThere(e.code));
+            if (!run(m_drawing, values, 5, 14))
+                return Outcome::failure(ItemText::AlreadyThere(e.code));
+            run(m_log, values, 19, 4);
+            tx.commit();
+            return Outcome::success();
+        });
+    }
+
+private:
+    // The values from..from+count of the pair's list; false for a code already stored.
+    static bool run(QSqlQuery& q, const QVariantList& values, int from, int count) {
+        for (int k = 0; k < count; ++k)
+            q.bindValue(k, values[from + k]);
+        if (q.exec())
+            return true;
+        const QSqlError e = q.lastError();
+        if (Database::isUniqueViolation(e))
+            return false;
+        const QString why = e.databaseText().trimmed();
+        throw Error(QStringLiteral("数据库操作失败：%1").arg(why.isEmpty() ? e.text() : why));
+    }
+
+    Database& m_db;
+    QSqlQuery m_part, m_drawing, m_log;
+};
+
+// The local file's settings for the length of an import: each commit is kept whole by its write to the
+// log file, which is not synced to the disk until a checkpoint; checkpoints (each syncing both files)
+// come every 10,000 pages instead of every 1,000, which for thousands of small transactions was most of
+// their time. A power cut may lose the last commits, never half of one. The settings are given back after.
+class LocalImportSettings final {
+public:
+    explicit LocalImportSettings(Database& db) : m_db(db) {
+        if (db.dialect() != Dialect::SQLite)
+            return;
+        Guarded([&] {
+            m_synchronous = db.scalar(QStringLiteral("PRAGMA synchronous")).toInt();
+            m_checkpoint = db.scalar(QStringLiteral("PRAGMA wal_autocheckpoint")).toInt();
+            db.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+            db.exec(QStringLiteral("PRAGMA wal_autocheckpoint = 10000"));
+            return Outcome::success();
+        });
+    }
+    ~LocalImportSettings() {
+        if (m_synchronous < 0)
+            return;
+        Guarded([&] {
+            m_db.exec(QStringLiteral("PRAGMA synchronous = %1").arg(m_synchronous));
+            m_db.exec(QStringLiteral("PRAGMA wal_autocheckpoint = %1").arg(m_checkpoint));
+            return Outcome::success();
+        });
+    }
+    LocalImportSettings(const LocalImportSettings&) = delete;
+    LocalImportSettings& operator=(const LocalImportSettings&) = delete;
+
+private:
+    Database& m_db;
+    int m_synchronous = -1, m_checkpoint = 1000;
+};
 
 } // namespace
 
@@ -289,15 +408,19 @@ int ImportPlan::count(RowResult result) const {
     return int(std::count_if(rows.begin(), rows.end(), [&](const ImportRow& r) { return r.result == result; }));
 }
 
-ImportPlan PlanImport(const Database& db, const SheetTable& table, const ImportMapping& mapping) {
+ImportPlan PlanImport(const Database& db, const SheetTable& table, const ImportMapping& mapping,
+                      const ImportStep& step) {
     ImportPlan plan;
+    plan.rows.reserve(table.rows.size());
     const QStringList materials = MaterialList(db);
     const QSet<QString> materialSet(materials.begin(), materials.end());
     const QStringList kinds = {ItemText::KindWeldedAssembly, ItemText::KindWeldedPart, ItemText::KindAssembly,
                                ItemText::KindPart};
     QHash<QString, int> firstRow;
     QStringList codes;
+    codes.reserve(qsizetype(table.rows.size()));
     std::vector<const SheetRow*> sources;
+    sources.reserve(table.rows.size());
     for (const SheetRow& source : table.rows) {
         if (source.number <= mapping.headerRow)
             continue;
@@ -331,8 +454,18 @@ ImportPlan PlanImport(const Database& db, const SheetTable& table, const ImportM
         plan.rows.push_back(std::move(row));
     }
 
-    const QHash<QString, ItemRecords> stored = LoadMany(db, codes);
+    // The reading of the stored records is half the work, the comparing the other half.
+    const int total = int(plan.rows.size());
+    const auto stop = [&](int done) {
+        plan.stopped = plan.stopped || (step && !step(done, total));
+        return plan.stopped;
+    };
+    const QHash<QString, ItemRecords> stored = LoadMany(db, codes, [&] { return !stop(0); });
+    if (plan.stopped)
+        return plan;
     for (size_t i = 0; i < plan.rows.size(); ++i) {
+        if (i % 1000 == 0 && stop(int(i)))
+            return plan;
         ImportRow& row = plan.rows[i];
         if (row.verdict == RowVerdict::Refused)
             continue;
@@ -390,6 +523,10 @@ ImportPlan PlanImport(const Database& db, const SheetTable& table, const ImportM
 }
 
 Outcome ApplyImport(Session& session, ImportPlan& plan, bool update, const ImportStep& step) {
+    return Guarded([&] { return ApplyImport(session, session.db(), plan, update, step); });
+}
+
+Outcome ApplyImport(Session& session, Database& db, ImportPlan& plan, bool update, const ImportStep& step) {
     std::vector<ImportRow*> wanted;
     for (ImportRow& row : plan.rows) {
         row.result = RowResult::Pending;
@@ -416,21 +553,29 @@ Outcome ApplyImport(Session& session, ImportPlan& plan, bool update, const Impor
         if (step && !step(finished, total))
             stopped = true;
     };
-    Database& db = session.db();
     const bool server = db.dialect() == Dialect::PostgreSQL;
-    // The local file syncs each commit to the disk; for an import of thousands of pairs it only waits for
-    // the operating system, which keeps every commit whole (a power cut may lose the last ones, never half
-    // of one).
-    if (!server)
-        Guarded([&] {
-            db.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+    const LocalImportSettings settings(db);
+    std::optional<LocalPairWriter> local;
+    if (!server) {
+        const Outcome prepared = Guarded([&] {
+            local.emplace(db);
             return Outcome::success();
         });
+        if (!prepared.done()) {
+            for (ImportRow* row : wanted)
+                row->result = RowResult::NotReached;
+            return prepared;
+        }
+    }
     for (size_t at = 0; at < wanted.size() && !stopped;) {
         ImportRow& row = *wanted[at];
-        if (!server || row.verdict != RowVerdict::New) {
-            done(row,
-                 row.verdict == RowVerdict::New ? AddItemRecords(session, row.next) : UpdateItemRecords(session, row));
+        if (row.verdict != RowVerdict::New) {
+            done(row, UpdateItemRecords(session, db, row));
+            ++at;
+            continue;
+        }
+        if (local) {
+            done(row, local->add(row.next, session.ctx.UserId, LogTimeText(session.clock().now())));
             ++at;
             continue;
         }
@@ -470,11 +615,6 @@ Outcome ApplyImport(Session& session, ImportPlan& plan, bool update, const Impor
     for (ImportRow* row : wanted)
         if (row->result == RowResult::Pending)
             row->result = RowResult::NotReached;
-    if (!server)
-        Guarded([&] {
-            db.exec(QStringLiteral("PRAGMA synchronous = FULL"));
-            return Outcome::success();
-        });
     const int failed = plan.count(RowResult::Failed);
     QString text = ImportText::Summary(plan.count(RowResult::Added), plan.count(RowResult::Updated),
                                        plan.count(RowVerdict::Unchanged), plan.count(RowResult::Skipped),

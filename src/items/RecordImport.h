@@ -113,21 +113,27 @@ struct ImportRow {
 
 struct ImportPlan {
     std::vector<ImportRow> rows;
+    bool stopped = false; // the dry run was stopped before it had looked at every row
     int count(RowVerdict verdict) const;
     int count(RowResult result) const;
 };
 
-// The dry run: what each data row would do; reads only. The fields a file lacks keep their stored
-// values, and a new record takes the dialog's offered values for them. Throws Error.
-ImportPlan PlanImport(const Database& db, const SheetTable& table, const ImportMapping& mapping);
-
-// Called after each record; returning false stops the import after the records finished so far.
+// Called as the work goes on; returning false stops it (an import after the records finished so far).
 using ImportStep = std::function<bool(int finished, int total)>;
+
+// The dry run: what each data row would do; reads only. The fields a file lacks keep their stored
+// values, and a new record takes the dialog's offered values for them. Throws Error. A step that
+// returns false leaves the plan stopped and unfinished, good for nothing but to be thrown away.
+ImportPlan PlanImport(const Database& db, const SheetTable& table, const ImportMapping& mapping,
+                      const ImportStep& step = {});
 
 // Writes the new records, and the changed ones when update is set, each code in its own transaction.
 // The rows' results say what happened to each; the outcome counts them (and, when stopped, how many
 // finished and how many were left).
 Outcome ApplyImport(Session& session, ImportPlan& plan, bool update, const ImportStep& step = {});
+// The same on a connection of the caller's (a worker thread's own); the session gives the account and
+// the time of the log rows.
+Outcome ApplyImport(Session& session, Database& db, ImportPlan& plan, bool update, const ImportStep& step = {});
 
 // The plan (and what the import did) as a table: 行号, 代号, 结果, 说明; for a report or its export.
 QList<QStringList> ImportReportRows(const ImportPlan& plan);

@@ -4,6 +4,7 @@
 #include "core/SheetFile.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <zlib.h>
@@ -102,6 +103,56 @@ TEST(SheetFile, WorkbookCellsReadAsTheSpreadsheetShowsThem) {
     ASSERT_EQ(t.rows.size(), 4u);
 
     EXPECT_EQ(ReadWorkbook(path, {QStringLiteral("没有")}).error, QStringLiteral("工作簿中没有名为“没有”的工作表"));
+}
+
+// The sheets spreadsheet programs write are read straight from their bytes; any other XML (here the
+// same sheet with its elements prefixed, or with a comment and CDATA in a value) goes through the XML
+// reader. Both read a cell the same way.
+TEST(SheetFile, PlainAndPrefixedSheetsReadAlike) {
+    QTemporaryDir dir;
+    auto read = [&](const QString& name, const QByteArray& sheet) {
+        return ReadWorkbook(WriteZip(dir.filePath(name), {{QStringLiteral("xl/workbook.xml"), kWorkbook},
+                                                          {QStringLiteral("xl/_rels/workbook.xml.rels"), kRels},
+                                                          {QStringLiteral("xl/sharedStrings.xml"), kShared},
+                                                          {QStringLiteral("xl/worksheets/a.xml"), sheet}}));
+    };
+    const QByteArray plain =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><dimension ref=\"A1\"/>"
+        "<sheetData><row r=\"2\" spans=\"1:3\"><c r=\"A2\" t=\"inlineStr\"><is><t>a&lt;b&amp;c&#x4E2D;&#25991;"
+        "\r\n&quot;</t></is></c><c r=\"AB2\" t=\"s\"><v>1</v></c></row>\n<row><c t=\"inlineStr\"><is><r><t "
+        "xml:space=\"preserve\"> x </t></r><rPh><t>y</t></rPh></is></c><c><v>2.50</v></c><c t=\"str\"><f>A1</f>"
+        "<v/></c></row></sheetData><mergeCells count=\"1\"><mergeCell ref=\"A4:B4\"/></mergeCells></worksheet>";
+    QByteArray prefixed = plain;
+    prefixed.replace("<worksheet xmlns=", "<x:worksheet xmlns:x=");
+    static const QRegularExpression tag(QStringLiteral("<(/?)(?!x:|\\?)([A-Za-z]+)"));
+    prefixed = QString::fromUtf8(prefixed).replace(tag, QStringLiteral("<\\1x:\\2")).toUtf8();
+    QByteArray commented = plain;
+    commented.replace("<v>1</v>", "<v><!-- 第二个 --><![CDATA[1]]></v>");
+    const SheetTable a = read(QStringLiteral("plain.xlsx"), plain);
+    ASSERT_TRUE(a.ok()) << a.error.toStdString();
+    QStringList second(28);
+    second[0] = QStringLiteral("a<b&c中文\n\"");
+    second[27] = QStringLiteral("名称");
+    EXPECT_EQ(Cells(a, 2), second);
+    EXPECT_EQ(Cells(a, 3), (QStringList{QStringLiteral(" x "), QStringLiteral("2.5")}));
+    EXPECT_EQ(a.merges, QStringList{QStringLiteral("A4:B4")});
+    ASSERT_EQ(a.rows.size(), 2u);
+    for (const auto& [name, xml] :
+         {std::pair{QStringLiteral("x.xlsx"), prefixed}, std::pair{QStringLiteral("c.xlsx"), commented}}) {
+        const SheetTable b = read(name, xml);
+        ASSERT_TRUE(b.ok()) << b.error.toStdString();
+        ASSERT_EQ(b.rows.size(), a.rows.size()) << name.toStdString();
+        for (size_t r = 0; r < a.rows.size(); ++r) {
+            EXPECT_EQ(b.rows[r].number, a.rows[r].number);
+            EXPECT_EQ(b.rows[r].cells, a.rows[r].cells) << name.toStdString() << " row " << r;
+        }
+        EXPECT_EQ(b.merges, a.merges);
+    }
+    // A control character is not XML: refused, whichever way the sheet would be read.
+    QByteArray control = plain;
+    control.replace("a&lt;b", "a\x01b");
+    EXPECT_TRUE(read(QStringLiteral("bad.xlsx"), control).error.startsWith(QStringLiteral("工作簿已损坏")));
 }
 
 TEST(SheetFile, BrokenWorkbooksAreRefusedSayingWhere) {

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "core/ActivityLog.h"
 #include "core/CodePage.h"
 #include "core/GateText.h"
 #include "core/OfficeSettings.h"
@@ -10,7 +11,9 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 
@@ -34,6 +37,13 @@ protected:
         return f;
     }
     static void click(QWidget& f, const char* name) { QTest::mouseClick(child<QPushButton>(f, name), Qt::LeftButton); }
+    // The dry run and the import run off the window: the click returns at once, and the work ends later.
+    static void clickAndWait(FrmImportItemInfo& f, const char* name) {
+        QSignalSpy finished(&f, &FrmImportItemInfo::workFinished);
+        click(f, name);
+        EXPECT_TRUE(f.isRunning());
+        ASSERT_TRUE(finished.wait(60000));
+    }
     static QComboBox* fieldBox(QWidget& f, int which) {
         return child<QComboBox>(f, QStringLiteral("CboField%1").arg(which).toLatin1().constData());
     }
@@ -49,7 +59,7 @@ TEST_P(ImportWindow, MapsTheFileDryRunsImportsAndReportsRememberingTheMapping) {
     EXPECT_EQ(fieldBox(*f, FieldName)->currentIndex(), 2);
     EXPECT_EQ(fieldBox(*f, FieldCoding)->currentText(), QStringLiteral("（不导入）"));
     fieldBox(*f, FieldCoding)->setCurrentIndex(4);
-    click(*f, "CmdDryRun");
+    clickAndWait(*f, "CmdDryRun");
     auto* plan = child<QTableWidget>(*f, "TblPlan");
     ASSERT_EQ(plan->rowCount(), 2);
     EXPECT_EQ(plan->item(0, 2)->text(), QStringLiteral("新增"));
@@ -57,7 +67,7 @@ TEST_P(ImportWindow, MapsTheFileDryRunsImportsAndReportsRememberingTheMapping) {
     EXPECT_EQ(child<QLabel>(*f, "LblCounts")->text(), QStringLiteral("新增1条，修改0条，不变0条，拒绝1行"));
     EXPECT_EQ(rows(QStringLiteral("零件信息")), 0);
 
-    click(*f, "CmdImport");
+    clickAndWait(*f, "CmdImport");
     EXPECT_EQ(env->feedback.last().text, QStringLiteral("导入完成：新增1条，修改0条，不变0条，拒绝1行"));
     EXPECT_EQ(field(QStringLiteral("图纸信息"), QStringLiteral("编码"), QStringLiteral("代号"), QStringLiteral("A-1")),
               QStringLiteral("X"));
@@ -98,3 +108,31 @@ TEST_P(ImportWindow, MapsTheFileDryRunsImportsAndReportsRememberingTheMapping) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, ImportWindow, kBothBackends, BackendName);
+
+TEST_P(ImportWindow, StopEndsTheImportAfterTheRecordsItFinished) {
+    env->session->ctx.UserId = QStringLiteral("alice");
+    env->session->ctx.UserGroups = QStringLiteral("/admin/");
+    QString text = QStringLiteral("代号,名称,比例\n");
+    for (int i = 0; i < 3000; ++i)
+        text += QStringLiteral("S-%1,轴,1:1\n").arg(i);
+    auto f = open(file(QStringLiteral("long.csv"), text));
+    clickAndWait(*f, "CmdDryRun");
+    EXPECT_EQ(child<QLabel>(*f, "LblCounts")->text(), QStringLiteral("新增3000条，修改0条，不变0条，拒绝0行"));
+
+    QSignalSpy finished(f.get(), &FrmImportItemInfo::workFinished);
+    click(*f, "CmdImport");
+    EXPECT_TRUE(child<QPushButton>(*f, "CmdStop")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(*f, "CmdImport")->isEnabled());
+    // Another command meanwhile is refused, as under any command that runs.
+    EXPECT_FALSE(CommandGuard(*env->session, QStringLiteral("其他")).acquired());
+    click(*f, "CmdStop");
+    ASSERT_TRUE(finished.wait(60000));
+    const int stored = rows(QStringLiteral("零件信息"));
+    EXPECT_LT(stored, 3000);
+    EXPECT_EQ(logRows(LogWord::AddItemInfo), stored);
+    EXPECT_TRUE(env->feedback.last().text.startsWith(
+        QStringLiteral("导入已停止：已完成%1条，其余%2条未导入").arg(stored).arg(3000 - stored)))
+        << env->feedback.last().text.toStdString();
+    EXPECT_FALSE(f->isRunning());
+    EXPECT_TRUE(child<QPushButton>(*f, "CmdImport")->isEnabled());
+}

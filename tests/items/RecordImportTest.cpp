@@ -123,6 +123,26 @@ TEST_P(RecordImportData, DryRunSaysWhatEachRowWouldDoAndWritesNothing) {
     EXPECT_EQ(rows(QStringLiteral("零件信息")), 2);
 }
 
+TEST_P(RecordImportData, LongFileFindsItsStoredRecordsAndItsDryRunStops) {
+    // Enough codes that the stored records are read whole instead of asked for a slice at a time.
+    QString csv = QStringLiteral("代号,名称,重量,材料,设计,日期,比例\n"
+                                 "old-1,轴,1.5,45,张,2024/03/05,1:2\nOLD-2,轴,9,45,张,2024/03/05,1:2\n");
+    for (int i = 0; i < 2500; ++i)
+        csv += QStringLiteral("L-%1,件,,,,,1:1\n").arg(i);
+    const ImportPlan p = plan(csv);
+    EXPECT_FALSE(p.stopped);
+    EXPECT_EQ(at(p, 2).verdict, RowVerdict::Unchanged);
+    ASSERT_EQ(at(p, 3).verdict, RowVerdict::Changed);
+    EXPECT_EQ(at(p, 3).changes.size(), 1u);
+    EXPECT_EQ(p.count(RowVerdict::New), 2500);
+
+    const SheetTable t = Csv(csv);
+    int asked = 0;
+    const ImportPlan stopped = PlanImport(env->db(), t, MatchColumns(t), [&](int, int) { return ++asked < 2; });
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(asked, 2);
+}
+
 TEST_P(RecordImportData, ImportAddsNewRecordsChangesOnlyWhenAskedAndStopsBetweenRecords) {
     const QString csv = QStringLiteral("代号,名称,比例\nold-1,新轴,1:2\nN-1,甲,1:1\nN-200,乙,1:1\nN-3,丙,1:1\n");
     ImportPlan p = plan(csv);

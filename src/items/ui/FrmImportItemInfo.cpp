@@ -1,18 +1,20 @@
 #include "items/ui/FrmImportItemInfo.h"
 
 #include "core/GateText.h"
+#include "core/Loaded.h"
 #include "core/OfficeSettings.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "items/RecordExport.h"
+#include "transfer/TransferPool.h"
 #include "ui_FrmImportItemInfo.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHeaderView>
+
+#include <atomic>
 
 namespace velda {
 
@@ -23,8 +25,21 @@ const QString kNotImported = QStringLiteral("（不导入）");
 const QString kFileFilter = QStringLiteral("工作簿或CSV文件 (*.xlsx *.csv *.txt);;所有文件 (*)");
 const QString kTableFilter = QStringLiteral("工作簿 (*.xlsx);;CSV文件 (*.csv)");
 const QString kRunning = QStringLiteral("导入零件信息");
+const QString kDryRunStopped = QStringLiteral("预演已停止，没有导入任何记录");
 
 } // namespace
+
+// What the worker is given and gives back: the window's copies of the file, the mapping and the plan,
+// never the window's own, which stay the window's while the worker runs.
+struct ImportJob {
+    ConnectionSpec spec;
+    SheetTable table;
+    ImportMapping mapping;
+    ImportPlan plan;
+    bool planFirst = false, apply = false, update = false;
+    std::atomic<bool> stop{false};
+    Outcome planned = Outcome::success(), applied = Outcome::success();
+};
 
 FrmImportItemInfo::FrmImportItemInfo(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_ui(std::make_unique<Ui::FrmImportItemInfo>()) {
@@ -51,17 +66,25 @@ FrmImportItemInfo::FrmImportItemInfo(Session& session, QWidget* parent)
     connect(m_ui->CboEncoding, &QComboBox::activated, this, [this] { readFile(); });
     connect(m_ui->CmdDryRun, &QPushButton::clicked, this, &FrmImportItemInfo::CmdDryRun_Click);
     connect(m_ui->CmdImport, &QPushButton::clicked, this, &FrmImportItemInfo::CmdImport_Click);
-    connect(m_ui->CmdStop, &QPushButton::clicked, this, [this] { m_stop = true; });
+    connect(m_ui->CmdStop, &QPushButton::clicked, this, [this] {
+        if (m_job)
+            m_job->stop = true;
+    });
     connect(m_ui->CmdReport, &QPushButton::clicked, this, &FrmImportItemInfo::CmdReport_Click);
     connect(m_ui->CmdExport, &QPushButton::clicked, this, &FrmImportItemInfo::CmdExport_Click);
     connect(m_ui->ChkUsersMayImport, &QCheckBox::clicked, this, &FrmImportItemInfo::ChkUsersMayImport_Click);
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });
 }
 
-FrmImportItemInfo::~FrmImportItemInfo() = default;
+FrmImportItemInfo::~FrmImportItemInfo() {
+    // Gone with the program under a running import: the worker stops after its current record.
+    if (m_job)
+        m_job->stop = true;
+    m_pool.reset();
+}
 
 void FrmImportItemInfo::closeEvent(QCloseEvent* event) {
-    // The import serves events between records; the window goes only when it has stopped.
+    // The worker writes on the window's behalf; the window goes only when it has stopped.
     if (m_running)
         event->ignore();
     else
@@ -89,7 +112,14 @@ void FrmImportItemInfo::readFile() {
     SheetReadOptions options;
     options.sheet = m_ui->CboSheet->currentText();
     options.encoding = TextEncoding(m_ui->CboEncoding->currentIndex());
-    m_table = ReadSheetFile(m_ui->TxtFile->text(), options);
+    // A workbook of a hundred thousand rows takes seconds to read: off the window.
+    const QString path = m_ui->TxtFile->text();
+    setRunning(true);
+    m_ui->CmdStop->setEnabled(false);
+    SheetTable table;
+    WaitForWork([&] { table = ReadSheetFile(path, options); });
+    m_table = std::move(table);
+    setRunning(false);
     m_ui->CboSheet->clear();
     m_ui->CboSheet->addItems(m_table.sheetNames);
     m_ui->CboSheet->setCurrentText(m_table.sheet);
@@ -147,58 +177,114 @@ void FrmImportItemInfo::mappingChanged() {
     m_planned = false;
 }
 
-void FrmImportItemInfo::CmdDryRun_Click() {
-    if (!m_table.ok() || m_table.rows.empty()) {
-        ShowOutcome(m_session.feedback(), Outcome::refusal(m_table.ok() ? ImportText::EmptyFile : m_table.error));
-        return;
-    }
-    if (m_mapping.column[FieldCode] < 0) {
-        ShowOutcome(m_session.feedback(), Outcome::refusal(ImportText::NoCodeColumn));
-        return;
-    }
+void FrmImportItemInfo::CmdDryRun_Click() { startWork(true, false); }
+
+void FrmImportItemInfo::CmdImport_Click() { startWork(!m_planned, true); }
+
+void FrmImportItemInfo::rememberMapping() {
     QStringList remembered;
     for (int f = 0; f < kRecordFieldCount; ++f)
         remembered << RecordFieldNames()[f] + QLatin1Char('=') + m_mapping.headers.value(m_mapping.column[f]);
     m_session.config().StoreAccountValue(m_session.ctx.UserId, kMappingValue, remembered.join(QLatin1Char('\n')));
-    const Outcome planned = Guarded([&] {
-        m_plan = PlanImport(m_session.db(), m_table, m_mapping);
-        return Outcome::success();
-    });
-    m_planned = planned.done();
-    showPlan();
-    ShowOutcome(m_session.feedback(), planned);
 }
 
-void FrmImportItemInfo::CmdImport_Click() {
-    if (!m_planned) {
-        CmdDryRun_Click();
-        if (!m_planned)
+void FrmImportItemInfo::startWork(bool plan, bool apply) {
+    if (m_running)
+        return;
+    if (plan) {
+        if (!m_table.ok() || m_table.rows.empty()) {
+            ShowOutcome(m_session.feedback(), Outcome::refusal(m_table.ok() ? ImportText::EmptyFile : m_table.error));
             return;
+        }
+        if (m_mapping.column[FieldCode] < 0) {
+            ShowOutcome(m_session.feedback(), Outcome::refusal(ImportText::NoCodeColumn));
+            return;
+        }
+        rememberMapping();
     }
-    const CommandGuard running(m_session, kRunning);
-    if (!running) {
-        ShowOutcome(m_session.feedback(), Outcome::refusal(running.refusal()));
+    auto command = std::make_unique<CommandGuard>(m_session, kRunning);
+    if (!*command) {
+        ShowOutcome(m_session.feedback(), Outcome::refusal(command->refusal()));
         return;
     }
-    m_stop = false;
+    // The worker's connection is made like the window's: reaching that may open it again, and fail.
+    const auto db = Load([&] { return &m_session.db(); });
+    if (!ShowOutcome(m_session.feedback(), db.outcome))
+        return;
+    auto job = std::make_shared<ImportJob>();
+    job->spec = db.value->spec();
+    job->planFirst = plan;
+    job->apply = apply;
+    job->update = m_ui->ChkUpdate->isChecked();
+    if (plan) {
+        job->table = m_table;
+        job->mapping = m_mapping;
+    } else {
+        job->plan = std::move(m_plan);
+        m_plan = {};
+    }
+    m_job = job;
+    m_command = std::move(command);
+    if (!m_pool) {
+        m_client = std::make_unique<FtpClient>();
+        m_pool = std::make_unique<TransferPool>(*m_client);
+        m_watch = new TransferWatch(this);
+        connect(m_watch, &TransferWatch::progressed, this, [this](qint64 done, qint64 total) {
+            m_ui->PrgImport->setMaximum(int(std::max<qint64>(total, 1)));
+            m_ui->PrgImport->setValue(int(done));
+        });
+        connect(m_watch, &TransferWatch::finished, this, &FrmImportItemInfo::workEnded);
+    }
+    m_ui->PrgImport->setValue(0);
     setRunning(true);
-    QElapsedTimer shown;
-    shown.start();
-    const Outcome o = ApplyImport(m_session, m_plan, m_ui->ChkUpdate->isChecked(), [&](int finished, int total) {
-        // A tenth of a second between repaints keeps the window live without slowing the import.
-        if (shown.elapsed() >= 100 || finished == total) {
-            m_ui->PrgImport->setMaximum(total);
-            m_ui->PrgImport->setValue(finished);
-            QCoreApplication::processEvents();
-            shown.restart();
-        }
-        return !m_stop;
+    Session& session = m_session;
+    std::vector<TransferOperation> work;
+    work.push_back([job, &session](FtpClient&, const TransferProgress& progress) {
+        const ImportStep step = [&](int finished, int total) {
+            progress(finished, total);
+            return !job->stop.load();
+        };
+        Database db;
+        Outcome o = Guarded([&] {
+            db.open(job->spec);
+            if (job->planFirst)
+                job->plan = PlanImport(db, job->table, job->mapping, step);
+            return Outcome::success();
+        });
+        if (job->planFirst)
+            job->planned = o;
+        else if (!o.done())
+            job->applied = o;
+        if (o.done() && job->apply && !job->plan.stopped)
+            job->applied = ApplyImport(session, db, job->plan, job->update, step);
+        TransferResult r;
+        r.ok = true;
+        return r;
     });
+    m_pool->submit(std::move(work), false, true, m_watch);
+}
+
+void FrmImportItemInfo::workEnded() {
+    const std::shared_ptr<ImportJob> job = std::move(m_job);
+    m_command.reset();
     setRunning(false);
-    // What is stored has changed: the next import starts from a new dry run.
-    m_planned = false;
+    if (!job)
+        return;
+    Outcome shown = job->apply ? job->applied : job->planned;
+    if (job->planFirst && !job->planned.done()) {
+        shown = job->planned;
+        m_plan = {};
+    } else if (job->plan.stopped) {
+        shown = Outcome::success(kDryRunStopped, Icon::None, kTitleFeedback);
+        m_plan = {};
+    } else {
+        m_plan = std::move(job->plan);
+    }
+    // After an import what is stored has changed: the next import starts from a new dry run.
+    m_planned = !job->apply && !m_plan.rows.empty();
     showPlan();
-    ShowOutcome(m_session.feedback(), o);
+    ShowOutcome(m_session.feedback(), shown);
+    emit workFinished();
 }
 
 void FrmImportItemInfo::showPlan() {
