@@ -38,9 +38,10 @@ public:
         primaryPort = freePort();
         standbyPort = freePort();
         const QString primary = data(QStringLiteral("primary"));
-        run(QStringLiteral("initdb"), {QStringLiteral("-D"), primary, QStringLiteral("-U"), QStringLiteral("postgres"),
-                                       QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--no-locale"),
-                                       QStringLiteral("--auth-local=trust"), QStringLiteral("--auth-host=trust")});
+        run(QStringLiteral("initdb"),
+            {QStringLiteral("-D"), primary, QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-E"),
+             QStringLiteral("UTF8"), QStringLiteral("--no-locale"), QStringLiteral("--auth-local=trust"),
+             QStringLiteral("--auth-host=trust"), QStringLiteral("--no-sync")});
         m_started << primary;
         run(QStringLiteral("pg_ctl"),
             {QStringLiteral("-D"), primary, QStringLiteral("-o"), options(primaryPort), QStringLiteral("-l"),
@@ -50,7 +51,7 @@ public:
         const QString standby = data(QStringLiteral("standby"));
         run(QStringLiteral("pg_basebackup"),
             {QStringLiteral("-D"), standby, QStringLiteral("-R"), QStringLiteral("-X"), QStringLiteral("stream"),
-             QStringLiteral("-c"), QStringLiteral("fast"), QStringLiteral("-d"),
+             QStringLiteral("-c"), QStringLiteral("fast"), QStringLiteral("--no-sync"), QStringLiteral("-d"),
              QStringLiteral("host=127.0.0.1 port=%1 user=postgres application_name=standby").arg(primaryPort)});
         m_started << standby;
         run(QStringLiteral("pg_ctl"),
