@@ -24,6 +24,40 @@ namespace {
 class StandbyPair final {
 public:
     StandbyPair() {
+        // A server already started must not outlive a set-up that failed half-way.
+        try {
+            start();
+        } catch (...) {
+            stopAll();
+            throw;
+        }
+    }
+    ~StandbyPair() { stopAll(); }
+
+    // The standby first: a client must pass it by while it only reads.
+    QString address() const { return QStringLiteral("127.0.0.1:%1,127.0.0.1:%2").arg(standbyPort).arg(primaryPort); }
+    // The primary fails at once, as a machine that loses its power.
+    void stopPrimary() {
+        run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(QStringLiteral("primary")), QStringLiteral("-m"),
+                                       QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+        m_started.removeAll(data(QStringLiteral("primary")));
+    }
+    void promoteStandby() {
+        run(QStringLiteral("pg_ctl"),
+            {QStringLiteral("-D"), data(QStringLiteral("standby")), QStringLiteral("-w"), QStringLiteral("promote")});
+    }
+    QString psql(int port, const QString& sql, const QString& db = QStringLiteral("postgres")) {
+        return run(QStringLiteral("psql"),
+                   {QStringLiteral("-h"), m_dir, QStringLiteral("-p"), QString::number(port), QStringLiteral("-U"),
+                    QStringLiteral("postgres"), QStringLiteral("-d"), db, QStringLiteral("-Atc"), sql})
+            .trimmed();
+    }
+
+    int primaryPort = 0;
+    int standbyPort = 0;
+
+private:
+    void start() {
         for (const char* v : {"15", "16", "17"})
             if (QFileInfo::exists(QStringLiteral("/usr/lib/postgresql/%1/bin/pg_basebackup").arg(QLatin1String(v))))
                 m_bin = QStringLiteral("/usr/lib/postgresql/%1/bin/").arg(QLatin1String(v));
@@ -62,41 +96,19 @@ public:
         psql(primaryPort, QStringLiteral("select pg_reload_conf()"));
         waitFor(QStringLiteral("select sync_state from pg_stat_replication"), QStringLiteral("sync"));
     }
-    ~StandbyPair() {
+    void stopAll() {
         for (const QString& d : m_started) {
-            QProcess p;
-            p.start(QStringLiteral("runuser"),
-                    wrap(m_bin + QStringLiteral("pg_ctl"),
-                         {QStringLiteral("-D"), d, QStringLiteral("-m"), QStringLiteral("immediate"),
-                          QStringLiteral("-w"), QStringLiteral("stop")}));
-            p.waitForFinished(30000);
+            try {
+                run(QStringLiteral("pg_ctl"),
+                    {QStringLiteral("-D"), d, QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("-w"),
+                     QStringLiteral("stop")});
+            } catch (const Error&) {
+            }
         }
-        QDir(m_dir).removeRecursively();
+        m_started.clear();
+        if (!m_dir.isEmpty())
+            QDir(m_dir).removeRecursively();
     }
-
-    // The standby first: a client must pass it by while it only reads.
-    QString address() const { return QStringLiteral("127.0.0.1:%1,127.0.0.1:%2").arg(standbyPort).arg(primaryPort); }
-    // The primary fails at once, as a machine that loses its power.
-    void stopPrimary() {
-        run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(QStringLiteral("primary")), QStringLiteral("-m"),
-                                       QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
-        m_started.removeAll(data(QStringLiteral("primary")));
-    }
-    void promoteStandby() {
-        run(QStringLiteral("pg_ctl"),
-            {QStringLiteral("-D"), data(QStringLiteral("standby")), QStringLiteral("-w"), QStringLiteral("promote")});
-    }
-    QString psql(int port, const QString& sql, const QString& db = QStringLiteral("postgres")) {
-        return run(QStringLiteral("psql"),
-                   {QStringLiteral("-h"), m_dir, QStringLiteral("-p"), QString::number(port), QStringLiteral("-U"),
-                    QStringLiteral("postgres"), QStringLiteral("-d"), db, QStringLiteral("-Atc"), sql})
-            .trimmed();
-    }
-
-    int primaryPort = 0;
-    int standbyPort = 0;
-
-private:
     QString data(const QString& name) const { return m_dir + QLatin1Char('/') + name; }
     QString options(int port) const {
         return QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off -c wal_level=replica")
