@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine as the office's VELDA server. Run as root on the server:
 #
-#   bash scripts/office-server.sh [--network 192.168.1.0/24] [--ftp-password PASSWORD]
+#   bash scripts/office-server.sh [--network 192.168.1.0/24] [--ftp-password PASSWORD] [--standby PORT]
 #
 # What it changes:
 #   - installs postgresql, vsftpd, openssl and iproute2 from Debian's archive;
@@ -15,17 +15,23 @@
 #     the folder Volume/ where the volumes live; /etc/vsftpd.conf written for local accounts chrooted
 #     to their home, writing allowed, anonymous access off (the earlier file is kept as .velda-old);
 #     /etc/vsftpd.velda-users lists the only account allowed to log in;
+#   - with --standby PORT: a second PostgreSQL cluster "standby" on PORT, a copy of the first made with
+#     pg_basebackup that follows it by streaming replication; the first waits for it at each commit
+#     (synchronous_standby_names), so a committed check-in is on both. The clients name both servers;
+#     when the first fails, "pg_ctlcluster VERSION standby promote" makes the standby take over;
 #   - prints what each client types.
 # Running it again changes nothing that is already in place, except the FTP password when given.
 set -euo pipefail
 
 NETWORK=""
 FTP_PASSWORD=""
+STANDBY_PORT=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --network) NETWORK="$2"; shift 2 ;;
         --ftp-password) FTP_PASSWORD="$2"; shift 2 ;;
-        *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+        --standby) STANDBY_PORT="$2"; shift 2 ;;
+        *) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
     esac
 done
 
@@ -108,6 +114,36 @@ if [ "$NEW_CATALOGUE" -eq 1 ]; then
     fi
 fi
 
+# --- the standby ----------------------------------------------------------------------------------
+DB_ADDRESS="$SERVER_IP:$PG_PORT"
+if [ -n "$STANDBY_PORT" ]; then
+    SB_CONF_DIR="/etc/postgresql/$PG_VERSION/standby"
+    SB_DATA="/var/lib/postgresql/$PG_VERSION/standby"
+    if [ ! -d "$SB_CONF_DIR" ]; then
+        pg_createcluster "$PG_VERSION" standby -p "$STANDBY_PORT" >/dev/null
+        # The clients reach it as they reach the first: the same addresses, TLS and admission.
+        cp "$PG_CONF_DIR/pg_hba.conf" "$SB_CONF_DIR/pg_hba.conf"
+        printf "listen_addresses = '*'   # VELDA\nssl = on   # VELDA\nssl_cert_file = '%s'\nssl_key_file = '%s'\n" \
+            "$TLS_DIR/velda-server.crt" "$TLS_DIR/velda-server.key" >>"$SB_CONF_DIR/postgresql.conf"
+        # Its data is a copy of the first's, taken over the local socket, with the settings that make
+        # it follow the first (standby.signal, primary_conninfo).
+        rm -rf "$SB_DATA"
+        runuser -u postgres -- "/usr/lib/postgresql/$PG_VERSION/bin/pg_basebackup" -D "$SB_DATA" -R -X stream \
+            -c fast -d "port=$PG_PORT application_name=velda_standby"
+        pg_ctlcluster "$PG_VERSION" standby start
+    fi
+    # Only once it streams may the first wait for it: a commit would wait for a standby that is not there.
+    for _ in $(seq 60); do
+        [ -n "$(psql_su -c "SELECT 1 FROM pg_stat_replication WHERE application_name = 'velda_standby'")" ] && break
+        sleep 1
+    done
+    [ -n "$(psql_su -c "SELECT 1 FROM pg_stat_replication WHERE application_name = 'velda_standby'")" ] ||
+        { echo "备用数据库没有开始同步，请查看 /var/log/postgresql/postgresql-$PG_VERSION-standby.log" >&2; exit 1; }
+    psql_su -c "ALTER SYSTEM SET synchronous_standby_names = 'velda_standby'"
+    psql_su -c "SELECT pg_reload_conf()" >/dev/null
+    DB_ADDRESS="$SERVER_IP:$PG_PORT,$SERVER_IP:$STANDBY_PORT"
+fi
+
 # --- vsftpd ---------------------------------------------------------------------------------------
 if ! id velda >/dev/null 2>&1; then
     useradd --system --home-dir /srv/velda --create-home --shell /usr/sbin/nologin velda
@@ -164,11 +200,20 @@ systemctl restart vsftpd
 cat <<TEXT
 
 VELDA 办公室服务器已就绪。
-  数据库服务器地址（首次启动时的“SQL Server服务器IP地址”）：$SERVER_IP:$PG_PORT
+  数据库服务器地址（首次启动时的“SQL Server服务器IP地址”）：$DB_ADDRESS
   FTP帐号 velda 的密码（系统管理 → 记录管理员信息，每台客户机一次）：${FTP_PASSWORD:-（未更改，沿用原密码）}
   存储目录的服务器地址（系统管理 → 存储目录管理 → 添加存储目录）：$SERVER_IP
-  防火墙需放行：TCP $PG_PORT、21 和 40000-40100（仅对 $NETWORK）。
+  防火墙需放行：TCP $PG_PORT${STANDBY_PORT:+、$STANDBY_PORT}、21 和 40000-40100（仅对 $NETWORK）。
   数据库与FTP均只接受加密连接。数据库证书 $TLS_DIR/velda-server.crt 可复制到客户机，并在其配置文件
   ~/.config/VELDA/velda.ini 中写入 [Database] SslMode=verify-full 与 SslRootCert=证书路径，以核对服务器。
   FTP公钥指纹（客户机首次连接时记下，请核对）：$(openssl x509 -in "$TLS_DIR/velda-ftp.crt" -pubkey -noout | openssl pkey -pubin -outform der | openssl dgst -sha256 -binary | base64 | sed 's|^|sha256//|')
 TEXT
+if [ -n "$STANDBY_PORT" ]; then
+    cat <<TEXT
+  备用数据库（端口 $STANDBY_PORT）同步跟随主库，每次提交都等备用库写入。主库损坏时执行
+      pg_ctlcluster $PG_VERSION standby promote
+  备用库即接替，客户机下一次操作自动连到它。原主库此后不可再作为主库启动：清空其数据后照本脚本
+  的做法用 pg_basebackup 从新主库复制，作为新的备用库。备用库长时间停止时主库的提交会一直等待，
+  可执行 ALTER SYSTEM RESET synchronous_standby_names 并重新加载配置后继续工作。
+TEXT
+fi

@@ -19,11 +19,16 @@ ConnectionSpec ConnectionSpec::localFile(const QString& path) {
     return s;
 }
 
-ConnectionSpec ConnectionSpec::server(const QString& address) {
-    ConnectionSpec s;
-    s.dialect = Dialect::PostgreSQL;
-    QString host = address;
+namespace {
+struct Endpoint {
+    QString host;
     int port = 5432;
+};
+
+// "host", "host:port" or "[v6host]:port"; a port that is no number leaves the text as the host.
+Endpoint ParseEndpoint(const QString& address) {
+    Endpoint e{address};
+    QString& host = e.host;
     if (host.startsWith(QLatin1Char('['))) {
         const int close = host.indexOf(QLatin1Char(']'));
         if (close > 0) {
@@ -33,7 +38,7 @@ ConnectionSpec ConnectionSpec::server(const QString& address) {
                 bool ok = false;
                 const int p = rest.mid(1).toInt(&ok);
                 if (ok)
-                    port = p;
+                    e.port = p;
             }
         }
     } else if (host.count(QLatin1Char(':')) == 1) {
@@ -41,12 +46,50 @@ ConnectionSpec ConnectionSpec::server(const QString& address) {
         bool ok = false;
         const int p = host.mid(colon + 1).toInt(&ok);
         if (ok) {
-            port = p;
+            e.port = p;
             host = host.left(colon);
         }
     }
-    s.host = host;
-    s.port = port;
+    return e;
+}
+
+QString EndpointText(const Endpoint& e) {
+    const QString host = e.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + e.host + QLatin1Char(']') : e.host;
+    return host + QLatin1Char(':') + QString::number(e.port);
+}
+
+// A primary and its standbys are one configured address, "host1:port1,host2:port2" (libpq's
+// multi-host form); the spec keeps that list, written out in full, as its host.
+bool SeveralServers(const ConnectionSpec& spec) { return spec.host.contains(QLatin1Char(',')); }
+
+QList<Endpoint> Endpoints(const ConnectionSpec& spec) {
+    if (!SeveralServers(spec))
+        return {Endpoint{spec.host, spec.port}};
+    QList<Endpoint> all;
+    for (const QString& part : spec.host.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        all << ParseEndpoint(part.trimmed());
+    return all;
+}
+} // namespace
+
+ConnectionSpec ConnectionSpec::server(const QString& address) {
+    ConnectionSpec s;
+    s.dialect = Dialect::PostgreSQL;
+    QList<Endpoint> all;
+    for (const QString& part : address.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        if (!part.trimmed().isEmpty())
+            all << ParseEndpoint(part.trimmed());
+    if (all.size() < 2) {
+        const Endpoint e = all.isEmpty() || !address.contains(QLatin1Char(',')) ? ParseEndpoint(address) : all.front();
+        s.host = e.host;
+        s.port = e.port;
+        return s;
+    }
+    QStringList full;
+    for (const Endpoint& e : all)
+        full << EndpointText(e);
+    s.host = full.join(QLatin1Char(','));
+    s.port = all.front().port;
     return s;
 }
 
@@ -144,9 +187,9 @@ QString ReconnectFailedText(const QString& why) {
 }
 
 QString ServerAddressText(const ConnectionSpec& spec) {
-    const QString host =
-        spec.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + spec.host + QLatin1Char(']') : spec.host;
-    return host + QLatin1Char(':') + QString::number(spec.port);
+    if (SeveralServers(spec))
+        return spec.host;
+    return EndpointText(Endpoint{spec.host, spec.port});
 }
 
 Database::~Database() { close(); }
@@ -165,12 +208,28 @@ void Database::open(const ConnectionSpec& spec) {
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
         db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
-        db.setHostName(spec.host);
-        db.setPort(spec.port);
         db.setDatabaseName(spec.databaseName);
         db.setUserName(spec.user);
         db.setPassword(spec.password);
-        db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        if (!SeveralServers(spec)) {
+            db.setHostName(spec.host);
+            db.setPort(spec.port);
+            db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        } else {
+            // The driver hands the host and the options to libpq as they are: libpq tries the hosts
+            // in turn and keeps the one that takes writes, so a promoted standby is found by the
+            // next connect. Each host gets its own time limit, short enough that a primary that no
+            // longer answers at all still leaves the standby's turn within seconds.
+            QStringList hosts;
+            QStringList ports;
+            for (const Endpoint& e : Endpoints(spec)) {
+                hosts << e.host;
+                ports << QString::number(e.port);
+            }
+            db.setHostName(hosts.join(QLatin1Char(',')));
+            db.setConnectOptions(QStringLiteral("connect_timeout=3;target_session_attrs=read-write;port=") +
+                                 ports.join(QLatin1Char(',')));
+        }
     }
     if (!db.isValid()) {
         const QString driver = spec.dialect == Dialect::SQLite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");

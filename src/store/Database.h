@@ -30,18 +30,18 @@ enum class Dialect { SQLite, PostgreSQL };
 struct ConnectionSpec {
     Dialect dialect = Dialect::SQLite;
     QString filePath; // SQLite
-    QString host;     // PostgreSQL
+    QString host;     // PostgreSQL: one host, or "host1:port1,host2:port2" for a primary and standbys
     int port = 5432;
     QString databaseName = QStringLiteral("HD信息库");
     QString user = QStringLiteral("Hodrin");
     QString password = QStringLiteral("tovkan");
 
     static ConnectionSpec localFile(const QString& path);
-    // A configured address is "host" or "host:port"; a bracketed IPv6 host may carry a port too.
+    // "host" or "host:port" (a bracketed IPv6 host may carry a port), or several such joined by commas.
     static ConnectionSpec server(const QString& address);
 };
 
-// "host:port" of a server ("[host]:port" for an IPv6 host), the port given even when defaulted.
+// "host:port" of each server ("[host]:port" for an IPv6 host), the port given even when defaulted.
 QString ServerAddressText(const ConnectionSpec& spec);
 
 // Escapes a value for use inside a like pattern with "escape '\'", so it never acts as a wildcard.

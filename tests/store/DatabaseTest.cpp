@@ -27,6 +27,12 @@ TEST(Store, ServerAddressesNameHostAndPort) {
     ConnectionSpec c = ConnectionSpec::server(QStringLiteral("[::1]:7000"));
     EXPECT_EQ(c.host, QStringLiteral("::1"));
     EXPECT_EQ(c.port, 7000);
+    // A primary and its standby: every server keeps its own port, shown as configured.
+    ConnectionSpec d = ConnectionSpec::server(QStringLiteral("db1, [::1]:7000,db3:6000"));
+    EXPECT_EQ(d.host, QStringLiteral("db1:5432,[::1]:7000,db3:6000"));
+    EXPECT_EQ(d.port, 5432);
+    EXPECT_EQ(ServerAddressText(d), QStringLiteral("db1:5432,[::1]:7000,db3:6000"));
+    EXPECT_EQ(ServerAddressText(ConnectionSpec::server(QStringLiteral("db1:6000,"))), QStringLiteral("db1:6000"));
 }
 
 TEST(Store, LocalFileIsPrivateAndNeverOverwritten) {
