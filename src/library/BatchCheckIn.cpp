@@ -76,6 +76,7 @@ bool CheckInGroup::attempt(bool together, bool& commitAsked) {
     const QHash<QString, Holder> holds = store.holdersOf(lockCodes);
     const QHash<QString, QStringList> named = store.codesOfFiles(ctx.VolumeName, lockNames);
     askHistoryFolders(rowsOf);
+    recoverCutOff(rowsOf);
     std::vector<int> recorded;
     std::vector<size_t> settledBefore;
     recordFiles(together, rowsOf, holds, named, recorded, settledBefore);
@@ -116,6 +117,55 @@ void CheckInGroup::askHistoryFolders(const QHash<QString, StoredDrawing>& rowsOf
         else
             f.early = Outcome::failure(asked->message);
     }
+}
+
+// A check-in cut off after its commit left its file staged under its log number; it is finished
+// here, before this group's rows go in. Only under the lock is the check-in that staged it surely
+// done or gone, so that no two clients move the same files at once, and only here is its number
+// surely the newest: once this group's rows are in, recovery looks for this group's numbers alone,
+// and a staged file of an older number would be out of its reach.
+void CheckInGroup::recoverCutOff(const QHash<QString, StoredDrawing>& rowsOf) {
+    std::vector<File*> files;
+    QStringList stored;
+    for (int g = 0; g < m_limit; ++g) {
+        File& f = m_files[size_t(g)];
+        if (f.steps && !f.early && f.uploaded && rowsOf.value(f.steps->code()).volumeKnown) {
+            files.push_back(&f);
+            stored << f.steps->code();
+        }
+    }
+    if (stored.isEmpty())
+        return;
+    Database& db = m_b->db;
+    const QHash<QString, qint64> last = lastCheckIns(db, stored);
+    const QHash<QString, VersionRow> previous = m_b->keepVersions
+                                                    ? OwnFiles(LibraryStore(db), VersionStore(db).previousOf(stored))
+                                                    : QHash<QString, VersionRow>();
+    const QString password = m_b->ctx.AdminPassword;
+    std::vector<TransferOperation> operations;
+    std::vector<File*> recovering;
+    for (File* f : files) {
+        const QString& code = f->steps->code();
+        const qint64 number = last.value(code);
+        if (number <= 0)
+            continue;
+        const StoredDrawing row = rowsOf.value(code);
+        const std::optional<VersionRow> before =
+            previous.contains(code) ? std::optional<VersionRow>(previous.value(code)) : std::nullopt;
+        operations.push_back([password, row, number, before](FtpClient& c, const TransferProgress&) {
+            return PromoteKeeping(c, VolumeUrl(password, row.server), row.remotePath(), number, before,
+                                  before ? VolumeUrl(password, before->server) : QString());
+        });
+        recovering.push_back(f);
+    }
+    const TransferWorkPtr work = m_b->pool.submit(std::move(operations), true, false);
+    {
+        Timed timed(m_b->onPhase, "recovery");
+        m_b->pool.wait(m_b->run, work);
+    }
+    for (size_t k = 0; k < recovering.size(); ++k)
+        if (!work->ok(int(k)))
+            recovering[k]->early = Outcome::failure(work->results[k].message);
 }
 
 void CheckInGroup::recordFiles(bool together, const QHash<QString, StoredDrawing>& rowsOf,

@@ -99,10 +99,11 @@ public:
 private:
     void planFiles(const QStringList& someCodes, const QStringList& someNames);
     File planFile(const QString& code, const QString& name, const StoredDrawing& d, const Holder& holder,
-                  const QStringList& named, qint64 lastNumber, const std::optional<VersionRow>& previous);
+                  const QStringList& named);
     void reserveAndUpload();
     bool attempt(bool together, bool& commitAsked);
     void askHistoryFolders(const QHash<QString, StoredDrawing>& rowsOf);
+    void recoverCutOff(const QHash<QString, StoredDrawing>& rowsOf);
     void recordFiles(bool together, const QHash<QString, StoredDrawing>& rowsOf, const QHash<QString, Holder>& holds,
                      const QHash<QString, QStringList>& named, std::vector<int>& recorded,
                      std::vector<size_t>& settledBefore);

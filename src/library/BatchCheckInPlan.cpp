@@ -51,23 +51,12 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
     QHash<QString, StoredDrawing> rowsOf;
     QHash<QString, Holder> holds;
     QHash<QString, QStringList> named;
-    QHash<QString, qint64> numbers;
-    QHash<QString, VersionRow> previous;
     Database& db = m_b->db;
     const Outcome read = Guarded([&] {
         const LibraryStore store(db);
         rowsOf = store.readDrawings(someCodes);
         holds = store.holdersOf(someCodes);
         named = store.codesOfFiles(m_b->ctx.VolumeName, someNames);
-        QStringList stored;
-        for (const QString& c : someCodes)
-            if (rowsOf.value(c).volumeKnown)
-                stored << c;
-        if (!stored.isEmpty()) {
-            numbers = lastCheckIns(db, stored);
-            if (m_b->keepVersions)
-                previous = OwnFiles(store, VersionStore(db).previousOf(stored));
-        }
         return Outcome::success();
     });
     qint64 bytes = 0;
@@ -81,9 +70,7 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
             f.name = someNames[k];
             f.early = read;
         } else {
-            f = planFile(code, someNames[k], rowsOf[code], holds.value(code), named.value(someNames[k]),
-                         numbers.value(code),
-                         previous.contains(code) ? std::optional<VersionRow>(previous.value(code)) : std::nullopt);
+            f = planFile(code, someNames[k], rowsOf[code], holds.value(code), named.value(someNames[k]));
         }
         if (f.steps)
             bytes += f.steps->fileSize();
@@ -97,8 +84,7 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
 }
 
 CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& name, const StoredDrawing& d,
-                                          const Holder& holder, const QStringList& named, qint64 lastNumber,
-                                          const std::optional<VersionRow>& previous) {
+                                          const Holder& holder, const QStringList& named) {
     UserContext& ctx = m_b->ctx;
     const int i = m_b->next;
     File f;
@@ -131,7 +117,7 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
             other = c;
             break;
         }
-    if (std::optional<Outcome> no = f.steps->plan(holder, d, other, lastNumber, previous)) {
+    if (std::optional<Outcome> no = f.steps->plan(holder, d, other)) {
         f.early = no;
         f.steps.reset();
         return f;

@@ -53,18 +53,10 @@ public:
     // What is refused before the database is asked at all.
     static std::optional<Outcome> refuseFirst(const UserContext& ctx, const QString& code, const QString& localPath);
 
-    // The rules on the rows as read before the upload, a cheap early refusal; lastNumber, when the
-    // code has a stored file, the check-in whose staged file upload() first puts in place, keeping
-    // `previous`, the version before it, when that one is this code's to keep.
-    std::optional<Outcome> plan(const Holder& holder, const StoredDrawing& old, const QString& otherCode,
-                                qint64 lastNumber, const std::optional<VersionRow>& previous = {}) {
+    // The rules on the rows as read before the upload, a cheap early refusal.
+    std::optional<Outcome> plan(const Holder& holder, const StoredDrawing& old, const QString& otherCode) {
         m_old = old;
-        std::optional<Outcome> no = rules(holder, otherCode);
-        if (!no && m_old.exists && m_old.volumeKnown) {
-            m_recoverNumber = lastNumber;
-            m_recoverPrevious = previous;
-        }
-        return no;
+        return rules(holder, otherCode);
     }
     // Whether upload() asks whether the history folder takes files; a batch asks once per volume.
     void historyProbed(const QString& volume) {
@@ -97,14 +89,6 @@ public:
             if (!writable)
                 return writable;
             m_historyVolume = m_old.volume;
-        }
-        if (m_recoverNumber > 0) {
-            const QString oldUrl = VolumeUrl(m_ctx.AdminPassword, m_old.server);
-            const TransferResult recovered = PromoteKeeping(
-                c, oldUrl, m_old.remotePath(), m_recoverNumber, m_recoverPrevious,
-                m_recoverPrevious ? VolumeUrl(m_ctx.AdminPassword, m_recoverPrevious->server) : QString());
-            if (!recovered)
-                return recovered;
         }
         // With a number reserved for its log row the upload goes straight to the staged name: no row
         // names that number until the commit, and then the file is already where recovery looks.
@@ -251,8 +235,6 @@ private:
     const QString m_finalPath;
     const QString m_url;
     StoredDrawing m_old;
-    qint64 m_recoverNumber = 0;
-    std::optional<VersionRow> m_recoverPrevious;
     bool m_probeHistory = true;
     QString m_historyVolume; // the volume whose history folder was found to take files
     bool m_keepVersions = true;

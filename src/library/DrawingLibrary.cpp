@@ -86,18 +86,25 @@ Outcome DrawingLibrary::Recover(const QString& code) {
         const StoredDrawing now = store.readDrawing(code);
         if (!now.exists || !now.volumeKnown)
             return Outcome::success();
-        const qint64 number = lastCheckIn(db, code);
-        // The version before it first, unless another code's row names that file.
-        std::optional<VersionRow> previous = VersionStore(db).before(code, number);
-        if (previous && !store.otherCodeOfFile(code, previous->volume, previous->storedName).isEmpty())
-            previous.reset();
-        const QString& password = m_session.ctx.AdminPassword;
-        const TransferResult done = m_run([&](FtpClient& c, const TransferProgress&) {
-            return PromoteKeeping(c, VolumeUrl(password, now.server), now.remotePath(), number, previous,
-                                  previous ? VolumeUrl(password, previous->server) : QString());
-        });
-        return done ? Outcome::success() : Outcome::failure(done.message);
+        return finishCutOff(code, now, lastCheckIn(db, code));
     });
+}
+
+Outcome DrawingLibrary::finishCutOff(const QString& code, const StoredDrawing& now, qint64 number) {
+    if (number <= 0)
+        return Outcome::success();
+    Database& db = m_session.db();
+    const LibraryStore store(db);
+    // The version before it first, unless another code's row names that file.
+    std::optional<VersionRow> previous = VersionStore(db).before(code, number);
+    if (previous && !store.otherCodeOfFile(code, previous->volume, previous->storedName).isEmpty())
+        previous.reset();
+    const QString& password = m_session.ctx.AdminPassword;
+    const TransferResult done = m_run([&](FtpClient& c, const TransferProgress&) {
+        return PromoteKeeping(c, VolumeUrl(password, now.server), now.remotePath(), number, previous,
+                              previous ? VolumeUrl(password, previous->server) : QString());
+    });
+    return done ? Outcome::success() : Outcome::failure(done.message);
 }
 
 namespace {
@@ -156,11 +163,8 @@ Outcome DrawingLibrary::checkIn(const UserContext& ctx, const QString& code, con
                    store.otherCodeOfFile(code, ctx.VolumeName, steps.storedName())};
     };
     const Now before = readNow();
-    if (std::optional<Outcome> no = steps.plan(before.holder, before.old, before.otherCode, 0))
+    if (std::optional<Outcome> no = steps.plan(before.holder, before.old, before.otherCode))
         return *no;
-    // A check-in cut off after its commit is finished before this one builds on the row.
-    if (const Outcome recovered = Recover(code); !recovered.done())
-        return recovered;
 
     StagedFileGuard guard(m_run, steps);
     const TransferResult put = m_run([&](FtpClient& c, const TransferProgress& p) { return steps.upload(c, p); });
@@ -181,6 +185,12 @@ Outcome DrawingLibrary::checkIn(const UserContext& ctx, const QString& code, con
         if (!asked)
             return Outcome::failure(asked.message);
     }
+    // A check-in cut off after its commit is finished before this one builds on the row: under the
+    // lock, where the check-in that staged it is surely done or gone and its number surely the newest
+    // (see BatchCheckIn's recoverCutOff).
+    if (locked.old.exists && locked.old.volumeKnown)
+        if (const Outcome recovered = finishCutOff(code, locked.old, lastCheckIn(db, code)); !recovered.done())
+            return recovered;
     if (std::optional<Outcome> no = steps.lockAndRecord(locked.holder, locked.old, locked.otherCode))
         return *no;
     step(u"recorded");

@@ -11,6 +11,10 @@
 
 namespace velda {
 
+namespace rows {
+struct StoredDrawing;
+}
+
 class Session;
 struct UserContext;
 
@@ -70,6 +74,9 @@ public:
 
 private:
     Outcome checkIn(const UserContext& ctx, const QString& code, const QString& localPath, const QString& comment);
+    // Under the code's lock: the staged file of check-in `number`, if one is there, moved into place,
+    // the version before it kept first.
+    Outcome finishCutOff(const QString& code, const rows::StoredDrawing& now, qint64 number);
     void step(QStringView name) const {
         if (onStep)
             onStep(name);

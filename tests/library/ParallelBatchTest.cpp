@@ -48,6 +48,15 @@ protected:
             codes << q.value(0).toString();
         return codes;
     }
+    // The contents of the files kept in V1's history folder, sorted.
+    QStringList keptContents() {
+        const QString history = ftp->localPath(QStringLiteral("Volume/V1/") + kHistoryFolderName);
+        QStringList contents;
+        for (const QString& name : QDir(history).entryList(QDir::Files))
+            contents << QString::fromUtf8(read(history + QLatin1Char('/') + name));
+        contents.sort();
+        return contents;
+    }
     QStringList sideFiles() {
         QStringList side;
         for (const QString& f : volumeFiles(QStringLiteral("V1")))
@@ -273,12 +282,6 @@ TEST_P(ParallelBatch, ACheckInPlannedAsNewKeepsTheVersionAnotherClientStoredMean
         return DrawingLibrary(*other, runner()).CheckIn(code, drawing(code + QStringLiteral("-theirs.dwg"), "theirs"));
     };
     const QString history = ftp->localPath(QStringLiteral("Volume/V1/") + kHistoryFolderName);
-    auto kept = [&] {
-        QStringList contents;
-        for (const QString& name : QDir(history).entryList(QDir::Files))
-            contents << QString::fromUtf8(read(history + QLatin1Char('/') + name));
-        return contents;
-    };
 
     BatchLibrary b(*env->session, runner());
     b.groupFiles = 1;
@@ -291,7 +294,7 @@ TEST_P(ParallelBatch, ACheckInPlannedAsNewKeepsTheVersionAnotherClientStoredMean
     ASSERT_TRUE(between.done()) << between.text.toStdString();
     EXPECT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
     EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305M1.dwg")), QByteArray("M1"));
-    EXPECT_EQ(kept(), QStringList{QStringLiteral("theirs")});
+    EXPECT_EQ(keptContents(), QStringList{QStringLiteral("theirs")});
     EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
 
     // The single check-in, on a volume whose history folder is gone again.
@@ -304,7 +307,38 @@ TEST_P(ParallelBatch, ACheckInPlannedAsNewKeepsTheVersionAnotherClientStoredMean
     ASSERT_TRUE(single.CheckIn(QStringLiteral("N1"), drawing(QStringLiteral("N1.dwg"), "mine")).done());
     ASSERT_TRUE(between.done()) << between.text.toStdString();
     EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305N1.dwg")), QByteArray("mine"));
-    EXPECT_EQ(kept(), QStringList{QStringLiteral("theirs")});
+    EXPECT_EQ(keptContents(), QStringList{QStringLiteral("theirs")});
+    EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
+}
+
+// Another client's check-in of a code the batch has already planned is cut off after its commit: the
+// batch finishes it under its own lock before its rows go in, so the cut-off version is kept too and
+// no staged file is left out of recovery's reach.
+TEST_P(ParallelBatch, ABatchFinishesACheckInCutOffAfterItPlannedTheSameCode) {
+    ASSERT_TRUE(checkInAsAdmin(QStringLiteral("K1"), "first").done());
+    RecordingFeedback otherFeedback;
+    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
+    loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
+    const QString everyone = Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin"));
+    Acl::SetPending(other->ctx, everyone, everyone, everyone, everyone);
+    BatchLibrary b(*env->session, runner());
+    b.groupFiles = 1;
+    bool cut = false;
+    const BatchResult r = b.CheckIn(files(2, QStringLiteral("K")), [&](int i, const BatchProgress&) {
+        if (i == 0) {
+            DrawingLibrary lib(*other, runner());
+            lib.onStep = [](QStringView step) {
+                if (step == u"committed")
+                    throw std::runtime_error("cut off");
+            };
+            cut = !lib.CheckIn(QStringLiteral("K1"), drawing(QStringLiteral("K1-cut.dwg"), "cut")).done();
+        }
+        return true;
+    });
+    ASSERT_TRUE(cut);
+    EXPECT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
+    EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305K1.dwg")), QByteArray("K1"));
+    EXPECT_EQ(keptContents(), (QStringList{QStringLiteral("cut"), QStringLiteral("first")}));
     EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
 }
 
