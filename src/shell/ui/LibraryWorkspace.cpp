@@ -59,7 +59,7 @@ constexpr int kFirstPage = 500;
 
 // A record field as the records dialog names it.
 QString RecordCell(const QString& label, const QString& value, bool colon = true) {
-    return QStringLiteral("<td>%1%2</td><td>%3</td>")
+    return QStringLiteral("<td valign=\"middle\">%1%2</td><td valign=\"middle\" style=\"padding-right:12px\">%3</td>")
         .arg(label.toHtmlEscaped(), colon ? QStringLiteral("：") : QString(), value.toHtmlEscaped());
 }
 
@@ -136,7 +136,8 @@ LibraryWorkspace::LibraryWorkspace(Session& session, std::function<QWidget*(cons
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 6);
     m_view->horizontalHeader()->setSectionsMovable(true);
-    m_view->horizontalHeader()->setStretchLastSection(true);
+    // Wider screens leave room beside the columns rather than one very wide last column.
+    m_view->horizontalHeader()->setStretchLastSection(false);
     m_view->setWordWrap(false);
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
     m_view->setAcceptDrops(true);
@@ -287,7 +288,7 @@ void LibraryWorkspace::Reload() {
             QByteArray::fromBase64(m_session.config().ReadAccountValue(account, kColumns).toLatin1());
         if (state.isEmpty() || !m_view->horizontalHeader()->restoreState(state)) {
             // Room for a long code and a name; the rest as wide as their headings.
-            static constexpr int kWidths[LibraryListModel::ColumnCount] = {150, 130, 70, 80, 90, 90, 100, 80, 80, 80};
+            static constexpr int kWidths[LibraryListModel::ColumnCount] = {150, 130, 70, 70, 90, 80, 100, 80, 70, 80};
             const double scale = logicalDpiX() / 96.0;
             for (int c = 0; c < LibraryListModel::ColumnCount; ++c)
                 m_view->horizontalHeader()->resizeSection(c, int(kWidths[c] * scale));
@@ -320,6 +321,11 @@ void LibraryWorkspace::Reload() {
             if (whole || fresh) {
                 m_model->setRows(std::move(page));
                 m_listFor = account;
+            }
+            if (whole && m_loading) {
+                // The list of the account logged in before: its answer no longer counts.
+                ++m_loadNumber;
+                m_loading = false;
             }
             if (!whole)
                 startLoad();
