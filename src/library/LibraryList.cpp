@@ -133,8 +133,10 @@ void LibraryListModel::setLocalCopies(QHash<QString, LocalCopy> copies) {
 void LibraryListModel::setFilter(const QString& text) {
     if (text == m_filter)
         return;
+    // Typing on: each key looks at the rows the last one left, not at the whole library.
+    const bool narrowing = text.toCaseFolded().contains(m_filter.toCaseFolded());
     m_filter = text;
-    relayout();
+    relayout({}, false, narrowing);
 }
 
 void LibraryListModel::setScope(Scope scope, const QString& volume) {
@@ -201,7 +203,7 @@ void LibraryListModel::sortAll() {
         m_sorted[r] = m_all.byCode[size_t(order[r] & 0xffffffffu)];
 }
 
-void LibraryListModel::relayout(const std::function<void()>& change, bool resort) {
+void LibraryListModel::relayout(const std::function<void()>& change, bool resort, bool narrowing) {
     emit layoutAboutToBeChanged();
     const QModelIndexList before = persistentIndexList();
     QStringList codes;
@@ -216,9 +218,11 @@ void LibraryListModel::relayout(const std::function<void()>& change, bool resort
         sortAll();
     // The filter keeps a part of the order already made: a keystroke never sorts.
     const QString folded = m_filter.toCaseFolded();
+    const std::vector<int> from = narrowing && !resort && !change ? std::move(m_shown) : std::vector<int>();
+    const std::vector<int>& rows = narrowing && !resort && !change ? from : m_sorted;
     m_shown.clear();
-    m_shown.reserve(m_sorted.size());
-    for (const int i : m_sorted)
+    m_shown.reserve(rows.size());
+    for (const int i : rows)
         if ((folded.isEmpty() || m_all.folded[size_t(i)].contains(folded)) && accepts(size_t(i)))
             m_shown.push_back(i);
 

@@ -78,7 +78,8 @@ private:
     // Rebuilds the shown rows (filter, then order) inside one layout change that keeps the persistent
     // indexes of the rows still shown; change, when given, alters the rows in between.
     // resort: the order of all rows changed too (new rows, another column), not only the filter.
-    void relayout(const std::function<void()>& change = {}, bool resort = false);
+    // narrowing: the filter only grew, so the rows it keeps are among those shown.
+    void relayout(const std::function<void()>& change = {}, bool resort = false, bool narrowing = false);
     void sortAll();
 
     Prepared m_all;

@@ -147,6 +147,10 @@ TEST(LibraryListModel, FiltersScopesSortsAndKeepsTheSelection) {
     EXPECT_EQ(Shown(m), L({"A%_1", "GB/T-5783", "gb-77"}));
     m.setFilter(QStringLiteral("GB"));
     EXPECT_EQ(Shown(m), L({"GB/T-5783", "gb-77"}));
+    m.setFilter(QStringLiteral("gb-")); // typed on: among the rows left
+    EXPECT_EQ(Shown(m), L({"gb-77"}));
+    m.setFilter(QStringLiteral("gb"));
+    EXPECT_EQ(Shown(m), L({"GB/T-5783", "gb-77"})) << "a key taken back shows the rest again";
     m.setFilter(QStringLiteral("%_")); // no wildcard: the characters themselves
     EXPECT_EQ(Shown(m), L({"A%_1"}));
     m.setFilter(QStringLiteral("螺"));
