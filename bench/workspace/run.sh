@@ -9,4 +9,8 @@ if [ ! -f "$VELDA_BUILD/CMakeCache.txt" ]; then
     cmake -S "$VELDA_ROOT" -B "$VELDA_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 cmake --build "$VELDA_BUILD" --target workspace_bench -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
-exec "$VELDA_BUILD/bin/workspace_bench" "${1:-100000}"
+# Each database in a process of its own: the memory figure is then that of one list.
+uptime
+"$VELDA_BUILD/bin/workspace_bench" "${1:-100000}" sqlite
+"$VELDA_BUILD/bin/workspace_bench" "${1:-100000}" postgresql
+uptime

@@ -12,6 +12,7 @@
 #include "library/ui/FolderTree.h"
 #include "shell/ui/FrmLogin.h"
 #include "shell/ui/FrmMain.h"
+#include "shell/ui/LibraryWorkspace.h"
 #include "store/DatabaseInit.h"
 
 #include <QApplication>
@@ -23,6 +24,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPixmap>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -58,6 +60,36 @@ void FillSample(velda::Database& db) {
         store.insertCheckIn({code, QStringLiteral("/user(G)/"), only, only, only, holder, QStringLiteral("2024/2/20"),
                              QStringLiteral("20240220") + code + QStringLiteral(".dwg"), QStringLiteral("本机")});
         store.markCheckedOut(code, holder, date);
+    }
+    // More drawings in the library, not held, and for each its check-in's log row and version with
+    // the file's size: the main window's list and its details then show what an office sees.
+    const QStringList more{QStringLiteral("样例-003|zhangsan|2024/2/21"), QStringLiteral("样例-004|lisi|2024/3/1"),
+                           QStringLiteral("GB/T 5783-2000 M8x20|zhangsan|2024/3/4")};
+    for (const QString& drawing : more) {
+        const QString code = drawing.section(QLatin1Char('|'), 0, 0);
+        const QString account = drawing.section(QLatin1Char('|'), 1, 1);
+        const QString only = QStringLiteral("/%1(U)/").arg(account);
+        velda::LibraryStore(db).insertCheckIn(
+            {code, QStringLiteral("/user(G)/"), only, only, only, account, drawing.section(QLatin1Char('|'), 2, 2),
+             QStringLiteral("20240220") + code + QStringLiteral(".dwg"), QStringLiteral("本机")});
+    }
+    db.exec(QStringLiteral("insert into 零件信息 (代号, 名称, 重量, 材料) values ('GB/T 5783-2000 M8x20', "
+                           "'六角头螺栓', '0.012', 'Q235')"));
+    db.exec(QStringLiteral("update 零件信息 set 重量='3.6', 材料='45' where 代号='样例-001'"));
+    db.exec(QStringLiteral("insert into 图纸信息 (代号, 设计, 校对, 主管设计, 审定, 标准审查, 工艺审查, 日期, 比例, "
+                           "编码, 幅面, 页数, 图样, 页码) values ('样例-001', '张三', '李四', '王五', '赵六', "
+                           "'钱七', '孙八', '2024/02/20', '1:2', 'ZJ-01', 'A3', '2', 'S', '1')"));
+    qint64 size = 48213;
+    for (const QString& code : {QStringLiteral("样例-001"), QStringLiteral("样例-002"), QStringLiteral("样例-003"),
+                                QStringLiteral("样例-004"), QStringLiteral("GB/T 5783-2000 M8x20")}) {
+        db.exec(QStringLiteral("insert into PDM日志 (ID, 代号, 时间, 方式) values ('zhangsan', ?, "
+                               "'2024年02月20日09时07分03秒', '图纸入库')"),
+                {code});
+        const qint64 number = velda::LibraryStore(db).lastLogNumber();
+        db.exec(QStringLiteral("insert into 图纸版本 (代号, 版本号, 入库帐号, 入库时间, 文件大小, 目录名称, "
+                               "入库文件名称) values (?, ?, 'zhangsan', '2024/2/20', ?, '本机', ?)"),
+                {code, number, size, QStringLiteral("20240220") + code + QStringLiteral(".dwg")});
+        size = size * 7 / 5;
     }
 }
 
@@ -147,7 +179,9 @@ int main(int argc, char* argv[]) {
         main.RefreshStatus();
         main.show();
         failures += !Save(&main, folder + QStringLiteral("/FrmMain.png"), out);
-        // The library workspace at the two screen sizes an office has most.
+        // The library workspace at the two screen sizes an office has most, a drawing chosen so that
+        // its details show.
+        main.workspace()->view()->selectRow(main.workspace()->model()->rowOf(QStringLiteral("样例-001")));
         for (const QSize size : {QSize(1280, 800), QSize(1920, 1080)}) {
             main.resize(size);
             ServeEventsFor(0);

@@ -12,11 +12,6 @@ namespace {
 
 bool isCapital(QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('Z'); }
 
-QString text(const QSqlQuery& q, const char* column) {
-    const QVariant v = q.value(QString::fromUtf8(column));
-    return v.isNull() ? QString() : v.toString();
-}
-
 // An empty box is stored as empty text, never as null.
 QVariant stored(const QString& value) {
     return value.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(value);
@@ -74,18 +69,22 @@ QStringList MaterialList(const Database& db) {
 QString DateBoxText(const QDate& date) { return date.toString(QStringLiteral("yyyy/MM/dd")); }
 
 ItemRecords LoadItemRecords(const Database& db, const QString& code) {
+    // Both records in one round trip: the library list asks on every change of its selection.
+    QSqlQuery q =
+        db.exec(QStringLiteral(
+                    "select p.代号,p.名称,p.重量,p.材料,g.代号,g.设计,g.校对,g.主管设计,g.审定,g.标准审查,g.工艺审查,"
+                    "g.日期,g.比例,g.编码,g.幅面,g.页数,g.图样 from (select cast(? as text) as 代号) k "
+                    "left join 零件信息 p on p.代号=k.代号 left join 图纸信息 g on g.代号=k.代号"),
+                {code});
     ItemRecords r;
-    {
-        QSqlQuery q = db.exec(QStringLiteral("select * from 零件信息 where 代号=?"), {code});
-        if (q.next())
-            r.part = PartFields{text(q, "名称"), text(q, "重量"), text(q, "材料")};
-    }
-    QSqlQuery q = db.exec(QStringLiteral("select * from 图纸信息 where 代号=?"), {code});
-    if (q.next()) {
-        r.drawing = DrawingFields{text(q, "设计"),     text(q, "校对"),     text(q, "主管设计"), text(q, "审定"),
-                                  text(q, "标准审查"), text(q, "工艺审查"), text(q, "日期"),     text(q, "比例"),
-                                  text(q, "编码"),     text(q, "幅面"),     text(q, "页数"),     text(q, "图样")};
-    }
+    if (!q.next())
+        return r;
+    const auto at = [&q](int column) { return q.value(column).isNull() ? QString() : q.value(column).toString(); };
+    if (!q.value(0).isNull())
+        r.part = PartFields{at(1), at(2), at(3)};
+    if (!q.value(4).isNull())
+        r.drawing =
+            DrawingFields{at(5), at(6), at(7), at(8), at(9), at(10), at(11), at(12), at(13), at(14), at(15), at(16)};
     return r;
 }
 

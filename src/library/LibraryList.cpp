@@ -2,6 +2,7 @@
 
 #include "library/LibraryRows.h"
 
+#include <QLocale>
 #include <QSet>
 
 #include <algorithm>
@@ -10,7 +11,8 @@ namespace velda {
 
 namespace {
 constexpr const char16_t* kHeaders[LibraryListModel::ColumnCount] = {
-    u"代号", u"名称", u"状态", u"出库人", u"出库时间", u"最后入库人", u"最后入库时间", u"存储目录", u"本地副本"};
+    u"代号",       u"名称",         u"状态",     u"出库人", u"出库时间",
+    u"最后入库人", u"最后入库时间", u"存储目录", u"大小",   u"本地副本"};
 
 // The library's dates are year/month/day without leading zeros; an unreadable one sorts first. Read
 // by hand: a list of 100,000 drawings has 200,000 of them.
@@ -48,6 +50,66 @@ QString LocalCopyText(LocalCopy copy) {
     return {};
 }
 
+LibraryListModel::Prepared LibraryListModel::prepare(std::vector<ListedDrawing> rows) {
+    Prepared p;
+    const size_t n = rows.size();
+    p.folded.resize(n);
+    for (size_t i = 0; i < n; ++i)
+        p.folded[i] = rows[i].code.toCaseFolded() + u'\n' + rows[i].name.toCaseFolded();
+    // A text column's keys: each distinct value compared once, not once per comparison of a sort.
+    const auto rankTexts = [&rows, n](const QString ListedDrawing::*field) {
+        QHash<QString, int> ids;
+        std::vector<int> keys(n);
+        for (size_t i = 0; i < n; ++i) {
+            auto it = ids.constFind(rows[i].*field);
+            if (it == ids.cend())
+                it = ids.insert(rows[i].*field, int(ids.size()));
+            keys[i] = it.value();
+        }
+        std::vector<const QString*> values(size_t(ids.size()));
+        for (auto it = ids.cbegin(); it != ids.cend(); ++it)
+            values[size_t(it.value())] = &it.key();
+        std::vector<int> order(values.size());
+        for (size_t k = 0; k < order.size(); ++k)
+            order[k] = int(k);
+        std::sort(order.begin(), order.end(), [&values](int a, int b) {
+            return QtPrivate::compareStrings(*values[size_t(a)], *values[size_t(b)]) < 0;
+        });
+        std::vector<int> place(values.size());
+        for (size_t r = 0; r < order.size(); ++r)
+            place[size_t(order[r])] = int(r);
+        for (int& k : keys)
+            k = place[size_t(k)];
+        return keys;
+    };
+    p.keys[Code] = rankTexts(&ListedDrawing::code);
+    p.keys[Name] = rankTexts(&ListedDrawing::name);
+    p.keys[State] = rankTexts(&ListedDrawing::state);
+    p.keys[Holder] = rankTexts(&ListedDrawing::holder);
+    p.keys[CheckInBy] = rankTexts(&ListedDrawing::checkInBy);
+    p.keys[Volume] = rankTexts(&ListedDrawing::volume);
+    p.keys[Since].resize(n);
+    p.keys[CheckInAt].resize(n);
+    std::vector<qint64> sizes(n);
+    for (size_t i = 0; i < n; ++i) {
+        p.keys[Since][i] = int(DayNumber(rows[i].since));
+        p.keys[CheckInAt][i] = int(DayNumber(rows[i].checkInAt));
+        sizes[i] = rows[i].size;
+    }
+    std::vector<qint64> distinct = sizes;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    p.keys[Size].resize(n);
+    for (size_t i = 0; i < n; ++i)
+        p.keys[Size][i] = int(std::lower_bound(distinct.begin(), distinct.end(), sizes[i]) - distinct.begin());
+    // Codes are unique: their keys are the code order itself.
+    p.byCode.resize(n);
+    for (size_t i = 0; i < n; ++i)
+        p.byCode[size_t(p.keys[Code][i])] = int(i);
+    p.rows = std::move(rows);
+    return p;
+}
+
 void LibraryListModel::setViewer(const QString& account, const QDate& today) {
     m_account = account;
     m_today = today;
@@ -55,28 +117,8 @@ void LibraryListModel::setViewer(const QString& account, const QDate& today) {
         relayout();
 }
 
-void LibraryListModel::setRows(std::vector<ListedDrawing> rows) {
-    relayout(
-        [&] {
-            m_rows = std::move(rows);
-            const size_t n = m_rows.size();
-            m_days.resize(n);
-            m_folded.resize(n);
-            for (size_t i = 0; i < n; ++i) {
-                const ListedDrawing& d = m_rows[i];
-                m_days[i] = {DayNumber(d.since), DayNumber(d.checkInAt)};
-                m_folded[i] = d.code.toCaseFolded() + u'\n' + d.name.toCaseFolded();
-            }
-            std::vector<int> byCode(n);
-            for (size_t i = 0; i < n; ++i)
-                byCode[i] = int(i);
-            std::sort(byCode.begin(), byCode.end(),
-                      [this](int x, int y) { return m_rows[size_t(x)].code < m_rows[size_t(y)].code; });
-            m_codeRank.resize(n);
-            for (size_t r = 0; r < n; ++r)
-                m_codeRank[size_t(byCode[r])] = int(r);
-        },
-        true);
+void LibraryListModel::setPrepared(Prepared prepared) {
+    relayout([&] { m_all = std::move(prepared); }, true);
 }
 
 void LibraryListModel::setLocalCopies(QHash<QString, LocalCopy> copies) {
@@ -91,8 +133,10 @@ void LibraryListModel::setLocalCopies(QHash<QString, LocalCopy> copies) {
 void LibraryListModel::setFilter(const QString& text) {
     if (text == m_filter)
         return;
+    // Typing on: each key looks at the rows the last one left, not at the whole library.
+    const bool narrowing = text.toCaseFolded().contains(m_filter.toCaseFolded());
     m_filter = text;
-    relayout();
+    relayout({}, false, narrowing);
 }
 
 void LibraryListModel::setScope(Scope scope, const QString& volume) {
@@ -106,7 +150,8 @@ void LibraryListModel::setStateDecorations(const QVariant& normal, const QVarian
     m_outIcon = out;
 }
 
-bool LibraryListModel::accepts(const ListedDrawing& d) const {
+bool LibraryListModel::accepts(size_t row) const {
+    const ListedDrawing& d = m_all.rows[row];
     switch (m_scope) {
     case Scope::All:
         break;
@@ -119,7 +164,7 @@ bool LibraryListModel::accepts(const ListedDrawing& d) const {
             return false;
         break;
     case Scope::Recent: {
-        const qint64 day = DayNumber(d.checkInAt);
+        const qint64 day = m_all.keys[CheckInAt][row];
         if (day == 0 || day < m_today.toJulianDay() - kRecentDays)
             return false;
         break;
@@ -133,78 +178,59 @@ bool LibraryListModel::accepts(const ListedDrawing& d) const {
 }
 
 void LibraryListModel::sortAll() {
-    const size_t n = m_rows.size();
+    const size_t n = m_all.rows.size();
     m_sorted.resize(n);
-    for (size_t i = 0; i < n; ++i)
-        m_sorted[i] = int(i);
-    // One key per row, compared as numbers or texts; ties go by the code.
-    std::vector<qint64> numbers;
-    const QString ListedDrawing::*text = nullptr;
-    switch (m_sortColumn) {
-    case Name:
-        text = &ListedDrawing::name;
-        break;
-    case State:
-        text = &ListedDrawing::state;
-        break;
-    case Holder:
-        text = &ListedDrawing::holder;
-        break;
-    case CheckInBy:
-        text = &ListedDrawing::checkInBy;
-        break;
-    case Volume:
-        text = &ListedDrawing::volume;
-        break;
-    default:
-        numbers.resize(n);
-        for (size_t i = 0; i < n; ++i)
-            numbers[i] = m_sortColumn == Since       ? m_days[i].since
-                         : m_sortColumn == CheckInAt ? m_days[i].checkIn
-                         : m_sortColumn == Local     ? qint64(localCopyOf(m_rows[i].code))
-                                                     : m_codeRank[i];
-    }
     const bool ascending = m_order == Qt::AscendingOrder;
-    std::sort(m_sorted.begin(), m_sorted.end(), [&](int x, int y) {
-        int c = 0;
-        if (text) {
-            c = QtPrivate::compareStrings(m_rows[size_t(x)].*text, m_rows[size_t(y)].*text);
-        } else {
-            const qint64 a = numbers[size_t(x)];
-            const qint64 b = numbers[size_t(y)];
-            c = a < b ? -1 : a > b ? 1 : 0;
-        }
-        if (c != 0)
-            return ascending ? c < 0 : c > 0;
-        return m_codeRank[size_t(x)] < m_codeRank[size_t(y)];
-    });
+    if (m_sortColumn == Code || m_sortColumn < 0 || m_sortColumn >= ColumnCount) {
+        if (ascending)
+            std::copy(m_all.byCode.begin(), m_all.byCode.end(), m_sorted.begin());
+        else
+            std::copy(m_all.byCode.rbegin(), m_all.byCode.rend(), m_sorted.begin());
+        return;
+    }
+    // One number per row: the column's key above, the code's place below, so ties go by the code
+    // and the sort compares integers only.
+    const std::vector<int>& codeKeys = m_all.keys[Code];
+    std::vector<quint64> order(n);
+    for (size_t i = 0; i < n; ++i) {
+        const qint64 key =
+            m_sortColumn == Local ? qint64(localCopyOf(m_all.rows[i].code)) : qint64(m_all.keys[m_sortColumn][i]);
+        const quint64 high = quint64(ascending ? key : 0x7fffffff - key);
+        order[i] = high << 32 | quint32(codeKeys[i]);
+    }
+    std::sort(order.begin(), order.end());
+    for (size_t r = 0; r < n; ++r)
+        m_sorted[r] = m_all.byCode[size_t(order[r] & 0xffffffffu)];
 }
 
-void LibraryListModel::relayout(const std::function<void()>& change, bool resort) {
+void LibraryListModel::relayout(const std::function<void()>& change, bool resort, bool narrowing) {
     emit layoutAboutToBeChanged();
     const QModelIndexList before = persistentIndexList();
     QStringList codes;
     codes.reserve(before.size());
     for (const QModelIndex& i : before)
-        codes << (i.isValid() && size_t(i.row()) < m_shown.size() ? m_rows[size_t(m_shown[i.row()])].code : QString());
+        codes << (i.isValid() && size_t(i.row()) < m_shown.size() ? m_all.rows[size_t(m_shown[i.row()])].code
+                                                                  : QString());
     if (change)
         change();
 
-    if (resort || m_sorted.size() != m_rows.size())
+    if (resort || m_sorted.size() != m_all.rows.size())
         sortAll();
     // The filter keeps a part of the order already made: a keystroke never sorts.
     const QString folded = m_filter.toCaseFolded();
+    const std::vector<int> from = narrowing && !resort && !change ? std::move(m_shown) : std::vector<int>();
+    const std::vector<int>& rows = narrowing && !resort && !change ? from : m_sorted;
     m_shown.clear();
-    m_shown.reserve(m_sorted.size());
-    for (const int i : m_sorted)
-        if ((folded.isEmpty() || m_folded[size_t(i)].contains(folded)) && accepts(m_rows[size_t(i)]))
+    m_shown.reserve(rows.size());
+    for (const int i : rows)
+        if ((folded.isEmpty() || m_all.folded[size_t(i)].contains(folded)) && accepts(size_t(i)))
             m_shown.push_back(i);
 
     if (!before.isEmpty()) {
         const QSet<QString> wanted(codes.begin(), codes.end());
         QHash<QString, int> at;
         for (size_t r = 0; r < m_shown.size() && at.size() < wanted.size(); ++r) {
-            const QString& code = m_rows[size_t(m_shown[r])].code;
+            const QString& code = m_all.rows[size_t(m_shown[r])].code;
             if (wanted.contains(code))
                 at.insert(code, int(r));
         }
@@ -230,23 +256,29 @@ int LibraryListModel::rowCount(const QModelIndex& parent) const { return parent.
 int LibraryListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 
 const ListedDrawing* LibraryListModel::drawingAt(int row) const {
-    return row >= 0 && size_t(row) < m_shown.size() ? &m_rows[size_t(m_shown[size_t(row)])] : nullptr;
+    return row >= 0 && size_t(row) < m_shown.size() ? &m_all.rows[size_t(m_shown[size_t(row)])] : nullptr;
 }
 
 int LibraryListModel::rowOf(const QString& code) const {
     for (size_t r = 0; r < m_shown.size(); ++r)
-        if (m_rows[size_t(m_shown[r])].code == code)
+        if (m_all.rows[size_t(m_shown[r])].code == code)
             return int(r);
     return -1;
 }
 
 QStringList LibraryListModel::volumes() const {
     QSet<QString> seen;
-    for (const ListedDrawing& d : m_rows)
+    for (const ListedDrawing& d : m_all.rows)
         seen.insert(d.volume);
     QStringList list(seen.begin(), seen.end());
     list.sort();
     return list;
+}
+
+QString ListedSizeText(qint64 bytes) {
+    if (bytes < 0)
+        return {};
+    return QLocale().toString((bytes + 1023) / 1024) + QStringLiteral(" KB");
 }
 
 QVariant LibraryListModel::data(const QModelIndex& index, int role) const {
@@ -255,6 +287,8 @@ QVariant LibraryListModel::data(const QModelIndex& index, int role) const {
         return {};
     if (role == Qt::DecorationRole && index.column() == State)
         return d->state == rows::kOut ? m_outIcon : m_normalIcon;
+    if (role == Qt::TextAlignmentRole && index.column() == Size)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {
@@ -274,6 +308,8 @@ QVariant LibraryListModel::data(const QModelIndex& index, int role) const {
         return d->checkInAt;
     case Volume:
         return d->volume;
+    case Size:
+        return ListedSizeText(d->size);
     case Local:
         return LocalCopyText(localCopyOf(d->code));
     default:

@@ -22,22 +22,35 @@ enum class LocalCopy {
 };
 QString LocalCopyText(LocalCopy copy);
 
-// The drawings of the library as the main window lists them: every row loaded at once, a quick filter
-// on code and name, a scope, sorting by any column. Filtering, sorting and new rows from the database
-// keep the rows a view has selected and its current row (they move with their codes), so a refresh
-// from another client's change never takes the user's place away.
+// The drawings of the library as the main window lists them: a quick filter on code and name, a scope,
+// sorting by any column. Filtering, sorting and new rows from the database keep the rows a view has
+// selected and its current row (they move with their codes), so a refresh from another client's
+// change, or the rest of a list whose first page was shown, never takes the user's place away.
 class LibraryListModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Code, Name, State, Holder, Since, CheckInBy, CheckInAt, Volume, Local, ColumnCount };
+    enum Column { Code, Name, State, Holder, Since, CheckInBy, CheckInAt, Volume, Size, Local, ColumnCount };
     enum class Scope { All, MineOut, Out, Recent, Volume };
     static constexpr int kRecentDays = 7;
+
+    // Rows with what the filter and sorting read, made once and on any thread: a large list is made
+    // ready away from the window and only swapped in on it.
+    struct Prepared {
+        std::vector<ListedDrawing> rows;
+        std::vector<QString> folded; // code and name, case-folded
+        // Per column (but the local copy) each row's sort key: its place among the column's values,
+        // equal values sharing one; the dates as day numbers (0: unreadable).
+        std::vector<int> keys[ColumnCount];
+        std::vector<int> byCode; // the rows in code order
+    };
+    static Prepared prepare(std::vector<ListedDrawing> rows);
 
     explicit LibraryListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
     // Who is asking (for 我出库的) and which day it is (for 最近入库).
     void setViewer(const QString& account, const QDate& today);
-    void setRows(std::vector<ListedDrawing> rows);
+    void setRows(std::vector<ListedDrawing> rows) { setPrepared(prepare(std::move(rows))); }
+    void setPrepared(Prepared prepared);
     void setLocalCopies(QHash<QString, LocalCopy> copies);
     // Plain text, matched anywhere in the code or the name, letter case ignored.
     void setFilter(const QString& text);
@@ -57,27 +70,21 @@ public:
     // The row showing the code, or -1.
     int rowOf(const QString& code) const;
     // Every drawing loaded, whatever the filter shows.
-    int totalCount() const { return int(m_rows.size()); }
+    int totalCount() const { return int(m_all.rows.size()); }
     QStringList volumes() const;
 
 private:
-    bool accepts(const ListedDrawing& d) const;
+    bool accepts(size_t row) const;
     // Rebuilds the shown rows (filter, then order) inside one layout change that keeps the persistent
     // indexes of the rows still shown; change, when given, alters the rows in between.
     // resort: the order of all rows changed too (new rows, another column), not only the filter.
-    void relayout(const std::function<void()>& change = {}, bool resort = false);
+    // narrowing: the filter only grew, so the rows it keeps are among those shown.
+    void relayout(const std::function<void()>& change = {}, bool resort = false, bool narrowing = false);
     void sortAll();
 
-    std::vector<ListedDrawing> m_rows;
-    // The two dates of each row as day numbers, read once so that sorting by them compares numbers.
-    struct Days {
-        qint64 since = 0, checkIn = 0;
-    };
-    std::vector<Days> m_days;
-    std::vector<int> m_codeRank;   // each row's place in code order: ties of any column go by it
-    std::vector<QString> m_folded; // code and name, case-folded, for the filter
-    std::vector<int> m_sorted;     // every row in the chosen order; the filter keeps a part of it
-    std::vector<int> m_shown;      // indexes into m_rows, in the shown order
+    Prepared m_all;
+    std::vector<int> m_sorted; // every row in the chosen order; the filter keeps a part of it
+    std::vector<int> m_shown;  // indexes into m_all.rows, in the shown order
     QHash<QString, LocalCopy> m_local;
     QString m_filter;
     Scope m_scope = Scope::All;
@@ -88,5 +95,8 @@ private:
     Qt::SortOrder m_order = Qt::AscendingOrder;
     QVariant m_normalIcon, m_outIcon;
 };
+
+// A file's size as the list shows it: whole kilobytes, rounded up; empty when not known.
+QString ListedSizeText(qint64 bytes);
 
 } // namespace velda

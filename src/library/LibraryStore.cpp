@@ -4,6 +4,7 @@
 #include "store/Database.h"
 #include "store/ManyRows.h"
 
+#include <QSet>
 #include <QSqlQuery>
 
 namespace velda {
@@ -138,16 +139,40 @@ QStringList LibraryStore::holders() const {
     return names;
 }
 
-std::vector<ListedDrawing> LibraryStore::listing() const {
+std::vector<ListedDrawing> LibraryStore::listing(int firstByCode) const {
+    // The first page by code as the list compares codes (code unit by code unit), whatever the
+    // server's collation; the joins then touch that page alone.
+    const QString drawings =
+        firstByCode <= 0
+            ? QStringLiteral("PDM入库图纸信息")
+            : QStringLiteral("(select * from PDM入库图纸信息 order by 代号%1 limit %2)")
+                  .arg(m_db.dialect() == Dialect::PostgreSQL ? QStringLiteral(" collate \"C\"") : QString())
+                  .arg(firstByCode);
+    // The size is known for a file stored by a check-in that kept its version: the version row
+    // numbered by the drawing's last check-in. A client that keeps no versions may have replaced the
+    // file since; its check-in then has no row and the size stays unknown.
+    QSqlQuery q =
+        m_db.exec(QStringLiteral("select d.代号,p.名称,d.状态,h.出库帐号,h.出库时间,d.入库帐号,d.入库时间,d.目录名称,"
+                                 "d.入库文件名称,v.文件大小 from %1 d left join PDM出库图纸信息 h on h.代号=d.代号 "
+                                 "left join 零件信息 p on p.代号=d.代号 left join 图纸版本 v on v.代号=d.代号 and "
+                                 "v.版本号=(select max(序号) from PDM日志 l where l.代号=d.代号 and l.方式=?)")
+                      .arg(drawings),
+                  {LogWord::CheckIn});
     std::vector<ListedDrawing> list;
-    QSqlQuery q = m_db.exec(QStringLiteral(
-        "select d.代号,p.名称,d.状态,h.出库帐号,h.出库时间,d.入库帐号,d.入库时间,d.目录名称,d.入库文件名称 "
-        "from PDM入库图纸信息 d left join PDM出库图纸信息 h on h.代号=d.代号 "
-        "left join 零件信息 p on p.代号=d.代号"));
+    if (q.size() > 0)
+        list.reserve(size_t(q.size()));
+    // States, accounts, dates and volumes repeat from row to row: each distinct text is kept once and
+    // shared, which halves the memory of a large list.
+    QSet<QString> seen;
+    const auto shared = [&seen, &q](int column) {
+        const QString value = q.value(column).toString();
+        const auto it = seen.constFind(value);
+        return it != seen.cend() ? *it : *seen.insert(value);
+    };
     while (q.next())
-        list.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                        q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
-                        q.value(8).toString()});
+        list.push_back({q.value(0).toString(), q.value(1).toString(), shared(2), shared(3), shared(4), shared(5),
+                        shared(6), shared(7), q.value(8).toString(),
+                        q.value(9).isNull() ? -1 : q.value(9).toLongLong()});
     return list;
 }
 

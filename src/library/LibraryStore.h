@@ -29,6 +29,7 @@ struct ListedDrawing {
     QString holder, since;        // 出库帐号, 出库时间; empty when nobody holds it
     QString checkInBy, checkInAt; // 入库帐号, 入库时间
     QString volume, storedName;   // 目录名称, 入库文件名称
+    qint64 size = -1;             // of the current file, from its version row; -1 when not known
 };
 
 // A library row as a check-in writes it; its state is always 正常.
@@ -69,8 +70,9 @@ public:
     std::vector<HoldRow> holds(const QString& holder = {}, HoldOrder order = HoldOrder::ByCode) const;
     // The accounts that hold drawings, sorted (Holds).
     QStringList holders() const;
-    // Every drawing of the library with its name and hold, in one statement (the library list).
-    std::vector<ListedDrawing> listing() const;
+    // Every drawing of the library with its name, hold and size, in one statement (the library list);
+    // with a count, only that many, the first by code (the list's first page).
+    std::vector<ListedDrawing> listing(int firstByCode = 0) const;
     // The number of the log's last row, 0 for an empty log: every command that changes the library
     // writes one, so a new number tells a list that another client changed something.
     qint64 lastLogNumber() const;

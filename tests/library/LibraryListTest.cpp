@@ -73,6 +73,45 @@ TEST_P(LibraryListing, TheServerAnnouncesEveryChangeOfTheLibrary) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return heard > 0; }, 2000));
 }
 
+// The size is that of the version stored by the last check-in; a check-in by a client that keeps no
+// versions leaves it unknown. The first page is the first codes as the list compares them.
+TEST_P(LibraryListing, KnowsTheSizeOfTheCurrentFileAndReadsAFirstPage) {
+    LibraryStore store(env->db());
+    QList<CheckInRow> rows;
+    for (const QString& code :
+         {QStringLiteral("a-0"), QStringLiteral("A-1"), QStringLiteral("B-2"), QStringLiteral("C-3")})
+        rows << CheckInRow{
+            code, {}, {}, {}, {}, QStringLiteral("bob"), QStringLiteral("2024/3/5"), code, QStringLiteral("V1")};
+    store.insertCheckIns(rows);
+    const auto checkIn = [&](const char* code) {
+        env->db().exec(QStringLiteral("insert into PDM日志 (ID,代号,时间,方式) values ('bob',?,'t','图纸入库')"),
+                       {QString::fromLatin1(code)});
+        return store.lastLogNumber();
+    };
+    const auto version = [&](const char* code, qint64 number, qint64 size) {
+        env->db().exec(QStringLiteral("insert into 图纸版本 (代号,版本号,文件大小) values (?,?,?)"),
+                       {QString::fromLatin1(code), number, size});
+    };
+    version("A-1", checkIn("A-1"), 4096);
+    version("B-2", checkIn("B-2"), 100);
+    checkIn("B-2");       // replaced by a client that keeps no versions
+    version("C-3", 1, 7); // not the current file's number
+    env->db().exec(QStringLiteral("insert into PDM日志 (ID,代号,时间,方式) values ('bob','C-3','t','图纸出库')"));
+
+    QHash<QString, qint64> sizes;
+    for (const ListedDrawing& d : store.listing())
+        sizes.insert(d.code, d.size);
+    EXPECT_EQ(sizes, (QHash<QString, qint64>{{QStringLiteral("a-0"), -1},
+                                             {QStringLiteral("A-1"), 4096},
+                                             {QStringLiteral("B-2"), -1},
+                                             {QStringLiteral("C-3"), -1}}));
+    QStringList first;
+    for (const ListedDrawing& d : store.listing(2))
+        first << d.code;
+    first.sort();
+    EXPECT_EQ(first, L({"A-1", "B-2"})) << "capitals before small letters, whatever the server's collation";
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, LibraryListing, kBothBackends, BackendName);
 
 ListedDrawing Drawing(const QString& code, const QString& name, const QString& holder, const QString& checkInAt,
@@ -108,6 +147,10 @@ TEST(LibraryListModel, FiltersScopesSortsAndKeepsTheSelection) {
     EXPECT_EQ(Shown(m), L({"A%_1", "GB/T-5783", "gb-77"}));
     m.setFilter(QStringLiteral("GB"));
     EXPECT_EQ(Shown(m), L({"GB/T-5783", "gb-77"}));
+    m.setFilter(QStringLiteral("gb-")); // typed on: among the rows left
+    EXPECT_EQ(Shown(m), L({"gb-77"}));
+    m.setFilter(QStringLiteral("gb"));
+    EXPECT_EQ(Shown(m), L({"GB/T-5783", "gb-77"})) << "a key taken back shows the rest again";
     m.setFilter(QStringLiteral("%_")); // no wildcard: the characters themselves
     EXPECT_EQ(Shown(m), L({"A%_1"}));
     m.setFilter(QStringLiteral("螺"));
@@ -142,6 +185,33 @@ TEST(LibraryListModel, FiltersScopesSortsAndKeepsTheSelection) {
     ASSERT_EQ(selection.selectedRows().size(), 1);
     EXPECT_EQ(selection.selectedRows().first().row(), 2);
     EXPECT_EQ(m.data(m.index(2, LibraryListModel::State)).toString(), QStringLiteral("正常"));
+}
+
+// Every column sorts by its value (dates as dates, sizes as numbers, unknown first), ties by code in
+// either direction.
+TEST(LibraryListModel, SortsEachColumnByValueThenByCode) {
+    const auto sized = [](const char* code, const char* name, const char* date, qint64 size) {
+        ListedDrawing d =
+            Drawing(QString::fromLatin1(code), QString::fromUtf8(name), {}, QString::fromLatin1(date), "V1");
+        d.size = size;
+        return d;
+    };
+    LibraryListModel m;
+    m.setRows({sized("D", "轴", "2024/3/10", 2048), sized("B", "轴", "2024/3/9", -1),
+               sized("C", "座", "2024/3/9", 2048), sized("A", "盖", "2023/12/31", 5)});
+    m.sort(LibraryListModel::Size);
+    EXPECT_EQ(Shown(m), L({"B", "A", "C", "D"}));
+    m.sort(LibraryListModel::Size, Qt::DescendingOrder);
+    EXPECT_EQ(Shown(m), L({"C", "D", "A", "B"}));
+    m.sort(LibraryListModel::CheckInAt);
+    EXPECT_EQ(Shown(m), L({"A", "B", "C", "D"}));
+    m.sort(LibraryListModel::Name, Qt::DescendingOrder);
+    EXPECT_EQ(Shown(m), L({"B", "D", "A", "C"})) << "轴 > 盖 > 座 by code unit";
+    m.sort(LibraryListModel::Code, Qt::DescendingOrder);
+    EXPECT_EQ(Shown(m), L({"D", "C", "B", "A"}));
+    EXPECT_EQ(m.data(m.index(0, LibraryListModel::Size)).toString(), QStringLiteral("2 KB"));
+    EXPECT_EQ(m.data(m.index(2, LibraryListModel::Size)).toString(), QString());
+    EXPECT_EQ(ListedSizeText(0) + ListedSizeText(1) + ListedSizeText(1025), QStringLiteral("0 KB1 KB2 KB"));
 }
 
 void Write(const QString& path, const QByteArray& bytes) {

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 #include <QUrl>
@@ -182,6 +183,55 @@ TEST_P(Workspace, AnotherClientsCheckInShowsWithoutAClick) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return shownCodes(main).size() == 3; }, 2000));
     EXPECT_EQ(shownCodes(main), (L({"K-1", "K-2", "K-3"})));
     EXPECT_EQ(main.workspace()->selectedCodes(), QStringList{QStringLiteral("K-3")});
+}
+
+// A library longer than a page: its first page shows at once, the rest comes in without taking the
+// user's filter, selection or sort away; the selected drawing's records show beside the list.
+TEST_P(Workspace, ALargeLibraryShowsAPageAtOnceAndTheRestInPlace) {
+    QList<CheckInRow> many;
+    for (int i = 0; i < 620; ++i) {
+        const QString code = QStringLiteral("P-%1").arg(i, 4, 10, QLatin1Char('0'));
+        many << CheckInRow{
+            code, {}, {}, {}, {}, QStringLiteral("bob"), QStringLiteral("2024/3/5"), code, QStringLiteral("V1")};
+    }
+    LibraryStore(env->db()).insertCheckIns(many);
+    env->db().exec(QStringLiteral("insert into 零件信息 (代号,名称,重量,材料) values ('P-0001','轴','2.5','Q235')"));
+    env->db().exec(
+        QStringLiteral("insert into 图纸信息 (代号,设计,比例,页数,图样) values ('P-0001','张三','1:2','3','S')"));
+
+    LibraryWorkspace workspace(*env->session, [](const QString&) { return nullptr; });
+    workspace.resize(1280, 760);
+    workspace.show();
+    workspace.Reload();
+    LibraryListModel* m = workspace.model();
+    ASSERT_TRUE(workspace.isLoading());
+    EXPECT_EQ(m->totalCount(), 500);
+    EXPECT_EQ(m->drawingAt(499)->code, QStringLiteral("P-0499"));
+    EXPECT_EQ(child<QLabel>(workspace, "LblCount")->text(), WorkspaceText::FirstPage(500));
+
+    workspace.view()->sortByColumn(LibraryListModel::Code, Qt::DescendingOrder);
+    QTest::keyClicks(child<QLineEdit>(workspace, "TxtQuickFilter"), QStringLiteral("p-00"));
+    EXPECT_EQ(m->rowCount(), 100);
+    workspace.view()->selectRow(m->rowOf(QStringLiteral("P-0001")));
+    const QString records = child<QLabel>(workspace, "LblRecords")->text();
+    for (const char* shown :
+         {"重量(kg)：|2.5", "材料：|Q235", "设计人员：|张三", "比例：|1:2", "共|3页", "图样标记：|S"}) {
+        const QStringList cells = QString::fromUtf8(shown).split(QLatin1Char('|'));
+        EXPECT_TRUE(records.contains(QRegularExpression(QRegularExpression::escape(cells[0]) +
+                                                        QStringLiteral("</td><td[^>]*>") +
+                                                        QRegularExpression::escape(cells[1]))))
+            << shown;
+    }
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !workspace.isLoading(); }, 10000));
+    EXPECT_EQ(m->totalCount(), 620);
+    EXPECT_EQ(m->rowCount(), 100) << "the filter typed meanwhile still holds";
+    EXPECT_EQ(m->drawingAt(0)->code, QStringLiteral("P-0099")) << "and the order chosen";
+    EXPECT_EQ(workspace.selectedCodes(), QStringList{QStringLiteral("P-0001")});
+    EXPECT_EQ(workspace.view()->currentIndex().row(), m->rowOf(QStringLiteral("P-0001")));
+    child<QLineEdit>(workspace, "TxtQuickFilter")->clear();
+    EXPECT_EQ(m->drawingAt(0)->code, QStringLiteral("P-0619"));
+    EXPECT_EQ(child<QLabel>(workspace, "LblCount")->text(), WorkspaceText::Counts(620, 620));
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, Workspace, kBothBackends, BackendName);

@@ -159,10 +159,11 @@ INSTANTIATE_TEST_SUITE_P(Db, Schema, kBothBackends, BackendName);
 
 TEST_P(Schema, ADatabaseOfAnOlderVersionGetsTheTablesAndIndexesItLacks) {
     env->db().exec(QStringLiteral("drop index PDM日志_代号"));
+    env->db().exec(QStringLiteral("drop index PDM日志_代号_方式"));
     env->db().exec(QStringLiteral("drop index PDM入库图纸信息_文件"));
     env->db().exec(QStringLiteral("drop index 产品结构_结点代号"));
     env->db().exec(QStringLiteral("drop table 系统设置"));
-    EXPECT_EQ(AddMissingSchema(env->db()), 4);
+    EXPECT_EQ(AddMissingSchema(env->db()), 5);
     EXPECT_EQ(AddMissingSchema(env->db()), 0);
     const QString catalogue = env->backend == Backend::SQLite
                                   ? QStringLiteral("select count(*) from sqlite_master where type='index' and name=?")

@@ -4,6 +4,7 @@
 #include "core/Outcome.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
+#include "items/ItemRecords.h"
 #include "items/ui/DwgView.h"
 #include "library/Batch.h"
 #include "library/ChangeImpact.h"
@@ -14,6 +15,8 @@
 #include "library/ui/FrmLibDrawing.h"
 #include "library/ui/FrmMultiInLib.h"
 #include "shell/CommandTable.h"
+#include "store/Database.h"
+#include "transfer/TransferPool.h"
 #include "transfer/ui/FormTransfer.h"
 
 #include <QAction>
@@ -51,6 +54,35 @@ const QString kLibraryChannel = QStringLiteral("velda_library");
 constexpr int kPollMs = 1000;
 constexpr int kRecentLogRows = 8;
 constexpr qint64 kRetryLostMs = 10000;
+// The rows read at once on the window's thread: more than a screen holds, few enough to paint at once.
+constexpr int kFirstPage = 500;
+
+// A record field as the records dialog names it.
+QString RecordCell(const QString& label, const QString& value, bool colon = true) {
+    return QStringLiteral("<td valign=\"middle\">%1%2</td><td valign=\"middle\" style=\"padding-right:12px\">%3</td>")
+        .arg(label.toHtmlEscaped(), colon ? QStringLiteral("：") : QString(), value.toHtmlEscaped());
+}
+
+// The part and drawing records of the code laid out as the records dialog lays them out, two a row.
+QString RecordsText(const ItemRecords& r) {
+    if (!r.part && !r.drawing)
+        return QStringLiteral("无零件信息和图纸信息");
+    const PartFields p = r.part.value_or(PartFields{});
+    const DrawingFields d = r.drawing.value_or(DrawingFields{});
+    const QString rows[][2] = {
+        {RecordCell(QStringLiteral("重量(kg)"), p.weight), RecordCell(QStringLiteral("材料"), p.material)},
+        {RecordCell(QStringLiteral("设计人员"), d.design), RecordCell(QStringLiteral("校对人员"), d.verify)},
+        {RecordCell(QStringLiteral("主管人员"), d.main), RecordCell(QStringLiteral("审定"), d.head)},
+        {RecordCell(QStringLiteral("标准审查"), d.standard), RecordCell(QStringLiteral("工艺审查"), d.process)},
+        {RecordCell(QStringLiteral("日期"), d.date), RecordCell(QStringLiteral("比例"), d.scale)},
+        {RecordCell(QStringLiteral("编码"), d.coding), RecordCell(QStringLiteral("图幅"), d.sheetSize)},
+        {RecordCell(QStringLiteral("共"), d.pages.isEmpty() ? QString() : d.pages + QStringLiteral("页"), false),
+         RecordCell(QStringLiteral("图样标记"), d.mark)}};
+    QString html = QStringLiteral("<table cellspacing=\"0\" cellpadding=\"1\">");
+    for (const auto& row : rows)
+        html += QStringLiteral("<tr>") + row[0] + row[1] + QStringLiteral("</tr>");
+    return html + QStringLiteral("</table>");
+}
 } // namespace
 
 QString WorkspaceText::AskHold(const QString& code) {
@@ -66,6 +98,7 @@ QString WorkspaceText::ChangedCopyWillGo(const QString& file) {
 QString WorkspaceText::NoProgram(const QString& file) {
     return QStringLiteral("本机没有与.dwg文件关联的程序，无法打开%1。已打开其所在文件夹。").arg(file);
 }
+QString WorkspaceText::FirstPage(int shown) { return QStringLiteral("显示前%1份图纸，其余正在读取……").arg(shown); }
 QString WorkspaceText::Counts(int shown, int total) {
     return shown == total ? QStringLiteral("共%1份图纸").arg(total)
                           : QStringLiteral("显示%1份，共%2份图纸").arg(shown).arg(total);
@@ -103,7 +136,8 @@ LibraryWorkspace::LibraryWorkspace(Session& session, std::function<QWidget*(cons
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 6);
     m_view->horizontalHeader()->setSectionsMovable(true);
-    m_view->horizontalHeader()->setStretchLastSection(true);
+    // Wider screens leave room beside the columns rather than one very wide last column.
+    m_view->horizontalHeader()->setStretchLastSection(false);
     m_view->setWordWrap(false);
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
     m_view->setAcceptDrops(true);
@@ -121,6 +155,12 @@ LibraryWorkspace::LibraryWorkspace(Session& session, std::function<QWidget*(cons
     m_details->setWordWrap(true);
     m_details->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     m_details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_records = new QLabel(details);
+    m_records->setObjectName(QStringLiteral("LblRecords"));
+    m_records->setTextFormat(Qt::RichText);
+    m_records->setWordWrap(true);
+    m_records->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    m_records->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_preview = new DwgView(details);
     m_preview->setObjectName(QStringLiteral("PicPreview"));
     m_previewNote = new QLabel(details);
@@ -131,6 +171,7 @@ LibraryWorkspace::LibraryWorkspace(Session& session, std::function<QWidget*(cons
     auto* side = new QVBoxLayout(details);
     side->setContentsMargins(4, 0, 0, 0);
     side->addWidget(m_details);
+    side->addWidget(m_records);
     side->addWidget(m_preview, 3);
     side->addWidget(m_previewNote);
     side->addWidget(new QLabel(QStringLiteral("最近的操作："), details));
@@ -171,7 +212,10 @@ LibraryWorkspace::LibraryWorkspace(Session& session, std::function<QWidget*(cons
     m_poll->start();
 }
 
-LibraryWorkspace::~LibraryWorkspace() = default;
+LibraryWorkspace::~LibraryWorkspace() {
+    // A load under way ends before what it reports to goes.
+    m_loader.reset();
+}
 
 void LibraryWorkspace::buildActions() {
     const auto add = [this](const char* name, const QString& text, QStyle::StandardPixmap icon,
@@ -244,7 +288,7 @@ void LibraryWorkspace::Reload() {
             QByteArray::fromBase64(m_session.config().ReadAccountValue(account, kColumns).toLatin1());
         if (state.isEmpty() || !m_view->horizontalHeader()->restoreState(state)) {
             // Room for a long code and a name; the rest as wide as their headings.
-            static constexpr int kWidths[LibraryListModel::ColumnCount] = {150, 130, 70, 80, 90, 90, 100, 80, 80};
+            static constexpr int kWidths[LibraryListModel::ColumnCount] = {150, 130, 70, 70, 90, 80, 100, 80, 70, 80};
             const double scale = logicalDpiX() / 96.0;
             for (int c = 0; c < LibraryListModel::ColumnCount; ++c)
                 m_view->horizontalHeader()->resizeSection(c, int(kWidths[c] * scale));
@@ -253,11 +297,41 @@ void LibraryWorkspace::Reload() {
     m_model->setViewer(account, m_session.clock().today());
     if (!m_session.hasConnection() || m_session.commandRunning())
         return;
+    const bool fresh = account != m_listFor;
+    if (m_loading && !fresh) {
+        m_reloadAfter = true;
+        return;
+    }
     try {
         listen();
         LibraryStore store(m_session.db());
         m_lastLog = store.lastLogNumber();
-        m_model->setRows(store.listing());
+        // A list already shown stays until the new one is in; the first page alone would drop the
+        // rest, and the user's selection with it.
+        if (fresh || m_model->totalCount() <= kFirstPage) {
+            std::vector<ListedDrawing> page = store.listing(kFirstPage + 1);
+            const bool whole = page.size() <= size_t(kFirstPage);
+            if (!whole) {
+                // One more than a page tells that there is more; the last code is not the page's.
+                const auto last = std::max_element(page.begin(), page.end(), [](const auto& a, const auto& b) {
+                    return QtPrivate::compareStrings(a.code, b.code) < 0;
+                });
+                page.erase(last);
+            }
+            if (whole || fresh) {
+                m_model->setRows(std::move(page));
+                m_listFor = account;
+            }
+            if (whole && m_loading) {
+                // The list of the account logged in before: its answer no longer counts.
+                ++m_loadNumber;
+                m_loading = false;
+            }
+            if (!whole)
+                startLoad();
+        } else {
+            startLoad();
+        }
         m_lost = false;
     } catch (const Error&) {
         m_lost = true;
@@ -267,6 +341,61 @@ void LibraryWorkspace::Reload() {
     fillScopes();
     updateCounts();
     showDetails();
+}
+
+void LibraryWorkspace::startLoad() {
+    if (!m_loader) {
+        m_loaderClient = std::make_unique<FtpClient>();
+        m_loader = std::make_unique<TransferPool>(*m_loaderClient);
+    }
+    const int number = ++m_loadNumber;
+    m_loading = true;
+    m_reloadAfter = false;
+    struct Answer {
+        LibraryListModel::Prepared prepared;
+        QString error;
+    };
+    auto answer = std::make_shared<Answer>();
+    auto* watch = new TransferWatch(this);
+    connect(watch, &TransferWatch::finished, this, [this, watch, answer, number] {
+        watch->deleteLater();
+        loaded(number, std::move(answer->prepared), answer->error);
+    });
+    const ConnectionSpec spec = m_session.db().spec();
+    std::vector<TransferOperation> work;
+    work.push_back([answer, spec](FtpClient&, const TransferProgress&) {
+        try {
+            Database db;
+            db.open(spec);
+            // The keys too: the window's thread only swaps the list in.
+            answer->prepared = LibraryListModel::prepare(LibraryStore(db).listing());
+        } catch (const Error& e) {
+            answer->error = e.description();
+        }
+        TransferResult done;
+        done.ok = true;
+        return done;
+    });
+    m_loader->submit(std::move(work), false, true, watch);
+}
+
+void LibraryWorkspace::loaded(int number, LibraryListModel::Prepared prepared, const QString& error) {
+    if (number != m_loadNumber)
+        return;
+    m_loading = false;
+    if (!error.isEmpty()) {
+        m_lost = true;
+        m_lostAt.start();
+    } else {
+        m_model->setPrepared(std::move(prepared));
+        m_lost = false;
+    }
+    refreshLocalCopies();
+    fillScopes();
+    updateCounts();
+    showDetails();
+    if (m_reloadAfter)
+        Reload();
 }
 
 void LibraryWorkspace::listen() {
@@ -286,7 +415,8 @@ void LibraryWorkspace::listen() {
 }
 
 void LibraryWorkspace::CheckForChanges() {
-    if (!m_session.hasConnection() || m_session.commandRunning() || m_transfer->isRunning())
+    // A load under way reads every change made before it started; later ones are found after it.
+    if (!m_session.hasConnection() || m_session.commandRunning() || m_transfer->isRunning() || m_loading)
         return;
     // Each try to reconnect may wait for the connect timeout: a lost server is asked seldom.
     if (m_lost && m_lostAt.isValid() && m_lostAt.elapsed() < kRetryLostMs)
@@ -327,7 +457,9 @@ void LibraryWorkspace::refreshLocalCopies() {
 }
 
 void LibraryWorkspace::updateCounts() {
-    const QString counts = WorkspaceText::Counts(m_model->rowCount(), m_model->totalCount());
+    const QString counts = m_loading && m_model->totalCount() <= kFirstPage
+                               ? WorkspaceText::FirstPage(m_model->totalCount())
+                               : WorkspaceText::Counts(m_model->rowCount(), m_model->totalCount());
     m_count->setText(m_lost ? WorkspaceText::ConnectionLost + QStringLiteral("（") + counts + QStringLiteral("）")
                             : counts);
 }
@@ -370,6 +502,7 @@ QStringList LibraryWorkspace::selectedCodes() const {
 void LibraryWorkspace::showDetails() {
     const ListedDrawing* d = m_model->drawingAt(m_view->currentIndex().row());
     m_recent->clear();
+    m_records->clear();
     if (!d) {
         m_details->setText(QStringLiteral("未选择图纸"));
         m_preview->showBlank();
@@ -381,8 +514,10 @@ void LibraryWorkspace::showDetails() {
     if (!d->holder.isEmpty())
         lines << QStringLiteral("出库人：%1（%2起）").arg(d->holder, d->since);
     lines << QStringLiteral("最后入库：%1 %2").arg(d->checkInBy, d->checkInAt)
-          << QStringLiteral("存储目录：") + d->volume << QStringLiteral("存储文件：") + d->storedName
-          << QStringLiteral("本地副本：") + LocalCopyText(m_model->localCopyOf(d->code));
+          << QStringLiteral("存储目录：") + d->volume << QStringLiteral("存储文件：") + d->storedName;
+    if (d->size >= 0)
+        lines << QStringLiteral("大小：") + ListedSizeText(d->size);
+    lines << QStringLiteral("本地副本：") + LocalCopyText(m_model->localCopyOf(d->code));
     m_details->setText(lines.join(QLatin1Char('\n')));
     const std::optional<QString> copy = WorkingFolder(workingFolder()).fileFor(d->code);
     if (copy && QFileInfo::exists(*copy)) {
@@ -395,6 +530,7 @@ void LibraryWorkspace::showDetails() {
     if (m_lost || !m_session.hasConnection())
         return;
     try {
+        m_records->setText(RecordsText(LoadItemRecords(m_session.db(), d->code)));
         for (const QStringList& row : LibraryStore(m_session.db()).recentLog(d->code, kRecentLogRows))
             m_recent->addItem(row.join(QLatin1Char(' ')));
     } catch (const Error&) {

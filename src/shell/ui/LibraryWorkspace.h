@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QComboBox;
@@ -22,7 +23,9 @@ namespace velda {
 
 class DwgView;
 class FormTransfer;
+class FtpClient;
 class Session;
+class TransferPool;
 class WorkingFolder;
 
 // The library itself in the main window: every drawing with its state, holder and local copy, a quick
@@ -38,8 +41,11 @@ public:
                      QWidget* parent = nullptr);
     ~LibraryWorkspace() override;
 
-    // Reads the library again for the account logged in now (after each login).
+    // Reads the library again for the account logged in now (after each login). A list longer than a
+    // page shows its first page at once and the rest once read away from the window.
     void Reload();
+    // Whether the rest of the list is being read.
+    bool isLoading() const { return m_loading; }
     // Looks for another client's change and shows it (the timer's tick; tests call it at once).
     void CheckForChanges();
     // Keeps the column arrangement for the account (the main window, as it closes or changes account).
@@ -68,6 +74,9 @@ protected:
 private:
     void buildActions();
     void showDetails();
+    // Reads the whole list on a connection of its own in the pool and swaps it in when done.
+    void startLoad();
+    void loaded(int number, LibraryListModel::Prepared prepared, const QString& error);
     void refreshLocalCopies();
     // On the server: listens for the library's announcements on the session's connection of the
     // moment (a new login or a reconnect brings another one).
@@ -92,6 +101,7 @@ private:
     QToolBar* m_tools = nullptr;
     QLabel* m_count = nullptr;
     QLabel* m_details = nullptr;
+    QLabel* m_records = nullptr;
     DwgView* m_preview = nullptr;
     QLabel* m_previewNote = nullptr;
     QListWidget* m_recent = nullptr;
@@ -102,6 +112,12 @@ private:
     QElapsedTimer m_lostAt;           // when the connection was last found lost
     QString m_columnsFor;             // the account whose columns the header shows
     QPointer<QSqlDriver> m_listening; // the server connection whose announcements the list hears
+    QString m_listFor;                // the account whose list the model holds
+    std::unique_ptr<FtpClient> m_loaderClient;
+    std::unique_ptr<TransferPool> m_loader;
+    int m_loadNumber = 0;       // the last load started; an older one's answer is dropped
+    bool m_loading = false;     // the whole list is being read
+    bool m_reloadAfter = false; // a change came meanwhile: read again once the load is in
 };
 
 namespace WorkspaceText {
@@ -115,6 +131,7 @@ QString AskDelete(const QStringList& codes);
 QString ChangedCopyWillGo(const QString& file);
 QString NoProgram(const QString& file);
 QString Counts(int shown, int total);
+QString FirstPage(int shown);
 } // namespace WorkspaceText
 
 } // namespace velda

@@ -192,6 +192,8 @@ CREATE INDEX 产品结构_结点代号 ON 产品结构 (结点代号 COLLATE "C"
 CREATE INDEX PDM日志_时间 ON PDM日志 (时间);
 -- The library finds a drawing's last check-in by its code.
 CREATE INDEX PDM日志_代号 ON PDM日志 (代号);
+-- A drawing's last check-in is one probe of this index, for one drawing and for the whole library list.
+CREATE INDEX PDM日志_代号_方式 ON PDM日志 (代号, 方式, 序号);
 -- A check-in asks whether another code already names its stored file.
 CREATE INDEX PDM入库图纸信息_文件 ON PDM入库图纸信息 (目录名称, 入库文件名称);
 -- Every change of the library's two tables is announced on channel velda_library, so that the clients'
