@@ -3,6 +3,7 @@
 #include "LibraryFixture.h"
 
 #include "core/ActivityLog.h"
+#include "core/GateText.h"
 #include "core/OfficeSettings.h"
 #include "library/Batch.h"
 #include "library/DrawingHistory.h"
@@ -16,6 +17,7 @@
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 
@@ -292,6 +294,22 @@ TEST_P(History, TheWindowsFetchRestoreAndBringBackADeletedDrawing) {
     auto* found = v.findChild<QTableWidget*>(QStringLiteral("LstResult"));
     ASSERT_EQ(found->rowCount(), 1);
     EXPECT_EQ(found->item(0, 0)->text(), VolumeCheckText::KindName(FindingKind::Mismatch));
+
+    // The office's number of versions to keep is set beside the check that enforces it.
+    OfficeSettings(env->db()).setNumber(kKeepVersionsSetting, 5);
+    FrmVolumeCheck again(*env->session);
+    auto* keep = again.findChild<QSpinBox*>(QStringLiteral("SpnKeepVersions"));
+    EXPECT_EQ(keep->value(), 5);
+    keep->setValue(2);
+    QTest::mouseClick(again.findChild<QPushButton*>(QStringLiteral("CmdKeepVersions")), Qt::LeftButton);
+    EXPECT_EQ(OfficeSettings(env->db()).number(kKeepVersionsSetting, 0), 2);
+    QTest::mouseClick(again.findChild<QPushButton*>(QStringLiteral("CmdCheck")), Qt::LeftButton);
+    EXPECT_EQ(again.result().count(FindingKind::BeyondKeeping), 2) << "four versions, two kept";
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+    keep->setValue(0);
+    QTest::mouseClick(again.findChild<QPushButton*>(QStringLiteral("CmdKeepVersions")), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, GateText::Administrator);
+    EXPECT_EQ(OfficeSettings(env->db()).number(kKeepVersionsSetting, 0), 2);
 }
 
 // The volume check knows the kept versions: a row without its file, a file without its row, versions
