@@ -208,9 +208,22 @@ TEST_P(History, ALibraryWithoutVersionsStartsKeepingThemAndBatchesKeepToo) {
     }
     // The benchmark's baseline overwrites as a client that keeps no versions does.
     batch.keepVersions = false;
-    ASSERT_TRUE(batch.CheckIn({drawing(QStringLiteral("c/B-1.dwg"), "C1")}).outcome.done());
+    ASSERT_TRUE(batch.CheckIn({drawing(QStringLiteral("c/B-1.dwg"), "C1"), drawing(QStringLiteral("c/B-2.dwg"), "C2")})
+                    .outcome.done());
     EXPECT_EQ(versions(QStringLiteral("B-1")).size(), 2u);
     EXPECT_EQ(current(QStringLiteral("B-1")), "C1");
+    // The next keeping batch describes what that client stored, every code of a group at once.
+    batch.keepVersions = true;
+    batch.groupFiles = 0;
+    ASSERT_TRUE(batch.CheckIn({drawing(QStringLiteral("d/B-1.dwg"), "D1"), drawing(QStringLiteral("d/B-2.dwg"), "D2")})
+                    .outcome.done());
+    for (const QString& code : {QStringLiteral("B-1"), QStringLiteral("B-2")}) {
+        v = versions(code);
+        ASSERT_EQ(v.size(), 4u);
+        EXPECT_EQ(v[1].size, -1) << "described from the row: no size known";
+        EXPECT_EQ(fetched(code, v[1].number), code == QLatin1String("B-1") ? "C1" : "C2");
+        EXPECT_EQ(current(code), code == QLatin1String("B-1") ? "D1" : "D2");
+    }
 }
 
 // Two programs check the same code in at once: both versions kept, in commit order, the later current.
