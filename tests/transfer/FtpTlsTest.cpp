@@ -184,6 +184,32 @@ TEST_F(FtpTls, AChangedKeyIsRefusedUntilAccepted) {
     EXPECT_FALSE(ClearTextHasPassword(*server));
 }
 
+// Drawings over TLS arrive whole while the server is busy with other connections: under TLS 1.3 a
+// server's session tickets would wait unread on each data connection, and closing it with them unread
+// resets the connection and drops whatever the server had not read yet.
+TEST_F(FtpTls, UploadsOnBusyConnectionsArriveWhole) {
+    QDir().mkpath(server->localPath(QStringLiteral("Volume")));
+    options.tls->set(key, {FtpTlsMode::Require, {}});
+    QFile f(local);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(1024 * 1024, 'y'));
+    f.close();
+    std::vector<std::thread> senders;
+    std::atomic<int> failed{0};
+    for (int t = 0; t < 4; ++t)
+        senders.emplace_back([&, t] {
+            FtpClient client(options);
+            for (int i = 0; i < 5; ++i)
+                if (!client.Put(server->volumeUrl(), local, QStringLiteral("Volume/big%1-%2.dwg").arg(t).arg(i)).ok)
+                    ++failed;
+        });
+    for (std::thread& s : senders)
+        s.join();
+    EXPECT_EQ(failed, 0);
+    for (const QFileInfo& stored : QDir(server->localPath(QStringLiteral("Volume"))).entryInfoList(QDir::Files))
+        EXPECT_EQ(stored.size(), 1024 * 1024) << stored.fileName().toStdString();
+}
+
 // "require" against a server without TLS stops before the password; "prefer" falls back to plain
 // text only while no key is pinned.
 TEST(FtpTlsPlain, RequireAndAPinnedKeyRefuseAServerWithoutTls) {
