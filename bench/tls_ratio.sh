@@ -19,8 +19,8 @@ fi
 CLI="$ROOT/build/bin/velda-cli"
 work="$(mktemp -d)"
 export VELDA_CONFIG="$work/config/velda.ini" VELDA_DATA_DIR="$work/data"
-trap '"$ROOT/scripts/office.sh" purge >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-"$ROOT/scripts/office.sh" up >/dev/null
+trap 'bash "$ROOT/scripts/office.sh" purge >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+bash "$ROOT/scripts/office.sh" up >/dev/null
 office="$("$ROOT/build/bin/velda-office" data-folder)/office"
 # shellcheck disable=SC1091
 source "$office/office.conf"
@@ -28,7 +28,8 @@ ftp="127.0.0.1:$FTP_PORT"
 export VELDA_PASSWORD=admin
 admin() { "$CLI" --user admin --group admin --server "127.0.0.1:$PG_PORT" "$@" >/dev/null; }
 admin admin-record --password-file "$office/ftp.password"
-admin volume add 明文 "$ftp" --tls off
+# The encryption is settled per server address: the plain volume reaches the same server by another name.
+admin volume add 明文 "localhost:$FTP_PORT" --tls off
 admin volume add 加密 "$ftp" --tls require
 admin group add 明文组 明文
 admin group add 加密组 加密
@@ -41,7 +42,22 @@ make_set() { # folder prefix
     for i in $(seq 1 "$N"); do head -c "$((KB * 1024))" /dev/urandom >"$1/$2-$i.dwg"; done
 }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
-timed() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo "$e - $s" | bc; }
+# A failed run must stop the benchmark, not pass for a fast one.
+timed() {
+    local s e
+    s=$(date +%s.%N)
+    "$@" >/dev/null || { echo "failed: $*" >&2; exit 1; }
+    e=$(date +%s.%N)
+    echo "$e - $s" | bc
+}
+# The batch check-out picks its drawings by their item records: one per file of the set.
+records() { # prefix
+    { echo "代号,名称"; for i in $(seq 1 "$N"); do echo "$1-$i,bench"; done; } >"$work/records.csv"
+    admin import "$work/records.csv"
+}
+fetched() { # folder: every drawing of the set came out
+    [ "$(find "$1" -name '*.dwg' | wc -l)" -eq "$N" ] || { echo "check-out fetched $(find "$1" -name '*.dwg' | wc -l) of $N" >&2; exit 1; }
+}
 
 declare -A results
 for run in $(seq 1 "$RUNS"); do
@@ -52,7 +68,9 @@ for run in $(seq 1 "$RUNS"); do
         mkdir -p "$work/out"
         bench() { VELDA_PASSWORD=bench "$CLI" --user bench --group "$group" --server "127.0.0.1:$PG_PORT" "$@"; }
         results[$group-in]+="$(timed bench checkin --folder "$work/in")"$'\n'
+        records "$prefix"
         results[$group-out]+="$(timed bench checkout --where "代号 like '$prefix-%'" --to "$work/out")"$'\n'
+        fetched "$work/out"
     done
     make_set "$work/in" "L${run}"
     rm -rf "$work/lftp-out"
