@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 
 #include <poll.h>
 #include <sys/select.h>
@@ -89,32 +88,6 @@ void EnsureCurlInitialised() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
-
-// TLS sessions shared by every connection of the run: a batch's connections to one server resume
-// the session of the first instead of each making a full handshake.
-class SharedTlsSessions final {
-public:
-    static CURLSH* get() {
-        static SharedTlsSessions shared;
-        return shared.m_share;
-    }
-
-private:
-    SharedTlsSessions() {
-        m_share = curl_share_init();
-        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, Lock);
-        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, Unlock);
-        curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
-    }
-    static void Lock(CURL*, curl_lock_data, curl_lock_access, void* self) {
-        static_cast<SharedTlsSessions*>(self)->m_mutex.lock();
-    }
-    static void Unlock(CURL*, curl_lock_data, void* self) { static_cast<SharedTlsSessions*>(self)->m_mutex.unlock(); }
-
-    CURLSH* m_share = nullptr;
-    std::mutex m_mutex;
-};
 
 // The key the server showed on a connection made by this request, or an empty text (a kept
 // connection, or no TLS).
@@ -372,7 +345,9 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         curl_easy_setopt(handle, CURLOPT_CERTINFO, 1L);
         if (!pin.isEmpty())
             curl_easy_setopt(handle, CURLOPT_PINNEDPUBLICKEY, pin.constData());
-        curl_easy_setopt(handle, CURLOPT_SHARE, SharedTlsSessions::get());
+        // No session cache shared between connections: each data connection resumes the session of
+        // its own control connection from the handle's cache, which vsftpd's require_ssl_reuse
+        // demands (a session of another connection is refused with 522).
     }
     if ((request.progress && *request.progress) || request.stop) {
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);

@@ -201,11 +201,19 @@ void FtpServer::startVsftpd() {
                               "chroot_local_user=YES\nallow_writeable_chroot=YES\npam_service_name=%3\n"
                               "pasv_min_port=%4\npasv_max_port=65535\nseccomp_sandbox=NO\n"
                               "secure_chroot_dir=%5\nxferlog_enable=NO\nmax_clients=200\nmax_per_ip=200\n"
-                              "vsftpd_log_file=%6\n")
+                              "vsftpd_log_file=%6\n%7")
                    .arg(m_port)
                    .arg(m_root.path(), QFileInfo(kVsftpdPam).fileName())
                    .arg(std::min(high + 1, 65000))
-                   .arg(state.filePath(QStringLiteral("empty")), state.filePath(QStringLiteral("server.log")))
+                   .arg(state.filePath(QStringLiteral("empty")), state.filePath(QStringLiteral("server.log")),
+                        // As scripts/office-server.sh sets it up: TLS required on both connections,
+                        // each data connection resuming its own control connection's session.
+                        m_options.tlsCertificate.isEmpty()
+                            ? QString()
+                            : QStringLiteral("ssl_enable=YES\nrsa_cert_file=%1\nrsa_private_key_file=%2\n"
+                                             "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
+                                             "require_ssl_reuse=YES\nssl_ciphers=HIGH\n")
+                                  .arg(m_options.tlsCertificate, m_options.tlsKey))
                    .toUtf8());
     file.close();
     // A group of its own, so that stop() ends the sessions it forked too.

@@ -24,7 +24,8 @@ struct FtpServerOptions {
     bool tlsRequired = false;
     // vsftpd, the C server Debian offices run, instead of pyftpdlib: it needs root (a PAM service of
     // its own) and /usr/sbin/vsftpd. Any password logs in, the sessions run as root so that the test
-    // reads and writes the served folder as they do, and none of the options above applies.
+    // reads and writes the served folder as they do, and of the options above only the certificate
+    // applies (TLS then required, as scripts/office-server.sh sets it up).
     bool vsftpd = false;
 };
 

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 namespace velda {
@@ -208,6 +209,50 @@ TEST_F(FtpTls, UploadsOnBusyConnectionsArriveWhole) {
     EXPECT_EQ(failed, 0);
     for (const QFileInfo& stored : QDir(server->localPath(QStringLiteral("Volume"))).entryInfoList(QDir::Files))
         EXPECT_EQ(stored.size(), 1024 * 1024) << stored.fileName().toStdString();
+}
+
+// vsftpd as offices set it up accepts a data connection only when it resumes the TLS session of its
+// own control connection: several connections at once each keep to their own.
+TEST(FtpTlsVsftpd, ConnectionsAtOnceEachResumeTheirOwnSession) {
+    if (const QString missing = test::VsftpdMissing(); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    QTemporaryDir dir;
+    const auto certificate = MakeTestCertificate(dir.path(), QStringLiteral("office"));
+    FtpServerOptions o;
+    o.vsftpd = true;
+    o.tlsCertificate = certificate.certificate;
+    o.tlsKey = certificate.key;
+    FtpServer server(o);
+    QDir().mkpath(server.localPath(QStringLiteral("Volume")));
+    const QString local = dir.filePath(QStringLiteral("a.dwg"));
+    QFile f(local);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(100 * 1024, 'z'));
+    f.close();
+    FtpOptions options;
+    options.connectTimeout = std::chrono::seconds(5);
+    options.stallTime = std::chrono::seconds(10);
+    options.tls = std::make_shared<FtpTlsTable>();
+    options.tls->set(QStringLiteral("127.0.0.1:%1").arg(server.port()), {FtpTlsMode::Require, {}});
+    std::vector<std::thread> senders;
+    QStringList failures;
+    std::mutex guard;
+    for (int t = 0; t < 3; ++t)
+        senders.emplace_back([&, t] {
+            FtpClient client(options);
+            for (int i = 0; i < 4; ++i) {
+                const TransferResult r =
+                    client.Put(server.volumeUrl(), local, QStringLiteral("Volume/v%1-%2.dwg").arg(t).arg(i));
+                if (!r.ok) {
+                    const std::lock_guard<std::mutex> lock(guard);
+                    failures << r.message;
+                }
+            }
+        });
+    for (std::thread& s : senders)
+        s.join();
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
+    EXPECT_EQ(QDir(server.localPath(QStringLiteral("Volume"))).entryList(QDir::Files).size(), 12);
 }
 
 // "require" against a server without TLS stops before the password; "prefer" falls back to plain
