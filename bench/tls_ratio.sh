@@ -5,7 +5,7 @@
 # ratios TLS / plain and VELDA-TLS / lftp-TLS.
 # The office comes from scripts/office.sh (PostgreSQL and the tests' FTP server, both with TLS) in a
 # folder of its own, removed at the end.
-# Usage: bench/tls_ratio.sh [N] [SIZE_KB]   (RUNS=3 SKIP_BUILD=1)
+# Usage: bench/tls_ratio.sh [N] [SIZE_KB]   (RUNS=3 SKIP_BUILD=1 SERVER=pyftpdlib|vsftpd)
 set -euo pipefail
 N="${1:-500}"
 KB="${2:-200}"
@@ -19,16 +19,62 @@ fi
 CLI="$ROOT/build/bin/velda-cli"
 work="$(mktemp -d)"
 export VELDA_CONFIG="$work/config/velda.ini" VELDA_DATA_DIR="$work/data"
-trap '"$ROOT/scripts/office.sh" purge >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-"$ROOT/scripts/office.sh" up >/dev/null
+trap '[ -z "${vsftpd_pid:-}" ] || kill "$vsftpd_pid"; rm -f /etc/pam.d/velda-bench-tls
+bash "$ROOT/scripts/office.sh" purge >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+bash "$ROOT/scripts/office.sh" up >/dev/null
 office="$("$ROOT/build/bin/velda-office" data-folder)/office"
 # shellcheck disable=SC1091
 source "$office/office.conf"
 ftp="127.0.0.1:$FTP_PORT"
+# SERVER=vsftpd: the same batches against a vsftpd of the benchmark's own with ssl_enable, on
+# loopback, with the office's certificate; any password logs in (PAM service velda-bench-tls).
+vsftpd_pid=""
+if [ "${SERVER:-pyftpdlib}" = vsftpd ]; then
+    [ "$(id -u)" -eq 0 ] && [ -x /usr/sbin/vsftpd ] || { echo "SERVER=vsftpd needs root and vsftpd" >&2; exit 1; }
+    printf 'auth required pam_permit.so\naccount required pam_permit.so\nsession required pam_permit.so\n' \
+        >/etc/pam.d/velda-bench-tls
+    FTP_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    ftp="127.0.0.1:$FTP_PORT"
+    read -r _ high </proc/sys/net/ipv4/ip_local_port_range
+    mkdir -p "$work/vsftpd-root/Volume" "$work/vsftpd-empty"
+    cat >"$work/vsftpd.conf" <<CONF
+listen=YES
+listen_address=127.0.0.1
+listen_port=$FTP_PORT
+background=NO
+anonymous_enable=NO
+local_enable=YES
+guest_enable=YES
+guest_username=root
+virtual_use_local_privs=YES
+write_enable=YES
+local_root=$work/vsftpd-root
+chroot_local_user=YES
+allow_writeable_chroot=YES
+pam_service_name=velda-bench-tls
+pasv_min_port=$((high + 1))
+pasv_max_port=65535
+seccomp_sandbox=NO
+secure_chroot_dir=$work/vsftpd-empty
+xferlog_enable=NO
+max_clients=500
+max_per_ip=500
+ssl_enable=YES
+rsa_cert_file=$office/tls/ftp.crt
+rsa_private_key_file=$office/tls/ftp.key
+force_local_logins_ssl=NO
+force_local_data_ssl=NO
+CONF
+    /usr/sbin/vsftpd "$work/vsftpd.conf" >"$work/vsftpd.log" 2>&1 &
+    vsftpd_pid=$!
+    sleep 0.5
+    kill -0 "$vsftpd_pid" || { cat "$work/vsftpd.log" >&2; exit 1; }
+fi
 export VELDA_PASSWORD=admin
 admin() { "$CLI" --user admin --group admin --server "127.0.0.1:$PG_PORT" "$@" >/dev/null; }
 admin admin-record --password-file "$office/ftp.password"
-admin volume add 明文 "$ftp" --tls off
+# The encryption is settled per server address: the plain volume reaches the same server by another name.
+admin volume add 明文 "localhost:$FTP_PORT" --tls off
 admin volume add 加密 "$ftp" --tls require
 admin group add 明文组 明文
 admin group add 加密组 加密
@@ -41,7 +87,22 @@ make_set() { # folder prefix
     for i in $(seq 1 "$N"); do head -c "$((KB * 1024))" /dev/urandom >"$1/$2-$i.dwg"; done
 }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
-timed() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo "$e - $s" | bc; }
+# A failed run must stop the benchmark, not pass for a fast one.
+timed() {
+    local s e
+    s=$(date +%s.%N)
+    "$@" >/dev/null || { echo "failed: $*" >&2; exit 1; }
+    e=$(date +%s.%N)
+    echo "$e - $s" | bc
+}
+# The batch check-out picks its drawings by their item records: one per file of the set.
+records() { # prefix
+    { echo "代号,名称"; for i in $(seq 1 "$N"); do echo "$1-$i,bench"; done; } >"$work/records.csv"
+    admin import "$work/records.csv"
+}
+fetched() { # folder: every drawing of the set came out
+    [ "$(find "$1" -name '*.dwg' | wc -l)" -eq "$N" ] || { echo "check-out fetched $(find "$1" -name '*.dwg' | wc -l) of $N" >&2; exit 1; }
+}
 
 declare -A results
 for run in $(seq 1 "$RUNS"); do
@@ -52,7 +113,9 @@ for run in $(seq 1 "$RUNS"); do
         mkdir -p "$work/out"
         bench() { VELDA_PASSWORD=bench "$CLI" --user bench --group "$group" --server "127.0.0.1:$PG_PORT" "$@"; }
         results[$group-in]+="$(timed bench checkin --folder "$work/in")"$'\n'
+        records "$prefix"
         results[$group-out]+="$(timed bench checkout --where "代号 like '$prefix-%'" --to "$work/out")"$'\n'
+        fetched "$work/out"
     done
     make_set "$work/in" "L${run}"
     rm -rf "$work/lftp-out"

@@ -1,8 +1,8 @@
 // What keeping versions costs a replacing batch check-in: N drawings of KB kilobytes are checked in
 // once, then replaced again and again, alternately without keeping versions (the old file overwritten,
 // as a client that keeps none does) and with, on a loopback FTP server and the SQLite or PostgreSQL
-// database. Prints each run's seconds, the medians and their ratio, then the time the history window's
-// query and the deleted list's take at size.
+// database. Prints each run's seconds, the medians and their ratio, then the time the history window
+// and the deleted list take at size, their queries alone and the windows opened on them.
 #include "FtpServer.h"
 #include "PgCluster.h"
 #include "TestSupport.h"
@@ -12,17 +12,22 @@
 #include "library/Batch.h"
 #include "library/DrawingHistory.h"
 #include "library/Versions.h"
+#include "library/ui/FrmDeletedDrawings.h"
+#include "library/ui/FrmDrawingHistory.h"
 #include "store/Database.h"
 #include "store/ManyRows.h"
 #include "transfer/TransferPool.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -33,7 +38,9 @@ double Median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     struct StopCluster {
         ~StopCluster() { velda::test::PgCluster::shutdownAll(); }
     } stopCluster;
@@ -77,9 +84,12 @@ int main(int argc, char** argv) {
     }
     velda::FtpClient client(session.ftpOptions);
     velda::TransferRunner run = [&](const velda::TransferOperation& op) { return velda::WaitForTransfer(client, op); };
+    // Seconds this thread spent in each phase, summed over the runs, for each way: where the time goes.
+    std::map<std::string, double> phases[2];
     auto batch = [&](bool keep) {
         velda::BatchLibrary b(session, run);
         b.keepVersions = keep;
+        b.onPhase = [&](const char* phase, double seconds) { phases[keep][phase] += seconds; };
         QElapsedTimer t;
         t.start();
         const velda::BatchResult r = b.CheckIn(files);
@@ -90,6 +100,7 @@ int main(int argc, char** argv) {
         return t.elapsed() / 1000.0;
     };
     batch(true); // every drawing in the library once
+    phases[1].clear();
     std::vector<double> without, with;
     for (int k = 0; k < runs; ++k) {
         // Alternating, so that a server or disk warming up favours neither.
@@ -103,6 +114,8 @@ int main(int argc, char** argv) {
     printf("%s replace_%dx%dKB_without_history_s %.2f\n", db, n, kb, Median(without));
     printf("%s replace_%dx%dKB_with_history_s %.2f\n", db, n, kb, Median(with));
     printf("%s history_ratio %.3f\n", db, Median(with) / Median(without));
+    for (const auto& [phase, seconds] : phases[1])
+        printf("%s phase_%s_s without %.2f with %.2f\n", db, phase.c_str(), phases[0][phase], seconds);
 
     // The history window's query for a drawing with 1,000 versions, the deleted list with 10,000.
     QList<QVariantList> rows;
@@ -136,15 +149,33 @@ int main(int argc, char** argv) {
                        QStringLiteral("目录名称"), QStringLiteral("入库文件名称"), QStringLiteral("说明"),
                        QStringLiteral("删除帐号"), QStringLiteral("删除时间")},
                       rows);
+    // Each the median of five: the query alone, then the window opened on it and shown.
     velda::DrawingHistory history(session, run);
-    QElapsedTimer t;
-    t.start();
+    auto ms = [](const std::function<void()>& f) {
+        std::vector<double> v;
+        for (int k = 0; k < 5; ++k) {
+            QElapsedTimer t;
+            t.start();
+            f();
+            v.push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+        return Median(v);
+    };
     std::vector<velda::VersionRow> versions;
-    history.Versions(QStringLiteral("BENCH-0"), versions);
-    velda::VersionStore(session.db()).ofCode(QStringLiteral("MANY"));
-    printf("%s history_1000_versions_ms %lld\n", db, t.restart());
     std::vector<velda::DeletedDrawing> deleted;
-    history.Deleted(deleted);
-    printf("%s deleted_list_%zu_ms %lld\n", db, deleted.size(), t.elapsed());
+    printf("%s history_query_1000_versions_ms %.1f\n", db,
+           ms([&] { history.Versions(QStringLiteral("MANY"), versions); }));
+    printf("%s history_window_1000_versions_ms %.1f\n", db, ms([&] {
+               velda::FrmDrawingHistory w(session);
+               w.ShowCode(QStringLiteral("MANY"));
+               w.show();
+               QApplication::processEvents();
+           }));
+    printf("%s deleted_query_10000_ms %.1f\n", db, ms([&] { history.Deleted(deleted); }));
+    printf("%s deleted_window_%zu_ms %.1f\n", db, deleted.size(), ms([&] {
+               velda::FrmDeletedDrawings w(session);
+               w.show();
+               QApplication::processEvents();
+           }));
     return 0;
 }

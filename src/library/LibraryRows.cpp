@@ -138,9 +138,10 @@ QString freshStagedName(const QString& remotePath) {
 
 // The staged file of the last committed check-in, moved over the stored name. Renaming onto an
 // existing name replaces it on most servers; where the server refuses, the old file steps aside first.
-TransferResult promoteOn(FtpClient& c, const QString& url, const QString& finalPath, qint64 logNumber) {
+TransferResult promoteOn(FtpClient& c, const QString& url, const QString& finalPath, qint64 logNumber,
+                         const TransferResult* stagedFound) {
     const QString staged = StagedName(finalPath, logNumber);
-    const TransferResult there = c.Exists(url, staged);
+    const TransferResult there = stagedFound ? *stagedFound : c.Exists(url, staged);
     if (!there)
         return there;
     if (there.kind != RemoteKind::File) {

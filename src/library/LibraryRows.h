@@ -82,7 +82,9 @@ private:
 // A name for a check-in's staged file that is this client's own, before its log row numbers it.
 QString freshStagedName(const QString& remotePath);
 // Moves the staged file of the check-in numbered logNumber over the stored name, when it is there.
-TransferResult promoteOn(FtpClient& client, const QString& url, const QString& finalPath, qint64 logNumber);
+// stagedFound: what the caller's Exists on that staged file answered a moment ago, not asked again.
+TransferResult promoteOn(FtpClient& client, const QString& url, const QString& finalPath, qint64 logNumber,
+                         const TransferResult* stagedFound = nullptr);
 // The same as one transfer on the runner's client.
 TransferResult promote(const TransferRunner& run, const QString& url, const QString& finalPath, qint64 logNumber);
 

@@ -10,6 +10,8 @@
 #include <QRandomGenerator>
 #include <QSqlQuery>
 
+#include <algorithm>
+
 namespace velda {
 
 QString HistoryFolder(const QString& volume) { return RemotePath(volume, kHistoryFolderName); }
@@ -115,14 +117,25 @@ void VersionStore::describeCurrent(const QHash<QString, qint64>& numberOf) {
     SelectSliced(m_db, QStringLiteral("select 代号,max(版本号) from 图纸版本 where 代号 in (%1) group by 代号"), {},
                  numberOf.keys(),
                  [&](const QSqlQuery& q) { newest.insert(q.value(0).toString(), q.value(1).toLongLong()); });
-    for (auto it = numberOf.cbegin(); it != numberOf.cend(); ++it) {
-        if (newest.value(it.key(), -1) == it.value())
-            continue;
+    QVariantList undescribed; // code, number, ...
+    for (auto it = numberOf.cbegin(); it != numberOf.cend(); ++it)
+        if (newest.value(it.key(), -1) != it.value())
+            undescribed << it.key() << it.value();
+    // A slice of codes a statement: the first batch on a library another client kept describes every
+    // file it replaces, and a statement each cost a database server more than the batch's uploads.
+    const qsizetype slice = 2 * std::max(1, SliceSize(m_db) / 2);
+    for (qsizetype at = 0; at < undescribed.size(); at += slice) {
+        const QVariantList values = undescribed.mid(at, slice);
+        QStringList pairs;
+        for (qsizetype k = 0; k < values.size(); k += 2)
+            pairs << (k == 0 ? QStringLiteral("select ? as c,cast(? as integer) as n")
+                             : QStringLiteral("select ?,cast(? as integer)"));
         m_db.exec(QStringLiteral("insert into 图纸版本 (代号,版本号,入库帐号,入库时间,目录名称,入库文件名称) "
-                                 "select 代号,cast(? as integer),入库帐号,入库时间,目录名称,入库文件名称 "
-                                 "from PDM入库图纸信息 where 代号=? and not exists "
-                                 "(select 1 from 图纸版本 where 代号=? and 版本号=?)"),
-                  {it.value(), it.key(), it.key(), it.value()});
+                                 "select d.代号,v.n,d.入库帐号,d.入库时间,d.目录名称,d.入库文件名称 from "
+                                 "PDM入库图纸信息 d join (%1) v on v.c=d.代号 where not exists "
+                                 "(select 1 from 图纸版本 w where w.代号=v.c and w.版本号=v.n)")
+                      .arg(pairs.join(QStringLiteral(" union all "))),
+                  values);
     }
 }
 
@@ -230,18 +243,19 @@ TransferResult KeepInHistory(FtpClient& c, const QString& url, const QString& vo
 
 TransferResult PromoteKeeping(FtpClient& c, const QString& url, const QString& finalPath, qint64 number,
                               const std::optional<VersionRow>& previous, const QString& previousUrl) {
-    if (previous) {
-        const TransferResult staged = c.Exists(url, StagedName(finalPath, number));
-        if (!staged)
-            return staged;
-        if (staged.kind == RemoteKind::File) {
-            const TransferResult kept =
-                KeepInHistory(c, previousUrl, previous->volume, previous->storedName, previous->number, true);
-            if (!kept)
-                return kept;
-        }
+    if (!previous)
+        return rows::promoteOn(c, url, finalPath, number);
+    // Every replacing check-in asks this of the check-in before it; the answer serves promoteOn too.
+    const TransferResult staged = c.Exists(url, StagedName(finalPath, number));
+    if (!staged)
+        return staged;
+    if (staged.kind == RemoteKind::File) {
+        const TransferResult kept =
+            KeepInHistory(c, previousUrl, previous->volume, previous->storedName, previous->number, true);
+        if (!kept)
+            return kept;
     }
-    return rows::promoteOn(c, url, finalPath, number);
+    return rows::promoteOn(c, url, finalPath, number, &staged);
 }
 
 TransferResult ProbeHistoryFolder(FtpClient& c, const QString& url, const QString& volume) {

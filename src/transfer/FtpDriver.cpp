@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 
 #include <poll.h>
 #include <sys/select.h>
@@ -91,32 +90,6 @@ void EnsureCurlInitialised() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
-
-// TLS sessions shared by every connection of the run: a batch's connections to one server resume
-// the session of the first instead of each making a full handshake.
-class SharedTlsSessions final {
-public:
-    static CURLSH* get() {
-        static SharedTlsSessions shared;
-        return shared.m_share;
-    }
-
-private:
-    SharedTlsSessions() {
-        m_share = curl_share_init();
-        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, Lock);
-        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, Unlock);
-        curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
-    }
-    static void Lock(CURL*, curl_lock_data, curl_lock_access, void* self) {
-        static_cast<SharedTlsSessions*>(self)->m_mutex.lock();
-    }
-    static void Unlock(CURL*, curl_lock_data, void* self) { static_cast<SharedTlsSessions*>(self)->m_mutex.unlock(); }
-
-    CURLSH* m_share = nullptr;
-    std::mutex m_mutex;
-};
 
 // The key the server showed on a connection made by this request, or an empty text (a kept
 // connection, or no TLS).
@@ -326,6 +299,11 @@ void SetTlsOptions(CURL* handle, const FtpTlsTable::Server& tls, FtpPerformed& o
         outcome.tlsRequired = tls.mode == FtpTlsMode::Require || !tls.pin.isEmpty();
         curl_easy_setopt(handle, CURLOPT_USE_SSL, long(outcome.tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY));
         curl_easy_setopt(handle, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+        // TLS 1.2 at most: under 1.3 the server sends its session tickets after the handshake, an
+        // upload's data connection never reads them, and closing it with them unread resets it, so
+        // a server still reading loses the file's tail (seen on busy servers: a 200 KB drawing
+        // stored as 112 KB, refused by the size check).
+        curl_easy_setopt(handle, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
         // Office servers make their own certificates: the pinned key decides, not a CA.
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
@@ -333,7 +311,9 @@ void SetTlsOptions(CURL* handle, const FtpTlsTable::Server& tls, FtpPerformed& o
         // libcurl keeps its own copy of the pin.
         if (!tls.pin.isEmpty())
             curl_easy_setopt(handle, CURLOPT_PINNEDPUBLICKEY, tls.pin.toLatin1().constData());
-        curl_easy_setopt(handle, CURLOPT_SHARE, SharedTlsSessions::get());
+        // No session cache shared between connections: each data connection resumes the session of
+        // its own control connection from the handle's cache, which vsftpd's require_ssl_reuse
+        // demands (a session of another connection is refused with 522).
     }
 }
 

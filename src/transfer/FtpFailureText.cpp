@@ -57,6 +57,12 @@ bool DiskFull(const FtpPerformed& outcome) {
 }
 
 // The server's own refusal where it gave one, else libcurl's description.
+// Whether the last word on the connection was the server's yes to AUTH TLS: the handshake was under way.
+bool InHandshake(const FtpPerformed& outcome) {
+    const std::vector<FtpExchange>& said = outcome.dialogue.exchanges();
+    return outcome.tlsAsked && !said.empty() && said.back().command.startsWith("AUTH") && said.back().code == 234;
+}
+
 QString ServerWords(const FtpPerformed& outcome) {
     const QString refusal = outcome.dialogue.lastRefusal();
     return refusal.isEmpty() ? outcome.curlText : refusal;
@@ -109,6 +115,10 @@ std::optional<TransferResult> LinkFailure(const VolumeAddress& server, const Ftp
                            Detail(ServerWords(outcome)),
                        code, 530);
     case CURLE_OPERATION_TIMEDOUT:
+        if (InHandshake(outcome))
+            return Failure(TransferFailure::Timeout,
+                           FtpTlsText::HandshakeStalled(where, double(options.connectTimeout.count()) / 1000.0) + said,
+                           code);
         if (!outcome.dialogue.heardServer()) {
             const double seconds = double(options.connectTimeout.count()) / 1000.0;
             return Failure(TransferFailure::Timeout,
@@ -159,6 +169,13 @@ TransferResult NoAnswer(const VolumeAddress& server, const QByteArray& command, 
 } // namespace velda::ftp
 
 namespace velda {
+
+QString FtpTlsText::HandshakeStalled(const QString& where, double seconds) {
+    return QStringLiteral("FTP服务器%1同意加密（AUTH TLS）后，%2秒内没有完成加密握手，已放弃连接，未发送密码。"
+                          "请检查服务器的TLS设置。")
+        .arg(where)
+        .arg(seconds);
+}
 
 QString FtpTlsText::KeyChanged(const QString& where, const QString& pinned, const QString& shown) {
     return QStringLiteral("FTP服务器%1出示的公钥与该存储目录记录的不符，已拒绝连接，未发送密码。\n"

@@ -40,5 +40,7 @@ TransferResult NoAnswer(const VolumeAddress& server, const QByteArray& command, 
 namespace FtpTlsText {
 // A server showing another key than the one pinned: both fingerprints, and what the administrator does.
 QString KeyChanged(const QString& where, const QString& pinned, const QString& shown);
+// A server that agreed to AUTH TLS and then left the handshake unanswered for the connection timeout.
+QString HandshakeStalled(const QString& where, double seconds);
 } // namespace FtpTlsText
 } // namespace velda

@@ -13,7 +13,10 @@
 #include "items/ItemSearch.h"
 #include "items/RecordExport.h"
 #include "library/Batch.h"
+#include "library/DrawingHistory.h"
 #include "library/VolumeCheck.h"
+#include "library/ui/FrmDeletedDrawings.h"
+#include "library/ui/FrmDrawingHistory.h"
 #include "shell/Login.h"
 #include "structure/WhereUsed.h"
 #include "transfer/Volumes.h"
@@ -23,8 +26,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QPushButton>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTableWidget>
+#include <QTest>
 
 namespace velda::test {
 namespace {
@@ -39,7 +45,7 @@ class CliTest : public LibraryTest {
 protected:
     void SetUp() override {
         LibraryTest::SetUp();
-        if (HasFatalFailure() || !env)
+        if (HasFatalFailure() || IsSkipped() || !env)
             return;
         // The record of the machine the program runs on, as the administrator would have made it.
         WriteAdminPassword(env->db(), VolumeSerialHex(ReadMachineSerial()), ftp->password());
@@ -99,6 +105,65 @@ protected:
     QByteArray storedContent(const QString& code) {
         return stored(QStringLiteral("Volume/") + column(code, QStringLiteral("目录名称")) + QLatin1Char('/') +
                       column(code, QStringLiteral("入库文件名称")));
+    }
+    // A drawing checked in three times, deleted, and brought back at each of its versions, byte for
+    // byte: from the windows, then (where the program reaches the file server) from velda-cli.
+    void threeVersionsComeBack() {
+        const QString code = QStringLiteral("T/3");
+        std::vector<QByteArray> contents;
+        for (int k = 0; k < 3; ++k) {
+            QByteArray c(70000 + k, '\0');
+            for (int i = 0; i < c.size(); ++i)
+                c[i] = char((i * (k + 7)) % 256); // every byte value, line ends and NUL among them
+            contents.push_back(c);
+            ASSERT_TRUE(checkInAsAdmin(code, c).done());
+        }
+        DrawingHistory history(*env->session, runner());
+        std::vector<VersionRow> v;
+        ASSERT_TRUE(history.Versions(code, v).done());
+        ASSERT_EQ(v.size(), 3u);
+        const std::vector<qint64> numbers{v[2].number, v[1].number, v[0].number}; // oldest first
+        ASSERT_TRUE(library().Delete(code).done());
+
+        FrmDeletedDrawings deleted(*env->session);
+        auto* gone = deleted.findChild<QTableWidget*>(QStringLiteral("LstDeleted"));
+        ASSERT_EQ(gone->rowCount(), 1);
+        gone->selectRow(0);
+        QTest::mouseClick(deleted.findChild<QPushButton*>(QStringLiteral("CmdRestore")), Qt::LeftButton);
+        EXPECT_EQ(storedContent(code), contents[2]);
+
+        FrmDrawingHistory window(*env->session);
+        window.ShowCode(code);
+        auto* list = window.findChild<QTableWidget*>(QStringLiteral("LstVersions"));
+        const QString folder = localFolder(QStringLiteral("window"));
+        for (int k = 0; k < 3; ++k) {
+            const auto row = list->findItems(QString::number(numbers[size_t(k)]), Qt::MatchExactly);
+            ASSERT_EQ(row.size(), 1);
+            list->selectRow(row[0]->row());
+            env->feedback.fileAnswers = {folder + QStringLiteral("/x.dwg")};
+            QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("CmdFetch")), Qt::LeftButton);
+            EXPECT_EQ(read(folder + QLatin1Char('/') + DrawingHistory::FetchName(code, numbers[size_t(k)])),
+                      contents[size_t(k)]);
+            env->feedback.questionAnswers = {true};
+            QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("CmdRestore")), Qt::LeftButton);
+            EXPECT_EQ(storedContent(code), contents[size_t(k)]) << "restored from the window: " << k;
+        }
+        if (!server())
+            return; // the local database reaches no file server from velda-cli
+        ASSERT_EQ(cli({QStringLiteral("delete"), code}).code, 0);
+        ASSERT_EQ(cli({QStringLiteral("undelete"), code}).code, 0);
+        EXPECT_EQ(storedContent(code), contents[2]);
+        const QString to = localFolder(QStringLiteral("cli"));
+        for (int k = 0; k < 3; ++k) {
+            const QString n = QString::number(numbers[size_t(k)]);
+            const CliResult r =
+                cli({QStringLiteral("checkout"), code, QStringLiteral("--version"), n, QStringLiteral("--to"), to});
+            ASSERT_EQ(r.code, 0) << r.err.toStdString();
+            EXPECT_EQ(read(to + QLatin1Char('/') + DrawingHistory::FetchName(code, numbers[size_t(k)])),
+                      contents[size_t(k)]);
+            ASSERT_EQ(cli({QStringLiteral("restore"), code, n}).code, 0);
+            EXPECT_EQ(storedContent(code), contents[size_t(k)]) << "restored from velda-cli: " << k;
+        }
     }
     static QList<QJsonObject> jsonLines(const QString& out) {
         QList<QJsonObject> objects;
@@ -756,7 +821,18 @@ TEST_P(CliTest, ImportShowsAndAppliesTheEditsOfALibreOfficeWorkbook) {
         1);
 }
 
+TEST_P(CliTest, ThreeVersionsOfADeletedDrawingComeBackByteForByte) { threeVersionsComeBack(); }
+
+// The same on vsftpd, which lists and renames as the C servers offices run do.
+class CliOnVsftpd : public CliTest {
+protected:
+    CliOnVsftpd() { ftpServer.vsftpd = true; }
+};
+
+TEST_P(CliOnVsftpd, ThreeVersionsOfADeletedDrawingComeBackByteForByte) { threeVersionsComeBack(); }
+
 INSTANTIATE_TEST_SUITE_P(Both, CliTest, kBothBackends, BackendName);
+INSTANTIATE_TEST_SUITE_P(Both, CliOnVsftpd, kBothBackends, BackendName);
 
 } // namespace
 } // namespace velda::test

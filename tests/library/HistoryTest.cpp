@@ -3,6 +3,7 @@
 #include "LibraryFixture.h"
 
 #include "core/ActivityLog.h"
+#include "core/GateText.h"
 #include "core/OfficeSettings.h"
 #include "library/Batch.h"
 #include "library/DrawingHistory.h"
@@ -16,6 +17,7 @@
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 
@@ -206,9 +208,22 @@ TEST_P(History, ALibraryWithoutVersionsStartsKeepingThemAndBatchesKeepToo) {
     }
     // The benchmark's baseline overwrites as a client that keeps no versions does.
     batch.keepVersions = false;
-    ASSERT_TRUE(batch.CheckIn({drawing(QStringLiteral("c/B-1.dwg"), "C1")}).outcome.done());
+    ASSERT_TRUE(batch.CheckIn({drawing(QStringLiteral("c/B-1.dwg"), "C1"), drawing(QStringLiteral("c/B-2.dwg"), "C2")})
+                    .outcome.done());
     EXPECT_EQ(versions(QStringLiteral("B-1")).size(), 2u);
     EXPECT_EQ(current(QStringLiteral("B-1")), "C1");
+    // The next keeping batch describes what that client stored, every code of a group at once.
+    batch.keepVersions = true;
+    batch.groupFiles = 0;
+    ASSERT_TRUE(batch.CheckIn({drawing(QStringLiteral("d/B-1.dwg"), "D1"), drawing(QStringLiteral("d/B-2.dwg"), "D2")})
+                    .outcome.done());
+    for (const QString& code : {QStringLiteral("B-1"), QStringLiteral("B-2")}) {
+        v = versions(code);
+        ASSERT_EQ(v.size(), 4u);
+        EXPECT_EQ(v[1].size, -1) << "described from the row: no size known";
+        EXPECT_EQ(fetched(code, v[1].number), code == QLatin1String("B-1") ? "C1" : "C2");
+        EXPECT_EQ(current(code), code == QLatin1String("B-1") ? "D1" : "D2");
+    }
 }
 
 // Two programs check the same code in at once: both versions kept, in commit order, the later current.
@@ -292,6 +307,22 @@ TEST_P(History, TheWindowsFetchRestoreAndBringBackADeletedDrawing) {
     auto* found = v.findChild<QTableWidget*>(QStringLiteral("LstResult"));
     ASSERT_EQ(found->rowCount(), 1);
     EXPECT_EQ(found->item(0, 0)->text(), VolumeCheckText::KindName(FindingKind::Mismatch));
+
+    // The office's number of versions to keep is set beside the check that enforces it.
+    OfficeSettings(env->db()).setNumber(kKeepVersionsSetting, 5);
+    FrmVolumeCheck again(*env->session);
+    auto* keep = again.findChild<QSpinBox*>(QStringLiteral("SpnKeepVersions"));
+    EXPECT_EQ(keep->value(), 5);
+    keep->setValue(2);
+    QTest::mouseClick(again.findChild<QPushButton*>(QStringLiteral("CmdKeepVersions")), Qt::LeftButton);
+    EXPECT_EQ(OfficeSettings(env->db()).number(kKeepVersionsSetting, 0), 2);
+    QTest::mouseClick(again.findChild<QPushButton*>(QStringLiteral("CmdCheck")), Qt::LeftButton);
+    EXPECT_EQ(again.result().count(FindingKind::BeyondKeeping), 2) << "four versions, two kept";
+    loginAs(QStringLiteral("bob"), QStringLiteral("design"));
+    keep->setValue(0);
+    QTest::mouseClick(again.findChild<QPushButton*>(QStringLiteral("CmdKeepVersions")), Qt::LeftButton);
+    EXPECT_EQ(env->feedback.last().text, GateText::Administrator);
+    EXPECT_EQ(OfficeSettings(env->db()).number(kKeepVersionsSetting, 0), 2);
 }
 
 // The volume check knows the kept versions: a row without its file, a file without its row, versions

@@ -19,8 +19,11 @@ protected:
         BothDatabases::SetUp();
         if (!env)
             return;
+        if (ftpServer.vsftpd)
+            if (const QString missing = VsftpdMissing(); !missing.isEmpty())
+                GTEST_SKIP() << missing.toStdString();
         try {
-            ftp = std::make_unique<FtpServer>();
+            ftp = std::make_unique<FtpServer>(ftpServer);
         } catch (const std::exception& e) {
             FAIL() << e.what();
         }
@@ -40,6 +43,7 @@ protected:
         return options;
     }
 
+    FtpServerOptions ftpServer; // set by a fixture's constructor
     std::unique_ptr<FtpServer> ftp;
     std::unique_ptr<FtpClient> client;
 };

@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,7 +50,34 @@ QString TemporaryFolderTemplate(const QString& name) {
     return base + QLatin1Char('/') + name + QStringLiteral("-XXXXXX");
 }
 
+constexpr const char* kVsftpd = "/usr/sbin/vsftpd";
+// Lets every password in: the server listens on loopback only and lives as long as its test.
+const QString kVsftpdPam = QStringLiteral("/etc/pam.d/velda-test-ftp");
+const QByteArray kVsftpdPamRules =
+    "auth required pam_permit.so\naccount required pam_permit.so\nsession required pam_permit.so\n";
+
+bool Accepts(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(quint16(port));
+    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(s);
+    return connected;
+}
+
 } // namespace
+
+QString VsftpdMissing() {
+    if (::geteuid() != 0)
+        return QStringLiteral("vsftpd needs root for its PAM service");
+    if (!QFileInfo(QString::fromLatin1(kVsftpd)).isExecutable())
+        return QStringLiteral("%1 is not installed (apt-get install vsftpd)").arg(QString::fromLatin1(kVsftpd));
+    return {};
+}
 
 FtpServer::FtpServer(FtpServerOptions options)
     : m_options(std::move(options)), m_root(TemporaryFolderTemplate(QStringLiteral("velda-ftp-root"))),
@@ -73,6 +102,10 @@ bool FtpServer::isRunning() const { return m_process.state() != QProcess::NotRun
 void FtpServer::start() {
     if (isRunning())
         return;
+    if (m_options.vsftpd) {
+        startVsftpd();
+        return;
+    }
     const QString script = QStringLiteral(VELDA_FTP_SERVER_SCRIPT);
     const QString python = QStringLiteral(VELDA_PYTHON);
     if (!QFile::exists(script))
@@ -141,9 +174,75 @@ void FtpServer::start() {
     m_port = port;
 }
 
+void FtpServer::startVsftpd() {
+    if (const QString missing = VsftpdMissing(); !missing.isEmpty())
+        Fail(missing);
+    QFile pam(kVsftpdPam);
+    if (!pam.open(QIODevice::ReadOnly) || pam.readAll() != kVsftpdPamRules) {
+        pam.close();
+        if (!pam.open(QIODevice::WriteOnly | QIODevice::Truncate) || pam.write(kVsftpdPamRules) < 0)
+            Fail(QStringLiteral("cannot write %1").arg(kVsftpdPam));
+    }
+    pam.close();
+    if (m_port == 0)
+        m_port = UnusedLoopbackPort();
+    const QDir state(m_state.path());
+    state.mkpath(QStringLiteral("empty"));
+    // Passive ports above the range for outgoing connections, as ftp_server.py takes them.
+    int high = 60999;
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    if (range.open(QIODevice::ReadOnly))
+        high = range.readAll().simplified().split(' ').value(1, "60999").toInt();
+    const QString conf = state.filePath(QStringLiteral("vsftpd.conf"));
+    QFile file(conf);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        Fail(QStringLiteral("cannot write %1").arg(conf));
+    file.write(QStringLiteral("listen=YES\nlisten_address=127.0.0.1\nlisten_port=%1\nbackground=NO\n"
+                              "anonymous_enable=NO\nlocal_enable=YES\nguest_enable=YES\nguest_username=root\n"
+                              "virtual_use_local_privs=YES\nwrite_enable=YES\nlocal_umask=022\nlocal_root=%2\n"
+                              "chroot_local_user=YES\nallow_writeable_chroot=YES\npam_service_name=%3\n"
+                              "pasv_min_port=%4\npasv_max_port=65535\nseccomp_sandbox=NO\n"
+                              "secure_chroot_dir=%5\nxferlog_enable=NO\nmax_clients=200\nmax_per_ip=200\n"
+                              "vsftpd_log_file=%6\n%7")
+                   .arg(m_port)
+                   .arg(m_root.path(), QFileInfo(kVsftpdPam).fileName())
+                   .arg(std::min(high + 1, 65000))
+                   .arg(state.filePath(QStringLiteral("empty")), state.filePath(QStringLiteral("server.log")),
+                        // As scripts/office-server.sh sets it up: TLS required on both connections,
+                        // each data connection resuming its own control connection's session.
+                        m_options.tlsCertificate.isEmpty()
+                            ? QString()
+                            : QStringLiteral("ssl_enable=YES\nrsa_cert_file=%1\nrsa_private_key_file=%2\n"
+                                             "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
+                                             "require_ssl_reuse=YES\nssl_ciphers=HIGH\n")
+                                  .arg(m_options.tlsCertificate, m_options.tlsKey))
+                   .toUtf8());
+    file.close();
+    // A group of its own, so that stop() ends the sessions it forked too.
+    m_process.setChildProcessModifier([] { ::setsid(); });
+    m_process.setStandardOutputFile(state.filePath(QStringLiteral("stdout.log")));
+    m_process.setStandardErrorFile(state.filePath(QStringLiteral("stdout.log")), QIODevice::Append);
+    m_process.start(QString::fromLatin1(kVsftpd), {conf});
+    if (!m_process.waitForStarted(kStartSeconds * 1000))
+        Fail(QStringLiteral("cannot run vsftpd: %1").arg(m_process.errorString()));
+    const QDeadlineTimer deadline(kStartSeconds * 1000);
+    while (!Accepts(m_port)) {
+        if (m_process.state() == QProcess::NotRunning || deadline.hasExpired()) {
+            stop();
+            Fail(QStringLiteral("vsftpd did not listen on port %1 within %2 s: %3")
+                     .arg(m_port)
+                     .arg(kStartSeconds)
+                     .arg(QString::fromUtf8(Tail(state.filePath(QStringLiteral("stdout.log"))))));
+        }
+        QThread::msleep(20);
+    }
+}
+
 void FtpServer::stop() {
     if (!isRunning())
         return;
+    if (m_options.vsftpd && m_process.processId() > 0)
+        ::kill(-pid_t(m_process.processId()), SIGKILL);
     m_process.kill();
     m_process.waitForFinished(5000);
 }

@@ -23,7 +23,15 @@ struct FtpServerOptions {
     QString tlsCertificate;
     QString tlsKey;
     bool tlsRequired = false;
+    // vsftpd, the C server Debian offices run, instead of pyftpdlib: it needs root (a PAM service of
+    // its own) and /usr/sbin/vsftpd. Any password logs in, the sessions run as root so that the test
+    // reads and writes the served folder as they do, and of the options above only the certificate
+    // applies (TLS then required, as scripts/office-server.sh sets it up).
+    bool vsftpd = false;
 };
+
+// Why a vsftpd server cannot be started on this machine, or empty when it can; a test skips with it.
+QString VsftpdMissing();
 
 // A self-signed certificate for 127.0.0.1 and its key (0600), made with openssl in folder as
 // name.crt and name.key; throws std::runtime_error when openssl fails.
@@ -71,6 +79,7 @@ public:
 
 private:
     int countEvents(const QByteArray& prefix) const;
+    void startVsftpd();
 
     FtpServerOptions m_options;
     QTemporaryDir m_root;

@@ -48,7 +48,9 @@ def parse_args():
     parser.add_argument("--rename-race", action="store_true",
                         help="the first RNTO finds its file gone, as when another client moved it between RNFR "
                              "and RNTO, and is refused with 550 as vsftpd refuses it")
-    parser.add_argument("--tls-cert", metavar="FILE", help="speak explicit TLS (AUTH TLS) with this certificate")
+    parser.add_argument("--tls-cert", metavar="FILE",
+                        help="speak explicit TLS (AUTH TLS) with this certificate; a certificate and key "
+                             "replaced in their files take over at once")
     parser.add_argument("--tls-key", metavar="FILE", help="the certificate's private key")
     parser.add_argument("--tls-required", action="store_true",
                         help="refuse USER and PASS until the control connection is encrypted, and plain data "
@@ -207,11 +209,38 @@ def main():
         # Clients resume the control connection's TLS session on each data connection (vsftpd even
         # demands it); OpenSSL refuses a resumption on a context without a session id context.
         from OpenSSL import SSL
-        context = SSL.Context(SSL.SSLv23_METHOD)
-        context.use_certificate_chain_file(args.tls_cert)
-        context.use_privatekey_file(args.tls_key)
-        context.set_session_id(b"velda-test")
-        Handler.ssl_context = context
+
+        def load_context():
+            context = SSL.Context(SSL.SSLv23_METHOD)
+            context.use_certificate_chain_file(args.tls_cert)
+            context.use_privatekey_file(args.tls_key)
+            context.check_privatekey()
+            context.set_session_id(b"velda-test")
+            return context
+
+        def files_stamp():
+            return tuple((s.st_mtime_ns, s.st_size) for s in map(os.stat, (args.tls_cert, args.tls_key)))
+
+        Handler.ssl_context = load_context()
+        loaded = [files_stamp()]
+
+        def fresh_context():
+            """A certificate replaced in its files is shown to every connection opened since, as by a
+            server whose key was changed; connections already secured keep theirs while they last. A pair caught half
+            replaced (key and certificate apart) leaves the one in use until the next look."""
+            try:
+                stamp = files_stamp()
+                if stamp != loaded[0]:
+                    Handler.ssl_context = load_context()
+                    loaded[0] = stamp
+            except (OSError, SSL.Error):
+                pass
+
+        def ftp_AUTH(self, line):
+            fresh_context()
+            return base.ftp_AUTH(self, line)
+
+        Handler.ftp_AUTH = ftp_AUTH
 
         # libcurl secures a data connection as soon as it is open, before it sends the transfer
         # command; pyftpdlib takes a data connection that is readable before that command for one
@@ -219,6 +248,10 @@ def main():
         from pyftpdlib.handlers import TLS_DTPHandler
 
         class EagerTlsDTP(TLS_DTPHandler):
+            def __init__(self, sock, cmd_channel):
+                fresh_context()
+                TLS_DTPHandler.__init__(self, sock, cmd_channel)
+
             def readable(self):
                 if self._ssl_accepting or self._ssl_want_read:
                     return True
@@ -244,6 +277,18 @@ def main():
 
     server = FTPServer(("127.0.0.1", args.port), Handler)
     server.max_cons = args.max_cons
+    if args.tls_cert:
+        def watch_certificate():
+            # As a server restarted on a new key: the sessions secured with the old one end once no
+            # transfer is under way, and their clients meet the new key on their next connection.
+            fresh_context()
+            for handler in list(server.ioloop.socket_map.values()):
+                if (isinstance(handler, Handler) and handler.data_channel is None
+                        and isinstance(handler.socket, SSL.Connection)
+                        and handler.socket.get_context() is not Handler.ssl_context):
+                    handler.close()
+
+        server.ioloop.call_every(0.1, watch_certificate)
     sys.stdout.write("%d\n" % server.socket.getsockname()[1])
     sys.stdout.flush()
     server.serve_forever(handle_exit=True)

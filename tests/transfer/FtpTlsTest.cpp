@@ -2,13 +2,25 @@
 
 #include "transfer/FtpClient.h"
 #include "transfer/FtpDriver.h"
+#include "transfer/FtpFailureText.h"
 #include "transfer/TransferCommand.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 namespace velda {
 namespace {
@@ -28,6 +40,78 @@ bool ClearTextHasPassword(const FtpServer& server) {
             return true;
     return false;
 }
+
+// Greets, agrees to AUTH TLS and then says nothing more: a TLS handshake that never ends. Every
+// connection is held open until the server goes.
+class StallingTlsServer final {
+public:
+    StallingTlsServer() {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(m_listener, 8) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on a loopback port");
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~StallingTlsServer() {
+        m_stop = true;
+        m_thread.join();
+        for (int s : m_held)
+            ::close(s);
+        ::close(m_listener);
+    }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    int connections() const { return m_connections; }
+
+private:
+    bool readable(int s) const {
+        pollfd p{s, POLLIN, 0};
+        return ::poll(&p, 1, 50) > 0;
+    }
+    void serve() {
+        while (!m_stop) {
+            if (!readable(m_listener))
+                continue;
+            const int s = ::accept(m_listener, nullptr, nullptr);
+            if (s < 0)
+                continue;
+            ++m_connections;
+            m_held.push_back(s);
+            const QByteArray hello = "220 ready\r\n";
+            ::send(s, hello.constData(), size_t(hello.size()), MSG_NOSIGNAL);
+            QByteArray line;
+            while (!m_stop) {
+                char c = 0;
+                if (!readable(s))
+                    continue;
+                if (::recv(s, &c, 1, 0) != 1)
+                    break;
+                if (c != '\n') {
+                    line += c;
+                    continue;
+                }
+                const QByteArray reply =
+                    line.startsWith("AUTH") ? QByteArray("234 go ahead\r\n") : QByteArray("530 encrypt first\r\n");
+                ::send(s, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL);
+                if (line.startsWith("AUTH"))
+                    break; // the client's handshake is never answered
+                line.clear();
+            }
+        }
+    }
+
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::vector<int> m_held;
+    std::thread m_thread;
+};
 
 class FtpTls : public ::testing::Test {
 protected:
@@ -101,6 +185,76 @@ TEST_F(FtpTls, AChangedKeyIsRefusedUntilAccepted) {
     EXPECT_FALSE(ClearTextHasPassword(*server));
 }
 
+// Drawings over TLS arrive whole while the server is busy with other connections: under TLS 1.3 a
+// server's session tickets would wait unread on each data connection, and closing it with them unread
+// resets the connection and drops whatever the server had not read yet.
+TEST_F(FtpTls, UploadsOnBusyConnectionsArriveWhole) {
+    QDir().mkpath(server->localPath(QStringLiteral("Volume")));
+    options.tls->set(key, {FtpTlsMode::Require, {}});
+    QFile f(local);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(1024 * 1024, 'y'));
+    f.close();
+    std::vector<std::thread> senders;
+    std::atomic<int> failed{0};
+    for (int t = 0; t < 4; ++t)
+        senders.emplace_back([&, t] {
+            FtpClient client(options);
+            for (int i = 0; i < 5; ++i)
+                if (!client.Put(server->volumeUrl(), local, QStringLiteral("Volume/big%1-%2.dwg").arg(t).arg(i)).ok)
+                    ++failed;
+        });
+    for (std::thread& s : senders)
+        s.join();
+    EXPECT_EQ(failed, 0);
+    for (const QFileInfo& stored : QDir(server->localPath(QStringLiteral("Volume"))).entryInfoList(QDir::Files))
+        EXPECT_EQ(stored.size(), 1024 * 1024) << stored.fileName().toStdString();
+}
+
+// vsftpd as offices set it up accepts a data connection only when it resumes the TLS session of its
+// own control connection: several connections at once each keep to their own.
+TEST(FtpTlsVsftpd, ConnectionsAtOnceEachResumeTheirOwnSession) {
+    if (const QString missing = test::VsftpdMissing(); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    QTemporaryDir dir;
+    const auto certificate = MakeTestCertificate(dir.path(), QStringLiteral("office"));
+    FtpServerOptions o;
+    o.vsftpd = true;
+    o.tlsCertificate = certificate.certificate;
+    o.tlsKey = certificate.key;
+    FtpServer server(o);
+    QDir().mkpath(server.localPath(QStringLiteral("Volume")));
+    const QString local = dir.filePath(QStringLiteral("a.dwg"));
+    QFile f(local);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(100 * 1024, 'z'));
+    f.close();
+    FtpOptions options;
+    options.connectTimeout = std::chrono::seconds(5);
+    options.stallTime = std::chrono::seconds(10);
+    options.tls = std::make_shared<FtpTlsTable>();
+    options.tls->set(QStringLiteral("127.0.0.1:%1").arg(server.port()), {FtpTlsMode::Require, {}});
+    std::vector<std::thread> senders;
+    QStringList failures;
+    std::mutex guard;
+    for (int t = 0; t < 3; ++t)
+        senders.emplace_back([&, t] {
+            FtpClient client(options);
+            for (int i = 0; i < 4; ++i) {
+                const TransferResult r =
+                    client.Put(server.volumeUrl(), local, QStringLiteral("Volume/v%1-%2.dwg").arg(t).arg(i));
+                if (!r.ok) {
+                    const std::lock_guard<std::mutex> lock(guard);
+                    failures << r.message;
+                }
+            }
+        });
+    for (std::thread& s : senders)
+        s.join();
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
+    EXPECT_EQ(QDir(server.localPath(QStringLiteral("Volume"))).entryList(QDir::Files).size(), 12);
+}
+
 // "require" against a server without TLS stops before the password; "prefer" falls back to plain
 // text only while no key is pinned.
 TEST(FtpTlsPlain, RequireAndAPinnedKeyRefuseAServerWithoutTls) {
@@ -133,6 +287,38 @@ TEST(FtpTlsPlain, RequireAndAPinnedKeyRefuseAServerWithoutTls) {
     FtpClient client(options);
     EXPECT_TRUE(client.Put(plain.volumeUrl(), local, QStringLiteral("Volume/a.dwg")).ok);
     EXPECT_TRUE(options.tls->find(key).pin.isEmpty());
+}
+
+// A server that takes AUTH TLS and then stalls the handshake: the client gives up within its
+// connection timeout with a message naming the encrypted connection, and sends no password.
+TEST(FtpTlsStall, AStalledHandshakeEndsWithinTheTimeout) {
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("a.dwg"));
+    QFile f(local);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("drawing");
+    f.close();
+    TransferResult r;
+    qint64 took = 0;
+    FtpOptions options;
+    options.connectTimeout = std::chrono::seconds(2);
+    options.stallTime = std::chrono::seconds(2);
+    options.tls = std::make_shared<FtpTlsTable>();
+    QString where;
+    {
+        StallingTlsServer server;
+        where = server.address();
+        options.tls->set(where, {FtpTlsMode::Prefer, {}});
+        FtpClient client(options);
+        QElapsedTimer timer;
+        timer.start();
+        r = client.Put(VolumeUrl(QStringLiteral("secret"), server.address()), local, QStringLiteral("Volume/a.dwg"));
+        took = timer.elapsed();
+        EXPECT_EQ(server.connections(), 1) << "no second try in clear";
+    }
+    EXPECT_FALSE(r.ok);
+    EXPECT_LT(took, 6000) << "the connection timeout (2 s) ends it";
+    EXPECT_EQ(r.message.split(u'\n').first(), FtpTlsText::HandshakeStalled(where, 2)) << r.message.toStdString();
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "library/ui/FrmVolumeCheck.h"
 
+#include "core/GateText.h"
+#include "core/OfficeSettings.h"
 #include "core/Session.h"
 #include "core/ui/Forms.h"
 #include "transfer/Volumes.h"
@@ -35,10 +37,11 @@ FrmVolumeCheck::FrmVolumeCheck(Session& session, QWidget* parent)
     SizeFormInTwips(this, 10800, 6600);
     m_ui->LstResult->verticalHeader()->setVisible(false);
     m_ui->LstResult->horizontalHeader()->setStretchLastSection(true);
-    m_transfer = new FormTransfer(this,
-                                  {m_ui->CboVolume, m_ui->CmdCheck, m_ui->CmdExport, m_ui->CmdClean,
-                                   m_ui->CmdMoveOrphans, m_ui->CmdCancel, m_ui->CmdVerify},
-                                  session.ftpOptions);
+    m_transfer =
+        new FormTransfer(this,
+                         {m_ui->CboVolume, m_ui->CmdCheck, m_ui->CmdExport, m_ui->CmdClean, m_ui->CmdMoveOrphans,
+                          m_ui->CmdCancel, m_ui->CmdVerify, m_ui->SpnKeepVersions, m_ui->CmdKeepVersions},
+                         session.ftpOptions);
     m_check =
         std::make_unique<VolumeCheck>(session, [this](const TransferOperation& op) { return m_transfer->run(op); });
     m_check->onProgress = [this](int done, int total, const QString& volume) {
@@ -53,12 +56,14 @@ FrmVolumeCheck::FrmVolumeCheck(Session& session, QWidget* parent)
     connect(m_ui->CmdClean, &QPushButton::clicked, this, &FrmVolumeCheck::CmdClean_Click);
     connect(m_ui->CmdMoveOrphans, &QPushButton::clicked, this, &FrmVolumeCheck::CmdMoveOrphans_Click);
     connect(m_ui->CmdVerify, &QPushButton::clicked, this, &FrmVolumeCheck::CmdVerify_Click);
+    connect(m_ui->CmdKeepVersions, &QPushButton::clicked, this, &FrmVolumeCheck::CmdKeepVersions_Click);
     connect(m_ui->CmdStop, &QPushButton::clicked, this, [this] { m_transfer->requestStop(); });
     connect(m_ui->CmdCancel, &QPushButton::clicked, this, [this] { CloseForm(this); });
 
     m_ui->CboVolume->addItem(VolumeCheckText::AllVolumes);
     const Outcome read = Guarded([&] {
         m_ui->CboVolume->addItems(VolumeNames(m_session.db()));
+        m_ui->SpnKeepVersions->setValue(int(OfficeSettings(m_session.db()).number(kKeepVersionsSetting, 0)));
         return Outcome::success();
     });
     ShowOutcome(m_session.feedback(), read);
@@ -146,6 +151,20 @@ void FrmVolumeCheck::CmdVerify_Click() {
                                 : o;
     });
     m_check->onProgress = checking;
+}
+
+// The office's number of versions kept per drawing, for every client; the clean-up removes older ones.
+void FrmVolumeCheck::CmdKeepVersions_Click() {
+    if (!m_session.ctx.isAdministrator()) {
+        m_session.feedback().stop(GateText::Administrator);
+        return;
+    }
+    const int keep = m_ui->SpnKeepVersions->value();
+    ShowOutcome(m_session.feedback(), Guarded([&] {
+                    OfficeSettings(m_session.db()).setNumber(kKeepVersionsSetting, keep);
+                    return Outcome::success(keep > 0 ? QStringLiteral("已设定：每份图纸保留最近%1版。").arg(keep)
+                                                     : QStringLiteral("已设定：保留全部版本。"));
+                }));
 }
 
 void FrmVolumeCheck::CmdClean_Click() {

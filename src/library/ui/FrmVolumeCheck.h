@@ -31,6 +31,7 @@ private:
     void CmdClean_Click();
     void CmdMoveOrphans_Click();
     void CmdVerify_Click();
+    void CmdKeepVersions_Click();
     void fillTable();
     // Runs one command under the session's command guard with the form's actions off.
 
