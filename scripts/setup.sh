@@ -11,7 +11,7 @@ VELDA_BUILD="${VELDA_BUILD:-$VELDA_ROOT/build}"
 # arithmetic), file and dpkg-dev (CPack's DEB generator), the
 # office suite and poppler's tools (reading reports back), groff-base (setting the manual page),
 # openssl (the office's and the tests' certificates) and python3-openssl (the tests' FTP server over
-# TLS), xdg-utils (opening a drawing with the desktop's program). zlib unpacks the workbooks an office
+# TLS), vsftpd (the C FTP server offices run: tests and benchmarks start their own on loopback), xdg-utils (opening a drawing with the desktop's program). zlib unpacks the workbooks an office
 # imports; libssl's libcrypto computes the pinned keys' fingerprints.
 # Coreutils, util-linux (runuser, flock, setsid), mawk, tar and apt come with every Debian.
 velda_packages=(
@@ -19,7 +19,7 @@ velda_packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     libcurl4-openssl-dev libxlsxwriter-dev libsqlite3-dev sqlite3 zlib1g-dev libssl-dev
     libgtest-dev
-    postgresql postgresql-client python3 python3-pyftpdlib python3-openssl openssl lftp bc
+    postgresql postgresql-client python3 python3-pyftpdlib python3-openssl openssl lftp bc vsftpd
     fonts-noto-cjk xvfb xauth qt6-translations-l10n
     libqt6svg6 dpkg-dev file xdg-utils
     libreoffice-calc-nogui fonts-crosextra-carlito poppler-utils groff-base
@@ -46,6 +46,14 @@ velda_install() {
     export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # The package starts a system-wide FTP server on port 21; the tests and benchmarks run their own.
+    if printf '%s\n' "${missing[@]}" | grep -qx vsftpd; then
+        if command -v systemctl >/dev/null && systemctl is-active -q vsftpd 2>/dev/null; then
+            $sudo systemctl disable --now -q vsftpd || true
+        elif command -v service >/dev/null; then
+            $sudo service vsftpd stop >/dev/null 2>&1 || true
+        fi
+    fi
 }
 
 velda_build() {
