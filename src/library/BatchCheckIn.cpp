@@ -376,9 +376,10 @@ private:
 //     file, in file order;
 //  2. upload every planned file straight under its staged name "<stored name>.new-<reserved number>",
 //     over several connections at once;
-//  3. one transaction: lock the group's codes and stored names, read their rows again, and for each
-//     file in file order check again, then write the rows, the ends of the holds and the log rows
-//     with the reserved numbers;
+//  3. one transaction: lock the group's codes and stored names, read their rows again, finish what a
+//     check-in of the same codes cut off after its commit left staged, ask the history folders no
+//     file of the group has asked yet, and for each file in file order check again, then write the
+//     rows, the ends of the holds and the log rows with the reserved numbers;
 //  4. commit;
 //  5. move the previous version's file into the history folder, then each staged file over its
 //     stored name (as the single check-in does, DrawingLibrary).
