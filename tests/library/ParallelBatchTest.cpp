@@ -48,6 +48,14 @@ protected:
             codes << q.value(0).toString();
         return codes;
     }
+    // A second client on the same library, logged in as admin, giving new drawings everyone's lists.
+    auto otherAdmin() {
+        auto other = env->otherSession(m_otherFeedback, QStringLiteral("BEEF"));
+        loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
+        const QString everyone = Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin"));
+        Acl::SetPending(other->ctx, everyone, everyone, everyone, everyone);
+        return other;
+    }
     // The contents of the files kept in V1's history folder, sorted.
     QStringList keptContents() {
         const QString history = ftp->localPath(QStringLiteral("Volume/V1/") + kHistoryFolderName);
@@ -74,6 +82,9 @@ protected:
         QDir().mkpath(ftp->localPath(QStringLiteral("Volume/V1")));
         loginAs(QStringLiteral("admin"), QStringLiteral("admin"));
     }
+
+private:
+    RecordingFeedback m_otherFeedback;
 };
 
 TEST_P(ParallelBatch, AFileTheServerRefusesEndsTheBatchWithTheFilesBeforeItIn) {
@@ -273,11 +284,7 @@ TEST_P(ParallelBatch, ACheckInOfTheSameCodeBetweenPlanAndRowsLeavesTheBatchsVers
 // volume whose history folder is not there yet. It asks for the folder before its commit, so the
 // other's version is kept and no staged file waits for a recovery that would never come.
 TEST_P(ParallelBatch, ACheckInPlannedAsNewKeepsTheVersionAnotherClientStoredMeanwhile) {
-    RecordingFeedback otherFeedback;
-    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
-    loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
-    const QString everyone = Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin"));
-    Acl::SetPending(other->ctx, everyone, everyone, everyone, everyone);
+    auto other = otherAdmin();
     auto theirs = [&](const QString& code) {
         return DrawingLibrary(*other, runner()).CheckIn(code, drawing(code + QStringLiteral("-theirs.dwg"), "theirs"));
     };
@@ -316,11 +323,7 @@ TEST_P(ParallelBatch, ACheckInPlannedAsNewKeepsTheVersionAnotherClientStoredMean
 // no staged file is left out of recovery's reach.
 TEST_P(ParallelBatch, ABatchFinishesACheckInCutOffAfterItPlannedTheSameCode) {
     ASSERT_TRUE(checkInAsAdmin(QStringLiteral("K1"), "first").done());
-    RecordingFeedback otherFeedback;
-    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
-    loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
-    const QString everyone = Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin"));
-    Acl::SetPending(other->ctx, everyone, everyone, everyone, everyone);
+    auto other = otherAdmin();
     BatchLibrary b(*env->session, runner());
     b.groupFiles = 1;
     bool cut = false;
@@ -345,11 +348,7 @@ TEST_P(ParallelBatch, ABatchFinishesACheckInCutOffAfterItPlannedTheSameCode) {
 TEST_P(ParallelBatch, ADrawingCheckedInAgainElsewhereAfterTheBatchReadItIsFetchedAgain) {
     const QStringList list = files(3, QStringLiteral("D"));
     ASSERT_FALSE(BatchLibrary(*env->session, runner()).CheckIn(list).outcome.failed());
-    RecordingFeedback otherFeedback;
-    auto other = env->otherSession(otherFeedback, QStringLiteral("BEEF"));
-    loginAs(QStringLiteral("admin"), QStringLiteral("admin"), other.get());
-    const QString everyone = Acl::DefaultList(QStringLiteral("admin"), QStringLiteral("admin"));
-    Acl::SetPending(other->ctx, everyone, everyone, everyone, everyone);
+    auto other = otherAdmin();
 
     // The batch read D2's row at its start; the next day's check-in of D2 moves it to another stored
     // name and removes the old file before the batch comes to fetch it.
