@@ -138,8 +138,15 @@ void CheckInGroup::recoverCutOff(const QHash<QString, StoredDrawing>& rowsOf) {
         return;
     Database& db = m_b->db;
     const QHash<QString, qint64> last = lastCheckIns(db, stored);
+    // Mostly the uploads have settled it already: no FTP command here then.
+    QStringList unsettled;
+    for (File* f : files)
+        if (!f->steps->cutOffSettled(last.value(f->steps->code())))
+            unsettled << f->steps->code();
+    if (unsettled.isEmpty())
+        return;
     const QHash<QString, VersionRow> previous = m_b->keepVersions
-                                                    ? OwnFiles(LibraryStore(db), VersionStore(db).previousOf(stored))
+                                                    ? OwnFiles(LibraryStore(db), VersionStore(db).previousOf(unsettled))
                                                     : QHash<QString, VersionRow>();
     const QString password = m_b->ctx.AdminPassword;
     std::vector<TransferOperation> operations;
@@ -147,7 +154,7 @@ void CheckInGroup::recoverCutOff(const QHash<QString, StoredDrawing>& rowsOf) {
     for (File* f : files) {
         const QString& code = f->steps->code();
         const qint64 number = last.value(code);
-        if (number <= 0)
+        if (!unsettled.contains(code))
             continue;
         const StoredDrawing row = rowsOf.value(code);
         const std::optional<VersionRow> before =

@@ -51,12 +51,19 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
     QHash<QString, StoredDrawing> rowsOf;
     QHash<QString, Holder> holds;
     QHash<QString, QStringList> named;
+    QHash<QString, qint64> numbers;
     Database& db = m_b->db;
     const Outcome read = Guarded([&] {
         const LibraryStore store(db);
         rowsOf = store.readDrawings(someCodes);
         holds = store.holdersOf(someCodes);
         named = store.codesOfFiles(m_b->ctx.VolumeName, someNames);
+        QStringList stored;
+        for (const QString& c : someCodes)
+            if (rowsOf.value(c).volumeKnown)
+                stored << c;
+        if (!stored.isEmpty())
+            numbers = lastCheckIns(db, stored);
         return Outcome::success();
     });
     qint64 bytes = 0;
@@ -71,6 +78,8 @@ void CheckInGroup::planFiles(const QStringList& someCodes, const QStringList& so
             f.early = read;
         } else {
             f = planFile(code, someNames[k], rowsOf[code], holds.value(code), named.value(someNames[k]));
+            if (f.steps)
+                f.steps->plannedAfter(numbers.value(code));
         }
         if (f.steps)
             bytes += f.steps->fileSize();

@@ -90,6 +90,11 @@ public:
                 return writable;
             m_historyVolume = m_old.volume;
         }
+        if (m_lastNumber > 0) {
+            // Only looked at here: whatever lies staged is moved under the lock (cutOffSettled).
+            m_lastStaged =
+                c.Exists(VolumeUrl(m_ctx.AdminPassword, m_old.server), StagedName(m_old.remotePath(), m_lastNumber));
+        }
         // With a number reserved for its log row the upload goes straight to the staged name: no row
         // names that number until the commit, and then the file is already where recovery looks.
         m_staged = m_reserved > 0 ? StagedName(m_finalPath, m_reserved) : freshStagedName(m_finalPath);
@@ -99,6 +104,14 @@ public:
             m_size = put.size;
         }
         return put;
+    }
+    // Before upload(): the code's last check-in when planned, whose staged file upload() looks for.
+    void plannedAfter(qint64 number) { m_lastNumber = m_old.exists && m_old.volumeKnown ? number : 0; }
+    // Under the lock, with the code's last check-in now: whether nothing of a cut-off check-in can be
+    // left staged. The upload found no staged file of that same check-in after it was committed, and a
+    // committed check-in's staged file never comes back once moved.
+    bool cutOffSettled(qint64 lastNow) const {
+        return lastNow <= 0 || (lastNow == m_lastNumber && m_lastStaged.ok && m_lastStaged.kind != RemoteKind::File);
     }
     // Before upload(): the number the file's log row will take, if its code has no later check-in by then.
     void reserve(qint64 logNumber) { m_reserved = logNumber; }
@@ -236,7 +249,9 @@ private:
     const QString m_url;
     StoredDrawing m_old;
     bool m_probeHistory = true;
-    QString m_historyVolume; // the volume whose history folder was found to take files
+    qint64 m_lastNumber = 0;     // the code's last check-in when planned
+    TransferResult m_lastStaged; // whether the upload found that check-in's file staged
+    QString m_historyVolume;     // the volume whose history folder was found to take files
     bool m_keepVersions = true;
     QString m_sha256;
     qint64 m_size = -1;
