@@ -75,15 +75,18 @@ bool CheckInGroup::attempt(bool together, bool& commitAsked) {
     const QHash<QString, StoredDrawing> rowsOf = store.readDrawings(lockCodes);
     const QHash<QString, Holder> holds = store.holdersOf(lockCodes);
     const QHash<QString, QStringList> named = store.codesOfFiles(ctx.VolumeName, lockNames);
+    // Each code's last check-in, once for the group: recovery, the reserved numbers and the versions
+    // all ask it, and nothing writes a log row in between.
+    const QHash<QString, qint64> last = lockCodes.isEmpty() ? QHash<QString, qint64>() : lastCheckIns(db, lockCodes);
     askHistoryFolders(rowsOf);
-    recoverCutOff(rowsOf);
+    recoverCutOff(rowsOf, last);
     std::vector<int> recorded;
     std::vector<size_t> settledBefore;
     recordFiles(together, rowsOf, holds, named, recorded, settledBefore);
     if (!m_rec.failure && m_cut)
         m_rec.failure = m_cut;
     if (together && !recorded.empty())
-        writeTogether(recorded);
+        writeTogether(recorded, last);
     rowsTimed.reset();
     const bool again = !stageRecorded(together, recorded, settledBefore);
     rowsTimed.emplace(m_b->onPhase, "rows");
@@ -124,7 +127,7 @@ void CheckInGroup::askHistoryFolders(const QHash<QString, StoredDrawing>& rowsOf
 // done or gone, so that no two clients move the same files at once, and only here is its number
 // surely the newest: once this group's rows are in, recovery looks for this group's numbers alone,
 // and a staged file of an older number would be out of its reach.
-void CheckInGroup::recoverCutOff(const QHash<QString, StoredDrawing>& rowsOf) {
+void CheckInGroup::recoverCutOff(const QHash<QString, StoredDrawing>& rowsOf, const QHash<QString, qint64>& last) {
     std::vector<File*> files;
     QStringList stored;
     for (int g = 0; g < m_limit; ++g) {
@@ -137,7 +140,6 @@ void CheckInGroup::recoverCutOff(const QHash<QString, StoredDrawing>& rowsOf) {
     if (stored.isEmpty())
         return;
     Database& db = m_b->db;
-    const QHash<QString, qint64> last = lastCheckIns(db, stored);
     // Mostly the uploads have settled it already: no FTP command here then.
     QStringList unsettled;
     for (File* f : files)
@@ -241,23 +243,19 @@ void CheckInGroup::recordFiles(bool together, const QHash<QString, StoredDrawing
     }
 }
 
-void CheckInGroup::writeTogether(const std::vector<int>& recorded) {
+void CheckInGroup::writeTogether(const std::vector<int>& recorded, const QHash<QString, qint64>& last) {
     // The reserved numbers serve only while no check-in of the same codes came in
     // since they were taken: the last check-in must keep the highest number.
     std::vector<CheckInSteps*> steps;
-    QStringList recordedCodes;
     bool reserved = true;
     for (int g : recorded) {
         steps.push_back(m_files[size_t(g)].steps.get());
-        recordedCodes << steps.back()->code();
         reserved = reserved && steps.back()->reserved() > 0;
     }
-    if (reserved) {
-        const QHash<QString, qint64> last = lastCheckIns(m_b->db, recordedCodes);
+    if (reserved)
         for (CheckInSteps* st : steps)
             reserved = reserved && last.value(st->code()) < st->reserved();
-    }
-    CheckInSteps::recordTogether(m_b->session, m_b->db, steps, reserved);
+    CheckInSteps::recordTogether(m_b->session, m_b->db, steps, reserved, last);
 }
 
 // 4. Staged under the log rows' numbers, before the commit; uploads under their reserved numbers are

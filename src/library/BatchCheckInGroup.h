@@ -103,11 +103,11 @@ private:
     void reserveAndUpload();
     bool attempt(bool together, bool& commitAsked);
     void askHistoryFolders(const QHash<QString, StoredDrawing>& rowsOf);
-    void recoverCutOff(const QHash<QString, StoredDrawing>& rowsOf);
+    void recoverCutOff(const QHash<QString, StoredDrawing>& rowsOf, const QHash<QString, qint64>& last);
     void recordFiles(bool together, const QHash<QString, StoredDrawing>& rowsOf, const QHash<QString, Holder>& holds,
                      const QHash<QString, QStringList>& named, std::vector<int>& recorded,
                      std::vector<size_t>& settledBefore);
-    void writeTogether(const std::vector<int>& recorded);
+    void writeTogether(const std::vector<int>& recorded, const QHash<QString, qint64>& last);
     bool stageRecorded(bool together, std::vector<int>& recorded, const std::vector<size_t>& settledBefore);
 
     InBatch* m_b;

@@ -45,7 +45,7 @@ qint64 CheckInSteps::record(bool holds) {
 }
 
 void CheckInSteps::recordTogether(Session& session, Database& db, const std::vector<CheckInSteps*>& steps,
-                                  bool reserved) {
+                                  bool reserved, const QHash<QString, qint64>& last) {
     const QString& user = steps.front()->user();
     QStringList holdCodes, logCodes;
     QList<CheckInRow> added, replaced;
@@ -62,10 +62,9 @@ void CheckInSteps::recordTogether(Session& session, Database& db, const std::vec
         QStringList replacedCodes;
         for (const CheckInRow& r : replaced)
             replacedCodes << r.code;
-        const QHash<QString, qint64> previous = lastCheckIns(db, replacedCodes);
         QHash<QString, qint64> replacedNumbers;
         for (const QString& c : replacedCodes)
-            replacedNumbers.insert(c, previous.value(c));
+            replacedNumbers.insert(c, last.value(c));
         versions.describeCurrent(replacedNumbers);
         for (CheckInSteps* s : steps)
             if (s->replacesRow())

@@ -134,8 +134,10 @@ public:
     bool replacesRow() const { return m_old.exists; }
     // The rows, the ends of the user's holds and the log rows of files that passed their locked rules,
     // in a few statements for all of them; the log rows are numbered in file order. reserved: the log
-    // rows take the numbers the files reserved, under which they were uploaded.
-    static void recordTogether(Session& session, Database& db, const std::vector<CheckInSteps*>& steps, bool reserved);
+    // rows take the numbers the files reserved, under which they were uploaded. last: each stored code's
+    // last check-in, read under the lock.
+    static void recordTogether(Session& session, Database& db, const std::vector<CheckInSteps*>& steps, bool reserved,
+                               const QHash<QString, qint64>& last);
     bool endsHold() const { return m_endsHold; }
     void recorded(qint64 logNumber) { m_number = logNumber; }
     std::optional<Outcome> lockAndRecord(const Holder& holder, const StoredDrawing& old, const QString& otherCode) {
