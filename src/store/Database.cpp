@@ -59,7 +59,7 @@ QString EndpointText(const Endpoint& e) {
 }
 
 // A primary and its standbys are one configured address, "host1:port1,host2:port2" (libpq's
-// multi-host form); the spec keeps that list, written out in full, as its host.
+// multi-host form); the connection settings keep that list, written out in full, as their host.
 bool SeveralServers(const ConnectionSpec& spec) { return spec.host.contains(QLatin1Char(',')); }
 
 QList<Endpoint> Endpoints(const ConnectionSpec& spec) {
