@@ -626,11 +626,9 @@ void LibraryWorkspace::OpenSelected() {
 }
 
 void LibraryWorkspace::CheckOutSelected() {
-    const QStringList codes = selectedCodes();
-    if (codes.isEmpty()) {
-        m_session.feedback().stop(WorkspaceText::ChooseFirst);
+    const QStringList codes = chosenCodes();
+    if (codes.isEmpty())
         return;
-    }
     if (!passGates(QStringLiteral("OutLibDrawing")))
         return;
     WorkingFolder folder(workingFolder());
@@ -675,11 +673,9 @@ void LibraryWorkspace::CheckOutSelected() {
 }
 
 void LibraryWorkspace::CheckInSelected() {
-    const QStringList codes = selectedCodes();
-    if (codes.isEmpty()) {
-        m_session.feedback().stop(WorkspaceText::ChooseFirst);
+    const QStringList codes = chosenCodes();
+    if (codes.isEmpty())
         return;
-    }
     const WorkingFolder folder(workingFolder());
     if (codes.size() == 1) {
         auto* form = qobject_cast<FrmLibDrawing*>(m_runCommand(QStringLiteral("InLibDrawing")));
@@ -737,11 +733,9 @@ void LibraryWorkspace::ReleaseSelected() {
 }
 
 void LibraryWorkspace::DeleteSelected() {
-    const QStringList codes = selectedCodes();
-    if (codes.isEmpty()) {
-        m_session.feedback().stop(WorkspaceText::ChooseFirst);
+    const QStringList codes = chosenCodes();
+    if (codes.isEmpty())
         return;
-    }
     if (!passGates(QStringLiteral("DelLibDrawing")) ||
         !m_session.feedback().question(WorkspaceText::AskDelete(codes), kTitleFeedback) ||
         !ConfirmChange(m_session, codes, ChangeKind::Delete))
@@ -760,32 +754,34 @@ void LibraryWorkspace::DeleteSelected() {
     Reload();
 }
 
+// The selected codes; with none, the user is told to choose first.
+QStringList LibraryWorkspace::chosenCodes() const {
+    const QStringList codes = selectedCodes();
+    if (codes.isEmpty())
+        m_session.feedback().stop(WorkspaceText::ChooseFirst);
+    return codes;
+}
+
 // Both windows answer for one drawing: the first selected.
 void LibraryWorkspace::ShowWhereUsed() {
-    const QStringList codes = selectedCodes();
-    if (codes.isEmpty()) {
-        m_session.feedback().stop(WorkspaceText::ChooseFirst);
+    const QStringList codes = chosenCodes();
+    if (codes.isEmpty())
         return;
-    }
     ShowOtherFormWithCode(this, QStringLiteral("FrmWhereUsed"), codes.first());
 }
 
 void LibraryWorkspace::ShowHistory() {
-    const QStringList codes = selectedCodes();
-    if (codes.isEmpty()) {
-        m_session.feedback().stop(WorkspaceText::ChooseFirst);
+    const QStringList codes = chosenCodes();
+    if (codes.isEmpty())
         return;
-    }
     if (passGates(QStringLiteral("DrawingHistory")))
         ShowOtherFormWithCode(this, QStringLiteral("FrmDrawingHistory"), codes.first());
 }
 
 void LibraryWorkspace::CopyCodes() {
-    const QStringList codes = selectedCodes();
-    if (codes.isEmpty()) {
-        m_session.feedback().stop(WorkspaceText::ChooseFirst);
+    const QStringList codes = chosenCodes();
+    if (codes.isEmpty())
         return;
-    }
     QApplication::clipboard()->setText(codes.join(QLatin1Char('\n')));
 }
 

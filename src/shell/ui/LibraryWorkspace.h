@@ -56,6 +56,7 @@ public:
     QString workingFolder() const;
     // The codes of the selected rows, in the list's order.
     QStringList selectedCodes() const;
+    QStringList chosenCodes() const;
     // What the list does with files and folders dropped on it (the drop event's paths).
     void DropPaths(const QStringList& paths);
 
