@@ -51,6 +51,9 @@ struct BatchResult {
     Outcome outcome;
     BatchProgress progress;
     bool stopped = false; // the user asked to stop after the current file
+    // The last file's own outcome, before the batch's words go round it: what the single-drawing
+    // commands, each a batch of one, tell.
+    Outcome last;
 };
 
 // A batch check-in or check-out with the single-drawing commands' guarantees: a failure ends the
@@ -70,8 +73,21 @@ public:
     // Called after each file (index, progress); returning false stops after that file.
     using Step = std::function<bool(int index, const BatchProgress&)>;
 
-    BatchResult CheckIn(const QStringList& files, const Step& step = {});
-    BatchResult CheckOut(const QStringList& codes, const QString& folder, const Step& step = {});
+    // codes: each file's code, where it is not the file's name (DrawingCodeFromPath).
+    BatchResult CheckIn(const QStringList& files, const Step& step = {}, const QStringList& codes = {});
+    // targets: each code's local file, where it is not the folder's file of that code (BatchTargetFile).
+    BatchResult CheckOut(const QStringList& codes, const QString& folder, const Step& step = {},
+                         const QStringList& targets = {});
+
+    // true: every file takes the lists pending in the session, which the user edited in the check-in
+    // dialog (the single check-in), where a batch keeps a stored drawing's lists and gives new codes the
+    // composed lists or the default list.
+    bool pendingRights = false;
+
+    // Called after each named step of a group's check-in ("uploaded", "locked", "recorded", "staged",
+    // "committed", "kept", "promoted"); tests stop the program or the server there. "kept" is called on
+    // the connection's thread, between the moves of one file; the others on the batch's own.
+    std::function<void(QStringView step)> onStep;
 
     // Told how long this thread spent in each phase of the batch ("start", "plan", "transfers",
     // "rows", "renames", "moves"), for the benchmark to say where the time goes.

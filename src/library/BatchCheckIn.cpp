@@ -51,6 +51,10 @@ bool CheckInGroup::attempt(bool together, bool& commitAsked) {
     m_rec = {};
     for (File& f : m_files)
         f.staged = f.committed = false;
+    if (!m_uploadedTold) {
+        m_uploadedTold = true;
+        m_b->step(u"uploaded");
+    }
     // 3. The rows, in file order, of the files up to the first that cannot go on.
     QStringList lockCodes, lockNames;
     for (int g = 0; g < m_limit; ++g) {
@@ -71,6 +75,7 @@ bool CheckInGroup::attempt(bool together, bool& commitAsked) {
     m_held = std::make_unique<CodeLocks>(db, lockCodes, ctx.VolumeName, lockNames);
     Transaction tx(db, Transaction::Kind::Write);
     lockAll(db, lockCodes, ctx.VolumeName, lockNames);
+    m_b->step(u"locked");
     const LibraryStore store(db);
     const QHash<QString, StoredDrawing> rowsOf = store.readDrawings(lockCodes);
     const QHash<QString, Holder> holds = store.holdersOf(lockCodes);
@@ -87,15 +92,18 @@ bool CheckInGroup::attempt(bool together, bool& commitAsked) {
         m_rec.failure = m_cut;
     if (together && !recorded.empty())
         writeTogether(recorded, last);
+    m_b->step(u"recorded");
     rowsTimed.reset();
     const bool again = !stageRecorded(together, recorded, settledBefore);
     rowsTimed.emplace(m_b->onPhase, "rows");
     if (again)
         return false;
+    m_b->step(u"staged");
     commitAsked = true;
     tx.commit();
     for (int g : recorded)
         m_files[size_t(g)].committed = true;
+    m_b->step(u"committed");
     return true;
 }
 
@@ -112,7 +120,7 @@ void CheckInGroup::askHistoryFolders(const QHash<QString, StoredDrawing>& rowsOf
             continue;
         auto asked = m_b->historyFolders.find(now.volume);
         if (asked == m_b->historyFolders.end())
-            asked = m_b->historyFolders.insert(now.volume, m_b->run([&](FtpClient& c, const TransferProgress&) {
+            asked = m_b->historyFolders.insert(now.volume, m_b->now([&](FtpClient& c, const TransferProgress&) {
                 return ProbeHistoryFolder(c, VolumeUrl(m_b->ctx.AdminPassword, now.server), now.volume);
             }));
         if (*asked)
@@ -325,7 +333,9 @@ TransferWorkPtr CheckInGroup::startMoves(std::vector<int>& movingFiles, std::uni
             continue;
         if (f.committed) {
             const bool keepOld = olds.contains(s->code());
-            moves.push_back([s, keepOld](FtpClient& c, const TransferProgress&) { return s->finish(c, keepOld); });
+            moves.push_back([s, keepOld, b = m_b](FtpClient& c, const TransferProgress&) {
+                return s->finish(c, keepOld, [b] { b->step(u"kept"); });
+            });
             movingFiles.push_back(f.index);
         } else if (f.uploaded) {
             moves.push_back([s](FtpClient& c, const TransferProgress&) { return s->discard(c); });
@@ -351,6 +361,8 @@ private:
     std::optional<Settled> finishPrevious() override {
         Timed timed(m_b.onPhase, "moves");
         m_b.pool.wait(m_b.run, m_moving);
+        if (m_moving && std::any_of(m_movingFiles.begin(), m_movingFiles.end(), [](int i) { return i >= 0; }))
+            m_b.step(u"promoted"); // still under the group's locks
         std::optional<Settled> lost;
         for (size_t k = 0; m_moving && k < m_movingFiles.size() && !lost; ++k)
             if (m_movingFiles[k] >= 0 && m_moving->ran[k] && !m_moving->results[k] &&
@@ -408,10 +420,10 @@ private:
 // every later file's are not, and their uploads are removed, as are those of the next group, already
 // on their way. Two files of one code, or of one stored name, never share a group, so their moves
 // cannot overtake each other.
-BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step) {
+BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step, const QStringList& codes) {
     BatchResult r;
     r.progress.total = static_cast<int>(files.size());
-    batch::CheckInRun groups(r, step, m_session, m_run, m_composed, files, *this, m_clients,
+    batch::CheckInRun groups(r, step, m_session, m_run, m_composed, files, codes, *this, m_clients,
                              filesPerGroup(m_session.db()));
     return groups.run();
 }

@@ -26,13 +26,16 @@ namespace batch {
 // What every group of one batch check-in shares.
 struct InBatch {
     InBatch(Session& s, const TransferRunner& runner, const QStringList& rights, const QStringList& paths,
-            const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
+            const QStringList& givenCodes, const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients,
+            int filesPerGroup)
         : session(s), db(s.db()), ctx(s.ctx), run(runner), composed(rights), files(paths), today(s.clock().today()),
-          perGroup(filesPerGroup), groupBytes(batch.groupBytes), onPhase(batch.onPhase),
+          perGroup(filesPerGroup), groupBytes(batch.groupBytes), onPhase(batch.onPhase), onStep(batch.onStep),
           comment(CleanComment(batch.comment).value_or(batch.comment.left(kMaxVersionComment))),
-          keepVersions(batch.keepVersions), pool(clients, workerCount(s, int(paths.size())), s.ftpOptions) {
-        for (const QString& f : files)
-            codes << DrawingCodeFromPath(f);
+          keepVersions(batch.keepVersions), pendingRights(batch.pendingRights),
+          pool(clients, workerCount(s, int(paths.size())), s.ftpOptions) {
+        codes = givenCodes;
+        for (qsizetype i = codes.size(); i < files.size(); ++i)
+            codes << DrawingCodeFromPath(files[i]);
     }
 
     Session& session;
@@ -46,8 +49,10 @@ struct InBatch {
     const int perGroup;
     const qint64 groupBytes;
     const std::function<void(const char*, double)>& onPhase;
+    const std::function<void(QStringView)>& onStep;
     const QString comment;
     const bool keepVersions;
+    const bool pendingRights;
     TransferPool pool;
     // Each volume's history folder is asked once whether it takes files: the answer, by volume.
     QHash<QString, TransferResult> historyFolders;
@@ -57,6 +62,19 @@ struct InBatch {
     static inline const Words kWords{QStringLiteral("图纸文件入库"), QStringLiteral("入库图纸"), true,
                                      BatchText::CheckInSummary};
     const QString& nameOf(int index) const { return files[index]; }
+    void step(QStringView name) const {
+        if (onStep)
+            onStep(name);
+    }
+    // One command on a connection of the batch's own, ahead of the transfers queued: the batch needs
+    // no other connection.
+    TransferResult now(TransferOperation operation) {
+        std::vector<TransferOperation> one;
+        one.push_back(std::move(operation));
+        const TransferWorkPtr work = pool.submit(std::move(one), true, false);
+        pool.wait(run, work);
+        return work->results.front();
+    }
 };
 
 // The versions whose files no other code's row names, so that their codes may keep them.
@@ -121,6 +139,7 @@ private:
     std::optional<Settled> m_cut; // the file whose rename failed, with those after it left out
     int m_limit = 0;
     std::unique_ptr<CodeLocks> m_held;
+    bool m_uploadedTold = false; // onStep heard "uploaded" once, whatever the attempts
 };
 
 } // namespace batch

@@ -104,7 +104,9 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
         return f;
     }
     // Stored drawings keep their lists; new ones take what the user composed, if anything.
-    if (d.exists) {
+    if (m_b->pendingRights) {
+        // The lists the user edited in the dialog stand.
+    } else if (d.exists) {
         Acl::SetPending(ctx, d.read, d.write, d.del, d.change);
     } else {
         const QString list = Acl::DefaultList(ctx.UserId, ctx.LoginGroup);
@@ -135,7 +137,7 @@ CheckInGroup::File CheckInGroup::planFile(const QString& code, const QString& na
         auto asked = m_b->historyFolders.find(d.volume);
         if (asked == m_b->historyFolders.end()) {
             const QString url = VolumeUrl(ctx.AdminPassword, d.server);
-            asked = m_b->historyFolders.insert(d.volume, m_b->run([&](FtpClient& c, const TransferProgress&) {
+            asked = m_b->historyFolders.insert(d.volume, m_b->now([&](FtpClient& c, const TransferProgress&) {
                 return ProbeHistoryFolder(c, url, d.volume);
             }));
         }

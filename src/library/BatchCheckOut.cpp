@@ -49,9 +49,11 @@ Outcome NotWritten(const QString& target) { return Outcome::failure(QStringLiter
 // a code found changed.
 struct OutBatch {
     OutBatch(Session& s, const TransferRunner& runner, const QStringList& codeList, const QString& into,
-             const BatchLibrary& batch, std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
-        : session(s), db(s.db()), ctx(s.ctx), run(runner), codes(codeList), folder(into), perGroup(filesPerGroup),
-          onPhase(batch.onPhase), pool(clients, workerCount(s, int(codeList.size())), s.ftpOptions) {}
+             const QStringList& targetFiles, const BatchLibrary& batch,
+             std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
+        : session(s), db(s.db()), ctx(s.ctx), run(runner), codes(codeList), folder(into), targets(targetFiles),
+          perGroup(filesPerGroup), onPhase(batch.onPhase),
+          pool(clients, workerCount(s, int(codeList.size())), s.ftpOptions) {}
 
     void readAll();
     void listStaged();
@@ -62,6 +64,7 @@ struct OutBatch {
     const TransferRunner& run;
     const QStringList& codes;
     const QString& folder;
+    const QStringList& targets; // each code's file, where the caller names it
     const int perGroup;
     const std::function<void(const char*, double)>& onPhase;
     TransferPool pool;
@@ -168,6 +171,7 @@ private:
         StoredDrawing drawing;
         qint64 version = 0;
         bool probe = false;   // whether a cut-off check-in may have left its file staged
+        bool cutOff = false;  // the probe found that check-in's file staged
         bool missing = false; // refused: no drawing of the code in the library
         int fetch = -1;
         bool fetched = false;
@@ -180,6 +184,7 @@ private:
     bool recordFile(bool together, int g, const CheckOutRows& rows, QStringList& holdCodes, QStringList& logCodes);
     void placeRecorded(const QStringList& logCodes);
     void writeHolds(const QStringList& holdCodes);
+    void recoverCutOff();
     void countTries();
 
     OutBatch* m_b;
@@ -187,6 +192,7 @@ private:
     bool m_planFailed = false;
     GroupTransfers m_downloads;
     Recorded m_rec; // while it is recorded
+    std::optional<Outcome> m_unrecovered; // why a check-in cut off could not be finished
 };
 
 CheckOutGroup CheckOutGroup::plan(OutBatch& b) {
@@ -196,7 +202,8 @@ CheckOutGroup CheckOutGroup::plan(OutBatch& b) {
     while (i < int(b.codes.size()) && int(g.m_files.size()) < b.perGroup && !g.m_planFailed) {
         const QString& code = b.codes[i];
         // A code that cannot name a file in the folder is refused like one the user may not read.
-        const std::optional<QString> target = BatchTargetFile(b.folder, code);
+        const std::optional<QString> target =
+            i < b.targets.size() ? std::optional<QString>(b.targets[i]) : BatchTargetFile(b.folder, code);
         if (names.contains(code) || (target && names.contains(*target)))
             break;
         names << code;
@@ -254,11 +261,18 @@ void CheckOutGroup::startDownloads() {
         if (!f.early) {
             f.fetch = int(operations.size());
             operations.push_back([&f, one = m_files.size() == 1](FtpClient& c, const TransferProgress& p) {
-                // A check-in cut off after its commit is finished first, as the single check-out does.
+                // A check-in cut off after its commit is finished first, under its code's lock
+                // (recoverCutOff); here it is only looked for.
                 if (f.probe) {
-                    const TransferResult recovered = promoteOn(c, f.url, f.remote, f.version);
-                    if (!recovered)
-                        return recovered;
+                    const TransferResult staged = c.Exists(f.url, StagedName(f.remote, f.version));
+                    if (!staged)
+                        return staged;
+                    if (staged.kind == RemoteKind::File) {
+                        f.cutOff = true;
+                        TransferResult waits;
+                        waits.failure = TransferFailure::Internal;
+                        return waits;
+                    }
                 }
                 // One file of many: its size costs a round trip and no bar shows it.
                 return c.GetPrivate(f.url, f.remote, f.copy, p, one);
@@ -283,6 +297,7 @@ void CheckOutGroup::drop() {
 // The rows go in with a few statements for the whole group; should one of them fail, the group goes
 // again file by file, so that the file named is the one that fails.
 Recorded CheckOutGroup::record() {
+    recoverCutOff();
     Timed rowsTimed(m_b->onPhase, "rows");
     RecordTogetherOrEach(
         [&](bool together, bool& commitAsked) { return attempt(together, commitAsked); },
@@ -317,6 +332,8 @@ void CheckOutGroup::countTries() {
 QStringList CheckOutGroup::codesToLock() const {
     QStringList lockCodes;
     for (const File& f : m_files) {
+        if (!f.early && f.cutOff)
+            break;
         if (f.early ? f.early->failed() : !f.fetched) {
             // A file gone from the server may have been replaced since the batch read its row.
             if (!f.early && missing(m_downloads.result(f.fetch)))
@@ -374,6 +391,13 @@ bool CheckOutGroup::recordFile(bool together, int g, const CheckOutRows& rows, Q
         return true;
     }
     const StoredDrawing now = rows.drawings.value(code);
+    if (f.cutOff) {
+        if (m_unrecovered)
+            m_rec.failure = Settled{f.index, *m_unrecovered};
+        else
+            m_rec.restartAt = f.index; // finished by now: read and fetched again with the next group
+        return false;
+    }
     if (!f.fetched) {
         const TransferResult& got = m_downloads.result(f.fetch);
         // Another client checked the drawing in again, or deleted it, after this batch read its row
@@ -424,6 +448,21 @@ bool CheckOutGroup::recordFile(bool together, int g, const CheckOutRows& rows, Q
     }
     m_rec.settled.push_back({f.index, rule.outcome, false, rule.copyOf});
     return true;
+}
+
+// A check-in cut off after its commit, whose file a download found staged, is finished before the
+// group's rows: under the code's lock, keeping the version it replaces, as every command on a code
+// does (DrawingLibrary::Recover). Only the first such file counts: the group's files from it on go
+// again with the next group.
+void CheckOutGroup::recoverCutOff() {
+    for (const File& f : m_files) {
+        if (f.early || !f.cutOff)
+            continue;
+        const Outcome recovered = DrawingLibrary(m_b->session, m_b->run).Recover(m_b->codes[f.index]);
+        if (!recovered.done())
+            m_unrecovered = recovered;
+        return;
+    }
 }
 
 void CheckOutGroup::writeHolds(const QStringList& holdCodes) {
@@ -479,10 +518,12 @@ private:
 // file the listing does not show was already in place. A drawing checked in again since the batch
 // read it ends the group there; it is read again, finished if need be, and fetched again with the
 // next group.
-BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& folder, const Step& step) {
+BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& folder, const Step& step,
+                                   const QStringList& targets) {
     BatchResult r;
     r.progress.total = static_cast<int>(codes.size());
-    CheckOutRun batch(r, step, m_session, m_run, codes, folder, *this, m_clients, filesPerGroup(m_session.db()));
+    CheckOutRun batch(r, step, m_session, m_run, codes, folder, targets, *this, m_clients,
+                      filesPerGroup(m_session.db()));
     return batch.run();
 }
 

@@ -54,6 +54,7 @@ bool Count(BatchResult& r, const std::vector<Settled>& settled, const QStringLis
         if (!s.heldBy.isEmpty())
             r.progress.heldCopies.append({codes[s.index], s.heldBy});
         ++r.progress.processed;
+        r.last = s.outcome;
         if (step && !step(s.index, r.progress))
             goOn = false;
     }

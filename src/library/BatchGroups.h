@@ -183,6 +183,7 @@ public:
             if (rec.failure) {
                 dropAhead();
                 finishPrevious();
+                m_result.last = rec.failure->outcome;
                 return StoppedOrFailed(m_result, Batch::kWords.what, m_b.nameOf(rec.failure->index),
                                        rec.failure->outcome, Batch::kWords.doneWord);
             }
@@ -238,10 +239,13 @@ private:
     BatchResult endAccount() {
         dropAll();
         finishPrevious();
-        return AccountChanged(m_result, Batch::kWords.doneWord);
+        BatchResult r = AccountChanged(m_result, Batch::kWords.doneWord);
+        r.last = r.outcome;
+        return r;
     }
     BatchResult endFailed(const Settled& lost) {
         dropAll();
+        m_result.last = lost.outcome;
         return StoppedOrFailed(m_result, Batch::kWords.what, m_b.nameOf(lost.index), lost.outcome,
                                Batch::kWords.doneWord);
     }

@@ -13,26 +13,27 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace velda {
 
 using namespace rows;
 
-// One drawing's check-in, step by step, in the order that loses nothing (see DrawingLibrary). The
-// single check-in runs the steps one after the other on its runner; a batch runs the transfers of many
-// files at once over several connections and the database steps of a group of files in one
-// transaction, in file order:
-//   plan()          caller: the early refusals on the rows as read, and what a cut-off check-in
-//                   left to finish
+// One drawing's check-in, step by step, in the order that loses nothing (see DrawingLibrary). Every
+// check-in is a batch's (a single one is a batch of one): the batch runs the transfers of many files at
+// once over several connections and the database steps of a group of files in one transaction, in
+// file order:
+//   plan()          caller: the early refusals on the rows as read
 //   reserve()       caller, before the upload: the number the log row will take, if it can
-//   upload()        any connection: that recovery, then the file as its staged file
-//   lockAndRecord() caller, inside the transaction, the code and name locked: the locked refusals and
-//                   the rows (or refuse() and row(), for a batch that writes a group's rows together)
+//   upload()        any connection: whether a cut-off check-in left its file staged, then the file as
+//                   its staged file
+//   refuse(), row() caller, inside the transaction, the codes and names locked: the locked refusals,
+//                   then recordTogether() writes the group's rows (lockAndRecord(): one file's, when
+//                   the group goes again file by file)
 //   stage()         any connection, before the commit: the staged file numbered after its log row
-//   place()         any connection, after the commit: the staged file into place
-//   oldFileToKeep() caller, after the commit: whether the previous version's file is this code's to keep
-//   keepOld()       any connection, before place(): that file into the volume's history folder
+//   finish()        any connection, after the commit: the previous version's file into the history
+//                   folder, then the staged file into place
 //   discard()       any connection: the staged file of a check-in that did not get in, removed
 // The staged file is the upload beside the stored name: first under a name of this client's own
 // (freshStagedName), or straight under its reserved number, and numbered after its log row
@@ -69,12 +70,6 @@ public:
     // file staged, out of reach of a recovery that looks only at the newest check-in.
     bool historyUnasked(const StoredDrawing& now) const {
         return m_keepVersions && now.exists && now.volumeKnown && now.volume != m_historyVolume;
-    }
-    TransferResult askHistory(FtpClient& c, const StoredDrawing& now) {
-        const TransferResult writable = ProbeHistoryFolder(c, VolumeUrl(m_ctx.AdminPassword, now.server), now.volume);
-        if (writable)
-            m_historyVolume = now.volume;
-        return writable;
     }
     // Replaces the stored file the way a client that keeps no versions does: no version rows, the old
     // file overwritten (the benchmark's measure of what keeping costs).
@@ -161,33 +156,24 @@ public:
             m_staged = numbered;
         return done;
     }
-    // A file that another row still names (two codes that shared a name before this was refused)
-    // stays for that row.
-    bool oldFileToKeep() {
-        if (!replacesFile() || !m_keepVersions)
-            return false;
-        return LibraryStore(m_db).otherCodeOfFile(m_code, m_old.volume, m_old.fileName).isEmpty();
-    }
-    TransferResult keepOld(FtpClient& c) {
-        return KeepInHistory(c, VolumeUrl(m_ctx.AdminPassword, m_old.server), m_old.volume, m_old.fileName,
-                             m_previousNumber);
-    }
-    TransferResult place(FtpClient& c) {
+    // After the commit: the previous version's file into the history folder (keepOld: no other code's
+    // row names it), then the staged file into place. Should the old file not move, the staged one
+    // stays staged: recovery keeps and places them later. kept is told between the two.
+    TransferResult finish(FtpClient& c, bool keepOld, const std::function<void()>& kept = {}) {
+        if (keepOld) {
+            const TransferResult done = KeepInHistory(c, VolumeUrl(m_ctx.AdminPassword, m_old.server), m_old.volume,
+                                                      m_old.fileName, m_previousNumber);
+            if (!done)
+                return done;
+        }
+        if (kept)
+            kept();
         // The file was staged by this client a moment ago: try the rename first, and only when it is
         // refused go the careful way, which probes and steps the old file aside.
         TransferResult placed = c.Rename(m_url, StagedName(m_finalPath, m_number), m_finalPath);
         if (!placed)
             placed = promoteOn(c, m_url, m_finalPath, m_number);
         return placed;
-    }
-    // Should the old file not move, the staged one stays staged: recovery keeps and places them later.
-    TransferResult finish(FtpClient& c, bool keepOld) {
-        if (keepOld) {
-            const TransferResult kept = this->keepOld(c);
-            if (!kept)
-                return kept;
-        }
-        return place(c);
     }
     // The staged file of a check-in that ended before its commit.
     TransferResult discard(FtpClient& c) {

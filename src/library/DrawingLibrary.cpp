@@ -3,8 +3,8 @@
 #include "accounts/Acl.h"
 #include "core/ActivityLog.h"
 #include "core/Session.h"
+#include "library/Batch.h"
 #include "library/CheckInSteps.h"
-#include "library/CheckOutRules.h"
 #include "library/LibraryRows.h"
 #include "library/LibraryStore.h"
 #include "library/Versions.h"
@@ -107,162 +107,28 @@ Outcome DrawingLibrary::finishCutOff(const QString& code, const StoredDrawing& n
     return done ? Outcome::success() : Outcome::failure(done.message);
 }
 
-namespace {
-// Removes the staged file when the check-in that made it does not get to commit it.
-class StagedFileGuard final {
-public:
-    StagedFileGuard(const TransferRunner& run, CheckInSteps& steps) : m_run(run), m_steps(steps) {}
-    ~StagedFileGuard() {
-        if (m_armed)
-            m_run([&](FtpClient& c, const TransferProgress&) { return m_steps.discard(c); });
-    }
-    StagedFileGuard(const StagedFileGuard&) = delete;
-    StagedFileGuard& operator=(const StagedFileGuard&) = delete;
-
-    void dismiss() { m_armed = false; }
-
-private:
-    const TransferRunner& m_run;
-    CheckInSteps& m_steps;
-    bool m_armed = true;
-};
-} // namespace
-
+// A batch of one: the same steps in the same loss-free order, with the lists the user edited.
 Outcome DrawingLibrary::CheckIn(const QString& code, const QString& localPath, const QString& comment) {
-    // Taken once: a change of account while the transfers run must not change whose check-in this is.
-    const UserContext ctx = m_session.ctx;
-    if (std::optional<Outcome> no = CheckInSteps::refuseFirst(ctx, code, localPath))
+    if (std::optional<Outcome> no = CheckInSteps::refuseFirst(m_session.ctx, code, localPath))
         return *no;
     const std::optional<QString> kept = CleanComment(comment);
     if (!kept)
         return Outcome::refusal(VersionText::CommentTooLong(comment.size()));
     return Guarded([&] {
-        try {
-            return checkIn(ctx, code, localPath, *kept);
-        } catch (const DuplicateKeyError&) {
-            return Outcome::failure(QStringLiteral("图纸<%1>刚被其他用户入库，请重新选择文件后再入库").arg(code));
-        }
+        BatchLibrary one(m_session, m_run);
+        one.pendingRights = true;
+        one.comment = *kept;
+        one.onStep = onStep;
+        return one.CheckIn({localPath}, {}, {code}).last;
     });
 }
 
-// The check-in's steps one after the other, in the order that loses nothing (see the class comment).
-Outcome DrawingLibrary::checkIn(const UserContext& ctx, const QString& code, const QString& localPath,
-                                const QString& comment) {
-    Database& db = m_session.db();
-    CheckInSteps steps(m_session, ctx, code, localPath, comment);
-    // The rules on the rows as they are now: before the upload, a cheap early refusal; again once the
-    // code is locked, since another client may act in between.
-    struct Now {
-        Holder holder;
-        StoredDrawing old;
-        QString otherCode;
-    };
-    auto readNow = [&] {
-        const LibraryStore store(db);
-        return Now{store.holderOf(code), store.readDrawing(code),
-                   store.otherCodeOfFile(code, ctx.VolumeName, steps.storedName())};
-    };
-    const Now before = readNow();
-    if (std::optional<Outcome> no = steps.plan(before.holder, before.old, before.otherCode))
-        return *no;
-
-    StagedFileGuard guard(m_run, steps);
-    const TransferResult put = m_run([&](FtpClient& c, const TransferProgress& p) { return steps.upload(c, p); });
-    if (!put)
-        return Outcome::failure(put.message);
-    step(u"uploaded");
-
-    // Held until the staged file is in place, past the commit (see CodeLocks).
-    const CodeLocks held(db, {code}, ctx.VolumeName, {steps.storedName()});
-    Transaction tx(db, Transaction::Kind::Write);
-    lockCode(db, code);
-    lockStoredName(db, ctx.VolumeName, steps.storedName());
-    step(u"locked");
-    const Now locked = readNow();
-    if (steps.historyUnasked(locked.old)) {
-        const TransferResult asked =
-            m_run([&](FtpClient& c, const TransferProgress&) { return steps.askHistory(c, locked.old); });
-        if (!asked)
-            return Outcome::failure(asked.message);
-    }
-    // A check-in cut off after its commit is finished before this one builds on the row: under the
-    // lock, where the check-in that staged it is surely done or gone and its number surely the newest
-    // (see BatchCheckIn's recoverCutOff).
-    if (locked.old.exists && locked.old.volumeKnown)
-        if (const Outcome recovered = finishCutOff(code, locked.old, lastCheckIn(db, code)); !recovered.done())
-            return recovered;
-    if (std::optional<Outcome> no = steps.lockAndRecord(locked.holder, locked.old, locked.otherCode))
-        return *no;
-    step(u"recorded");
-
-    const TransferResult stage = m_run([&](FtpClient& c, const TransferProgress&) { return steps.stage(c); });
-    if (!stage)
-        return Outcome::failure(stage.message);
-    step(u"staged");
-
-    // From here the staged file belongs to the commit: should the commit's answer be lost, the
-    // row may yet be in, and recovery decides by the log row.
-    guard.dismiss();
-    tx.commit();
-    step(u"committed");
-
-    // After the commit: the previous version's file into the history folder, then the staged file
-    // into place. A failure of either loses nothing: recovery finishes both later.
-    if (steps.oldFileToKeep()) {
-        const TransferResult kept = m_run([&](FtpClient& c, const TransferProgress&) { return steps.keepOld(c); });
-        if (!kept)
-            return Outcome::success(LibraryText::CheckedIn);
-    }
-    step(u"kept");
-    const TransferResult placed = m_run([&](FtpClient& c, const TransferProgress&) { return steps.place(c); });
-    step(u"promoted");
-    if (!placed && placed.failure == TransferFailure::RemoteMissing)
-        return Outcome::failure(placed.message);
-    return Outcome::success(LibraryText::CheckedIn);
-}
-
 Outcome DrawingLibrary::CheckOut(const QString& code, const QString& localPath) {
-    const UserContext ctx = m_session.ctx;
     if (code.isEmpty() || localPath.isEmpty())
         return Outcome::refusal(LibraryText::CodeOrFileEmpty);
     return Guarded([&] {
-        Database& db = m_session.db();
-        LibraryStore store(db);
-        // A re-check-in may replace the file between the fetch and the record; then fetch again so
-        // the holder's copy is the version his check-out records.
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            if (const Outcome recovered = Recover(code); !recovered.done())
-                return recovered;
-            const StoredDrawing d = store.readDrawing(code);
-            if (!d.exists || !d.volumeKnown)
-                return Outcome::refusal(LibraryText::NotInLibrary);
-            if (!Acl::Grants(d.read, ctx))
-                return Outcome::refusal(LibraryText::NoRight);
-            const qint64 version = lastCheckIn(db, code);
-            const QString url = VolumeUrl(ctx.AdminPassword, d.server);
-            const QString remote = d.remotePath();
-            const TransferResult got =
-                m_run([&](FtpClient& c, const TransferProgress& p) { return c.Get(url, remote, localPath, p); });
-            if (!got)
-                return Outcome::failure(got.message);
-
-            Transaction tx(db, Transaction::Kind::Write);
-            lockCode(db, code);
-            const StoredDrawing now = store.readDrawing(code);
-            const qint64 nowVersion = now.exists ? lastCheckIn(db, code) : 0;
-            const CheckOutRule rule =
-                CheckOutRuleFor(ctx, code, d, version, now, nowVersion, [&] { return store.holderOf(code); });
-            if (rule.kind == CheckOutRule::Kind::Changed)
-                continue;
-            if (rule.kind == CheckOutRule::Kind::Broken)
-                throw Error(rule.outcome.text);
-            if (rule.kind == CheckOutRule::Kind::Refused)
-                return rule.outcome;
-            RecordCheckOut(m_session, db, ctx.UserId, code, rule.takesHold);
-            tx.commit();
-            return rule.outcome;
-        }
-        return Outcome::failure(QStringLiteral("图纸<%1>正被他人反复入库，请稍后再出库").arg(code));
+        BatchLibrary one(m_session, m_run);
+        return one.CheckOut({code}, QFileInfo(localPath).absolutePath(), {}, {localPath}).last;
     });
 }
 

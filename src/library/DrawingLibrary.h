@@ -73,7 +73,6 @@ public:
     std::function<void(QStringView step)> onStep;
 
 private:
-    Outcome checkIn(const UserContext& ctx, const QString& code, const QString& localPath, const QString& comment);
     // Under the code's lock: the staged file of check-in `number`, if one is there, moved into place,
     // the version before it kept first.
     Outcome finishCutOff(const QString& code, const rows::StoredDrawing& now, qint64 number);

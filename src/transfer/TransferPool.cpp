@@ -6,6 +6,7 @@
 #include <QEventLoop>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 namespace velda {
@@ -54,8 +55,10 @@ TransferPool::TransferPool(std::vector<std::unique_ptr<FtpClient>>& clients, int
     while (int(clients.size()) < count)
         clients.push_back(std::make_unique<FtpClient>(options));
     std::vector<FtpClient*> mine;
-    for (int j = 0; j < count; ++j)
+    for (int j = 0; j < count; ++j) {
         mine.push_back(clients[size_t(j)].get());
+        mine.back()->SetStopRequested(false); // a stop of an earlier pool on the same clients is over
+    }
     start(mine);
 }
 
@@ -132,10 +135,18 @@ void TransferPool::wait(const TransferRunner& run, const TransferWorkPtr& w) {
         if (w->finished())
             return;
     }
-    const TransferResult whole = run([&](FtpClient&, const TransferProgress& progress) {
+    const TransferResult whole = run([&](FtpClient& runner, const TransferProgress& progress) {
         std::unique_lock<std::mutex> hold(m_mutex);
         w->forward = progress ? &progress : nullptr;
-        m_done.wait(hold, [&] { return w->finished(); });
+        // 停止 asked of the runner's client (a dialog's) ends what this wait waits for, too.
+        bool stopped = false;
+        while (!m_done.wait_for(hold, std::chrono::milliseconds(50), [&] { return w->finished(); }))
+            if (!stopped && runner.StopRequested()) {
+                stopped = true;
+                hold.unlock();
+                requestStop();
+                hold.lock();
+            }
         w->forward = nullptr;
         TransferResult all;
         all.ok = true;

@@ -243,6 +243,7 @@ TEST_P(ParallelBatch, ACheckOutFindsACheckInCutOffAfterItsCommitInTheVolumeListi
     for (int i : {0, 1, 3, 19})
         EXPECT_EQ(read(out + QStringLiteral("/C%1.dwg").arg(i)), QStringLiteral("C%1").arg(i).toUtf8());
     EXPECT_EQ(stored(QStringLiteral("Volume/V1/20240305C2.dwg")), QByteArray("C2 new"));
+    EXPECT_EQ(keptContents(), QStringList{QStringLiteral("C2")}) << "the version the cut-off check-in replaced";
     EXPECT_TRUE(sideFiles().isEmpty()) << sideFiles().join(u' ').toStdString();
 }
 
