@@ -117,7 +117,8 @@ QString CheckOutSummary(const BatchProgress& p) {
 }
 } // namespace BatchText
 
-BatchLibrary::BatchLibrary(Session& session, TransferRunner runner) : m_session(session), m_run(std::move(runner)) {}
+BatchLibrary::BatchLibrary(Session& session, TransferRunner runner, std::shared_ptr<Connections> connections)
+    : m_session(session), m_run(std::move(runner)), m_clients(std::move(connections)) {}
 
 BatchLibrary::~BatchLibrary() = default;
 

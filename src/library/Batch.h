@@ -64,7 +64,11 @@ struct BatchResult {
 // group already on its way, which leave nothing behind.
 class BatchLibrary final {
 public:
-    BatchLibrary(Session& session, TransferRunner runner);
+    // The batch's connections, kept between its batches; a caller that runs one command after
+    // another hands in its own to keep them between those, too.
+    using Connections = std::vector<std::unique_ptr<FtpClient>>;
+    BatchLibrary(Session& session, TransferRunner runner,
+                 std::shared_ptr<Connections> connections = std::make_shared<Connections>());
     ~BatchLibrary();
 
     // Rights for new codes: the lists confirmed in the dialog's rights editor, if any.
@@ -111,7 +115,7 @@ private:
     Session& m_session;
     TransferRunner m_run;
     QStringList m_composed;
-    std::vector<std::unique_ptr<FtpClient>> m_clients; // the batch's connections, kept between batches
+    std::shared_ptr<Connections> m_clients;
 };
 
 namespace BatchText {

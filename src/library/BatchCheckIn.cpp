@@ -423,7 +423,7 @@ private:
 BatchResult BatchLibrary::CheckIn(const QStringList& files, const Step& step, const QStringList& codes) {
     BatchResult r;
     r.progress.total = static_cast<int>(files.size());
-    batch::CheckInRun groups(r, step, m_session, m_run, m_composed, files, codes, *this, m_clients,
+    batch::CheckInRun groups(r, step, m_session, m_run, m_composed, files, codes, *this, *m_clients,
                              filesPerGroup(m_session.db()));
     return groups.run();
 }

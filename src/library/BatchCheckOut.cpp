@@ -522,7 +522,7 @@ BatchResult BatchLibrary::CheckOut(const QStringList& codes, const QString& fold
                                    const QStringList& targets) {
     BatchResult r;
     r.progress.total = static_cast<int>(codes.size());
-    CheckOutRun batch(r, step, m_session, m_run, codes, folder, targets, *this, m_clients,
+    CheckOutRun batch(r, step, m_session, m_run, codes, folder, targets, *this, *m_clients,
                       filesPerGroup(m_session.db()));
     return batch.run();
 }

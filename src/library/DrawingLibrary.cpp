@@ -37,7 +37,8 @@ QString StagedName(const QString& remotePath, qint64 logNumber) {
 using namespace rows;
 
 DrawingLibrary::DrawingLibrary(Session& session, TransferRunner runner)
-    : m_session(session), m_run(std::move(runner)) {}
+    : m_session(session), m_run(std::move(runner)),
+      m_connections(std::make_shared<std::vector<std::unique_ptr<FtpClient>>>()) {}
 
 DrawingLibrary::Choice DrawingLibrary::PrepareCheckIn(const QString& code) {
     Choice c;
@@ -115,7 +116,7 @@ Outcome DrawingLibrary::CheckIn(const QString& code, const QString& localPath, c
     if (!kept)
         return Outcome::refusal(VersionText::CommentTooLong(comment.size()));
     return Guarded([&] {
-        BatchLibrary one(m_session, m_run);
+        BatchLibrary one(m_session, m_run, m_connections);
         one.pendingRights = true;
         one.comment = *kept;
         one.onStep = onStep;
@@ -127,7 +128,7 @@ Outcome DrawingLibrary::CheckOut(const QString& code, const QString& localPath) 
     if (code.isEmpty() || localPath.isEmpty())
         return Outcome::refusal(LibraryText::CodeOrFileEmpty);
     return Guarded([&] {
-        BatchLibrary one(m_session, m_run);
+        BatchLibrary one(m_session, m_run, m_connections);
         return one.CheckOut({code}, QFileInfo(localPath).absolutePath(), {}, {localPath}).last;
     });
 }

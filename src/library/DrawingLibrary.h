@@ -8,6 +8,8 @@
 #include <QStringView>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace velda {
 
@@ -83,6 +85,9 @@ private:
 
     Session& m_session;
     TransferRunner m_run;
+    // The connections its check-ins and check-outs move files on, kept from one command to the next
+    // (a dialog's library runs many); shared by copies.
+    std::shared_ptr<std::vector<std::unique_ptr<FtpClient>>> m_connections;
 };
 
 namespace LibraryText {

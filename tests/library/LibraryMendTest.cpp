@@ -141,6 +141,17 @@ TEST_P(LibraryMend, AFailureAfterTheUploadLeavesNoSideFile) {
     EXPECT_EQ(column(QStringLiteral("K-1"), QStringLiteral("状态")), QStringLiteral("正常"));
 }
 
+// A dialog's library runs one command after another on the same connection.
+TEST_P(LibraryMend, OneLibrarysCommandsShareOneLogin) {
+    adminRights(*env->session);
+    DrawingLibrary lib = library();
+    const int before = ftp->loginCount();
+    ASSERT_TRUE(lib.CheckIn(QStringLiteral("P-1"), drawing(QStringLiteral("p1.dwg"), "p1")).done());
+    ASSERT_TRUE(lib.CheckOut(QStringLiteral("P-1"), drawing(QStringLiteral("p1-out.dwg"), "")).done());
+    ASSERT_TRUE(lib.CheckIn(QStringLiteral("P-1"), drawing(QStringLiteral("p1.dwg"), "p2")).done());
+    EXPECT_EQ(ftp->loginCount() - before, 1);
+}
+
 // Another client's check-in of the same code must not commit and move its newer file between our
 // commit and our move, or our late move would put the older version over it; nor may the volume's care
 // take a file a commit is about to name: the code and the stored name stay locked until the file is in
