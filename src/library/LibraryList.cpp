@@ -112,10 +112,11 @@ void RankPool(LibraryListModel::Pool& pool, bool dates) {
     });
 }
 
-void Fill(LibraryListModel::Prepared& p, LibraryListModel::Row& row, const ListedDrawing& d) {
+void Fill(LibraryListModel::Prepared& p, size_t at, const ListedDrawing& d) {
+    LibraryListModel::Row& row = p.rows[at];
     row.name = d.name;
     row.storedName = d.storedName;
-    row.folded = d.code.toCaseFolded() + u'\n' + d.name.toCaseFolded();
+    p.folded[at] = d.code.toCaseFolded() + u'\n' + d.name.toCaseFolded();
     row.size = d.size;
     const QString* texts[] = {&d.state, &d.holder, &d.since, &d.checkInBy, &d.checkInAt, &d.volume};
     for (int k = 0; k < LibraryListModel::kPooledCount; ++k)
@@ -169,8 +170,9 @@ LibraryListModel::Prepared LibraryListModel::prepare(std::vector<ListedDrawing> 
     Prepared p;
     const size_t n = rows.size();
     p.rows.resize(n);
+    p.folded.resize(n);
     for (size_t i = 0; i < n; ++i) {
-        Fill(p, p.rows[i], rows[i]);
+        Fill(p, i, rows[i]);
         p.rows[i].code = std::move(rows[i].code);
     }
     // The rows read are gone before the keys are made: the two never take room at once.
@@ -210,6 +212,7 @@ void LibraryListModel::update(const QStringList& codes, const std::vector<Listed
                 if (!d) {
                     if (listed) {
                         p.rows[size_t(*at)] = Row{};
+                        p.folded[size_t(*at)].clear();
                         p.byCode.erase(at);
                     }
                     continue;
@@ -217,13 +220,14 @@ void LibraryListModel::update(const QStringList& codes, const std::vector<Listed
                 size_t row = listed ? size_t(*at) : p.rows.size();
                 if (!listed) {
                     p.rows.emplace_back();
+                    p.folded.emplace_back();
                     p.rows.back().code = d->code;
                     p.codeKeys.push_back(0);
                     p.nameKeys.push_back(0);
                     p.sizeKeys.push_back(0);
                     p.byCode.insert(at, int(row));
                 }
-                Fill(p, p.rows[row], *d);
+                Fill(p, row, *d);
                 if (oneByOne)
                     placed.push_back(row);
                 else
@@ -383,7 +387,7 @@ void LibraryListModel::relayout(const std::function<void()>& change, bool resort
     m_shown.clear();
     m_shown.reserve(rows.size());
     for (const int i : rows)
-        if ((folded.isEmpty() || m_all.rows[size_t(i)].folded.contains(folded)) && accepts(size_t(i)))
+        if ((folded.isEmpty() || m_all.folded[size_t(i)].contains(folded)) && accepts(size_t(i)))
             m_shown.push_back(i);
 
     if (!before.isEmpty()) {

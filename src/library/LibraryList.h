@@ -48,7 +48,6 @@ public:
     // One drawing as the list keeps it: a large library holds hundreds of thousands.
     struct Row {
         QString code, name, storedName;
-        QString folded; // code and name, case-folded, for the filter
         qint64 size = -1;
         quint32 text[kPooledCount] = {}; // ids in the pools, in kPooled's order
     };
@@ -56,6 +55,8 @@ public:
     // ready away from the window and only swapped in on it.
     struct Prepared {
         std::vector<Row> rows; // a drawing gone from the library leaves an empty code behind
+        // Each row's code and name, case-folded, side by side: a keystroke reads them alone.
+        std::vector<QString> folded;
         Pool pools[kPooledCount];
         // Each row's sort key in the code, name and size columns: its place among the column's values,
         // equal values sharing one, with room left between neighbours for values that come later.

@@ -216,6 +216,11 @@ TEST_P(Workspace, AnotherClientsChangesShowInPlace) {
     EXPECT_TRUE(followed());
     EXPECT_EQ(state("K-3"), QStringLiteral("gone"));
     EXPECT_EQ(m->totalCount(), 602);
+    if (GetParam() == Backend::PostgreSQL) {
+        // A change no log row tells of (another program's): the server's announcement reads it whole.
+        other->db().exec(QStringLiteral("update PDM入库图纸信息 set 状态='出库' where 代号='P-1'"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return state("P-1") == QStringLiteral("出库"); }, 10000));
+    }
 }
 
 // A library longer than a page: its first page shows at once, the rest comes in without taking the

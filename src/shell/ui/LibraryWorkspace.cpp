@@ -451,15 +451,18 @@ void LibraryWorkspace::announced() {
         m_announced = true;
         return;
     }
-    // The announcement comes at the commit, with the change's log rows already there; none new and
-    // none read just before it tells of a change without one (another program's): everything is read.
+    // The announcement comes at the commit, with the change's log rows there (or, written after the
+    // library's rows, there by the next look). None by then tells of a change without one (another
+    // program's): everything is read. Rows read just before an announcement that waited in the
+    // connection cost a whole read too, which is rare and never loses a change.
     if (m_lost || !m_session.hasConnection())
         return;
     try {
         const Followed followed = followChanges();
-        if (followed == Followed::Whole ||
-            (followed == Followed::Nothing && (!m_updatedAt.isValid() || m_updatedAt.elapsed() > kPollMs * 2)))
+        if (followed == Followed::Whole)
             startLoad();
+        else if (followed == Followed::Nothing)
+            m_unexplained = true;
     } catch (const Error&) {
         m_lost = true;
         m_lostAt.start();
@@ -481,7 +484,8 @@ LibraryWorkspace::Followed LibraryWorkspace::followChanges() {
     m_follower = follower;
     if (changes.codes.isEmpty())
         return Followed::Nothing;
-    m_updatedAt.start();
+    // An announcement that came before its rows is explained now.
+    m_unexplained = false;
     showChanged(changes.codes);
     return Followed::Updated;
 }
@@ -508,8 +512,10 @@ void LibraryWorkspace::CheckForChanges() {
     }
     try {
         listen();
-        if (followChanges() == Followed::Whole)
+        const Followed followed = followChanges();
+        if (followed == Followed::Whole || (followed == Followed::Nothing && m_unexplained))
             startLoad();
+        m_unexplained = false;
     } catch (const Error&) {
         m_lost = true;
         m_lostAt.start();

@@ -119,8 +119,8 @@ private:
     FormTransfer* m_transfer = nullptr;
     LogFollower m_follower;
     QElapsedTimer m_clock;     // the follower's time
-    QElapsedTimer m_updatedAt; // when the log last named drawings to read again
     bool m_announced = false;  // an announcement came while the whole list was read
+    bool m_unexplained = false; // an announcement came that no log row told of yet
     bool m_lost = false;
     QElapsedTimer m_lostAt;           // when the connection was last found lost
     QString m_columnsFor;             // the account whose columns the header shows
