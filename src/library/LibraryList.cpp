@@ -67,11 +67,13 @@ constexpr int kTopKey = 0x7ffffff0;
 
 // Keys for n values in the order compare (i, j) gives them (< 0, 0, > 0): equal values share one, and
 // neighbours lie as far apart as the room allows, so that a value read later finds a key between them.
-template <typename Compare> std::vector<int> SpacedKeys(size_t n, Compare compare) {
+// inOrder: the values are in that order already.
+template <typename Compare> std::vector<int> SpacedKeys(size_t n, Compare compare, bool inOrder = false) {
     std::vector<int> order(n);
     for (size_t i = 0; i < n; ++i)
         order[i] = int(i);
-    std::sort(order.begin(), order.end(), [&compare](int a, int b) { return compare(size_t(a), size_t(b)) < 0; });
+    if (!inOrder)
+        std::sort(order.begin(), order.end(), [&compare](int a, int b) { return compare(size_t(a), size_t(b)) < 0; });
     size_t distinct = 0;
     for (size_t r = 0; r < n; ++r)
         if (r == 0 || compare(size_t(order[r - 1]), size_t(order[r])) != 0)
@@ -129,9 +131,10 @@ void RankPools(LibraryListModel::Prepared& p) {
                                  LibraryListModel::kPooled[k] == LibraryListModel::CheckInAt);
 }
 
-void KeyCodes(LibraryListModel::Prepared& p) {
+void KeyCodes(LibraryListModel::Prepared& p, bool inOrder = false) {
     p.codeKeys = SpacedKeys(
-        p.rows.size(), [&p](size_t a, size_t b) { return QtPrivate::compareStrings(p.rows[a].code, p.rows[b].code); });
+        p.rows.size(), [&p](size_t a, size_t b) { return QtPrivate::compareStrings(p.rows[a].code, p.rows[b].code); },
+        inOrder);
 }
 void KeyNames(LibraryListModel::Prepared& p) {
     p.nameKeys = SpacedKeys(
@@ -162,30 +165,80 @@ int PlaceKey(const LibraryListModel::Prepared& p, const std::vector<int>& keys, 
     return above - below >= 2 ? below + (above - below) / 2 : -1;
 }
 
-// Changes more than this many rows at once are keyed again as a whole, not each against all others.
+// Keys for many changed rows at once (the others' stay): the changed values in order, merged with the
+// others in key order, each run of new values spread over the gap it falls in. False when a gap has
+// too little room: the column is then keyed again whole.
+template <typename Compare> bool PlaceMany(const LibraryListModel::Prepared& p, std::vector<int>& keys,
+                                           std::vector<size_t> changed, Compare compare) {
+    std::vector<char> isChanged(p.rows.size(), 0);
+    for (const size_t i : changed)
+        isChanged[i] = 1;
+    std::vector<int> others;
+    others.reserve(p.byCode.size());
+    for (const int i : p.byCode)
+        if (!isChanged[size_t(i)])
+            others.push_back(i);
+    std::sort(others.begin(), others.end(), [&keys](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
+    std::stable_sort(changed.begin(), changed.end(), [&compare](size_t a, size_t b) { return compare(a, b) < 0; });
+    size_t j = 0;
+    for (size_t a = 0; a < changed.size();) {
+        while (j < others.size() && compare(size_t(others[j]), changed[a]) < 0)
+            ++j;
+        if (j < others.size() && compare(size_t(others[j]), changed[a]) == 0) {
+            keys[changed[a++]] = keys[size_t(others[j])];
+            continue;
+        }
+        size_t end = a;
+        qint64 distinct = 0;
+        for (; end < changed.size() && (j == others.size() || compare(size_t(others[j]), changed[end]) > 0); ++end)
+            if (end == a || compare(changed[end - 1], changed[end]) != 0)
+                ++distinct;
+        const qint64 below = j > 0 ? keys[size_t(others[j - 1])] : 0;
+        const qint64 above = j < others.size() ? keys[size_t(others[j])] : qint64(kTopKey) + 1;
+        const qint64 step = (above - below) / (distinct + 1);
+        if (step < 1)
+            return false;
+        qint64 rank = 0;
+        for (size_t b = a; b < end; ++b) {
+            if (b == a || compare(changed[b - 1], changed[b]) != 0)
+                ++rank;
+            keys[changed[b]] = int(below + rank * step);
+        }
+        a = end;
+    }
+    return true;
+}
+
+// Up to this many changed rows are each placed by a look at every other row.
 constexpr qsizetype kPlacedOneByOne = 16;
 } // namespace
 
 LibraryListModel::Prepared LibraryListModel::prepare(std::vector<ListedDrawing> rows) {
     Prepared p;
     const size_t n = rows.size();
+    // Kept in code order, the order a list first shows: a keystroke then reads the folded texts
+    // where they lie one after the other.
+    std::vector<size_t> byCode(n);
+    for (size_t i = 0; i < n; ++i)
+        byCode[i] = i;
+    std::sort(byCode.begin(), byCode.end(),
+              [&rows](size_t a, size_t b) { return QtPrivate::compareStrings(rows[a].code, rows[b].code) < 0; });
     p.rows.resize(n);
     p.folded.resize(n);
     for (size_t i = 0; i < n; ++i) {
-        Fill(p, i, rows[i]);
-        p.rows[i].code = std::move(rows[i].code);
+        ListedDrawing& d = rows[byCode[i]];
+        Fill(p, i, d);
+        p.rows[i].code = std::move(d.code);
     }
     // The rows read are gone before the keys are made: the two never take room at once.
     std::vector<ListedDrawing>().swap(rows);
     RankPools(p);
-    KeyCodes(p);
+    KeyCodes(p, true);
     KeyNames(p);
     KeySizes(p);
     p.byCode.resize(n);
     for (size_t i = 0; i < n; ++i)
         p.byCode[i] = int(i);
-    std::sort(p.byCode.begin(), p.byCode.end(),
-              [&p](int a, int b) { return p.codeKeys[size_t(a)] < p.codeKeys[size_t(b)]; });
     return p;
 }
 
@@ -204,7 +257,7 @@ void LibraryListModel::update(const QStringList& codes, const std::vector<Listed
                 });
             };
             const bool oneByOne = codes.size() <= kPlacedOneByOne;
-            std::vector<size_t> placed;
+            std::vector<size_t> changed, added;
             for (const QString& code : codes) {
                 const auto at = byCodeAt(code);
                 const bool listed = at != p.byCode.end() && p.rows[size_t(*at)].code == code;
@@ -228,10 +281,12 @@ void LibraryListModel::update(const QStringList& codes, const std::vector<Listed
                     p.byCode.insert(at, int(row));
                 }
                 Fill(p, row, *d);
-                if (oneByOne)
-                    placed.push_back(row);
-                else
+                if (!oneByOne) {
+                    changed.push_back(row);
+                    if (!listed)
+                        added.push_back(row);
                     continue;
+                }
                 const auto place = [&p, row](std::vector<int>& keys, auto compare, void (*again)(Prepared&)) {
                     const int key = PlaceKey(p, keys, row, compare);
                     if (key >= 0)
@@ -243,7 +298,7 @@ void LibraryListModel::update(const QStringList& codes, const std::vector<Listed
                     place(
                         p.codeKeys,
                         [&p, row](size_t i) { return QtPrivate::compareStrings(p.rows[i].code, p.rows[row].code); },
-                        KeyCodes);
+                        [](Prepared& q) { KeyCodes(q); });
                 place(
                     p.nameKeys,
                     [&p, row](size_t i) { return QtPrivate::compareStrings(p.rows[i].name, p.rows[row].name); },
@@ -253,9 +308,18 @@ void LibraryListModel::update(const QStringList& codes, const std::vector<Listed
                     KeySizes);
             }
             if (!oneByOne) {
-                KeyCodes(p);
-                KeyNames(p);
-                KeySizes(p);
+                const auto codeOrder = [&p](size_t a, size_t b) {
+                    return QtPrivate::compareStrings(p.rows[a].code, p.rows[b].code);
+                };
+                if (!PlaceMany(p, p.codeKeys, added, codeOrder))
+                    KeyCodes(p);
+                if (!PlaceMany(p, p.nameKeys, changed, [&p](size_t a, size_t b) {
+                        return QtPrivate::compareStrings(p.rows[a].name, p.rows[b].name);
+                    }))
+                    KeyNames(p);
+                if (!PlaceMany(p, p.sizeKeys, changed,
+                               [&p](size_t a, size_t b) { return CompareSizes(p.rows[a].size, p.rows[b].size); }))
+                    KeySizes(p);
             }
             RankPools(p);
         },

@@ -250,6 +250,8 @@ TEST(LibraryListModel, TakesChangedRowsInPlace) {
     m.sort(LibraryListModel::Code);
     EXPECT_EQ(Shown(m).mid(0, 3), L({"B", "D", "M-00"}));
     EXPECT_EQ(Shown(m).last(), QStringLiteral("M-19"));
+    m.sort(LibraryListModel::Name);
+    EXPECT_EQ(Shown(m).mid(19), L({"M-19", "D", "B"}));
 }
 
 // The log rows a list follows: which name a drawing, which change nothing it shows, which may change
