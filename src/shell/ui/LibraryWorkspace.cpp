@@ -370,6 +370,8 @@ void LibraryWorkspace::startLoad() {
     const int number = ++m_loadNumber;
     m_loading = true;
     m_reloadAfter = false;
+    // The whole read sees whatever an announcement told of before it.
+    m_unexplained = false;
     struct Answer {
         LibraryListModel::Prepared prepared;
         qint64 last = 0;
