@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # An office grown large: the log viewer against 1,000,000 log rows, the item search against 200,000
 # part and drawing records, and the library list against 200,000 drawings and 1,000,000 log rows, on
-# both databases, each against its raw statement. Prints every figure with the machine's load.
+# both databases, each against its raw statement. Prints every figure with its goal beside it (or "no
+# goal" where none is set), its ratio to the raw statement where there is one, and the machine's load.
 # Usage: bench/million.sh [LOG ROWS] [DRAWINGS]   (defaults 1000000 and 200000)
 set -euo pipefail
 LOG_ROWS="${1:-1000000}"

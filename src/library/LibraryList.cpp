@@ -1,5 +1,7 @@
 #include "library/LibraryList.h"
 
+#include "core/ActivityLog.h"
+#include "library/Holds.h"
 #include "library/LibraryRows.h"
 
 #include <QLocale>
@@ -50,64 +52,278 @@ QString LocalCopyText(LocalCopy copy) {
     return {};
 }
 
+namespace {
+constexpr int PooledAt(int column) {
+    for (int k = 0; k < LibraryListModel::kPooledCount; ++k)
+        if (LibraryListModel::kPooled[k] == column)
+            return k;
+    return -1;
+}
+constexpr int kStateAt = PooledAt(LibraryListModel::State), kHolderAt = PooledAt(LibraryListModel::Holder),
+              kCheckInAtAt = PooledAt(LibraryListModel::CheckInAt), kVolumeAt = PooledAt(LibraryListModel::Volume);
+
+// The highest sort key: sorting packs a key and the code's place into one 64-bit number.
+constexpr int kTopKey = 0x7ffffff0;
+
+// Keys for n values in the order compare (i, j) gives them (< 0, 0, > 0): equal values share one, and
+// neighbours lie as far apart as the room allows, so that a value read later finds a key between them.
+// inOrder: the values are in that order already.
+template <typename Compare> std::vector<int> SpacedKeys(size_t n, Compare compare, bool inOrder = false) {
+    std::vector<int> order(n);
+    for (size_t i = 0; i < n; ++i)
+        order[i] = int(i);
+    if (!inOrder)
+        std::sort(order.begin(), order.end(), [&compare](int a, int b) { return compare(size_t(a), size_t(b)) < 0; });
+    size_t distinct = 0;
+    for (size_t r = 0; r < n; ++r)
+        if (r == 0 || compare(size_t(order[r - 1]), size_t(order[r])) != 0)
+            ++distinct;
+    const qint64 gap = std::max<qint64>(1, kTopKey / qint64(distinct + 1));
+    std::vector<int> keys(n);
+    qint64 rank = 0;
+    for (size_t r = 0; r < n; ++r) {
+        if (r > 0 && compare(size_t(order[r - 1]), size_t(order[r])) != 0)
+            ++rank;
+        keys[size_t(order[r])] = int(std::min<qint64>((rank + 1) * gap, kTopKey));
+    }
+    return keys;
+}
+
+int CompareSizes(qint64 a, qint64 b) { return a < b ? -1 : (a > b ? 1 : 0); }
+} // namespace
+
+quint32 LibraryListModel::Pool::idOf(const QString& value) {
+    auto it = ids.constFind(value);
+    if (it == ids.cend()) {
+        it = ids.insert(value, quint32(values.size()));
+        values.push_back(value);
+    }
+    return it.value();
+}
+
+namespace {
+void RankPool(LibraryListModel::Pool& pool, bool dates) {
+    pool.keys.resize(pool.values.size());
+    if (dates) {
+        for (size_t i = 0; i < pool.values.size(); ++i)
+            pool.keys[i] = int(DayNumber(pool.values[i]));
+        return;
+    }
+    pool.keys = SpacedKeys(pool.values.size(), [&pool](size_t a, size_t b) {
+        return QtPrivate::compareStrings(pool.values[a], pool.values[b]);
+    });
+}
+
+void Fill(LibraryListModel::Prepared& p, size_t at, const ListedDrawing& d) {
+    LibraryListModel::Row& row = p.rows[at];
+    row.name = d.name;
+    row.storedName = d.storedName;
+    p.folded[at] = d.code.toCaseFolded() + u'\n' + d.name.toCaseFolded();
+    row.size = d.size;
+    const QString* texts[] = {&d.state, &d.holder, &d.since, &d.checkInBy, &d.checkInAt, &d.volume};
+    for (int k = 0; k < LibraryListModel::kPooledCount; ++k)
+        row.text[k] = p.pools[k].idOf(*texts[k]);
+}
+
+void RankPools(LibraryListModel::Prepared& p) {
+    for (int k = 0; k < LibraryListModel::kPooledCount; ++k)
+        RankPool(p.pools[k], LibraryListModel::kPooled[k] == LibraryListModel::Since ||
+                                 LibraryListModel::kPooled[k] == LibraryListModel::CheckInAt);
+}
+
+void KeyCodes(LibraryListModel::Prepared& p, bool inOrder = false) {
+    p.codeKeys = SpacedKeys(
+        p.rows.size(), [&p](size_t a, size_t b) { return QtPrivate::compareStrings(p.rows[a].code, p.rows[b].code); },
+        inOrder);
+}
+void KeyNames(LibraryListModel::Prepared& p) {
+    p.nameKeys = SpacedKeys(
+        p.rows.size(), [&p](size_t a, size_t b) { return QtPrivate::compareStrings(p.rows[a].name, p.rows[b].name); });
+}
+void KeySizes(LibraryListModel::Prepared& p) {
+    p.sizeKeys =
+        SpacedKeys(p.rows.size(), [&p](size_t a, size_t b) { return CompareSizes(p.rows[a].size, p.rows[b].size); });
+}
+
+// A key for the row's value among those of the listed rows (compare(i): row i's value against it), or
+// -1 when its neighbours left no room between them.
+template <typename Compare>
+int PlaceKey(const LibraryListModel::Prepared& p, const std::vector<int>& keys, size_t row, Compare compare) {
+    int below = 0;
+    int above = kTopKey + 1;
+    for (const int i : p.byCode) {
+        if (size_t(i) == row)
+            continue;
+        const int c = compare(size_t(i));
+        if (c == 0)
+            return keys[size_t(i)];
+        if (c < 0)
+            below = std::max(below, keys[size_t(i)]);
+        else
+            above = std::min(above, keys[size_t(i)]);
+    }
+    return above - below >= 2 ? below + (above - below) / 2 : -1;
+}
+
+// Keys for many changed rows at once (the others' stay): the changed values in order, merged with the
+// others in key order, each run of new values spread over the gap it falls in. False when a gap has
+// too little room: the column is then keyed again whole.
+template <typename Compare> bool PlaceMany(const LibraryListModel::Prepared& p, std::vector<int>& keys,
+                                           std::vector<size_t> changed, Compare compare) {
+    std::vector<char> isChanged(p.rows.size(), 0);
+    for (const size_t i : changed)
+        isChanged[i] = 1;
+    std::vector<int> others;
+    others.reserve(p.byCode.size());
+    for (const int i : p.byCode)
+        if (!isChanged[size_t(i)])
+            others.push_back(i);
+    std::sort(others.begin(), others.end(), [&keys](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
+    std::stable_sort(changed.begin(), changed.end(), [&compare](size_t a, size_t b) { return compare(a, b) < 0; });
+    size_t j = 0;
+    for (size_t a = 0; a < changed.size();) {
+        while (j < others.size() && compare(size_t(others[j]), changed[a]) < 0)
+            ++j;
+        if (j < others.size() && compare(size_t(others[j]), changed[a]) == 0) {
+            keys[changed[a++]] = keys[size_t(others[j])];
+            continue;
+        }
+        size_t end = a;
+        qint64 distinct = 0;
+        for (; end < changed.size() && (j == others.size() || compare(size_t(others[j]), changed[end]) > 0); ++end)
+            if (end == a || compare(changed[end - 1], changed[end]) != 0)
+                ++distinct;
+        const qint64 below = j > 0 ? keys[size_t(others[j - 1])] : 0;
+        const qint64 above = j < others.size() ? keys[size_t(others[j])] : qint64(kTopKey) + 1;
+        const qint64 step = (above - below) / (distinct + 1);
+        if (step < 1)
+            return false;
+        qint64 rank = 0;
+        for (size_t b = a; b < end; ++b) {
+            if (b == a || compare(changed[b - 1], changed[b]) != 0)
+                ++rank;
+            keys[changed[b]] = int(below + rank * step);
+        }
+        a = end;
+    }
+    return true;
+}
+
+// Up to this many changed rows are each placed by a look at every other row.
+constexpr qsizetype kPlacedOneByOne = 16;
+} // namespace
+
 LibraryListModel::Prepared LibraryListModel::prepare(std::vector<ListedDrawing> rows) {
     Prepared p;
     const size_t n = rows.size();
+    // Kept in code order, the order a list first shows: a keystroke then reads the folded texts
+    // where they lie one after the other.
+    std::vector<size_t> byCode(n);
+    for (size_t i = 0; i < n; ++i)
+        byCode[i] = i;
+    std::sort(byCode.begin(), byCode.end(),
+              [&rows](size_t a, size_t b) { return QtPrivate::compareStrings(rows[a].code, rows[b].code) < 0; });
+    p.rows.resize(n);
     p.folded.resize(n);
-    for (size_t i = 0; i < n; ++i)
-        p.folded[i] = rows[i].code.toCaseFolded() + u'\n' + rows[i].name.toCaseFolded();
-    // A text column's keys: each distinct value compared once, not once per comparison of a sort.
-    const auto rankTexts = [&rows, n](const QString ListedDrawing::*field) {
-        QHash<QString, int> ids;
-        std::vector<int> keys(n);
-        for (size_t i = 0; i < n; ++i) {
-            auto it = ids.constFind(rows[i].*field);
-            if (it == ids.cend())
-                it = ids.insert(rows[i].*field, int(ids.size()));
-            keys[i] = it.value();
-        }
-        std::vector<const QString*> values(size_t(ids.size()));
-        for (auto it = ids.cbegin(); it != ids.cend(); ++it)
-            values[size_t(it.value())] = &it.key();
-        std::vector<int> order(values.size());
-        for (size_t k = 0; k < order.size(); ++k)
-            order[k] = int(k);
-        std::sort(order.begin(), order.end(), [&values](int a, int b) {
-            return QtPrivate::compareStrings(*values[size_t(a)], *values[size_t(b)]) < 0;
-        });
-        std::vector<int> place(values.size());
-        for (size_t r = 0; r < order.size(); ++r)
-            place[size_t(order[r])] = int(r);
-        for (int& k : keys)
-            k = place[size_t(k)];
-        return keys;
-    };
-    p.keys[Code] = rankTexts(&ListedDrawing::code);
-    p.keys[Name] = rankTexts(&ListedDrawing::name);
-    p.keys[State] = rankTexts(&ListedDrawing::state);
-    p.keys[Holder] = rankTexts(&ListedDrawing::holder);
-    p.keys[CheckInBy] = rankTexts(&ListedDrawing::checkInBy);
-    p.keys[Volume] = rankTexts(&ListedDrawing::volume);
-    p.keys[Since].resize(n);
-    p.keys[CheckInAt].resize(n);
-    std::vector<qint64> sizes(n);
     for (size_t i = 0; i < n; ++i) {
-        p.keys[Since][i] = int(DayNumber(rows[i].since));
-        p.keys[CheckInAt][i] = int(DayNumber(rows[i].checkInAt));
-        sizes[i] = rows[i].size;
+        ListedDrawing& d = rows[byCode[i]];
+        Fill(p, i, d);
+        p.rows[i].code = std::move(d.code);
     }
-    std::vector<qint64> distinct = sizes;
-    std::sort(distinct.begin(), distinct.end());
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    p.keys[Size].resize(n);
-    for (size_t i = 0; i < n; ++i)
-        p.keys[Size][i] = int(std::lower_bound(distinct.begin(), distinct.end(), sizes[i]) - distinct.begin());
-    // Codes are unique: their keys are the code order itself.
+    // The rows read are gone before the keys are made: the two never take room at once.
+    std::vector<ListedDrawing>().swap(rows);
+    RankPools(p);
+    KeyCodes(p, true);
+    KeyNames(p);
+    KeySizes(p);
     p.byCode.resize(n);
     for (size_t i = 0; i < n; ++i)
-        p.byCode[size_t(p.keys[Code][i])] = int(i);
-    p.rows = std::move(rows);
+        p.byCode[i] = int(i);
     return p;
+}
+
+void LibraryListModel::update(const QStringList& codes, const std::vector<ListedDrawing>& found) {
+    if (codes.isEmpty())
+        return;
+    relayout(
+        [&] {
+            Prepared& p = m_all;
+            QHash<QString, const ListedDrawing*> now;
+            for (const ListedDrawing& d : found)
+                now.insert(d.code, &d);
+            const auto byCodeAt = [&p](const QString& code) {
+                return std::lower_bound(p.byCode.begin(), p.byCode.end(), code, [&p](int i, const QString& c) {
+                    return QtPrivate::compareStrings(p.rows[size_t(i)].code, c) < 0;
+                });
+            };
+            const bool oneByOne = codes.size() <= kPlacedOneByOne;
+            std::vector<size_t> changed, added;
+            for (const QString& code : codes) {
+                const auto at = byCodeAt(code);
+                const bool listed = at != p.byCode.end() && p.rows[size_t(*at)].code == code;
+                const ListedDrawing* d = now.value(code);
+                if (!d) {
+                    if (listed) {
+                        p.rows[size_t(*at)] = Row{};
+                        p.folded[size_t(*at)].clear();
+                        p.byCode.erase(at);
+                    }
+                    continue;
+                }
+                size_t row = listed ? size_t(*at) : p.rows.size();
+                if (!listed) {
+                    p.rows.emplace_back();
+                    p.folded.emplace_back();
+                    p.rows.back().code = d->code;
+                    p.codeKeys.push_back(0);
+                    p.nameKeys.push_back(0);
+                    p.sizeKeys.push_back(0);
+                    p.byCode.insert(at, int(row));
+                }
+                Fill(p, row, *d);
+                if (!oneByOne) {
+                    changed.push_back(row);
+                    if (!listed)
+                        added.push_back(row);
+                    continue;
+                }
+                const auto place = [&p, row](std::vector<int>& keys, auto compare, void (*again)(Prepared&)) {
+                    const int key = PlaceKey(p, keys, row, compare);
+                    if (key >= 0)
+                        keys[row] = key;
+                    else
+                        again(p);
+                };
+                if (!listed)
+                    place(
+                        p.codeKeys,
+                        [&p, row](size_t i) { return QtPrivate::compareStrings(p.rows[i].code, p.rows[row].code); },
+                        [](Prepared& q) { KeyCodes(q); });
+                place(
+                    p.nameKeys,
+                    [&p, row](size_t i) { return QtPrivate::compareStrings(p.rows[i].name, p.rows[row].name); },
+                    KeyNames);
+                place(
+                    p.sizeKeys, [&p, row](size_t i) { return CompareSizes(p.rows[i].size, p.rows[row].size); },
+                    KeySizes);
+            }
+            if (!oneByOne) {
+                const auto codeOrder = [&p](size_t a, size_t b) {
+                    return QtPrivate::compareStrings(p.rows[a].code, p.rows[b].code);
+                };
+                if (!PlaceMany(p, p.codeKeys, added, codeOrder))
+                    KeyCodes(p);
+                if (!PlaceMany(p, p.nameKeys, changed, [&p](size_t a, size_t b) {
+                        return QtPrivate::compareStrings(p.rows[a].name, p.rows[b].name);
+                    }))
+                    KeyNames(p);
+                if (!PlaceMany(p, p.sizeKeys, changed,
+                               [&p](size_t a, size_t b) { return CompareSizes(p.rows[a].size, p.rows[b].size); }))
+                    KeySizes(p);
+            }
+            RankPools(p);
+        },
+        true);
 }
 
 void LibraryListModel::setViewer(const QString& account, const QDate& today) {
@@ -150,27 +366,30 @@ void LibraryListModel::setStateDecorations(const QVariant& normal, const QVarian
     m_outIcon = out;
 }
 
+const QString& LibraryListModel::text(size_t row, int pooled) const {
+    return m_all.pools[pooled].values[m_all.rows[row].text[pooled]];
+}
+
 bool LibraryListModel::accepts(size_t row) const {
-    const ListedDrawing& d = m_all.rows[row];
     switch (m_scope) {
     case Scope::All:
         break;
     case Scope::MineOut:
-        if (d.holder.isEmpty() || d.holder != m_account)
+        if (text(row, kHolderAt).isEmpty() || text(row, kHolderAt) != m_account)
             return false;
         break;
     case Scope::Out:
-        if (d.holder.isEmpty() && d.state != rows::kOut)
+        if (text(row, kHolderAt).isEmpty() && text(row, kStateAt) != rows::kOut)
             return false;
         break;
     case Scope::Recent: {
-        const qint64 day = m_all.keys[CheckInAt][row];
+        const qint64 day = m_all.pools[kCheckInAtAt].keys[m_all.rows[row].text[kCheckInAtAt]];
         if (day == 0 || day < m_today.toJulianDay() - kRecentDays)
             return false;
         break;
     }
     case Scope::Volume:
-        if (d.volume != m_volume)
+        if (text(row, kVolumeAt) != m_volume)
             return false;
         break;
     }
@@ -178,29 +397,38 @@ bool LibraryListModel::accepts(size_t row) const {
 }
 
 void LibraryListModel::sortAll() {
-    const size_t n = m_all.rows.size();
+    const std::vector<int>& byCode = m_all.byCode;
+    const size_t n = byCode.size();
     m_sorted.resize(n);
     const bool ascending = m_order == Qt::AscendingOrder;
     if (m_sortColumn == Code || m_sortColumn < 0 || m_sortColumn >= ColumnCount) {
         if (ascending)
-            std::copy(m_all.byCode.begin(), m_all.byCode.end(), m_sorted.begin());
+            std::copy(byCode.begin(), byCode.end(), m_sorted.begin());
         else
-            std::copy(m_all.byCode.rbegin(), m_all.byCode.rend(), m_sorted.begin());
+            std::copy(byCode.rbegin(), byCode.rend(), m_sorted.begin());
         return;
     }
     // One number per row: the column's key above, the code's place below, so ties go by the code
     // and the sort compares integers only.
-    const std::vector<int>& codeKeys = m_all.keys[Code];
+    const int pooled = PooledAt(m_sortColumn);
     std::vector<quint64> order(n);
-    for (size_t i = 0; i < n; ++i) {
-        const qint64 key =
-            m_sortColumn == Local ? qint64(localCopyOf(m_all.rows[i].code)) : qint64(m_all.keys[m_sortColumn][i]);
+    for (size_t at = 0; at < n; ++at) {
+        const size_t i = size_t(byCode[at]);
+        qint64 key = 0;
+        if (m_sortColumn == Local)
+            key = qint64(localCopyOf(m_all.rows[i].code));
+        else if (m_sortColumn == Name)
+            key = m_all.nameKeys[i];
+        else if (m_sortColumn == Size)
+            key = m_all.sizeKeys[i];
+        else
+            key = m_all.pools[pooled].keys[m_all.rows[i].text[pooled]];
         const quint64 high = quint64(ascending ? key : 0x7fffffff - key);
-        order[i] = high << 32 | quint32(codeKeys[i]);
+        order[at] = high << 32 | quint32(at);
     }
     std::sort(order.begin(), order.end());
     for (size_t r = 0; r < n; ++r)
-        m_sorted[r] = m_all.byCode[size_t(order[r] & 0xffffffffu)];
+        m_sorted[r] = byCode[size_t(order[r] & 0xffffffffu)];
 }
 
 void LibraryListModel::relayout(const std::function<void()>& change, bool resort, bool narrowing) {
@@ -214,7 +442,7 @@ void LibraryListModel::relayout(const std::function<void()>& change, bool resort
     if (change)
         change();
 
-    if (resort || m_sorted.size() != m_all.rows.size())
+    if (resort || m_sorted.size() != m_all.byCode.size())
         sortAll();
     // The filter keeps a part of the order already made: a keystroke never sorts.
     const QString folded = m_filter.toCaseFolded();
@@ -255,8 +483,14 @@ int LibraryListModel::rowCount(const QModelIndex& parent) const { return parent.
 
 int LibraryListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 
-const ListedDrawing* LibraryListModel::drawingAt(int row) const {
-    return row >= 0 && size_t(row) < m_shown.size() ? &m_all.rows[size_t(m_shown[size_t(row)])] : nullptr;
+std::optional<ListedDrawing> LibraryListModel::drawingAt(int row) const {
+    if (row < 0 || size_t(row) >= m_shown.size())
+        return std::nullopt;
+    const size_t i = size_t(m_shown[size_t(row)]);
+    const Row& r = m_all.rows[i];
+    return ListedDrawing{r.code,       r.name,     text(i, kStateAt),     text(i, kHolderAt),
+                         text(i, 2),   text(i, 3), text(i, kCheckInAtAt), text(i, kVolumeAt),
+                         r.storedName, r.size};
 }
 
 int LibraryListModel::rowOf(const QString& code) const {
@@ -267,10 +501,12 @@ int LibraryListModel::rowOf(const QString& code) const {
 }
 
 QStringList LibraryListModel::volumes() const {
-    QSet<QString> seen;
-    for (const ListedDrawing& d : m_all.rows)
-        seen.insert(d.volume);
-    QStringList list(seen.begin(), seen.end());
+    QSet<quint32> used;
+    for (const int i : m_all.byCode)
+        used.insert(m_all.rows[size_t(i)].text[kVolumeAt]);
+    QStringList list;
+    for (const quint32 id : used)
+        list << m_all.pools[kVolumeAt].values[id];
     list.sort();
     return list;
 }
@@ -282,38 +518,29 @@ QString ListedSizeText(qint64 bytes) {
 }
 
 QVariant LibraryListModel::data(const QModelIndex& index, int role) const {
-    const ListedDrawing* d = drawingAt(index.row());
-    if (!d || !index.isValid())
+    if (!index.isValid() || index.row() < 0 || size_t(index.row()) >= m_shown.size())
         return {};
+    const size_t i = size_t(m_shown[size_t(index.row())]);
+    const Row& r = m_all.rows[i];
     if (role == Qt::DecorationRole && index.column() == State)
-        return d->state == rows::kOut ? m_outIcon : m_normalIcon;
+        return text(i, kStateAt) == rows::kOut ? m_outIcon : m_normalIcon;
     if (role == Qt::TextAlignmentRole && index.column() == Size)
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {
     case Code:
-        return d->code;
+        return r.code;
     case Name:
-        return d->name;
-    case State:
-        return d->state;
-    case Holder:
-        return d->holder;
-    case Since:
-        return d->since;
-    case CheckInBy:
-        return d->checkInBy;
-    case CheckInAt:
-        return d->checkInAt;
-    case Volume:
-        return d->volume;
+        return r.name;
     case Size:
-        return ListedSizeText(d->size);
+        return ListedSizeText(r.size);
     case Local:
-        return LocalCopyText(localCopyOf(d->code));
-    default:
-        return {};
+        return LocalCopyText(localCopyOf(r.code));
+    default: {
+        const int pooled = PooledAt(index.column());
+        return pooled < 0 ? QVariant() : QVariant(text(i, pooled));
+    }
     }
 }
 
@@ -321,6 +548,81 @@ QVariant LibraryListModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     return section >= 0 && section < ColumnCount ? QString::fromUtf16(kHeaders[section]) : QVariant();
+}
+
+} // namespace velda
+
+namespace velda {
+
+ListChanges ChangesOf(const std::vector<LoggedRow>& rows) {
+    // Rows that name the one drawing they changed, and rows that change nothing the list shows.
+    static const QSet<QString> kOneDrawing{LogWord::CheckIn, LogWord::CheckOut, LogWord::DeleteDrawing,
+                                           LogWord::AddItemInfo, LogWord::DeleteItemInfo};
+    static const QSet<QString> kNone{LogWord::Login,           LogWord::Logout,           LogWord::LoginFailed,
+                                     LogWord::FetchVersion,    LogWord::BrowseItemInfo,   LogWord::AddBorrowed,
+                                     LogWord::DeleteBorrowed,  LogWord::BrowseBorrowed,   LogWord::AddArchive,
+                                     LogWord::EditArchive,     LogWord::DeleteArchive,    LogWord::BrowseArchive,
+                                     LogWord::BrowseStructure, LogWord::ChangeGroupVolume};
+    // A released hold's row names the drawing and its holder after it.
+    const QString holderMark = HoldText::LogCode({}, {}).chopped(1);
+    ListChanges changes;
+    for (const LoggedRow& r : rows) {
+        if (kOneDrawing.contains(r.word))
+            changes.codes << r.code;
+        else if (r.word == HoldText::LogRelease)
+            changes.codes << r.code.left(r.code.lastIndexOf(holderMark));
+        else if (!kNone.contains(r.word) && !(r.word.startsWith(QStringLiteral("输出")) && r.word.endsWith(u'表')))
+            changes.whole = true;
+    }
+    changes.codes.removeDuplicates();
+    return changes;
+}
+
+void LogFollower::restart(qint64 last, const std::vector<LoggedRow>& near, qint64 nowMs) {
+    const qint64 from = std::max<qint64>(1, last - kLookBack + 1);
+    m_awaited.erase(m_awaited.lower_bound(from), m_awaited.end());
+    m_last = std::max<qint64>(last, 0);
+    await(from, m_last, nowMs, near);
+    while (m_awaited.size() > kMostAwaited)
+        m_awaited.erase(m_awaited.begin());
+}
+
+void LogFollower::await(qint64 from, qint64 to, qint64 nowMs, const std::vector<LoggedRow>& rows) {
+    qint64 next = from;
+    for (const LoggedRow& r : rows) {
+        if (r.number < from || r.number > to)
+            continue;
+        for (; next < r.number; ++next)
+            m_awaited.emplace(next, nowMs);
+        next = r.number + 1;
+    }
+    for (; next <= to; ++next)
+        m_awaited.emplace(next, nowMs);
+}
+
+ListChanges LogFollower::take(const std::vector<LoggedRow>& rows, qint64 nowMs) {
+    std::vector<LoggedRow> fresh;
+    qint64 top = m_last;
+    for (const LoggedRow& r : rows) {
+        if (r.number > m_last) {
+            fresh.push_back(r);
+            top = std::max(top, r.number);
+        } else if (m_awaited.erase(r.number)) {
+            fresh.push_back(r);
+        }
+    }
+    await(m_last + 1, top, nowMs, rows);
+    m_last = top;
+    for (auto it = m_awaited.begin(); it != m_awaited.end();)
+        it = nowMs - it->second > kWaitMs ? m_awaited.erase(it) : std::next(it);
+    ListChanges changes = ChangesOf(fresh);
+    if (m_awaited.size() > kMostAwaited) {
+        // Too many to wait for one by one: the list reads everything, and the oldest are let go.
+        changes.whole = true;
+        while (m_awaited.size() > kMostAwaited)
+            m_awaited.erase(m_awaited.begin());
+    }
+    return changes;
 }
 
 } // namespace velda

@@ -139,6 +139,46 @@ QStringList LibraryStore::holders() const {
     return names;
 }
 
+namespace {
+// The list's columns of the drawings in `drawings` (a table or a sub-select named d); where, when given,
+// narrows them and may hold %1 for SelectSliced's marks. The size is known for a file stored by a
+// check-in that kept its version: the version row numbered by the drawing's last check-in. A client
+// that keeps no versions may have replaced the file since; its check-in then has no row and the size
+// stays unknown.
+QString ListingSql(const QString& drawings, const QString& where = {}) {
+    return QStringLiteral("select d.代号,p.名称,d.状态,h.出库帐号,h.出库时间,d.入库帐号,d.入库时间,d.目录名称,"
+                          "d.入库文件名称,v.文件大小 from %1 d left join PDM出库图纸信息 h on h.代号=d.代号 "
+                          "left join 零件信息 p on p.代号=d.代号 left join 图纸版本 v on v.代号=d.代号 and "
+                          "v.版本号=(select max(序号) from PDM日志 l where l.代号=d.代号 and l.方式=?)")
+               .arg(drawings) +
+           where;
+}
+
+// States, accounts, dates and volumes repeat from row to row: each distinct text is kept once and
+// shared, which halves the memory of a large list.
+class ListedRows {
+public:
+    void reserve(int n) {
+        if (n > 0)
+            list.reserve(size_t(n));
+    }
+    void add(const QSqlQuery& q) {
+        list.push_back({q.value(0).toString(), q.value(1).toString(), shared(q, 2), shared(q, 3), shared(q, 4),
+                        shared(q, 5), shared(q, 6), shared(q, 7), q.value(8).toString(),
+                        q.value(9).isNull() ? -1 : q.value(9).toLongLong()});
+    }
+    std::vector<ListedDrawing> list;
+
+private:
+    QString shared(const QSqlQuery& q, int column) {
+        const QString value = q.value(column).toString();
+        const auto it = m_seen.constFind(value);
+        return it != m_seen.cend() ? *it : *m_seen.insert(value);
+    }
+    QSet<QString> m_seen;
+};
+} // namespace
+
 std::vector<ListedDrawing> LibraryStore::listing(int firstByCode) const {
     // The first page by code as the list compares codes (code unit by code unit), whatever the
     // server's collation; the joins then touch that page alone.
@@ -148,32 +188,27 @@ std::vector<ListedDrawing> LibraryStore::listing(int firstByCode) const {
             : QStringLiteral("(select * from PDM入库图纸信息 order by 代号%1 limit %2)")
                   .arg(m_db.dialect() == Dialect::PostgreSQL ? QStringLiteral(" collate \"C\"") : QString())
                   .arg(firstByCode);
-    // The size is known for a file stored by a check-in that kept its version: the version row
-    // numbered by the drawing's last check-in. A client that keeps no versions may have replaced the
-    // file since; its check-in then has no row and the size stays unknown.
-    QSqlQuery q =
-        m_db.exec(QStringLiteral("select d.代号,p.名称,d.状态,h.出库帐号,h.出库时间,d.入库帐号,d.入库时间,d.目录名称,"
-                                 "d.入库文件名称,v.文件大小 from %1 d left join PDM出库图纸信息 h on h.代号=d.代号 "
-                                 "left join 零件信息 p on p.代号=d.代号 left join 图纸版本 v on v.代号=d.代号 and "
-                                 "v.版本号=(select max(序号) from PDM日志 l where l.代号=d.代号 and l.方式=?)")
-                      .arg(drawings),
-                  {LogWord::CheckIn});
-    std::vector<ListedDrawing> list;
-    if (q.size() > 0)
-        list.reserve(size_t(q.size()));
-    // States, accounts, dates and volumes repeat from row to row: each distinct text is kept once and
-    // shared, which halves the memory of a large list.
-    QSet<QString> seen;
-    const auto shared = [&seen, &q](int column) {
-        const QString value = q.value(column).toString();
-        const auto it = seen.constFind(value);
-        return it != seen.cend() ? *it : *seen.insert(value);
-    };
+    QSqlQuery q = m_db.exec(ListingSql(drawings), {LogWord::CheckIn});
+    ListedRows rows;
+    rows.reserve(q.size());
     while (q.next())
-        list.push_back({q.value(0).toString(), q.value(1).toString(), shared(2), shared(3), shared(4), shared(5),
-                        shared(6), shared(7), q.value(8).toString(),
-                        q.value(9).isNull() ? -1 : q.value(9).toLongLong()});
-    return list;
+        rows.add(q);
+    return std::move(rows.list);
+}
+
+std::vector<ListedDrawing> LibraryStore::listingOf(const QStringList& codes) const {
+    ListedRows rows;
+    SelectSliced(m_db, ListingSql(QStringLiteral("PDM入库图纸信息"), QStringLiteral(" where d.代号 in (%1)")),
+                 {LogWord::CheckIn}, codes, [&rows](const QSqlQuery& q) { rows.add(q); });
+    return std::move(rows.list);
+}
+
+std::vector<LoggedRow> LibraryStore::logRowsFrom(qint64 first) const {
+    std::vector<LoggedRow> found;
+    QSqlQuery q = m_db.exec(QStringLiteral("select 序号,代号,方式 from PDM日志 where 序号>=? order by 序号"), {first});
+    while (q.next())
+        found.push_back({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString()});
+    return found;
 }
 
 qint64 LibraryStore::lastLogNumber() const {

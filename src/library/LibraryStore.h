@@ -32,6 +32,12 @@ struct ListedDrawing {
     qint64 size = -1;             // of the current file, from its version row; -1 when not known
 };
 
+// A row of the log as a list following it reads it: its number, code and word.
+struct LoggedRow {
+    qint64 number = 0;
+    QString code, word;
+};
+
 // A library row as a check-in writes it; its state is always 正常.
 struct CheckInRow {
     QString code, read, write, del, change;
@@ -73,6 +79,10 @@ public:
     // Every drawing of the library with its name, hold and size, in one statement (the library list);
     // with a count, only that many, the first by code (the list's first page).
     std::vector<ListedDrawing> listing(int firstByCode = 0) const;
+    // The same for these codes alone; a code without a library row is missing from the answer.
+    std::vector<ListedDrawing> listingOf(const QStringList& codes) const;
+    // The log's rows numbered from this number on, in number order.
+    std::vector<LoggedRow> logRowsFrom(qint64 first) const;
     // The number of the log's last row, 0 for an empty log: every command that changes the library
     // writes one, so a new number tells a list that another client changed something.
     qint64 lastLogNumber() const;

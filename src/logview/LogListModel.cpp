@@ -10,10 +10,22 @@ QStringList LogListModel::headers() {
 }
 
 void LogListModel::setRows(std::vector<LogRow> rows) {
+    setOrderedRows(Ordered(std::move(rows), m_sortColumn, m_sortOrder));
+}
+
+void LogListModel::setOrderedRows(std::vector<LogRow> rows) {
     beginResetModel();
     m_rows = std::move(rows);
-    reorder();
     endResetModel();
+}
+
+std::vector<LogRow> LogListModel::Ordered(std::vector<LogRow> rows, int column, Qt::SortOrder order) {
+    const std::vector<int> sorted = sortedOrder(rows, column, order);
+    std::vector<LogRow> out;
+    out.reserve(rows.size());
+    for (const int i : sorted)
+        out.push_back(std::move(rows[static_cast<size_t>(i)]));
+    return out;
 }
 
 std::vector<LogRow> LogListModel::takeRows() {
@@ -59,21 +71,37 @@ QVariant LogListModel::headerData(int section, Qt::Orientation orientation, int 
 void LogListModel::sort(int column, Qt::SortOrder order) {
     if (column < 0 || column >= columnCount())
         return;
-    m_sortColumn = column;
-    m_sortOrder = order;
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const std::vector<int> newRow = reorder();
-    // The selection follows its rows to their new places.
-    const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    for (const QModelIndex& index : before)
-        after << this->index(newRow[static_cast<size_t>(index.row())], index.column());
-    changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    m_wantedColumn = column;
+    m_wantedOrder = order;
+    // A sort already running takes the last wish when it is done.
+    if (m_sorting)
+        return;
+    m_sorting = true;
+    while (m_wantedColumn != m_sortColumn || m_wantedOrder != m_sortOrder) {
+        const int c = m_wantedColumn;
+        const Qt::SortOrder o = m_wantedOrder;
+        std::vector<int> sorted;
+        const auto work = [this, c, o, &sorted] { sorted = sortedOrder(m_rows, c, o); };
+        if (m_run)
+            m_run(work);
+        else
+            work();
+        m_sortColumn = c;
+        m_sortOrder = o;
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        const std::vector<int> newRow = reorder(sorted);
+        // The selection follows its rows to their new places.
+        const QModelIndexList before = persistentIndexList();
+        QModelIndexList after;
+        for (const QModelIndex& index : before)
+            after << this->index(newRow[static_cast<size_t>(index.row())], index.column());
+        changePersistentIndexList(before, after);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+    m_sorting = false;
 }
 
-std::vector<int> LogListModel::reorder() {
-    const std::vector<int> order = sortedOrder();
+std::vector<int> LogListModel::reorder(const std::vector<int>& order) {
     std::vector<LogRow> sorted;
     sorted.reserve(m_rows.size());
     std::vector<int> newRow(m_rows.size());
@@ -85,12 +113,12 @@ std::vector<int> LogListModel::reorder() {
     return newRow;
 }
 
-std::vector<int> LogListModel::sortedOrder() const {
+std::vector<int> LogListModel::sortedOrder(const std::vector<LogRow>& rows, int column, Qt::SortOrder sortOrder) {
     // Rows of one value keep the order in which they were written (the log's number), in the same
     // direction, so that the newest of one second still comes first. The time text has fixed-width
     // fields, so its text order is its time order.
     QString LogRow::*text = nullptr;
-    switch (m_sortColumn) {
+    switch (column) {
     case 1:
         text = &LogRow::id;
         break;
@@ -106,13 +134,13 @@ std::vector<int> LogListModel::sortedOrder() const {
     default:
         break;
     }
-    const bool descending = m_sortOrder == Qt::DescendingOrder;
-    std::vector<int> order(m_rows.size());
+    const bool descending = sortOrder == Qt::DescendingOrder;
+    std::vector<int> order(rows.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = static_cast<int>(i);
-    std::sort(order.begin(), order.end(), [this, text, descending](int i, int j) {
-        const LogRow& a = m_rows[static_cast<size_t>(descending ? j : i)];
-        const LogRow& b = m_rows[static_cast<size_t>(descending ? i : j)];
+    std::sort(order.begin(), order.end(), [&rows, text, descending](int i, int j) {
+        const LogRow& a = rows[static_cast<size_t>(descending ? j : i)];
+        const LogRow& b = rows[static_cast<size_t>(descending ? i : j)];
         if (text) {
             if (const int c = QString::compare(a.*text, b.*text); c != 0)
                 return c < 0;

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 
+#include <functional>
 #include <vector>
 
 namespace velda {
@@ -20,6 +21,14 @@ public:
     static QStringList headers();
 
     void setRows(std::vector<LogRow> rows);
+    // Rows already in the order the list shows (Ordered with the list's sort column and order).
+    void setOrderedRows(std::vector<LogRow> rows);
+    // The rows in the order the column and direction put them; on any thread: a list of hundreds of
+    // thousands is put in order away from the window.
+    static std::vector<LogRow> Ordered(std::vector<LogRow> rows, int column, Qt::SortOrder order);
+    // Where a sort the user asks for runs: given the work, it returns once the work is done (by
+    // default here and now; the dialog hands it to a worker while the window stays live).
+    void setSortRunner(std::function<void(const std::function<void()>&)> run) { m_run = std::move(run); }
     void clear() { setRows({}); }
     // Empties the list and hands its rows over, so that a worker can free them off the window's thread.
     std::vector<LogRow> takeRows();
@@ -36,14 +45,19 @@ public:
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
 
 private:
-    // The row numbers of m_rows in the order the current sort key puts them.
-    std::vector<int> sortedOrder() const;
+    // The row numbers of the rows in the order the column and direction put them.
+    static std::vector<int> sortedOrder(const std::vector<LogRow>& rows, int column, Qt::SortOrder order);
     // Puts the rows in that order; returns where each row went.
-    std::vector<int> reorder();
+    std::vector<int> reorder(const std::vector<int>& order);
 
     std::vector<LogRow> m_rows;
     int m_sortColumn = kTimeColumn;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
+    // The last order asked for: a click while a sort runs is taken once that sort is done.
+    int m_wantedColumn = kTimeColumn;
+    Qt::SortOrder m_wantedOrder = Qt::DescendingOrder;
+    bool m_sorting = false;
+    std::function<void(const std::function<void()>&)> m_run;
 };
 
 } // namespace velda

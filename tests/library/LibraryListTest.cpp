@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "core/ActivityLog.h"
+#include "library/Holds.h"
 #include "library/LibraryList.h"
 #include "library/WorkingFolder.h"
 #include "store/DatabaseInit.h"
@@ -212,6 +214,84 @@ TEST(LibraryListModel, SortsEachColumnByValueThenByCode) {
     EXPECT_EQ(m.data(m.index(0, LibraryListModel::Size)).toString(), QStringLiteral("2 KB"));
     EXPECT_EQ(m.data(m.index(2, LibraryListModel::Size)).toString(), QString());
     EXPECT_EQ(ListedSizeText(0) + ListedSizeText(1) + ListedSizeText(1025), QStringLiteral("0 KB1 KB2 KB"));
+}
+
+// Rows another client changed come in place: one changed, one gone, one new, each where the order
+// puts it, the selection with its drawing; many at once are ordered as well.
+TEST(LibraryListModel, TakesChangedRowsInPlace) {
+    LibraryListModel m;
+    m.setRows({Drawing(QStringLiteral("A"), QStringLiteral("盖"), {}, QStringLiteral("2024/3/1"), "V1"),
+               Drawing(QStringLiteral("B"), QStringLiteral("座"), {}, QStringLiteral("2024/3/1"), "V1"),
+               Drawing(QStringLiteral("C"), QStringLiteral("轴"), {}, QStringLiteral("2024/3/1"), "V1")});
+    m.sort(LibraryListModel::Name);
+    QItemSelectionModel selection(&m);
+    selection.setCurrentIndex(m.index(m.rowOf(QStringLiteral("B")), 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ListedDrawing d = Drawing(QStringLiteral("D"), QStringLiteral("板"), {}, QStringLiteral("2024/3/9"), "V9");
+    d.size = 10;
+    m.update(L({"B", "C", "D"}), {Drawing(QStringLiteral("B"), QStringLiteral("轴承"), QStringLiteral("carol"),
+                                          QStringLiteral("2024/3/9"), "V1"),
+                                  d});
+    EXPECT_EQ(Shown(m), L({"D", "A", "B"})) << "板 < 盖 < 轴承 by code unit";
+    EXPECT_EQ(selection.currentIndex().row(), 2);
+    EXPECT_EQ(m.data(m.index(2, LibraryListModel::Holder)).toString(), QStringLiteral("carol"));
+    EXPECT_EQ(m.totalCount(), 3);
+    EXPECT_EQ(m.volumes(), L({"V1", "V9"}));
+    m.sort(LibraryListModel::Size, Qt::DescendingOrder);
+    EXPECT_EQ(Shown(m), L({"D", "A", "B"}));
+
+    QStringList many;
+    std::vector<ListedDrawing> rows;
+    for (int i = 19; i >= 0; --i) {
+        many << QStringLiteral("M-%1").arg(i, 2, 10, QLatin1Char('0'));
+        rows.push_back(Drawing(many.last(), {}, {}, QStringLiteral("2024/3/1"), "V1"));
+    }
+    m.update(many + L({"A"}), rows);
+    m.sort(LibraryListModel::Code);
+    EXPECT_EQ(Shown(m).mid(0, 3), L({"B", "D", "M-00"}));
+    EXPECT_EQ(Shown(m).last(), QStringLiteral("M-19"));
+    m.sort(LibraryListModel::Name);
+    EXPECT_EQ(Shown(m).mid(19), L({"M-19", "D", "B"}));
+}
+
+// The log rows a list follows: which name a drawing, which change nothing it shows, which may change
+// any; a number skipped is asked for until its row comes, or until it is long past.
+TEST(LogFollower, NamesTheChangedDrawingsAndWaitsForNumbersWrittenLate) {
+    const auto row = [](qint64 n, const QString& code, const QString& word) { return LoggedRow{n, code, word}; };
+    LogFollower f;
+    f.restart(10, {row(8, {}, LogWord::Login), row(10, {}, LogWord::Login)}, 0);
+    EXPECT_EQ(f.readFrom(), 1) << "1 to 7 and 9 may yet be written";
+    f.restart(10,
+              {row(1, {}, LogWord::Login), row(2, {}, LogWord::Login), row(3, {}, LogWord::Login),
+               row(4, {}, LogWord::Login), row(5, {}, LogWord::Login), row(6, {}, LogWord::Login),
+               row(7, {}, LogWord::Login), row(8, {}, LogWord::Login), row(10, {}, LogWord::Login)},
+              0);
+    EXPECT_EQ(f.readFrom(), 9);
+
+    ListChanges c = f.take({row(10, {}, LogWord::Login), row(11, QStringLiteral("K-1"), LogWord::CheckIn),
+                            row(13, QStringLiteral("K-2"), LogWord::CheckOut),
+                            row(14, QStringLiteral("K-2"), LogWord::ReportOutput(QStringLiteral("零件明细")))},
+                           100);
+    EXPECT_FALSE(c.whole);
+    EXPECT_EQ(c.codes, L({"K-1", "K-2"}));
+    EXPECT_EQ(f.awaited(), 2u);
+    EXPECT_EQ(f.readFrom(), 9);
+
+    c = f.take({row(9, QStringLiteral("K-3"), LogWord::DeleteDrawing),
+                row(12, HoldText::LogCode(QStringLiteral("K-4"), QStringLiteral("bob")), HoldText::LogRelease),
+                row(15, QStringLiteral("K-5"), LogWord::AddItemInfo)},
+               200);
+    EXPECT_FALSE(c.whole);
+    EXPECT_EQ(c.codes, L({"K-3", "K-4", "K-5"}));
+    EXPECT_EQ(f.readFrom(), 16);
+
+    c = f.take({row(18, QStringLiteral("共3条"), LogWord::DeleteLog)}, 300);
+    EXPECT_TRUE(c.whole) << "a row of a kind that may change any drawing";
+    EXPECT_EQ(f.readFrom(), 16);
+    EXPECT_EQ(f.take({}, 300 + LogFollower::kWaitMs).codes, QStringList());
+    EXPECT_EQ(f.readFrom(), 16);
+    f.take({}, 301 + LogFollower::kWaitMs);
+    EXPECT_EQ(f.readFrom(), 19) << "16 and 17 let go";
 }
 
 void Write(const QString& path, const QByteArray& bytes) {

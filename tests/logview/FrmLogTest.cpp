@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -194,6 +195,28 @@ TEST_P(FrmLogForm, ListsNewestFirstUntilAHeadingIsClickedAndExportsInThatOrder) 
     ASSERT_EQ(lines.size(), 5);
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(lines[i + 1].contains(byId[i])) << lines[i + 1].toStdString();
+}
+
+// A heading clicked on a long list is sorted by a worker: the window goes on serving its events.
+TEST_P(FrmLogForm, SortsALongListWhileTheWindowStaysLive) {
+    std::vector<LogRow> rows(100000);
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i] = {qint64(i), QStringLiteral("user%1").arg(i * 7919 % 100000), {}, QStringLiteral("t"), {}};
+    form->model().setRows(std::move(rows));
+    int served = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++served; });
+    tick.start(0);
+    QHeaderView* header = list()->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    const int during = served;
+    tick.stop();
+    EXPECT_GT(during, 0);
+    const bool up = header->sortIndicatorOrder() == Qt::AscendingOrder;
+    EXPECT_EQ(cell(0, 1), up ? QStringLiteral("user0") : QStringLiteral("user99999"));
+    EXPECT_EQ(cell(1, 1), up ? QStringLiteral("user1") : QStringLiteral("user99998"));
+    EXPECT_TRUE(header->sectionsClickable());
 }
 
 TEST_P(FrmLogForm, DeletingAllStandsApartFromTheExportButtons) {

@@ -27,6 +27,8 @@ FrmLog::FrmLog(Session& session, QWidget* parent)
     m_panel->placeCommand(m_ui->CmdSeek);
     m_panel->configure(session, ConditionConfig::activityLog());
     m_ui->LstView->setModel(&m_model);
+    // Sorting hundreds of thousands of rows takes the window's thread for a noticeable pause.
+    m_model.setSortRunner([this](const std::function<void()>& work) { runInBackground(work); });
     m_ui->LstView->header()->setStretchLastSection(false);
     // Newest first until the user clicks a heading to sort otherwise.
     m_ui->LstView->header()->setSortIndicator(LogListModel::kTimeColumn, Qt::DescendingOrder);
@@ -81,6 +83,8 @@ void FrmLog::setBusy(bool busy) {
           static_cast<QWidget*>(m_ui->CmdDelAll), static_cast<QWidget*>(m_ui->CmdOut),
           static_cast<QWidget*>(m_ui->CmdOutAll), static_cast<QWidget*>(m_ui->CmdCancel)})
         w->setEnabled(!busy);
+    // A sort asked for meanwhile would move the rows the worker reads.
+    m_ui->LstView->header()->setSectionsClickable(!busy);
     if (busy)
         setCursor(Qt::BusyCursor);
     else
@@ -104,10 +108,14 @@ bool FrmLog::search(const QString& condition, bool quiet) {
         return false;
     std::vector<LogRow> listedBefore = m_model.takeRows();
     LogFetch fetch;
-    runInBackground([&fetch, &spec, &prepared, &listedBefore] {
+    const int column = m_model.sortColumn();
+    const Qt::SortOrder order = m_model.sortOrder();
+    runInBackground([&fetch, &spec, &prepared, &listedBefore, column, order] {
         // Freeing hundreds of thousands of rows takes a moment: not on the window's thread.
         std::vector<LogRow>().swap(listedBefore);
         fetch = FetchLogRows(spec, prepared.sql);
+        // Nor is putting them in the list's order.
+        fetch.rows = LogListModel::Ordered(std::move(fetch.rows), column, order);
     });
     if (!fetch.error.isEmpty()) {
         m_session.feedback().stop(fetch.error);
@@ -115,7 +123,7 @@ bool FrmLog::search(const QString& condition, bool quiet) {
     }
     m_listedCondition = condition;
     const int found = static_cast<int>(fetch.rows.size());
-    m_model.setRows(std::move(fetch.rows));
+    m_model.setOrderedRows(std::move(fetch.rows));
     sizeColumns();
     m_panel->setCount(found);
     m_ui->LstView->clearSelection();

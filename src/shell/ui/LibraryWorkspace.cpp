@@ -44,6 +44,10 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace velda {
 
 namespace {
@@ -56,6 +60,16 @@ constexpr int kRecentLogRows = 8;
 constexpr qint64 kRetryLostMs = 10000;
 // The rows read at once on the window's thread: more than a screen holds, few enough to paint at once.
 constexpr int kFirstPage = 500;
+// More drawings changed at once than this are read with the whole list, away from the window.
+constexpr qsizetype kMostInPlace = 2000;
+
+// The memory the rows read and sorted away from the window took and gave back is handed back to the
+// system, not kept by the allocator for a list the size of the last one.
+void ReleaseFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 // A record field as the records dialog names it.
 QString RecordCell(const QString& label, const QString& value, bool colon = true) {
@@ -209,6 +223,7 @@ LibraryWorkspace::LibraryWorkspace(Session& session, std::function<QWidget*(cons
     m_poll = new QTimer(this);
     m_poll->setInterval(kPollMs);
     connect(m_poll, &QTimer::timeout, this, &LibraryWorkspace::CheckForChanges);
+    m_clock.start();
     m_poll->start();
 }
 
@@ -305,23 +320,29 @@ void LibraryWorkspace::Reload() {
     try {
         listen();
         LibraryStore store(m_session.db());
-        m_lastLog = store.lastLogNumber();
-        // A list already shown stays until the new one is in; the first page alone would drop the
-        // rest, and the user's selection with it.
-        if (fresh || m_model->totalCount() <= kFirstPage) {
+        // The whole list in already: what changed since is enough.
+        if (!fresh && !m_lost) {
+            if (followChanges() == Followed::Whole)
+                startLoad();
+        } else {
+            // The log's place first: whatever is written after it is followed from there.
+            const qint64 last = store.lastLogNumber();
+            const std::vector<LoggedRow> near = store.logRowsFrom(last - LogFollower::kLookBack + 1);
             std::vector<ListedDrawing> page = store.listing(kFirstPage + 1);
             const bool whole = page.size() <= size_t(kFirstPage);
             if (!whole) {
                 // One more than a page tells that there is more; the last code is not the page's.
-                const auto last = std::max_element(page.begin(), page.end(), [](const auto& a, const auto& b) {
+                const auto extra = std::max_element(page.begin(), page.end(), [](const auto& a, const auto& b) {
                     return QtPrivate::compareStrings(a.code, b.code) < 0;
                 });
-                page.erase(last);
+                page.erase(extra);
             }
             if (whole || fresh) {
                 m_model->setRows(std::move(page));
                 m_listFor = account;
             }
+            if (whole)
+                m_follower.restart(last, near, m_clock.elapsed());
             if (whole && m_loading) {
                 // The list of the account logged in before: its answer no longer counts.
                 ++m_loadNumber;
@@ -329,8 +350,6 @@ void LibraryWorkspace::Reload() {
             }
             if (!whole)
                 startLoad();
-        } else {
-            startLoad();
         }
         m_lost = false;
     } catch (const Error&) {
@@ -351,15 +370,19 @@ void LibraryWorkspace::startLoad() {
     const int number = ++m_loadNumber;
     m_loading = true;
     m_reloadAfter = false;
+    // The whole read sees whatever an announcement told of before it.
+    m_unexplained = false;
     struct Answer {
         LibraryListModel::Prepared prepared;
+        qint64 last = 0;
+        std::vector<LoggedRow> near;
         QString error;
     };
     auto answer = std::make_shared<Answer>();
     auto* watch = new TransferWatch(this);
     connect(watch, &TransferWatch::finished, this, [this, watch, answer, number] {
         watch->deleteLater();
-        loaded(number, std::move(answer->prepared), answer->error);
+        loaded(number, std::move(answer->prepared), answer->last, answer->near, answer->error);
     });
     const ConnectionSpec spec = m_session.db().spec();
     std::vector<TransferOperation> work;
@@ -367,8 +390,12 @@ void LibraryWorkspace::startLoad() {
         try {
             Database db;
             db.open(spec);
+            LibraryStore store(db);
+            // The log's place before the list: a change after it is followed from there.
+            answer->last = store.lastLogNumber();
+            answer->near = store.logRowsFrom(answer->last - LogFollower::kLookBack + 1);
             // The keys too: the window's thread only swaps the list in.
-            answer->prepared = LibraryListModel::prepare(LibraryStore(db).listing());
+            answer->prepared = LibraryListModel::prepare(store.listing());
         } catch (const Error& e) {
             answer->error = e.description();
         }
@@ -379,7 +406,8 @@ void LibraryWorkspace::startLoad() {
     m_loader->submit(std::move(work), false, true, watch);
 }
 
-void LibraryWorkspace::loaded(int number, LibraryListModel::Prepared prepared, const QString& error) {
+void LibraryWorkspace::loaded(int number, LibraryListModel::Prepared prepared, qint64 last,
+                              const std::vector<LoggedRow>& near, const QString& error) {
     if (number != m_loadNumber)
         return;
     m_loading = false;
@@ -388,14 +416,18 @@ void LibraryWorkspace::loaded(int number, LibraryListModel::Prepared prepared, c
         m_lostAt.start();
     } else {
         m_model->setPrepared(std::move(prepared));
+        m_follower.restart(last, near, m_clock.elapsed());
         m_lost = false;
     }
+    ReleaseFreedMemory();
     refreshLocalCopies();
     fillScopes();
     updateCounts();
     showDetails();
     if (m_reloadAfter)
         Reload();
+    else if (std::exchange(m_announced, false))
+        announced();
 }
 
 void LibraryWorkspace::listen() {
@@ -407,11 +439,66 @@ void LibraryWorkspace::listen() {
         return;
     m_listening = driver;
     driver->subscribeToNotification(kLibraryChannel);
-    connect(driver, &QSqlDriver::notification, this, [this](const QString& channel) {
-        // A change may come without a log row (another program's): read the list itself again.
-        if (channel == kLibraryChannel && !m_session.commandRunning() && !m_transfer->isRunning())
-            Reload();
-    });
+    connect(driver, &QSqlDriver::notification, this,
+            [this](const QString& channel, QSqlDriver::NotificationSource source) {
+                // The window's own changes are read again by the command that made them.
+                if (channel == kLibraryChannel && source != QSqlDriver::SelfSource && !m_session.commandRunning() &&
+                    !m_transfer->isRunning())
+                    announced();
+            });
+}
+
+void LibraryWorkspace::announced() {
+    if (m_loading) {
+        m_announced = true;
+        return;
+    }
+    // The announcement comes at the commit, with the change's log rows there (or, written after the
+    // library's rows, there by the next look). None by then tells of a change without one (another
+    // program's): everything is read. Rows read just before an announcement that waited in the
+    // connection cost a whole read too, which is rare and never loses a change.
+    if (m_lost || !m_session.hasConnection())
+        return;
+    try {
+        const Followed followed = followChanges();
+        if (followed == Followed::Whole)
+            startLoad();
+        else if (followed == Followed::Nothing)
+            m_unexplained = true;
+    } catch (const Error&) {
+        m_lost = true;
+        m_lostAt.start();
+        updateCounts();
+    }
+}
+
+LibraryWorkspace::Followed LibraryWorkspace::followChanges() {
+    LibraryStore store(m_session.db());
+    // Taken on a copy: should a read fail, the same rows are read again next time.
+    LogFollower follower = m_follower;
+    const ListChanges changes = follower.take(store.logRowsFrom(follower.readFrom()), m_clock.elapsed());
+    if (changes.whole || changes.codes.size() > kMostInPlace) {
+        m_follower = follower;
+        return Followed::Whole;
+    }
+    if (!changes.codes.isEmpty())
+        m_model->update(changes.codes, store.listingOf(changes.codes));
+    m_follower = follower;
+    if (changes.codes.isEmpty())
+        return Followed::Nothing;
+    // An announcement that came before its rows is explained now.
+    m_unexplained = false;
+    showChanged(changes.codes);
+    return Followed::Updated;
+}
+
+void LibraryWorkspace::showChanged(const QStringList& codes) {
+    refreshLocalCopies();
+    fillScopes();
+    updateCounts();
+    const std::optional<ListedDrawing> current = m_model->drawingAt(m_view->currentIndex().row());
+    if (!current || codes.contains(current->code))
+        showDetails();
 }
 
 void LibraryWorkspace::CheckForChanges() {
@@ -421,18 +508,21 @@ void LibraryWorkspace::CheckForChanges() {
     // Each try to reconnect may wait for the connect timeout: a lost server is asked seldom.
     if (m_lost && m_lostAt.isValid() && m_lostAt.elapsed() < kRetryLostMs)
         return;
+    if (m_lost) {
+        Reload();
+        return;
+    }
     try {
         listen();
-        const qint64 last = LibraryStore(m_session.db()).lastLogNumber();
-        if (last == m_lastLog && !m_lost)
-            return;
+        const Followed followed = followChanges();
+        if (followed == Followed::Whole || (followed == Followed::Nothing && m_unexplained))
+            startLoad();
+        m_unexplained = false;
     } catch (const Error&) {
         m_lost = true;
         m_lostAt.start();
         updateCounts();
-        return;
     }
-    Reload();
 }
 
 void LibraryWorkspace::refreshLocalCopies() {
@@ -447,7 +537,7 @@ void LibraryWorkspace::refreshLocalCopies() {
         m_model->setLocalCopies(folder.copies([&db](const QStringList& codes) { return rows::lastCheckIns(db, codes); },
                                               [this, me](const QString& code) {
                                                   const int row = m_model->rowOf(code);
-                                                  const ListedDrawing* d = m_model->drawingAt(row);
+                                                  const std::optional<ListedDrawing> d = m_model->drawingAt(row);
                                                   return d && d->checkInBy == me;
                                               }));
     } catch (const Error&) {
@@ -494,13 +584,13 @@ QStringList LibraryWorkspace::selectedCodes() const {
     std::sort(rows.begin(), rows.end());
     QStringList codes;
     for (int r : rows)
-        if (const ListedDrawing* d = m_model->drawingAt(r))
+        if (const std::optional<ListedDrawing> d = m_model->drawingAt(r))
             codes << d->code;
     return codes;
 }
 
 void LibraryWorkspace::showDetails() {
-    const ListedDrawing* d = m_model->drawingAt(m_view->currentIndex().row());
+    const std::optional<ListedDrawing> d = m_model->drawingAt(m_view->currentIndex().row());
     m_recent->clear();
     m_records->clear();
     if (!d) {

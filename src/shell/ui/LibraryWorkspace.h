@@ -77,7 +77,16 @@ private:
     void showDetails();
     // Reads the whole list on a connection of its own in the pool and swaps it in when done.
     void startLoad();
-    void loaded(int number, LibraryListModel::Prepared prepared, const QString& error);
+    void loaded(int number, LibraryListModel::Prepared prepared, qint64 last, const std::vector<LoggedRow>& near,
+                const QString& error);
+    enum class Followed { Nothing, Updated, Whole };
+    // Reads the log rows written since the list last looked and the rows of the drawings they name,
+    // and updates those in place; Whole when the list must be read whole. Throws velda::Error.
+    Followed followChanges();
+    // After the list's rows changed: the counts, scopes, local copies and details that go with them.
+    void showChanged(const QStringList& codes);
+    // The server announced another client's change.
+    void announced();
     void refreshLocalCopies();
     // On the server: listens for the library's announcements on the session's connection of the
     // moment (a new login or a reconnect brings another one).
@@ -108,7 +117,10 @@ private:
     QListWidget* m_recent = nullptr;
     QTimer* m_poll = nullptr;
     FormTransfer* m_transfer = nullptr;
-    qint64 m_lastLog = -1;
+    LogFollower m_follower;
+    QElapsedTimer m_clock;     // the follower's time
+    bool m_announced = false;  // an announcement came while the whole list was read
+    bool m_unexplained = false; // an announcement came that no log row told of yet
     bool m_lost = false;
     QElapsedTimer m_lostAt;           // when the connection was last found lost
     QString m_columnsFor;             // the account whose columns the header shows
