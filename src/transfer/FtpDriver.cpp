@@ -218,6 +218,11 @@ void FtpDriver::disconnect() {
     m_sockets.clear();
 }
 
+QByteArray FtpDriver::loginFolder(const VolumeAddress& server) const {
+    const auto it = m_loginFolders.find(keyOf(server));
+    return it == m_loginFolders.end() ? QByteArray() : it->second;
+}
+
 QString FtpDriver::keyOf(const VolumeAddress& server) {
     return server.host + u'\n' + QString::number(server.port) + u'\n' + server.user;
 }
@@ -377,6 +382,9 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         if (outcome.curlText.isEmpty())
             outcome.curlText = QString::fromUtf8(curl_easy_strerror(outcome.code));
     }
+    if (const FtpExchange* pwd = outcome.dialogue.replyTo("PWD"))
+        if (const QByteArray folder = ParsePwdReply(pwd->reply.split('\n').last()); !folder.isEmpty())
+            m_loginFolders[key] = folder;
     if (m_lastSocket != CURL_SOCKET_BAD)
         m_sockets[key] = m_lastSocket;
     else
