@@ -24,6 +24,12 @@ chmod 755 "$work"
 export VELDA_CONFIG="$work/conf/velda.conf" VELDA_DATA_DIR="$work/data"
 proxies=()
 cleanup() {
+    local rc=$?
+    # A step that failed says why: its words are in the log that goes with the work folder.
+    if [ "$rc" -ne 0 ] && [ -s "$work/cli.log" ]; then
+        echo "failed (exit $rc); the last lines of velda-cli:" >&2
+        tail -5 "$work/cli.log" >&2
+    fi
     for p in "${proxies[@]}"; do kill "$p" 2>/dev/null || true; done
     VELDA_BIN="$BIN" bash "$ROOT/scripts/office.sh" purge >/dev/null 2>&1 || true
     rm -rf "$work"
@@ -61,7 +67,8 @@ for rtt in $RTTS; do
     cli() { VELDA_PASSWORD="$1" "$BIN/velda-cli" --user "$2" --group "$3" --server "127.0.0.1:$pgp" "${@:4}" >>"$work/cli.log" 2>&1; }
     # A volume behind the relay, a group on it and an account in that group.
     printf 'b%s\n' "$rtt" >"$work/pw$rtt"
-    cli admin admin admin volume add "远程$rtt" "127.0.0.1:$ftpp"
+    # Plain FTP on both sides: the relay reads the passive replies, which TLS would hide.
+    cli admin admin admin volume add "远程$rtt" "127.0.0.1:$ftpp" --tls off
     cli admin admin admin group add "远程组$rtt" "远程$rtt"
     cli admin admin admin user add "bench$rtt" --password-file "$work/pw$rtt" --groups "远程组$rtt"
     as_bench() { cli "b$rtt" "bench$rtt" "远程组$rtt" "$@"; }
@@ -92,7 +99,7 @@ for rtt in $RTTS; do
     batch_out=$(since "$s"); batch_out_turns=$(( $(turns "$pg") - t0 - login_turns ))
     [ "$(find "$work/out$rtt" -name '*.dwg' | wc -l)" -eq "$N" ] || { echo "batch check-out brought back too few files"; exit 1; }
 
-    lftp_run() { lftp -u "velda,$FTP_PASSWORD" -p "$ftpp" -e "set net:max-retries 1; set ftp:passive-mode on; $1; bye" 127.0.0.1 >/dev/null; }
+    lftp_run() { lftp -u "velda,$FTP_PASSWORD" -p "$ftpp" -e "set net:max-retries 1; set ftp:passive-mode on; set ftp:ssl-allow no; $1; bye" 127.0.0.1 >/dev/null; }
     s=$(now)
     for i in $(seq 1 "$SINGLES"); do lftp_run "put $work/one$rtt/S$rtt-$i.dwg -o l$rtt-$i.dwg"; done
     lftp_put=$(echo "$(since "$s") / $SINGLES" | bc -l)

@@ -211,11 +211,16 @@ struct FtpClient::Impl {
         // which TCP delivers whole before the close, and libcurl counted every byte it sent: asking
         // the size would cost a round trip a file and tell nothing more. Over TLS a reset can cut the
         // tail off a connection the server still answers 226 on, so there the size is asked.
-        const bool overTls =
-            driver.options().tls && driver.options().tls->find(TlsServerKey(server)).mode != FtpTlsMode::Off;
-        if (overTls)
+        const auto mayBeTls = [&] {
+            return driver.options().tls && driver.options().tls->find(TlsServerKey(server)).mode != FtpTlsMode::Off &&
+                   !driver.plainConnection(server);
+        };
+        const bool sizeAfter = mayBeTls();
+        if (sizeAfter)
             upload.postQuote = {Tolerant(partSize)};
-        const FtpPerformed sent = driver.perform(server, upload);
+        FtpPerformed sent = driver.perform(server, upload);
+        if (sent.code == CURLE_OK && !sizeAfter && mayBeTls()) // the upload logged in anew, over TLS
+            sent.dialogue = driver.commands(server, {partSize}).dialogue;
         if (sent.code != CURLE_OK) {
             if (sent.sourceFailed)
                 return discardPart(server, part,
