@@ -22,7 +22,6 @@ BIN="$VELDA_BUILD/bin"
 work="$(mktemp -d)"
 chmod 755 "$work"
 export VELDA_CONFIG="$work/conf/velda.conf" VELDA_DATA_DIR="$work/data"
-proxies=()
 cleanup() {
     local rc=$?
     # A step that failed says why: its words are in the log that goes with the work folder.
@@ -30,7 +29,8 @@ cleanup() {
         echo "failed (exit $rc); the last lines of velda-cli:" >&2
         tail -5 "$work/cli.log" >&2
     fi
-    for p in "${proxies[@]}"; do kill "$p" 2>/dev/null || true; done
+    # start_proxy runs in a command substitution, so its relays are known by their pid files only.
+    for p in "$work"/*.pid; do [ -f "$p" ] && kill "$(cat "$p")" 2>/dev/null || true; done
     VELDA_BIN="$BIN" bash "$ROOT/scripts/office.sh" purge >/dev/null 2>&1 || true
     rm -rf "$work"
 }
@@ -43,7 +43,6 @@ start_proxy() { # name target rtt [--ftp]
     local out="$work/$1.proxy"
     rm -f "$out"
     "$PYTHON" "$HERE/delay_proxy.py" --listen 0 --target "$2" --rtt "$3" ${4:-} --stats "$work/$1.stats" >"$out" 2>&1 &
-    proxies+=($!)
     echo $! >"$work/$1.pid"
     until [ -s "$out" ]; do sleep 0.05; done
     awk '{print $2}' "$out"
