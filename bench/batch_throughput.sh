@@ -60,41 +60,10 @@ start_vsftpd() {
             systemctl disable --now -q vsftpd && echo "the system-wide vsftpd the package started is stopped and disabled"
         fi
     fi
-    local low high
-    read -r low high < /proc/sys/net/ipv4/ip_local_port_range
-    mkdir -p "$work/vsftpd-root" "$work/vsftpd-empty"
-    chown ftp:ftp "$work/vsftpd-root"
-    chmod 755 "$work" # the sessions run as "ftp" and must reach their root
-    printf 'auth required pam_permit.so\naccount required pam_permit.so\nsession required pam_permit.so\n' \
-        > /etc/pam.d/velda-bench
+    mkdir -p "$work/vsftpd-root"
     vsftpd_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    # Passive ports above the range for outgoing connections, as the tests' server takes them (see
-    # tests/support/ftp_server.py).
-    cat > "$work/vsftpd.conf" <<CONF
-listen=YES
-listen_address=127.0.0.1
-listen_port=$vsftpd_port
-background=NO
-anonymous_enable=NO
-local_enable=YES
-guest_enable=YES
-guest_username=ftp
-virtual_use_local_privs=YES
-write_enable=YES
-local_umask=022
-local_root=$work/vsftpd-root
-chroot_local_user=YES
-allow_writeable_chroot=YES
-pam_service_name=velda-bench
-pasv_min_port=$((high + 1))
-pasv_max_port=65535
-seccomp_sandbox=NO
-secure_chroot_dir=$work/vsftpd-empty
-xferlog_enable=NO
-max_clients=500
-max_per_ip=500
-CONF
-    /usr/sbin/vsftpd "$work/vsftpd.conf" > "$work/vsftpd.log" 2>&1 &
+    bash "$(dirname "${BASH_SOURCE[0]}")/vsftpd.sh" "$work/vsftpd-root" "$vsftpd_port" velda-bench "$work" </dev/null \
+        > "$work/vsftpd.log" 2>&1 &
     vsftpd_pid=$!
     sleep 0.5
     if ! kill -0 "$vsftpd_pid" 2>/dev/null; then

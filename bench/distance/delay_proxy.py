@@ -66,6 +66,10 @@ async def pump(reader, writer, delay, on_chunk=None, rewrite=None):
                 if not data:
                     continue
                 data = await rewrite(data)
+                if re.search(rb"(^|\n)234 ", data):
+                    # AUTH TLS accepted: the rest is encrypted, no lines to read, so it passes as it comes.
+                    rewrite = None
+                    data, pending = data + pending, b""
             queue.put_nowait((time.monotonic() + delay, data))
     except (ConnectionError, OSError):
         pass

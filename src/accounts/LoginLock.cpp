@@ -27,11 +27,17 @@ namespace {
 qint64 Now(const Session& session) { return session.clock().now().toSecsSinceEpoch(); }
 } // namespace
 
-std::optional<QDateTime> LoginLockedUntil(Session& session, const QString& account) {
+LoginFailures ReadLoginFailures(Session& session, const QString& account) {
     const QVariant until = session.db().scalar(QStringLiteral("select 锁至 from 登录失败 where 帐号=?"), {account});
-    if (until.isNull() || until.toLongLong() <= Now(session))
-        return std::nullopt;
-    return QDateTime::fromSecsSinceEpoch(until.toLongLong());
+    LoginFailures failures;
+    failures.recorded = !until.isNull();
+    if (failures.recorded && until.toLongLong() > Now(session))
+        failures.lockedUntil = QDateTime::fromSecsSinceEpoch(until.toLongLong());
+    return failures;
+}
+
+std::optional<QDateTime> LoginLockedUntil(Session& session, const QString& account) {
+    return ReadLoginFailures(session, account).lockedUntil;
 }
 
 void LogLoginFailure(Session& session, const QString& account) {

@@ -32,6 +32,13 @@ struct LoginLockRules {
 
 // When the lock-out of that name ends, or nothing when it is not locked now. Throws Error.
 std::optional<QDateTime> LoginLockedUntil(Session& session, const QString& account);
+// What the database keeps of a name's failed logins, in one read: whether it keeps any (a login that
+// finds none has no count to start again) and the end of a lock-out in force now. Throws Error.
+struct LoginFailures {
+    bool recorded = false;
+    std::optional<QDateTime> lockedUntil;
+};
+LoginFailures ReadLoginFailures(Session& session, const QString& account);
 // Counts one failed login of the name and writes its log row (the name as ID, this machine's name as
 // code); the failure that completes the run starts the lock-out. Throws Error.
 void RecordLoginFailure(Session& session, const QString& account);

@@ -50,9 +50,10 @@ namespace {
 Outcome LogIn(Session& session, const QString& account, const QString& password, const QString& group) {
     // Every refusal takes the same steps whether the name exists or not, so neither the answer nor
     // its time tells an account from a name nobody has.
-    if (const auto until = LoginLockedUntil(session, account)) {
+    const LoginFailures failures = ReadLoginFailures(session, account);
+    if (failures.lockedUntil) {
         LogLoginFailure(session, account);
-        return Outcome::refusal(LoginLockText::Locked(*until));
+        return Outcome::refusal(LoginLockText::Locked(*failures.lockedUntil));
     }
     const auto refuse = [&] {
         RecordLoginFailure(session, account);
@@ -91,7 +92,8 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
     }
     v.finish();
 
-    ClearLoginFailures(session, account);
+    if (failures.recorded)
+        ClearLoginFailures(session, account);
     AppendLogRow(session, QString(), LogWord::Login);
     InstallVolumeTls(session);
     session.config().StoreAccountValue(account, kLastLoginGroup, group);

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace velda {
@@ -83,7 +84,12 @@ struct FtpClient::Impl {
         return LinkFailure(server, outcome, driver.options());
     }
 
+    // Servers that answered MLST with "not implemented": asking them again costs a command each time.
+    std::set<QString> withoutMlst;
+
     TransferResult exists(const VolumeAddress& server, const QStringList& path) {
+        if (withoutMlst.count(TlsServerKey(server)))
+            return existsWithoutMlst(server, path);
         const QString joined = path.join(u'/');
         const QByteArray mlst = FtpCommand("MLST", joined);
         const FtpPerformed outcome = driver.commands(server, {mlst});
@@ -98,37 +104,47 @@ struct FtpClient::Impl {
         result.kind = ParseMlstReply(exchange->code, exchange->reply);
         if (result.kind != RemoteKind::Unknown)
             return result;
+        if (exchange->code == 500 || exchange->code == 502)
+            withoutMlst.insert(TlsServerKey(server));
         return existsWithoutMlst(server, path);
     }
 
-    // For servers without MLST: a file answers SIZE; a folder shows up in its parent's name list.
+    // For servers without MLST: a file answers SIZE; a folder takes a CWD. The CWD replaces a listing of
+    // the parent folder, a data connection whose cost grows with the folder (a volume's thousands of
+    // drawings, listed for every staged file looked for on vsftpd).
     TransferResult existsWithoutMlst(const VolumeAddress& server, const QStringList& path) {
-        const QByteArray size = FtpCommand("SIZE", path.join(u'/'));
-        const FtpPerformed sized = driver.commands(server, {"TYPE I", size});
-        if (auto failed = linkFailure(server, sized))
+        const QString joined = path.join(u'/');
+        const QByteArray size = FtpCommand("SIZE", joined);
+        const QByteArray into = FtpCommand("CWD", joined);
+        const FtpPerformed asked = driver.commands(server, {"TYPE I", size, into});
+        if (auto failed = linkFailure(server, asked))
             return *failed;
         TransferResult result = Success();
-        if (sized.reply(size) == kFtpFileStatus) {
+        const int entered = asked.reply(into);
+        if (entered == kFtpActionDone)
+            leaveFolder(server);
+        if (asked.reply(size) == kFtpFileStatus)
             result.kind = RemoteKind::File;
-            return result;
-        }
-
-        QBuffer names;
-        names.open(QIODevice::WriteOnly);
-        FtpRequest listing;
-        listing.path = path.mid(0, path.size() - 1);
-        listing.folderUrl = true;
-        listing.listNames = true;
-        listing.sink = &names;
-        const FtpPerformed listed = driver.perform(server, listing);
-        if (auto failed = linkFailure(server, listed))
-            return *failed;
-        result.kind = RemoteKind::Absent;
-        if (listed.code != CURLE_OK)
-            return result; // no readable parent folder, so nothing below it either
-        if (NameListHolds(names.data(), path.last()))
+        else if (entered == kFtpActionDone)
             result.kind = RemoteKind::Folder;
+        else if (entered == 0)
+            return NoAnswer(server, into, asked);
+        else
+            result.kind = RemoteKind::Absent;
         return result;
+    }
+
+    // Every command names its path from the login folder: after a CWD the connection goes back there,
+    // or is closed when it cannot.
+    void leaveFolder(const VolumeAddress& server) {
+        const QByteArray home = driver.loginFolder(server);
+        if (home.isEmpty()) {
+            driver.disconnect();
+            return;
+        }
+        const QByteArray back = "CWD " + home;
+        if (driver.commands(server, {back}).reply(back) != kFtpActionDone)
+            driver.disconnect();
     }
 
     TransferResult size(const VolumeAddress& server, const QStringList& path) {
@@ -191,8 +207,20 @@ struct FtpClient::Impl {
         upload.sourceSize = source.size();
         upload.progress = &progress;
         upload.stop = &stop;
-        upload.postQuote = {Tolerant(partSize)};
-        const FtpPerformed sent = driver.perform(server, upload);
+        // On a plain data connection the server answers 226 only after it read the upload to its end,
+        // which TCP delivers whole before the close, and libcurl counted every byte it sent: asking
+        // the size would cost a round trip a file and tell nothing more. Over TLS a reset can cut the
+        // tail off a connection the server still answers 226 on, so there the size is asked.
+        const auto mayBeTls = [&] {
+            return driver.options().tls && driver.options().tls->find(TlsServerKey(server)).mode != FtpTlsMode::Off &&
+                   !driver.plainConnection(server);
+        };
+        const bool sizeAfter = mayBeTls();
+        if (sizeAfter)
+            upload.postQuote = {Tolerant(partSize)};
+        FtpPerformed sent = driver.perform(server, upload);
+        if (sent.code == CURLE_OK && !sizeAfter && mayBeTls()) // the upload logged in anew, over TLS
+            sent.dialogue = driver.commands(server, {partSize}).dialogue;
         if (sent.code != CURLE_OK) {
             if (sent.sourceFailed)
                 return discardPart(server, part,
@@ -209,14 +237,17 @@ struct FtpClient::Impl {
             return discardPart(server, part, Refusal(uploadFailed, sent));
         }
         QString sizeText;
-        if (sent.reply(partSize, &sizeText) == kFtpFileStatus &&
-            sizeText.mid(4).trimmed().toLongLong() != upload.sourceSize)
+        qint64 stored = sent.sent;
+        if (sent.reply(partSize, &sizeText) == kFtpFileStatus)
+            stored = sizeText.mid(4).trimmed().toLongLong();
+        if (stored != upload.sourceSize)
             return discardPart(server, part,
                                Failure(TransferFailure::Incomplete,
                                        QStringLiteral("%1：传输中断，服务器上只有%2字节，应为%3字节")
-                                           .arg(uploadFailed, sizeText.mid(4).trimmed())
+                                           .arg(uploadFailed)
+                                           .arg(stored)
                                            .arg(upload.sourceSize),
-                                       0, kFtpFileStatus));
+                                       0, sent.reply(partSize)));
 
         if (direct) {
             TransferResult done = Success();

@@ -216,6 +216,31 @@ void FtpDriver::disconnect() {
         curl_easy_cleanup(handle);
     m_handles.clear();
     m_sockets.clear();
+    m_plain.clear();
+}
+
+void FtpDriver::noteLogin(const QString& key, const FtpDialogue& dialogue) {
+    bool loggedIn = false;
+    bool encrypted = false;
+    for (const FtpExchange& exchange : dialogue.exchanges()) {
+        loggedIn = loggedIn || exchange.command.startsWith("USER ");
+        encrypted = encrypted || (exchange.command.startsWith("AUTH ") && exchange.code == 234);
+        if (exchange.command == "PWD" && exchange.complete)
+            if (const QByteArray folder = ParsePwdReply(exchange.reply.split('\n').last()); !folder.isEmpty())
+                m_loginFolders[key] = folder;
+    }
+    if (loggedIn)
+        m_plain[key] = !encrypted;
+}
+
+bool FtpDriver::plainConnection(const VolumeAddress& server) const {
+    const auto it = m_plain.find(keyOf(server));
+    return it != m_plain.end() && it->second;
+}
+
+QByteArray FtpDriver::loginFolder(const VolumeAddress& server) const {
+    const auto it = m_loginFolders.find(keyOf(server));
+    return it == m_loginFolders.end() ? QByteArray() : it->second;
 }
 
 QString FtpDriver::keyOf(const VolumeAddress& server) {
@@ -377,6 +402,7 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         if (outcome.curlText.isEmpty())
             outcome.curlText = QString::fromUtf8(curl_easy_strerror(outcome.code));
     }
+    noteLogin(key, outcome.dialogue);
     if (m_lastSocket != CURL_SOCKET_BAD)
         m_sockets[key] = m_lastSocket;
     else

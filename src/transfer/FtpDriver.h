@@ -90,6 +90,11 @@ public:
     FtpPerformed commands(const VolumeAddress& server, const std::vector<QByteArray>& list);
     // Closes the kept connections; the next request connects again.
     void disconnect();
+    // The folder the server puts the account in at login, from the PWD libcurl sends then; empty
+    // until a connection to that server was made.
+    QByteArray loginFolder(const VolumeAddress& server) const;
+    // Whether the kept connection to that server logged in without TLS (false when not known).
+    bool plainConnection(const VolumeAddress& server) const;
 
     // The URL a request addresses on a server, credentials left out.
     static QByteArray urlOf(const VolumeAddress& server, const FtpRequest& request);
@@ -115,6 +120,10 @@ private:
     FtpOptions m_options;
     std::map<QString, CURL*> m_handles;         // one per server and account
     std::map<QString, curl_socket_t> m_sockets; // the control connection each handle last used
+    // What a login on each server and account showed: its folder, and whether it stayed plain.
+    void noteLogin(const QString& key, const FtpDialogue& dialogue);
+    std::map<QString, QByteArray> m_loginFolders;
+    std::map<QString, bool> m_plain;
     curl_socket_t m_lastSocket = CURL_SOCKET_BAD;
     CURLM* m_multi = nullptr; // keeps the connections between requests
 };

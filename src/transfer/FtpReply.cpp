@@ -138,6 +138,23 @@ std::optional<qint64> ParseSizeReply(const QString& line) {
     return bytes;
 }
 
+QByteArray ParsePwdReply(const QByteArray& line) {
+    if (!line.startsWith("257 \""))
+        return {};
+    QByteArray folder;
+    for (qsizetype i = 5; i < line.size(); ++i) {
+        if (line[i] != '"') {
+            folder += line[i];
+        } else if (i + 1 < line.size() && line[i + 1] == '"') {
+            folder += '"'; // a quote inside the name comes doubled
+            ++i;
+        } else {
+            return folder;
+        }
+    }
+    return {}; // no closing quote: not a name to go back to
+}
+
 RemoteKind ParseMlstReply(int code, const QByteArray& reply) {
     if (code == kFtpActionDone) {
         RemoteKind kind = RemoteKind::File;

@@ -66,6 +66,9 @@ private:
 // The byte count of a "213 <size>" reply line; nothing for another code or text that is no number.
 std::optional<qint64> ParseSizeReply(const QString& line);
 
+// The folder a "257 "<folder>" ..." reply (to PWD) names; empty for another reply.
+QByteArray ParsePwdReply(const QByteArray& line);
+
 // What a complete MLST reply says of its path: File or Folder for "250", the facts ("type=dir;size=0;
 // path") standing between the opening and the closing line; Absent for 550 and 450; Unknown for any
 // other code (a server without MLST).

@@ -1,3 +1,4 @@
+#include "PgTrace.h"
 #include "TestSupport.h"
 
 #include "accounts/LoginLock.h"
@@ -165,6 +166,15 @@ TEST_P(LoginLogic, FailuresAreLoggedAndLockKnownAndUnknownNamesAlike) {
     EXPECT_EQ(logins(), 0);
     env->clock.set(start.addSecs(9 * 60 + 1));
     EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")), QStringLiteral("done"));
+    EXPECT_EQ(rows(QStringLiteral("登录失败"), QStringLiteral("帐号='alice'")), 0) << "the count starts again";
+
+    // With no failure on record there is no count to start again: the read is all a login costs there.
+    const QStringList sent = StatementsSent(env->db(), [&] {
+        EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")),
+                  QStringLiteral("done"));
+    });
+    if (env->backend == Backend::PostgreSQL)
+        EXPECT_EQ(sent.filter(QStringLiteral("登录失败")).size(), 1) << sent.join(u'\n').toStdString();
 }
 
 // The office's own numbers; failures further apart than the window do not add up; an administrator

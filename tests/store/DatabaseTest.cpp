@@ -1,3 +1,4 @@
+#include "PgTrace.h"
 #include "TestSupport.h"
 
 #include "store/DatabaseInit.h"
@@ -172,6 +173,11 @@ TEST_P(Schema, ADatabaseOfAnOlderVersionGetsTheTablesAndIndexesItLacks) {
         env->backend == Backend::SQLite ? QStringLiteral("PDM日志_代号") : QStringLiteral("pdm日志_代号");
     EXPECT_EQ(env->count(catalogue, {folded}), 1);
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from 系统设置")), 0);
+
+    // Every connect asks: a complete schema costs one look at the catalogue.
+    const QStringList sent = StatementsSent(env->db(), [&] { EXPECT_EQ(AddMissingSchema(env->db()), 0); });
+    if (env->backend == Backend::PostgreSQL)
+        EXPECT_EQ(sent.size(), 1) << sent.join(u'\n').toStdString();
 }
 
 // Values go to the server inside the statement's text: quotes, backslashes, question marks and comment

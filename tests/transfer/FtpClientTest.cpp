@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
@@ -289,6 +290,38 @@ TEST_F(FtpClientWithoutMlstTest, ExistsAndAbsentRemovalsStillWork) {
     EXPECT_TRUE(client.Execute(url(), MkdirCommand(QStringLiteral("V3"))).ok);
     EXPECT_TRUE(QFileInfo(onServer(QStringLiteral("Volume/V3"))).isDir());
     EXPECT_EQ(client.Delete(url(), QStringLiteral("Volume/V3")).failure, TransferFailure::RemoteRefused);
+
+    // Asked once, MLST is not asked again; no folder is listed to find one name; and a folder entered to
+    // tell it from a file is left again, so a later path from the login folder still lands there.
+    WriteFile(inLocal(QStringLiteral("c.dwg")), "abc");
+    ASSERT_TRUE(client.Put(url(), inLocal(QStringLiteral("c.dwg")), QStringLiteral("Volume/V1/c.dwg")).ok);
+    EXPECT_EQ(ReadFile(onServer(QStringLiteral("Volume/V1/c.dwg"))), "abc");
+    const QStringList sent = server.clearCommands();
+    EXPECT_EQ(sent.filter(QRegularExpression(QStringLiteral("^MLST "))).size(), 1) << sent.join(u'|').toStdString();
+    EXPECT_TRUE(sent.filter(QRegularExpression(QStringLiteral("^(NLST|LIST)"))).isEmpty())
+        << sent.join(u'|').toStdString();
+    EXPECT_EQ(server.loginCount(), 1);
+}
+
+// A plain upload is judged by the server's closing reply and the bytes sent: no SIZE after it. Where
+// TLS is preferred, only a connection known to have stayed plain is spared it.
+TEST_F(FtpClientTest, APlainUploadAsksNoSizeAfterIt) {
+    QDir().mkpath(onServer(QStringLiteral("Volume/V1")));
+    WriteFile(inLocal(QStringLiteral("a.dwg")), RandomBytes(5000));
+    const TransferResult put = client.Put(url(), inLocal(QStringLiteral("a.dwg")), QStringLiteral("Volume/V1/a.dwg"));
+    ASSERT_TRUE(put.ok) << put.message.toStdString();
+    EXPECT_EQ(put.bytes, 5000);
+    EXPECT_EQ(ReadFile(onServer(QStringLiteral("Volume/V1/a.dwg"))).size(), 5000);
+    const QRegularExpression size(QStringLiteral("^SIZE "));
+    EXPECT_TRUE(server.clearCommands().filter(size).isEmpty());
+
+    FtpOptions preferring = TestOptions();
+    preferring.tls = std::make_shared<FtpTlsTable>();
+    preferring.tls->set(server.address(), {FtpTlsMode::Prefer, {}});
+    FtpClient other(preferring);
+    for (const QString name : {QStringLiteral("b.dwg"), QStringLiteral("c.dwg")})
+        ASSERT_TRUE(other.Put(url(), inLocal(QStringLiteral("a.dwg")), QStringLiteral("Volume/V1/") + name).ok);
+    EXPECT_EQ(server.clearCommands().filter(size).size(), 1);
 }
 
 // Another client moved the file away between RNFR and RNTO: vsftpd refuses RNTO with 550, and the
