@@ -28,7 +28,7 @@ Recorded CheckInGroup::record() {
         f.uploaded = m_uploads.ok(f.upload);
     m_limit = int(m_files.size());
     RecordTogetherOrEach(
-        [&](bool together, bool& commitAsked) { return attempt(together, commitAsked); },
+        m_b->db, [&](bool together, bool& commitAsked) { return attempt(together, commitAsked); },
         [&](const std::exception& e, bool commitAsked) {
             // The transaction is gone: nothing of this group counts.
             m_rec.settled.clear();

@@ -264,7 +264,7 @@ void CheckOutGroup::startDownloads() {
                 // A check-in cut off after its commit is finished first, under its code's lock
                 // (recoverCutOff); here it is only looked for.
                 if (f.probe) {
-                    const TransferResult staged = c.Exists(f.url, StagedName(f.remote, f.version));
+                    const TransferResult staged = c.IsFile(f.url, StagedName(f.remote, f.version));
                     if (!staged)
                         return staged;
                     if (staged.kind == RemoteKind::File) {
@@ -300,7 +300,7 @@ Recorded CheckOutGroup::record() {
     recoverCutOff();
     Timed rowsTimed(m_b->onPhase, "rows");
     RecordTogetherOrEach(
-        [&](bool together, bool& commitAsked) { return attempt(together, commitAsked); },
+        m_b->db, [&](bool together, bool& commitAsked) { return attempt(together, commitAsked); },
         [&](const std::exception& e, bool) {
             m_rec.settled.clear();
             m_rec.restartAt = -1;

@@ -5,6 +5,7 @@
 
 #include "core/Session.h"
 #include "library/Batch.h"
+#include "store/Database.h"
 #include "transfer/TransferPool.h"
 
 #include <QElapsedTimer>
@@ -97,8 +98,10 @@ struct Recorded {
 // The rows of a group go in with a few statements for the whole group; should one of them fail
 // before the commit was asked for, the group goes again file by file, so that the file named is the
 // one that fails. attempt(together, commitAsked) returns false to go once more in the same way;
-// failed(error, commitAsked) takes any other failure.
-template <typename Attempt, typename Failed> void RecordTogetherOrEach(Attempt&& attempt, Failed&& failed) {
+// failed(error, commitAsked) takes any other failure. A lost connection (the database closed) is no
+// one file's failure: going again file by file would only hide its message behind a closed one.
+template <typename Attempt, typename Failed>
+void RecordTogetherOrEach(const Database& db, Attempt&& attempt, Failed&& failed) {
     bool together = true;
     for (;;) {
         bool commitAsked = false;
@@ -106,7 +109,7 @@ template <typename Attempt, typename Failed> void RecordTogetherOrEach(Attempt&&
             if (attempt(together, commitAsked))
                 return;
         } catch (const std::exception& e) {
-            if (together && !commitAsked) {
+            if (together && !commitAsked && db.isOpen()) {
                 together = false;
                 continue;
             }
