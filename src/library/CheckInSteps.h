@@ -88,7 +88,7 @@ public:
         if (m_lastNumber > 0) {
             // Only looked at here: whatever lies staged is moved under the lock (cutOffSettled).
             m_lastStaged =
-                c.Exists(VolumeUrl(m_ctx.AdminPassword, m_old.server), StagedName(m_old.remotePath(), m_lastNumber));
+                c.IsFile(VolumeUrl(m_ctx.AdminPassword, m_old.server), StagedName(m_old.remotePath(), m_lastNumber));
         }
         // With a number reserved for its log row the upload goes straight to the staged name: no row
         // names that number until the commit, and then the file is already where recovery looks.

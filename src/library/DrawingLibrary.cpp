@@ -72,7 +72,7 @@ Outcome DrawingLibrary::Recover(const QString& code) {
         const QString url = VolumeUrl(m_session.ctx.AdminPassword, d.server);
         bool staged = false;
         const TransferResult probed = m_run([&](FtpClient& c, const TransferProgress&) {
-            TransferResult there = c.Exists(url, StagedName(d.remotePath(), last));
+            TransferResult there = c.IsFile(url, StagedName(d.remotePath(), last));
             staged = there && there.kind == RemoteKind::File;
             return there;
         });

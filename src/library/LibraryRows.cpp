@@ -141,7 +141,7 @@ QString freshStagedName(const QString& remotePath) {
 TransferResult promoteOn(FtpClient& c, const QString& url, const QString& finalPath, qint64 logNumber,
                          const TransferResult* stagedFound) {
     const QString staged = StagedName(finalPath, logNumber);
-    const TransferResult there = stagedFound ? *stagedFound : c.Exists(url, staged);
+    const TransferResult there = stagedFound ? *stagedFound : c.IsFile(url, staged);
     if (!there)
         return there;
     if (there.kind != RemoteKind::File) {

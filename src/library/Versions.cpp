@@ -229,7 +229,7 @@ TransferResult KeepInHistory(FtpClient& c, const QString& url, const QString& vo
     // A recovery never replaces a kept file: what lies under the stored name by then may be a newer
     // version that another client's recovery has just put in place.
     if (recovering) {
-        const TransferResult kept = c.Exists(url, HistoryPath(volume, number, storedName));
+        const TransferResult kept = c.IsFile(url, HistoryPath(volume, number, storedName));
         if (!kept || kept.kind == RemoteKind::File)
             return kept;
     }
@@ -246,7 +246,7 @@ TransferResult PromoteKeeping(FtpClient& c, const QString& url, const QString& f
     if (!previous)
         return rows::promoteOn(c, url, finalPath, number);
     // Every replacing check-in asks this of the check-in before it; the answer serves promoteOn too.
-    const TransferResult staged = c.Exists(url, StagedName(finalPath, number));
+    const TransferResult staged = c.IsFile(url, StagedName(finalPath, number));
     if (!staged)
         return staged;
     if (staged.kind == RemoteKind::File) {

@@ -134,6 +134,23 @@ struct FtpClient::Impl {
         return result;
     }
 
+    // Whether a file lies there, where a folder counts as none: on a server without MLST a SIZE tells
+    // it alone, sparing the CWD (and the way back) that telling a folder from nothing costs.
+    TransferResult isFile(const VolumeAddress& server, const QStringList& path) {
+        if (!withoutMlst.count(TlsServerKey(server)))
+            return exists(server, path);
+        const QByteArray size = FtpCommand("SIZE", path.join(u'/'));
+        const FtpPerformed asked = driver.commands(server, {"TYPE I", size});
+        if (auto failed = linkFailure(server, asked))
+            return *failed;
+        const int code = asked.reply(size);
+        if (code != kFtpFileStatus && code != kFtpUnavailable)
+            return existsWithoutMlst(server, path);
+        TransferResult result = Success();
+        result.kind = code == kFtpFileStatus ? RemoteKind::File : RemoteKind::Absent;
+        return result;
+    }
+
     // Every command names its path from the login folder: after a CWD the connection goes back there,
     // or is closed when it cannot.
     void leaveFolder(const VolumeAddress& server) {
@@ -594,6 +611,12 @@ TransferResult FtpClient::RemoveFolder(const QString& volumeUrl, const QString& 
 TransferResult FtpClient::Exists(const QString& volumeUrl, const QString& remotePath) {
     return m_impl->run(volumeUrl, remotePath, [&](const VolumeAddress& server, const QStringList& path) {
         return m_impl->exists(server, path);
+    });
+}
+
+TransferResult FtpClient::IsFile(const QString& volumeUrl, const QString& remotePath) {
+    return m_impl->run(volumeUrl, remotePath, [&](const VolumeAddress& server, const QStringList& path) {
+        return m_impl->isFile(server, path);
     });
 }
 

@@ -110,6 +110,9 @@ public:
     TransferResult Rename(const QString& volumeUrl, const QString& fromRemotePath, const QString& toRemotePath);
     // ok with kind Absent, File or Folder.
     TransferResult Exists(const QString& volumeUrl, const QString& remotePath);
+    // ok with kind File, or another kind when no file lies there (a folder may count as Absent);
+    // cheaper than Exists on servers without MLST.
+    TransferResult IsFile(const QString& volumeUrl, const QString& remotePath);
     // ok with size set, or RemoteMissing.
     TransferResult Size(const QString& volumeUrl, const QString& remotePath);
 

@@ -16,6 +16,7 @@ constexpr int kFtpFileStatus = 213;
 constexpr int kFtpActionDone = 250;
 constexpr int kFtpPathCreated = 257;
 constexpr int kFtpPendingRename = 350;
+constexpr int kFtpUnavailable = 550;
 
 // One command on the control connection and the server's final reply to it.
 struct FtpExchange {

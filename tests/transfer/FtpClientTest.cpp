@@ -301,6 +301,16 @@ TEST_F(FtpClientWithoutMlstTest, ExistsAndAbsentRemovalsStillWork) {
     EXPECT_TRUE(sent.filter(QRegularExpression(QStringLiteral("^(NLST|LIST)"))).isEmpty())
         << sent.join(u'|').toStdString();
     EXPECT_EQ(server.loginCount(), 1);
+
+    // Whether a file lies there is one SIZE, without the CWD that tells a folder from nothing.
+    EXPECT_EQ(client.IsFile(url(), QStringLiteral("Volume/V1/a.dwg")).kind, RemoteKind::File);
+    EXPECT_NE(client.IsFile(url(), QStringLiteral("Volume/V1")).kind, RemoteKind::File);
+    const TransferResult none = client.IsFile(url(), QStringLiteral("Volume/V1/b.dwg"));
+    EXPECT_TRUE(none.ok);
+    EXPECT_EQ(none.kind, RemoteKind::Absent);
+    const QStringList asked = server.clearCommands();
+    EXPECT_EQ(asked.mid(asked.size() - 6).filter(QStringLiteral("SIZE ")).size(), 3) << asked.join(u'|').toStdString();
+    EXPECT_TRUE(asked.mid(asked.size() - 6).filter(QStringLiteral("CWD ")).isEmpty());
 }
 
 // A plain upload is judged by the server's closing reply and the bytes sent: no SIZE after it. Where
