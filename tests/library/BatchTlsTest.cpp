@@ -85,7 +85,7 @@ TEST_P(BatchTls, AKeyChangedMidBatchStopsItWithNothingHalfStored) {
 
     // Once the administrator accepts the new key, what got in is all there, byte for byte; what did
     // not left no row, no log row and no file.
-    const QString key = TlsServerOf(ftp->address());
+    const QString key = TlsVolumeOf(ftp->address(), QStringLiteral("V1"));
     env->session->ftpOptions.tls->set(key, {FtpTlsMode::Prefer, newPin});
     int in = 0;
     for (int i = 0; i < 6; ++i) {
