@@ -248,7 +248,7 @@ void FtpDriver::disconnect() {
 
 QString FtpDriver::keyOf(const VolumeAddress& server, const QString& tlsName, const FtpTlsTable::Server& tls) {
     return server.host + u'\n' + QString::number(server.port) + u'\n' + server.user + u'\n' + tlsName + u'\n' +
-           QString::number(int(tls.mode)) + u'\n' + tls.pin;
+           QString::number(int(tls.mode));
 }
 
 bool FtpDriver::staleConnection(const QString& key) const {
@@ -392,7 +392,8 @@ bool HandshakeRefused(const FtpPerformed& outcome) {
            exchanges.back().command.startsWith("AUTH ");
 }
 
-void SetTlsOptions(CURL* handle, const FtpTlsTable::Server& tls, bool tls13, FtpPerformed& outcome) {
+void SetTlsOptions(CURL* handle, const FtpTlsTable::Server& tls, bool tls13, bool newConnection,
+                   FtpPerformed& outcome) {
     if (tls.mode != FtpTlsMode::Off) {
         outcome.tlsAsked = true;
         outcome.pinnedKey = tls.pin;
@@ -412,7 +413,15 @@ void SetTlsOptions(CURL* handle, const FtpTlsTable::Server& tls, bool tls13, Ftp
         // Office servers make their own certificates: the pinned key decides, not a CA.
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
-        curl_easy_setopt(handle, CURLOPT_CERTINFO, 1L);
+        // Nor is the system's CA bundle read: libcurl would parse all of it for every connection, each
+        // data connection included, though nothing verifies against it.
+        curl_easy_setopt(handle, CURLOPT_CAINFO, nullptr);
+        curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
+        // The key shown is read on a new control connection only (to pin it, or to name it when it
+        // is refused): libcurl would otherwise print out every data connection's certificate, and
+        // reading the pin back from it cost more than the TLS of a 200 KB drawing.
+        if (newConnection)
+            curl_easy_setopt(handle, CURLOPT_CERTINFO, 1L);
         // libcurl keeps its own copy of the pin.
         if (!tls.pin.isEmpty())
             curl_easy_setopt(handle, CURLOPT_PINNEDPUBLICKEY, tls.pin.toLatin1().constData());
@@ -451,6 +460,14 @@ FtpPerformed FtpDriver::performOnce(const VolumeAddress& server, const FtpReques
     // reply to the one before: it is closed, and this request opens a new one.
     if (staleConnection(key))
         disconnect();
+    // A connection keeps serving once the key it was shown is pinned (its first key learnt), but
+    // not after another key was pinned for it (an administrator accepted a new one).
+    if (const auto it = m_kept.find(key); it != m_kept.end() && !tls.pin.isEmpty() && it->second.shown != tls.pin) {
+        if (it->second.multi)
+            curl_multi_cleanup(it->second.multi);
+        curl_easy_cleanup(it->second.easy);
+        m_kept.erase(it);
+    }
     Kept* kept = keptFor(key);
     CURL* handle = kept ? kept->easy : nullptr;
     if (!handle) {
@@ -492,7 +509,9 @@ FtpPerformed FtpDriver::performOnce(const VolumeAddress& server, const FtpReques
     curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, CollectDialogue);
     curl_easy_setopt(handle, CURLOPT_DEBUGDATA, &outcome);
     SetRequestOptions(handle, request, quote, postQuote, outcome);
-    SetTlsOptions(handle, tls, tls13, outcome);
+    // libcurl keeps the connection unless it finds it closed, which staleConnection saw first.
+    const bool newConnection = kept->socket == CURL_SOCKET_BAD;
+    SetTlsOptions(handle, tls, tls13, newConnection, outcome);
     curl_easy_setopt(handle, CURLOPT_CLOSESOCKETFUNCTION, &FtpDriver::closeSocket);
     curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, this);
 
@@ -505,8 +524,10 @@ FtpPerformed FtpDriver::performOnce(const VolumeAddress& server, const FtpReques
         if (outcome.curlText.isEmpty())
             outcome.curlText = QString::fromUtf8(curl_easy_strerror(outcome.code));
     }
-    if (outcome.tlsAsked) {
+    if (outcome.tlsAsked && newConnection) {
         outcome.shownKey = ShownKey(handle);
+        if (!outcome.shownKey.isEmpty())
+            kept->shown = outcome.shownKey;
         if (outcome.pinnedKey.isEmpty() && !outcome.shownKey.isEmpty())
             m_options.tls->learn(tlsName, outcome.shownKey);
     }

@@ -117,11 +117,12 @@ public:
 
 private:
     // A kept connection: each has a multi handle of its own, so that libcurl never hands a
-    // connection made under one volume's TLS settings (mode, pin) to a request under another's.
+    // connection made under one volume's TLS settings to a request under another's.
     struct Kept {
         CURL* easy = nullptr;
         CURLM* multi = nullptr;
         curl_socket_t socket = CURL_SOCKET_BAD; // the control connection it last used
+        QString shown; // the key the server showed when it was made ("sha256//..."); empty: no TLS
     };
 
     // One attempt; tls13: TLS 1.3 is offered besides 1.2.
@@ -140,7 +141,7 @@ private:
 
     FtpOptions m_options;
     QString m_volume;
-    std::map<QString, Kept> m_kept; // one per server, account and TLS settings
+    std::map<QString, Kept> m_kept; // one per server, account, TLS entry and mode
     // While a request runs: what it did so far and the port of its control connection.
     const FtpPerformed* m_running = nullptr;
     int m_controlPort = 0;

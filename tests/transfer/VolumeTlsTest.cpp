@@ -134,6 +134,7 @@ TEST_P(VolumeTls, VolumesOnOneServerKeepTheirOwnModeAndKey) {
     EXPECT_TRUE(clear.contains(QStringLiteral("STOR Volume/Plain/"))) << clear.toStdString();
     EXPECT_FALSE(clear.contains(QStringLiteral("Volume/Sure"))) << clear.toStdString();
     EXPECT_FALSE(QFileInfo::exists(ftp->localPath(QStringLiteral("Volume/Stale/a.dwg"))));
+    EXPECT_EQ(ftp->loginCount(), 2) << "a connection a volume, kept once its first key is pinned";
     EXPECT_EQ(ReadVolumeTls(env->db(), QStringLiteral("Sure")).pin, PinOf(first.certificate));
     EXPECT_EQ(ReadVolumeTls(env->db(), QStringLiteral("Stale")).pin, stale);
 }
