@@ -267,7 +267,9 @@ FtpDriver::Kept* FtpDriver::keptFor(const QString& key) {
         CURL* easy = curl_easy_init();
         if (!easy)
             return nullptr;
-        it = m_kept.emplace(key, Kept{easy}).first;
+        Kept made;
+        made.easy = easy;
+        it = m_kept.emplace(key, made).first;
     }
     return &it->second;
 }
@@ -445,6 +447,16 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
         }
         return again;
     }
+    // libcurl made a new connection where a kept one was expected (it found that one closed), so
+    // the key refused was not read: the handshake failed before login and nothing was done, so
+    // the request is made again to read it, as the refusal must name it.
+    if (outcome.code == CURLE_SSL_PINNEDPUBKEYNOTMATCH && outcome.shownKey.isEmpty()) {
+        m_readKey = true;
+        FtpPerformed again = performOnce(server, request, tls13);
+        m_readKey = false;
+        if (!again.shownKey.isEmpty())
+            return again;
+    }
     return outcome;
 }
 
@@ -510,7 +522,7 @@ FtpPerformed FtpDriver::performOnce(const VolumeAddress& server, const FtpReques
     curl_easy_setopt(handle, CURLOPT_DEBUGDATA, &outcome);
     SetRequestOptions(handle, request, quote, postQuote, outcome);
     // libcurl keeps the connection unless it finds it closed, which staleConnection saw first.
-    const bool newConnection = kept->socket == CURL_SOCKET_BAD;
+    const bool newConnection = kept->socket == CURL_SOCKET_BAD || m_readKey;
     SetTlsOptions(handle, tls, tls13, newConnection, outcome);
     curl_easy_setopt(handle, CURLOPT_CLOSESOCKETFUNCTION, &FtpDriver::closeSocket);
     curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, this);

@@ -145,6 +145,7 @@ private:
     // While a request runs: what it did so far and the port of its control connection.
     const FtpPerformed* m_running = nullptr;
     int m_controlPort = 0;
+    bool m_readKey = false; // the next request reads the key shown, whether or not it connects anew
 };
 
 } // namespace velda
