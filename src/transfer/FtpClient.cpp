@@ -77,6 +77,8 @@ struct FtpClient::Impl {
             return Failure(TransferFailure::BadCommand, error);
         if (std::optional<TransferResult> tooLong = Overlong(*path))
             return *tooLong;
+        // Each volume is spoken to with its own TLS settings.
+        driver.useVolume(path->size() > 1 && path->first() == QLatin1String("Volume") ? path->at(1) : QString());
         return operation(*server, *path);
     }
 

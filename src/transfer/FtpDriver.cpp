@@ -11,8 +11,17 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <set>
 
 namespace velda {
 
@@ -136,6 +145,25 @@ QString TlsServerKey(const VolumeAddress& server) {
     return server.host.toLower() + u':' + QString::number(server.port);
 }
 
+QString TlsVolumeKey(const VolumeAddress& server, const QString& volume) {
+    return volume.isEmpty() ? TlsServerKey(server) : TlsServerKey(server) + u'/' + volume;
+}
+
+FtpTlsTable::Server TlsSettingsOf(const FtpTlsTable& table, const VolumeAddress& server, const QString& volume,
+                                  QString* name) {
+    QString key = TlsVolumeKey(server, volume);
+    FtpTlsTable::Server settings = table.find(key);
+    if (settings.mode == FtpTlsMode::Off && settings.pin.isEmpty() && !volume.isEmpty()) {
+        key = TlsServerKey(server);
+        settings = table.find(key);
+    }
+    if (settings.mode == FtpTlsMode::Off)
+        settings.pin.clear();
+    if (name)
+        *name = key;
+    return settings;
+}
+
 QByteArray FtpCommand(const char* verb, const QString& argument) { return QByteArray(verb) + ' ' + argument.toUtf8(); }
 
 QByteArray Tolerant(const QByteArray& command) { return '*' + command; }
@@ -152,25 +180,26 @@ FtpDriver::~FtpDriver() { disconnect(); }
 // only timers are the far-off guards (stall, timeouts). A wait would be pure loss (10 ms a file,
 // most of a small drawing's time on a quick server), so the transfer is driven again at once, a
 // few times before short waits begin.
-CURLcode FtpDriver::performBounded(CURL* handle) {
-    if (!m_multi)
-        m_multi = curl_multi_init();
-    if (!m_multi)
+CURLcode FtpDriver::performBounded(Kept& kept) {
+    if (!kept.multi)
+        kept.multi = curl_multi_init();
+    if (!kept.multi)
         return CURLE_OUT_OF_MEMORY;
-    if (curl_multi_add_handle(m_multi, handle) != CURLM_OK)
+    CURL* handle = kept.easy;
+    CURLM* multi = kept.multi;
+    if (curl_multi_add_handle(multi, handle) != CURLM_OK)
         return CURLE_FAILED_INIT;
     CURLcode result = CURLE_OK;
-    m_lastSocket = CURL_SOCKET_BAD;
     int idle = 0; // steps in a row after which libcurl watched no socket
     for (;;) {
         int running = 0;
-        if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
             result = CURLE_OUT_OF_MEMORY;
             break;
         }
         bool done = false;
         int queued = 0;
-        while (CURLMsg* m = curl_multi_info_read(m_multi, &queued)) {
+        while (CURLMsg* m = curl_multi_info_read(multi, &queued)) {
             if (m->msg == CURLMSG_DONE && m->easy_handle == handle) {
                 result = m->data.result;
                 done = true;
@@ -179,9 +208,9 @@ CURLcode FtpDriver::performBounded(CURL* handle) {
         if (done || running == 0)
             break;
         long wait = -1;
-        curl_multi_timeout(m_multi, &wait);
+        curl_multi_timeout(multi, &wait);
         long most = 10;
-        if (!watchesNothing()) {
+        if (!watchesNothing(multi)) {
             idle = 0;
         } else if (++idle <= 3) {
             continue;
@@ -190,36 +219,34 @@ CURLcode FtpDriver::performBounded(CURL* handle) {
         }
         if (wait < 0 || wait > most)
             wait = most;
-        curl_multi_poll(m_multi, nullptr, 0, int(wait), nullptr);
+        curl_multi_poll(multi, nullptr, 0, int(wait), nullptr);
     }
-    if (curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &m_lastSocket) != CURLE_OK)
-        m_lastSocket = CURL_SOCKET_BAD;
-    curl_multi_remove_handle(m_multi, handle);
+    if (curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &kept.socket) != CURLE_OK)
+        kept.socket = CURL_SOCKET_BAD;
+    curl_multi_remove_handle(multi, handle);
     return result;
 }
 
-bool FtpDriver::watchesNothing() const {
+bool FtpDriver::watchesNothing(CURLM* multi) {
     fd_set read, write, error;
     FD_ZERO(&read);
     FD_ZERO(&write);
     FD_ZERO(&error);
     int highest = -1;
-    return curl_multi_fdset(m_multi, &read, &write, &error, &highest) == CURLM_OK && highest < 0;
+    return curl_multi_fdset(multi, &read, &write, &error, &highest) == CURLM_OK && highest < 0;
 }
 
 void FtpDriver::disconnect() {
-    // The kept connections live in the multi handle; cleaning it up closes them.
-    if (m_multi)
-        curl_multi_cleanup(m_multi);
-    m_multi = nullptr;
-    for (auto& [key, handle] : m_handles)
-        curl_easy_cleanup(handle);
-    m_handles.clear();
-    m_sockets.clear();
-    m_plain.clear();
+    // The kept connections live in the multi handles; cleaning them up closes them.
+    for (auto& [key, kept] : m_kept) {
+        if (kept.multi)
+            curl_multi_cleanup(kept.multi);
+        curl_easy_cleanup(kept.easy);
+    }
+    m_kept.clear();
 }
 
-void FtpDriver::noteLogin(const QString& key, const FtpDialogue& dialogue) {
+void FtpDriver::noteLogin(Kept& kept, const FtpDialogue& dialogue) {
     bool loggedIn = false;
     bool encrypted = false;
     for (const FtpExchange& exchange : dialogue.exchanges()) {
@@ -227,41 +254,107 @@ void FtpDriver::noteLogin(const QString& key, const FtpDialogue& dialogue) {
         encrypted = encrypted || (exchange.command.startsWith("AUTH ") && exchange.code == 234);
         if (exchange.command == "PWD" && exchange.complete)
             if (const QByteArray folder = ParsePwdReply(exchange.reply.split('\n').last()); !folder.isEmpty())
-                m_loginFolders[key] = folder;
+                kept.loginFolder = folder;
     }
     if (loggedIn)
-        m_plain[key] = !encrypted;
+        kept.plain = encrypted ? 0 : 1;
+}
+
+QString FtpDriver::keyNow(const VolumeAddress& server) const {
+    QString tlsName;
+    const FtpTlsTable::Server tls =
+        m_options.tls ? TlsSettingsOf(*m_options.tls, server, m_volume, &tlsName) : FtpTlsTable::Server{};
+    return keyOf(server, tlsName, tls);
 }
 
 bool FtpDriver::plainConnection(const VolumeAddress& server) const {
-    const auto it = m_plain.find(keyOf(server));
-    return it != m_plain.end() && it->second;
+    const auto it = m_kept.find(keyNow(server));
+    return it != m_kept.end() && it->second.plain == 1;
 }
 
 QByteArray FtpDriver::loginFolder(const VolumeAddress& server) const {
-    const auto it = m_loginFolders.find(keyOf(server));
-    return it == m_loginFolders.end() ? QByteArray() : it->second;
+    const auto it = m_kept.find(keyNow(server));
+    return it == m_kept.end() ? QByteArray() : it->second.loginFolder;
 }
 
-QString FtpDriver::keyOf(const VolumeAddress& server) {
-    return server.host + u'\n' + QString::number(server.port) + u'\n' + server.user;
+QString FtpDriver::keyOf(const VolumeAddress& server, const QString& tlsName, const FtpTlsTable::Server& tls) {
+    return server.host + u'\n' + QString::number(server.port) + u'\n' + server.user + u'\n' + tlsName + u'\n' +
+           QString::number(int(tls.mode));
 }
 
 bool FtpDriver::staleConnection(const QString& key) const {
-    const auto it = m_sockets.find(key);
-    if (it == m_sockets.end() || it->second == CURL_SOCKET_BAD)
+    const auto it = m_kept.find(key);
+    if (it == m_kept.end() || it->second.socket == CURL_SOCKET_BAD)
         return false;
     pollfd watch{};
-    watch.fd = it->second;
+    watch.fd = it->second.socket;
     watch.events = POLLIN;
     return ::poll(&watch, 1, 0) > 0 && (watch.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
-CURL* FtpDriver::handleFor(const QString& key) {
-    auto it = m_handles.find(key);
-    if (it == m_handles.end())
-        it = m_handles.emplace(key, curl_easy_init()).first;
-    return it->second;
+FtpDriver::Kept* FtpDriver::keptFor(const QString& key) {
+    auto it = m_kept.find(key);
+    if (it == m_kept.end()) {
+        CURL* easy = curl_easy_init();
+        if (!easy)
+            return nullptr;
+        Kept made;
+        made.easy = easy;
+        it = m_kept.emplace(key, made).first;
+    }
+    return &it->second;
+}
+
+// Under TLS 1.3 a server sends its session tickets once it has finished the handshake, which a busy
+// server does late: an upload's data connection may have sent the whole file by then and never
+// reads again. Closing a socket with data unread, or receiving data after closing it, resets the
+// connection, and the reset throws away whatever the server had not read yet: the file's tail.
+// So a finished upload's data connection is half-closed (the end of the file reaches the server
+// after all it was sent) and read until the server closes it, within the stall time; every other
+// socket is closed at once.
+int FtpDriver::closeSocket(void* driver, curl_socket_t socket) {
+    const auto* self = static_cast<const FtpDriver*>(driver);
+    const FtpPerformed* running = self ? self->m_running : nullptr;
+    bool drain = running && running->tlsAsked && running->request->source &&
+                 running->sent == running->request->sourceSize && !running->sourceFailed &&
+                 !(running->request->stop && running->request->stop->load());
+    if (drain) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        int port = 0;
+        if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+            if (peer.ss_family == AF_INET)
+                port = ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+            else if (peer.ss_family == AF_INET6)
+                port = ntohs(reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port);
+        }
+        drain = port != 0 && port != self->m_controlPort; // the control connection is not waited on
+    }
+    if (drain && ::shutdown(socket, SHUT_WR) == 0) {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline =
+            Clock::now() + std::chrono::seconds(std::max<long>(1, long(self->m_options.stallTime.count())));
+        char discard[4096];
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                break;
+            pollfd watch{};
+            watch.fd = socket;
+            watch.events = POLLIN;
+            const int ready = ::poll(&watch, 1, int(left));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                break;
+            const ssize_t got = ::recv(socket, discard, sizeof discard, 0);
+            if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+                continue;
+            if (got <= 0)
+                break; // the server closed it (or reset it: nothing more to save)
+        }
+    }
+    return ::close(socket);
 }
 
 QByteArray FtpDriver::urlOf(const VolumeAddress& server, const FtpRequest& request) {
@@ -315,7 +408,25 @@ void SetRequestOptions(CURL* handle, const FtpRequest& request, const SList& quo
 }
 
 // TLS as the volume asks for it.
-void SetTlsOptions(CURL* handle, const FtpTlsTable::Server& tls, FtpPerformed& outcome) {
+// Servers (TlsServerKey) that refused TLS 1.2 in this run, and so are offered 1.3.
+std::mutex g_tls13Guard;
+std::set<QString> g_tls13Servers;
+
+bool SpeaksOnlyTls13(const QString& server) {
+    const std::lock_guard lock(g_tls13Guard);
+    return g_tls13Servers.count(server) != 0;
+}
+
+// A TLS handshake on a new control connection failed before anything else was sent: nothing was
+// done on the server, so the request may be made again with other TLS versions.
+bool HandshakeRefused(const FtpPerformed& outcome) {
+    const auto& exchanges = outcome.dialogue.exchanges();
+    return outcome.code == CURLE_SSL_CONNECT_ERROR && !exchanges.empty() &&
+           exchanges.back().command.startsWith("AUTH ");
+}
+
+void SetTlsOptions(CURL* handle, const FtpTlsTable::Server& tls, bool tls13, bool newConnection,
+                   FtpPerformed& outcome) {
     if (tls.mode != FtpTlsMode::Off) {
         outcome.tlsAsked = true;
         outcome.pinnedKey = tls.pin;
@@ -324,15 +435,26 @@ void SetTlsOptions(CURL* handle, const FtpTlsTable::Server& tls, FtpPerformed& o
         outcome.tlsRequired = tls.mode == FtpTlsMode::Require || !tls.pin.isEmpty();
         curl_easy_setopt(handle, CURLOPT_USE_SSL, long(outcome.tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY));
         curl_easy_setopt(handle, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
-        // TLS 1.2 at most: under 1.3 the server sends its session tickets after the handshake, an
-        // upload's data connection never reads them, and closing it with them unread resets it, so
-        // a server still reading loses the file's tail (seen on busy servers: a 200 KB drawing
-        // stored as 112 KB, refused by the size check).
-        curl_easy_setopt(handle, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
+        // TLS 1.2 first: its session ids resume any number of data connections, while servers hand
+        // out TLS 1.3 tickets for one use each, and a server that demands each data connection resume
+        // the control connection's session (vsftpd's require_ssl_reuse) then refuses the second
+        // upload with 522, its new ticket never read. A server that refuses 1.2 gets 1.3; closeSocket
+        // keeps 1.3's late tickets from cutting its uploads short.
+        curl_easy_setopt(handle, CURLOPT_SSLVERSION,
+                         tls13 ? long(CURL_SSLVERSION_TLSv1_2)
+                               : long(CURL_SSLVERSION_TLSv1_2) | long(CURL_SSLVERSION_MAX_TLSv1_2));
         // Office servers make their own certificates: the pinned key decides, not a CA.
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
-        curl_easy_setopt(handle, CURLOPT_CERTINFO, 1L);
+        // Nor is the system's CA bundle read: libcurl would parse all of it for every connection, each
+        // data connection included, though nothing verifies against it.
+        curl_easy_setopt(handle, CURLOPT_CAINFO, nullptr);
+        curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
+        // The key shown is read on a new control connection only (to pin it, or to name it when it
+        // is refused): libcurl would otherwise print out every data connection's certificate, and
+        // reading the pin back from it cost more than the TLS of a 200 KB drawing.
+        if (newConnection)
+            curl_easy_setopt(handle, CURLOPT_CERTINFO, 1L);
         // libcurl keeps its own copy of the pin.
         if (!tls.pin.isEmpty())
             curl_easy_setopt(handle, CURLOPT_PINNEDPUBLICKEY, tls.pin.toLatin1().constData());
@@ -345,15 +467,52 @@ void SetTlsOptions(CURL* handle, const FtpTlsTable::Server& tls, FtpPerformed& o
 } // namespace
 
 FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& request) {
+    const QString serverKey = TlsServerKey(server);
+    const bool tls13 = SpeaksOnlyTls13(serverKey);
+    FtpPerformed outcome = performOnce(server, request, tls13);
+    if (!tls13 && outcome.tlsAsked && HandshakeRefused(outcome)) {
+        FtpPerformed again = performOnce(server, request, true);
+        if (again.code == CURLE_OK || !HandshakeRefused(again)) {
+            const std::lock_guard lock(g_tls13Guard);
+            g_tls13Servers.insert(serverKey);
+        }
+        return again;
+    }
+    // libcurl made a new connection where a kept one was expected (it found that one closed), so
+    // the key refused was not read: the handshake failed before login and nothing was done, so
+    // the request is made again to read it, as the refusal must name it.
+    if (outcome.code == CURLE_SSL_PINNEDPUBKEYNOTMATCH && outcome.shownKey.isEmpty()) {
+        m_readKey = true;
+        FtpPerformed again = performOnce(server, request, tls13);
+        m_readKey = false;
+        if (!again.shownKey.isEmpty())
+            return again;
+    }
+    return outcome;
+}
+
+FtpPerformed FtpDriver::performOnce(const VolumeAddress& server, const FtpRequest& request, bool tls13) {
     FtpPerformed outcome;
     outcome.request = &request;
     outcome.dialogue.trace = m_options.trace;
-    const QString key = keyOf(server);
+    QString tlsName;
+    const FtpTlsTable::Server tls =
+        m_options.tls ? TlsSettingsOf(*m_options.tls, server, m_volume, &tlsName) : FtpTlsTable::Server{};
+    const QString key = keyOf(server, tlsName, tls);
     // A connection whose replies ran ahead of its commands would pair every later command with the
     // reply to the one before: it is closed, and this request opens a new one.
     if (staleConnection(key))
         disconnect();
-    CURL* handle = handleFor(key);
+    // A connection keeps serving once the key it was shown is pinned (its first key learnt), but
+    // not after another key was pinned for it (an administrator accepted a new one).
+    if (const auto it = m_kept.find(key); it != m_kept.end() && !tls.pin.isEmpty() && it->second.shown != tls.pin) {
+        if (it->second.multi)
+            curl_multi_cleanup(it->second.multi);
+        curl_easy_cleanup(it->second.easy);
+        m_kept.erase(it);
+    }
+    Kept* kept = keptFor(key);
+    CURL* handle = kept ? kept->easy : nullptr;
     if (!handle) {
         outcome.code = CURLE_FAILED_INIT;
         outcome.curlText = QString::fromUtf8(curl_easy_strerror(outcome.code));
@@ -393,24 +552,28 @@ FtpPerformed FtpDriver::perform(const VolumeAddress& server, const FtpRequest& r
     curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, CollectDialogue);
     curl_easy_setopt(handle, CURLOPT_DEBUGDATA, &outcome);
     SetRequestOptions(handle, request, quote, postQuote, outcome);
-    const FtpTlsTable::Server tls = m_options.tls ? m_options.tls->find(TlsServerKey(server)) : FtpTlsTable::Server{};
-    SetTlsOptions(handle, tls, outcome);
+    // libcurl keeps the connection unless it finds it closed, which staleConnection saw first.
+    const bool newConnection = kept->socket == CURL_SOCKET_BAD || m_readKey;
+    SetTlsOptions(handle, tls, tls13, newConnection, outcome);
+    curl_easy_setopt(handle, CURLOPT_CLOSESOCKETFUNCTION, &FtpDriver::closeSocket);
+    curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, this);
 
-    outcome.code = performBounded(handle);
+    m_running = &outcome;
+    m_controlPort = server.port;
+    outcome.code = performBounded(*kept);
+    m_running = nullptr;
     if (outcome.code != CURLE_OK) {
         outcome.curlText = QString::fromUtf8(errorText).trimmed();
         if (outcome.curlText.isEmpty())
             outcome.curlText = QString::fromUtf8(curl_easy_strerror(outcome.code));
     }
-    noteLogin(key, outcome.dialogue);
-    if (m_lastSocket != CURL_SOCKET_BAD)
-        m_sockets[key] = m_lastSocket;
-    else
-        m_sockets.erase(key);
-    if (outcome.tlsAsked) {
+    noteLogin(*kept, outcome.dialogue);
+    if (outcome.tlsAsked && newConnection) {
         outcome.shownKey = ShownKey(handle);
+        if (!outcome.shownKey.isEmpty())
+            kept->shown = outcome.shownKey;
         if (outcome.pinnedKey.isEmpty() && !outcome.shownKey.isEmpty())
-            m_options.tls->learn(TlsServerKey(server), outcome.shownKey);
+            m_options.tls->learn(tlsName, outcome.shownKey);
     }
     curl_off_t announced = -1;
     if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK)

@@ -68,6 +68,16 @@ struct FtpPerformed {
 QString PublicKeyPin(const QByteArray& pemCertificate);
 // How a file server is named in the TLS table: "host:port".
 QString TlsServerKey(const VolumeAddress& server);
+// How a volume is named in the TLS table: "host:port/volume". Volumes on one server keep their own
+// mode and pin; the server's entry serves the folders outside any volume and the volumes the table
+// does not list yet (made by another client since it was filled).
+QString TlsVolumeKey(const VolumeAddress& server, const QString& volume);
+// The table reads a name it does not list as Off: a volume whose TLS is off is listed with this
+// pin, which Off never uses, so that it is told apart from a volume the table does not know.
+inline const QString kTlsListedOff = QStringLiteral("off");
+// The settings a request in that volume (empty: none) is made with, and the name they are kept under.
+FtpTlsTable::Server TlsSettingsOf(const FtpTlsTable& table, const VolumeAddress& server, const QString& volume,
+                                  QString* name = nullptr);
 
 // "VERB argument", the argument in UTF-8.
 QByteArray FtpCommand(const char* verb, const QString& argument);
@@ -84,6 +94,10 @@ public:
     FtpDriver& operator=(const FtpDriver&) = delete;
 
     const FtpOptions& options() const { return m_options; }
+
+    // The volume (the folder below "Volume") the next requests work in, empty outside any: its TLS
+    // settings apply to them, and its connections are its own.
+    void useVolume(const QString& volume) { m_volume = volume; }
 
     FtpPerformed perform(const VolumeAddress& server, const FtpRequest& request);
     // Commands only, on the account's root folder; each is run even if the one before was refused.
@@ -107,25 +121,42 @@ public:
     static constexpr long kReceiveBufferBytes = 512 * 1024;
 
 private:
-    CURLcode performBounded(CURL* handle);
+    // A kept connection: each has a multi handle of its own, so that libcurl never hands a
+    // connection made under one volume's TLS settings to a request under another's.
+    struct Kept {
+        CURL* easy = nullptr;
+        CURLM* multi = nullptr;
+        curl_socket_t socket = CURL_SOCKET_BAD; // the control connection it last used
+        QString shown; // the key the server showed when it was made ("sha256//..."); empty: no TLS
+        // What its login showed: the account's folder, and whether it stayed plain (-1: not known).
+        QByteArray loginFolder;
+        int plain = -1;
+    };
+    // The key of the connection a request to that server would take now (the volume in use).
+    QString keyNow(const VolumeAddress& server) const;
+    static void noteLogin(Kept& kept, const FtpDialogue& dialogue);
+
+    // One attempt; tls13: TLS 1.3 is offered besides 1.2.
+    FtpPerformed performOnce(const VolumeAddress& server, const FtpRequest& request, bool tls13);
+    CURLcode performBounded(Kept& kept);
     // Whether libcurl waits on no socket of the batch (curl_multi_fdset sees sockets below
     // FD_SETSIZE only; a higher one reads as none, which costs a few needless steps, not a wait).
-    bool watchesNothing() const;
-    static QString keyOf(const VolumeAddress& server);
-    CURL* handleFor(const QString& key);
+    static bool watchesNothing(CURLM* multi);
+    static QString keyOf(const VolumeAddress& server, const QString& tlsName, const FtpTlsTable::Server& tls);
+    Kept* keptFor(const QString& key);
+    // libcurl closes every socket through this (CURLOPT_CLOSESOCKETFUNCTION).
+    static int closeSocket(void* driver, curl_socket_t socket);
     // True when the kept connection to that server has something to read before anything was asked:
     // a reply that belongs to no command (the replies are out of step) or the server's goodbye.
     bool staleConnection(const QString& key) const;
 
     FtpOptions m_options;
-    std::map<QString, CURL*> m_handles;         // one per server and account
-    std::map<QString, curl_socket_t> m_sockets; // the control connection each handle last used
-    // What a login on each server and account showed: its folder, and whether it stayed plain.
-    void noteLogin(const QString& key, const FtpDialogue& dialogue);
-    std::map<QString, QByteArray> m_loginFolders;
-    std::map<QString, bool> m_plain;
-    curl_socket_t m_lastSocket = CURL_SOCKET_BAD;
-    CURLM* m_multi = nullptr; // keeps the connections between requests
+    QString m_volume;
+    std::map<QString, Kept> m_kept; // one per server, account, TLS entry and mode
+    // While a request runs: what it did so far and the port of its control connection.
+    const FtpPerformed* m_running = nullptr;
+    int m_controlPort = 0;
+    bool m_readKey = false; // the next request reads the key shown, whether or not it connects anew
 };
 
 } // namespace velda

@@ -23,6 +23,11 @@ const QString kRemoved = QStringLiteral("删除完毕");
 
 bool IsBlank(const QString& text) { return text.trimmed().isEmpty(); }
 
+// A volume's entry in the run's TLS table.
+FtpTlsTable::Server ListedTls(FtpTlsMode mode, const QString& pin) {
+    return {mode, mode == FtpTlsMode::Off ? kTlsListedOff : pin};
+}
+
 // A key not known yet is stored as the empty text: the column takes no null.
 QString PinText(const QString& pin) { return pin.isEmpty() ? QStringLiteral("") : pin; }
 
@@ -90,12 +95,8 @@ Outcome CreateVolume(Session& session, const TransferRunner& run, const Volume& 
         // The first connection to the server already speaks as the volume will.
         if (!session.ftpOptions.tls)
             session.ftpOptions.tls = std::make_shared<FtpTlsTable>();
-        const QString server = TlsServerOf(volume.serverIp);
-        FtpTlsTable::Server settings = session.ftpOptions.tls->find(server);
-        if (volume.tls > settings.mode || volume.tls == FtpTlsMode::Off) {
-            settings.mode = volume.tls;
-            session.ftpOptions.tls->set(server, settings);
-        }
+        const QString tlsName = TlsVolumeOf(volume.serverIp, volume.name);
+        session.ftpOptions.tls->set(tlsName, ListedTls(volume.tls, {}));
         const TransferResult made =
             run(VolumeUrl(session.ctx.AdminPassword, volume.serverIp), MkdirCommand(volume.name));
         if (!made.ok)
@@ -105,9 +106,7 @@ Outcome CreateVolume(Session& session, const TransferRunner& run, const Volume& 
             db.exec(QStringLiteral("insert into PDM存储目录 (目录名称, 服务器IP, 备注) values (?, ?, ?)"),
                     {volume.name, volume.serverIp, volume.remark});
             // The key the folder's connection was shown (when encrypted) is the one pinned.
-            const QString pin = session.ftpOptions.tls && volume.tls != FtpTlsMode::Off
-                                    ? session.ftpOptions.tls->find(TlsServerOf(volume.serverIp)).pin
-                                    : QString();
+            const QString pin = volume.tls != FtpTlsMode::Off ? session.ftpOptions.tls->find(tlsName).pin : QString();
             db.exec(QStringLiteral("insert into 存储目录加密 (目录名称, 加密方式, 公钥指纹) values (?, ?, ?) "
                                    "on conflict (目录名称) do update set 加密方式=excluded.加密方式, "
                                    "公钥指纹=excluded.公钥指纹"),
@@ -174,6 +173,8 @@ QString TlsServerOf(const QString& serverIp) {
     return address ? TlsServerKey(*address) : serverIp.trimmed().toLower();
 }
 
+QString TlsVolumeOf(const QString& serverIp, const QString& volume) { return TlsServerOf(serverIp) + u'/' + volume; }
+
 void InstallVolumeTls(Session& session) {
     // Filled in place: clients made before (a dialog's) share the table and see the new settings.
     std::shared_ptr<FtpTlsTable> table = session.ftpOptions.tls;
@@ -184,34 +185,52 @@ void InstallVolumeTls(Session& session) {
                                                    "PDM存储目录 left join 存储目录加密 on "
                                                    "存储目录加密.目录名称=PDM存储目录.目录名称"));
     while (q.next()) {
+        const QString volume = q.value(0).toString();
         const QString server = TlsServerOf(q.value(1).toString());
         const FtpTlsMode mode = q.value(2).isNull()
                                     ? FtpTlsMode::Prefer
                                     : TlsModeFromWord(q.value(2).toString()).value_or(FtpTlsMode::Prefer);
-        // Volumes sharing a server share its connections: the strictest setting and any pinned key hold.
+        const QString pin = q.value(3).toString();
+        table->set(server + u'/' + volume, ListedTls(mode, pin));
+        // Folders outside any volume, and volumes made elsewhere since, are spoken to as strictly as
+        // the server's strictest volume, with any key pinned for it.
         FtpTlsTable::Server settings = table->find(server);
         settings.mode = std::max(settings.mode, mode);
-        if (settings.pin.isEmpty())
-            settings.pin = q.value(3).toString();
+        if (settings.pin.isEmpty() && mode != FtpTlsMode::Off)
+            settings.pin = pin;
         table->set(server, settings);
     }
-    // The first key arrives on a transfer's thread: it is written over a connection of its own.
-    table->onFirstKey = [spec = session.db().spec()](const QString& server, const QString& pin) {
+    // The first key arrives on a transfer's thread: it is written over a connection of its own. A
+    // key learnt for the server as a whole (a probe, or a volume made elsewhere) is every unpinned
+    // volume's of that server.
+    table->onFirstKey = [spec = session.db().spec(), weak = std::weak_ptr<FtpTlsTable>(table)](const QString& name,
+                                                                                               const QString& pin) {
+        const qsizetype slash = name.indexOf(u'/');
+        const QString server = slash < 0 ? name : name.left(slash);
         try {
             Database db;
             db.open(spec);
             QSqlQuery volumes = db.exec(QStringLiteral("select 目录名称, 服务器IP from PDM存储目录"));
             QStringList names;
             while (volumes.next())
-                if (TlsServerOf(volumes.value(1).toString()) == server)
+                if (TlsServerOf(volumes.value(1).toString()) == server &&
+                    (slash < 0 || volumes.value(0).toString() == name.mid(slash + 1)))
                     names << volumes.value(0).toString();
             volumes.finish();
-            for (const QString& name : names)
+            if (const auto table = weak.lock(); table && slash < 0) {
+                for (const QString& volume : names) {
+                    const QString entry = server + u'/' + volume;
+                    FtpTlsTable::Server settings = table->find(entry);
+                    if (settings.mode != FtpTlsMode::Off && settings.pin.isEmpty())
+                        table->set(entry, {settings.mode, pin});
+                }
+            }
+            for (const QString& volume : names)
                 db.exec(
                     QStringLiteral("insert into 存储目录加密 (目录名称, 加密方式, 公钥指纹) values (?, 'prefer', ?) "
                                    "on conflict (目录名称) do update set 公钥指纹=excluded.公钥指纹 "
-                                   "where 存储目录加密.公钥指纹=''"),
-                    {name, pin});
+                                   "where 存储目录加密.公钥指纹='' and 存储目录加密.加密方式<>'off'"),
+                    {volume, pin});
         } catch (const Error&) {
             // Kept for this run only; the next run pins the key again at its first connection.
         }

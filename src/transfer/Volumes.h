@@ -59,9 +59,11 @@ QString TlsModeWord(FtpTlsMode mode);
 std::optional<FtpTlsMode> TlsModeFromWord(const QString& word);
 // The server key of a volume's 服务器IP, as the TLS table names servers ("host:port").
 QString TlsServerOf(const QString& serverIp);
+// How the TLS table names a volume on that server ("host:port/volume").
+QString TlsVolumeOf(const QString& serverIp, const QString& volume);
 
-// Fills the run's TLS table from every volume and keeps each server's first key in the database:
-// transfers made after this use the volumes' settings. Throws Error.
+// Fills the run's TLS table from every volume and keeps each volume's first key in the database:
+// transfers made after this use the volumes' settings, each volume its own. Throws Error.
 void InstallVolumeTls(Session& session);
 // Administrators: a volume's encryption. Turning it off forgets the pinned key.
 Outcome SetVolumeTls(Session& session, const QString& volume, FtpTlsMode mode);

@@ -8,6 +8,8 @@
 #include "transfer/FtpDriver.h"
 #include "transfer/Volumes.h"
 
+#include <QCryptographicHash>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -85,7 +87,7 @@ TEST_P(BatchTls, AKeyChangedMidBatchStopsItWithNothingHalfStored) {
 
     // Once the administrator accepts the new key, what got in is all there, byte for byte; what did
     // not left no row, no log row and no file.
-    const QString key = TlsServerOf(ftp->address());
+    const QString key = TlsVolumeOf(ftp->address(), QStringLiteral("V1"));
     env->session->ftpOptions.tls->set(key, {FtpTlsMode::Prefer, newPin});
     int in = 0;
     for (int i = 0; i < 6; ++i) {
@@ -109,5 +111,36 @@ TEST_P(BatchTls, AKeyChangedMidBatchStopsItWithNothingHalfStored) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, BatchTls, kBothBackends, BackendName);
+
+// A server that speaks TLS 1.3 and nothing older takes a batch check-in whole: every drawing's
+// stored file has the SHA-256 of what was checked in.
+class BatchTls13 : public BatchTls {
+protected:
+    BatchTls13() { ftpServer.tls13Only = true; }
+};
+
+TEST_P(BatchTls13, ABatchCheckInArrivesWhole) {
+    QStringList files;
+    std::vector<QByteArray> contents;
+    for (int i = 0; i < 16; ++i) {
+        QByteArray bytes(300 * 1024, Qt::Uninitialized);
+        for (char& c : bytes)
+            c = char(QRandomGenerator::global()->generate());
+        contents.push_back(bytes);
+        files << drawing(QStringLiteral("in/T13-%1.dwg").arg(i), bytes);
+    }
+    BatchLibrary batch(*env->session, runner());
+    const BatchResult r = batch.CheckIn(files, [](int, const BatchProgress&) { return true; });
+    ASSERT_FALSE(r.outcome.failed()) << r.outcome.text.toStdString();
+    const auto sha = [](const QByteArray& b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256); };
+    for (int i = 0; i < 16; ++i) {
+        const QString code = QStringLiteral("T13-%1").arg(i);
+        EXPECT_EQ(sha(stored(QStringLiteral("Volume/V1/") + column(code, QStringLiteral("入库文件名称")))),
+                  sha(contents[size_t(i)]))
+            << code.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, BatchTls13, kBothBackends, BackendName);
 
 } // namespace

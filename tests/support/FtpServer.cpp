@@ -142,6 +142,8 @@ void FtpServer::start() {
                   << m_options.tlsKey;
     if (m_options.tlsRequired)
         arguments << QStringLiteral("--tls-required");
+    if (m_options.tls13Only)
+        arguments << QStringLiteral("--tls13-only");
 
     // The server logs every command; a file never fills up the way an unread pipe does.
     m_process.setStandardErrorFile(log, QIODevice::Append);

@@ -23,6 +23,7 @@ struct FtpServerOptions {
     QString tlsCertificate;
     QString tlsKey;
     bool tlsRequired = false;
+    bool tls13Only = false; // refuse every TLS version before 1.3
     // vsftpd, the C server Debian offices run, instead of pyftpdlib: it needs root (a PAM service of
     // its own) and /usr/sbin/vsftpd. Any password logs in, the sessions run as root so that the test
     // reads and writes the served folder as they do, and of the options above only the certificate

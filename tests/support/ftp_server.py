@@ -55,6 +55,8 @@ def parse_args():
     parser.add_argument("--tls-required", action="store_true",
                         help="refuse USER and PASS until the control connection is encrypted, and plain data "
                              "connections")
+    parser.add_argument("--tls13-only", action="store_true",
+                        help="speak TLS 1.3 and nothing older, as servers hardened that way do")
     parser.add_argument("--max-cons", type=int, default=64,
                         help="connections served at once; more are turned away with 421")
     args = parser.parse_args()
@@ -216,6 +218,8 @@ def main():
             context.use_privatekey_file(args.tls_key)
             context.check_privatekey()
             context.set_session_id(b"velda-test")
+            if args.tls13_only:
+                context.set_min_proto_version(SSL.TLS1_3_VERSION)
             return context
 
         def files_stamp():

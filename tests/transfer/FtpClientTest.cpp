@@ -329,7 +329,7 @@ TEST_F(FtpClientTest, APlainUploadAsksNoSizeAfterIt) {
     preferring.tls = std::make_shared<FtpTlsTable>();
     preferring.tls->set(server.address(), {FtpTlsMode::Prefer, {}});
     FtpClient other(preferring);
-    for (const QString name : {QStringLiteral("b.dwg"), QStringLiteral("c.dwg")})
+    for (const QString& name : {QStringLiteral("b.dwg"), QStringLiteral("c.dwg")})
         ASSERT_TRUE(other.Put(url(), inLocal(QStringLiteral("a.dwg")), QStringLiteral("Volume/V1/") + name).ok);
     EXPECT_EQ(server.clearCommands().filter(size).size(), 1);
 }

@@ -13,7 +13,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <utility>
 
 namespace velda::test {
 
@@ -93,6 +97,46 @@ TEST_P(VolumeTls, PinsTheFirstKeyRefusesAChangedOneAndTakesAnAcceptedOne) {
     EXPECT_EQ(Shown(SetVolumeTls(*env->session, QStringLiteral("V1"), FtpTlsMode::Off)),
               QStringLiteral("done: 加密方式已保存"));
     EXPECT_TRUE(storedPin().isEmpty());
+}
+
+// Volumes on one server keep their own settings, over one client's connections: one without TLS
+// sends in clear, one that requires it does not, and a stale key pinned for a third refuses only it.
+TEST_P(VolumeTls, VolumesOnOneServerKeepTheirOwnModeAndKey) {
+    FtpServerOptions o; // plain or TLS, as the client asks
+    o.tlsCertificate = first.certificate;
+    o.tlsKey = first.key;
+    ftp = std::make_unique<FtpServer>(o);
+    env->session->ctx.AdminPassword = ftp->password();
+    const QString stale = PinOf(MakeTestCertificate(certs.path(), QStringLiteral("other")).certificate);
+    for (const auto& [name, mode] :
+         {std::pair{QStringLiteral("Sure"), FtpTlsMode::Require}, std::pair{QStringLiteral("Plain"), FtpTlsMode::Off},
+          std::pair{QStringLiteral("Stale"), FtpTlsMode::Prefer}}) {
+        env->addVolume(name, ftp->address());
+        QDir().mkpath(ftp->localPath(QStringLiteral("Volume/") + name));
+        ASSERT_TRUE(SetVolumeTls(*env->session, name, mode).done());
+    }
+    env->db().exec(QStringLiteral("update 存储目录加密 set 公钥指纹=? where 目录名称='Stale'"), {stale});
+    InstallVolumeTls(*env->session);
+
+    FtpClient client(env->session->ftpOptions);
+    const auto put = [&](const QString& volume) {
+        return client.Put(ftp->volumeUrl(), local, QStringLiteral("Volume/%1/a.dwg").arg(volume));
+    };
+    for (int round = 0; round < 2; ++round) { // the second round on the kept connections
+        EXPECT_TRUE(put(QStringLiteral("Sure")).ok);
+        EXPECT_TRUE(put(QStringLiteral("Plain")).ok);
+        const TransferResult refused = put(QStringLiteral("Stale"));
+        EXPECT_FALSE(refused.ok);
+        EXPECT_TRUE(refused.message.contains(stale) && refused.message.contains(PinOf(first.certificate)))
+            << refused.message.toStdString();
+    }
+    const QString clear = ftp->clearCommands().join(u'|');
+    EXPECT_TRUE(clear.contains(QStringLiteral("STOR Volume/Plain/"))) << clear.toStdString();
+    EXPECT_FALSE(clear.contains(QStringLiteral("Volume/Sure"))) << clear.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(ftp->localPath(QStringLiteral("Volume/Stale/a.dwg"))));
+    EXPECT_EQ(ftp->loginCount(), 2) << "a connection a volume, kept once its first key is pinned";
+    EXPECT_EQ(ReadVolumeTls(env->db(), QStringLiteral("Sure")).pin, PinOf(first.certificate));
+    EXPECT_EQ(ReadVolumeTls(env->db(), QStringLiteral("Stale")).pin, stale);
 }
 
 // The dialog makes a volume with the encryption chosen, shows its key, and accepts a new key only

@@ -184,7 +184,7 @@ void FrmMain::probeVolume() {
         }
     }
     const auto show = [this, volume, dbEncrypted, tls = m_session.ftpOptions.tls,
-                       server = TlsServerOf(ctx.VolumeServerIp)](const QString& word) {
+                       server = TlsVolumeOf(ctx.VolumeServerIp, ctx.VolumeName)](const QString& word) {
         m_statusVolume->setText(QStringLiteral("存储目录：%1（FTP%2）").arg(volume, word));
         const FtpTlsTable::Server settings = tls ? tls->find(server) : FtpTlsTable::Server{};
         const bool ftpEncrypted = settings.mode != FtpTlsMode::Off && !settings.pin.isEmpty();
