@@ -399,7 +399,8 @@ private:
 //     rows, the ends of the holds and the log rows with the reserved numbers;
 //  4. commit;
 //  5. move the previous version's file into the history folder, then each staged file over its
-//     stored name (as the single check-in does, DrawingLibrary).
+//     stored name (the order argued above DrawingLibrary).
+// A single check-in is a batch of one file, one group: the same steps in the same order.
 // The groups overlap: while group k goes through 3 to 5, group k+1 is planned and its files upload,
 // and group k's moves run on while group k+1's files upload. Group k's codes stay locked from before
 // its transaction until its moves are done (CodeLocks), and are let go before group k+1 locks its
@@ -407,15 +408,15 @@ private:
 // our move can never put an older version over its newer one. A group never shares a code or a stored
 // name with the group before it, so its plan cannot depend on rows that group is writing; its moves
 // start only once the moves of the group before are done, so they never overtake them.
-// What a crash leaves is what the single check-in leaves, file by file: before a group's commit none
-// of its log rows exists, so no committed row names a number its uploads carry, and every drawing
-// keeps its old row and old file; after the commit every row of the group is in and its file lies
-// staged under the number of its own committed log row, which Recover() moves into place. No stored
-// file is touched before the commit. A code's last check-in must keep the highest number, or recovery
-// would look for another file: when a check-in of one of the group's codes came in since the numbers
-// were reserved, the group's log rows take new numbers and each upload is renamed after its new
-// number before the commit, as the single check-in does. The group only shares the commit, so its
-// sync is paid once, not per file.
+// What a crash leaves is what DrawingLibrary's argument says of one file, file by file: before a group's
+// commit none of its log rows exists, so no committed row names a number its uploads carry, and every
+// drawing keeps its old row and old file; after the commit every row of the group is in and its file lies
+// staged under the number of its own committed log row, which Recover() moves into place. No stored file is
+// touched before the commit. A code's last check-in must keep the highest number, or recovery would look
+// for another file: when a check-in of one of the group's codes came in since the numbers were reserved,
+// the group's log rows take new numbers and each upload is renamed after its new number before the commit,
+// as an upload without a reserved number is. The group only shares the commit, so its sync is paid once,
+// not per file.
 // A file that fails ends the batch: the files before it in the group are committed, its own rows and
 // every later file's are not, and their uploads are removed, as are those of the next group, already
 // on their way. Two files of one code, or of one stored name, never share a group, so their moves
