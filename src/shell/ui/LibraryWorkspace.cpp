@@ -211,6 +211,8 @@ LibraryWorkspace::LibraryWorkspace(Session& session, std::function<QWidget*(cons
 
     m_transfer = new FormTransfer(this, {m_tools, m_view}, session.ftpOptions);
     m_transfer->explainClosing(session.feedback());
+    m_library =
+        std::make_unique<DrawingLibrary>(session, [this](const TransferOperation& op) { return m_transfer->run(op); });
     buildActions();
 
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -670,8 +672,7 @@ bool LibraryWorkspace::fetch(const QString& code, bool withHold, QString& file) 
     bool fetched = false;
     const auto runner = [this](const TransferOperation& op) { return m_transfer->run(op); };
     m_transfer->runCommand(m_session, QStringLiteral("图纸出库"), [&] {
-        const Outcome outcome = withHold ? DrawingLibrary(m_session, runner).CheckOut(code, file)
-                                         : FetchCopy(m_session, runner, code, file);
+        const Outcome outcome = withHold ? m_library->CheckOut(code, file) : FetchCopy(m_session, runner, code, file);
         if (outcome.done() && QFileInfo::exists(file)) {
             fetched = true;
             folder.record(code, file, rows::lastCheckIn(m_session.db(), code));
@@ -830,12 +831,10 @@ void LibraryWorkspace::DeleteSelected() {
         !m_session.feedback().question(WorkspaceText::AskDelete(codes), kTitleFeedback) ||
         !ConfirmChange(m_session, codes, ChangeKind::Delete))
         return;
-    const auto runner = [this](const TransferOperation& op) { return m_transfer->run(op); };
     m_transfer->runCommand(m_session, QStringLiteral("图纸删除"), [&] {
-        DrawingLibrary library(m_session, runner);
         Outcome outcome = Outcome::success(LibraryText::Deleted);
         for (const QString& code : codes) {
-            const Outcome one = library.Delete(code);
+            const Outcome one = m_library->Delete(code);
             if (!one.done())
                 return codes.size() == 1 ? one : Outcome::refusal(QStringLiteral("<%1>：").arg(code) + one.text);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/DrawingLibrary.h"
 #include "library/LibraryList.h"
 
 #include <QElapsedTimer>
@@ -117,6 +118,8 @@ private:
     QListWidget* m_recent = nullptr;
     QTimer* m_poll = nullptr;
     FormTransfer* m_transfer = nullptr;
+    // The window's check-outs and deletions; its connection stays logged in from one to the next.
+    std::unique_ptr<DrawingLibrary> m_library;
     LogFollower m_follower;
     QElapsedTimer m_clock;     // the follower's time
     bool m_announced = false;  // an announcement came while the whole list was read
