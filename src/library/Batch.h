@@ -89,8 +89,9 @@ public:
     bool pendingRights = false;
 
     // Called after each named step of a group's check-in ("uploaded", "locked", "recorded", "staged",
-    // "committed", "kept", "promoted"); tests stop the program or the server there. "kept" is called on
-    // the connection's thread, between the moves of one file; the others on the batch's own.
+    // "committed", "kept", "promoted") or check-out ("fetched"); tests stop the program or the server
+    // there. "kept" is called on the connection's thread, between the moves of one file; the others on
+    // the batch's own.
     std::function<void(QStringView step)> onStep;
 
     // Told how long this thread spent in each phase of the batch ("start", "plan", "transfers",

@@ -52,7 +52,7 @@ struct OutBatch {
              const QStringList& targetFiles, const BatchLibrary& batch,
              std::vector<std::unique_ptr<FtpClient>>& clients, int filesPerGroup)
         : session(s), db(s.db()), ctx(s.ctx), run(runner), codes(codeList), folder(into), targets(targetFiles),
-          perGroup(filesPerGroup), onPhase(batch.onPhase),
+          perGroup(filesPerGroup), onPhase(batch.onPhase), onStep(batch.onStep),
           pool(clients, workerCount(s, int(codeList.size())), s.ftpOptions) {}
 
     void readAll();
@@ -67,6 +67,7 @@ struct OutBatch {
     const QStringList& targets; // each code's file, where the caller names it
     const int perGroup;
     const std::function<void(const char*, double)>& onPhase;
+    const std::function<void(QStringView)>& onStep;
     TransferPool pool;
     QHash<QString, StoredDrawing> rowsOf;
     QHash<QString, qint64> numbers;
@@ -297,6 +298,8 @@ void CheckOutGroup::drop() {
 // The rows go in with a few statements for the whole group; should one of them fail, the group goes
 // again file by file, so that the file named is the one that fails.
 Recorded CheckOutGroup::record() {
+    if (m_b->onStep)
+        m_b->onStep(u"fetched");
     recoverCutOff();
     Timed rowsTimed(m_b->onPhase, "rows");
     RecordTogetherOrEach(

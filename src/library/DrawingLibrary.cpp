@@ -129,6 +129,7 @@ Outcome DrawingLibrary::CheckOut(const QString& code, const QString& localPath) 
         return Outcome::refusal(LibraryText::CodeOrFileEmpty);
     return Guarded([&] {
         BatchLibrary one(m_session, m_run, m_connections);
+        one.onStep = onStep;
         return one.CheckOut({code}, QFileInfo(localPath).absolutePath(), {}, {localPath}).last;
     });
 }

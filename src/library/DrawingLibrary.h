@@ -70,8 +70,8 @@ public:
     Outcome Recover(const QString& code);
 
     // Called after each named step of a check-in ("uploaded", "locked", "recorded", "staged",
-    // "committed", "kept", "promoted") and of a deletion ("locked", "recorded", "committed", "kept");
-    // tests stop the program or the server there.
+    // "committed", "kept", "promoted"), of a check-out ("fetched") and of a deletion ("locked",
+    // "recorded", "committed", "kept"); tests stop the program or the server there.
     std::function<void(QStringView step)> onStep;
 
 private:

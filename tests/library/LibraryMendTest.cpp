@@ -9,6 +9,7 @@
 #include <QProcess>
 
 #include <csignal>
+#include <utility>
 
 using namespace velda;
 using namespace velda::test;
@@ -125,13 +126,11 @@ TEST_P(LibraryMend, AFailureAfterTheUploadLeavesNoSideFile) {
     adminRights(*env->session);
     ASSERT_TRUE(checkIn(QStringLiteral("K-1"), "old").done());
     // The database connection breaks right after the upload: the transaction cannot even start.
-    int calls = 0;
-    DrawingLibrary broken(*env->session, [&](const TransferOperation& op) {
-        TransferResult r = WaitForTransfer(*client, op);
-        if (++calls == 2) // the first call looks for an unfinished check-in, the second uploads
+    DrawingLibrary broken = library();
+    broken.onStep = [&](QStringView step) {
+        if (step == u"uploaded")
             env->session->db().close();
-        return r;
-    });
+    };
     adminRights(*env->session);
     const Outcome out = broken.CheckIn(QStringLiteral("K-1"), drawing(QStringLiteral("k.dwg"), "new"));
     EXPECT_TRUE(out.failed()) << out.text.toStdString();
@@ -321,15 +320,14 @@ TEST_P(LibraryMend, ACheckOutThatRacesASameDayCheckInHoldsTheNewVersion) {
 
     // bob's fetch brings v1; while it is on its way the administrator checks in v2 under the same name.
     loginAs(QStringLiteral("bob"), QStringLiteral("design"));
-    int calls = 0;
-    DrawingLibrary bob(*env->session, [&](const TransferOperation& op) {
-        TransferResult r = WaitForTransfer(*client, op);
-        if (++calls == 1) { // the fetch
+    bool once = false;
+    DrawingLibrary bob = library();
+    bob.onStep = [&](QStringView step) {
+        if (step == u"fetched" && !std::exchange(once, true)) {
             const Outcome in = otherLib.CheckIn(QStringLiteral("R-1"), drawing(QStringLiteral("r2.dwg"), "v2"));
             EXPECT_TRUE(in.done()) << in.text.toStdString();
         }
-        return r;
-    });
+    };
     const QString copy = drawing(QStringLiteral("bob-R-1.dwg"), "");
     const Outcome out = bob.CheckOut(QStringLiteral("R-1"), copy);
     ASSERT_TRUE(out.done()) << out.text.toStdString();

@@ -143,10 +143,11 @@ TEST_P(LibraryTest, FailedTransfersLoseNothing) {
     EXPECT_FALSE(out.text.contains(QStringLiteral("wrong-pw")));
     env->session->ctx.AdminPassword = ftp->password();
 
-    // The server goes away after the upload, before the file is moved into place.
+    // The server goes away once the check-in has asked it about the history folder, before its file is
+    // up: the upload is handed to the connection only after that answer.
     int calls = 0;
     DrawingLibrary flaky(*env->session, [&](const TransferOperation& op) {
-        if (++calls == 2)
+        if (++calls == 1)
             ftp->stop();
         return WaitForTransfer(*client, op);
     });
