@@ -24,6 +24,8 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace velda {
 namespace {
@@ -35,6 +37,29 @@ using test::MakeTestCertificate;
 QString PinOf(const QString& certificatePath) {
     QFile file(certificatePath);
     return file.open(QIODevice::ReadOnly) ? PublicKeyPin(file.readAll()) : QString();
+}
+
+// Each list's uploads (local file, remote path) on a client of its own, the lists at once; the
+// messages of those that failed.
+QStringList PutAtOnce(const FtpOptions& options, const QString& url,
+                      const std::vector<std::vector<std::pair<QString, QString>>>& lists) {
+    std::vector<std::thread> senders;
+    QStringList failures;
+    std::mutex guard;
+    for (const auto& list : lists)
+        senders.emplace_back([&options, &url, &failures, &guard, &list] {
+            FtpClient client(options);
+            for (const auto& [local, remote] : list) {
+                const TransferResult r = client.Put(url, local, remote);
+                if (!r.ok) {
+                    const std::lock_guard<std::mutex> lock(guard);
+                    failures << r.message;
+                }
+            }
+        });
+    for (std::thread& s : senders)
+        s.join();
+    return failures;
 }
 
 bool ClearTextHasPassword(const FtpServer& server) {
@@ -220,27 +245,13 @@ TEST_F(FtpTls, ATls13OnlyServerGetsEveryUploadWhole) {
     const TransferResult put = FtpClient(options).Put(server->volumeUrl(), single, QStringLiteral("Volume/one.dwg"));
     ASSERT_TRUE(put.ok) << put.message.toStdString();
 
-    std::vector<QString> locals[4];
+    std::vector<std::vector<std::pair<QString, QString>>> lists(4);
     for (int t = 0; t < 4; ++t)
-        for (int i = 0; i < 6; ++i)
-            locals[t].push_back(make(QStringLiteral("b%1-%2.dwg").arg(t).arg(i), 1024));
-    std::vector<std::thread> senders;
-    QStringList failures;
-    std::mutex guard;
-    for (int t = 0; t < 4; ++t)
-        senders.emplace_back([&, t] {
-            FtpClient client(options);
-            for (const QString& local : locals[t]) {
-                const TransferResult r =
-                    client.Put(server->volumeUrl(), local, QStringLiteral("Volume/") + QFileInfo(local).fileName());
-                if (!r.ok) {
-                    const std::lock_guard<std::mutex> lock(guard);
-                    failures << r.message;
-                }
-            }
-        });
-    for (std::thread& s : senders)
-        s.join();
+        for (int i = 0; i < 6; ++i) {
+            const QString name = QStringLiteral("b%1-%2.dwg").arg(t).arg(i);
+            lists[size_t(t)].emplace_back(make(name, 1024), QStringLiteral("Volume/") + name);
+        }
+    const QStringList failures = PutAtOnce(options, server->volumeUrl(), lists);
     EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
     for (const auto& [name, digest] : sent) {
         QFile stored(server->localPath(QStringLiteral("Volume/") + name));
@@ -272,23 +283,11 @@ TEST(FtpTlsVsftpd, ConnectionsAtOnceEachResumeTheirOwnSession) {
     options.stallTime = std::chrono::seconds(10);
     options.tls = std::make_shared<FtpTlsTable>();
     options.tls->set(QStringLiteral("127.0.0.1:%1").arg(server.port()), {FtpTlsMode::Require, {}});
-    std::vector<std::thread> senders;
-    QStringList failures;
-    std::mutex guard;
+    std::vector<std::vector<std::pair<QString, QString>>> lists(3);
     for (int t = 0; t < 3; ++t)
-        senders.emplace_back([&, t] {
-            FtpClient client(options);
-            for (int i = 0; i < 4; ++i) {
-                const TransferResult r =
-                    client.Put(server.volumeUrl(), local, QStringLiteral("Volume/v%1-%2.dwg").arg(t).arg(i));
-                if (!r.ok) {
-                    const std::lock_guard<std::mutex> lock(guard);
-                    failures << r.message;
-                }
-            }
-        });
-    for (std::thread& s : senders)
-        s.join();
+        for (int i = 0; i < 4; ++i)
+            lists[size_t(t)].emplace_back(local, QStringLiteral("Volume/v%1-%2.dwg").arg(t).arg(i));
+    const QStringList failures = PutAtOnce(options, server.volumeUrl(), lists);
     EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
     EXPECT_EQ(QDir(server.localPath(QStringLiteral("Volume"))).entryList(QDir::Files).size(), 12);
 }
