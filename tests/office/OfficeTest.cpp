@@ -136,8 +136,9 @@ TEST_F(Office, ComesUpLogsInChecksInAndOutAndGoesAwayWithTheLastProgram) {
                   QStringLiteral("数据库服务器：") + cfg.ReadServerAddress());
         // Both of the office's servers speak TLS: the database at once, the volume's once its first
         // connection pinned the key.
-        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(main, "StatusLock")->text(),
-                                  QStringLiteral("🔒 数据库与文件传输均已加密"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(main, "StatusLock")->text(), QStringLiteral("数据库与文件传输均已加密"),
+                                  15000);
+        EXPECT_TRUE(child<QLabel>(main, "StatusLockIcon")->isVisible());
         main.RunCommand(QStringLiteral("InLibDrawing"));
         QWidget* in = main.openForm(QStringLiteral("FrmLibDrawing"));
         ASSERT_TRUE(in) << (feedback.boxes.empty() ? "" : feedback.last().text.toStdString());

@@ -22,6 +22,8 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
@@ -32,6 +34,24 @@
 namespace velda {
 
 namespace {
+
+// A padlock as tall as a line of the status bar's text.
+QPixmap PadlockPixmap(int height) {
+    const int side = std::max(12, height);
+    const qreal h = side;
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(90, 90, 90), h / 9));
+    painter.drawArc(QRectF(h * 0.3, h * 0.08, h * 0.4, h * 0.5), 0, 180 * 16);
+    painter.drawLine(QPointF(h * 0.3, h * 0.33), QPointF(h * 0.3, h * 0.45));
+    painter.drawLine(QPointF(h * 0.7, h * 0.33), QPointF(h * 0.7, h * 0.45));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(196, 150, 40));
+    painter.drawRoundedRect(QRectF(h * 0.18, h * 0.45, h * 0.64, h * 0.47), h * 0.08, h * 0.08);
+    return pixmap;
+}
 const QString kNotYetAvailable = QStringLiteral("此功能尚未开通，敬请期待！");
 // Where the windows were, kept per account on this machine.
 const QString kMainGeometry = QStringLiteral("主窗口位置");
@@ -114,6 +134,12 @@ FrmMain::FrmMain(Session& session, const FormRegistry& forms, QWidget* parent)
     m_statusVolume = new QLabel(this);
     m_statusVolume->setObjectName(QStringLiteral("StatusVolume"));
     statusBar()->addWidget(m_statusVolume);
+    // The padlock is drawn: a lock character needs an emoji font, which many office machines lack.
+    m_statusLockIcon = new QLabel(this);
+    m_statusLockIcon->setObjectName(QStringLiteral("StatusLockIcon"));
+    m_statusLockIcon->setPixmap(PadlockPixmap(fontMetrics().height()));
+    m_statusLockIcon->hide();
+    statusBar()->addWidget(m_statusLockIcon);
     m_statusLock = new QLabel(this);
     m_statusLock->setObjectName(QStringLiteral("StatusLock"));
     statusBar()->addWidget(m_statusLock);
@@ -188,9 +214,12 @@ void FrmMain::probeVolume() {
         m_statusVolume->setText(QStringLiteral("存储目录：%1（FTP%2）").arg(volume, word));
         const FtpTlsTable::Server settings = tls ? tls->find(server) : FtpTlsTable::Server{};
         const bool ftpEncrypted = settings.mode != FtpTlsMode::Off && !settings.pin.isEmpty();
-        m_statusLock->setText(dbEncrypted && ftpEncrypted ? QStringLiteral("🔒 数据库与文件传输均已加密") : QString());
+        const bool both = dbEncrypted && ftpEncrypted;
+        m_statusLock->setText(both ? QStringLiteral("数据库与文件传输均已加密") : QString());
+        m_statusLockIcon->setVisible(both);
     };
     m_statusLock->clear();
+    m_statusLockIcon->hide();
     if (ctx.VolumeServerIp.isEmpty()) {
         m_statusVolume->setText(QStringLiteral("存储目录：%1").arg(volume));
         return;

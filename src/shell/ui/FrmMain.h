@@ -77,6 +77,7 @@ private:
     QLabel* m_statusGroup = nullptr;
     QLabel* m_statusServer = nullptr;
     QLabel* m_statusVolume = nullptr;
+    QLabel* m_statusLockIcon = nullptr;
     QLabel* m_statusLock = nullptr; // shown while both the database and the volume's transfers are encrypted
     QString m_probedVolume; // the volume and server whose answer the status line shows or awaits
 };
