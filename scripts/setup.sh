@@ -12,12 +12,12 @@ VELDA_BUILD="${VELDA_BUILD:-$VELDA_ROOT/build}"
 # office suite and poppler's tools (reading reports back), groff-base (setting the manual page),
 # openssl (the office's and the tests' certificates) and python3-openssl (the tests' FTP server over
 # TLS), vsftpd (the C FTP server offices run: tests and benchmarks start their own on loopback), xdg-utils (opening a drawing with the desktop's program). zlib unpacks the workbooks an office
-# imports; libssl's libcrypto computes the pinned keys' fingerprints.
+# imports; libssl's libcrypto computes the pinned keys' fingerprints; libpq speaks to the database server.
 # Coreutils, util-linux (runuser, flock, setsid), mawk, tar and apt come with every Debian.
 velda_packages=(
     g++ cmake make pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
-    libcurl4-openssl-dev libxlsxwriter-dev libsqlite3-dev sqlite3 zlib1g-dev libssl-dev
+    libcurl4-openssl-dev libxlsxwriter-dev libsqlite3-dev sqlite3 zlib1g-dev libssl-dev libpq-dev
     libgtest-dev
     postgresql postgresql-client python3 python3-pyftpdlib python3-openssl openssl lftp bc vsftpd
     fonts-noto-cjk xvfb xauth qt6-translations-l10n

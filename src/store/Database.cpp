@@ -1,5 +1,7 @@
 #include "store/Database.h"
 
+#include "store/PgDriver.h"
+
 #include <QAtomicInt>
 #include <QFileInfo>
 #include <QSqlDriver>
@@ -93,52 +95,6 @@ ConnectionSpec ConnectionSpec::server(const QString& address) {
     return s;
 }
 
-QString InlineValues(const QString& sql, const QVariantList& values, const QSqlDriver& driver) {
-    // Quoted, each value is a literal of unknown type that the server types from its place, as it
-    // types a parameter; a number bound to a text column keeps working.
-    auto literal = [&](const QVariant& v) {
-        if (v.isNull())
-            return QStringLiteral("NULL");
-        const int type = v.metaType().id();
-        if (type == QMetaType::QByteArray) {
-            QSqlField f(QString(), v.metaType());
-            f.setValue(v);
-            return driver.formatValue(f);
-        }
-        const QString text = type == QMetaType::Bool ? (v.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
-                             : type == QMetaType::Double ? QString::number(v.toDouble(), 'g', 17)
-                                                         : v.toString();
-        // The server keeps no NUL in a text, and a NUL would end the statement's text early.
-        if (text.contains(QChar(0)))
-            throw Error(QStringLiteral("文字中含有不能保存的空字符（NUL）"));
-        QSqlField f(QString(), QMetaType(QMetaType::QString));
-        f.setValue(text);
-        return driver.formatValue(f);
-    };
-    QString out;
-    out.reserve(sql.size() + 16 * values.size());
-    qsizetype next = 0;
-    QChar quote;
-    for (const QChar c : sql) {
-        if (!quote.isNull()) {
-            // A doubled quote inside a literal ends it and opens it again: the same outcome.
-            if (c == quote)
-                quote = QChar();
-        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            quote = c;
-        } else if (c == QLatin1Char('?')) {
-            if (next >= values.size())
-                throw Error(QStringLiteral("数据库语句有误：值少于占位符"));
-            out += literal(values[next++]);
-            continue;
-        }
-        out += c;
-    }
-    if (next != values.size())
-        throw Error(QStringLiteral("数据库语句有误：值多于占位符"));
-    return out;
-}
-
 QString LikeEscape(const QString& value) {
     QString out;
     out.reserve(value.size() + 4);
@@ -170,6 +126,26 @@ QString describe(const QSqlError& e) {
 // the administrator.
 QString LocalOpenFailure(const QString& filePath, const QString& why) {
     return QStringLiteral("无法打开本地数据库文件%1。\n驱动程序报告：%2").arg(filePath, why);
+}
+
+// The server's protocol ends a text at a NUL, which would cut the value short without a word.
+void RefuseNul(const QVariantList& values) {
+    for (const QVariant& v : values) {
+        const int type = v.metaType().id();
+        if (type != QMetaType::QByteArray && !v.isNull() && v.toString().contains(QChar(0)))
+            throw Error(QStringLiteral("文字中含有不能保存的空字符（NUL）"));
+    }
+}
+
+// A statement whose placeholders and values differ in number is the caller's mistake, named before
+// anything is sent.
+void CheckValues(const QString& sql, const QVariantList& values) {
+    const int placeholders = NumberPlaceholders(sql).placeholders;
+    if (placeholders > values.size())
+        throw Error(QStringLiteral("数据库语句有误：值少于占位符"));
+    if (placeholders < values.size())
+        throw Error(QStringLiteral("数据库语句有误：值多于占位符"));
+    RefuseNul(values);
 }
 
 // A statement that only reads changes nothing when it runs twice.
@@ -207,7 +183,7 @@ void Database::open(const ConnectionSpec& spec) {
         db.setDatabaseName(spec.filePath);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
-        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
+        db = QSqlDatabase::addDatabase(new PgDriver(), m_name);
         db.setDatabaseName(spec.databaseName);
         db.setUserName(spec.user);
         db.setPassword(spec.password);
@@ -300,17 +276,20 @@ QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
         if (values.isEmpty()) {
             // The server cannot prepare DDL; a statement without values needs no preparing anyway.
             ok = q.exec(sql);
-        } else if (dialect() == Dialect::PostgreSQL && (m_inTransaction || OnlyReads(sql))) {
-            // The driver prepares, executes and deallocates: three round trips where one does, which
-            // a branch office pays on every statement. Its EXECUTE carries the values as literals made
-            // by the same escaping (libpq's, through the driver), so the statement goes as one text.
-            // A change outside a transaction is still prepared first: a preparing that meets a dead
-            // connection proves the change never ran, so it may be made again on a new one.
-            ok = q.exec(InlineValues(sql, values, *handle().driver()));
-        } else if ((prepared = q.prepare(sql))) {
-            for (const QVariant& v : values)
-                q.addBindValue(v);
-            ok = q.exec();
+        } else {
+            if (dialect() == Dialect::PostgreSQL) {
+                CheckValues(sql, values);
+                // Bound values make one round trip. A change outside a transaction is prepared on the
+                // server first, once per connection: a preparing that meets a dead connection proves
+                // the change never ran, so it may be made again on a new one.
+                if (!m_inTransaction && !OnlyReads(sql))
+                    static_cast<PgDriver*>(handle().driver())->prepareNextOnServer();
+            }
+            if ((prepared = q.prepare(sql))) {
+                for (const QVariant& v : values)
+                    q.addBindValue(v);
+                ok = q.exec();
+            }
         }
         if (ok)
             return q;
@@ -352,6 +331,8 @@ void Database::execEach(const QString& sql, const QList<QVariantList>& runs,
             }
         }
         const QVariantList& values = runs[run];
+        if (dialect() == Dialect::PostgreSQL)
+            RefuseNul(values);
         for (qsizetype k = 0; k < values.size(); ++k)
             q->bindValue(int(k), values[k]);
         if (!q->exec()) {

@@ -47,10 +47,6 @@ QString ServerAddressText(const ConnectionSpec& spec);
 // Escapes a value for use inside a like pattern with "escape '\'", so it never acts as a wildcard.
 QString LikeEscape(const QString& value);
 
-// The statement with each "?" outside quotes replaced by its value as a quoted literal, escaped by the
-// driver (for the server, which otherwise spends three round trips on a statement with values).
-// Refuses a text holding NUL, and a count of values that differs from the placeholders. Throws Error.
-QString InlineValues(const QString& sql, const QVariantList& values, const QSqlDriver& driver);
 // "%/" + group + "/%" built safely: the membership test of a group list.
 QString MembershipPattern(const QString& group);
 

@@ -173,8 +173,9 @@ TEST_P(LoginLogic, FailuresAreLoggedAndLockKnownAndUnknownNamesAlike) {
         EXPECT_EQ(login(QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("design")),
                   QStringLiteral("done"));
     });
-    if (env->backend == Backend::PostgreSQL)
+    if (env->backend == Backend::PostgreSQL) {
         EXPECT_EQ(sent.filter(QStringLiteral("登录失败")).size(), 1) << sent.join(u'\n').toStdString();
+    }
 }
 
 // The office's own numbers; failures further apart than the window do not add up; an administrator

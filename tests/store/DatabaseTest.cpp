@@ -176,12 +176,13 @@ TEST_P(Schema, ADatabaseOfAnOlderVersionGetsTheTablesAndIndexesItLacks) {
 
     // Every connect asks: a complete schema costs one look at the catalogue.
     const QStringList sent = StatementsSent(env->db(), [&] { EXPECT_EQ(AddMissingSchema(env->db()), 0); });
-    if (env->backend == Backend::PostgreSQL)
+    if (env->backend == Backend::PostgreSQL) {
         EXPECT_EQ(sent.size(), 1) << sent.join(u'\n').toStdString();
+    }
 }
 
-// Values go to the server inside the statement's text: quotes, backslashes, question marks and comment
-// marks in them stay data, a number finds its place in a text column, and a NUL is refused.
+// Values go to the server apart from the statement's text: quotes, backslashes, question marks and
+// comment marks in them stay data, a number finds its place in a text column, and a NUL is refused.
 TEST_P(Schema, ValuesAreDataWhateverTheyHold) {
     Database& db = env->db();
     const QString code = QStringLiteral("O'Brien\\?--");
@@ -203,4 +204,40 @@ TEST_P(Schema, ValuesAreDataWhateverTheyHold) {
                      Error);
         EXPECT_THROW(db.exec(QStringLiteral("select ?, ?"), {1}), Error);
     }
+}
+
+// What each statement costs a branch office: one round trip with its values; a change outside a
+// transaction is prepared on the server the first time only. The server's types come back as the
+// callers read them.
+TEST_P(Schema, AStatementIsOneRoundTripAndTypesComeBackWhole) {
+    if (env->backend != Backend::PostgreSQL)
+        GTEST_SKIP() << "the server's protocol";
+    Database& db = env->db();
+    const QString insert = QStringLiteral("insert into 零件信息 (代号, 名称) values (?, ?)");
+    const QStringList sent = StatementsSent(db, [&] {
+        db.exec(QStringLiteral("select count(*) from 零件信息 where 代号=?"), {QStringLiteral("P1")});
+        db.exec(insert, {QStringLiteral("P1"), QStringLiteral("一")});
+        db.exec(insert, {QStringLiteral("P2"), QStringLiteral("二")});
+        Transaction tx(db);
+        db.exec(insert, {QStringLiteral("P3"), QStringLiteral("三")});
+        tx.commit();
+    });
+    // read, prepare + run, run, begin, insert, commit
+    EXPECT_EQ(sent.size(), 7) << sent.join(u'\n').toStdString();
+    EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息 where 代号 like 'P_'")), 3);
+
+    QSqlQuery q = db.exec(QStringLiteral("select 7::smallint, 8000000000::bigint, true, '2026-12-10'::date, null::text, "
+                                         "'\\x00ff'::bytea, 1.5::float8, 2.50::numeric, ?::bytea as 名称"),
+                          {QByteArray("\0\xff", 2)});
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0), QVariant(7));
+    EXPECT_EQ(q.value(1), QVariant(qlonglong(8000000000)));
+    EXPECT_EQ(q.value(2), QVariant(true));
+    EXPECT_EQ(q.value(3), QVariant(QDate(2026, 12, 10)));
+    EXPECT_TRUE(q.isNull(4));
+    EXPECT_EQ(q.value(4).metaType().id(), QMetaType::QString);
+    EXPECT_EQ(q.value(5).toByteArray(), QByteArray("\0\xff", 2));
+    EXPECT_EQ(q.value(6), QVariant(1.5));
+    EXPECT_EQ(q.value(7), QVariant(QStringLiteral("2.50")));
+    EXPECT_EQ(q.value(QStringLiteral("名称")).toByteArray(), QByteArray("\0\xff", 2));
 }

@@ -7,13 +7,14 @@
 
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include <dlfcn.h>
 
 namespace velda::test {
 
 // The statements a PostgreSQL connection sends while work runs, read from libpq's own trace: what a
-// client pays in round trips. libpq is found among the libraries Qt's driver already loaded, so the
+// client pays in round trips. libpq is found among the libraries already loaded, so the
 // tests need no headers of it. Empty on SQLite.
 inline QStringList StatementsSent(Database& db, const std::function<void()>& work) {
     using Trace = void (*)(void*, FILE*);
@@ -33,11 +34,22 @@ inline QStringList StatementsSent(Database& db, const std::function<void()>& wor
         untrace(connection);
         std::rewind(file);
         char line[8192];
-        // "<time>\tF\t<length>\tQuery\t \"<text>\"": a query the client sent.
+        // "<time>\tF\t<length>\t<message>\t<fields>": what the client sent. A simple query is one
+        // round trip; so is each run of extended-protocol messages up to its Sync, named here by the
+        // text it parsed or else the prepared statement it bound.
+        QString pending;
         while (std::fgets(line, sizeof line, file)) {
             const QString text = QString::fromUtf8(line);
-            if (text.contains(QLatin1String("\tF\t")) && text.contains(QLatin1String("\tQuery\t")))
-                sent << text.section(QLatin1String("\tQuery\t"), 1).trimmed();
+            if (!text.contains(QLatin1String("\tF\t")))
+                continue;
+            const QString message = text.section(u'\t', 3, 3).trimmed();
+            const QString fields = text.section(u'\t', 4).trimmed();
+            if (message == QLatin1String("Query"))
+                sent << fields;
+            else if (message == QLatin1String("Parse") || (message == QLatin1String("Bind") && pending.isEmpty()))
+                pending = fields;
+            else if (message == QLatin1String("Sync"))
+                sent << std::exchange(pending, QString());
         }
         std::fclose(file);
     }
