@@ -28,7 +28,7 @@ qint64 Now(const Session& session) { return session.clock().now().toSecsSinceEpo
 } // namespace
 
 LoginFailures ReadLoginFailures(Session& session, const QString& account) {
-    const QVariant until = session.db().scalar(QStringLiteral("select 锁至 from 登录失败 where 帐号=?"), {account});
+    const QVariant until = session.db().scalar(kLoginFailuresRead, {account});
     LoginFailures failures;
     failures.recorded = !until.isNull();
     if (failures.recorded && until.toLongLong() > Now(session))

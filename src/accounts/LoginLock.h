@@ -39,6 +39,8 @@ struct LoginFailures {
     std::optional<QDateTime> lockedUntil;
 };
 LoginFailures ReadLoginFailures(Session& session, const QString& account);
+// The read behind it, for a login that sends its reads together.
+inline const QString kLoginFailuresRead = QStringLiteral("select 锁至 from 登录失败 where 帐号=?");
 // Counts one failed login of the name and writes its log row (the name as ID, this machine's name as
 // code); the failure that completes the run starts the lock-out. Throws Error.
 void RecordLoginFailure(Session& session, const QString& account);

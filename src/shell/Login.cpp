@@ -13,10 +13,17 @@
 
 namespace velda {
 
+namespace {
+// The whole row, as the office always read it: selecting the key alone lets SQLite answer from the
+// key's index, in sorted order instead of the table's own.
+const QString kGroupsRead = QStringLiteral("select * from PDM组");
+const QString kAccountRead = QStringLiteral("select * from PDM用户 where ID=? and 密码=?");
+const QString kVolumeRead = QStringLiteral("select PDM组.目录名称,服务器IP from PDM组,PDM存储目录 where 组名=? and "
+                                           "PDM组.目录名称=PDM存储目录.目录名称");
+} // namespace
+
 QStringList LoadLoginGroups(Session& session) {
-    // The whole row, as the office always read it: selecting the key alone lets SQLite answer from
-    // the key's index, in sorted order instead of the table's own.
-    QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM组"));
+    QSqlQuery q = session.db().exec(kGroupsRead);
     QStringList groups;
     while (q.next())
         groups << q.value(QStringLiteral("组名")).toString();
@@ -49,7 +56,13 @@ QString VolumeServerWord(const FtpOptions& options, const QString& serverAddress
 namespace {
 Outcome LogIn(Session& session, const QString& account, const QString& password, const QString& group) {
     // Every refusal takes the same steps whether the name exists or not, so neither the answer nor
-    // its time tells an account from a name nobody has.
+    // its time tells an account from a name nobody has. The reads go to a server together: a branch
+    // office pays one round trip for them instead of five.
+    const ReadAhead ahead(session.db(), {{kLoginFailuresRead, {account}},
+                                         {kAccountRead, {account, password}},
+                                         {kGroupsRead, {}},
+                                         {kVolumeRead, {group}},
+                                         {kVolumeTlsRead, {}}});
     const LoginFailures failures = ReadLoginFailures(session, account);
     if (failures.lockedUntil) {
         LogLoginFailure(session, account);
@@ -61,7 +74,7 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
     };
     if (group.isEmpty())
         return refuse();
-    QSqlQuery q = session.db().exec(QStringLiteral("select * from PDM用户 where ID=? and 密码=?"), {account, password});
+    QSqlQuery q = session.db().exec(kAccountRead, {account, password});
     if (!q.next())
         return refuse();
     const QString list = q.value(QStringLiteral("所属组")).toString();
@@ -77,10 +90,7 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
     ctx.UserGroups = SessionGroupList(groups);
     ctx.LoginGroup = group;
 
-    QSqlQuery v =
-        session.db().exec(QStringLiteral("select PDM组.目录名称,服务器IP from PDM组,PDM存储目录 where 组名=? and "
-                                         "PDM组.目录名称=PDM存储目录.目录名称"),
-                          {group});
+    QSqlQuery v = session.db().exec(kVolumeRead, {group});
     // A group without a volume (as on a local database with no file server) still logs in; the
     // file-storage commands then have no volume to write to and say so themselves.
     if (v.next()) {
@@ -91,11 +101,11 @@ Outcome LogIn(Session& session, const QString& account, const QString& password,
         ctx.VolumeServerIp.clear();
     }
     v.finish();
+    InstallVolumeTls(session);
 
     if (failures.recorded)
         ClearLoginFailures(session, account);
     AppendLogRow(session, QString(), LogWord::Login);
-    InstallVolumeTls(session);
     session.config().StoreAccountValue(account, kLastLoginGroup, group);
     return Outcome::success();
 }

@@ -250,6 +250,8 @@ void Database::reopen() {
 }
 
 void Database::close() {
+    m_ahead.clear();
+    m_lastAnswer.invalidate();
     if (m_name.isEmpty())
         return;
     {
@@ -265,9 +267,31 @@ bool Database::isOpen() const { return !m_name.isEmpty() && handle().isOpen(); }
 
 QSqlDatabase Database::handle() const { return QSqlDatabase::database(m_name, false); }
 
+void Database::readAhead(const std::vector<std::pair<QString, QVariantList>>& reads) const {
+    m_ahead.clear();
+    if (m_name.isEmpty() || dialect() != Dialect::PostgreSQL || m_inTransaction)
+        return;
+    QSqlError error;
+    const std::vector<QSqlResult*> answers = static_cast<PgDriver*>(handle().driver())->readTogether(reads, error);
+    for (size_t k = 0; k < answers.size(); ++k)
+        m_ahead.push_back(Ahead{reads[k].first, reads[k].second, QSqlQuery(answers[k])});
+}
+
 QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
     if (m_name.isEmpty())
         throw Error(QStringLiteral("数据库连接尚未打开"));
+    if (!m_ahead.empty()) {
+        if (!OnlyReads(sql)) {
+            m_ahead.clear();
+        } else {
+            for (auto it = m_ahead.begin(); it != m_ahead.end(); ++it)
+                if (it->sql == sql && it->values == values) {
+                    QSqlQuery answer = std::move(it->answer);
+                    m_ahead.erase(it);
+                    return answer;
+                }
+        }
+    }
     for (bool retried = false;; retried = true) {
         QSqlQuery q(handle());
         q.setForwardOnly(true);
@@ -279,10 +303,12 @@ QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
         } else {
             if (dialect() == Dialect::PostgreSQL) {
                 CheckValues(sql, values);
-                // Bound values make one round trip. A change outside a transaction is prepared on the
-                // server first, once per connection: a preparing that meets a dead connection proves
-                // the change never ran, so it may be made again on a new one.
-                if (!m_inTransaction && !OnlyReads(sql))
+                // Bound values make one round trip. A change outside a transaction on a connection that
+                // has been quiet a while is prepared on the server first, once per connection: a
+                // preparing that meets a dead connection proves the change never ran, so it may be made
+                // again on a new one. A connection that has just answered is taken to be there; should
+                // it die right then, the change is reported, not made again.
+                if (!m_inTransaction && !OnlyReads(sql) && !(m_lastAnswer.isValid() && m_lastAnswer.elapsed() < 2000))
                     static_cast<PgDriver*>(handle().driver())->prepareNextOnServer();
             }
             if ((prepared = q.prepare(sql))) {
@@ -291,8 +317,10 @@ QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
                 ok = q.exec();
             }
         }
-        if (ok)
+        if (ok) {
+            m_lastAnswer.start();
             return q;
+        }
         const QSqlError e = q.lastError();
         q = QSqlQuery();
         // A statement whose preparing failed never ran.
@@ -343,6 +371,7 @@ void Database::execEach(const QString& sql, const QList<QVariantList>& runs,
                 continue;
             fail(e);
         }
+        m_lastAnswer.start();
         if (answer)
             answer(*q);
         ++run;
@@ -424,6 +453,8 @@ QVariant Database::scalar(const QString& sql, const QVariantList& values) const 
 void Database::begin() {
     if (m_name.isEmpty())
         throw Error(QStringLiteral("数据库连接尚未打开"));
+    // A transaction reads what it sees from its start.
+    m_ahead.clear();
     if (!handle().transaction()) {
         QSqlError e = handle().lastError();
         // Nothing has been done in the transaction yet: beginning it again on a new connection is safe.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -8,6 +9,8 @@
 
 #include <functional>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 class QSqlDriver;
 
@@ -91,6 +94,13 @@ public:
     void rollback();
     bool inTransaction() const { return m_inTransaction; }
 
+    // Reads a command is about to make, sent together: one round trip to a database server for all,
+    // where each would cost its own. Each exec() of the same text with the same values then takes its
+    // answer, once; the first change, or clearReadAhead(), drops those not taken. Nothing is sent
+    // ahead to the local file, nor when the reads fail together (each then runs, and fails, alone).
+    void readAhead(const std::vector<std::pair<QString, QVariantList>>& reads) const;
+    void clearReadAhead() const { m_ahead.clear(); }
+
     // True when the failure of the last statement was a unique-key violation.
     static bool isUniqueViolation(const QSqlError& error);
 
@@ -112,6 +122,27 @@ private:
     ConnectionSpec m_spec;
     bool m_wasOpened = false;
     mutable bool m_inTransaction = false;
+    struct Ahead {
+        QString sql;
+        QVariantList values;
+        QSqlQuery answer;
+    };
+    mutable std::vector<Ahead> m_ahead;
+    mutable QElapsedTimer m_lastAnswer; // since the server last answered a statement
+};
+
+// Reads sent ahead for one command, dropped when it ends whether it asked for them or not.
+class ReadAhead final {
+public:
+    ReadAhead(const Database& db, const std::vector<std::pair<QString, QVariantList>>& reads) : m_db(db) {
+        m_db.readAhead(reads);
+    }
+    ~ReadAhead() { m_db.clearReadAhead(); }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+private:
+    const Database& m_db;
 };
 
 // Rolls back unless commit() was called: statements that stand or fall together.

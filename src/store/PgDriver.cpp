@@ -261,6 +261,14 @@ protected:
     QVariant lastInsertId() const override { return {}; }
     void detachFromResultSet() override { clear(); }
 
+public:
+    // An answer that came by another way (a pipeline), as if this result had run the statement.
+    bool adopt(PGresult* result, const QString& sql) {
+        clear();
+        setQuery(sql);
+        return take(result, QStringLiteral("无法执行语句"));
+    }
+
 private:
     PgDriver* driver() const { return const_cast<PgDriver*>(static_cast<const PgDriver*>(QSqlResult::driver())); }
     PGconn* conn() const { return driver()->m_conn; }
@@ -420,6 +428,62 @@ std::optional<QByteArray> PgDriver::preparedName(const QByteArray& sql, QSqlErro
         return std::nullopt;
     m_prepared.insert(sql, name);
     return name;
+}
+
+std::vector<QSqlResult*> PgDriver::readTogether(const std::vector<std::pair<QString, QVariantList>>& reads,
+                                               QSqlError& error) {
+    std::vector<QSqlResult*> answers;
+    if (!m_conn || PQenterPipelineMode(m_conn) != 1) {
+        error = MakeError(QStringLiteral("无法执行语句"), m_conn, nullptr, QSqlError::StatementError);
+        return answers;
+    }
+    bool sent = true;
+    for (const auto& [sql, values] : reads) {
+        const Parameters p(values);
+        const QByteArray text = NumberPlaceholders(sql).text.toUtf8();
+        sent = sent && PQsendQueryParams(m_conn, text.constData(), int(p.values.size()), nullptr, p.values.data(),
+                                         p.lengths.data(), p.formats.data(), 0) == 1;
+    }
+    sent = sent && PQpipelineSync(m_conn) == 1;
+    std::vector<PGresult*> results;
+    // Every answer is read to the pipeline's end, also after a failure, so the connection is left ready.
+    for (size_t k = 0; sent && k < reads.size(); ++k) {
+        PGresult* result = PQgetResult(m_conn);
+        if (!result) {
+            sent = false;
+            break;
+        }
+        while (PGresult* more = PQgetResult(m_conn))
+            PQclear(more);
+        results.push_back(result);
+    }
+    for (PGresult* r = sent ? PQgetResult(m_conn) : nullptr; r; r = PQgetResult(m_conn)) {
+        const bool end = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+        PQclear(r);
+        if (end)
+            break;
+    }
+    PQexitPipelineMode(m_conn);
+    bool ok = sent && results.size() == reads.size();
+    for (PGresult* r : results)
+        if (ok && !Succeeded(r)) {
+            error = MakeError(QStringLiteral("无法执行语句"), m_conn, r, QSqlError::StatementError);
+            ok = false;
+        }
+    if (!ok) {
+        if (!error.isValid())
+            error = MakeError(QStringLiteral("无法执行语句"), m_conn, nullptr, QSqlError::StatementError);
+        for (PGresult* r : results)
+            PQclear(r);
+        return answers;
+    }
+    for (size_t k = 0; k < results.size(); ++k) {
+        auto* answer = new PgResult(this);
+        answer->adopt(results[k], reads[k].first);
+        answers.push_back(answer);
+    }
+    takeNotifications();
+    return answers;
 }
 
 QStringList PgDriver::tables(QSql::TableType type) const {

@@ -5,6 +5,8 @@
 #include <QSqlDriver>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 struct pg_conn;
 class QSocketNotifier;
@@ -45,6 +47,10 @@ public:
     bool subscribeToNotification(const QString& name) override;
     bool unsubscribeFromNotification(const QString& name) override;
     QStringList subscribedToNotifications() const override;
+
+    // Reads sent together in one round trip (the server's pipeline), each answer a result for a
+    // QSqlQuery to own; nothing when any of them failed, error then says why.
+    std::vector<QSqlResult*> readTogether(const std::vector<std::pair<QString, QVariantList>>& reads, QSqlError& error);
 
     // The next statement prepared through this connection is prepared on the server before it runs,
     // so that a connection found dead at that point proves it never ran.

@@ -175,15 +175,17 @@ QString TlsServerOf(const QString& serverIp) {
 
 QString TlsVolumeOf(const QString& serverIp, const QString& volume) { return TlsServerOf(serverIp) + u'/' + volume; }
 
+const QString kVolumeTlsRead = QStringLiteral("select PDM存储目录.目录名称, 服务器IP, 加密方式, 公钥指纹 from "
+                                              "PDM存储目录 left join 存储目录加密 on "
+                                              "存储目录加密.目录名称=PDM存储目录.目录名称");
+
 void InstallVolumeTls(Session& session) {
     // Filled in place: clients made before (a dialog's) share the table and see the new settings.
     std::shared_ptr<FtpTlsTable> table = session.ftpOptions.tls;
     if (!table)
         table = std::make_shared<FtpTlsTable>();
     table->clear();
-    QSqlQuery q = session.db().exec(QStringLiteral("select PDM存储目录.目录名称, 服务器IP, 加密方式, 公钥指纹 from "
-                                                   "PDM存储目录 left join 存储目录加密 on "
-                                                   "存储目录加密.目录名称=PDM存储目录.目录名称"));
+    QSqlQuery q = session.db().exec(kVolumeTlsRead);
     while (q.next()) {
         const QString volume = q.value(0).toString();
         const QString server = TlsServerOf(q.value(1).toString());

@@ -65,6 +65,8 @@ QString TlsVolumeOf(const QString& serverIp, const QString& volume);
 // Fills the run's TLS table from every volume and keeps each volume's first key in the database:
 // transfers made after this use the volumes' settings, each volume its own. Throws Error.
 void InstallVolumeTls(Session& session);
+// The read behind it, for a login that sends its reads together.
+extern const QString kVolumeTlsRead;
 // Administrators: a volume's encryption. Turning it off forgets the pinned key.
 Outcome SetVolumeTls(Session& session, const QString& volume, FtpTlsMode mode);
 // Administrators: the key now shown by the volume's server, after checking it, replaces the pinned one.

@@ -206,24 +206,31 @@ TEST_P(Schema, ValuesAreDataWhateverTheyHold) {
     }
 }
 
-// What each statement costs a branch office: one round trip with its values; a change outside a
-// transaction is prepared on the server the first time only. The server's types come back as the
-// callers read them.
+// What each statement costs a branch office: one round trip with its values; a change on a quiet
+// connection is prepared on the server first; reads sent ahead together cost one round trip and are
+// each answered once. The server's types come back as the callers read them.
 TEST_P(Schema, AStatementIsOneRoundTripAndTypesComeBackWhole) {
     if (env->backend != Backend::PostgreSQL)
         GTEST_SKIP() << "the server's protocol";
     Database& db = env->db();
+    db.reopen();
     const QString insert = QStringLiteral("insert into 零件信息 (代号, 名称) values (?, ?)");
+    const QString count = QStringLiteral("select count(*) from 零件信息 where 代号=?");
+    const QString name = QStringLiteral("select 名称 from 零件信息 where 代号=?");
     const QStringList sent = StatementsSent(db, [&] {
-        db.exec(QStringLiteral("select count(*) from 零件信息 where 代号=?"), {QStringLiteral("P1")});
-        db.exec(insert, {QStringLiteral("P1"), QStringLiteral("一")});
-        db.exec(insert, {QStringLiteral("P2"), QStringLiteral("二")});
-        Transaction tx(db);
+        db.exec(insert, {QStringLiteral("P1"), QStringLiteral("一")}); // prepare, run
+        db.exec(insert, {QStringLiteral("P2"), QStringLiteral("二")}); // run
+        {
+            const ReadAhead ahead(db, {{count, {QStringLiteral("P1")}}, {name, {QStringLiteral("P2")}}}); // both
+            EXPECT_EQ(db.scalar(name, {QStringLiteral("P2")}).toString(), QStringLiteral("二"));
+            EXPECT_EQ(db.scalar(count, {QStringLiteral("P1")}).toInt(), 1);
+            EXPECT_EQ(db.scalar(count, {QStringLiteral("P1")}).toInt(), 1); // asked again
+        }
+        Transaction tx(db); // begin, insert, commit
         db.exec(insert, {QStringLiteral("P3"), QStringLiteral("三")});
         tx.commit();
     });
-    // read, prepare + run, run, begin, insert, commit
-    EXPECT_EQ(sent.size(), 7) << sent.join(u'\n').toStdString();
+    EXPECT_EQ(sent.size(), 8) << sent.join(u'\n').toStdString();
     EXPECT_EQ(env->count(QStringLiteral("select count(*) from 零件信息 where 代号 like 'P_'")), 3);
 
     QSqlQuery q = db.exec(QStringLiteral("select 7::smallint, 8000000000::bigint, true, '2026-12-10'::date, null::text, "

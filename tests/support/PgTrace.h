@@ -36,7 +36,7 @@ inline QStringList StatementsSent(Database& db, const std::function<void()>& wor
         char line[8192];
         // "<time>\tF\t<length>\t<message>\t<fields>": what the client sent. A simple query is one
         // round trip; so is each run of extended-protocol messages up to its Sync, named here by the
-        // text it parsed or else the prepared statement it bound.
+        // texts it parsed (several when reads went together) or else the prepared statement it bound.
         QString pending;
         while (std::fgets(line, sizeof line, file)) {
             const QString text = QString::fromUtf8(line);
@@ -46,7 +46,9 @@ inline QStringList StatementsSent(Database& db, const std::function<void()>& wor
             const QString fields = text.section(u'\t', 4).trimmed();
             if (message == QLatin1String("Query"))
                 sent << fields;
-            else if (message == QLatin1String("Parse") || (message == QLatin1String("Bind") && pending.isEmpty()))
+            else if (message == QLatin1String("Parse"))
+                pending += (pending.isEmpty() ? QString() : QStringLiteral("; ")) + fields;
+            else if (message == QLatin1String("Bind") && pending.isEmpty())
                 pending = fields;
             else if (message == QLatin1String("Sync"))
                 sent << std::exchange(pending, QString());
