@@ -84,19 +84,51 @@ admin group add 加密组 加密
 printf 'bench\n' >"$work/bench.pw"
 admin user add bench --password-file "$work/bench.pw" --groups 明文组,加密组
 
+# Nothing is deleted until the end. ext4 skips inodes freed moments ago when it makes a file, and
+# after a batch's 500 files were deleted the next batch's check-out spent more CPU making its files
+# than TLS cost it (perf: recently_deleted, find_inode_bit); whichever group ran second paid for it.
 make_set() { # folder prefix [KB]
-    rm -rf "$1"
     mkdir -p "$1"
     for i in $(seq 1 "$N"); do head -c "$((${3:-$KB} * 1024))" /dev/urandom >"$1/$2-$i.dwg"; done
 }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
+# CPU seconds the FTP server has spent so far. vsftpd serves each login in processes of its own,
+# counted into the listener once it has reaped them, so the batch's sessions are waited out first.
+server_cpu() {
+    local pid fields
+    if [ -n "$vsftpd_pid" ]; then
+        pid=$vsftpd_pid
+        for _ in $(seq 1 100); do
+            [ -z "$(cat /proc/"$pid"/task/*/children 2>/dev/null | tr -d ' ')" ] && break
+            sleep 0.02
+        done
+    else
+        pid=$(cat "$office/ftp.pid")
+    fi
+    read -r -a fields <"/proc/$pid/stat"
+    echo "(${fields[13]} + ${fields[14]} + ${fields[15]} + ${fields[16]}) / $(getconf CLK_TCK)" | bc -l
+}
+# The CPU seconds of the shell's finished children, from the output of times before and after.
+children_cpu() { awk 'FNR == 2 {gsub(/[ms]/, " "); t[++n] = $1 * 60 + $2 + $3 * 60 + $4} END {print t[2] - t[1]}' "$@"; }
 # A failed run must stop the benchmark, not pass for a fast one.
-timed() {
-    local s e
+timed() { # prints: wall seconds, the client's CPU seconds, the server's CPU seconds
+    local s e v0 v1
+    v0=$(server_cpu)
+    times >"$work/times-before" # not in a subshell: one would count only its own children
     s=$(date +%s.%N)
     "$@" >/dev/null || { echo "failed: $*" >&2; exit 1; }
     e=$(date +%s.%N)
-    echo "$e - $s" | bc
+    times >"$work/times-after"
+    v1=$(server_cpu)
+    echo "$(echo "$e - $s" | bc) $(children_cpu "$work/times-before" "$work/times-after") $(echo "$v1 - $v0" | bc)"
+}
+# Keeps a velda-cli run's three figures under its key; a failed run has stopped the benchmark.
+note() { # key figures
+    local wall client server
+    read -r wall client server <<<"$2"
+    results[$1]+="$wall"$'\n'
+    client_cpu[$1]+="$client"$'\n'
+    served_cpu[$1]+="$server"$'\n'
 }
 # The batch check-out picks its drawings by their item records: one per file of the set.
 records() { # prefix
@@ -107,31 +139,36 @@ fetched() { # folder: every drawing of the set came out
     [ "$(find "$1" -name '*.dwg' | wc -l)" -eq "$N" ] || { echo "check-out fetched $(find "$1" -name '*.dwg' | wc -l) of $N" >&2; exit 1; }
 }
 
-declare -A results
+declare -A results client_cpu served_cpu
 for run in $(seq 1 "$RUNS"); do
     for size in "$KB" 1; do
-        for group in 明文组 加密组; do
+        # Each group goes first in every other run, so neither always meets the other's leftovers.
+        groups=(明文组 加密组)
+        [ $((run % 2)) -eq 1 ] || groups=(加密组 明文组)
+        for group in "${groups[@]}"; do
             prefix="T${run}K${size}$([ "$group" = 加密组 ] && echo S || echo P)"
             key="$group"
             [ "$size" = "$KB" ] || key="$group-small"
-            make_set "$work/in" "$prefix" "$size"
-            rm -rf "$work/out"
-            mkdir -p "$work/out"
+            make_set "$work/in-$prefix" "$prefix" "$size"
+            mkdir -p "$work/out-$prefix"
             bench() { VELDA_PASSWORD=bench "$CLI" --user bench --group "$group" --server "127.0.0.1:$PG_PORT" "$@"; }
-            results[$key-in]+="$(timed bench checkin --folder "$work/in")"$'\n'
+            figures="$(timed bench checkin --folder "$work/in-$prefix")"
+            note "$key-in" "$figures"
             records "$prefix"
-            results[$key-out]+="$(timed bench checkout --where "代号 like '$prefix-%'" --to "$work/out")"$'\n'
-            fetched "$work/out"
+            figures="$(timed bench checkout --where "代号 like '$prefix-%'" --to "$work/out-$prefix")"
+            note "$key-out" "$figures"
+            fetched "$work/out-$prefix"
         done
     done
-    make_set "$work/in" "L${run}"
-    rm -rf "$work/lftp-out"
+    make_set "$work/in-L$run" "L${run}"
     lftp_run() {
         lftp -u "velda,$FTP_PASSWORD" -e "set ftp:ssl-force true; set ftp:ssl-protect-data true; \
 set ssl:verify-certificate no; set cmd:fail-exit true; $1; quit" "$ftp"
     }
-    results[lftp-in]+="$(timed lftp_run "mirror -R --parallel=4 $work/in /Volume/L$run")"$'\n'
-    results[lftp-out]+="$(timed lftp_run "mirror --parallel=4 /Volume/L$run $work/lftp-out")"$'\n'
+    figures="$(timed lftp_run "mirror -R --parallel=4 $work/in-L$run /Volume/L$run")"
+    results[lftp-in]+="${figures%% *}"$'\n'
+    figures="$(timed lftp_run "mirror --parallel=4 /Volume/L$run $work/lftp-out-L$run")"
+    results[lftp-out]+="${figures%% *}"$'\n'
 done
 
 echo "负载（uptime）：$(uptime | sed 's/.*load average: //')"
@@ -149,4 +186,11 @@ for what in in out; do
     printf '  1KB图纸：不加密 %.2fs，加密 %.2fs；加密每个文件另需 %.1fms，×%d = %.2fs，即下限 %.2f倍\n' \
         "$small_plain" "$small_tls" "$per_file" "$N" "$(echo "$small_tls - $small_plain" | bc -l)" \
         "$(echo "($plain + $small_tls - $small_plain) / $plain" | bc -l)"
+    # Where that cost is spent: CPU TLS adds a file on each side (medians, in ms), at both sizes.
+    extra() { # array key
+        local -n figures=$1
+        echo "($(printf '%s' "${figures[加密组$2-$what]}" | median) - $(printf '%s' "${figures[明文组$2-$what]}" | median)) / $N * 1000" | bc -l
+    }
+    printf '  加密每个文件另需CPU：客户端 %.2fms，服务器 %.2fms（%dKB）；客户端 %.2fms，服务器 %.2fms（1KB）\n' \
+        "$(extra client_cpu '')" "$(extra served_cpu '')" "$KB" "$(extra client_cpu -small)" "$(extra served_cpu -small)"
 done
