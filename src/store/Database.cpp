@@ -251,7 +251,6 @@ void Database::reopen() {
 
 void Database::close() {
     m_ahead.clear();
-    m_lastAnswer.invalidate();
     if (m_name.isEmpty())
         return;
     {
@@ -303,12 +302,10 @@ QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
         } else {
             if (dialect() == Dialect::PostgreSQL) {
                 CheckValues(sql, values);
-                // Bound values make one round trip. A change outside a transaction on a connection that
-                // has been quiet a while is prepared on the server first, once per connection: a
-                // preparing that meets a dead connection proves the change never ran, so it may be made
-                // again on a new one. A connection that has just answered is taken to be there; should
-                // it die right then, the change is reported, not made again.
-                if (!m_inTransaction && !OnlyReads(sql) && !(m_lastAnswer.isValid() && m_lastAnswer.elapsed() < 2000))
+                // Bound values make one round trip. A change outside a transaction is prepared on the
+                // server first, once per connection: a preparing that meets a dead connection proves
+                // the change never ran, so it may be made again on a new one.
+                if (!m_inTransaction && !OnlyReads(sql))
                     static_cast<PgDriver*>(handle().driver())->prepareNextOnServer();
             }
             if ((prepared = q.prepare(sql))) {
@@ -317,10 +314,8 @@ QSqlQuery Database::exec(const QString& sql, const QVariantList& values) const {
                 ok = q.exec();
             }
         }
-        if (ok) {
-            m_lastAnswer.start();
+        if (ok)
             return q;
-        }
         const QSqlError e = q.lastError();
         q = QSqlQuery();
         // A statement whose preparing failed never ran.
@@ -371,7 +366,6 @@ void Database::execEach(const QString& sql, const QList<QVariantList>& runs,
                 continue;
             fail(e);
         }
-        m_lastAnswer.start();
         if (answer)
             answer(*q);
         ++run;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -128,7 +127,6 @@ private:
         QSqlQuery answer;
     };
     mutable std::vector<Ahead> m_ahead;
-    mutable QElapsedTimer m_lastAnswer; // since the server last answered a statement
 };
 
 // Reads sent ahead for one command, dropped when it ends whether it asked for them or not.

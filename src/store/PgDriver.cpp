@@ -10,6 +10,7 @@
 #include <QTime>
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <cstdlib>
 #include <vector>
@@ -214,6 +215,12 @@ protected:
         m_prepared = NumberPlaceholders(lastQuery()).text.toUtf8();
         if (std::exchange(driver()->m_prepareNextOnServer, false)) {
             QSqlError error;
+            // Prepared before on this connection: the proof that the change never ran comes from a
+            // look at the socket instead, which shows a session the server ended without a round trip.
+            if (driver()->m_prepared.contains(m_prepared) && !driver()->stillThere()) {
+                setLastError(MakeError(QStringLiteral("无法执行语句"), conn(), nullptr, QSqlError::ConnectionError));
+                return false;
+            }
             const std::optional<QByteArray> name = driver()->preparedName(m_prepared, error);
             if (!name) {
                 setLastError(error);
@@ -414,6 +421,18 @@ bool PgDriver::command(const char* sql, const QString& what) {
 bool PgDriver::beginTransaction() { return command("BEGIN", QStringLiteral("无法开始事务")); }
 bool PgDriver::commitTransaction() { return command("COMMIT", QStringLiteral("无法提交事务")); }
 bool PgDriver::rollbackTransaction() { return command("ROLLBACK", QStringLiteral("无法回滚事务")); }
+
+bool PgDriver::stillThere() {
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
+        return false;
+    pollfd socket{PQsocket(m_conn), POLLIN, 0};
+    // An idle connection has nothing to read unless the server said something: a notification, or
+    // the notice that it ended the session before closing it.
+    if (::poll(&socket, 1, 0) > 0 && (PQconsumeInput(m_conn) == 0 || PQstatus(m_conn) != CONNECTION_OK))
+        return false;
+    takeNotifications();
+    return true;
+}
 
 std::optional<QByteArray> PgDriver::preparedName(const QByteArray& sql, QSqlError& error) {
     if (const auto found = m_prepared.constFind(sql); found != m_prepared.cend())

@@ -63,6 +63,8 @@ private:
     // preparing failed (lastError says why).
     std::optional<QByteArray> preparedName(const QByteArray& sql, QSqlError& error);
     void takeNotifications();
+    // Whether the connection is still there as far as can be told without asking the server.
+    bool stillThere();
 
     pg_conn* m_conn = nullptr;
     bool m_prepareNextOnServer = false;

@@ -22,7 +22,7 @@ done
 # Nothing of the tests or the build tree.
 if grep -E 'test_|/build/|\.a$' <<<"$files"; then echo "test or build files in the package"; fail=1; fi
 depends="$(dpkg-deb -f "$deb" Depends)"
-for d in libqt6widgets6 libqt6sql6-sqlite libqt6sql6-psql libcurl4 fonts-noto-cjk; do
+for d in libqt6widgets6 libqt6sql6-sqlite libpq5 libcurl4 fonts-noto-cjk; do
     grep -q "\b$d\b" <<<"$depends" || { echo "missing dependency: $d ($depends)"; fail=1; }
 done
 # Every dependency is a Debian package: installed here (setup.sh installs them all) or known to apt.
