@@ -99,8 +99,8 @@ public:
     std::function<void(const char* phase, double seconds)> onPhase;
 
     // Most files, and most bytes, a group takes; tests make groups small to cut them in odd places.
-    // 0: 32 files with the local file, 128 with a database server, where each statement costs round
-    // trips (three through Qt's driver) and a group's statements are the same few whatever its size.
+    // 0: 32 files with the local file, 128 with a database server, where each statement costs a round
+    // trip and a group's statements are the same few whatever its size.
     int groupFiles = 0;
     qint64 groupBytes = 64LL << 20;
     // What every version the batch checks in keeps with it (cleaned as CleanComment does; the caller

@@ -208,7 +208,7 @@ void Database::open(const ConnectionSpec& spec) {
         }
     }
     if (!db.isValid()) {
-        const QString driver = spec.dialect == Dialect::SQLite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
+        const QString driver = spec.dialect == Dialect::SQLite ? QStringLiteral("QSQLITE") : QStringLiteral("libpq");
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_name);
         m_name.clear();
